@@ -1,0 +1,51 @@
+#include "platform/Clock.h"
+
+#include <chrono>
+
+#include "platform/DateTime.h"
+
+namespace quv {
+
+namespace {
+
+TSystemClock gSystemClock;
+std::atomic<TClock*> gClock{&gSystemClock};
+
+}  // namespace
+
+uint32_t TSystemClock::TickCount() {
+  using namespace std::chrono;
+  return static_cast<uint32_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+int64_t TSystemClock::Nanoseconds() {
+  using namespace std::chrono;
+  return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+double TSystemClock::Now() { return LocalNow(); }
+
+double TManualClock::Now() {
+  std::lock_guard<std::mutex> guard(FLock);
+  return FNow;
+}
+
+void TManualClock::Advance(uint32_t ms) {
+  FTick.fetch_add(ms);
+  std::lock_guard<std::mutex> guard(FLock);
+  FNow += ms / 86400000.0;
+}
+
+void TManualClock::SetNow(double now) {
+  std::lock_guard<std::mutex> guard(FLock);
+  FNow = now;
+}
+
+TClock& Clock() { return *gClock.load(); }
+
+TClockOverride::TClockOverride(TClock& clock) : FPrevious(gClock.exchange(&clock)) {}
+
+TClockOverride::~TClockOverride() { gClock.store(FPrevious); }
+
+}  // namespace quv

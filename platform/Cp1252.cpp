@@ -1,0 +1,120 @@
+#include "platform/Cp1252.h"
+
+namespace quv {
+
+namespace {
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// Length of the valid UTF-8 sequence at s[i] and its code point; 0 if invalid.
+std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& cp) {
+  const unsigned char b = static_cast<unsigned char>(s[i]);
+  std::size_t len;
+  char32_t min;
+  if (b < 0x80) {
+    cp = b;
+    return 1;
+  } else if ((b & 0xE0) == 0xC0) {
+    len = 2, cp = b & 0x1F, min = 0x80;
+  } else if ((b & 0xF0) == 0xE0) {
+    len = 3, cp = b & 0x0F, min = 0x800;
+  } else if ((b & 0xF8) == 0xF0) {
+    len = 4, cp = b & 0x07, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + len > s.size()) return 0;
+  for (std::size_t k = 1; k < len; ++k) {
+    const unsigned char c = static_cast<unsigned char>(s[i + k]);
+    if ((c & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (c & 0x3F);
+  }
+  return (cp < min || cp > 0x10FFFF) ? 0 : len;
+}
+
+}  // namespace
+
+std::string Cp1252ToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 8);
+  for (char ch : bytes) {
+    const unsigned char b = static_cast<unsigned char>(ch);
+    char32_t cp = b;
+    if (b >= 0x80 && b < 0xA0) {
+      cp = cp1252_detail::kHighControls[b - 0x80];
+      if (cp == 0) cp = b;  // unassigned bytes map to the C1 control of the same value
+    }
+    AppendUtf8(out, cp);
+  }
+  return out;
+}
+
+std::string Utf8ToCp1252(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  std::size_t i = 0;
+  while (i < utf8.size()) {
+    char32_t cp = 0;
+    const std::size_t len = DecodeUtf8(utf8, i, cp);
+    if (len == 0) {
+      out += utf8[i++];
+      continue;
+    }
+    int byte = cp1252_detail::ByteOf(cp);
+    if (byte < 0 && cp >= 0x80 && cp < 0xA0) byte = static_cast<int>(cp);
+    out += byte < 0 ? '?' : static_cast<char>(byte);
+    i += len;
+  }
+  return out;
+}
+
+char AnsiUpperChar(char c) {
+  const unsigned char b = static_cast<unsigned char>(c);
+  if (b >= 'a' && b <= 'z') return static_cast<char>(b - 32);
+  if (b >= 0xE0 && b != 0xF7 && b != 0xFF) return static_cast<char>(b - 32);
+  switch (b) {
+    case 0x9A: return static_cast<char>(0x8A);  // š
+    case 0x9C: return static_cast<char>(0x8C);  // œ
+    case 0x9E: return static_cast<char>(0x8E);  // ž
+    case 0xFF: return static_cast<char>(0x9F);  // ÿ
+    default: return c;
+  }
+}
+
+char AnsiLowerChar(char c) {
+  const unsigned char b = static_cast<unsigned char>(c);
+  if (b >= 'A' && b <= 'Z') return static_cast<char>(b + 32);
+  if (b >= 0xC0 && b <= 0xDE && b != 0xD7) return static_cast<char>(b + 32);
+  switch (b) {
+    case 0x8A: return static_cast<char>(0x9A);
+    case 0x8C: return static_cast<char>(0x9C);
+    case 0x8E: return static_cast<char>(0x9E);
+    case 0x9F: return static_cast<char>(0xFF);
+    default: return c;
+  }
+}
+
+std::string AnsiUpperCase(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = AnsiUpperChar(c);
+  return out;
+}
+
+std::string AnsiLowerCase(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = AnsiLowerChar(c);
+  return out;
+}
+
+}  // namespace quv

@@ -1,0 +1,80 @@
+#include "platform/DateTime.h"
+
+#include <chrono>
+#include <cmath>
+#include <ctime>
+
+namespace quv {
+
+namespace {
+
+using namespace std::chrono;
+
+// 1899-12-30 as days before the Unix epoch.
+constexpr int kEpochOffsetDays = 25569;
+constexpr double kMsPerDay = 86400000.0;
+
+}  // namespace
+
+double EncodeDateTime(const TDateTimeParts& p) {
+  const sys_days day = year_month_day{year{p.Year}, month{static_cast<unsigned>(p.Month)},
+                                      std::chrono::day{static_cast<unsigned>(p.Day)}};
+  const double days = day.time_since_epoch().count() + kEpochOffsetDays;
+  const double fraction =
+      (((p.Hour * 60.0 + p.Minute) * 60.0 + p.Second) * 1000.0 + p.Millisecond) / kMsPerDay;
+  // Before the epoch the fraction counts away from zero, as the format has it.
+  return days >= 0 ? days + fraction : days - fraction;
+}
+
+TDateTimeParts DecodeDateTime(double value) {
+  TDateTimeParts p;
+  if (!std::isfinite(value) || std::fabs(value) > 3e6) return p;
+  const double whole = std::trunc(value);
+  int64_t ms = std::llround(std::fabs(value - whole) * kMsPerDay);
+  int64_t days = static_cast<int64_t>(whole);
+  if (ms >= 86400000) {
+    ms -= 86400000;
+    days += value >= 0 ? 1 : -1;
+  }
+  const year_month_day ymd{sys_days{std::chrono::days{days - kEpochOffsetDays}}};
+  p.Year = static_cast<int>(ymd.year());
+  p.Month = static_cast<int>(static_cast<unsigned>(ymd.month()));
+  p.Day = static_cast<int>(static_cast<unsigned>(ymd.day()));
+  p.Millisecond = static_cast<int>(ms % 1000);
+  p.Second = static_cast<int>(ms / 1000 % 60);
+  p.Minute = static_cast<int>(ms / 60000 % 60);
+  p.Hour = static_cast<int>(ms / 3600000);
+  return p;
+}
+
+double LocalNow() {
+  const auto now = system_clock::now();
+  const std::time_t t = system_clock::to_time_t(now);
+  std::tm local{};
+  localtime_r(&t, &local);
+  TDateTimeParts p;
+  p.Year = local.tm_year + 1900;
+  p.Month = local.tm_mon + 1;
+  p.Day = local.tm_mday;
+  p.Hour = local.tm_hour;
+  p.Minute = local.tm_min;
+  p.Second = local.tm_sec;
+  p.Millisecond = static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+  return EncodeDateTime(p);
+}
+
+std::string DateTimeToStr(double value) {
+  const TDateTimeParts p = DecodeDateTime(value);
+  std::tm tm{};
+  tm.tm_year = p.Year - 1900;
+  tm.tm_mon = p.Month - 1;
+  tm.tm_mday = p.Day;
+  tm.tm_hour = p.Hour;
+  tm.tm_min = p.Minute;
+  tm.tm_sec = p.Second;
+  char text[128];
+  const std::size_t n = std::strftime(text, sizeof text, "%x %X", &tm);
+  return std::string(text, n);
+}
+
+}  // namespace quv

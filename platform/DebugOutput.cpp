@@ -1,0 +1,23 @@
+#include "platform/DebugOutput.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace quv {
+
+bool DebugOutputEnabled() {
+  static const bool enabled = std::getenv("QUV_DEBUG") != nullptr;
+  return enabled;
+}
+
+void OutputDebugString(std::string_view text) {
+  if (!DebugOutputEnabled()) return;
+  std::string line(text);
+  line += '\n';
+  // One write per line keeps lines of different threads apart.
+  [[maybe_unused]] ssize_t written = ::write(STDERR_FILENO, line.data(), line.size());
+}
+
+}  // namespace quv

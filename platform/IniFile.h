@@ -1,0 +1,48 @@
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quv {
+
+// A read-only INI file, read once when constructed. Sections and keys match
+// without regard to (ASCII) case; keys keep their file order; keys and values
+// are trimmed of surrounding blanks and otherwise kept as written. Lines
+// starting with ';' are comments. A missing or unreadable file reads as
+// empty. Texts are returned in the file's own encoding. Immutable after
+// construction, so it may be shared between threads.
+class TIniFile final {
+ public:
+  explicit TIniFile(const std::string& fileName);
+
+  // Parses `text` as the content of an INI file.
+  static TIniFile FromText(const std::string& text);
+
+  std::string ReadString(const std::string& section, const std::string& key,
+                         const std::string& defaultValue) const;
+  bool SectionExists(const std::string& section) const;
+  bool ValueExists(const std::string& section, const std::string& key) const;
+  // The keys of a section, in file order.
+  std::vector<std::string> ReadSection(const std::string& section) const;
+  // The section's entries as "key=value" lines, in file order.
+  std::vector<std::string> ReadSectionValues(const std::string& section) const;
+
+ private:
+  TIniFile() = default;
+  struct TSection {
+    std::string Name;
+    std::vector<std::pair<std::string, std::string>> Entries;
+  };
+  void Parse(const std::string& text);
+  // Index of the named section, or the section count when there is none.
+  std::size_t SectionIndex(const std::string& name) const;
+  const TSection* FindSection(const std::string& name) const;
+
+  std::vector<TSection> FSections;
+};
+
+// Case-insensitive comparison of ASCII letters, as INI names are matched.
+bool SameTextAscii(const std::string& a, const std::string& b);
+
+}  // namespace quv

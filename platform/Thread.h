@@ -1,0 +1,41 @@
+#pragma once
+
+#include <atomic>
+#include <thread>
+
+namespace quv {
+
+// A thread created suspended: Start runs Execute on a new thread; Terminate
+// asks it to stop (Execute polls Terminated); WaitFor joins it. The owner
+// joins: a descendant whose Execute uses its own members must call
+// TerminateAndWait in its destructor, before those members go; the base
+// destructor joins as a last resort. Start, Terminate and WaitFor may be
+// called from any thread but the thread itself.
+class TThread {
+ public:
+  TThread() = default;
+  virtual ~TThread();
+  TThread(const TThread&) = delete;
+  TThread& operator=(const TThread&) = delete;
+
+  void Start();
+  void Terminate() { FTerminated.store(true); }
+  bool Terminated() const { return FTerminated.load(); }
+  // True once Execute has returned.
+  bool Finished() const { return FFinished.load(); }
+  void WaitFor();
+  void TerminateAndWait();
+
+ protected:
+  virtual void Execute() = 0;
+
+ private:
+  void Run();
+
+  std::thread FThread;
+  std::atomic<bool> FStarted{false};
+  std::atomic<bool> FTerminated{false};
+  std::atomic<bool> FFinished{false};
+};
+
+}  // namespace quv

@@ -1,0 +1,35 @@
+#include "platform/Cp1252.h"
+
+#include <gtest/gtest.h>
+
+namespace quv {
+namespace {
+
+TEST(Cp1252, LiteralsBecomeCodePageBytes) {
+  EXPECT_EQ("Sem conexão com o servidor"_cp, "Sem conex\xE3o com o servidor");
+  EXPECT_EQ("Usuário € ‰"_cp, "Usu\xE1rio \x80 \x89");
+  EXPECT_EQ(""_cp, "");
+}
+
+TEST(Cp1252, ConvertsBothWays) {
+  const std::string all = [] {
+    std::string s;
+    for (int b = 1; b < 256; ++b) s += static_cast<char>(b);
+    return s;
+  }();
+  EXPECT_EQ(Utf8ToCp1252(Cp1252ToUtf8(all)), all);
+  EXPECT_EQ(Cp1252ToUtf8("A\xE7\xE3o\x80"), "Ação€");
+  EXPECT_EQ(Utf8ToCp1252("日本"), "??");
+  // Bytes that are not UTF-8 are kept, so a Windows-1252 file reads unchanged.
+  EXPECT_EQ(Utf8ToCp1252("A\xE7\xE3o"), "A\xE7\xE3o");
+  EXPECT_EQ(Utf8ToCp1252("\xC3"), "\xC3");
+}
+
+TEST(Cp1252, CaseMappingCoversAccentedLetters) {
+  EXPECT_EQ(AnsiUpperCase("Código do cliente"_cp), "CÓDIGO DO CLIENTE"_cp);
+  EXPECT_EQ(AnsiLowerCase("ÇÃO ŠŽŸ"_cp), "ção šžÿ"_cp);
+  EXPECT_EQ(AnsiUpperCase("ß÷×"_cp), "ß÷×"_cp);
+}
+
+}  // namespace
+}  // namespace quv
