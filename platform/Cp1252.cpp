@@ -1,5 +1,7 @@
 #include "platform/Cp1252.h"
 
+#include <cstring>
+
 namespace quv {
 
 namespace {
@@ -115,6 +117,18 @@ std::string AnsiLowerCase(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = AnsiLowerChar(c);
   return out;
+}
+
+}  // namespace quv
+
+namespace quv {
+
+int AnsiCompareStr(std::string_view a, std::string_view b) {
+  return std::strcoll(Cp1252ToUtf8(a).c_str(), Cp1252ToUtf8(b).c_str());
+}
+
+int AnsiCompareText(std::string_view a, std::string_view b) {
+  return AnsiCompareStr(AnsiUpperCase(a), AnsiUpperCase(b));
 }
 
 }  // namespace quv

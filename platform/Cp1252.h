@@ -102,3 +102,12 @@ std::string AnsiUpperCase(std::string_view s);
 std::string AnsiLowerCase(std::string_view s);
 
 }  // namespace quv
+
+namespace quv {
+
+// Locale-aware comparisons of Windows-1252 texts (the user's collation):
+// negative, zero or positive like strcmp. The Text variant ignores case.
+int AnsiCompareStr(std::string_view a, std::string_view b);
+int AnsiCompareText(std::string_view a, std::string_view b);
+
+}  // namespace quv

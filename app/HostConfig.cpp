@@ -1,0 +1,41 @@
+#include "app/HostConfig.h"
+
+#include "platform/Cp1252.h"
+#include "platform/ExePath.h"
+#include "platform/IniFile.h"
+
+namespace quv {
+
+std::string SettingsFileName(const std::string& executablePath) {
+  const bool nameHasExe =
+      AnsiLowerCase(ExtractFileName(executablePath)).find(".exe") != std::string::npos;
+  // ".exe" and ".ini" have the same length, so positions in the lower-case copy stay valid.
+  const std::string lower = AnsiLowerCase(executablePath);
+  std::string result = executablePath;
+  for (std::size_t at = lower.find(".exe"); at != std::string::npos; at = lower.find(".exe", at + 4))
+    result.replace(at, 4, ".ini");
+  return nameHasExe ? result : result + ".ini";
+}
+
+THostConfig LoadHostConfig(const std::string& settingsFile, const std::string* firstArgument) {
+  const TIniFile ini(settingsFile);
+  THostConfig config;
+  config.Title = ini.ReadString("MAIN", "TITLE", "");
+  for (const std::string& line : ini.ReadSectionValues("Hosts"))
+    config.Hosts.push_back(Utf8ToCp1252(line));
+  if (config.Hosts.empty())
+    config.Hosts.push_back("1=" + (firstArgument ? Utf8ToCp1252(*firstArgument) : "127.0.0.1"));
+  return config;
+}
+
+std::string HostAddress(const std::string& hostLine) {
+  const std::size_t eq = hostLine.find('=');
+  return eq == std::string::npos ? hostLine : hostLine.substr(eq + 1);
+}
+
+std::string HostLabel(const std::string& hostLine) {
+  const std::size_t eq = hostLine.find('=');
+  return eq == std::string::npos ? std::string() : hostLine.substr(0, eq);
+}
+
+}  // namespace quv

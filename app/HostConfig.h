@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quv {
+
+// The viewer's settings file: the executable path with every ".exe" (any
+// case) replaced by ".ini"; a program file without ".exe" in its name gets
+// ".ini" appended ("/opt/quv/quvtasks" reads "/opt/quv/quvtasks.ini").
+std::string SettingsFileName(const std::string& executablePath);
+
+struct THostConfig {
+  std::string Title;               // "TITLE" of section "MAIN", as UTF-8 for display
+  std::vector<std::string> Hosts;  // "label=address" lines, Windows-1252
+};
+
+// Reads the settings file: the title, and one host line per key of section
+// "Hosts" in file order; without any, the single line "1=" + `firstArgument`
+// (or "1=127.0.0.1" when there is no argument). A missing file reads as empty.
+THostConfig LoadHostConfig(const std::string& settingsFile, const std::string* firstArgument);
+
+// The text after the first "=" of a host line (the whole line without one).
+std::string HostAddress(const std::string& hostLine);
+// The text before the first "=" of a host line (empty without one).
+std::string HostLabel(const std::string& hostLine);
+
+}  // namespace quv

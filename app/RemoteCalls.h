@@ -1,0 +1,46 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace quv {
+
+// One reply of a server: a sequence of rows whose fields are read by name as
+// text (a null value reads as empty text). Reading a field the reply does
+// not have raises an exception. Belongs to one thread at a time.
+class IReplyRows {
+ public:
+  virtual ~IReplyRows() = default;
+  virtual bool Eof() const = 0;
+  virtual void Next() = 0;
+  virtual std::string FieldText(const std::string& name) const = 0;
+};
+
+// What the viewer asks of the remote-call client. ExecMethod may be called
+// from several refresh threads at once; failures are exceptions.
+class IRemoteCalls {
+ public:
+  virtual ~IRemoteCalls() = default;
+  // Applies the client settings every refresh runs with: a call time-out of
+  // 500 ms and interface files used as found, nothing fetched.
+  virtual void PrepareRefresh() = 0;
+  // Calls `method` without parameters on `host` and returns its reply.
+  virtual std::unique_ptr<IReplyRows> ExecMethod(const std::string& method,
+                                                 const std::string& host) = 0;
+  // Calls `method` with one text parameter on `host`; the reply is not used.
+  virtual void ExecMethodValues(const std::string& method, const std::string& paramName,
+                                const std::string& paramValue, const std::string& host) = 0;
+};
+
+// Stands in until the remote-call client is linked in: every call fails, so
+// every host shows as without connection. Thread-safe.
+class TUnavailableRemoteCalls final : public IRemoteCalls {
+ public:
+  void PrepareRefresh() override {}
+  std::unique_ptr<IReplyRows> ExecMethod(const std::string& method,
+                                         const std::string& host) override;
+  void ExecMethodValues(const std::string& method, const std::string& paramName,
+                        const std::string& paramValue, const std::string& host) override;
+};
+
+}  // namespace quv

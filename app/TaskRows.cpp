@@ -1,0 +1,166 @@
+#include "app/TaskRows.h"
+
+#include <algorithm>
+#include <set>
+
+#include "platform/Cp1252.h"
+#include "platform/Exception.h"
+#include "platform/StrUtils.h"
+
+namespace quv {
+
+namespace {
+
+std::string Field(const IReplyRows& reply, const char* name, std::size_t limit) {
+  return LeftStr(reply.FieldText(name), limit);
+}
+
+int32_t IntegerField(const IReplyRows& reply, const char* name) {
+  return StrToIntDef(reply.FieldText(name), kNotANumber);
+}
+
+bool TrueField(const IReplyRows& reply, const char* name) {
+  return reply.FieldText(name) == "true";
+}
+
+double DateTimeField(const IReplyRows& reply, const char* name) {
+  const std::string text = reply.FieldText(name);
+  double value = 0;
+  if (!text.empty() && !TryStrToFloat(text, value))
+    throw Exception("'" + text + "' is not a valid floating point value");
+  return value;
+}
+
+struct TCompareTextLess {
+  bool operator()(const std::string& a, const std::string& b) const {
+    return AnsiCompareText(a, b) < 0;
+  }
+};
+
+// Licence texts with their session counts, in ascending order without regard to case.
+using TLicenceCounts = std::vector<std::pair<std::string, int32_t>>;
+
+void AddLicence(TLicenceCounts& counts, const std::string& licence) {
+  const auto at = std::lower_bound(counts.begin(), counts.end(), licence,
+                                   [](const auto& entry, const std::string& text) {
+                                     return AnsiCompareText(entry.first, text) < 0;
+                                   });
+  if (at != counts.end() && AnsiCompareText(at->first, licence) == 0)
+    ++at->second;
+  else
+    counts.insert(at, {licence, 1});
+}
+
+}  // namespace
+
+std::string_view YesNoText(bool value) { return value ? "Sim"_cp : "Não"_cp; }
+
+std::string ElapsedText(int32_t ms) {
+  std::string text;
+  int parts = 0;
+  if (ms >= 3600000) {
+    text += std::to_string(ms / 3600000) + "h";
+    ++parts;
+  }
+  if (ms >= 60000) {
+    text += std::to_string(ms % 3600000 / 60000) + "m";
+    ++parts;
+  }
+  if (ms >= 1000 && parts < 2) {
+    text += std::to_string(ms % 60000 / 1000) + "s";
+    ++parts;
+  }
+  if (parts == 0) text += std::to_string(ms % 1000) + "ms";
+  return text;
+}
+
+std::string_view TaskListMethod() { return "quvsystem.tasks.list"; }
+std::string_view SessionListMethod() { return "quvsystem.sessions.list"; }
+std::string_view NoConnectionText() { return "Sem conexão com o servidor"_cp; }
+
+TTaskRow TaskRowFromReply(const IReplyRows& reply, const std::string& hostLine) {
+  TTaskRow row;
+  row.RequestId = IntegerField(reply, "requestid");
+  row.ClientDesc = Field(reply, "clientdesc", kShortTextLimit);
+  row.RequestDesc = Field(reply, "requestdesc", kRequestDescLimit);
+  row.ElapsedTime = IntegerField(reply, "ellapsedtime");
+  row.SystemCmd = TrueField(reply, "systemcmd");
+  row.HostLine = LeftStr(hostLine, kShortTextLimit);
+  row.UserName = Field(reply, "username", kShortTextLimit);
+  row.Cancelled = TrueField(reply, "cancelled");
+  return row;
+}
+
+TTaskRow NoConnectionRow(const std::string& hostLine) {
+  TTaskRow row;
+  row.HostLine = LeftStr(hostLine, kShortTextLimit);
+  row.RequestDesc = std::string(NoConnectionText());
+  row.ElapsedTime = kNoConnectionElapsed;
+  return row;
+}
+
+TSessionRow SessionRowFromReply(const IReplyRows& reply, const std::string& hostLine) {
+  TSessionRow row;
+  row.SessionKey = Field(reply, "sessionkey", kShortTextLimit);
+  row.HostLine = LeftStr(hostLine, kShortTextLimit);
+  row.UserName = Field(reply, "username", kShortTextLimit);
+  row.LogonTime = DateTimeField(reply, "creation_time");
+  row.Active = TrueField(reply, "active");
+  row.Source = Field(reply, "source", kShortTextLimit);
+  row.Licence = Field(reply, "licenceinfo", kLicenceLimit);
+  return row;
+}
+
+int CompareTasks(const TTaskRow& a, const TTaskRow& b) {
+  if (a.ElapsedTime > b.ElapsedTime) return -1;
+  return a.ElapsedTime == b.ElapsedTime ? 0 : 1;
+}
+
+int CompareSessions(const TSessionRow& a, const TSessionRow& b) {
+  return AnsiCompareStr(a.UserName, b.UserName);
+}
+
+void BuildTaskRows(const std::vector<std::string>& hosts, const TTakeResult& take,
+                   std::vector<TTaskRow>& rows) {
+  for (std::size_t i = 0; i < hosts.size(); ++i) {
+    const std::unique_ptr<IReplyRows> reply = take(i);
+    if (!reply) {
+      rows.push_back(NoConnectionRow(hosts[i]));
+      continue;
+    }
+    for (; !reply->Eof(); reply->Next())
+      if (reply->FieldText("requestdesc") != TaskListMethod())
+        rows.push_back(TaskRowFromReply(*reply, hosts[i]));
+  }
+  std::stable_sort(rows.begin(), rows.end(),
+                   [](const TTaskRow& a, const TTaskRow& b) { return CompareTasks(a, b) < 0; });
+}
+
+void BuildSessionView(const std::vector<std::string>& hosts, const TTakeResult& take,
+                      TSessionView& view) {
+  std::set<std::string, TCompareTextLess> seenKeys;
+  TLicenceCounts counts;
+  for (std::size_t i = 0; i < hosts.size(); ++i) {
+    const std::unique_ptr<IReplyRows> reply = take(i);
+    if (!reply) continue;
+    for (; !reply->Eof(); reply->Next()) {
+      view.Sessions.push_back(SessionRowFromReply(*reply, hosts[i]));
+      // Counted by the full texts; the rows show only their first characters.
+      if (seenKeys.insert(reply->FieldText("sessionkey")).second)
+        AddLicence(counts, reply->FieldText("licenceinfo"));
+    }
+  }
+  for (const auto& [licence, count] : counts) {
+    view.Licences.push_back(TLicenceRow{LeftStr(licence, kLicenceLimit), count});
+    view.Total += count;
+  }
+  std::stable_sort(
+      view.Sessions.begin(), view.Sessions.end(),
+      [](const TSessionRow& a, const TSessionRow& b) { return CompareSessions(a, b) < 0; });
+}
+
+std::string TaskLabelText() { return "."; }
+
+std::string SessionLabelText(int32_t total) { return std::to_string(total) + std::string(" sessões"_cp); }
+
+}  // namespace quv

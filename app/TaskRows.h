@@ -1,0 +1,98 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/RemoteCalls.h"
+
+// The rows of the viewer's three tables and the rules that build them from
+// the servers' replies. Texts are Windows-1252 bytes.
+
+namespace quv {
+
+// Text limits of the row records, in bytes.
+inline constexpr std::size_t kShortTextLimit = 50;
+inline constexpr std::size_t kRequestDescLimit = 100;
+inline constexpr std::size_t kLicenceLimit = 5;
+
+// The number that stands for text that is not a number.
+inline constexpr int32_t kNotANumber = -2147483647;
+// The elapsed time of a host without connection, so that it sorts first.
+inline constexpr int32_t kNoConnectionElapsed = 2147483647;
+
+struct TTaskRow {
+  int32_t RequestId = 0;
+  std::string ClientDesc;   // at most 50
+  std::string RequestDesc;  // at most 100
+  int32_t ElapsedTime = 0;  // milliseconds
+  bool SystemCmd = false;
+  std::string HostLine;  // at most 50
+  std::string UserName;  // at most 50
+  bool Cancelled = false;
+};
+
+struct TSessionRow {
+  std::string SessionKey;  // at most 50
+  std::string HostLine;    // at most 50
+  std::string UserName;    // at most 50
+  double LogonTime = 0;    // date-time
+  bool Active = false;
+  std::string Source;   // at most 50
+  std::string Licence;  // at most 5
+};
+
+struct TLicenceRow {
+  std::string Licence;  // at most 5
+  int32_t Count = 0;
+};
+
+// "Não" for false, "Sim" for true.
+std::string_view YesNoText(bool value);
+
+// Elapsed milliseconds as at most two parts: "500ms", "1s", "2m5s", "1h1m".
+std::string ElapsedText(int32_t ms);
+
+// The method whose rows the task view never shows: the viewer's own polling.
+std::string_view TaskListMethod();
+std::string_view SessionListMethod();
+std::string_view NoConnectionText();
+
+TTaskRow TaskRowFromReply(const IReplyRows& reply, const std::string& hostLine);
+TTaskRow NoConnectionRow(const std::string& hostLine);
+TSessionRow SessionRowFromReply(const IReplyRows& reply, const std::string& hostLine);
+
+// Row orders: larger elapsed time first; user names ascending (locale-aware).
+int CompareTasks(const TTaskRow& a, const TTaskRow& b);
+int CompareSessions(const TSessionRow& a, const TSessionRow& b);
+
+// Hands over the reply of host line i (null: the host gave none).
+using TTakeResult = std::function<std::unique_ptr<IReplyRows>(std::size_t)>;
+
+// Appends the task rows of every host to `rows`, in host order (a host
+// without reply gives one "Sem conexão com o servidor" row), then sorts them.
+// An error while reading a reply leaves the rows appended so far, unsorted.
+void BuildTaskRows(const std::vector<std::string>& hosts, const TTakeResult& take,
+                   std::vector<TTaskRow>& rows);
+
+struct TSessionView {
+  std::vector<TSessionRow> Sessions;
+  std::vector<TLicenceRow> Licences;  // by licence text, ascending, without regard to case
+  int32_t Total = 0;                  // distinct session keys
+};
+
+// Appends the sessions of every host with a reply; then counts each distinct
+// session key (without regard to case) once under its licence, and sorts the
+// sessions by user. An error while reading leaves the sessions appended so
+// far and no licences.
+void BuildSessionView(const std::vector<std::string>& hosts, const TTakeResult& take,
+                      TSessionView& view);
+
+// Label texts: "." on the task tab, the session count + " sessões" on the other.
+std::string TaskLabelText();
+std::string SessionLabelText(int32_t total);
+
+}  // namespace quv

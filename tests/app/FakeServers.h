@@ -1,0 +1,107 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/HostProbe.h"
+#include "app/RemoteCalls.h"
+#include "platform/Exception.h"
+
+namespace quv::testing {
+
+using TRow = std::map<std::string, std::string>;
+
+// A reply made of literal rows; an unknown field raises like a recordset does.
+class TTableReply final : public IReplyRows {
+ public:
+  explicit TTableReply(std::vector<TRow> rows) : FRows(std::move(rows)) {}
+  bool Eof() const override { return FAt >= FRows.size(); }
+  void Next() override { ++FAt; }
+  std::string FieldText(const std::string& name) const override {
+    const auto found = FRows.at(FAt).find(name);
+    if (found == FRows.at(FAt).end()) throw Exception("Field '" + name + "' not found");
+    return found->second;
+  }
+
+ private:
+  std::vector<TRow> FRows;
+  std::size_t FAt = 0;
+};
+
+inline std::unique_ptr<IReplyRows> Reply(std::vector<TRow> rows) {
+  return std::make_unique<TTableReply>(std::move(rows));
+}
+
+// Servers that answer from tables set by the test; a host without a table
+// fails its call. Records the cancel calls. Thread-safe.
+class TFakeServers final : public IRemoteCalls, public IHostProbe {
+ public:
+  struct TCall {
+    std::string Method, ParamName, ParamValue, Host;
+  };
+  void SetRows(const std::string& host, std::vector<TRow> rows) {
+    std::lock_guard<std::mutex> guard(FLock);
+    FTables[host] = std::move(rows);
+  }
+  void SetUnreachable(const std::string& host) {
+    std::lock_guard<std::mutex> guard(FLock);
+    FUnreachable.push_back(host);
+  }
+  std::vector<TCall> Calls() const {
+    std::lock_guard<std::mutex> guard(FLock);
+    return FCalls;
+  }
+  int Prepared() const {
+    std::lock_guard<std::mutex> guard(FLock);
+    return FPrepared;
+  }
+  std::string CancelError;  // set before use: the cancel call fails with it
+
+  void Probe(const std::string& address) override {
+    std::lock_guard<std::mutex> guard(FLock);
+    for (const auto& host : FUnreachable)
+      if (host == address) throw Exception("unreachable");
+  }
+  void PrepareRefresh() override {
+    std::lock_guard<std::mutex> guard(FLock);
+    ++FPrepared;
+  }
+  std::unique_ptr<IReplyRows> ExecMethod(const std::string& method,
+                                         const std::string& host) override {
+    std::lock_guard<std::mutex> guard(FLock);
+    FCalls.push_back({method, "", "", host});
+    const auto found = FTables.find(host);
+    if (found == FTables.end()) throw Exception("Erro chamando " + method + ":no server");
+    return Reply(found->second);
+  }
+  void ExecMethodValues(const std::string& method, const std::string& paramName,
+                        const std::string& paramValue, const std::string& host) override {
+    std::lock_guard<std::mutex> guard(FLock);
+    FCalls.push_back({method, paramName, paramValue, host});
+    if (!CancelError.empty()) throw Exception(CancelError);
+  }
+
+ private:
+  mutable std::mutex FLock;
+  std::map<std::string, std::vector<TRow>> FTables;
+  std::vector<std::string> FUnreachable;
+  std::vector<TCall> FCalls;
+  int FPrepared = 0;
+};
+
+inline TRow Task(const std::string& id, const std::string& desc, const std::string& elapsed,
+                 const std::string& user = "ana") {
+  return {{"requestid", id},       {"clientdesc", "10.0.0.9:5000"}, {"requestdesc", desc},
+          {"ellapsedtime", elapsed}, {"systemcmd", "false"},          {"username", user},
+          {"cancelled", "false"}};
+}
+
+inline TRow Session(const std::string& key, const std::string& user, const std::string& licence) {
+  return {{"sessionkey", key}, {"username", user},   {"creation_time", "46364.75"},
+          {"active", "true"},  {"source", "10.0.0.7"}, {"licenceinfo", licence}};
+}
+
+}  // namespace quv::testing
