@@ -35,8 +35,11 @@ QString ToQString(std::string_view cp1252) {
   return QString::fromStdString(Cp1252ToUtf8(cp1252));
 }
 
+// Tahoma 8 pt, or the nearest sans-serif face the machine has.
 QFont WindowFont() {
-  QFont font(QStringLiteral("Tahoma"));
+  QFont font;
+  font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"),
+                    QStringLiteral("DejaVu Sans")});
   font.setPointSize(8);
   return font;
 }
