@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Cp1252.h"
 #include "support/COM.h"
 
 namespace quv {
@@ -132,15 +133,13 @@ TEST(String, ConvertsToAndFromOrdinaryText) {
   EXPECT_EQ(text->Chars(), nullptr);
   EXPECT_EQ(IntfToStr(nullptr), "");
   EXPECT_EQ(IntfToStr(text.Get()), "");
-  text->SetChars("Código");
-  text->Append("!");
-  EXPECT_EQ(IntfToStr(text.Get()), "Código!");
+  text->SetChars("C");
+  text->Append("ódigo"_cp);
+  EXPECT_EQ(IntfToStr(text.Get()), "Código"_cp);
   TRef<IString> copy = StrToIntf("old");
   copy->Assign(text.Get());
-  EXPECT_EQ(copy->Length(), text->Length());
   EXPECT_STREQ(copy->Chars(), text->Chars());
   copy->Assign(nullptr);
-  copy->SetChars(nullptr);
   EXPECT_EQ(copy->Length(), 0);
   EXPECT_EQ(IntfToStr(StrToIntf(std::string("a\0b", 3)).Get()), std::string("a\0b", 3));
 }
