@@ -1,0 +1,280 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/Exception.h"
+#include "platform/Thread.h"
+#include "support/HandleCache.h"
+
+namespace quv {
+namespace {
+
+// Counts the items a cache makes and destroys.
+struct TItemLog {
+  std::atomic<int> Created{0};
+  std::atomic<int> Destroyed{0};
+};
+
+class TProbeItem final : public TCacheItem {
+ public:
+  TProbeItem(const std::string& name, THandle handle, TItemLog& log)
+      : TCacheItem(name, handle), FLog(log) {}
+  ~TProbeItem() override { ++FLog.Destroyed; }
+
+ private:
+  TItemLog& FLog;
+};
+
+// Makes probe items with the handles 100, 101, ...
+TCacheItemClass ProbeClass(TItemLog& log) {
+  return [&log](const std::string& name) -> std::unique_ptr<TCacheItem> {
+    return std::make_unique<TProbeItem>(name, 100 + log.Created++, log);
+  };
+}
+
+TEST(HandleCache, AcquiringOneNameAgainReusesTheItemWhateverTheCase) {
+  TItemLog log;
+  THandleCache cache(ProbeClass(log));
+  const THandle first = cache.Acquire("intf.quv");
+  cache.ReleaseHandle("intf.quv", first);
+  const THandle second = cache.Acquire("INTF.QUV");
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(log.Created, 1);
+  cache.ReleaseHandle("Intf.Quv", second);
+  EXPECT_EQ(cache.Count(), 1);
+  EXPECT_EQ(log.Destroyed, 0);  // idle items stay open
+}
+
+TEST(HandleCache, ReleasesThatDoNotMatchAUseAreIgnored) {
+  TItemLog log;
+  THandleCache cache(ProbeClass(log));
+  cache.SetExpiry(0);
+  const THandle handle = cache.Acquire("a");
+  cache.ReleaseHandle("b", handle);
+  cache.ReleaseHandle("a", handle + 1);
+  EXPECT_EQ(cache.UseCount("a"), 1);
+  cache.ReleaseHandle("a", handle);
+  EXPECT_EQ(log.Destroyed, 1);
+  cache.ReleaseHandle("a", handle);  // no longer cached
+
+  cache.SetExpiry(60000);
+  const THandle again = cache.Acquire("a");
+  cache.ReleaseHandle("a", again);
+  cache.ReleaseHandle("a", again);  // one release too many
+  EXPECT_EQ(cache.UseCount("a"), 0);
+  EXPECT_EQ(cache.Count(), 1);
+}
+
+TEST(HandleCache, ZeroExpiryOrForceClosesOnTheLastRelease) {
+  TItemLog log;
+  THandleCache cache(ProbeClass(log));
+  const THandle forced = cache.Acquire("forced");
+  cache.ReleaseHandle("forced", forced, true);
+  EXPECT_EQ(log.Destroyed, 1);
+
+  cache.SetExpiry(0);
+  const THandle outer = cache.Acquire("nested");
+  const THandle inner = cache.Acquire("nested");  // the item lock is re-entrant
+  cache.ReleaseHandle("nested", inner);
+  EXPECT_EQ(log.Destroyed, 1);
+  cache.ReleaseHandle("nested", outer);
+  EXPECT_EQ(log.Destroyed, 2);
+  EXPECT_EQ(cache.Count(), 0);
+}
+
+TEST(HandleCache, ExpireClosesOnlyIdleItemsPastTheirExpiry) {
+  TManualClock clock(1000);
+  TClockOverride useClock(clock);
+  TItemLog log;
+  THandleCache cache(ProbeClass(log));
+  cache.SetExpiry(5000);
+  const THandle busy = cache.Acquire("busy");
+  cache.ReleaseHandle("idle", cache.Acquire("idle"));
+  clock.Advance(5000);
+  cache.Expire(false);
+  EXPECT_EQ(cache.Count(), 2);  // idle for exactly the expiry: kept
+  clock.Advance(1);
+  cache.Expire(false);
+  EXPECT_EQ(cache.UseCount("busy"), 1);
+  EXPECT_EQ(cache.Count(), 1);
+
+  cache.ReleaseAll();
+  EXPECT_EQ(cache.Count(), 1);  // still in use
+  cache.ReleaseHandle("busy", busy);
+  cache.ReleaseAll();
+  EXPECT_EQ(cache.Count(), 0);
+  EXPECT_EQ(log.Destroyed, 2);
+
+  cache.SetExpiry(-1);  // a negative expiry closes every idle item
+  cache.ReleaseHandle("fresh", cache.Acquire("fresh"));
+  cache.Expire(false);
+  EXPECT_EQ(cache.Count(), 0);
+}
+
+TEST(HandleCache, ExpiryCountsIdleTimeAcrossTheTickWrapAround) {
+  TManualClock clock(0xFFFFFF00u);
+  TClockOverride useClock(clock);
+  TItemLog log;
+  THandleCache cache(ProbeClass(log));
+  cache.SetExpiry(1000);
+  cache.ReleaseHandle("a", cache.Acquire("a"));
+  clock.Advance(1000);
+  ASSERT_LT(clock.TickCount(), 0xFFFFFF00u);
+  cache.Expire(false);
+  EXPECT_EQ(cache.Count(), 1);
+  clock.Advance(1);
+  cache.Expire(false);
+  EXPECT_EQ(cache.Count(), 0);
+}
+
+// Runs a function on its own thread; joined when destroyed.
+class TTaskThread final : public TThread {
+ public:
+  explicit TTaskThread(std::function<void()> task) : FTask(std::move(task)) { Start(); }
+  ~TTaskThread() override { TerminateAndWait(); }
+
+ protected:
+  void Execute() override { FTask(); }
+
+ private:
+  std::function<void()> FTask;
+};
+
+void WaitForUseCount(const THandleCache& cache, const std::string& name, int32_t count) {
+  while (cache.UseCount(name) != count) std::this_thread::yield();
+}
+
+TEST(HandleCacheThreads, OneNameIsSerializedWhileAWaiterBlocksNoOtherName) {
+  TItemLog log;
+  THandleCache cache(ProbeClass(log));
+  const THandle held = cache.Acquire("shared");
+  std::atomic<bool> heldReleased{false};
+  std::atomic<bool> waiterSawRelease{false};
+  TTaskThread waiter([&] {
+    const THandle handle = cache.Acquire("shared");
+    waiterSawRelease = heldReleased.load();
+    cache.ReleaseHandle("shared", handle);
+  });
+  WaitForUseCount(cache, "shared", 2);  // the waiter now waits for the item lock
+
+  // Neither the held item nor the waiter may hold up another name.
+  TTaskThread other([&] { cache.ReleaseHandle("other", cache.Acquire("other")); });
+  other.WaitFor();
+  EXPECT_EQ(cache.UseCount("other"), 0);
+
+  heldReleased = true;
+  cache.ReleaseHandle("shared", held);
+  waiter.WaitFor();
+  EXPECT_TRUE(waiterSawRelease);
+  EXPECT_EQ(log.Created, 2);
+}
+
+TEST(HandleCacheThreads, EachHandleHasOneUserAtATimeWhileItemsComeAndGo) {
+  TItemLog log;
+  THandleCache cache(ProbeClass(log));
+  cache.SetExpiry(0);
+  const std::vector<std::string> names{"a", "b", "c"};
+  std::map<std::string, std::atomic<int>> users;
+  for (const auto& name : names) users[name] = 0;
+  std::atomic<int> overlaps{0};
+  std::vector<std::unique_ptr<TTaskThread>> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.push_back(std::make_unique<TTaskThread>([&, t] {
+      for (int round = 0; round < 500; ++round) {
+        const std::string& name = names[(round + t) % names.size()];
+        const THandle handle = cache.Acquire(name);
+        if (users.at(name).fetch_add(1) != 0) ++overlaps;
+        users.at(name).fetch_sub(1);
+        cache.ReleaseHandle(name, handle);
+      }
+    }));
+  threads.clear();
+  EXPECT_EQ(overlaps, 0);
+  EXPECT_EQ(cache.Count(), 0);
+  EXPECT_EQ(log.Created, log.Destroyed);
+}
+
+class TFileCacheTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "quv-cache-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    FFolder = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(FFolder); }
+
+  std::string WriteFile(const std::string& name, const std::string& content) {
+    const auto path = FFolder / name;
+    std::ofstream(path, std::ios::binary) << content;
+    return path.string();
+  }
+
+  static std::string ReadAll(THandle handle) {
+    char buffer[64];
+    const ssize_t got = pread(handle, buffer, sizeof buffer, 0);
+    return got < 0 ? std::string() : std::string(buffer, static_cast<size_t>(got));
+  }
+
+  static bool IsOpen(THandle handle) { return fcntl(handle, F_GETFD) != -1; }
+
+  std::filesystem::path FFolder;
+};
+
+class TCountingFileCache final : public TReadFileCache {
+ public:
+  int Opened = 0;
+
+ protected:
+  std::unique_ptr<TCacheItem> CreateItem(const std::string& name) override {
+    ++Opened;
+    return TReadFileCache::CreateItem(name);
+  }
+};
+
+TEST_F(TFileCacheTest, OpensAFileOnceForItsReaders) {
+  const std::string path = WriteFile("lib.quv", "interface data");
+  TCountingFileCache cache;
+  const THandle first = cache.Acquire(path);
+  ASSERT_NE(first, kNoHandle);
+  EXPECT_EQ(ReadAll(first), "interface data");
+  EXPECT_NE(fcntl(first, F_GETFD) & FD_CLOEXEC, 0);
+  cache.ReleaseHandle(path, first);
+  const THandle second = cache.Acquire(path);
+  EXPECT_EQ(second, first);
+  EXPECT_EQ(cache.Opened, 1);
+  cache.ReleaseHandle(path, second);
+  cache.ReleaseAll();
+  EXPECT_FALSE(IsOpen(first));
+}
+
+TEST_F(TFileCacheTest, MissingFilesAndFoldersGiveNoHandle) {
+  TReadFileCache cache;
+  EXPECT_EQ(cache.Acquire((FFolder / "absent.quv").string()), kNoHandle);
+  EXPECT_EQ(cache.Acquire(FFolder.string()), kNoHandle);
+  EXPECT_EQ(cache.Count(), 0);
+  EXPECT_THROW(TReadFileCacheItem(FFolder.string()), EOSError);
+}
+
+TEST_F(TFileCacheTest, FileNamesThatDifferInCaseAreDifferentFiles) {
+  const std::string upper = WriteFile("Lib.quv", "upper");
+  const std::string lower = WriteFile("lib.quv", "lower");
+  TReadFileCache cache;
+  const THandle upperHandle = cache.Acquire(upper);
+  const THandle lowerHandle = cache.Acquire(lower);
+  EXPECT_EQ(ReadAll(upperHandle), "upper");
+  EXPECT_EQ(ReadAll(lowerHandle), "lower");
+  cache.ReleaseHandle(upper, upperHandle);
+  cache.ReleaseHandle(lower, lowerHandle);
+}
+
+}  // namespace
+}  // namespace quv
