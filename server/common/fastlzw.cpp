@@ -33,7 +33,7 @@ void StoreBigEndian16(std::uint8_t* p, unsigned v) {
   p[1] = std::uint8_t(v);
 }
 
-// Index, in memory order, of the first non-zero byte of a non-zero word.
+// Index, in memory order, of the first non-zero byte of a word; 8 when it is 0.
 std::size_t FirstNonZeroByte(std::uint64_t word) {
   if constexpr (std::endian::native == std::endian::little) {
     return std::size_t(std::countr_zero(word)) / 8;
@@ -71,14 +71,147 @@ std::size_t RunLengthAt(const std::uint8_t* source, std::size_t x, std::size_t n
   return r >= MinRun ? r : 0;
 }
 
-// Hash slot of the three bytes at x; bytes beyond the input count as 0.
-unsigned HashAt(const std::uint8_t* source, std::size_t x, std::size_t n) {
-  const std::uint32_t b0 = source[x];
-  const std::uint32_t b1 = x + 1 < n ? source[x + 1] : 0;
-  const std::uint32_t b2 = x + 2 < n ? source[x + 2] : 0;
+// Hash slot of the three bytes b0, b1, b2.
+unsigned Hash(std::uint32_t b0, std::uint32_t b1, std::uint32_t b2) {
   const std::uint32_t h = ((((b0 << 4) ^ b1) << 4) ^ b2) * 40543u;
   return (h >> 4) & 0xFFF;
 }
+
+// State of one Compress call over the borrowed input, output and work area.
+class TBlockEncoder final {
+ public:
+  TBlockEncoder(const std::uint8_t* source, std::size_t n, std::uint8_t* dest, TWorkArea& workArea)
+      : FSource(source), FN(n), FDest(dest), FTable(workArea) {}
+
+  // Writes a compressed block and returns its length; a length above n means
+  // the input did not shrink and the block is to be stored instead.
+  std::size_t Run() {
+    FDest[0] = CompressedFlag;
+    // Positions before insideEnd have at least MaxMatch input bytes left.
+    const std::size_t insideEnd = FN >= MaxMatch ? FN - MaxMatch + 1 : 0;
+    while (FX < insideEnd && FY <= FN) {
+      NextItem();
+      EncodeItemInside();
+    }
+    while (FX < FN && FY <= FN) {
+      NextItem();
+      EncodeItemNearEnd();
+    }
+    StoreBigEndian16(FDest + FCtlPos, FCtl << (ItemsPerGroup - FItems));
+    return FY;
+  }
+
+ private:
+  // Counts the coming item, starting a new group with its control word when
+  // the current one is full.
+  void NextItem() {
+    if (FItems == ItemsPerGroup) {
+      StoreBigEndian16(FDest + FCtlPos, FCtl);
+      FCtlPos = FY;
+      FY += 2;
+      FItems = 0;
+    }
+    ++FItems;
+  }
+
+  // At least MaxMatch input bytes are left, so look-ahead needs no bounds
+  // checks. Literal or pattern is chosen without a branch, since text makes
+  // that choice unpredictable; a literal's spare second byte is overwritten by
+  // whatever comes next.
+  void EncodeItemInside() {
+    const std::uint8_t* at = FSource + FX;
+    const std::uint64_t filled = 0x0101010101010101ull * at[0];
+    if (((Load64(at) ^ filled) | (Load64(at + WordSize) ^ filled)) == 0) {
+      return EmitRun(RunLengthAt(FSource, FX, FN));
+    }
+    const std::size_t distance = Probe(Hash(at[0], at[1], at[2]));
+    const bool reached = distance <= MaxDistance;
+    const std::size_t m = MatchLengthInside(at, reached ? at - distance : FSource);
+    const bool pattern = reached && m >= MinMatch;
+    StoreBigEndian16(FDest + FY,
+                     pattern ? unsigned(distance << 4 | (m - MinMatch)) : unsigned(at[0]) << 8);
+    FY += pattern ? PatternSize : 1;
+    FX += pattern ? m : 1;
+    FCtl = FCtl << 1 | unsigned(pattern);
+  }
+
+  // Hashes come from a batch computed ahead, off the encoder's critical path.
+  unsigned HashInside() {
+    if (FX - FHashBase >= FHashes.size()) {
+      FHashBase = FX;
+      const std::size_t count = std::min(FHashes.size(), FN - MaxMatch + 1 - FX);
+      for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t* p = FSource + FX + i;
+        FHashes[i] = std::uint16_t(Hash(p[0], p[1], p[2]));
+      }
+    }
+    return FHashes[FX - FHashBase];
+  }
+
+  // Equal leading bytes of a and b, up to MaxMatch; both have MaxMatch bytes.
+  static std::size_t MatchLengthInside(const std::uint8_t* a, const std::uint8_t* b) {
+    const std::size_t m0 = FirstNonZeroByte(Load64(a) ^ Load64(b));
+    const std::size_t m1 = FirstNonZeroByte(Load64(a + WordSize) ^ Load64(b + WordSize));
+    const std::size_t e16 = a[16] == b[16];
+    const std::size_t m2 = e16 + (e16 & std::size_t(a[17] == b[17]));
+    return m0 < WordSize ? m0 : m1 < WordSize ? WordSize + m1 : 2 * WordSize + m2;
+  }
+
+  void EncodeItemNearEnd() {
+    const std::uint8_t* at = FSource + FX;
+    const std::size_t left = FN - FX;
+    if (const std::size_t run = RunLengthAt(FSource, FX, FN)) return EmitRun(run);
+    const std::size_t distance = Probe(Hash(at[0], left > 1 ? at[1] : 0, left > 2 ? at[2] : 0));
+    if (distance <= MaxDistance) {
+      const std::size_t m = CommonLength(at, at - distance, left);
+      if (m >= MinMatch) return EmitPattern(distance, m);
+    }
+    EmitLiteral();
+  }
+
+  // Records the current position in the hash slot and returns the distance
+  // back to the position it held. An empty slot (0xFFFF) lies beyond every
+  // position, so its difference wraps around and exceeds MaxDistance too.
+  std::size_t Probe(unsigned hash) {
+    std::uint16_t& slot = FTable[hash];
+    const std::size_t candidate = slot;
+    slot = std::uint16_t(FX);
+    return FX - candidate;
+  }
+
+  void EmitLiteral() {
+    FDest[FY++] = FSource[FX++];
+    FCtl <<= 1;
+  }
+
+  void EmitRun(std::size_t run) {
+    FDest[FY] = 0;
+    StoreBigEndian16(FDest + FY + 1, unsigned(run - MinRun));
+    FDest[FY + 3] = FSource[FX];
+    FY += RunSize;
+    FX += run;
+    FCtl = FCtl << 1 | 1;
+  }
+
+  void EmitPattern(std::size_t distance, std::size_t length) {
+    StoreBigEndian16(FDest + FY, unsigned(distance << 4 | (length - MinMatch)));
+    FY += PatternSize;
+    FX += length;
+    FCtl = FCtl << 1 | 1;
+  }
+
+  const std::uint8_t* const FSource;
+  const std::size_t FN;
+  std::uint8_t* const FDest;
+  TWorkArea& FTable;
+  std::size_t FX = 0;
+  std::size_t FY = HeaderSize;
+  std::size_t FCtlPos = 1;
+  unsigned FItems = 0;
+  unsigned FCtl = 0;
+  std::array<std::uint16_t, 128> FHashes;
+  std::size_t FHashBase = std::size_t(0) - 128;  // no batch yet
+};
 
 [[noreturn]] void RaiseOverflow() {
   throw EFastLzwError("Compressed block does not fit its output buffer");
@@ -192,52 +325,12 @@ std::uint16_t Compress(const std::uint8_t* source, std::uint8_t* dest, std::size
                        TWorkArea& workArea) {
   if (n > MaxInput) throw EFastLzwError("Block compression input exceeds 65534 bytes");
   workArea.fill(EmptySlot);
-  dest[0] = CompressedFlag;
-  std::size_t ctlPos = 1;
-  std::size_t y = HeaderSize;
-  std::size_t x = 0;
-  unsigned items = 0;
-  unsigned ctl = 0;
-  while (x < n && y <= n) {
-    if (items == ItemsPerGroup) {
-      StoreBigEndian16(dest + ctlPos, ctl);
-      ctlPos = y;
-      y += 2;
-      items = 0;
-    }
-    ++items;
-    if (const std::size_t run = RunLengthAt(source, x, n)) {
-      dest[y] = 0;
-      StoreBigEndian16(dest + y + 1, unsigned(run - MinRun));
-      dest[y + 3] = source[x];
-      y += RunSize;
-      x += run;
-      ctl = ctl << 1 | 1;
-      continue;
-    }
-    std::uint16_t& slot = workArea[HashAt(source, x, n)];
-    const std::size_t candidate = slot;
-    slot = std::uint16_t(x);
-    if (candidate != EmptySlot && x - candidate <= MaxDistance) {
-      const std::size_t m = CommonLength(source + x, source + candidate, std::min(n - x, MaxMatch));
-      if (m >= MinMatch) {
-        StoreBigEndian16(dest + y, unsigned((x - candidate) << 4 | (m - MinMatch)));
-        y += PatternSize;
-        x += m;
-        ctl = ctl << 1 | 1;
-        continue;
-      }
-    }
-    dest[y++] = source[x++];
-    ctl <<= 1;
-  }
-  StoreBigEndian16(dest + ctlPos, ctl << (ItemsPerGroup - items));
-  if (y > n) {
-    if (n > 0) std::memcpy(dest + 1, source, n);
-    dest[0] = StoredFlag;
-    y = n + 1;
-  }
-  return std::uint16_t(y);
+  TBlockEncoder encoder(source, n, dest, workArea);
+  const std::size_t y = encoder.Run();
+  if (y <= n) return std::uint16_t(y);
+  dest[0] = StoredFlag;
+  if (n > 0) std::memcpy(dest + 1, source, n);
+  return std::uint16_t(n + 1);
 }
 
 std::size_t Decompress(const std::uint8_t* source, std::uint8_t* dest, std::size_t l,
