@@ -115,9 +115,9 @@ class TBlockEncoder final {
   }
 
   // At least MaxMatch input bytes are left, so look-ahead needs no bounds
-  // checks. Literal or pattern is chosen without a branch, since text makes
-  // that choice unpredictable; a literal's spare second byte is overwritten by
-  // whatever comes next.
+  // checks. Literals and patterns share one two-byte store (a literal's spare
+  // byte is overwritten by whatever comes next), which keeps the unpredictable
+  // choice between them cheap.
   void EncodeItemInside() {
     const std::uint8_t* at = FSource + FX;
     const std::uint64_t filled = 0x0101010101010101ull * at[0];
@@ -133,19 +133,6 @@ class TBlockEncoder final {
     FY += pattern ? PatternSize : 1;
     FX += pattern ? m : 1;
     FCtl = FCtl << 1 | unsigned(pattern);
-  }
-
-  // Hashes come from a batch computed ahead, off the encoder's critical path.
-  unsigned HashInside() {
-    if (FX - FHashBase >= FHashes.size()) {
-      FHashBase = FX;
-      const std::size_t count = std::min(FHashes.size(), FN - MaxMatch + 1 - FX);
-      for (std::size_t i = 0; i < count; ++i) {
-        const std::uint8_t* p = FSource + FX + i;
-        FHashes[i] = std::uint16_t(Hash(p[0], p[1], p[2]));
-      }
-    }
-    return FHashes[FX - FHashBase];
   }
 
   // Equal leading bytes of a and b, up to MaxMatch; both have MaxMatch bytes.
@@ -209,8 +196,6 @@ class TBlockEncoder final {
   std::size_t FCtlPos = 1;
   unsigned FItems = 0;
   unsigned FCtl = 0;
-  std::array<std::uint16_t, 128> FHashes;
-  std::size_t FHashBase = std::size_t(0) - 128;  // no batch yet
 };
 
 [[noreturn]] void RaiseOverflow() {

@@ -44,7 +44,8 @@ class EFastLzwError : public Exception {
 
 // Compresses n bytes of source (n <= MaxInput) into dest, which must hold
 // CompressBound(n) bytes; returns the block length (at most n + 1, since input
-// that does not shrink is stored).
+// that does not shrink is stored). Bytes of dest after the block may be
+// overwritten.
 std::uint16_t Compress(const std::uint8_t* source, std::uint8_t* dest, std::size_t n,
                        TWorkArea& workArea);
 
