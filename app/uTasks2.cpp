@@ -78,6 +78,22 @@ std::vector<TColumnDef> LicenceColumns() {
   return {{QString::fromUtf8("Licença"), 60}, {"Qtde Uso", 60}};
 }
 
+TTakeResult TakerOf(TRefreshT& worker) {
+  return [&worker](std::size_t i) { return worker.TakeResult(i); };
+}
+
+// Runs a build of view rows; false when it ended early by an error, which
+// only the debug output reports (the timer stays off until the user acts).
+bool TryBuildRows(const char* view, const std::function<void()>& build) {
+  try {
+    build();
+    return true;
+  } catch (const std::exception& e) {
+    OutputDebugString(std::string("quvtasks: ") + view + " rows: " + e.what());
+    return false;
+  }
+}
+
 }  // namespace
 
 TFTasks::TFTasks(const THostConfig& config, IRemoteCalls& calls, IHostProbe& probe, QWidget* parent)
@@ -283,13 +299,7 @@ void TFTasks::RefreshDone(TRefreshT& worker) {
 
 bool TFTasks::ShowTasks(TRefreshT& worker) {
   std::vector<TTaskRow> rows;
-  bool built = true;
-  try {
-    BuildTaskRows(FHosts, [&worker](std::size_t i) { return worker.TakeResult(i); }, rows);
-  } catch (const std::exception& e) {
-    OutputDebugString(std::string("quvtasks: task rows: ") + e.what());
-    built = false;
-  }
+  const bool built = TryBuildRows("task", [&] { BuildTaskRows(FHosts, TakerOf(worker), rows); });
   FUpdatingViews = true;
   FTaskModel->SetRows(std::move(rows));
   FUpdatingViews = false;
@@ -299,13 +309,8 @@ bool TFTasks::ShowTasks(TRefreshT& worker) {
 
 bool TFTasks::ShowSessions(TRefreshT& worker) {
   TSessionView view;
-  bool built = true;
-  try {
-    BuildSessionView(FHosts, [&worker](std::size_t i) { return worker.TakeResult(i); }, view);
-  } catch (const std::exception& e) {
-    OutputDebugString(std::string("quvtasks: session rows: ") + e.what());
-    built = false;
-  }
+  const bool built =
+      TryBuildRows("session", [&] { BuildSessionView(FHosts, TakerOf(worker), view); });
   FUpdatingViews = true;
   FSessionModel->SetRows(std::move(view.Sessions));
   FLicenceModel->SetRows(std::move(view.Licences));
