@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "platform/Cp1252.h"
+#include "support/MacroCaption.h"
+
+namespace quv {
+namespace {
+
+// Writes a dictionary file for one test and removes it afterwards.
+class MacroCaptionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string text;
+    text += "CODCLI;Código do cliente\r\n"_cp;
+    text += "NOME;Nome\n";
+    text += "ACAO;Ação\r"_cp;
+    text += "ONLYONEFIELD\n";
+    text += "A;B;C\n";
+    text += "'x;y';\"Com \"\"aspas\"\"; e ponto\"\n";
+    text += "codcli;Second line loses\n";
+    std::ofstream(FPath, std::ios::binary) << text;
+  }
+  void TearDown() override { std::remove(FPath.c_str()); }
+
+  const std::string FPath =
+      ::testing::TempDir() + "captions_" + std::to_string(::getpid()) + ".bin";
+};
+
+TEST_F(MacroCaptionTest, TranslatesWords) {
+  const TquvMacroCaption captions(FPath);
+  EXPECT_EQ(captions.Caption("CODCLI", kCaptionWords), "CÓDIGO DO CLIENTE"_cp);
+  EXPECT_EQ(captions.Caption("codcli", kCaptionWords), "Código do cliente"_cp);
+  EXPECT_EQ(captions.Caption("  codcli   extra ", kCaptionWords), "Código do cliente extra"_cp);
+  EXPECT_EQ(captions.Caption("ação"_cp, kCaptionWords), "Ação"_cp);
+  EXPECT_EQ(captions.Caption("ACAO", kCaptionWords), "AÇÃO"_cp);
+  EXPECT_EQ(captions.Caption("x;y", kCaptionWords), "Com \"aspas\"; e ponto");
+  EXPECT_EQ(captions.Caption("ONLYONEFIELD A", kCaptionWords), "ONLYONEFIELD A");
+  EXPECT_EQ(captions.Caption("   ", kCaptionWords), "   ");
+}
+
+TEST_F(MacroCaptionTest, TranslatesPaths) {
+  const TquvMacroCaption captions(FPath);
+  EXPECT_EQ(captions.Caption("CODCLI\\NOME\\", kCaptionPath), "CÓDIGO DO CLIENTE\\NOME\\"_cp);
+  EXPECT_EQ(captions.Caption("CODCLI\\NOME", kCaptionPath), "CÓDIGO DO CLIENTE\\NOME"_cp);
+  EXPECT_EQ(captions.Caption("\\\\ codcli\\  \\nome", kCaptionPath), "Código do cliente\\Nome"_cp);
+  EXPECT_EQ(captions.Caption("codcli\\nome", kCaptionWords), "codcli\\nome");
+}
+
+TEST_F(MacroCaptionTest, ProcessWideDictionary) {
+  LoadMacroCaptions(FPath);
+  EXPECT_EQ(MacroCaption("codcli nome", kCaptionWords), "Código do cliente Nome"_cp);
+  LoadMacroCaptions(FPath + ".missing");
+  EXPECT_EQ(MacroCaption("codcli", kCaptionWords), "codcli");
+}
+
+TEST(MacroCaption, MissingFileGivesEmptyDictionary) {
+  const TquvMacroCaption captions("/nonexistent/quvMacroCaption.bin");
+  EXPECT_EQ(captions.Caption("A B", kCaptionWords), "A B");
+  EXPECT_EQ(captions.Caption("", kCaptionPath), "");
+}
+
+TEST(MacroCaption, NormalizesAccentsCommasAndCase) {
+  EXPECT_EQ(NormalizeCaptionWord("ação,Éé ü-x"_cp), "ACAO EE U-X");
+  EXPECT_EQ(NormalizeCaptionWord("ñ"_cp), "ñ"_cp);  // outside the table and not a-z
+}
+
+}  // namespace
+}  // namespace quv
