@@ -1,8 +1,10 @@
 #include "transport/logfiles.h"
 
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 
 #include "platform/Clock.h"
@@ -26,9 +28,24 @@ std::string ProgramName(const std::string& executablePath) {
   return name;
 }
 
-int64_t CurrentThreadId() {
-  thread_local const int64_t id = gettid();
-  return id;
+// The process and thread ids of the calling thread, cached per thread since
+// each query is a system call; a fork starts a new generation of the cache.
+struct TCallerIds {
+  uint32_t Generation = 0;
+  int64_t Process = 0;
+  int64_t Thread = 0;
+};
+
+std::atomic<uint32_t> gForkGeneration{1};
+
+const TCallerIds& CallerIds() {
+  static const bool registered =
+      pthread_atfork(nullptr, nullptr, [] { gForkGeneration.fetch_add(1); }) == 0;
+  thread_local TCallerIds ids;
+  const uint32_t generation = gForkGeneration.load(std::memory_order_relaxed);
+  // Without the fork handler every call asks the system again.
+  if (ids.Generation != generation || !registered) ids = {generation, getpid(), gettid()};
+  return ids;
 }
 
 bool IsWritableFolder(const std::string& path) {
@@ -115,9 +132,10 @@ void TLogFiles::Log(int32_t level, std::string_view message, std::string_view ca
   record.TimeStamp = Clock().Now();
   record.ContextNumber = context ? context->Number() : 0;
   record.Message = message;
-  record.ThreadId = CurrentThreadId();
+  const TCallerIds& ids = CallerIds();
+  record.ThreadId = ids.Thread;
   Logger(mode, name)
-      .Append(FFolder, FProgramName, record.TimeStamp, FormatLogLine(record, getpid()));
+      .Append(FFolder, FProgramName, record.TimeStamp, FormatLogLine(record, ids.Process));
 }
 
 TLogClass& TLogFiles::Logger(int32_t mode, const std::string& category) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <thread>
+
 #include "platform/Cp1252.h"
 #include "platform/UserSettings.h"
 #include "tests/TempFolder.h"
@@ -65,6 +67,21 @@ TEST_F(ClientCfg, SetTimeoutReplacesTheLoadedValue) {
   Load("", "[CLIENT]\nTIMEOUT=5000\n");
   TquvClientCfg::SetTimeout(500);
   EXPECT_EQ(TquvClientCfg::Timeout(), 500);
+}
+
+TEST_F(ClientCfg, TimeoutIsReadWhileAnotherThreadSetsIt) {
+  Load("", "");
+  std::thread setter([] {
+    for (int32_t ms = 1; ms <= 1000; ++ms) TquvClientCfg::SetTimeout(ms);
+  });
+  int32_t last = 0;
+  for (int i = 0; i < 1000; ++i) {
+    const int32_t now = TquvClientCfg::Timeout();
+    EXPECT_TRUE(now == 600000 || (now >= last && now <= 1000));
+    if (now != 600000) last = now;
+  }
+  setter.join();
+  EXPECT_EQ(TquvClientCfg::Timeout(), 1000);
 }
 
 TEST(ClientCfgPaths, StoreMirrorsTheKeyAndTheFileSitsBesideTheProgram) {

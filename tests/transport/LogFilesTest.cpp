@@ -9,7 +9,9 @@
 #include <fstream>
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "platform/Clock.h"
@@ -234,6 +236,28 @@ TEST_F(LogFiles, TwoProcessesAppendingToOneCategoryLoseAndTearNoLine) {
     }
   }
   EXPECT_EQ(lines, 2 * kLines);
+}
+
+TEST_F(LogFiles, ThreadsOfOneProcessShareTheLoggerWithoutLosingLines) {
+  constexpr int kThreads = 4;
+  constexpr int kLines = 500;
+  auto log = MakeLog();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&log, t] {
+      for (int i = 0; i < kLines; ++i)
+        log->Log(0, std::to_string(t) + ":" + std::to_string(i), i % 2 ? "EVEN" : "ODD");
+    });
+  for (std::thread& thread : threads) thread.join();
+  std::set<std::string> messages;
+  int lines = 0;
+  for (const auto& [name, content] : Files()) {
+    std::istringstream in(content);
+    for (std::string line; std::getline(in, line); ++lines)
+      messages.insert(line.substr(line.rfind(' ') + 1));
+  }
+  EXPECT_EQ(lines, kThreads * kLines);
+  EXPECT_EQ(messages.size(), static_cast<std::size_t>(kThreads * kLines));
 }
 
 TEST(LogFolder, TraceBesideTheProgramOrThePerUserStateFolder) {
