@@ -43,13 +43,13 @@ TNamedMutex::~TNamedMutex() { CloseHandle(FHandle); }
 
 void TNamedMutex::Acquire() {
   if (FHandle == kNoHandle) throw EOSError("open " + FLockFileName, FOpenError);
-  FThreads.lock();
+  LockThreadsUntil(std::chrono::steady_clock::time_point::max());
   int result;
   while ((result = flock(FHandle, LOCK_EX)) != 0 && errno == EINTR) {
   }
   if (result != 0) {
     const int error = errno;
-    FThreads.unlock();
+    UnlockThreads();
     throw EOSError("flock " + FLockFileName, error);
   }
 }
@@ -57,10 +57,29 @@ void TNamedMutex::Acquire() {
 bool TNamedMutex::WaitFor(uint32_t timeoutMs) {
   if (FHandle == kNoHandle) return false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  if (!FThreads.try_lock_until(deadline)) return false;
+  if (!LockThreadsUntil(deadline)) return false;
   if (LockFileUntil(deadline)) return true;
-  FThreads.unlock();
+  UnlockThreads();
   return false;
+}
+
+bool TNamedMutex::LockThreadsUntil(std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock<std::mutex> guard(FThreadsLock);
+  const auto free = [this] { return !FThreadInside; };
+  if (deadline == std::chrono::steady_clock::time_point::max())
+    FThreadLeft.wait(guard, free);
+  else if (!FThreadLeft.wait_until(guard, deadline, free))
+    return false;
+  FThreadInside = true;
+  return true;
+}
+
+void TNamedMutex::UnlockThreads() {
+  {
+    std::lock_guard<std::mutex> guard(FThreadsLock);
+    FThreadInside = false;
+  }
+  FThreadLeft.notify_one();
 }
 
 bool TNamedMutex::LockFileUntil(std::chrono::steady_clock::time_point deadline) {
@@ -80,7 +99,7 @@ bool TNamedMutex::LockFileUntil(std::chrono::steady_clock::time_point deadline) 
 
 void TNamedMutex::Release() {
   flock(FHandle, LOCK_UN);
-  FThreads.unlock();
+  UnlockThreads();
 }
 
 }  // namespace quv

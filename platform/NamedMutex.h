@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -33,12 +34,19 @@ class TNamedMutex final {
   const std::string& LockFileName() const { return FLockFileName; }
 
  private:
+  bool LockThreadsUntil(std::chrono::steady_clock::time_point deadline);
+  void UnlockThreads();
   bool LockFileUntil(std::chrono::steady_clock::time_point deadline);
 
   std::string FLockFileName;
   THandle FHandle = kNoHandle;
   int FOpenError = 0;
-  std::timed_mutex FThreads;  // excludes the threads of this process
+  // Excludes the threads of this process, since they share one lock file
+  // descriptor. (A flag under a condition variable rather than a timed mutex:
+  // the thread sanitizer does not see timed mutex waits.)
+  std::mutex FThreadsLock;
+  std::condition_variable FThreadLeft;
+  bool FThreadInside = false;
 };
 
 // The lock file of the named lock `name`: path delimiters and zero bytes of
