@@ -37,4 +37,18 @@ void CloseHandle(THandle handle) {
   if (handle != kNoHandle) close(handle);
 }
 
+THandle OpenFileForAppend(const std::string& fileName) {
+  return open(fileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+}
+
+bool WriteAll(THandle handle, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t written = write(handle, data.data(), data.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
 }  // namespace quv
