@@ -1,0 +1,625 @@
+#include "server/common/quvIntf.h"
+
+#include <algorithm>
+#include <atomic>
+
+#include "platform/Cp1252.h"
+#include "platform/DebugOutput.h"
+#include "server/common/quvstream.h"
+
+namespace quv {
+
+namespace {
+
+constexpr std::string_view kBadStringSize = "Bad string size.The quv file can be corrupt";
+constexpr std::string_view kInvalidStream = "Invalid symboldef stream";
+constexpr std::string_view kDefaultGroupName = "Dados Gerais";
+constexpr int32_t kMaxTextSize = 102400;
+constexpr int32_t kUncheckedHeaderText = 65535;
+constexpr int32_t kEndCheckInterval = 50;
+constexpr int32_t kEmptyIndexCapacity = 50;
+// Nested sets inside nested sets: far more than any real record needs, few
+// enough that a hostile stream cannot exhaust the call stack.
+constexpr int32_t kMaxNestingDepth = 32;
+constexpr int32_t kTextChunk = 4096;
+
+// Widths of a text's length in group and symbol records.
+enum TTextWidth : int32_t { kShort = 1, kMedium = 2, kLong = 4 };
+
+std::atomic<IquvDefinitionSource*> GDefinitionSource{nullptr};
+
+[[noreturn]] void Fail(std::string_view message) { throw TquvInterfaceError(std::string(message)); }
+
+bool SameText(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return AsciiUpperChar(x) == AsciiUpperChar(y);
+         });
+}
+
+std::string AsciiUpper(std::string_view s) {
+  std::string upper(s);
+  for (char& c : upper) c = AsciiUpperChar(c);
+  return upper;
+}
+
+std::size_t DotCount(std::string_view s) { return std::count(s.begin(), s.end(), '.'); }
+
+bool IsDefaultGroup(std::string_view name) {
+  return name.empty() || SameText(name, kDefaultGroupName);
+}
+
+uint32_t ReadUnsigned(TquvStream& stream, int32_t width) {
+  uint8_t bytes[4] = {};
+  stream.ReadBuffer(bytes, width);
+  return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
+         uint32_t(bytes[3]) << 24;
+}
+
+void WriteUnsigned(TquvStream& stream, uint32_t value, int32_t width) {
+  const uint8_t bytes[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16),
+                            uint8_t(value >> 24)};
+  stream.WriteBuffer(bytes, width);
+}
+
+uint8_t ReadByte(TquvStream& stream) { return static_cast<uint8_t>(ReadUnsigned(stream, 1)); }
+uint16_t ReadWord(TquvStream& stream) { return static_cast<uint16_t>(ReadUnsigned(stream, 2)); }
+
+// Reads `length` bytes, growing the result only as bytes arrive, so a length
+// that the stream cannot back never sizes a large allocation.
+std::string ReadBytes(TquvStream& stream, int32_t length) {
+  std::string result;
+  while (static_cast<int32_t>(result.size()) < length) {
+    const int32_t chunk = std::min<int32_t>(kTextChunk, length - int32_t(result.size()));
+    const std::size_t at = result.size();
+    result.resize(at + static_cast<std::size_t>(chunk));
+    stream.ReadBuffer(result.data() + at, chunk);
+  }
+  return result;
+}
+
+std::string ReadText(TquvStream& stream, int32_t width) {
+  const int32_t length = static_cast<int32_t>(ReadUnsigned(stream, width));
+  if (length < 0 || length > kMaxTextSize) Fail(kBadStringSize);
+  return ReadBytes(stream, length);
+}
+
+void WriteText(TquvStream& stream, std::string_view text, int32_t width) {
+  const std::size_t limit = width == kShort ? 255 : width == kMedium ? 65535 : 2147483647;
+  const std::string_view cut = text.substr(0, std::min(text.size(), limit));
+  WriteUnsigned(stream, static_cast<uint32_t>(cut.size()), width);
+  stream.WriteRawString(cut);
+}
+
+std::string ReadHeaderText(TquvStream& stream) {
+  const int32_t length = stream.ReadInteger();
+  if (length < 0 || (length > kUncheckedHeaderText && length > stream.Remaining())) {
+    Fail(kInvalidStream);
+  }
+  return ReadBytes(stream, length);
+}
+
+// Symbol texts are short or medium from version 8 on, long before.
+int32_t ShortWidth(uint16_t version) { return version >= 8 ? kShort : kLong; }
+int32_t MediumWidth(uint16_t version) { return version >= 8 ? kMedium : kLong; }
+
+}  // namespace
+
+int32_t DataSizeOf(char typeCode, uint16_t size, uint8_t decimals) {
+  switch (typeCode) {
+    case 'N':
+    case '+':
+      return decimals == 0 ? 4 : 8;
+    case 'B':
+      return 2;
+    case 'D':
+    case 'T':
+    case 'H':
+    case 'M':
+      return 8;
+    case 'A':
+    case 'I':
+    case 'R':
+      return size > 0 ? size + 1 : 0;
+    default:
+      return 0;
+  }
+}
+
+std::string CompleteName(std::string_view reference, std::string_view setName) {
+  if (!reference.empty() && reference.front() == '.') reference.remove_prefix(1);
+  if (DotCount(reference) == 1 && !setName.empty()) {
+    return std::string(setName) + "." + std::string(reference);
+  }
+  return std::string(reference);
+}
+
+std::string ShortenName(std::string_view reference, std::string_view setName) {
+  if (DotCount(reference) > 1) {
+    const std::string_view library = reference.substr(0, reference.find('.'));
+    if (!SameText(library, "quvsystem") && !SameText(library, "vantora")) {
+      reference.remove_prefix(library.size() + 1);
+    }
+  }
+  if (!setName.empty() && DotCount(reference) <= 2 && reference.size() > setName.size() &&
+      reference[setName.size()] == '.' && SameText(reference.substr(0, setName.size()), setName)) {
+    reference.remove_prefix(setName.size() + 1);
+  }
+  return std::string(reference);
+}
+
+void SetDefinitionSource(IquvDefinitionSource* source) { GDefinitionSource.store(source); }
+
+// ---- TquvSymbolDef ----
+
+TquvSymbolDef::TquvSymbolDef(TquvCustomSymbolDefs& owner, std::string name)
+    : FOwner(&owner), FName(std::move(name)), FOwnerKind(owner.Kind()) {}
+
+TquvSymbolDef::~TquvSymbolDef() = default;
+
+void TquvSymbolDef::SetName(std::string name) {
+  FName = std::move(name);
+  FOwner->DropNameIndex();
+}
+
+void TquvSymbolDef::SetTypeCode(char typeCode) {
+  FTypeCode = typeCode;
+  if (typeCode == '+') FFlags |= kSymbolIncrement;
+  FOwner->RecomputeOffsets();
+}
+
+void TquvSymbolDef::SetSize(uint16_t size) {
+  FSize = size;
+  FOwner->RecomputeOffsets();
+}
+
+void TquvSymbolDef::SetDecimals(uint8_t decimals) {
+  FDecimals = decimals;
+  FOwner->RecomputeOffsets();
+}
+
+void TquvSymbolDef::SetGroupName(std::string_view groupName) {
+  if (IsDefaultGroup(groupName)) {
+    FGroupName.clear();
+    FGroup = nullptr;
+    return;
+  }
+  FGroup = FOwner->FindGroup(groupName);
+  if (FGroup == nullptr) {
+    TquvGroupDef group;
+    group.IsNew = true;
+    group.Name = std::string(groupName);
+    FGroup = &FOwner->AddGroup(std::move(group));
+  }
+  FGroupName = std::string(groupName);
+}
+
+TquvSymbolDefs& TquvSymbolDef::MakeNested() {
+  if (!FNested) FNested = std::make_unique<TquvSymbolDefs>();
+  return *FNested;
+}
+
+TquvSymbolDefs& TquvSymbolDef::Nested() {
+  if (FTypeCode != 'R') Fail("This field is not of RECORD TYPE");
+  if (FNested || FReference.empty()) return MakeNested();
+  auto nested = std::make_unique<TquvSymbolDefs>();
+  IquvDefinitionSource* source = GDefinitionSource.load();
+  if (source == nullptr) {
+    throw TquvInterfaceError(std::string("Interface não encontrada:"_cp) +
+                             AnsiUpperCase(FReference));
+  }
+  source->FillDefinitions(FReference, *nested);
+  FNested = std::move(nested);
+  return *FNested;
+}
+
+void TquvSymbolDef::AssignFrom(const TquvSymbolDef& source) {
+  FConstraint = source.FConstraint;
+  FName = source.FName;
+  FReference = source.FReference;
+  FTypeCode = source.FTypeCode;
+  FSize = source.FSize;
+  FFlags = source.FFlags;
+  FDecimals = source.FDecimals;
+  FDisplayWidth = source.FDisplayWidth;
+  FGroupNumber = source.FGroupNumber;
+  FOwnerKind = source.FOwnerKind;
+  FTexts = source.FTexts;
+  FBytes = source.FBytes;
+  SetGroupName(source.FGroupName);
+  if (source.FNested) MakeNested().Assign(*source.FNested);
+}
+
+// ---- TquvCustomSymbolDefs ----
+
+struct TquvCustomSymbolDefs::THeader {
+  uint8_t Form = 0;
+  std::string Name;
+  std::string QualifiedName;
+  uint16_t Revision = 0;
+  uint16_t FormatVersion = 0;
+  uint8_t Kind = 0;
+};
+
+TquvCustomSymbolDefs::TquvCustomSymbolDefs() = default;
+TquvCustomSymbolDefs::~TquvCustomSymbolDefs() = default;
+
+void TquvCustomSymbolDefs::SetFormatVersion(uint16_t version) {
+  if (version < 1 || version > kSymbolDefsFormatVersion) {
+    throw TquvInterfaceError("Unsupported definition-set format version " +
+                             std::to_string(version));
+  }
+  FFormatVersion = version;
+}
+
+TquvSymbolDef& TquvCustomSymbolDefs::Item(int32_t index) const {
+  if (index < 0 || index >= Count()) {
+    throw TquvInterfaceError("List index out of bounds (" + std::to_string(index) + ")");
+  }
+  return *FSymbols[static_cast<std::size_t>(index)];
+}
+
+int32_t TquvCustomSymbolDefs::IndexOf(std::string_view name) {
+  if (!FNameIndex) BuildNameIndex();
+  void* position = nullptr;
+  if (!FNameIndex->Find(AsciiUpper(name), position)) return -1;
+  return static_cast<int32_t>(reinterpret_cast<intptr_t>(position));
+}
+
+TquvSymbolDef& TquvCustomSymbolDefs::AddSymbol(std::string name) {
+  auto symbol = std::make_unique<TquvSymbolDef>(*this, std::move(name));
+  symbol->FOffset = RecordSize();
+  FSymbols.push_back(std::move(symbol));
+  if (FNameIndex) {
+    IndexName(Count() - 1);
+  } else {
+    IndexAll(std::max(kEmptyIndexCapacity, Count()));
+  }
+  FModified = true;
+  return *FSymbols.back();
+}
+
+TquvGroupDef& TquvCustomSymbolDefs::Group(int32_t index) const {
+  if (index < 0 || index >= GroupCount()) {
+    throw TquvInterfaceError("List index out of bounds (" + std::to_string(index) + ")");
+  }
+  return *FGroups[static_cast<std::size_t>(index)];
+}
+
+TquvGroupDef& TquvCustomSymbolDefs::AddGroup(TquvGroupDef group) {
+  if (IsDefaultGroup(group.Name)) group.Name.clear();
+  FGroups.push_back(std::make_unique<TquvGroupDef>(std::move(group)));
+  return *FGroups.back();
+}
+
+TquvGroupDef* TquvCustomSymbolDefs::FindGroup(std::string_view name) const {
+  for (const auto& group : FGroups)
+    if (SameText(group->Name, name)) return group.get();
+  return nullptr;
+}
+
+int32_t TquvCustomSymbolDefs::GroupIndexOf(const TquvGroupDef* group) const {
+  for (std::size_t i = 0; i < FGroups.size(); ++i)
+    if (FGroups[i].get() == group) return static_cast<int32_t>(i);
+  return -1;
+}
+
+void TquvCustomSymbolDefs::Clear() {
+  FSymbols.clear();
+  FGroups.clear();
+  FNameIndex.reset();
+  FModified = true;
+}
+
+void TquvCustomSymbolDefs::Assign(const TquvCustomSymbolDefs& source) {
+  if (&source == this) return;
+  Clear();
+  FName = source.Name();
+  FQualifiedName = source.QualifiedName();
+  FRevision = source.Revision();
+  FFlag = source.Flag();
+  FText = source.Text();
+  if (FKind == 2) FKind = source.Kind();
+  for (const auto& group : source.FGroups) AddGroup(*group);
+  for (const auto& symbol : source.FSymbols) {
+    FSymbols.push_back(std::make_unique<TquvSymbolDef>(*this, std::string()));
+    FSymbols.back()->AssignFrom(*symbol);
+  }
+  RecomputeOffsets();
+  BuildNameIndex();
+}
+
+void TquvCustomSymbolDefs::RecomputeOffsets() {
+  int32_t offset = 0;
+  for (const auto& symbol : FSymbols) {
+    symbol->FOffset = offset;
+    offset += symbol->DataSize();
+  }
+}
+
+int32_t TquvCustomSymbolDefs::RecordSize() const {
+  int32_t size = 0;
+  for (const auto& symbol : FSymbols) size += symbol->DataSize();
+  return size;
+}
+
+void TquvCustomSymbolDefs::BuildNameIndex() {
+  IndexAll(FSymbols.empty() ? kEmptyIndexCapacity : Count());
+}
+
+void TquvCustomSymbolDefs::IndexAll(int32_t capacity) {
+  FNameIndex = std::make_unique<THashList>(capacity);
+  for (int32_t i = 0; i < Count(); ++i) IndexName(i);
+}
+
+void TquvCustomSymbolDefs::IndexName(int32_t position) {
+  const std::string& name = FSymbols[static_cast<std::size_t>(position)]->Name();
+  const std::string key = AsciiUpper(name);
+  if (FNameIndex->Exists(key)) {
+    OutputDebugString("Detected duplicated item " + name + " in " + QualifiedName());
+    return;
+  }
+  FNameIndex->Add(key, THashValue::FromInt(position));
+}
+
+// ---- Reading ----
+
+TquvCustomSymbolDefs::THeader TquvCustomSymbolDefs::ReadHeader(TquvStream& stream) {
+  THeader header;
+  header.Form = ReadByte(stream);
+  header.Name = ReadHeaderText(stream);
+  header.QualifiedName = ReadHeaderText(stream);
+  header.Revision = ReadWord(stream);
+  header.FormatVersion = ReadWord(stream);
+  if (header.FormatVersion == 0) header.FormatVersion = 25;
+  if (header.FormatVersion > kSymbolDefsFormatVersion) Fail(kInvalidStream);
+  header.Kind = ReadByte(stream);
+  return header;
+}
+
+void TquvCustomSymbolDefs::ReadFromStream(TStream& stream, bool force, int32_t level,
+                                          bool withGroups) {
+  if (FNestingDepth > kMaxNestingDepth) Fail(kInvalidStream);
+  TquvStream reader(&stream, false);
+  const THeader header = ReadHeader(reader);
+  if (!force && SameText(header.Name, Name()) && header.Revision == Revision() &&
+      header.Kind == Kind() && Count() > 0) {
+    return;
+  }
+  // Read into a fresh set so that a failure leaves this one as it was.
+  TquvSymbolDefs fresh;
+  fresh.FNestingDepth = FNestingDepth;
+  fresh.FName = header.Name;
+  fresh.FQualifiedName = CompleteName(header.QualifiedName, header.Name);
+  fresh.FRevision = header.Revision;
+  fresh.FFormatVersion = header.FormatVersion;
+  fresh.FKind = header.Kind;
+  if (withGroups) {
+    const int32_t groupCount = reader.ReadInteger();
+    if (groupCount < 0) Fail(kInvalidStream);
+    for (int32_t i = 0; i < groupCount; ++i)
+      fresh.AddGroup(ReadGroupRecord(reader, header.FormatVersion));
+  } else {
+    for (const auto& group : FGroups) fresh.AddGroup(*group);
+  }
+  const int32_t symbolCount = reader.ReadInteger();
+  if (symbolCount < 0) Fail(kInvalidStream);
+  fresh.ReadSymbolRecords(reader, symbolCount, header.Form, level, withGroups);
+  TakeContents(fresh);
+}
+
+void TquvCustomSymbolDefs::TakeContents(TquvCustomSymbolDefs& source) {
+  FName = std::move(source.FName);
+  FQualifiedName = std::move(source.FQualifiedName);
+  FRevision = source.FRevision;
+  FFormatVersion = source.FFormatVersion;
+  FKind = source.FKind;
+  FGroups = std::move(source.FGroups);
+  FSymbols = std::move(source.FSymbols);
+  for (const auto& symbol : FSymbols) symbol->FOwner = this;
+  FModified = true;
+  BuildNameIndex();
+}
+
+TquvGroupDef TquvCustomSymbolDefs::ReadGroupRecord(TquvStream& stream, uint16_t version) {
+  TquvGroupDef group;
+  group.Name = ReadText(stream, ShortWidth(version));
+  group.Number = static_cast<int16_t>(ReadWord(stream));
+  if (version >= 13) {
+    group.ByteA = ReadByte(stream);
+    group.ByteB = ReadByte(stream);
+  }
+  if (version >= 25) {
+    group.ByteC = ReadByte(stream);
+    group.TextA = ReadText(stream, kShort);
+    group.TextB = ReadText(stream, kMedium);
+  }
+  return group;
+}
+
+void TquvCustomSymbolDefs::ReadSymbolRecords(TquvStream& stream, int32_t count, uint8_t form,
+                                             int32_t level, bool linkGroups) {
+  int32_t offset = RecordSize();
+  for (int32_t i = 0; i < count; ++i) {
+    if (i > 0 && i % kEndCheckInterval == 0 && stream.Remaining() == 0) Fail(kInvalidStream);
+    FSymbols.push_back(std::make_unique<TquvSymbolDef>(*this, std::string()));
+    TquvSymbolDef& symbol = *FSymbols.back();
+    symbol.FOffset = offset;
+    ReadSymbolRecord(stream, symbol, form, level, linkGroups);
+    offset += symbol.DataSize();
+  }
+  BuildNameIndex();
+}
+
+void TquvCustomSymbolDefs::ReadSymbolRecord(TquvStream& stream, TquvSymbolDef& symbol, uint8_t form,
+                                            int32_t level, bool linkGroups) {
+  const uint16_t v = FFormatVersion;
+  const int32_t s = ShortWidth(v);
+  const int32_t m = MediumWidth(v);
+  auto& texts = symbol.FTexts;
+  auto& bytes = symbol.FBytes;
+  if (v < 3) {
+    ReadText(stream, m);
+    ReadText(stream, m);
+  }
+  symbol.FName = ReadText(stream, s);
+  symbol.FTypeCode = static_cast<char>(ReadByte(stream));
+  symbol.FSize = ReadWord(stream);
+  if (!(form == 1 && v < 36)) symbol.FFlags = v >= 24 ? ReadWord(stream) : ReadByte(stream);
+  if (symbol.FTypeCode == '+') symbol.FFlags |= kSymbolIncrement;
+  symbol.FDecimals = ReadByte(stream);
+  if (form != 1) {
+    symbol.FConstraint = ReadText(stream, s);
+    if (v == 3 && symbol.FConstraint == "NOT NULL") {
+      symbol.FFlags |= kSymbolRequired;
+      symbol.FConstraint.clear();
+    }
+  }
+  if (v >= 3) {
+    if (form != 1) {
+      if (v >= 9) {
+        const int16_t groupIndex = static_cast<int16_t>(ReadWord(stream));
+        if (linkGroups && groupIndex >= 0 && groupIndex < GroupCount()) {
+          symbol.FGroup = FGroups[static_cast<std::size_t>(groupIndex)].get();
+          symbol.FGroupName = symbol.FGroup->Name;
+        }
+      } else {
+        symbol.SetGroupName(ReadText(stream, s));
+      }
+      texts[0] = ReadText(stream, m);
+      texts[3] = ReadText(stream, s);
+      texts[1] = ReadText(stream, s);
+      texts[2] = ReadText(stream, s);
+      texts[4] = ReadText(stream, s);
+    }
+    symbol.FReference = CompleteName(ReadText(stream, s), Name());
+  }
+  if (form == 0) {
+    if (v >= 4) symbol.FDisplayWidth = v <= 20 ? ReadByte(stream) : ReadWord(stream);
+    if (v >= 5) {
+      texts[5] = ReadText(stream, s);
+      texts[6] = ReadText(stream, m);
+      bytes[0] = ReadByte(stream);
+    }
+    if (v >= 12) {
+      texts[7] = ReadText(stream, m);
+      texts[8] = ReadText(stream, m);
+    }
+    if (v >= 18) {
+      texts[9] = ReadText(stream, m);
+      texts[10] = ReadText(stream, m);
+    }
+    if (v >= 19) bytes[1] = ReadByte(stream);
+  }
+  if (v >= 22) texts[11] = ReadText(stream, m);
+  if (v >= 23) bytes[2] = ReadByte(stream);
+  if (v >= 35 && level >= 2 && ReadByte(stream) != 0) ReadNested(stream, symbol);
+  if (symbol.FFlags & kSymbolHasText15) texts[14] = ReadText(stream, m);
+  if (v >= 37) texts[12] = ReadText(stream, m);
+}
+
+void TquvCustomSymbolDefs::ReadNested(TquvStream& stream, TquvSymbolDef& symbol) {
+  auto nested = std::make_unique<TquvSymbolDefs>();
+  nested->FNestingDepth = FNestingDepth + 1;
+  nested->ReadFromStream(stream, true, 2, false);
+  symbol.FNested = std::move(nested);
+}
+
+// ---- Writing ----
+
+void TquvCustomSymbolDefs::WriteToStream(TStream& stream, uint8_t form, int32_t level,
+                                         bool withGroups) const {
+  TquvStream writer(&stream, false);
+  WriteUnsigned(writer, form, 1);
+  writer.WriteString(Name());
+  writer.WriteString(QualifiedName());
+  WriteUnsigned(writer, Revision(), 2);
+  WriteUnsigned(writer, FFormatVersion, 2);
+  WriteUnsigned(writer, Kind(), 1);
+  if (withGroups) {
+    writer.WriteInteger(GroupCount());
+    for (const auto& group : FGroups) WriteGroupRecord(writer, *group, FFormatVersion);
+  }
+  writer.WriteInteger(Count());
+  for (const auto& symbol : FSymbols) WriteSymbolRecord(writer, *symbol, form, level);
+}
+
+void TquvCustomSymbolDefs::WriteGroupRecord(TquvStream& stream, const TquvGroupDef& group,
+                                            uint16_t version) {
+  WriteText(stream, group.Name, ShortWidth(version));
+  WriteUnsigned(stream, static_cast<uint16_t>(group.Number), 2);
+  if (version >= 13) {
+    WriteUnsigned(stream, group.ByteA, 1);
+    WriteUnsigned(stream, group.ByteB, 1);
+  }
+  if (version >= 25) {
+    WriteUnsigned(stream, group.ByteC, 1);
+    WriteText(stream, group.TextA, kShort);
+    WriteText(stream, group.TextB, kMedium);
+  }
+}
+
+void TquvCustomSymbolDefs::WriteSymbolRecord(TquvStream& stream, const TquvSymbolDef& symbol,
+                                             uint8_t form, int32_t level) const {
+  const uint16_t v = FFormatVersion;
+  const int32_t s = ShortWidth(v);
+  const int32_t m = MediumWidth(v);
+  const auto& texts = symbol.FTexts;
+  const auto& bytes = symbol.FBytes;
+  if (v < 3) {
+    WriteText(stream, "", m);
+    WriteText(stream, "", m);
+  }
+  WriteText(stream, symbol.FName, s);
+  WriteUnsigned(stream, static_cast<uint8_t>(symbol.FTypeCode), 1);
+  WriteUnsigned(stream, symbol.FSize, 2);
+  // The flags as a reader of this layout will see them decide what follows.
+  const bool hasFlags = !(form == 1 && v < 36);
+  const uint16_t carriedFlags = !hasFlags ? 0 : v >= 24 ? symbol.FFlags : symbol.FFlags & 0xFF;
+  if (hasFlags) WriteUnsigned(stream, carriedFlags, v >= 24 ? 2 : 1);
+  WriteUnsigned(stream, symbol.FDecimals, 1);
+  if (form != 1) WriteText(stream, symbol.FConstraint, s);
+  if (v >= 3) {
+    if (form != 1) {
+      if (v >= 9) {
+        const int32_t groupIndex = GroupIndexOf(FindGroup(symbol.FGroupName));
+        WriteUnsigned(stream, static_cast<uint16_t>(groupIndex), 2);
+      } else {
+        WriteText(stream, symbol.FGroupName, s);
+      }
+      WriteText(stream, texts[0], m);
+      WriteText(stream, texts[3], s);
+      WriteText(stream, texts[1], s);
+      WriteText(stream, texts[2], s);
+      WriteText(stream, texts[4], s);
+    }
+    WriteText(stream, ShortenName(symbol.FReference, Name()), s);
+  }
+  if (form == 0) {
+    if (v >= 4) WriteUnsigned(stream, symbol.FDisplayWidth, v <= 20 ? 1 : 2);
+    if (v >= 5) {
+      WriteText(stream, texts[5], s);
+      WriteText(stream, texts[6], m);
+      WriteUnsigned(stream, bytes[0], 1);
+    }
+    if (v >= 12) {
+      WriteText(stream, texts[7], m);
+      WriteText(stream, texts[8], m);
+    }
+    if (v >= 18) {
+      WriteText(stream, texts[9], m);
+      WriteText(stream, texts[10], m);
+    }
+    if (v >= 19) WriteUnsigned(stream, bytes[1], 1);
+  }
+  if (v >= 22) WriteText(stream, texts[11], m);
+  if (v >= 23) WriteUnsigned(stream, bytes[2], 1);
+  if (v >= 35 && level >= 2) {
+    const TquvSymbolDefs* nested = symbol.NestedIfMade();
+    WriteUnsigned(stream, nested != nullptr ? 1 : 0, 1);
+    if (nested != nullptr) nested->WriteToStream(stream, form, 2, false);
+  }
+  if (carriedFlags & kSymbolHasText15) WriteText(stream, texts[14], m);
+  if (v >= 37) WriteText(stream, texts[12], m);
+}
+
+}  // namespace quv

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/Streams.h"
+
+namespace quv {
+
+// A stream that wraps another one and forwards the four stream operations to it
+// unchanged, adding the primitive reads and writes of the value encodings
+// (little-endian int32 and int32-length-prefixed byte strings). A borrowed
+// inner stream must outlive the wrapper. Not thread-safe.
+class TquvStream : public TStream {
+ public:
+  // A null `stream` makes the wrapper create an in-memory stream, which it
+  // always frees itself; otherwise `ownsStream` says whether it frees `stream`.
+  explicit TquvStream(TStream* stream = nullptr, bool ownsStream = false);
+  ~TquvStream() override;
+
+  void SetSize(int64_t newSize) override { FStream->SetSize(newSize); }
+  int32_t Read(void* buffer, int32_t count) override { return FStream->Read(buffer, count); }
+  int32_t Write(const void* buffer, int32_t count) override {
+    return FStream->Write(buffer, count);
+  }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+    return FStream->Seek(offset, origin);
+  }
+
+  TStream& Stream() const { return *FStream; }
+  bool OwnsStream() const { return FOwnsStream; }
+
+  void WriteInteger(int32_t value);
+  // Raises the stream read error when fewer than 4 bytes remain.
+  int32_t ReadInteger();
+  // The int32 byte length, then the bytes.
+  void WriteString(std::string_view s);
+  // The bytes only.
+  void WriteRawString(std::string_view s);
+  // Length and bytes read exactly; a negative length, or one above 65535 that
+  // reaches past the end, raises the invalid-size error.
+  std::string ReadDataString();
+  // A short length or short bytes, a length above 65535 that reaches past the
+  // end raise the invalid-size error; a length below 1 gives "".
+  std::string ReadString();
+  // As ReadString, with a NUL appended; a negative or oversized length raises
+  // EAssertionFailed.
+  std::string ReadStringWithNullTerm();
+  // Reads the length and moves past that many bytes; returns the new position.
+  // A negative length raises the invalid-size error.
+  int64_t SkipString();
+  // The int32 size of `source`, then that many bytes of it from its position.
+  void WriteStream(TStream& source);
+  // Reads an int32 N and copies N bytes into `dest` at its position.
+  void ReadStream(TStream& dest);
+
+ private:
+  // The length of ReadString and ReadStringWithNullTerm.
+  int32_t ReadLength(std::string_view message);
+  // Whether a length above 65535 reaches past the end of the stream.
+  bool ExceedsStream(int32_t length);
+  // Copies exactly `count` bytes from `source` to `dest` in bounded chunks.
+  static void CopyExactly(TStream& source, TStream& dest, int64_t count);
+
+  TStream* FStream;
+  bool FOwnsStream;
+  std::unique_ptr<TStream> FOwnedStream;  // the inner stream when it is freed with the wrapper
+};
+
+}  // namespace quv

@@ -1,0 +1,527 @@
+#include <gtest/gtest.h>
+
+#include "platform/Cp1252.h"
+#include "server/common/quvIntf.h"
+#include "server/common/quvstream.h"
+#include "tests/server/ByteBuilder.h"
+
+namespace quv {
+namespace {
+
+using testing::TByteBuilder;
+
+template <class F>
+std::string MessageOf(F&& f) {
+  try {
+    f();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return "(no error)";
+}
+
+// A set that uses every field of the record, so a round trip shows what a
+// version and form carry.
+void FillSample(TquvCustomSymbolDefs& defs) {
+  defs.SetName("vendas");
+  defs.SetQualifiedName("vendas.pedidos.lista");
+  defs.SetRevision(513);
+  TquvGroupDef group;
+  group.Name = "Preços"_cp;
+  group.Number = -3;
+  group.ByteA = 1;
+  group.ByteB = 2;
+  group.ByteC = 3;
+  group.TextA = "ta";
+  group.TextB = "tb";
+  defs.AddGroup(group);
+  for (int i = 0; i < 3; ++i) {
+    TquvSymbolDef& symbol = defs.AddSymbol("Campo" + std::to_string(i));
+    symbol.SetTypeCode(i == 2 ? 'R' : 'A');
+    symbol.SetSize(static_cast<uint16_t>(10 + i));
+    symbol.SetDecimals(static_cast<uint8_t>(i));
+    symbol.SetFlags(i == 1 ? kSymbolHasText15 | kSymbolRequired : kSymbolRequired);
+    symbol.SetConstraint("x > " + std::to_string(i));
+    symbol.SetGroupName(i == 0 ? "Preços"_cp : "");
+    symbol.SetDisplayWidth(300);
+    for (int t = 1; t <= 15; ++t)
+      symbol.SetText(t, "t" + std::to_string(t) + "/" + std::to_string(i));
+    for (int b = 1; b <= 3; ++b) symbol.SetByte(b, static_cast<uint8_t>(b * 10 + i));
+  }
+  defs.Item(2).Nested().AddSymbol("Dentro").SetTypeCode('N');
+  defs.Item(2).SetReference("quvsystem.tasks.list");
+}
+
+std::vector<uint8_t> Written(const TquvCustomSymbolDefs& defs, uint8_t form, int32_t level = 2,
+                             bool withGroups = true) {
+  TMemoryStream stream;
+  defs.WriteToStream(stream, form, level, withGroups);
+  return stream.Bytes();
+}
+
+std::unique_ptr<TquvSymbolDefs> ReadBack(const std::vector<uint8_t>& bytes, int32_t level = 2,
+                                         bool withGroups = true) {
+  TMemoryStream stream(bytes);
+  auto defs = std::make_unique<TquvSymbolDefs>();
+  defs->ReadFromStream(stream, true, level, withGroups);
+  EXPECT_EQ(stream.Remaining(), 0) << "the reader takes exactly what the writer gave";
+  return defs;
+}
+
+TEST(SymbolDefsTest, NewSetHasItsDefaults) {
+  TquvSymbolDefs defs;
+  EXPECT_EQ(defs.Kind(), 2);
+  EXPECT_EQ(defs.FormatVersion(), 37);
+  EXPECT_TRUE(defs.Modified());
+  EXPECT_EQ(defs.Count(), 0);
+  EXPECT_EQ(defs.IndexOf("x"), -1);
+  EXPECT_THROW(defs.Item(0), TquvInterfaceError);
+}
+
+TEST(SymbolDefsTest, FullFormOfTheCurrentVersionKeepsEveryField) {
+  TquvSymbolDefs source;
+  FillSample(source);
+  const auto copyOwner = ReadBack(Written(source, 0));
+  const TquvSymbolDefs& copy = *copyOwner;
+  EXPECT_EQ(copy.Name(), "vendas");
+  EXPECT_EQ(copy.QualifiedName(), "vendas.pedidos.lista");
+  EXPECT_EQ(copy.Revision(), 513);
+  EXPECT_EQ(copy.Kind(), 2);
+  ASSERT_EQ(copy.GroupCount(), 1);
+  EXPECT_EQ(copy.Group(0).Name, "Preços"_cp);
+  EXPECT_EQ(copy.Group(0).Number, -3);
+  EXPECT_EQ(copy.Group(0).TextB, "tb");
+  ASSERT_EQ(copy.Count(), 3);
+  for (int i = 0; i < 3; ++i) {
+    const TquvSymbolDef& a = source.Item(i);
+    const TquvSymbolDef& b = copy.Item(i);
+    EXPECT_EQ(b.Name(), a.Name());
+    EXPECT_EQ(b.TypeCode(), a.TypeCode());
+    EXPECT_EQ(b.Size(), a.Size());
+    EXPECT_EQ(b.Decimals(), a.Decimals());
+    EXPECT_EQ(b.Flags(), a.Flags());
+    EXPECT_EQ(b.Constraint(), a.Constraint());
+    EXPECT_EQ(b.GroupName(), a.GroupName());
+    EXPECT_EQ(b.DisplayWidth(), 300);
+    EXPECT_EQ(b.Offset(), a.Offset());
+    for (int t = 1; t <= 15; ++t) {
+      const bool carried = t != 14 && (t != 15 || (a.Flags() & kSymbolHasText15));
+      EXPECT_EQ(b.Text(t), carried ? a.Text(t) : "") << "text " << t << " of field " << i;
+    }
+    for (int n = 1; n <= 3; ++n) EXPECT_EQ(b.Byte(n), a.Byte(n));
+  }
+  EXPECT_EQ(copy.Item(0).Group(), &copy.Group(0));
+  EXPECT_EQ(copy.Item(1).Group(), nullptr);
+  EXPECT_EQ(copy.Item(2).Reference(), "quvsystem.tasks.list");
+  ASSERT_NE(copy.Item(2).NestedIfMade(), nullptr);
+  EXPECT_EQ(copy.Item(2).NestedIfMade()->Item(0).Name(), "Dentro");
+}
+
+TEST(SymbolDefsTest, EveryVersionAndFormRereadsToTheSameBytes) {
+  for (uint16_t version = 1; version <= 37; ++version) {
+    for (uint8_t form : {0, 1, 2}) {
+      TquvSymbolDefs source;
+      FillSample(source);
+      source.SetFormatVersion(version);
+      const std::vector<uint8_t> bytes = Written(source, form);
+      const auto copyOwner = ReadBack(bytes);
+      const TquvSymbolDefs& copy = *copyOwner;
+      EXPECT_EQ(copy.FormatVersion(), version);
+      EXPECT_EQ(copy.Count(), 3);
+      EXPECT_EQ(copy.Item(0).Name(), "Campo0");
+      EXPECT_EQ(Written(copy, form), bytes) << "version " << version << " form " << int(form);
+      EXPECT_EQ(copy.Item(2).NestedIfMade() != nullptr, version >= 35) << version;
+    }
+  }
+}
+
+TEST(SymbolDefsTest, NestedSetsTravelOnlyAtLevelTwoAndWithoutGroups) {
+  TquvSymbolDefs source;
+  FillSample(source);
+  const auto level1Owner = ReadBack(Written(source, 0, 1), 1);
+  const TquvSymbolDefs& level1 = *level1Owner;
+  EXPECT_EQ(level1.Item(2).NestedIfMade(), nullptr);
+  const auto noGroupsOwner = ReadBack(Written(source, 0, 2, false), 2, false);
+  const TquvSymbolDefs& noGroups = *noGroupsOwner;
+  EXPECT_EQ(noGroups.GroupCount(), 0);
+  EXPECT_EQ(noGroups.Item(0).Group(), nullptr);
+}
+
+// Version 0 is read as 25; full records, one group, one numeric field.
+TEST(SymbolDefsTest, ReadsAVersionZeroStreamAsVersion25) {
+  const auto bytes = TByteBuilder()
+                         .U8(0)
+                         .Text(4, "cli")
+                         .Text(4, "cad.clientes")
+                         .U16(4)
+                         .U16(0)
+                         .U8(5)
+                         .I32(1)  // groups
+                         .Text(1, "G")
+                         .U16(7)
+                         .U8(1)
+                         .U8(0)
+                         .U8(9)
+                         .Text(1, "a")
+                         .Text(2, "b")
+                         .I32(1)  // symbols
+                         .Text(1, "Codigo")
+                         .U8('+')
+                         .U16(10)
+                         .U16(0x0001)
+                         .U8(2)        // name .. decimals
+                         .Text(1, "")  // constraint
+                         .U16(0)       // group index
+                         .Text(2, "t1")
+                         .Text(1, "t4")
+                         .Text(1, "t2")
+                         .Text(1, "t3")
+                         .Text(1, "t5")
+                         .Text(1, ".sub.item")  // reference
+                         .U16(12)               // display width
+                         .Text(1, "t6")
+                         .Text(2, "t7")
+                         .U8(1)
+                         .Text(2, "t8")
+                         .Text(2, "t9")
+                         .Text(2, "t10")
+                         .Text(2, "t11")
+                         .U8(2)
+                         .Text(2, "t12")
+                         .U8(3)
+                         .Bytes();
+  TMemoryStream stream(bytes);
+  TquvSymbolDefs defs;
+  defs.ReadFromStream(stream, false, 2, true);
+  EXPECT_EQ(stream.Remaining(), 0);
+  EXPECT_EQ(defs.FormatVersion(), 25);
+  EXPECT_EQ(defs.Kind(), 5);
+  EXPECT_EQ(defs.QualifiedName(), "cli.cad.clientes");
+  const TquvSymbolDef& symbol = defs.Item(0);
+  EXPECT_EQ(symbol.Flags(), 0x0401);
+  EXPECT_EQ(symbol.Decimals(), 2);
+  EXPECT_EQ(symbol.Group(), &defs.Group(0));
+  EXPECT_EQ(symbol.GroupName(), "G");
+  EXPECT_EQ(symbol.Reference(), "cli.sub.item");
+  EXPECT_EQ(symbol.DisplayWidth(), 12);
+  EXPECT_EQ(symbol.Text(4), "t4");
+  EXPECT_EQ(symbol.Text(12), "t12");
+  EXPECT_EQ(symbol.Byte(3), 3);
+  EXPECT_EQ(symbol.OwnerKind(), 5);
+}
+
+// Before version 3 every text is long and two texts lead each record.
+TEST(SymbolDefsTest, ReadsAVersionTwoStream) {
+  const auto bytes = TByteBuilder()
+                         .U8(0)
+                         .Text(4, "s")
+                         .Text(4, "")
+                         .U16(1)
+                         .U16(2)
+                         .U8(2)
+                         .I32(1)
+                         .Text(4, "G")
+                         .U16(1)
+                         .I32(2)
+                         .Text(4, "old1")
+                         .Text(4, "old2")
+                         .Text(4, "Nome")
+                         .U8('A')
+                         .U16(30)
+                         .U8(0x10)
+                         .U8(0)
+                         .Text(4, "c1")
+                         .Text(4, "")
+                         .Text(4, "")
+                         .Text(4, "Valor")
+                         .U8('N')
+                         .U16(8)
+                         .U8(0)
+                         .U8(2)
+                         .Text(4, "")
+                         .Bytes();
+  const auto defsOwner = ReadBack(bytes);
+  const TquvSymbolDefs& defs = *defsOwner;
+  ASSERT_EQ(defs.Count(), 2);
+  EXPECT_EQ(defs.Item(0).Name(), "Nome");
+  EXPECT_EQ(defs.Item(0).Flags(), 0x10);
+  EXPECT_EQ(defs.Item(0).Constraint(), "c1");
+  EXPECT_EQ(defs.Item(1).Offset(), 31);
+  EXPECT_EQ(defs.Group(0).Name, "G");
+}
+
+// Version 3: a "NOT NULL" constraint becomes the required flag; the group
+// travels by name.
+TEST(SymbolDefsTest, ReadsAVersionThreeStream) {
+  const auto bytes = TByteBuilder()
+                         .U8(0)
+                         .Text(4, "s")
+                         .Text(4, "")
+                         .U16(1)
+                         .U16(3)
+                         .U8(2)
+                         .I32(1)
+                         .Text(4, "Dados")
+                         .U16(1)
+                         .I32(2)
+                         .Text(4, "A")
+                         .U8('A')
+                         .U16(5)
+                         .U8(0)
+                         .U8(0)
+                         .Text(4, "NOT NULL")
+                         .Text(4, "Dados")
+                         .Text(4, "1")
+                         .Text(4, "4")
+                         .Text(4, "2")
+                         .Text(4, "3")
+                         .Text(4, "5")
+                         .Text(4, "")
+                         .Text(4, "")
+                         .U8('N')
+                         .U16(4)
+                         .U8(0)
+                         .U8(0)
+                         .Text(4, "not null")
+                         .Text(4, "Dados Gerais")
+                         .Text(4, "")
+                         .Text(4, "")
+                         .Text(4, "")
+                         .Text(4, "")
+                         .Text(4, "")
+                         .Text(4, "x.y")
+                         .Bytes();
+  const auto defsOwner = ReadBack(bytes);
+  const TquvSymbolDefs& defs = *defsOwner;
+  EXPECT_EQ(defs.Item(0).Flags(), kSymbolRequired);
+  EXPECT_EQ(defs.Item(0).Constraint(), "");
+  EXPECT_EQ(defs.Item(0).Group(), &defs.Group(0));
+  EXPECT_EQ(defs.Item(0).Text(5), "5");
+  EXPECT_EQ(defs.Item(1).Constraint(), "not null");
+  EXPECT_EQ(defs.Item(1).Group(), nullptr) << "Dados Gerais is no named group";
+  EXPECT_EQ(defs.Item(1).Reference(), "s.x.y");
+  EXPECT_EQ(defs.GroupCount(), 1);
+}
+
+// Short records of version 37: flags are present from 36 on; a nested set
+// follows its byte.
+TEST(SymbolDefsTest, ReadsShortRecordsOfVersion37WithANestedSet) {
+  const auto nested = TByteBuilder()
+                          .U8(1)
+                          .Text(4, "in")
+                          .Text(4, "")
+                          .U16(0)
+                          .U16(37)
+                          .U8(2)
+                          .I32(1)
+                          .Text(1, "X")
+                          .U8('B')
+                          .U16(0)
+                          .U16(0)
+                          .U8(0)
+                          .Text(1, "")
+                          .Text(2, "")
+                          .U8(0)
+                          .U8(0)
+                          .Text(2, "")
+                          .Bytes();
+  const auto bytes = TByteBuilder()
+                         .U8(1)
+                         .Text(4, "out")
+                         .Text(4, "")
+                         .U16(0)
+                         .U16(37)
+                         .U8(2)
+                         .I32(1)
+                         .Text(1, "Itens")
+                         .U8('R')
+                         .U16(0)
+                         .U16(0x1000)
+                         .U8(0)
+                         .Text(1, "")
+                         .Text(2, "t12")
+                         .U8(7)
+                         .U8(1)
+                         .Append(nested)
+                         .Text(2, "t15")
+                         .Text(2, "t13")
+                         .Bytes();
+  const auto defsOwner = ReadBack(bytes, 2, false);
+  const TquvSymbolDefs& defs = *defsOwner;
+  const TquvSymbolDef& symbol = defs.Item(0);
+  EXPECT_EQ(symbol.Text(12), "t12");
+  EXPECT_EQ(symbol.Byte(3), 7);
+  EXPECT_EQ(symbol.Text(15), "t15");
+  EXPECT_EQ(symbol.Text(13), "t13");
+  ASSERT_NE(symbol.NestedIfMade(), nullptr);
+  EXPECT_EQ(symbol.NestedIfMade()->Item(0).TypeCode(), 'B');
+  EXPECT_EQ(Written(defs, 1, 2, false), bytes);
+}
+
+// Short records before 36 carry no flags.
+TEST(SymbolDefsTest, ShortRecordsOfVersion30HaveNoFlags) {
+  const auto bytes = TByteBuilder()
+                         .U8(1)
+                         .Text(4, "s")
+                         .Text(4, "")
+                         .U16(0)
+                         .U16(30)
+                         .U8(2)
+                         .I32(1)
+                         .Text(1, "V")
+                         .U8('+')
+                         .U16(4)
+                         .U8(0)
+                         .Text(1, "")
+                         .Text(2, "")
+                         .U8(0)
+                         .Bytes();
+  const auto defsOwner = ReadBack(bytes, 2, false);
+  const TquvSymbolDefs& defs = *defsOwner;
+  EXPECT_EQ(defs.Item(0).Flags(), kSymbolIncrement);
+}
+
+TEST(SymbolDefsTest, ASecondReadWithoutForceKeepsTheFirst) {
+  TquvSymbolDefs source;
+  FillSample(source);
+  const std::vector<uint8_t> first = Written(source, 0);
+  source.Item(0).SetName("Mudado");
+  const std::vector<uint8_t> second = Written(source, 0);
+
+  TquvSymbolDefs defs;
+  TMemoryStream a(first);
+  defs.ReadFromStream(a, false, 2, true);
+  TMemoryStream b(second);
+  defs.ReadFromStream(b, false, 2, true);
+  EXPECT_EQ(defs.Item(0).Name(), "Campo0");
+  EXPECT_LT(b.Position(), b.Size()) << "the rest of the stream is left unread";
+  TMemoryStream c(second);
+  defs.ReadFromStream(c, true, 2, true);
+  EXPECT_EQ(defs.Item(0).Name(), "Mudado");
+}
+
+TEST(SymbolDefsTest, OffsetsFollowTheDataSizes) {
+  TquvSymbolDefs defs;
+  defs.AddSymbol("a").SetTypeCode('N');
+  TquvSymbolDef& b = defs.AddSymbol("b");
+  b.SetTypeCode('N');
+  b.SetDecimals(2);
+  TquvSymbolDef& c = defs.AddSymbol("c");
+  c.SetTypeCode('A');
+  c.SetSize(9);
+  defs.AddSymbol("d").SetTypeCode('B');
+  EXPECT_EQ(defs.Item(1).Offset(), 4);
+  EXPECT_EQ(defs.Item(2).Offset(), 12);
+  EXPECT_EQ(defs.Item(3).Offset(), 22);
+  c.SetSize(0);
+  EXPECT_EQ(defs.Item(3).Offset(), 12);
+  b.SetDecimals(0);
+  EXPECT_EQ(defs.Item(3).Offset(), 8);
+  EXPECT_EQ(defs.RecordSize(), 10);
+  EXPECT_EQ(DataSizeOf('D', 0, 0), 8);
+  EXPECT_EQ(DataSizeOf('?', 10, 0), 0);
+}
+
+TEST(SymbolDefsTest, NameIndexIgnoresCaseAndKeepsTheFirstDuplicate) {
+  TquvSymbolDefs defs;
+  defs.AddSymbol("Name");
+  defs.AddSymbol("Other");
+  defs.AddSymbol("NAME");
+  EXPECT_EQ(defs.IndexOf("name"), 0);
+  EXPECT_EQ(defs.IndexOf("NAME"), 0);
+  EXPECT_EQ(defs.IndexOf("oTHER"), 1);
+  const auto copyOwner = ReadBack(Written(defs, 0));
+  const TquvSymbolDefs& copy = *copyOwner;
+  TquvSymbolDefs reread;
+  reread.Assign(copy);
+  EXPECT_EQ(reread.IndexOf("Name"), 0);
+  EXPECT_EQ(reread.Count(), 3);
+  reread.Item(0).SetName("Renamed");
+  EXPECT_EQ(reread.IndexOf("name"), 2);
+  EXPECT_EQ(reread.IndexOf("renamed"), 0);
+}
+
+TEST(SymbolDefsTest, AssignCopiesFieldsGroupsAndNestedSets) {
+  TquvSymbolDefs source;
+  FillSample(source);
+  source.SetKind(9);
+  TquvSymbolDefs target;
+  target.AddSymbol("gone");
+  target.Assign(source);
+  EXPECT_EQ(target.Kind(), 9);
+  EXPECT_EQ(target.Count(), 3);
+  EXPECT_EQ(target.Item(0).Group(), &target.Group(0));
+  EXPECT_EQ(target.Item(1).Text(14), "t14/1");
+  EXPECT_EQ(target.Item(2).Offset(), source.Item(2).Offset());
+  ASSERT_NE(target.Item(2).NestedIfMade(), nullptr);
+  EXPECT_NE(target.Item(2).NestedIfMade(), source.Item(2).NestedIfMade());
+  EXPECT_EQ(target.Item(2).Nested().Item(0).Name(), "Dentro");
+  EXPECT_EQ(target.IndexOf("campo1"), 1);
+  TquvSymbolDefs kept;
+  kept.SetKind(4);
+  kept.Assign(source);
+  EXPECT_EQ(kept.Kind(), 4) << "only a new set's kind is taken";
+}
+
+class TFakeSource final : public IquvDefinitionSource {
+ public:
+  void FillDefinitions(std::string_view name, TquvSymbolDefs& defs) override {
+    Asked = std::string(name);
+    defs.AddSymbol("fromSource");
+  }
+  std::string Asked;
+};
+
+TEST(SymbolDefsTest, NestedDefinitionsComeFromTheSourceOrFail) {
+  TquvSymbolDefs defs;
+  TquvSymbolDef& text = defs.AddSymbol("t");
+  text.SetTypeCode('A');
+  EXPECT_EQ(MessageOf([&] { text.Nested(); }), "This field is not of RECORD TYPE");
+  TquvSymbolDef& record = defs.AddSymbol("r");
+  record.SetTypeCode('R');
+  EXPECT_EQ(record.Nested().Count(), 0) << "no reference: an empty set";
+  TquvSymbolDef& named = defs.AddSymbol("n");
+  named.SetTypeCode('R');
+  named.SetReference("lib.mod.intf");
+  EXPECT_EQ(MessageOf([&] { named.Nested(); }),
+            std::string("Interface não encontrada:"_cp) + "LIB.MOD.INTF");
+  EXPECT_EQ(named.NestedIfMade(), nullptr);
+  TFakeSource source;
+  SetDefinitionSource(&source);
+  EXPECT_EQ(named.Nested().Item(0).Name(), "fromSource");
+  SetDefinitionSource(nullptr);
+  EXPECT_EQ(source.Asked, "lib.mod.intf");
+}
+
+TEST(SymbolDefsTest, NamesAreCompletedOnReadingAndShortenedOnWriting) {
+  EXPECT_EQ(CompleteName("mod.intf", "lib"), "lib.mod.intf");
+  EXPECT_EQ(CompleteName(".mod.intf", "lib"), "lib.mod.intf");
+  EXPECT_EQ(CompleteName("a.b.c", "lib"), "a.b.c");
+  EXPECT_EQ(CompleteName("plain", "lib"), "plain");
+  EXPECT_EQ(CompleteName("", "lib"), "");
+  EXPECT_EQ(ShortenName("other.mod.intf", "lib"), "mod.intf");
+  EXPECT_EQ(ShortenName("QUVSYSTEM.tasks.list", "lib"), "QUVSYSTEM.tasks.list");
+  EXPECT_EQ(ShortenName("vantora.a.b", "lib"), "vantora.a.b");
+  EXPECT_EQ(ShortenName("quvsystem.tasks.list", "QuvSystem"), "tasks.list");
+  EXPECT_EQ(ShortenName("lib.mod.intf", "lib"), "mod.intf");
+  EXPECT_EQ(ShortenName("libx.intf", "lib"), "libx.intf");
+  for (const std::string reference : {"quvsystem.tasks.list", "lib.mod.intf", "x"}) {
+    const std::string once = CompleteName(ShortenName(reference, "lib"), "lib");
+    EXPECT_EQ(CompleteName(ShortenName(once, "lib"), "lib"), once) << reference;
+  }
+}
+
+TEST(SymbolDefsTest, GroupNamesAreLookedUpOrMade) {
+  TquvSymbolDefs defs;
+  TquvSymbolDef& a = defs.AddSymbol("a");
+  a.SetGroupName("Endereco");
+  defs.AddSymbol("b").SetGroupName("ENDERECO");
+  EXPECT_EQ(defs.GroupCount(), 1);
+  EXPECT_EQ(defs.Item(1).Group(), a.Group());
+  a.SetGroupName("Dados Gerais");
+  EXPECT_EQ(a.Group(), nullptr);
+  EXPECT_EQ(a.GroupName(), "");
+}
+
+}  // namespace
+}  // namespace quv
