@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Exception.h"
+
 #include "platform/Streams.h"
 
 namespace quv::testing {
@@ -38,5 +40,16 @@ class TByteBuilder {
   }
   std::vector<uint8_t> FBytes;
 };
+
+// The message of the error `f` raises, or "(no error)".
+template <class F>
+std::string MessageOf(F&& f) {
+  try {
+    f();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return "(no error)";
+}
 
 }  // namespace quv::testing

@@ -8,20 +8,11 @@
 namespace quv {
 namespace {
 
+using testing::MessageOf;
 using testing::TByteBuilder;
 
 std::vector<uint8_t> BytesOf(TquvStream& stream) {
   return static_cast<TMemoryStream&>(stream.Stream()).Bytes();
-}
-
-template <class F>
-std::string MessageOf(F&& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "(no error)";
 }
 
 TEST(MemoryStreamTest, ReadsWritesSeeksAndRaisesExactErrors) {

@@ -8,17 +8,8 @@
 namespace quv {
 namespace {
 
+using testing::MessageOf;
 using testing::TByteBuilder;
-
-template <class F>
-std::string MessageOf(F&& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "(no error)";
-}
 
 // A set that uses every field of the record, so a round trip shows what a
 // version and form carry.
