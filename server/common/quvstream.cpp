@@ -1,6 +1,7 @@
 #include "server/common/quvstream.h"
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "platform/Assertion.h"
@@ -19,6 +20,9 @@ constexpr std::string_view kSkipStringError =
     "Invalid string size skipping string in TquvStream.SkipString";
 constexpr int32_t kUncheckedStringSize = 65535;
 constexpr int32_t kCopyChunk = 61440;
+constexpr int64_t kSmallCopy = 4096;
+constexpr int64_t kUncheckedCopySize = 65535;
+constexpr std::string_view kCopyStreamsError = "Stream copy error at quvStreams.CopyStreams";
 
 int32_t DecodeInt32(const uint8_t* b) {
   return static_cast<int32_t>(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 |
@@ -125,6 +129,78 @@ void TquvStream::CopyExactly(TStream& source, TStream& dest, int64_t count) {
     dest.WriteBuffer(buffer.data(), chunk);
     count -= chunk;
   }
+}
+
+namespace {
+
+// The chunk of a copy of `count` bytes between `source` and `dest`.
+int32_t CopyChunkSize(TStream& source, TStream& dest, int64_t count) {
+  if (count > kSmallCopy) return kCopyChunk;
+  if (auto* remote = dynamic_cast<TquvRemoteStream*>(&source)) return remote->CopyBufferSize();
+  if (auto* remote = dynamic_cast<TquvRemoteStream*>(&dest)) return remote->CopyBufferSize();
+  return kCopyChunk;
+}
+
+// Reports the percentage copied when it changed since the last report.
+class TCopyProgress {
+ public:
+  TCopyProgress(const TquvProgressEvent& onProgress, int64_t total)
+      : FOnProgress(onProgress), FTotal(total) {}
+
+  void Report(int64_t remaining) {
+    if (!FOnProgress) return;
+    const int32_t percent =
+        FTotal == 0 ? 0
+                    : static_cast<int32_t>(std::llround(double(FTotal - remaining) / FTotal * 100));
+    if (percent == FLastPercent) return;
+    FLastPercent = percent;
+    bool flag = false;
+    FOnProgress(nullptr, percent, flag);
+  }
+
+ private:
+  const TquvProgressEvent& FOnProgress;
+  int64_t FTotal;
+  int32_t FLastPercent = 0;
+};
+
+void CopyChunks(TStream& source, TStream& dest, int64_t count, std::vector<uint8_t>& buffer,
+                const TquvProgressEvent& onProgress) {
+  if (count > kUncheckedCopySize) {
+    const int64_t size = source.Size();
+    if (size > 0 && source.Position() + count > size) Fail(kCopyStreamsError);
+  }
+  TCopyProgress progress(onProgress, count);
+  const auto chunk = static_cast<int64_t>(buffer.size());
+  while (count > 0) {
+    const int32_t want = static_cast<int32_t>(std::min(count, chunk));
+    const int32_t got = source.Read(buffer.data(), want);
+    if (got < 1 || got > want) break;
+    dest.WriteBuffer(buffer.data(), got);
+    count -= got;
+    progress.Report(count);
+  }
+  if (count > 0) Fail(kCopyStreamsError);
+}
+
+}  // namespace
+
+void CopyStreams(TStream& source, TStream& dest, int64_t count,
+                 const TquvProgressEvent& onProgress) {
+  if (count == 0) {
+    source.SetPosition(0);
+    count = source.Size();
+  }
+  std::vector<uint8_t> buffer(static_cast<std::size_t>(CopyChunkSize(source, dest, count)));
+  auto* remoteDest = dynamic_cast<TquvRemoteStream*>(&dest);
+  if (remoteDest) remoteDest->BeforeCopy();
+  try {
+    CopyChunks(source, dest, count, buffer, onProgress);
+  } catch (...) {
+    if (remoteDest) remoteDest->AfterCopy();
+    throw;
+  }
+  if (remoteDest) remoteDest->AfterCopy();
 }
 
 }  // namespace quv

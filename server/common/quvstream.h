@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -68,5 +69,27 @@ class TquvStream : public TStream {
   bool FOwnsStream;
   std::unique_ptr<TStream> FOwnedStream;  // the inner stream when it is freed with the wrapper
 };
+
+// The abstract base of the package reader and writer: CopyStreams tells a
+// destination of this kind when a copy starts and ends, and asks either side
+// for the chunk size of small copies.
+class TquvRemoteStream : public TStream {
+ public:
+  void SetSize(int64_t) override {}
+  virtual void BeforeCopy() {}
+  virtual void AfterCopy() {}
+  virtual int32_t CopyBufferSize() { return 4096; }
+};
+
+// Progress of a long transfer: `sender` is the stream reporting (null from
+// CopyStreams), `percent` 0 to 100; `flag` is set to false before each call.
+using TquvProgressEvent = std::function<void(TStream* sender, int32_t percent, bool& flag)>;
+
+// Copies `count` bytes from the position of `source` to `dest`; a count of 0
+// rewinds `source` and copies all of it. Raises "Stream copy error at
+// quvStreams.CopyStreams" when `source` ends early. `onProgress` hears each
+// change of the percentage copied.
+void CopyStreams(TStream& source, TStream& dest, int64_t count,
+                 const TquvProgressEvent& onProgress = nullptr);
 
 }  // namespace quv

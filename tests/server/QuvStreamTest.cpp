@@ -171,5 +171,56 @@ TEST(QuvStreamTest, ForwardsToTheInnerStreamAndOwnsItWhenAsked) {
   EXPECT_EQ(own.Size(), 5);
 }
 
+// A remote destination that records how CopyStreams drives it.
+class TRecordingRemoteStream final : public TquvRemoteStream {
+ public:
+  int32_t Read(void*, int32_t) override { return 0; }
+  int32_t Write(const void* buffer, int32_t count) override {
+    Largest = std::max(Largest, count);
+    return Bytes.Write(buffer, count);
+  }
+  int64_t Seek(int64_t, TSeekOrigin) override { return 0; }
+  void BeforeCopy() override { ++Before; }
+  void AfterCopy() override { ++After; }
+
+  TMemoryStream Bytes;
+  int32_t Largest = 0, Before = 0, After = 0;
+};
+
+TEST(CopyStreamsTest, CountZeroCopiesAllFromTheStartAndRemoteHooksRunOnce) {
+  TMemoryStream source(std::vector<uint8_t>(100000, 7));
+  source.SetPosition(500);
+  TRecordingRemoteStream dest;
+  std::vector<int32_t> percents;
+  CopyStreams(source, dest, 0, [&](TStream* sender, int32_t percent, bool& flag) {
+    EXPECT_EQ(sender, nullptr);
+    EXPECT_FALSE(flag);
+    percents.push_back(percent);
+  });
+  EXPECT_EQ(dest.Bytes.Size(), 100000);
+  EXPECT_EQ(dest.Largest, 61440);
+  EXPECT_EQ(dest.Before, 1);
+  EXPECT_EQ(dest.After, 1);
+  EXPECT_EQ(percents, (std::vector<int32_t>{61, 100}));
+}
+
+TEST(CopyStreamsTest, SmallCopiesUseTheRemoteChunkAndShortSourcesFail) {
+  TMemoryStream source(std::vector<uint8_t>(100, 1));
+  TRecordingRemoteStream dest;
+  CopyStreams(source, dest, 100);
+  EXPECT_EQ(dest.Bytes.Size(), 100);
+  source.SetPosition(90);
+  EXPECT_EQ(MessageOf([&] { CopyStreams(source, dest, 20); }),
+            "Stream copy error at quvStreams.CopyStreams");
+  EXPECT_EQ(dest.Bytes.Size(), 110);  // what was there is copied; nothing is rolled back
+  EXPECT_EQ(dest.After, 2);
+  // A long count beyond the end of a sized source fails before copying.
+  TMemoryStream sink;
+  source.SetPosition(0);
+  EXPECT_EQ(MessageOf([&] { CopyStreams(source, sink, 70000); }),
+            "Stream copy error at quvStreams.CopyStreams");
+  EXPECT_EQ(sink.Size(), 0);
+}
+
 }  // namespace
 }  // namespace quv
