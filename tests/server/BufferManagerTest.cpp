@@ -125,12 +125,6 @@ TEST(CopyStreamsBufferTest, SmallCopiesBorrowFromTheManagerOnlyWhenSwitchedOn) {
     failing.FailWrites = true;
     EXPECT_EQ(MessageOf([&] { CopyStreams(source, failing, 0); }), "Stream write error");
     EXPECT_EQ(ProcessBufferManager()->UsedCount(), 0);
-    // Large copies keep their own 61440-byte chunks.
-    TMemoryStream large(std::vector<uint8_t>(70000, 1));
-    TChunkRecorder big;
-    CopyStreams(large, big, 0);
-    EXPECT_EQ(big.Chunks, std::vector<int32_t>({61440, 8560}));
-    EXPECT_EQ(big.LentDuringCopy, 0);
   }
 }
 
