@@ -143,12 +143,11 @@ void TquvBufferedStream::Flush() {
 void TquvBufferedStream::Refill() {
   Flush();
   FWindowStart = AlignToPosition ? FPosition : std::max<int64_t>(0, FPosition - FCapacity / 3);
-  TStream& inner = InnerStream();
-  const int64_t wanted = std::clamp<int64_t>(inner.Size() - FWindowStart, 0, FCapacity);
-  inner.Seek(FWindowStart, TSeekOrigin::Beginning);
+  // As much of a buffer as the inner stream holds from the window's start.
+  InnerStream().Seek(FWindowStart, TSeekOrigin::Beginning);
   FValidBytes = 0;
-  while (FValidBytes < wanted) {
-    const int32_t got = ReadFromInner(FBuffer + FValidBytes, int32_t(wanted) - FValidBytes);
+  while (FValidBytes < FCapacity) {
+    const int32_t got = ReadFromInner(FBuffer + FValidBytes, FCapacity - FValidBytes);
     if (got <= 0) break;
     FValidBytes += got;
   }
