@@ -9,9 +9,9 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <string>
 
+#include "bench/RatioReporter.h"
 #include "platform/FileHandle.h"
 #include "transport/logfiles.h"
 
@@ -58,42 +58,24 @@ void BM_PlainWrite(benchmark::State& state) {
 }
 BENCHMARK(BM_PlainWrite)->Threads(1)->Threads(4)->UseRealTime();
 
-// Collects the lines per second of each run to print the ratios at the end.
-class TRatioReporter final : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      const auto items = run.counters.find("items_per_second");
-      if (items != run.counters.end()) FRates[run.benchmark_name()] = items->second.value;
-    }
+void PrintRatios(const quv::TRatioReporter& reporter) {
+  for (const char* threads : {"threads:1", "threads:4"}) {
+    const std::string suffix = std::string("/real_time/") + threads;
+    const double log = reporter.Rate("BM_Log" + suffix);
+    const double plain = reporter.Rate("BM_PlainWrite" + suffix);
+    if (log > 0 && plain > 0)
+      std::printf("%s: Log %.0f lines/s (%.2f us/line), write() %.0f lines/s, Log/write %.2f\n",
+                  threads, log, 1e6 / log, plain, log / plain);
   }
-  void PrintRatios() const {
-    for (const char* threads : {"threads:1", "threads:4"}) {
-      const std::string suffix = std::string("/real_time/") + threads;
-      const double log = Rate("BM_Log" + suffix);
-      const double plain = Rate("BM_PlainWrite" + suffix);
-      if (log > 0 && plain > 0)
-        std::printf("%s: Log %.0f lines/s (%.2f us/line), write() %.0f lines/s, Log/write %.2f\n",
-                    threads, log, 1e6 / log, plain, log / plain);
-    }
-  }
-
- private:
-  double Rate(const std::string& name) const {
-    const auto found = FRates.find(name);
-    return found == FRates.end() ? 0 : found->second;
-  }
-  std::map<std::string, double> FRates;
-};
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  TRatioReporter reporter;
+  quv::TRatioReporter reporter("items_per_second");
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
+  PrintRatios(reporter);
   benchmark::Shutdown();
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/Assertion.h"
+#include "server/common/BufferManager.h"
 
 namespace quv {
 
@@ -164,7 +165,7 @@ class TCopyProgress {
   int32_t FLastPercent = 0;
 };
 
-void CopyChunks(TStream& source, TStream& dest, int64_t count, std::vector<uint8_t>& buffer,
+void CopyChunks(TStream& source, TStream& dest, int64_t count, std::span<uint8_t> buffer,
                 const TquvProgressEvent& onProgress) {
   if (count > kUncheckedCopySize) {
     const int64_t size = source.Size();
@@ -191,7 +192,18 @@ void CopyStreams(TStream& source, TStream& dest, int64_t count,
     source.SetPosition(0);
     count = source.Size();
   }
-  std::vector<uint8_t> buffer(static_cast<std::size_t>(CopyChunkSize(source, dest, count)));
+  // Small copies borrow a pooled buffer when the pool is on; it goes back
+  // whatever happens.
+  TLentBuffer lent;
+  std::vector<uint8_t> own;
+  std::span<uint8_t> buffer;
+  if (count <= kSmallCopy && UseBufferManager()) {
+    lent = TLentBuffer(ProcessBufferManager());
+    buffer = lent.Bytes();
+  } else {
+    own.resize(static_cast<std::size_t>(CopyChunkSize(source, dest, count)));
+    buffer = own;
+  }
   auto* remoteDest = dynamic_cast<TquvRemoteStream*>(&dest);
   if (remoteDest) remoteDest->BeforeCopy();
   try {

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+
+namespace quv {
+
+// Total physical memory in bytes; 0 when the system does not tell.
+uint64_t PhysicalMemorySize();
+
+// The identifier of this process.
+uint32_t ProcessId();
+
+// The load address of the module that holds this code: distinguishes two runs
+// of a program whose process identifier was reused (address-space layout is
+// randomised per run).
+uintptr_t ModuleInstanceHandle();
+
+}  // namespace quv
