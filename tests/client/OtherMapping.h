@@ -8,12 +8,14 @@
 #include <optional>
 #include <string>
 
+#include "platform/SharedMemory.h"
+
 namespace quv {
 
 // The content of the shared memory `name` as another process sees it, through
 // a mapping of its own; nothing when there is no such memory.
 inline std::optional<std::string> ReadShared(const std::string& name) {
-  const int handle = shm_open(("/" + name).c_str(), O_RDONLY, 0);
+  const int handle = shm_open(SharedMemoryObjectName(name).c_str(), O_RDONLY, 0);
   if (handle < 0) return std::nullopt;
   struct stat info {};
   fstat(handle, &info);
