@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "platform/Exception.h"
-#include "platform/StrUtils.h"
 
 namespace quv {
 
@@ -37,7 +36,8 @@ sockaddr_in Resolve(const THostPort& target) {
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
   const int rc = ::getaddrinfo(target.Host.c_str(), nullptr, &hints, &found);
-  if (rc != 0 || found == nullptr) throw Exception("cannot resolve " + target.Host + ": " + gai_strerror(rc));
+  if (rc != 0 || found == nullptr)
+    throw Exception("cannot resolve " + target.Host + ": " + gai_strerror(rc));
   sockaddr_in address;
   std::memcpy(&address, found->ai_addr, sizeof address);
   ::freeaddrinfo(found);
@@ -62,19 +62,12 @@ void AwaitConnect(int fd, int timeoutMs) {
 
 }  // namespace
 
-THostPort SplitHostPort(const std::string& address) {
-  const std::size_t colon = address.find(':');
-  if (colon == std::string::npos) return THostPort{address, kDefaultServerPort};
-  const int32_t port = StrToIntDef(address.substr(colon + 1), -1);
-  return THostPort{address.substr(0, colon),
-                   static_cast<uint16_t>(port >= 0 && port <= 65535 ? port : 0)};
-}
-
 void TTcpProbe::Probe(const std::string& address) {
   const sockaddr_in target = Resolve(SplitHostPort(address));
   const TSocketFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (socket.Get() < 0) RaiseLastOSError("socket");
-  if (::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) return;
+  if (::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0)
+    return;
   if (errno != EINPROGRESS) RaiseLastOSError("connect");
   AwaitConnect(socket.Get(), FTimeoutMs);
 }
