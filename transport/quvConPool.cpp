@@ -8,7 +8,6 @@
 #include "platform/DebugOutput.h"
 #include "platform/DynamicLibrary.h"
 #include "transport/logfiles.h"
-#include "transport/quvAddress.h"
 
 namespace quv {
 
@@ -115,12 +114,7 @@ const TConnLibrary& ConnLibrary() {
 
 TConnectionItem::TConnectionItem(std::string address, bool exclusive)
     : FAddress(std::move(address)), FExclusive(exclusive) {
-  const THostPort target = SplitHostPort(FAddress);
-  if (IsNumericAddress(target.Host))
-    FSocket.SetAddress(target.Host);
-  else
-    FSocket.SetHost(target.Host);
-  FSocket.SetPort(target.Port);
+  SetServerAddress(FSocket, FAddress);
   FSocket.SetConnectTimeout(kItemConnectWaitMs);
 }
 

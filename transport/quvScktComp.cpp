@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "platform/Cp1252.h"
+#include "transport/quvAddress.h"
 #include "transport/quvClientCfg.h"
 #include "transport/quvConn.h"
 
@@ -242,6 +243,15 @@ void TCustomSocket::Event(TCustomWinSocket& socket, TSocketEvent event) {
 
 void TCustomSocket::Error(TCustomWinSocket& socket, TErrorEvent event, int& errorCode) {
   if (OnError) OnError(*this, socket, event, errorCode);
+}
+
+void SetServerAddress(TAbstractSocket& socket, std::string_view address) {
+  const THostPort target = SplitHostPort(address);
+  if (IsNumericAddress(target.Host))
+    socket.SetAddress(target.Host);
+  else
+    socket.SetHost(target.Host);
+  socket.SetPort(target.Port);
 }
 
 TClientSocket::TClientSocket() : FClientSocket(std::make_unique<TClientWinSocket>()) {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/Exception.h"
 #include "platform/Sync.h"
@@ -167,6 +168,10 @@ class TCustomSocket : public TAbstractSocket {
   void Event(TCustomWinSocket& socket, TSocketEvent event);
   void Error(TCustomWinSocket& socket, TErrorEvent event, int& errorCode);
 };
+
+// Points `socket` at a server address "host" or "host:port" (the rule of
+// SplitHostPort): a numeric host becomes its Address, any other its Host.
+void SetServerAddress(TAbstractSocket& socket, std::string_view address);
 
 // A client socket component that owns one TClientWinSocket. Blocking mode
 // only. Setting ConnectTimeout bounds the connect (0: the client settings'
