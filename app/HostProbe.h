@@ -1,21 +1,10 @@
 #pragma once
 
-#include <cstdint>
 #include <string>
 
+#include "transport/quvAddress.h"
+
 namespace quv {
-
-// The port a server listens on unless its address names another.
-inline constexpr uint16_t kDefaultServerPort = 6015;
-
-struct THostPort {
-  std::string Host;
-  uint16_t Port = kDefaultServerPort;
-};
-
-// Splits "host:port"; without ":" the port is the default one, and a port
-// that is not a number from 0 to 65535 reads as 0.
-THostPort SplitHostPort(const std::string& address);
 
 // Checks that a server can be reached before it is called. Thread-safe.
 class IHostProbe {

@@ -28,6 +28,9 @@ class EOSError : public Exception {
   int FCode;
 };
 
+// The system's text for the error code `code`.
+std::string SysErrorMessage(int code);
+
 // Raises EOSError for the current errno.
 [[noreturn]] void RaiseLastOSError(const std::string& call);
 

@@ -1,0 +1,346 @@
+#include "transport/quvConPool.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "platform/Clock.h"
+#include "platform/Cp1252.h"
+#include "platform/DebugOutput.h"
+#include "platform/DynamicLibrary.h"
+#include "transport/logfiles.h"
+
+namespace quv {
+
+namespace {
+
+constexpr const char* kLogCategory = "QUVCLIENT";
+// The bytes that tell the server a pooled connection is being discarded.
+constexpr char kCloseSignature[4] = {'Q', 'U', 'V', 'C'};
+// How long a discarded connection may take to accept the close signature, in ms.
+constexpr int32_t kFarewellWaitMs = 1000;
+
+void LogClient(const std::string& text) { Log(1, text, kLogCategory); }
+
+// Every pool alive, for the checker. Lock order: this list, then a pool.
+struct TPoolList {
+  TCriticalSection Lock;
+  std::vector<TConnectionPool*> Pools;  // guarded by Lock
+};
+
+TPoolList& PoolList() {
+  static TPoolList list;
+  return list;
+}
+
+// Owns the checker from its start until exit, when it is stopped and joined.
+struct TCheckerHolder {
+  std::mutex Lock;
+  std::unique_ptr<TChecker> Checker;  // guarded by Lock
+  ~TCheckerHolder() {
+    if (Checker) Checker->Stop();
+  }
+};
+
+TCheckerHolder& CheckerHolder() {
+  static TCheckerHolder holder;
+  return holder;
+}
+
+void StartChecker() {
+  TCheckerHolder& holder = CheckerHolder();
+  std::lock_guard<std::mutex> guard(holder.Lock);
+  if (holder.Checker) return;
+  holder.Checker = std::make_unique<TChecker>();
+  holder.Checker->Start();
+}
+
+void SweepAllPools(uint32_t passStart) {
+  TPoolList& list = PoolList();
+  std::lock_guard<TCriticalSection> guard(list.Lock);
+  for (TConnectionPool* pool : list.Pools) pool->RemoveIdleItems(passStart);
+}
+
+std::atomic<bool> gPoolEnabled{true};
+
+TConnHandle PoolOpen(const std::string& address, bool exclusive) {
+  return gPoolEnabled.load() ? DefaultPool().Acquire(address, exclusive) : nullptr;
+}
+
+void PoolClose(TConnHandle handle) { DefaultPool().Release(handle); }
+
+int32_t PoolWrite(TConnHandle handle, const void* buffer, int32_t count) {
+  return handle->Socket().Socket().SendBuf(buffer, count);
+}
+
+// Linux reads directly with the socket's wait, like the NT family.
+int32_t PoolRead(TConnHandle handle, void* buffer, int32_t count) {
+  return handle->Socket().Socket().ReceiveBuf(buffer, count);
+}
+
+int32_t PoolSetTimeout(TConnHandle handle, int32_t ms) {
+  TClientWinSocket& socket = handle->Socket().Socket();
+  const int32_t old = socket.Timeout();
+  socket.SetTimeout(ms);
+  return old;
+}
+
+void PoolReset(TConnHandle handle) { handle->Reset(); }
+
+void PoolSetSize(int32_t idleLimit) { DefaultPool().SetIdleLimit(idleLimit); }
+
+void PoolSetEnabled(bool enabled) { gPoolEnabled.store(enabled); }
+
+bool PoolGetEnabled() { return gPoolEnabled.load(); }
+
+using TGetEnabled = bool();
+
+// The optional outside library that may switch server access off.
+struct TConnLibrary {
+  TDynamicLibrary Library;
+  TGetEnabled* GetEnabled = nullptr;
+};
+
+const TConnLibrary& ConnLibrary() {
+  static const TConnLibrary library = [] {
+    TConnLibrary loaded{TDynamicLibrary::Load(LibraryFileNameBesideExecutable("quvConn.dll"))};
+    if (loaded.Library.Loaded())
+      loaded.GetEnabled = loaded.Library.Function<TGetEnabled>("GetEnabled");
+    return loaded;
+  }();
+  return library;
+}
+
+}  // namespace
+
+TConnectionItem::TConnectionItem(std::string address, bool exclusive)
+    : FAddress(std::move(address)), FExclusive(exclusive) {
+  SetServerAddress(FSocket, FAddress);
+  FSocket.SetConnectTimeout(kItemConnectWaitMs);
+}
+
+TConnectionItem::~TConnectionItem() {
+  TClientWinSocket& socket = FSocket.Socket();
+  try {
+    socket.SetTimeout(kFarewellWaitMs);
+    socket.SendBuf(kCloseSignature, sizeof kCloseSignature);
+  } catch (const std::exception&) {
+    // The peer is gone already; closing is all that is left.
+  }
+  socket.Close();
+}
+
+const std::string& TConnectionItem::HostText() const {
+  return FSocket.Host().empty() ? FSocket.Address() : FSocket.Host();
+}
+
+void TConnectionItem::Open() {
+  LogClient("OPENING_SOCKET TO " + HostText());
+  try {
+    TClientWinSocket& socket = FSocket.Socket();
+    if (!socket.Connected()) {
+      FSocket.Open();
+      if (socket.Connected()) {
+        socket.SetNoDelay(true);
+        socket.SetLinger(true, 0);  // closing resets the connection at once
+      }
+    }
+  } catch (const std::exception& error) {
+    LogClient("OPENING_SOCKET_ERROR TO " + HostText() + ":" + error.what());
+    throw;
+  }
+  LogClient("OPENING_SOCKET_SUCCESS TO " + HostText());
+}
+
+void TConnectionItem::Reset() {
+  try {
+    FSocket.Close();
+  } catch (const std::exception&) {
+  }
+  try {
+    Open();
+  } catch (const std::exception&) {
+    // The next read or write reports the dead connection.
+  }
+}
+
+bool TConnectionPool::TAddressLess::operator()(const std::string& a, const std::string& b) const {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return static_cast<unsigned char>(AnsiUpperChar(x)) <
+           static_cast<unsigned char>(AnsiUpperChar(y));
+  });
+}
+
+TConnectionPool::TConnectionPool(int32_t idleLimit) : FIdleLimit(idleLimit) {
+  TPoolList& list = PoolList();
+  std::lock_guard<TCriticalSection> guard(list.Lock);
+  list.Pools.push_back(this);
+}
+
+TConnectionPool::~TConnectionPool() {
+  {
+    TPoolList& list = PoolList();
+    std::lock_guard<TCriticalSection> guard(list.Lock);
+    list.Pools.erase(std::find(list.Pools.begin(), list.Pools.end(), this));
+  }
+  std::lock_guard<TCriticalSection> guard(FLock);
+  FItems.clear();
+  FAddressItems.clear();
+}
+
+TConnectionItem* TConnectionPool::Acquire(const std::string& address, bool exclusive) {
+  LogClient("CONNECTION_POOL_START");
+  TConnectionItem* item;
+  {
+    std::lock_guard<TCriticalSection> guard(FLock);
+    if (FClosed) return nullptr;
+    if (!exclusive) {
+      if (TConnectionItem* idle = TakeIdle(address)) {
+        OpenOrRemove(idle);
+        return idle;
+      }
+    }
+    item = AddNew(address, exclusive);
+  }
+  StartChecker();
+  OpenOrRemove(item);
+  return item;
+}
+
+TConnectionItem* TConnectionPool::TakeIdle(const std::string& address) {
+  for (const std::unique_ptr<TConnectionItem>& item : FItems) {
+    if (item->FExclusive || item->FUseCount != 0 || item->FAddress != address) continue;
+    item->FUseCount = 1;
+    item->FOwner = std::this_thread::get_id();
+    return item.get();
+  }
+  return nullptr;
+}
+
+TConnectionItem* TConnectionPool::AddNew(const std::string& address, bool exclusive) {
+  auto item = std::make_unique<TConnectionItem>(address, exclusive);
+  item->FLastRelease = Clock().TickCount();
+  item->FOwner = std::this_thread::get_id();
+  ++FAddressItems[address].Count;
+  FItems.push_back(std::move(item));
+  return FItems.back().get();
+}
+
+void TConnectionPool::OpenOrRemove(TConnectionItem* item) {
+  try {
+    item->Open();
+  } catch (...) {
+    std::lock_guard<TCriticalSection> guard(FLock);
+    Remove(Find(item));
+    throw;
+  }
+}
+
+void TConnectionPool::Release(TConnectionItem* item) {
+  std::lock_guard<TCriticalSection> guard(FLock);
+  const auto position = Find(item);
+  if (position == FItems.end() || --item->FUseCount >= 1) return;
+  if (!item->FExclusive && FAddressItems[item->FAddress].Count <= FIdleLimit) {
+    item->FLastRelease = Clock().TickCount();
+    item->FOwner = std::thread::id();
+  } else {
+    Remove(position);
+  }
+}
+
+TConnectionPool::TItems::iterator TConnectionPool::Find(const TConnectionItem* item) {
+  return std::find_if(
+      FItems.begin(), FItems.end(),
+      [item](const std::unique_ptr<TConnectionItem>& each) { return each.get() == item; });
+}
+
+void TConnectionPool::Remove(TItems::iterator position) {
+  const auto entry = FAddressItems.find((*position)->FAddress);
+  if (--entry->second.Count <= 0) FAddressItems.erase(entry);
+  FItems.erase(position);
+}
+
+void TConnectionPool::RemoveIdleItems(uint32_t passStart) {
+  std::lock_guard<TCriticalSection> guard(FLock);
+  for (auto position = FItems.begin(); position != FItems.end();) {
+    const TConnectionItem& item = **position;
+    // Signed: an item released after the pass started is not old.
+    const auto idleFor = static_cast<int32_t>(passStart - item.FLastRelease);
+    if (item.FUseCount != 0 || idleFor <= static_cast<int32_t>(kIdleCloseMs)) {
+      ++position;
+      continue;
+    }
+    const auto next = position - FItems.begin();
+    Remove(position);
+    position = FItems.begin() + next;
+    OutputDebugString("Deleteing connpool item, remaining:" + std::to_string(FItems.size()));
+  }
+}
+
+void TConnectionPool::SetIdleLimit(int32_t idleLimit) {
+  std::lock_guard<TCriticalSection> guard(FLock);
+  FIdleLimit = idleLimit;
+}
+
+void TConnectionPool::SetClosed(bool closed) {
+  std::lock_guard<TCriticalSection> guard(FLock);
+  FClosed = closed;
+}
+
+int32_t TConnectionPool::ItemCount() {
+  std::lock_guard<TCriticalSection> guard(FLock);
+  return static_cast<int32_t>(FItems.size());
+}
+
+int32_t TConnectionPool::AddressCount(const std::string& address) {
+  std::lock_guard<TCriticalSection> guard(FLock);
+  const auto entry = FAddressItems.find(address);
+  return entry == FAddressItems.end() ? 0 : entry->second.Count;
+}
+
+TChecker::~TChecker() { Stop(); }
+
+void TChecker::Stop() {
+  Terminate();
+  FWake.SetEvent();
+  WaitFor();
+}
+
+void TChecker::Execute() {
+  FLastPass.store(Clock().TickCount());
+  while (!Terminated()) {
+    FWake.WaitFor(kCheckerWakeUpMs);
+    const uint32_t now = Clock().TickCount();
+    if (Terminated() || now - FLastPass.load() < kCheckerPeriodMs) continue;
+    SweepAllPools(now);
+    FLastPass.store(now);
+    FPasses.fetch_add(1);
+  }
+}
+
+TConnectionPool& DefaultPool() {
+  static TConnectionPool pool(kDefaultIdleLimit);
+  return pool;
+}
+
+TChecker* ConnectionChecker() {
+  TCheckerHolder& holder = CheckerHolder();
+  std::lock_guard<std::mutex> guard(holder.Lock);
+  return holder.Checker.get();
+}
+
+void InstallConnFunctions() {
+  TConnFunctions functions;
+  functions.Open = PoolOpen;
+  functions.Close = PoolClose;
+  functions.Write = PoolWrite;
+  functions.Read = PoolRead;
+  functions.SetTimeout = PoolSetTimeout;
+  functions.Reset = PoolReset;
+  functions.SetPoolSize = PoolSetSize;
+  functions.SetEnabled = PoolSetEnabled;
+  functions.GetEnabled =
+      ConnLibrary().GetEnabled != nullptr ? ConnLibrary().GetEnabled : PoolGetEnabled;
+  SetConnFunctions(functions);
+}
+
+}  // namespace quv

@@ -1,0 +1,287 @@
+#include "transport/quvScktComp.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+#include "platform/Cp1252.h"
+#include "transport/quvAddress.h"
+#include "transport/quvClientCfg.h"
+#include "transport/quvConn.h"
+
+namespace quv {
+
+namespace {
+
+thread_local TSocketErrorProc tSocketErrorProc = nullptr;
+
+// The first IPv4 address of `host`, or 0.0.0.0 when the lookup fails.
+in_addr LookupHost(const std::string& host) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  in_addr result{INADDR_ANY};
+  if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) == 0 && found != nullptr)
+    result = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+  if (found != nullptr) ::freeaddrinfo(found);
+  return result;
+}
+
+// The port of `service` for "tcp" in host order, 0 when unknown.
+uint16_t ServicePort(const std::string& service) {
+  servent entry{};
+  servent* found = nullptr;
+  char buffer[1024];
+  if (::getservbyname_r(service.c_str(), "tcp", &entry, buffer, sizeof buffer, &found) != 0 ||
+      found == nullptr)
+    return 0;
+  return ntohs(static_cast<uint16_t>(found->s_port));
+}
+
+sockaddr_in PeerAddress(const TSocketTarget& target) {
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  if (!target.Host.empty())
+    peer.sin_addr = LookupHost(target.Host);
+  else if (!target.Address.empty()) {
+    if (::inet_pton(AF_INET, target.Address.c_str(), &peer.sin_addr) != 1)
+      peer.sin_addr.s_addr = INADDR_ANY;
+  } else
+    throw ESocketError(std::string("Não foi especificado endereço"_cp));
+  const uint16_t port =
+      !target.Service.empty() ? ServicePort(target.Service) : static_cast<uint16_t>(target.Port);
+  peer.sin_port = htons(port);
+  return peer;
+}
+
+int PollFor(int handle, short events, int waitMs) {
+  pollfd waiter{handle, events, 0};
+  int ready;
+  do {
+    ready = ::poll(&waiter, 1, waitMs);
+  } while (ready < 0 && errno == EINTR);
+  return ready;
+}
+
+int WaitMs(int32_t ms) { return ms > 0 ? ms : -1; }
+
+// Connects `handle` to `peer` within the wait; 0 or the error code.
+int ConnectWithin(int handle, const sockaddr_in& peer, int32_t waitMs) {
+  // Linux takes 0.0.0.0 for this host; a failed lookup must not reach a local server.
+  if (peer.sin_addr.s_addr == INADDR_ANY) return EADDRNOTAVAIL;
+  const int flags = ::fcntl(handle, F_GETFL);
+  ::fcntl(handle, F_SETFL, flags | O_NONBLOCK);
+  int code = 0;
+  if (::connect(handle, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+    code = errno;
+    if (code == EINPROGRESS || code == EINTR) {
+      const int ready = PollFor(handle, POLLOUT, WaitMs(waitMs));
+      socklen_t length = sizeof code;
+      if (ready == 0)
+        code = ETIMEDOUT;
+      else if (ready < 0)
+        code = errno;
+      else if (::getsockopt(handle, SOL_SOCKET, SO_ERROR, &code, &length) != 0)
+        code = errno;
+    }
+  }
+  ::fcntl(handle, F_SETFL, flags & ~O_NONBLOCK);
+  return code;
+}
+
+bool WouldBlock(int code) { return code == EAGAIN || code == EWOULDBLOCK; }
+
+}  // namespace
+
+ESocketError SocketError(int code, const std::string& call) {
+  return ESocketError("Erro de socket: " + SysErrorMessage(code) + " (" + std::to_string(code) +
+                      "), na API '" + call + "'");
+}
+
+TSocketErrorProc SetSocketErrorProc(TSocketErrorProc proc) {
+  const TSocketErrorProc previous = tSocketErrorProc;
+  tSocketErrorProc = proc;
+  return previous;
+}
+
+TCustomWinSocket::~TCustomWinSocket() { CloseHandle(); }
+
+void TCustomWinSocket::Close() { CloseHandle(); }
+
+void TCustomWinSocket::CloseHandle() {
+  std::lock_guard<TCriticalSection> guard(FLock);
+  if (FHandle < 0) return;
+  if (FConnected.load()) Event(TSocketEvent::seDisconnect);
+  ::shutdown(FHandle, SHUT_WR);
+  ::close(FHandle);
+  FHandle = -1;
+  FConnected.store(false);
+}
+
+bool TCustomWinSocket::WaitFor(short events) const {
+  return PollFor(FHandle, events, WaitMs(Timeout())) > 0;
+}
+
+int32_t TCustomWinSocket::Failed(TErrorEvent event, const char* call) {
+  const int code = errno;
+  if (WouldBlock(code)) return kConnNothingWithinWait;
+  if (Error(event, code) != 0) throw SocketError(code, call);
+  return kConnGone;
+}
+
+int32_t TCustomWinSocket::SendBuf(const void* buffer, int32_t count) {
+  std::lock_guard<TCriticalSection> guard(FLock);
+  if (!FConnected.load()) return kConnGone;
+  if (count <= 0) return 0;
+  if (!WaitFor(POLLOUT)) return kConnNothingWithinWait;
+  const ssize_t sent = ::send(FHandle, buffer, count, MSG_NOSIGNAL | MSG_DONTWAIT);
+  if (sent < 0) return Failed(TErrorEvent::eeSend, "send");
+  return static_cast<int32_t>(sent);
+}
+
+int32_t TCustomWinSocket::ReceiveBuf(void* buffer, int32_t count) {
+  std::lock_guard<TCriticalSection> guard(FLock);
+  if (!FConnected.load()) return kConnGone;
+  const bool peek = count == -1;
+  if (count <= 0 && !peek) return 0;
+  if (!WaitFor(POLLIN)) return kConnNothingWithinWait;
+  char peeked;
+  const ssize_t received = peek ? ::recv(FHandle, &peeked, 1, MSG_PEEK | MSG_DONTWAIT)
+                                : ::recv(FHandle, buffer, count, MSG_DONTWAIT);
+  if (received < 0) return Failed(TErrorEvent::eeReceive, "recv");
+  if (received == 0) return kConnGone;  // the peer closed
+  return static_cast<int32_t>(received);
+}
+
+void TCustomWinSocket::SetNoDelay(bool on) {
+  const int value = on ? 1 : 0;
+  if (::setsockopt(FHandle, IPPROTO_TCP, TCP_NODELAY, &value, sizeof value) != 0)
+    throw SocketError(errno, "setsockopt");
+}
+
+void TCustomWinSocket::SetLinger(bool on, int32_t seconds) {
+  const linger value{on ? 1 : 0, seconds};
+  if (::setsockopt(FHandle, SOL_SOCKET, SO_LINGER, &value, sizeof value) != 0)
+    throw SocketError(errno, "setsockopt");
+}
+
+void TCustomWinSocket::Event(TSocketEvent event) {
+  if (OnSocketEvent) OnSocketEvent(*this, event);
+}
+
+int TCustomWinSocket::Error(TErrorEvent event, int code) {
+  if (OnErrorEvent) OnErrorEvent(*this, event, code);
+  return code;
+}
+
+void TClientWinSocket::Open(const TSocketTarget& target, int32_t connectWaitMs) {
+  std::lock_guard<TCriticalSection> guard(FLock);
+  if (FConnected.load()) throw ESocketError(std::string("Socket já aberto"_cp));
+  CloseHandle();
+  FHandle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (FHandle < 0) throw ESocketError(std::string("Não é possível criar um novo socket"_cp));
+  sockaddr_in peer;
+  try {
+    Event(TSocketEvent::seLookup);
+    peer = PeerAddress(target);
+    Event(TSocketEvent::seConnecting);
+  } catch (...) {
+    CloseHandle();
+    throw;
+  }
+  const int failure = ConnectWithin(FHandle, peer, connectWaitMs);
+  if (failure == 0) {
+    FConnected.store(true);
+    Event(TSocketEvent::seConnect);
+    return;
+  }
+  const int code = Error(TErrorEvent::eeConnect, failure);
+  CloseHandle();
+  if (code == 0) return;
+  if (tSocketErrorProc == nullptr) throw SocketError(code, "connect");
+  tSocketErrorProc(code);
+}
+
+void TAbstractSocket::SetActive(bool value) {
+  if (value != FActive) DoActivate(value);
+}
+
+void TAbstractSocket::RefuseChange() {
+  throw ESocketError(std::string("Não é possível mudar um valor enquanto o socket está aberto"_cp));
+}
+
+void TCustomSocket::Event(TCustomWinSocket& socket, TSocketEvent event) {
+  const TSocketNotifyEvent* handler = nullptr;
+  switch (event) {
+    case TSocketEvent::seLookup:
+      handler = &OnLookup;
+      break;
+    case TSocketEvent::seConnecting:
+      handler = &OnConnecting;
+      break;
+    case TSocketEvent::seConnect:
+      FActive = true;
+      handler = &OnConnect;
+      break;
+    case TSocketEvent::seDisconnect:
+      FActive = false;
+      handler = &OnDisconnect;
+      break;
+  }
+  if (*handler) (*handler)(socket);
+}
+
+void TCustomSocket::Error(TCustomWinSocket& socket, TErrorEvent event, int& errorCode) {
+  if (OnError) OnError(*this, socket, event, errorCode);
+}
+
+void SetServerAddress(TAbstractSocket& socket, std::string_view address) {
+  const THostPort target = SplitHostPort(address);
+  if (IsNumericAddress(target.Host))
+    socket.SetAddress(target.Host);
+  else
+    socket.SetHost(target.Host);
+  socket.SetPort(target.Port);
+}
+
+TClientSocket::TClientSocket() : FClientSocket(std::make_unique<TClientWinSocket>()) {
+  FClientSocket->OnSocketEvent = [this](TCustomWinSocket& socket, TSocketEvent event) {
+    Event(socket, event);
+  };
+  FClientSocket->OnErrorEvent = [this](TCustomWinSocket& socket, TErrorEvent event, int& code) {
+    Error(socket, event, code);
+  };
+}
+
+// Closes while the handlers can still reach this component.
+TClientSocket::~TClientSocket() { FClientSocket->Close(); }
+
+void TClientSocket::SetClientType(TClientType value) {
+  if (value == FClientType) return;
+  if (FClientSocket->Connected()) RefuseChange();
+  if (value != TClientType::ctBlocking) throw ESocketError("Only blocking client sockets exist");
+  FClientType = value;
+}
+
+int32_t TClientSocket::ConnectWait() const {
+  return FConnectTimeout > 0 ? FConnectTimeout : TquvClientCfg::Timeout();
+}
+
+void TClientSocket::DoActivate(bool value) {
+  if (value)
+    FClientSocket->Open(Target(), ConnectWait());
+  else
+    FClientSocket->Close();
+}
+
+}  // namespace quv

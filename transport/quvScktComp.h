@@ -1,0 +1,201 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/Exception.h"
+#include "platform/Sync.h"
+
+namespace quv {
+
+// A failure of the socket layer.
+class ESocketError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// "Erro de socket: <system text> (<code>), na API '<call>'".
+ESocketError SocketError(int code, const std::string& call);
+
+// The life-cycle points a socket reports to its component, in this order.
+enum class TSocketEvent : uint8_t { seLookup, seConnecting, seConnect, seDisconnect };
+
+enum class TErrorEvent : uint8_t {
+  eeGeneral,
+  eeSend,
+  eeReceive,
+  eeConnect,
+  eeDisconnect,
+  eeAccept
+};
+
+enum class TClientType : uint8_t { ctNonBlocking = 0, ctBlocking = 1 };
+
+// A per-thread procedure that takes the code of a failed connect instead of
+// the exception the connect would raise.
+using TSocketErrorProc = void (*)(int errorCode);
+
+// Installs `proc` (null: none) for the calling thread; returns the previous one.
+TSocketErrorProc SetSocketErrorProc(TSocketErrorProc proc);
+
+// One TCP socket in blocking mode. Send, receive and close are serialised by
+// the socket's lock; the socket is normally used by one thread at a time.
+class TCustomWinSocket {
+ public:
+  using TEventHandler = std::function<void(TCustomWinSocket&, TSocketEvent)>;
+  // The handler may clear `errorCode`; a cleared error is not raised.
+  using TErrorHandler = std::function<void(TCustomWinSocket&, TErrorEvent, int& errorCode)>;
+
+  TCustomWinSocket() = default;
+  virtual ~TCustomWinSocket();
+  TCustomWinSocket(const TCustomWinSocket&) = delete;
+  TCustomWinSocket& operator=(const TCustomWinSocket&) = delete;
+
+  // Reports disconnect, shuts the sending direction down and closes the handle.
+  void Close();
+  // Sends up to `count` bytes within the wait: the number sent, -1 when the
+  // socket did not become writable within it, -2 when not connected.
+  int32_t SendBuf(const void* buffer, int32_t count);
+  // Receives up to `count` bytes within the wait: the number received, -1
+  // when nothing arrived within it, -2 when not connected or the peer closed.
+  // A count of -1 peeks one byte: 1 when something is there.
+  int32_t ReceiveBuf(void* buffer, int32_t count);
+
+  bool Connected() const { return FConnected.load(); }
+  // The wait of each send and receive in ms; 0 waits without limit.
+  int32_t Timeout() const { return FTimeout.load(); }
+  void SetTimeout(int32_t ms) { FTimeout.store(ms); }
+
+  void SetNoDelay(bool on);
+  void SetLinger(bool on, int32_t seconds);
+
+  TEventHandler OnSocketEvent;
+  TErrorHandler OnErrorEvent;
+
+ protected:
+  void Event(TSocketEvent event);
+  // Reports `code` to the error handler; returns the code it leaves.
+  int Error(TErrorEvent event, int code);
+  void CloseHandle();
+
+  int FHandle = -1;
+  std::atomic<bool> FConnected{false};
+  TCriticalSection FLock;
+
+ private:
+  // Waits for `events` within the timeout; false when none came.
+  bool WaitFor(short events) const;
+  // The result of a failed send or receive: -1 for a wait that ran out,
+  // else the error reported and raised (or -2 when the handler cleared it).
+  int32_t Failed(TErrorEvent event, const char* call);
+
+  std::atomic<int32_t> FTimeout{0};
+};
+
+// Where a client socket connects to. A host name takes precedence over the
+// numeric address, a service name over the port.
+struct TSocketTarget {
+  std::string Host;
+  std::string Address;
+  std::string Service;
+  int32_t Port = 0;
+};
+
+class TClientWinSocket final : public TCustomWinSocket {
+ public:
+  // Connects within `connectWaitMs` (0 waits without limit). A failure raises
+  // ESocketError, unless the calling thread has a socket error procedure,
+  // which then takes the code.
+  void Open(const TSocketTarget& target, int32_t connectWaitMs);
+};
+
+// The settings and events of a socket component. Changing a setting to a
+// different value while the socket is active raises ESocketError.
+class TAbstractSocket {
+ public:
+  virtual ~TAbstractSocket() = default;
+
+  bool Active() const { return FActive; }
+  void SetActive(bool value);
+  void Open() { SetActive(true); }
+  void Close() { SetActive(false); }
+
+  const std::string& Address() const { return FTarget.Address; }
+  void SetAddress(const std::string& value) { Change(FTarget.Address, value); }
+  const std::string& Host() const { return FTarget.Host; }
+  void SetHost(const std::string& value) { Change(FTarget.Host, value); }
+  int32_t Port() const { return FTarget.Port; }
+  void SetPort(int32_t value) { Change(FTarget.Port, value); }
+  const std::string& Service() const { return FTarget.Service; }
+  void SetService(const std::string& value) { Change(FTarget.Service, value); }
+
+ protected:
+  virtual void DoActivate(bool value) = 0;
+  [[noreturn]] static void RefuseChange();
+
+  const TSocketTarget& Target() const { return FTarget; }
+  bool FActive = false;
+
+ private:
+  template <class T>
+  void Change(T& field, const T& value) {
+    if (field == value) return;
+    if (FActive) RefuseChange();
+    field = value;
+  }
+
+  TSocketTarget FTarget;
+};
+
+// The component's events, each with the socket it concerns.
+class TCustomSocket : public TAbstractSocket {
+ public:
+  using TSocketNotifyEvent = std::function<void(TCustomWinSocket&)>;
+  using TSocketErrorEvent =
+      std::function<void(TCustomSocket& sender, TCustomWinSocket&, TErrorEvent, int& errorCode)>;
+
+  TSocketNotifyEvent OnLookup;
+  TSocketNotifyEvent OnConnecting;
+  TSocketNotifyEvent OnConnect;
+  TSocketNotifyEvent OnDisconnect;
+  TSocketErrorEvent OnError;
+
+ protected:
+  void Event(TCustomWinSocket& socket, TSocketEvent event);
+  void Error(TCustomWinSocket& socket, TErrorEvent event, int& errorCode);
+};
+
+// Points `socket` at a server address "host" or "host:port" (the rule of
+// SplitHostPort): a numeric host becomes its Address, any other its Host.
+void SetServerAddress(TAbstractSocket& socket, std::string_view address);
+
+// A client socket component that owns one TClientWinSocket. Blocking mode
+// only. Setting ConnectTimeout bounds the connect (0: the client settings'
+// Timeout).
+class TClientSocket final : public TCustomSocket {
+ public:
+  TClientSocket();
+  ~TClientSocket() override;
+
+  TClientWinSocket& Socket() { return *FClientSocket; }
+  TClientType ClientType() const { return FClientType; }
+  void SetClientType(TClientType value);
+  int32_t ConnectTimeout() const { return FConnectTimeout; }
+  void SetConnectTimeout(int32_t ms) { FConnectTimeout = ms; }
+
+ protected:
+  void DoActivate(bool value) override;
+
+ private:
+  int32_t ConnectWait() const;
+
+  std::unique_ptr<TClientWinSocket> FClientSocket;
+  TClientType FClientType = TClientType::ctBlocking;
+  int32_t FConnectTimeout = 0;
+};
+
+}  // namespace quv
