@@ -330,7 +330,10 @@ TVarRelation CompareNumbers(const TVariant& left, const TVariant& right) {
     return v.Kind() != TVarKind::Double && v.Kind() != TVarKind::DateTime && !v.IsText();
   };
   if (exact(left) && exact(right)) return Order(left.ToCurrency(), right.ToCurrency());
-  return Order(left.ToDouble(), right.ToDouble());
+  const double a = left.ToDouble(), b = right.ToDouble();
+  // NaN equals only NaN and sorts before every number.
+  if (std::isnan(a) || std::isnan(b)) return Order(!std::isnan(a), !std::isnan(b));
+  return Order(a, b);
 }
 
 bool HoldsNumber(const TVariant& text) {

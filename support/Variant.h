@@ -154,8 +154,9 @@ class TVariant final {
 // The ordering of two Variants. Empty sorts before null and both before every
 // other value. Texts compare byte by byte (so case matters); a text and a
 // number compare as numbers when the text is one, else as texts. Numbers
-// compare by value; false sorts before true. Interfaces, objects and arrays
-// are only equal to themselves and raise EVariantError when ordered.
+// compare by value (NaN equals only NaN and sorts first); false sorts before
+// true. Interfaces, objects and arrays are only equal to themselves and raise
+// EVariantError when ordered.
 enum class TVarRelation : int8_t { Less = -1, Equal = 0, Greater = 1 };
 TVarRelation VarCompare(const TVariant& left, const TVariant& right);
 // Equality by VarCompare; interfaces and objects are equal when they are the

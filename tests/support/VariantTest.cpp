@@ -132,6 +132,10 @@ TEST(Variant, ComparisonOrdersTextsNumbersAndNulls) {
   EXPECT_EQ(VarCompare(TVariant::FromCurrency(30000), 3), TVarRelation::Equal);
   EXPECT_EQ(VarCompare(TVariant::FromCurrency(30001), 3), TVarRelation::Greater);
   EXPECT_EQ(VarCompare(2.5, TVariant::FromDateTime(3)), TVarRelation::Less);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_FALSE(TVariant(nan) == TVariant(1));
+  EXPECT_TRUE(TVariant(nan) == TVariant(nan));
+  EXPECT_EQ(VarCompare(nan, -1e300), TVarRelation::Less);
   EXPECT_TRUE(TVariant("1") == TVariant(1.0));
   EXPECT_FALSE(TVariant("a") == TVariant("A"));
 
