@@ -13,6 +13,16 @@ using namespace std::chrono;
 // 1899-12-30 as days before the Unix epoch.
 constexpr int kEpochOffsetDays = 25569;
 constexpr double kMsPerDay = 86400000.0;
+// 1 January of year 1 and 1 January of year 10000.
+constexpr double kMinDateTime = -693593.0;
+constexpr double kEndDateTime = 2958466.0;
+
+// Days relative to 1899-12-30 and a time of day; before that day the fraction
+// counts away from zero.
+double ComposeDateTime(double relativeDays, double msOfDay) {
+  const double fraction = msOfDay / kMsPerDay;
+  return relativeDays >= 0 ? relativeDays + fraction : relativeDays - fraction;
+}
 
 }  // namespace
 
@@ -47,6 +57,26 @@ TDateTimeParts DecodeDateTime(double value) {
   return p;
 }
 
+bool IsValidDateTime(double value) { return value >= kMinDateTime && value < kEndDateTime; }
+
+TTimeStamp DateTimeToTimeStamp(double value) {
+  const int64_t msecs = std::llround(value * kMsPerDay);
+  TTimeStamp stamp;
+  stamp.Date = static_cast<int32_t>(msecs / kMSecsPerDay + kDateDelta);
+  stamp.Time = static_cast<int32_t>(std::llabs(msecs) % kMSecsPerDay);
+  return stamp;
+}
+
+double TimeStampToDateTime(const TTimeStamp& stamp) {
+  return ComposeDateTime(double(stamp.Date) - kDateDelta, stamp.Time);
+}
+
+double MSecsToDateTime(double msecs) {
+  const double whole = std::round(msecs);
+  const double days = std::trunc(whole / kMsPerDay);
+  return ComposeDateTime(days - kDateDelta, std::fabs(whole - days * kMsPerDay));
+}
+
 double LocalNow() {
   const auto now = system_clock::now();
   const std::time_t t = system_clock::to_time_t(now);
@@ -59,7 +89,8 @@ double LocalNow() {
   p.Hour = local.tm_hour;
   p.Minute = local.tm_min;
   p.Second = local.tm_sec;
-  p.Millisecond = static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+  p.Millisecond =
+      static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
   return EncodeDateTime(p);
 }
 

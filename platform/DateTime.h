@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // Date-time values are days since 30 December 1899 (a double); the fraction
@@ -14,6 +15,25 @@ struct TDateTimeParts {
 
 double EncodeDateTime(const TDateTimeParts& parts);
 TDateTimeParts DecodeDateTime(double value);
+
+// A date-time split into a day number (day 1 is 1 January of year 1, so
+// 30 December 1899 is kDateDelta) and milliseconds since midnight.
+inline constexpr int32_t kDateDelta = 693594;
+inline constexpr int32_t kMSecsPerDay = 86400000;
+struct TTimeStamp {
+  int32_t Time = 0;
+  int32_t Date = kDateDelta;
+};
+
+// Whether `value` lies in the years 1 to 9999.
+bool IsValidDateTime(double value);
+// `value` must be valid; its time is rounded to the nearest millisecond.
+TTimeStamp DateTimeToTimeStamp(double value);
+double TimeStampToDateTime(const TTimeStamp& stamp);
+// Day number × 86 400 000 + milliseconds, taken to the nearest millisecond, as
+// a date-time; any double is accepted (out-of-range counts give out-of-range
+// date-times, never a failure).
+double MSecsToDateTime(double msecs);
 
 // The current local date-time.
 double LocalNow();

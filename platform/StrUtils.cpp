@@ -17,11 +17,18 @@ std::string_view NumberText(std::string_view text) {
 }  // namespace
 
 int32_t StrToIntDef(std::string_view text, int32_t defaultValue) {
-  text = NumberText(text);
   int32_t value = 0;
+  return TryStrToInt(text, value) ? value : defaultValue;
+}
+
+bool TryStrToInt(std::string_view text, int32_t& value) {
+  text = NumberText(text);
+  int32_t parsed = 0;
   const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  return (ec == std::errc() && ptr == end) ? value : defaultValue;
+  const auto [ptr, ec] = std::from_chars(text.data(), end, parsed);
+  if (ec != std::errc() || ptr != end) return false;
+  value = parsed;
+  return true;
 }
 
 bool TryStrToFloat(std::string_view text, double& value) {

@@ -10,6 +10,8 @@ namespace quv {
 // to a 32-bit integer; `defaultValue` when the text is not such a number or
 // does not fit.
 int32_t StrToIntDef(std::string_view text, int32_t defaultValue);
+// The same conversion; false when the text is not such a number.
+bool TryStrToInt(std::string_view text, int32_t& value);
 
 // Decimal floating-point text ("12.5", "-3", "4.6e4") to a double; false when
 // the text is not such a number.

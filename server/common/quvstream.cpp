@@ -1,11 +1,15 @@
 #include "server/common/quvstream.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "platform/Assertion.h"
+#include "platform/DateTime.h"
 #include "server/common/BufferManager.h"
+#include "server/common/quvIntf.h"
 
 namespace quv {
 
@@ -165,6 +169,27 @@ class TCopyProgress {
   int32_t FLastPercent = 0;
 };
 
+// The buffer of one copy, lent by the buffer manager when `pooled` (and given
+// back whatever happens), else allocated at `size` bytes.
+class TCopyBuffer {
+ public:
+  TCopyBuffer(bool pooled, int32_t size) {
+    if (pooled) {
+      FLent = TLentBuffer(ProcessBufferManager());
+      FBytes = FLent.Bytes();
+    } else {
+      FOwn.resize(static_cast<std::size_t>(size));
+      FBytes = FOwn;
+    }
+  }
+  std::span<uint8_t> Bytes() const { return FBytes; }
+
+ private:
+  TLentBuffer FLent;
+  std::vector<uint8_t> FOwn;
+  std::span<uint8_t> FBytes;
+};
+
 void CopyChunks(TStream& source, TStream& dest, int64_t count, std::span<uint8_t> buffer,
                 const TquvProgressEvent& onProgress) {
   if (count > kUncheckedCopySize) {
@@ -192,18 +217,10 @@ void CopyStreams(TStream& source, TStream& dest, int64_t count,
     source.SetPosition(0);
     count = source.Size();
   }
-  // Small copies borrow a pooled buffer when the pool is on; it goes back
-  // whatever happens.
-  TLentBuffer lent;
-  std::vector<uint8_t> own;
-  std::span<uint8_t> buffer;
-  if (count <= kSmallCopy && UseBufferManager()) {
-    lent = TLentBuffer(ProcessBufferManager());
-    buffer = lent.Bytes();
-  } else {
-    own.resize(static_cast<std::size_t>(CopyChunkSize(source, dest, count)));
-    buffer = own;
-  }
+  // Small copies borrow a pooled buffer when the pool is on.
+  const bool pooled = count <= kSmallCopy && UseBufferManager();
+  TCopyBuffer copyBuffer(pooled, pooled ? 0 : CopyChunkSize(source, dest, count));
+  const std::span<uint8_t> buffer = copyBuffer.Bytes();
   auto* remoteDest = dynamic_cast<TquvRemoteStream*>(&dest);
   if (remoteDest) remoteDest->BeforeCopy();
   try {
@@ -213,6 +230,219 @@ void CopyStreams(TStream& source, TStream& dest, int64_t count,
     throw;
   }
   if (remoteDest) remoteDest->AfterCopy();
+}
+
+// Field values ------------------------------------------------------------
+
+namespace {
+
+constexpr std::string_view kUnsupportedInterface = "Unsuported interface at quvStream.VarToData.";
+constexpr std::string_view kNotTextOrInterface =
+    "Error writing stream at quvStream.VarToData. Could not convert Variant to String or "
+    "Interface";
+constexpr std::string_view kCopyReadError = "Erro lendo stream em \"CopyStreams\"";
+
+void WriteInt32(TStream& dest, int32_t value) { TquvStream(&dest).WriteInteger(value); }
+
+// Little-endian, low byte first.
+void WriteLittleEndian(TStream& dest, uint64_t bits, int32_t width) {
+  uint8_t bytes[8];
+  for (int32_t i = 0; i < width; ++i) bytes[i] = static_cast<uint8_t>(bits >> (8 * i));
+  dest.WriteBuffer(bytes, width);
+}
+
+void WriteDouble(TStream& dest, double value) {
+  WriteLittleEndian(dest, std::bit_cast<uint64_t>(value), 8);
+}
+
+uint64_t ReadLittleEndian(std::span<const uint8_t> bytes, std::size_t width) {
+  uint64_t bits = 0;
+  for (std::size_t i = 0; i < width; ++i) bits |= uint64_t(bytes[i]) << (8 * i);
+  return bits;
+}
+
+int32_t ReadInt32(std::span<const uint8_t> bytes) {
+  return static_cast<int32_t>(static_cast<uint32_t>(ReadLittleEndian(bytes, 4)));
+}
+
+double ReadDouble(std::span<const uint8_t> bytes) {
+  return std::bit_cast<double>(ReadLittleEndian(bytes, 8));
+}
+
+TRef<IStream> StreamOf(const TVariant& value) {
+  TRef<IStream> stream = Supports<IStream>(value.Interface());
+  if (!stream) Fail(kUnsupportedInterface);
+  return stream;
+}
+
+void WriteText(TStream& dest, const std::string& text, bool withLength) {
+  if (withLength) WriteInt32(dest, static_cast<int32_t>(text.size()));
+  dest.WriteBuffer(text.data(), static_cast<int32_t>(text.size()));
+}
+
+void WriteTextOrStream(const TVariant& value, TStream& dest, bool withLength) {
+  if (value.Kind() == TVarKind::Interface) {
+    CopyStreams(*StreamOf(value), dest, 0, withLength);
+  } else {
+    WriteText(dest, value.ToText(), withLength);
+  }
+}
+
+TTimeStamp TimeStampOf(const TVariant& value) { return DateTimeToTimeStamp(value.ToDateTime()); }
+
+void WriteIntegerValue(const TVariant& value, TStream& dest, const TquvSymbolDef&, bool) {
+  WriteInt32(dest, value.ToInteger());
+}
+
+void WriteFloatValue(const TVariant& value, TStream& dest, const TquvSymbolDef&, bool) {
+  WriteDouble(dest, value.ToDouble());
+}
+
+// Date: day number, then 0.
+void WriteDateValue(const TVariant& value, TStream& dest, const TquvSymbolDef&, bool) {
+  WriteInt32(dest, TimeStampOf(value).Date);
+  WriteInt32(dest, 0);
+}
+
+// Time: 0, then milliseconds since midnight.
+void WriteTimeValue(const TVariant& value, TStream& dest, const TquvSymbolDef&, bool) {
+  WriteInt32(dest, 0);
+  WriteInt32(dest, TimeStampOf(value).Time);
+}
+
+// Date-time: day number × 86 400 000 + milliseconds, as a double.
+void WriteDateTimeValue(const TVariant& value, TStream& dest, const TquvSymbolDef&, bool) {
+  const TTimeStamp stamp = TimeStampOf(value);
+  WriteDouble(dest, double(int64_t(stamp.Date) * kMSecsPerDay + stamp.Time));
+}
+
+bool BooleanOf(const TVariant& value) {
+  switch (value.Kind()) {
+    case TVarKind::Text:
+      return value.Text() == "T";
+    case TVarKind::Integer:
+      return (value.ToInteger() & 0xFF) != 0;
+    case TVarKind::Interface: {
+      char byte = 'F';
+      StreamOf(value)->Read(&byte, 1);
+      return byte == 'T';
+    }
+    default:
+      return value.ToBoolean();
+  }
+}
+
+// Boolean: 16 bits, -1 for true.
+void WriteBooleanValue(const TVariant& value, TStream& dest, const TquvSymbolDef&, bool) {
+  WriteLittleEndian(dest, BooleanOf(value) ? 0xFFFF : 0, 2);
+}
+
+void WriteFixedTextValue(const TVariant& value, TStream& dest, const TquvSymbolDef&,
+                         bool withLength) {
+  WriteTextOrStream(value, dest, withLength);
+}
+
+void WriteTextOrObjectValue(const TVariant& value, TStream& dest, const TquvSymbolDef& field,
+                            bool withLength) {
+  switch (value.Kind()) {
+    case TVarKind::Text:
+    case TVarKind::Interface:
+      WriteTextOrStream(value, dest, withLength);
+      return;
+    case TVarKind::Object:
+      if (auto* object = dynamic_cast<TquvValueObject*>(value.Object())) {
+        object->WriteValue(dest, field, withLength);
+        return;
+      }
+      [[fallthrough]];
+    default:
+      Fail(kNotTextOrInterface);
+  }
+}
+
+bool IsTextOrObjectCode(char code) { return code == 'A' || code == 'I' || code == 'R'; }
+
+// Fixed-width text ends at its first NUL; unbounded text is all the bytes.
+TVariant TextValueOf(std::span<const uint8_t> bytes, const TquvSymbolDef& field) {
+  if (field.Size() == 0 && bytes.empty()) return {};
+  const auto end = field.Size() > 0 ? std::find(bytes.begin(), bytes.end(), 0) : bytes.end();
+  return std::string(bytes.begin(), end);
+}
+
+}  // namespace
+
+TquvValueWriter ValueWriterFor(const TquvSymbolDef& field) {
+  switch (field.TypeCode()) {
+    case 'N':
+    case '+':
+      return field.Decimals() != 0 ? WriteFloatValue : WriteIntegerValue;
+    case 'A':
+      return field.Size() > 0 ? WriteFixedTextValue : WriteTextOrObjectValue;
+    case 'I':
+    case 'R':
+      return WriteTextOrObjectValue;
+    case 'B':
+      return WriteBooleanValue;
+    case 'D':
+      return WriteDateValue;
+    case 'T':
+      return WriteTimeValue;
+    case 'H':
+      return WriteDateTimeValue;
+    case 'M':
+      return WriteFloatValue;
+    default:
+      return nullptr;
+  }
+}
+
+void VarToData(const TVariant& value, TStream& dest, const TquvSymbolDef& field, bool withLength) {
+  if (const TquvValueWriter writer = ValueWriterFor(field)) writer(value, dest, field, withLength);
+}
+
+TVariant DataToVar(std::span<const uint8_t> bytes, const TquvSymbolDef& field) {
+  const char code = field.TypeCode();
+  if (IsTextOrObjectCode(code)) return TextValueOf(bytes, field);
+  if (bytes.size() < static_cast<std::size_t>(field.DataSize())) throw EReadError();
+  switch (code) {
+    case 'N':
+    case '+':
+      if (field.Decimals() != 0) return ReadDouble(bytes);
+      return ReadInt32(bytes);
+    case 'B':
+      return ReadLittleEndian(bytes, 2) != 0;
+    case 'D':
+      return TVariant::FromDateTime(TimeStampToDateTime({0, ReadInt32(bytes)}));
+    case 'T':
+      return TVariant::FromDateTime(TimeStampToDateTime({ReadInt32(bytes.subspan(4)), kDateDelta}));
+    case 'H':
+      return TVariant::FromDateTime(MSecsToDateTime(ReadDouble(bytes)));
+    case 'M':
+      return TVariant::FromCurrency(TVariant(ReadDouble(bytes)).ToCurrency());
+    default:
+      return {};
+  }
+}
+
+int32_t CopyStreams(IStream& source, TStream& dest, int64_t size, bool withLength) {
+  if (size == 0) {
+    size = source.Seek(0, TSeekOrigin::End);
+    source.Seek(0, TSeekOrigin::Beginning);
+  }
+  if (size < 0 || size > std::numeric_limits<int32_t>::max()) Fail(kCopyReadError);
+  const auto total = static_cast<int32_t>(size);
+  TCopyBuffer copyBuffer(UseBufferManager(), std::min(kCopyChunk, total));
+  const std::span<uint8_t> buffer = copyBuffer.Bytes();
+  const auto chunk = static_cast<int32_t>(buffer.size());
+  if (withLength) WriteInt32(dest, total);
+  for (int32_t remaining = total; remaining > 0;) {
+    const int32_t want = std::min(remaining, chunk);
+    const int32_t got = source.Read(buffer.data(), want);
+    if (got < 1 || got > want) Fail(kCopyReadError);
+    dest.WriteBuffer(buffer.data(), got);
+    remaining -= got;
+  }
+  return total;
 }
 
 }  // namespace quv

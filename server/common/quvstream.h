@@ -3,10 +3,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "platform/Streams.h"
+#include "support/StreamIntf.h"
+#include "support/Variant.h"
 
 namespace quv {
 
@@ -91,5 +94,43 @@ using TquvProgressEvent = std::function<void(TStream* sender, int32_t percent, b
 // change of the percentage copied.
 void CopyStreams(TStream& source, TStream& dest, int64_t count,
                  const TquvProgressEvent& onProgress = nullptr);
+
+// Field values ------------------------------------------------------------
+
+class TquvSymbolDef;
+
+// An object a Variant refers to (tag 0x4000) that writes itself as the value
+// of a text-or-object field: the recordset, in its serialised form.
+class TquvValueObject : public TObject {
+ public:
+  virtual void WriteValue(TStream& dest, const TquvSymbolDef& field, bool withLength) = 0;
+};
+
+// Writes `value` to `dest` in the encoding of `field`'s type code; text and
+// object fields get their int32 length first when `withLength` is true.
+// Conversion failures raise EVariantError; an interface without the stream
+// interface raises "Unsuported interface at quvStream.VarToData.", and a
+// text-or-object field given a value that is neither text, interface nor
+// value object raises "Error writing stream at quvStream.VarToData. Could not
+// convert Variant to String or Interface".
+using TquvValueWriter = void (*)(const TVariant& value, TStream& dest, const TquvSymbolDef& field,
+                                 bool withLength);
+// The writer of the field's type code; null for a code that has none.
+TquvValueWriter ValueWriterFor(const TquvSymbolDef& field);
+// Writes with ValueWriterFor; a field without a writer takes no bytes.
+void VarToData(const TVariant& value, TStream& dest, const TquvSymbolDef& field, bool withLength);
+
+// The Variant of one field value held in `bytes` (its row-buffer form: the
+// fixed-size encodings, fixed-width text up to its first NUL, or the whole
+// bytes of an unbounded text, which give the empty Variant when there are
+// none). Fewer bytes than the type needs raise EReadError; a money amount
+// outside the currency range raises EVariantError.
+TVariant DataToVar(std::span<const uint8_t> bytes, const TquvSymbolDef& field);
+
+// Copies `size` bytes of `source` from its position to `dest`, the int32 size
+// first when `withLength`; a size of 0 means all of `source` from its start.
+// Returns the size; a read that comes up short raises the error "Erro lendo
+// stream em" followed by CopyStreams in double quotes.
+int32_t CopyStreams(IStream& source, TStream& dest, int64_t size, bool withLength);
 
 }  // namespace quv

@@ -8,6 +8,7 @@
 #include "server/common/BufferManager.h"
 #include "server/common/quvBufferedStreams.h"
 #include "server/common/quvstream.h"
+#include "support/StreamIntf.h"
 #include "tests/server/ByteBuilder.h"
 
 namespace quv {
@@ -126,6 +127,18 @@ TEST(CopyStreamsBufferTest, SmallCopiesBorrowFromTheManagerOnlyWhenSwitchedOn) {
     EXPECT_EQ(MessageOf([&] { CopyStreams(source, failing, 0); }), "Stream write error");
     EXPECT_EQ(ProcessBufferManager()->UsedCount(), 0);
   }
+}
+
+TEST(CopyStreamsBufferTest, InterfaceSourcesBorrowTheirChunkWhenSwitchedOn) {
+  TUseBufferManager on;
+  ProcessBufferManager()->SetBufferSize(1000);
+  auto* bytes = new TMemoryStream(std::vector<uint8_t>(2500, 9));
+  const TRef<IStream> source(new TStreamInterface(*bytes, true));
+  TChunkRecorder dest;
+  EXPECT_EQ(CopyStreams(*source, dest, 0, false), 2500);
+  EXPECT_EQ(dest.Chunks, std::vector<int32_t>({1000, 1000, 500}));
+  EXPECT_EQ(dest.LentDuringCopy, 1);
+  EXPECT_EQ(ProcessBufferManager()->UsedCount(), 0);
 }
 
 TEST(CopyStreamsBufferTest, BufferedStreamsBorrowTheirBufferWhenNoSizeIsAsked) {
