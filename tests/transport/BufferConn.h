@@ -103,28 +103,11 @@ class TFaultConn final : public TCustomConn {
   void FailWrite(int32_t nth, TFault fault) { FWriteFault = {FWrites + nth, fault}; }
 
   int32_t Read(void* buffer, int32_t count) override {
-    switch (Turn(FReadFault, ++FReads)) {
-      case TOutcome::Pass:
-        return FInner.Read(buffer, count);
-      case TOutcome::Gone:
-        return kConnGone;
-      case TOutcome::Nothing:
-        break;
-    }
-    if (FClock) FClock->Advance(static_cast<uint32_t>(FWait));
-    return kConnNothingWithinWait;
+    return Apply(FReadFault, FReads, kConnNothingWithinWait,
+                 [&] { return FInner.Read(buffer, count); });
   }
   int32_t Write(const void* buffer, int32_t count) override {
-    switch (Turn(FWriteFault, ++FWrites)) {
-      case TOutcome::Pass:
-        return FInner.Write(buffer, count);
-      case TOutcome::Gone:
-        return kConnGone;
-      case TOutcome::Nothing:
-        break;
-    }
-    if (FClock) FClock->Advance(static_cast<uint32_t>(FWait));
-    return 0;
+    return Apply(FWriteFault, FWrites, 0, [&] { return FInner.Write(buffer, count); });
   }
   void ResetConnection(int32_t timeoutMs) override {
     FReadFault.Sticky = FWriteFault.Sticky = false;
@@ -153,6 +136,22 @@ class TFaultConn final : public TCustomConn {
     TFault Fault = TFault::Nothing;
     bool Sticky = false;
   };
+
+  // The result of the next operation under `plan`: `pass` when no fault is
+  // due, else the fault's, an empty one after a wait.
+  template <class F>
+  int32_t Apply(TPlan& plan, int32_t& operations, int32_t nothing, F&& pass) {
+    switch (Turn(plan, ++operations)) {
+      case TOutcome::Pass:
+        return pass();
+      case TOutcome::Gone:
+        return kConnGone;
+      case TOutcome::Nothing:
+        break;
+    }
+    if (FClock) FClock->Advance(static_cast<uint32_t>(FWait));
+    return nothing;
+  }
 
   static TOutcome Turn(TPlan& plan, int32_t count) {
     if (plan.At != 0 && count == plan.At)
