@@ -106,11 +106,6 @@ class PackageTest : public ::testing::Test {
   TquvPackageWriter FWriter{FPackage};
 };
 
-TEST_F(PackageTest, CreationGivesTheConnectionItsWait) {
-  EXPECT_EQ(FConn.Wait(), 15000);
-  EXPECT_EQ(FPackage.Timeout(), 15000);
-}
-
 TEST_F(PackageTest, RequestWithAnEmptyContextIsFramedExactly) {
   FConn.Feed("RECVOK");
   const TquvCommandHeader header = SampleHeader();
@@ -321,18 +316,6 @@ TEST(PackageReader, EndMarkersEndAndOtherMarkersAreInconsistent) {
   EXPECT_EQ(conn.Resets(), 0);
 }
 
-TEST(PackageReader, StreamDirectionsAreEnforced) {
-  TBufferConn conn;
-  TquvPackage package(conn);
-  TquvPackageReader reader(package);
-  TquvPackageWriter writer(package);
-  char byte = 0;
-  EXPECT_EQ(MessageOf([&] { reader.Write(&byte, 1); }),
-            "Can't write to this stream (TquvPackageWriter.Read)");
-  EXPECT_EQ(MessageOf([&] { writer.Read(&byte, 1); }),
-            "Cant read from this stream (TquvPackageWriter.Read)");
-}
-
 class ReadFileTest : public ::testing::Test {
  protected:
   void Read(bool compressed) {
@@ -374,12 +357,6 @@ TEST_F(ReadFileTest, RawFileAndAnErrorTextInPlaceOfAFile) {
   EXPECT_EQ(Text(FTarget.Bytes()), "abc");
   EXPECT_EQ(MessageOf([&] { Read(false); }), "no way");
   EXPECT_EQ(MessageOf([&] { Read(false); }), kInconsistentPackageMessage);
-}
-
-TEST(RecordsetFlags, DefinitionsAndRowsInFiles) {
-  EXPECT_EQ(RecordsetSaveFlags(false, false, false), 0);
-  EXPECT_EQ(RecordsetSaveFlags(true, false, false), 5);
-  EXPECT_EQ(RecordsetSaveFlags(false, true, true), 13);
 }
 
 }  // namespace
