@@ -1,0 +1,88 @@
+// Any bytes, as what a server sends back on a connection: the first byte picks
+// what the client expects (a reply with its commands, files, or notifications
+// between signatures), the rest is the peer's stream. Only the package errors
+// may come out; anything else aborts.
+
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "tests/transport/BufferConn.h"
+#include "transport/quvpack.h"
+
+namespace {
+
+using namespace quv;
+
+constexpr int kMaxItems = 64;  // bounds the loops; the peer's bytes end them sooner
+
+// A serialised recordset stand-in: int32 byte count, then the bytes.
+void LoadRecordset(TStream& reader) {
+  TquvStream stream(&reader);
+  const int32_t count = stream.ReadInteger();
+  if (count <= 0) return;
+  TMemoryStream sink;
+  CopyStreams(reader, sink, count);
+}
+
+// Waits for the reply signature as a client does, then reads the reply.
+void ReadReply(TquvPackage& package, TquvPackageReader& reader) {
+  for (int i = 0;; ++i) {
+    if (i == kMaxItems) return;
+    const TquvSignature signature = package.ReadSignature(0);
+    if (signature == TquvSignature::Call) break;
+    if (signature == TquvSignature::Closed || signature == TquvSignature::Close) return;
+    if (signature == TquvSignature::Probe) package.SendAlive();
+    if (signature == TquvSignature::Notification) {
+      std::string text;
+      int32_t value = 0;
+      uint8_t flag = 0;
+      package.ReadNotification(text, value, flag);
+    }
+  }
+  for (int i = 0; i < kMaxItems && reader.NextIsCommand(); ++i) {
+    TquvCommandHeader header;
+    std::string context;
+    reader.ReadCommandHeader(header, context);
+    if (header.ResultKind == 2)
+      reader.ReadText();
+    else if (header.ResultKind != 3)
+      reader.ReadCommandAsRecordset(LoadRecordset);
+    reader.EndCommandHeader();
+  }
+  package.SendRecvOK();
+}
+
+void ReadFiles(TquvPackageReader& reader, bool compressed) {
+  TMemoryStream target;
+  reader.OnProgress = [](TStream*, int32_t percent, bool&) {
+    if (percent < 0 || percent > 100) std::abort();
+  };
+  for (int i = 0; i < kMaxItems; ++i) {
+    int32_t value = 0, size = 0;
+    reader.ReadFile(target, value, compressed, size);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  testing::TBufferConn conn(std::vector<uint8_t>(data + 1, data + size));
+  {
+    TquvPackage package(conn);
+    TquvPackageReader reader(package);
+    try {
+      if (data[0] % 2 == 0)
+        ReadReply(package, reader);
+      else
+        ReadFiles(reader, data[0] & 0x80);
+    } catch (const EPackageError&) {
+    } catch (const ENoConnectionError&) {
+    } catch (const ERemoteFileError&) {
+    }
+  }
+  // A reader that is gone holds no lock, whatever happened.
+  if (conn.LockDepth() != 0) std::abort();
+  return 0;
+}
