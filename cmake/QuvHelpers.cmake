@@ -32,3 +32,30 @@ function(quv_fuzz name)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS})
 endfunction()
+
+# quv_add_resources(<target> <TYPE> <name> <file> [<name> <file>...])
+# Compiles each file into the executable <target> as the program resource
+# TYPE/name. The generated source joins the executable itself, not a static
+# library, so the linker cannot drop it.
+set(QUV_EMBED_RESOURCE_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/QuvEmbedResource.cmake)
+function(quv_add_resources target type)
+  set(pairs ${ARGN})
+  list(LENGTH pairs count)
+  math(EXPR odd "${count} % 2")
+  if(count EQUAL 0 OR odd)
+    message(FATAL_ERROR "quv_add_resources: give name and file pairs")
+  endif()
+  while(pairs)
+    list(POP_FRONT pairs name file)
+    get_filename_component(file "${file}" ABSOLUTE)
+    string(MAKE_C_IDENTIFIER "${target}_${type}_${name}" symbol)
+    set(source ${CMAKE_CURRENT_BINARY_DIR}/resources/${symbol}.cpp)
+    add_custom_command(OUTPUT ${source}
+      COMMAND ${CMAKE_COMMAND} -DINPUT=${file} -DOUTPUT=${source} -DTYPE=${type}
+              -DNAME=${name} -DSYMBOL=${symbol} -P ${QUV_EMBED_RESOURCE_SCRIPT}
+      DEPENDS ${file} ${QUV_EMBED_RESOURCE_SCRIPT}
+      COMMENT "Embedding ${type} resource ${name}"
+      VERBATIM)
+    target_sources(${target} PRIVATE ${source})
+  endwhile()
+endfunction()
