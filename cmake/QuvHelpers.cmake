@@ -59,3 +59,25 @@ function(quv_add_resources target type)
     target_sources(${target} PRIVATE ${source})
   endwhile()
 endfunction()
+
+# quv_interface_file(<target> <description.json> [RESOURCE])
+# Builds <name>.quv from the description with the quvintf tool into the
+# calling folder's binary directory (beside <target> when it is an executable
+# built there) and makes <target> depend on it; with RESOURCE the file is also
+# compiled into <target> as the QUVFILE resource of the upper-cased name.
+function(quv_interface_file target description)
+  cmake_parse_arguments(ARG "RESOURCE" "" "" ${ARGN})
+  get_filename_component(description "${description}" ABSOLUTE)
+  get_filename_component(name "${description}" NAME_WE)
+  set(output ${CMAKE_CURRENT_BINARY_DIR}/${name}.quv)
+  add_custom_command(OUTPUT ${output}
+    COMMAND quvintf build ${description} ${output}
+    DEPENDS quvintf ${description}
+    COMMENT "Building interface file ${name}.quv"
+    VERBATIM)
+  target_sources(${target} PRIVATE ${output})
+  if(ARG_RESOURCE)
+    string(TOUPPER "${name}" resource)
+    quv_add_resources(${target} QUVFILE ${resource} ${output})
+  endif()
+endfunction()

@@ -33,10 +33,21 @@ TFolderChangeNotifier::TFolderChangeNotifier() {
 TFolderChangeNotifier::~TFolderChangeNotifier() = default;
 
 std::vector<std::string> TFolderChangeNotifier::SetFolders(const std::vector<std::string>& folders) {
-  for (const auto& [descriptor, folder] : FFolders) inotify_rm_watch(FNotify.Get(), descriptor);
-  FFolders.clear();
+  // Watches of folders that stay are kept: removing one drops the events it
+  // has queued.
+  for (auto it = FFolders.begin(); it != FFolders.end();) {
+    if (std::find(folders.begin(), folders.end(), it->second) != folders.end()) {
+      ++it;
+      continue;
+    }
+    inotify_rm_watch(FNotify.Get(), it->first);
+    it = FFolders.erase(it);
+  }
   std::vector<std::string> failed;
   for (const std::string& folder : folders) {
+    const bool watched = std::any_of(FFolders.begin(), FFolders.end(),
+                                     [&folder](const auto& item) { return item.second == folder; });
+    if (watched) continue;
     const int descriptor = inotify_add_watch(FNotify.Get(), folder.c_str(), kFolderEvents);
     if (descriptor < 0)
       failed.push_back(folder);

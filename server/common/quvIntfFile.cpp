@@ -285,9 +285,26 @@ uint16_t RecordVersionOf(int32_t fileVersion) {
   return static_cast<uint16_t>(std::max(fileVersion, 1));
 }
 
-void ReadInterfaceSets(TquvStream& stream, const TquvInterfaceHeader& header, int32_t fileVersion,
-                       TquvCustomSymbolDefs& first, TquvCustomSymbolDefs& second) {
+std::vector<uint8_t> ReadInterfaceBytes(TStream& stream, uint32_t offset, int32_t fileVersion,
+                                        const std::string& fileName) {
+  const int64_t size = stream.Size();
+  if (offset < kFileHeaderSize || offset >= size) {
+    Fail("Invalid interface data offset " + std::to_string(offset) + " in " + fileName);
+  }
+  stream.SetPosition(offset);
+  if (fileVersion >= kFirstCompressedVersion) return ReadCompressedBlocks(stream, fileName);
+  return ReadRange(stream, offset, std::min<int64_t>(size, offset + kMaxInterfaceDataSize));
+}
+
+TquvInterfaceHeader ParseInterfaceData(std::vector<uint8_t> data, int32_t fileVersion,
+                                       bool keepDescriptor, TquvCustomSymbolDefs& first,
+                                       TquvCustomSymbolDefs& second) {
   const uint16_t version = RecordVersionOf(fileVersion);
+  first.SetFormatVersion(version);
+  second.SetFormatVersion(version);
+  TMemoryStream bytes(std::move(data));
+  TquvStream stream(&bytes, false);
+  TquvInterfaceHeader header = ReadInterfaceHeader(stream, fileVersion, keepDescriptor);
   if (fileVersion >= 9) {
     for (int32_t i = 0; i < header.GroupCount; ++i) {
       TquvGroupDef group = TquvCustomSymbolDefs::ReadGroupRecord(stream, version);
@@ -296,6 +313,7 @@ void ReadInterfaceSets(TquvStream& stream, const TquvInterfaceHeader& header, in
   }
   first.ReadSymbolRecords(stream, header.FieldCount1, 0, 1, true);
   second.ReadSymbolRecords(stream, header.FieldCount2, 0, 1, true);
+  return header;
 }
 
 std::vector<uint8_t> BuildInterfaceData(TquvInterfaceHeader header,

@@ -123,11 +123,18 @@ void WriteCompressedBlocks(TStream& stream, const std::vector<uint8_t>& data);
 // version " + version for versions above 37.
 uint16_t RecordVersionOf(int32_t fileVersion);
 
-// Reads the groups and fields that follow the header record into the two
-// sets (groups whose ByteB is 0 go to the first, the others to the second).
-// Both sets must have the record version as FormatVersion.
-void ReadInterfaceSets(TquvStream& stream, const TquvInterfaceHeader& header, int32_t fileVersion,
-                       TquvCustomSymbolDefs& first, TquvCustomSymbolDefs& second);
+// The data of the interface at `offset`: its compressed blocks decompressed
+// (from version 13 on) or the raw bytes up to the end of the file. Raises
+// TquvInterfaceError "Invalid interface data offset " + offset + " in " +
+// fileName for an offset outside the data, and the errors of the blocks.
+std::vector<uint8_t> ReadInterfaceBytes(TStream& stream, uint32_t offset, int32_t fileVersion,
+                                        const std::string& fileName);
+// Reads the header record and then the groups and fields of both sets (groups
+// whose ByteB is 0 go to the first, the others to the second) from one
+// interface's data. The sets get the record version of `fileVersion`.
+TquvInterfaceHeader ParseInterfaceData(std::vector<uint8_t> data, int32_t fileVersion,
+                                       bool keepDescriptor, TquvCustomSymbolDefs& first,
+                                       TquvCustomSymbolDefs& second);
 // The uncompressed data of one interface: header record (with the counts
 // taken from the sets), the groups of the first set and of the second, and
 // the full-form field records of both. Groups of the second set must have a

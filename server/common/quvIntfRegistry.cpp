@@ -203,7 +203,11 @@ void TFileWatcher::Execute() {
         if (FListChanged) folders = Folders();
         FListChanged = false;
       }
-      if (folders) FNotifier.SetFolders(*folders);
+      if (folders) {
+        FNotifier.SetFolders(*folders);
+        // A file may have changed between its Add and the watch on its folder.
+        CompareStamps(*folders);
+      }
       if (FNotifier.Wait(changed, TFolderChangeNotifier::kInfinite) == TFolderWaitResult::Changed)
         CompareStamps(changed);
     }
@@ -255,15 +259,10 @@ void TquvInterface::Load() {
   std::lock_guard<TCriticalSection> guard(FLock);
   if (FLoaded.load()) return;
   const int32_t version = FOwner->FileVersion();
-  const uint16_t recordVersion = RecordVersionOf(version);
-  TMemoryStream data(FOwner->ReadInterfaceData(FEntry.Offset));
-  TquvStream reader(&data, false);
-  TquvInterfaceHeader header = ReadInterfaceHeader(reader, version, ReadDescriptors());
   auto first = std::make_unique<TquvInterfaceSymbolDefs>(*this);
   auto second = std::make_unique<TquvInterfaceSymbolDefs>(*this);
-  first->SetFormatVersion(recordVersion);
-  second->SetFormatVersion(recordVersion);
-  ReadInterfaceSets(reader, header, version, *first, *second);
+  TquvInterfaceHeader header = ParseInterfaceData(FOwner->ReadInterfaceData(FEntry.Offset),
+                                                  version, ReadDescriptors(), *first, *second);
   FHeader = std::move(header);
   FDefs1 = std::move(first);
   FDefs2 = std::move(second);
@@ -386,7 +385,16 @@ bool TquvInterfaceLib::UpdatesAllowed() const {
 
 std::string TquvInterfaceLib::ResolveFileName(const std::string& path) const {
   if (HasSeparator(path)) return path;
-  return FOptions.Folder + "/" + path + std::string(kExtension);
+  const std::string name = path + std::string(kExtension);
+  const std::string exact = FOptions.Folder + "/" + name;
+  if (FileStampOf(exact).Exists) return exact;
+  // Library names ignore case; so does the search for their file.
+  std::error_code error;
+  for (const auto& item : std::filesystem::directory_iterator(FOptions.Folder, error)) {
+    const std::string candidate = item.path().filename().string();
+    if (SameText(candidate, name)) return FOptions.Folder + "/" + candidate;
+  }
+  return exact;
 }
 
 void TquvInterfaceLib::Load(std::string_view path) {
@@ -555,16 +563,7 @@ TquvInterfaceRef TquvInterfaceLib::GetInterface(std::string_view name) {
 std::vector<uint8_t> TquvInterfaceLib::ReadInterfaceData(uint32_t offset) {
   std::lock_guard<TCriticalSection> guard(FLock);
   TDataAccess access(*this);
-  TStream& stream = access.Stream();
-  const int64_t size = stream.Size();
-  if (offset < kFileHeaderSize || offset >= size) {
-    Fail("Invalid interface data offset " + std::to_string(offset) + " in " + FFileName);
-  }
-  stream.SetPosition(offset);
-  if (FFileVersion.load() >= kFirstCompressedVersion) return ReadCompressedBlocks(stream, FFileName);
-  std::vector<uint8_t> data(static_cast<std::size_t>(std::min<int64_t>(size - offset, kMaxInterfaceDataSize)));
-  stream.ReadBuffer(data.data(), static_cast<int32_t>(data.size()));
-  return data;
+  return ReadInterfaceBytes(access.Stream(), offset, FFileVersion.load(), FFileName);
 }
 
 // ---- TquvInterfaces ----
