@@ -16,8 +16,8 @@ namespace quv {
 
 namespace {
 
-constexpr uint32_t kFolderEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
-                                   IN_CLOSE_WRITE | IN_MODIFY | IN_ATTRIB;
+constexpr uint32_t kFolderEvents =
+    IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_MODIFY | IN_ATTRIB;
 
 }  // namespace
 
@@ -32,7 +32,8 @@ TFolderChangeNotifier::TFolderChangeNotifier() {
 
 TFolderChangeNotifier::~TFolderChangeNotifier() = default;
 
-std::vector<std::string> TFolderChangeNotifier::SetFolders(const std::vector<std::string>& folders) {
+std::vector<std::string> TFolderChangeNotifier::SetFolders(
+    const std::vector<std::string>& folders) {
   // Watches of folders that stay are kept: removing one drops the events it
   // has queued.
   for (auto it = FFolders.begin(); it != FFolders.end();) {
@@ -61,7 +62,8 @@ TFolderWaitResult TFolderChangeNotifier::Wait(std::vector<std::string>& changed,
                                               uint32_t timeoutMs) {
   changed.clear();
   pollfd fds[2] = {{FWakeRead.Get(), POLLIN, 0}, {FNotify.Get(), POLLIN, 0}};
-  const int timeout = timeoutMs == kInfinite ? -1 : static_cast<int>(std::min<uint32_t>(timeoutMs, 0x7FFFFFFF));
+  const int timeout =
+      timeoutMs == kInfinite ? -1 : static_cast<int>(std::min<uint32_t>(timeoutMs, 0x7FFFFFFF));
   int ready;
   do {
     ready = poll(fds, 2, timeout);

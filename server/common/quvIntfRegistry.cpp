@@ -43,7 +43,9 @@ std::atomic<IquvInterfaceLoader*> GLoader{nullptr};
 [[noreturn]] void Fail(std::string message) { throw TquvInterfaceError(std::move(message)); }
 
 bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && AnsiUpperCase(a) == AnsiUpperCase(b);
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return AnsiUpperChar(x) == AnsiUpperChar(y);
+         });
 }
 
 bool HasSeparator(std::string_view path) {
@@ -261,8 +263,8 @@ void TquvInterface::Load() {
   const int32_t version = FOwner->FileVersion();
   auto first = std::make_unique<TquvInterfaceSymbolDefs>(*this);
   auto second = std::make_unique<TquvInterfaceSymbolDefs>(*this);
-  TquvInterfaceHeader header = ParseInterfaceData(FOwner->ReadInterfaceData(FEntry.Offset),
-                                                  version, ReadDescriptors(), *first, *second);
+  TquvInterfaceHeader header = ParseInterfaceData(FOwner->ReadInterfaceData(FEntry.Offset), version,
+                                                  ReadDescriptors(), *first, *second);
   FHeader = std::move(header);
   FDefs1 = std::move(first);
   FDefs2 = std::move(second);
@@ -298,7 +300,8 @@ class TquvInterfaceLib::TDataAccess final {
     }
     lib.FCache.Expire(false);
     FHandle = lib.FCache.Acquire(lib.FFileName);
-    if (FHandle == kNoHandle) Fail(std::string("Não foi possível abrir o arquivo "_cp) + lib.FFileName);
+    if (FHandle == kNoHandle)
+      Fail(std::string("Não foi possível abrir o arquivo "_cp) + lib.FFileName);
     FStream = std::make_unique<THandleStream>(FHandle);
   }
   ~TDataAccess() {
@@ -474,7 +477,8 @@ std::unique_ptr<TquvInterfaceLib::TContents> TquvInterfaceLib::ReadContents() {
     const std::string_view name = dot == std::string::npos ? full : full.substr(dot + 1);
     AddTo(*contents, name, module, entry);
     if (entry.Kind == kDescriptorKind)
-      contents->DescriptorNames.Add(entry.Name, std::make_unique<TDescriptorName>(TDescriptorName{entry.Name}));
+      contents->DescriptorNames.Add(entry.Name,
+                                    std::make_unique<TDescriptorName>(TDescriptorName{entry.Name}));
     if (!entry.ExtraText.empty() && entry.Word1 == kExtendsWord1)
       contents->ExtendingNames.push_back(entry.Name);
   }

@@ -14,8 +14,8 @@
 #include "platform/Thread.h"
 #include "server/common/quvIntf.h"
 #include "server/common/quvIntfFile.h"
-#include "support/Hash.h"
 #include "support/HandleCache.h"
+#include "support/Hash.h"
 
 namespace quv {
 
@@ -151,9 +151,9 @@ using TquvInterfaceRef = std::shared_ptr<TquvInterface>;
 
 // How a library finds and watches its files.
 struct TquvLibraryOptions {
-  std::string Folder;         // where bare library names are looked for
-  bool UpdatesOff = false;    // this library never asks the loader
-  bool WatchFiles = true;     // reload when the file changes on disk
+  std::string Folder;       // where bare library names are looked for
+  bool UpdatesOff = false;  // this library never asks the loader
+  bool WatchFiles = true;   // reload when the file changes on disk
 };
 
 // One interface file: its index, its interfaces, the extension libraries

@@ -147,7 +147,8 @@ TEST_F(IntfFileTest, WriterAndReaderAgreeOnBothIndexLayouts) {
     WriteIntfIndex(stream, entries, version);
     EXPECT_EQ(ReadIntfIndex(stream, stream.Size(), version, "f"), entries) << version;
     const int64_t tableSize = version >= kFirstIndexV2Version ? kExtraTextSlotSize + 4 : 0;
-    const int32_t entrySize = version >= kFirstIndexV2Version ? kIndexV2EntrySize : kIndexV1EntrySize;
+    const int32_t entrySize =
+        version >= kFirstIndexV2Version ? kIndexV2EntrySize : kIndexV1EntrySize;
     EXPECT_EQ(stream.Size(), kFileHeaderSize + tableSize + 2 * entrySize + 4);
   }
 }
@@ -198,7 +199,8 @@ TEST_F(IntfFileTest, HostileFilesRaiseTheirErrors) {
   const std::string good = Version36File();
   const auto withIndexAt = [&](uint32_t position) {
     std::string bytes = good;
-    for (int i = 0; i < 4; ++i) bytes[bytes.size() - 4 + i] = static_cast<char>(position >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+      bytes[bytes.size() - 4 + i] = static_cast<char>(position >> (8 * i));
     return bytes;
   };
   const std::string indexError = "Invalid interface file index in ";
@@ -218,9 +220,8 @@ TEST_F(IntfFileTest, HostileFilesRaiseTheirErrors) {
     TTempFolder folder;
     folder.WriteFile("bad.quv", c.Bytes);
     TquvInterfaces registry(TquvLibraryOptions{folder.Path(), true, false});
-    const std::string message = MessageOf([&] {
-      registry.InternalGetItem("bad").GetInterface("orders.item")->Defs();
-    });
+    const std::string message =
+        MessageOf([&] { registry.InternalGetItem("bad").GetInterface("orders.item")->Defs(); });
     if (c.Message.empty())
       EXPECT_EQ(message, "Unsupported interface file version 99");
     else
@@ -239,8 +240,9 @@ TEST_F(IntfFileTest, CorruptInterfaceDataRaisesItsErrors) {
   TTempFolder other;
   other.WriteFile("shop.quv", bytes);
   TquvInterfaces registry(TquvLibraryOptions{other.Path(), true, false});
-  EXPECT_EQ(MessageOf([&] { registry.InternalGetItem("shop").GetInterface("orders.item")->Defs(); }),
-            "Stream read error");
+  EXPECT_EQ(
+      MessageOf([&] { registry.InternalGetItem("shop").GetInterface("orders.item")->Defs(); }),
+      "Stream read error");
 }
 
 TEST_F(IntfFileTest, NameMismatchBeforeVersion3IsAnError) {

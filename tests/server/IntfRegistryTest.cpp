@@ -64,8 +64,7 @@ TEST_F(IntfRegistryTest, LookupByDottedNameAndItsErrors) {
 
 TEST_F(IntfRegistryTest, ExtensionFilesExtendTheirLibrary) {
   FFolder.WriteFile("app.quv", CurrentFile({{"orders.list", {"number"}}}));
-  FFolder.WriteFile("app!extra.quv",
-                    CurrentFile({{"extra.more", {"note"}, "app.orders.list", 2}}));
+  FFolder.WriteFile("app!extra.quv", CurrentFile({{"extra.more", {"note"}, "app.orders.list", 2}}));
   FFolder.WriteFile("app!extra!deep.quv", CurrentFile({{"deep.more", {}, "orders.list", 2}}));
   FFolder.WriteFile("application!x.quv", CurrentFile({{"x.y", {}, "orders.list", 2}}));
   FFolder.WriteFile("app!plain.quv", CurrentFile({{"plain.one", {}, "orders.list", 0}}));
@@ -97,7 +96,8 @@ TEST_F(IntfRegistryTest, ReplacedFileIsReloadedWhenTheWatcherSeesIt) {
   TEvent seen;
   std::shared_ptr<TFileWatcher> watcher = AcquireFileWatcher();
   watcher->Add(path, this, [&seen](const std::string&) { seen.SetEvent(); });
-  const std::string replacement = FFolder.WriteFile("live.tmp", CurrentFile({{"new.one", {"a", "b"}}}));
+  const std::string replacement =
+      FFolder.WriteFile("live.tmp", CurrentFile({{"new.one", {"a", "b"}}}));
   ASSERT_EQ(rename(replacement.c_str(), path.c_str()), 0);
   ASSERT_TRUE(seen.WaitFor(kWatcherCap));
   watcher->Remove(this);

@@ -13,9 +13,12 @@ namespace quv::testing {
 struct TTestInterface {
   TTestInterface(std::string name, std::vector<std::string> fields, std::string extraText = "",
                  int16_t word1 = -1, uint8_t kind = 0)
-      : Name(std::move(name)), Fields(std::move(fields)), ExtraText(std::move(extraText)),
-        Word1(word1), Kind(kind) {}
-  std::string Name;  // module.interface
+      : Name(std::move(name)),
+        Fields(std::move(fields)),
+        ExtraText(std::move(extraText)),
+        Word1(word1),
+        Kind(kind) {}
+  std::string Name;                 // module.interface
   std::vector<std::string> Fields;  // text fields of the first set
   std::string ExtraText;
   int16_t Word1;

@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <iterator>
 #include <map>
-#include <set>
-
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "platform/Cp1252.h"
 #include "server/common/quvIntfFile.h"
@@ -32,7 +31,8 @@ class TLineMap final : public nlohmann::json_sax<json> {
   int32_t LineOf(std::string pointer) const {
     for (;;) {
       const auto found = FLines.find(pointer);
-      if (found != FLines.end() || pointer.empty()) return found != FLines.end() ? found->second : 1;
+      if (found != FLines.end() || pointer.empty())
+        return found != FLines.end() ? found->second : 1;
       pointer.resize(pointer.rfind('/'));
     }
   }
@@ -199,7 +199,8 @@ class TDescriptionReader final {
       return json::parse(text);
     } catch (const json::parse_error& e) {
       const std::size_t end = std::min<std::size_t>(e.byte, text.size());
-      const auto line = 1 + std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(end), '\n');
+      const auto line =
+          1 + std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(end), '\n');
       std::string what = e.what();
       const std::size_t start = what.find("] ");
       throw EDescriptionError(FFileName + ":" + std::to_string(line) + ": " +

@@ -1,10 +1,9 @@
 #pragma once
 
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "server/common/quvIntf.h"
 #include "server/common/quvIntfFile.h"

@@ -9,7 +9,11 @@ constexpr int64_t kWordMax = 65535;
 
 template <class T, class V>
 TIntProperty<T> Int(std::string key, int64_t min, int64_t max, int64_t def, V T::*member) {
-  return {std::move(key), min, max, def, [member](const T& t) { return int64_t(t.*member); },
+  return {std::move(key),
+          min,
+          max,
+          def,
+          [member](const T& t) { return int64_t(t.*member); },
           [member](T& t, int64_t v) { t.*member = static_cast<V>(v); }};
 }
 
@@ -21,7 +25,10 @@ TTextProperty<T> Text(std::string key, std::string T::*member) {
 
 TIntProperty<TDumpedInterface> EntryInt(std::string key, int64_t min, int64_t max, int64_t def,
                                         auto TIndexInfo::*member) {
-  return {std::move(key), min, max, def,
+  return {std::move(key),
+          min,
+          max,
+          def,
           [member](const TDumpedInterface& i) { return int64_t(i.Entry.*member); },
           [member](TDumpedInterface& i, int64_t v) {
             i.Entry.*member = static_cast<std::remove_reference_t<decltype(i.Entry.*member)>>(v);
@@ -29,13 +36,18 @@ TIntProperty<TDumpedInterface> EntryInt(std::string key, int64_t min, int64_t ma
 }
 
 template <class V>
-TIntProperty<TDumpedInterface> HeaderInt(std::string key, int64_t max, V TquvInterfaceHeader::*member) {
-  return {std::move(key), 0, max, 0,
+TIntProperty<TDumpedInterface> HeaderInt(std::string key, int64_t max,
+                                         V TquvInterfaceHeader::*member) {
+  return {std::move(key),
+          0,
+          max,
+          0,
           [member](const TDumpedInterface& i) { return int64_t(i.Header.*member); },
           [member](TDumpedInterface& i, int64_t v) { i.Header.*member = static_cast<V>(v); }};
 }
 
-TTextProperty<TDumpedInterface> HeaderText(std::string key, std::string TquvInterfaceHeader::*member) {
+TTextProperty<TDumpedInterface> HeaderText(std::string key,
+                                           std::string TquvInterfaceHeader::*member) {
   return {std::move(key), [member](const TDumpedInterface& i) { return i.Header.*member; },
           [member](TDumpedInterface& i, std::string v) { i.Header.*member = std::move(v); }};
 }
@@ -51,13 +63,12 @@ TSchema<TDumpedInterface> MakeInterfaceSchema() {
                  HeaderInt("byte1", kByteMax, &TquvInterfaceHeader::Byte1),
                  HeaderInt("byte2", kByteMax, &TquvInterfaceHeader::Byte2),
                  HeaderInt("byte4", kByteMax, &TquvInterfaceHeader::Byte4)};
-  schema.Texts = {
-      {"extraText", [](const TDumpedInterface& i) { return i.Entry.ExtraText; },
-       [](TDumpedInterface& i, std::string v) { i.Entry.ExtraText = std::move(v); }},
-      HeaderText("descriptor", &TquvInterfaceHeader::DescriptorText),
-      HeaderText("text1", &TquvInterfaceHeader::Text1),
-      HeaderText("text2", &TquvInterfaceHeader::Text2),
-      HeaderText("text3", &TquvInterfaceHeader::Text3)};
+  schema.Texts = {{"extraText", [](const TDumpedInterface& i) { return i.Entry.ExtraText; },
+                   [](TDumpedInterface& i, std::string v) { i.Entry.ExtraText = std::move(v); }},
+                  HeaderText("descriptor", &TquvInterfaceHeader::DescriptorText),
+                  HeaderText("text1", &TquvInterfaceHeader::Text1),
+                  HeaderText("text2", &TquvInterfaceHeader::Text2),
+                  HeaderText("text3", &TquvInterfaceHeader::Text3)};
   return schema;
 }
 

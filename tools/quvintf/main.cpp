@@ -70,8 +70,8 @@ std::string LibraryNameOf(const std::string& fileName) {
 }
 
 int Build(const std::string& description, const std::string& output) {
-  const std::string bytes =
-      quv::intftool::BuildInterfaceFile(description, ReadWholeFile(description), LibraryNameOf(output));
+  const std::string bytes = quv::intftool::BuildInterfaceFile(
+      description, ReadWholeFile(description), LibraryNameOf(output));
   const std::string temporary = output + ".tmp";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
