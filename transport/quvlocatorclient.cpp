@@ -82,7 +82,7 @@ uint32_t ExpiryAfter(int32_t validityMs) {
   return expiry != 0 ? expiry : 1;
 }
 
-// `text` without the bytes up to blank at both ends.
+// `text` without blanks and control bytes at both ends.
 std::string_view Trim(std::string_view text) {
   const auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
   while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);

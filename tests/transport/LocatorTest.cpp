@@ -92,19 +92,6 @@ TEST_F(Locator, AnswerWithValidityIsCachedUntilItExpires) {
   EXPECT_EQ(responder.Requests().size(), 2u);
 }
 
-TEST_F(Locator, AnswerWithoutValidityNeverExpires) {
-  TManualClock clock(5000);
-  TClockOverride useClock(clock);
-  TUdpResponder responder({Response("10.0.0.7")});
-  Configure(responder.Port());
-  TLocator locator(kTestUdpWaitMs);
-  ASSERT_TRUE(locator.Query(RequestFor("lib")));
-  clock.Advance(2000000000);
-  clock.Advance(2000000000);
-  ASSERT_TRUE(locator.Query(RequestFor("lib")));
-  EXPECT_EQ(responder.Requests().size(), 1u);
-}
-
 TEST_F(Locator, AddressInTheRequestOrNameNeedsNoTraffic) {
   TManualClock clock;
   TClockOverride useClock(clock);
