@@ -13,9 +13,16 @@ namespace {
 
 constexpr const char* kSection = "CLIENT";
 constexpr int32_t kDefaultUserTimeout = 1800000;
+constexpr int32_t kMaxPort = 65535;
 
 int32_t ReadInteger(const TIniFile& source, const char* key, int32_t defaultValue) {
   return StrToIntDef(source.ReadString(kSection, key, std::string()), defaultValue);
+}
+
+std::string ReadText(const TIniFile& source, const char* key, const std::string& defaultValue) {
+  return source.ValueExists(kSection, key)
+             ? Utf8ToCp1252(source.ReadString(kSection, key, std::string()))
+             : defaultValue;
 }
 
 bool ReadBool(const TIniFile& source, const char* key, bool defaultValue) {
@@ -33,6 +40,8 @@ void Apply(TState& state, const std::string& storeFileName, const std::string& i
   TquvClientSettings settings = ReadClientSettings(TIniFile(storeFileName), TquvClientSettings());
   settings = ReadClientSettings(TIniFile(iniFileName), settings);
   if (settings.UserTimeout <= 0) settings.UserTimeout = kDefaultUserTimeout;
+  if (settings.LocatorPort <= 0 || settings.LocatorPort > kMaxPort)
+    settings.LocatorPort = TquvClientSettings().LocatorPort;
   state.Settings = settings;
   state.Timeout.store(settings.Timeout);
 }
@@ -54,13 +63,12 @@ TState& LoadedState() {
 TquvClientSettings ReadClientSettings(const TIniFile& source, const TquvClientSettings& defaults) {
   TquvClientSettings settings;
   settings.Debug = ReadBool(source, "DEBUG", defaults.Debug);
-  settings.ForceAddress =
-      source.ValueExists(kSection, "FORCEADDRESS")
-          ? Utf8ToCp1252(source.ReadString(kSection, "FORCEADDRESS", std::string()))
-          : defaults.ForceAddress;
+  settings.ForceAddress = ReadText(source, "FORCEADDRESS", defaults.ForceAddress);
   settings.RequestCompression = ReadBool(source, "REQUESTCOMPRESSION", defaults.RequestCompression);
   settings.Timeout = ReadInteger(source, "TIMEOUT", defaults.Timeout);
   settings.UserTimeout = ReadInteger(source, "USERTIMEOUT", defaults.UserTimeout);
+  settings.LocatorAddress = ReadText(source, "LOCATORADDRESS", defaults.LocatorAddress);
+  settings.LocatorPort = ReadInteger(source, "LOCATORPORT", defaults.LocatorPort);
   return settings;
 }
 
@@ -77,6 +85,12 @@ void TquvClientCfg::SetTimeout(int32_t ms) {
 }
 
 int32_t TquvClientCfg::UserTimeout() { return LoadedState().Settings.UserTimeout; }
+
+std::string TquvClientCfg::LocatorAddress() { return LoadedState().Settings.LocatorAddress; }
+
+uint16_t TquvClientCfg::LocatorPort() {
+  return static_cast<uint16_t>(LoadedState().Settings.LocatorPort);
+}
 
 void TquvClientCfg::LoadFrom(const std::string& storeFileName, const std::string& iniFileName) {
   Apply(LoadedState(), storeFileName, iniFileName);

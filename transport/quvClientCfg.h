@@ -14,6 +14,10 @@ struct TquvClientSettings {
   bool RequestCompression = false;
   int32_t Timeout = 600000;
   int32_t UserTimeout = 1800000;
+  // Where the locator's UDP request goes: the broadcast address and port by
+  // default; a single-machine set-up or a test points them at loopback.
+  std::string LocatorAddress = "255.255.255.255";
+  int32_t LocatorPort = 6015;
 };
 
 // The section CLIENT of `source`: each key present replaces the value of
@@ -34,6 +38,9 @@ class TquvClientCfg final {
   static int32_t Timeout();
   static void SetTimeout(int32_t ms);
   static int32_t UserTimeout();
+  static std::string LocatorAddress();
+  // From 1 to 65535; a value outside that range loads as 6015.
+  static uint16_t LocatorPort();
 
   // Loads again from the given files (a missing file gives the defaults).
   // For start-up and tests only: it must not race with readers.

@@ -24,19 +24,6 @@ namespace {
 
 thread_local TSocketErrorProc tSocketErrorProc = nullptr;
 
-// The first IPv4 address of `host`, or 0.0.0.0 when the lookup fails.
-in_addr LookupHost(const std::string& host) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  in_addr result{INADDR_ANY};
-  if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) == 0 && found != nullptr)
-    result = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
-  if (found != nullptr) ::freeaddrinfo(found);
-  return result;
-}
-
 // The port of `service` for "tcp" in host order, 0 when unknown.
 uint16_t ServicePort(const std::string& service) {
   servent entry{};
@@ -62,15 +49,6 @@ sockaddr_in PeerAddress(const TSocketTarget& target) {
       !target.Service.empty() ? ServicePort(target.Service) : static_cast<uint16_t>(target.Port);
   peer.sin_port = htons(port);
   return peer;
-}
-
-int PollFor(int handle, short events, int waitMs) {
-  pollfd waiter{handle, events, 0};
-  int ready;
-  do {
-    ready = ::poll(&waiter, 1, waitMs);
-  } while (ready < 0 && errno == EINTR);
-  return ready;
 }
 
 int WaitMs(int32_t ms) { return ms > 0 ? ms : -1; }
@@ -102,6 +80,27 @@ int ConnectWithin(int handle, const sockaddr_in& peer, int32_t waitMs) {
 bool WouldBlock(int code) { return code == EAGAIN || code == EWOULDBLOCK; }
 
 }  // namespace
+
+in_addr LookupHost(const std::string& host) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  in_addr result{INADDR_ANY};
+  if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) == 0 && found != nullptr)
+    result = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+  if (found != nullptr) ::freeaddrinfo(found);
+  return result;
+}
+
+int PollFor(int handle, short events, int waitMs) {
+  pollfd waiter{handle, events, 0};
+  int ready;
+  do {
+    ready = ::poll(&waiter, 1, waitMs);
+  } while (ready < 0 && errno == EINTR);
+  return ready;
+}
 
 ESocketError SocketError(int code, const std::string& call) {
   return ESocketError("Erro de socket: " + SysErrorMessage(code) + " (" + std::to_string(code) +

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <netinet/in.h>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -34,6 +36,13 @@ enum class TErrorEvent : uint8_t {
 };
 
 enum class TClientType : uint8_t { ctNonBlocking = 0, ctBlocking = 1 };
+
+// The first IPv4 address of `host`, or 0.0.0.0 (INADDR_ANY) when the lookup fails.
+in_addr LookupHost(const std::string& host);
+
+// poll() for `events` on `handle` within `waitMs` (negative: without limit),
+// resumed after signals: > 0 when ready, 0 when the wait ran out, < 0 on error.
+int PollFor(int handle, short events, int waitMs);
 
 // A per-thread procedure that takes the code of a failed connect instead of
 // the exception the connect would raise.

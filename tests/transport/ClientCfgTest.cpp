@@ -63,6 +63,17 @@ TEST_F(ClientCfg, FileValueThatDoesNotParseKeepsTheStoreValue) {
   EXPECT_EQ(TquvClientCfg::UserTimeout(), 1800000);
 }
 
+TEST_F(ClientCfg, LocatorTargetDefaultsToTheBroadcastAndAPortOutOfRangeIsTheDefault) {
+  Load("", "");
+  EXPECT_EQ(TquvClientCfg::LocatorAddress(), "255.255.255.255");
+  EXPECT_EQ(TquvClientCfg::LocatorPort(), 6015);
+  Load("[CLIENT]\nLOCATORPORT=7000\n", "[CLIENT]\nLOCATORADDRESS=127.0.0.1\n");
+  EXPECT_EQ(TquvClientCfg::LocatorAddress(), "127.0.0.1");
+  EXPECT_EQ(TquvClientCfg::LocatorPort(), 7000);
+  Load("", "[CLIENT]\nLOCATORPORT=65536\n");
+  EXPECT_EQ(TquvClientCfg::LocatorPort(), 6015);
+}
+
 TEST_F(ClientCfg, SetTimeoutReplacesTheLoadedValue) {
   Load("", "[CLIENT]\nTIMEOUT=5000\n");
   TquvClientCfg::SetTimeout(500);
