@@ -204,16 +204,20 @@ TEST_F(ServerCall, CloseSignatureEndsTheConnection) {
   EXPECT_TRUE(closed);
 }
 
-// The bytes of a request up to its context block.
-TByteBuilder RequestHead(bool compressed = false) {
-  const TCommandHeaderBytes header = EncodeCommandHeader(Request("quvtest.echo", compressed));
+// The bytes of a request up to the context marker.
+TByteBuilder CommandHead(const std::string& method = "quvtest.echo", bool compressed = false) {
+  const TCommandHeaderBytes header = EncodeCommandHeader(Request(method, compressed));
   return TByteBuilder()
       .Raw("QUV1")
       .I32(pack_dt_command_h)
       .I32(kCommandHeaderSize)
       .Raw(std::string(header.begin(), header.end()))
-      .I32(pack_dt_context)
-      .I32(0);
+      .I32(pack_dt_context);
+}
+
+// The bytes of a request up to its (empty) context block.
+TByteBuilder RequestHead(bool compressed = false) {
+  return CommandHead("quvtest.echo", compressed).I32(0);
 }
 
 TEST_F(ServerCall, HostileRequestsCloseTheConnectionAndTheServerCarriesOn) {
@@ -222,21 +226,8 @@ TEST_F(ServerCall, HostileRequestsCloseTheConnectionAndTheServerCarriesOn) {
       TByteBuilder().Raw("XXXX"),
       TByteBuilder().Raw("QUV1").I32(pack_dt_context),
       TByteBuilder().Raw("QUV1").I32(pack_dt_command_h).I32(131),
-      TByteBuilder()
-          .Raw("QUV1")
-          .I32(pack_dt_command_h)
-          .I32(132)
-          .Raw(std::string(132, 0))
-          .I32(pack_dt_context)
-          .I32(-5),
-      TByteBuilder()
-          .Raw("QUV1")
-          .I32(pack_dt_command_h)
-          .I32(132)
-          .Raw(std::string(132, 0))
-          .I32(pack_dt_context)
-          .I32(2147483647)
-          .Raw("tiny"),
+      CommandHead().I32(-5),
+      CommandHead().I32(2147483647).Raw("tiny"),
       RequestHead().I32(pack_dt_text),
       RequestHead().I32(pack_dt_recordset).U8(7),
       RequestHead().I32(pack_dt_recordset).U8(1).U8(8).I32(4).I32(0),
@@ -273,17 +264,8 @@ TEST_F(ServerCall, TerminationStopsARunningCallAndEndsCleanly) {
   EXPECT_EQ(Call(idle, Request("quvtest.echo"), "", Recordset("a")).Header.ResultKind, 1);
   TRawClient reading(FServer.Port());
   reading.Send(RequestHead().Bytes());  // the server waits for the rest of this request
-  const TCommandHeaderBytes bytes = EncodeCommandHeader(Request("quvtest.wait"));
   TRawClient waiting(FServer.Port());
-  waiting.Send(TByteBuilder()
-                   .Raw("QUV1")
-                   .I32(pack_dt_command_h)
-                   .I32(kCommandHeaderSize)
-                   .Raw(std::string(bytes.begin(), bytes.end()))
-                   .I32(pack_dt_context)
-                   .Text(4, "1000000")
-                   .I32(pack_dt_eof)
-                   .Bytes());
+  waiting.Send(CommandHead("quvtest.wait").Text(4, "1000000").I32(pack_dt_eof).Bytes());
   bool closed = false;
   EXPECT_EQ(waiting.Receive(closed, 6), "RECVOK");  // the method runs now
   const int status = FServer.Stop();
@@ -319,6 +301,14 @@ class ServerFault : public ::testing::Test {
     reached = (read ? faulty.Reads() : faulty.Writes()) >= nth;
     return message;
   }
+  // Runs `check`(read, nth) for every read and then every write of an
+  // undisturbed call.
+  template <class F>
+  void ForEveryOperation(F check) {
+    const auto [reads, writes] = Operations();
+    for (int32_t nth = 1; nth <= reads; ++nth) check(true, nth);
+    for (int32_t nth = 1; nth <= writes; ++nth) check(false, nth);
+  }
   // The reads and the writes of a call that nothing disturbs.
   std::pair<int32_t, int32_t> Operations() {
     TClientConn conn(FServer.Address(), true);
@@ -334,41 +324,31 @@ class ServerFault : public ::testing::Test {
 };
 
 TEST_F(ServerFault, AConnectionLostAtAnyPointGivesTheNoConnectionError) {
-  const auto [reads, writes] = Operations();
-  for (const bool read : {true, false}) {
-    for (int32_t nth = 1; nth <= (read ? reads : writes); ++nth) {
-      bool reached = false;
-      const std::string message = FailedCall(read, nth, TFault::Gone, reached);
-      EXPECT_EQ(message, reached ? kNoConnectionMessage : "(no error)") << read << " " << nth;
-    }
-  }
-  EXPECT_EQ(Operations().first, reads);  // the server serves on
+  ForEveryOperation([&](bool read, int32_t nth) {
+    bool reached = false;
+    const std::string message = FailedCall(read, nth, TFault::Gone, reached);
+    EXPECT_EQ(message, reached ? kNoConnectionMessage : "(no error)") << read << " " << nth;
+  });
+  Operations();  // the server serves on
 }
 
 TEST_F(ServerFault, AnEmptyWaitAtAnyPointIsWaitedOut) {
-  const auto [reads, writes] = Operations();
-  for (const bool read : {true, false}) {
-    for (int32_t nth = 1; nth <= (read ? reads : writes); ++nth) {
-      bool reached = false;
-      EXPECT_EQ(FailedCall(read, nth, TFault::Nothing, reached), "(no error)")
-          << read << " " << nth;
-    }
-  }
+  ForEveryOperation([&](bool read, int32_t nth) {
+    bool reached = false;
+    EXPECT_EQ(FailedCall(read, nth, TFault::Nothing, reached), "(no error)") << read << " " << nth;
+  });
 }
 
 TEST_F(ServerFault, AStallAtAnyPointEndsInATimeOutError) {
-  const auto [reads, writes] = Operations();
-  for (const bool read : {true, false}) {
-    for (int32_t nth = 1; nth <= (read ? reads : writes); ++nth) {
-      bool reached = false;
-      const std::string message = FailedCall(read, nth, TFault::Stall, reached);
-      if (!reached) continue;
-      EXPECT_TRUE(message == kNotConfirmedMessage || message == kNoDataMessage ||
-                  message == kPackageReceiveErrorMessage)
-          << read << " " << nth << ": " << message;
-    }
-  }
-  EXPECT_EQ(Operations().first, reads);
+  ForEveryOperation([&](bool read, int32_t nth) {
+    bool reached = false;
+    const std::string message = FailedCall(read, nth, TFault::Stall, reached);
+    if (!reached) return;
+    EXPECT_TRUE(message == kNotConfirmedMessage || message == kNoDataMessage ||
+                message == kPackageReceiveErrorMessage)
+        << read << " " << nth << ": " << message;
+  });
+  Operations();  // the server serves on
 }
 
 }  // namespace
