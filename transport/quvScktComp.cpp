@@ -211,6 +211,17 @@ void TClientWinSocket::Open(const TSocketTarget& target, int32_t connectWaitMs) 
   tSocketErrorProc(code);
 }
 
+TServerClientWinSocket::TServerClientWinSocket(int handle) {
+  FHandle = handle;
+  FConnected.store(handle >= 0);
+}
+
+// Reads the handle without the lock: it changes only on construction and
+// destruction, which its owner keeps apart from every other call.
+void TServerClientWinSocket::Interrupt() {
+  if (FHandle >= 0) ::shutdown(FHandle, SHUT_RDWR);
+}
+
 void TAbstractSocket::SetActive(bool value) {
   if (value != FActive) DoActivate(value);
 }

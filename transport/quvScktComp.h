@@ -105,6 +105,16 @@ class TCustomWinSocket {
   std::atomic<int32_t> FTimeout{0};
 };
 
+// The server's end of an accepted TCP connection; owns `handle`. Interrupt
+// may be called from any thread while another uses the socket: it shuts both
+// directions down, so that waits end and later transfers report the
+// connection as gone; the handle itself is closed on destruction.
+class TServerClientWinSocket final : public TCustomWinSocket {
+ public:
+  explicit TServerClientWinSocket(int handle);
+  void Interrupt();
+};
+
 // Where a client socket connects to. A host name takes precedence over the
 // numeric address, a service name over the port.
 struct TSocketTarget {

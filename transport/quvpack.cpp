@@ -191,6 +191,12 @@ TquvFileRequest DecodeFileRequest(const TFileRequestBytes& bytes) {
   return request;
 }
 
+TquvSignature ClassifySignature(std::string_view bytes) {
+  for (const auto& signature : kSignatures)
+    if (signature.Bytes == bytes) return signature.Code;
+  return TquvSignature::None;
+}
+
 // --- TquvPackage ---
 
 TquvPackage::TquvPackage(TStream& connection)
@@ -247,13 +253,10 @@ TquvSignature TquvPackage::ReadSignature(int32_t timeoutMs) {
   TConnWait wait(FConn, EffectiveWait(timeoutMs));
   char bytes[4] = {};
   if (IsGone(FConnection.Read(bytes, sizeof bytes))) return TquvSignature::Closed;
-  const std::string_view received(bytes, sizeof bytes);
-  for (const auto& signature : kSignatures) {
-    if (signature.Bytes != received) continue;
-    Log("recv signature OK - " + std::to_string(static_cast<int32_t>(signature.Code)));
-    return signature.Code;
-  }
-  return TquvSignature::None;
+  const TquvSignature code = ClassifySignature(std::string_view(bytes, sizeof bytes));
+  if (code != TquvSignature::None)
+    Log("recv signature OK - " + std::to_string(static_cast<int32_t>(code)));
+  return code;
 }
 
 void TquvPackage::SendRecvOK() {
@@ -345,7 +348,7 @@ void TquvPackage::ExpectInteger(int32_t expected) {
 std::string TquvPackage::ReadBlock() {
   TConnLock lock(FConn);
   const int32_t length = ReadInteger();
-  if (length < 0) RaiseInconsistent();
+  if (length < 0 || length > FMaxBlockLength) RaiseInconsistent();
   // Grow with the bytes that actually arrive, so that a length the peer made
   // up costs no more memory than the bytes it sends.
   std::string block;
@@ -668,7 +671,17 @@ void TquvPackageReader::EndCommandHeader() {
 }
 
 void TquvPackageReader::ReadCommandAsRecordset(const std::function<void(TStream&)>& load) {
+  LoadRecordset(FPackage.ReadInteger(), load);
+}
+
+bool TquvPackageReader::ReadRecordsetOrEnd(const std::function<void(TStream&)>& load) {
   const int32_t marker = FPackage.ReadInteger();
+  if (marker == pack_dt_eof || marker == pack_dt_end) return false;
+  LoadRecordset(marker, load);
+  return true;
+}
+
+void TquvPackageReader::LoadRecordset(int32_t marker, const std::function<void(TStream&)>& load) {
   if (marker != pack_dt_recordset && marker != pack_dt_recordset_z) RaiseInconsistent();
   FCompressedBlocks = marker == pack_dt_recordset_z;
   try {

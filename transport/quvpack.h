@@ -130,6 +130,9 @@ using TFileRequestBytes = std::array<uint8_t, kFileRequestSize>;
 TFileRequestBytes EncodeFileRequest(const TquvFileRequest& request);
 TquvFileRequest DecodeFileRequest(const TFileRequestBytes& bytes);
 
+// The code of the 4 signature bytes `bytes`; None when they match nothing.
+TquvSignature ClassifySignature(std::string_view bytes);
+
 enum class TquvPackageState : uint8_t { Idle = 0, Sending = 1, Abandoned = 2 };
 
 class TquvPackage;
@@ -164,6 +167,8 @@ class TquvPackage final {
 
   void SetTimeout(int32_t ms);
   int32_t Timeout() const { return FTimeout; }
+  // The longest block ReadBlock accepts; a longer one is inconsistent.
+  void SetMaxBlockLength(int32_t length) { FMaxBlockLength = length; }
   TquvPackageState State() const { return FState; }
   TStream& Connection() const { return FConnection; }
 
@@ -184,7 +189,8 @@ class TquvPackage final {
   int32_t ReadInteger();
   // Reads an int32 and raises "Inconsistent package communication" unless it is `expected`.
   void ExpectInteger(int32_t expected);
-  // An int32 count and that many bytes; a negative count is inconsistent.
+  // An int32 count and that many bytes; a negative count, or one above the
+  // maximum block length, is inconsistent.
   std::string ReadBlock();
   // Reads up to `count` bytes within `timeoutMs`; false when they did not all arrive.
   bool ReadRaw(void* data, int32_t count, int32_t timeoutMs);
@@ -208,6 +214,7 @@ class TquvPackage final {
   TStream& FConnection;
   TCustomConn* FConn;  // FConnection as a connection, or null
   int32_t FTimeout = 15000;
+  int32_t FMaxBlockLength = INT32_MAX;
   std::vector<uint8_t> FSendBuffer;
   int32_t FFill = 0;
 };
@@ -295,6 +302,9 @@ class TquvPackageReader final : public TquvRemoteStream {
   // from this reader (decoding blocks when the header allows compression). A
   // recordset plugs in with load = its LoadFromStream.
   void ReadCommandAsRecordset(const std::function<void(TStream&)>& load);
+  // Reads a recordset as ReadCommandAsRecordset does and returns true, or
+  // returns false when the package ends there instead.
+  bool ReadRecordsetOrEnd(const std::function<void(TStream&)>& load);
   std::string ReadText();
   // Reads a pack_dt_file item into `target` at its position; a text item in
   // its place raises ERemoteFileError with the text.
@@ -309,6 +319,8 @@ class TquvPackageReader final : public TquvRemoteStream {
 
  private:
   bool Decoding() const { return FCompress && FCompressedBlocks; }
+  // Loads the recordset item that `marker` started.
+  void LoadRecordset(int32_t marker, const std::function<void(TStream&)>& load);
   // Decodes the next non-empty compressed block.
   void NextBlock();
   void SetInputCapacity(int32_t capacity);

@@ -11,7 +11,7 @@
 #include "platform/Clock.h"
 #include "platform/Cp1252.h"
 #include "tests/server/ByteBuilder.h"
-#include "tests/transport/FaultyConn.h"
+#include "tests/transport/FaultConn.h"
 #include "tests/transport/LoopbackServer.h"
 #include "transport/quvAddress.h"
 #include "transport/quvClientConn.h"
@@ -247,16 +247,18 @@ TEST_F(ClientConnection, DisabledAccessAndFailedConnectsReachTheCaller) {
   EXPECT_EQ(DefaultPool().AddressCount(refused), 0);
 }
 
-TEST_F(ClientConnection, FaultyWrapperFailsTheChosenOperationOnly) {
+TEST_F(ClientConnection, FaultWrapperFailsTheChosenOperationOnly) {
   TClientConn conn(FServer.Address(), true);
-  testing::TFaultyConn faulty(conn, testing::TFaultOp::Write, 2, kConnGone);
+  testing::TFaultConn faulty(conn);
+  faulty.FailWrite(2, testing::TFault::Gone);
   EXPECT_EQ(faulty.Write("a", 1), 1);
   EXPECT_EQ(faulty.Write("b", 1), kConnGone);
-  EXPECT_EQ(faulty.Write("c", 1), 1);
-  EXPECT_EQ(FServer.WaitForReceived(0, 2), "ac");
-  testing::TFaultyConn raising(conn, testing::TFaultOp::Any, 1, testing::kRaiseFault, true);
-  EXPECT_THROW(raising.Read(nullptr, 1), Exception);
-  EXPECT_THROW(raising.Write("d", 1), Exception);
+  EXPECT_EQ(faulty.Write("c", 1), kConnGone);  // gone until the connection is reset
+  EXPECT_EQ(FServer.WaitForReceived(0, 1), "a");
+  faulty.FailRead(1, testing::TFault::Raise);
+  faulty.FailWrite(1, testing::TFault::Raise);
+  EXPECT_THROW(faulty.Read(nullptr, 1), Exception);
+  EXPECT_THROW(faulty.Write("d", 1), Exception);
 }
 
 }  // namespace

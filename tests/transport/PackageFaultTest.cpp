@@ -2,6 +2,7 @@
 
 #include "tests/server/ByteBuilder.h"
 #include "tests/transport/BufferConn.h"
+#include "tests/transport/FaultConn.h"
 #include "transport/quvpack.h"
 
 namespace quv {

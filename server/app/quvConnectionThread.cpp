@@ -1,0 +1,162 @@
+#include "server/app/quvConnectionThread.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/Clock.h"
+#include "platform/Cp1252.h"
+#include "server/app/quvRecordsetBytes.h"
+#include "server/app/quvServerLog.h"
+
+namespace quv {
+
+namespace {
+
+// How long the server waits for the client's acknowledgement of a reply.
+constexpr int32_t kAcknowledgementWaitMs = 20000;
+constexpr int32_t kSignatureSize = 4;
+
+std::string HexBytes(const char* bytes, int32_t count) {
+  std::string text;
+  char digits[4];
+  for (int32_t i = 0; i < count; ++i) {
+    std::snprintf(digits, sizeof digits, "%02X", static_cast<unsigned char>(bytes[i]));
+    text += digits;
+  }
+  return text;
+}
+
+}  // namespace
+
+TConnectionThread::TConnectionThread(int handle, std::string peer, const TServerOptions& options,
+                                     const TMethodRegistry& methods,
+                                     std::function<void()> onFinished)
+    : FOptions(options),
+      FMethods(methods),
+      FOnFinished(std::move(onFinished)),
+      FConn(handle, std::move(peer)),
+      FProber(FPackage, FControl, options.ProbeIntervalMs, FConn.Peer()) {
+  FPackage.SetMaxBlockLength(
+      static_cast<int32_t>(std::min<int64_t>(options.MaxRequestBytes, INT32_MAX)));
+}
+
+TConnectionThread::~TConnectionThread() { TerminateAndWait(); }
+
+void TConnectionThread::Stop() {
+  Terminate();
+  FControl.Cancel();
+  FConn.Interrupt();
+}
+
+void TConnectionThread::Execute() {
+  FProber.Start();
+  try {
+    Serve();
+  } catch (const std::exception& e) {
+    if (!Terminated()) ServerLogLine(FConn.Peer() + ": " + e.what());
+  }
+  FProber.Stop();
+  FConn.Interrupt();
+  FEnded.store(true);
+  if (FOnFinished) FOnFinished();
+}
+
+void TConnectionThread::Serve() {
+  while (!Terminated() && !FControl.Cancelled()) {
+    if (FConn.WaitReadable(0) == kConnGone) return;
+    char signature[kSignatureSize];
+    FPackage.ReadExact(signature, kSignatureSize);
+    switch (ClassifySignature(std::string_view(signature, kSignatureSize))) {
+      case TquvSignature::Call:
+        ServeCall();
+        break;
+      case TquvSignature::Close:
+        return;
+      default:
+        throw EPackageError("Unexpected signature " + HexBytes(signature, kSignatureSize));
+    }
+  }
+}
+
+void TConnectionThread::ServeCall() {
+  TquvCommandHeader header;
+  std::string context;
+  std::vector<uint8_t> parameters;
+  ReadRequest(header, context, parameters);
+  FPackage.SendRecvOK();
+  const uint32_t start = Clock().TickCount();
+  TMethodResult result = RunMethod(header, context, parameters);
+  if (FControl.Cancelled()) return;  // the client is gone or the server stops
+  const uint8_t resultKind = WriteReply(header, std::move(result));
+  if (FOptions.Verbose) LogCall(header, Clock().TickCount() - start, resultKind);
+}
+
+void TConnectionThread::ReadRequest(TquvCommandHeader& header, std::string& context,
+                                    std::vector<uint8_t>& parameters) {
+  if (!FReader.NextIsCommand()) throw EPackageError("A call package without a command header");
+  try {
+    FReader.ReadCommandHeader(header, context);
+    const bool withParameters = FReader.ReadRecordsetOrEnd([&](TStream& source) {
+      parameters = ReadRecordsetBytes(source, FOptions.MaxRequestBytes);
+    });
+    if (withParameters && FReader.NextIsCommand())
+      throw EPackageError("A call package with more than one command");
+  } catch (...) {
+    FReader.EndCommandHeader();
+    throw;
+  }
+  FReader.EndCommandHeader();
+}
+
+TMethodResult TConnectionThread::RunMethod(const TquvCommandHeader& header,
+                                           const std::string& context,
+                                           const std::vector<uint8_t>& parameters) {
+  const TMethodHandler* handler = FMethods.Find(header.MethodName);
+  if (handler == nullptr)
+    return TMethodResult::Error(std::string("Método desconhecido: "_cp) + header.MethodName);
+  FControl.BeginCall();
+  FProber.Arm();
+  TMethodResult result;
+  try {
+    result = (*handler)(TMethodCall{header, context, parameters, FControl});
+  } catch (const std::exception& e) {
+    result = TMethodResult::Error(e.what());
+  } catch (...) {
+    result = TMethodResult::Error(std::string("Falha desconhecida em "_cp) + header.MethodName);
+  }
+  FProber.Disarm();
+  return result;
+}
+
+uint8_t TConnectionThread::WriteReply(const TquvCommandHeader& request, TMethodResult result) {
+  TquvCommandHeader reply = request;
+  reply.ResultKind = result.Failed              ? kResultError
+                     : result.Recordset.empty() ? kResultNothing
+                                                : kResultComplete;
+  reply.RowCount = 0;
+  reply.RowsSoFar = 0;
+  try {
+    FWriter.WriteCommandHeader(reply, {});
+    if (reply.ResultKind == kResultError) {
+      FWriter.WriteText(result.ErrorText);
+    } else if (reply.ResultKind == kResultComplete) {
+      TMemoryStream recordset(std::move(result.Recordset));
+      FWriter.WriteCommandAsRecordset(recordset);
+    }
+  } catch (...) {
+    FWriter.EndCommand();
+    throw;
+  }
+  FWriter.EndCommand();
+  FPackage.EndSend(kAcknowledgementWaitMs);
+  return reply.ResultKind;
+}
+
+void TConnectionThread::LogCall(const TquvCommandHeader& header, uint32_t elapsedMs,
+                                uint8_t resultKind) const {
+  ServerLogLine(FConn.Peer() + " " + header.MethodName + " request " +
+                std::to_string(header.RequestNumber) + " " + std::to_string(elapsedMs) +
+                " ms result " + std::to_string(resultKind));
+}
+
+}  // namespace quv

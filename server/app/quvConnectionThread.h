@@ -1,0 +1,67 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/Thread.h"
+#include "server/app/quvMethods.h"
+#include "server/app/quvProbeThread.h"
+#include "server/app/quvServerConn.h"
+#include "server/app/quvServerOptions.h"
+#include "transport/quvpack.h"
+
+namespace quv {
+
+// Reply result kinds the server writes.
+inline constexpr uint8_t kResultComplete = 1;  // the whole recordset follows
+inline constexpr uint8_t kResultError = 2;     // an error text follows
+inline constexpr uint8_t kResultNothing = 3;   // nothing follows: the reply has no recordset
+
+// Serves one client on a thread of its own: reads each request, acknowledges
+// it, runs its method while probing the client, writes the reply and reads
+// the client's acknowledgement, until the client closes or sends "QUVC",
+// breaks the protocol (logged), or Stop is called. Owns the accepted
+// connection. `options` and `methods` must outlive it; `onFinished` runs on
+// this thread as it ends. Owned and joined by the server; Stop may be called
+// from any thread.
+class TConnectionThread final : public TThread {
+ public:
+  TConnectionThread(int handle, std::string peer, const TServerOptions& options,
+                    const TMethodRegistry& methods, std::function<void()> onFinished);
+  ~TConnectionThread() override;
+
+  // Cancels the running call and ends the connection.
+  void Stop();
+  // True once the connection is over; the thread is then about to return.
+  bool Ended() const { return FEnded.load(); }
+
+ protected:
+  void Execute() override;
+
+ private:
+  void Serve();
+  void ServeCall();
+  void ReadRequest(TquvCommandHeader& header, std::string& context,
+                   std::vector<uint8_t>& parameters);
+  TMethodResult RunMethod(const TquvCommandHeader& header, const std::string& context,
+                          const std::vector<uint8_t>& parameters);
+  // Writes the reply and reads its acknowledgement; the reply's result kind.
+  uint8_t WriteReply(const TquvCommandHeader& request, TMethodResult result);
+  void LogCall(const TquvCommandHeader& header, uint32_t elapsedMs, uint8_t resultKind) const;
+
+  const TServerOptions& FOptions;
+  const TMethodRegistry& FMethods;
+  std::function<void()> FOnFinished;
+  TServerConn FConn;
+  TquvPackage FPackage{FConn};
+  TquvPackageReader FReader{FPackage};
+  TquvPackageWriter FWriter{FPackage};
+  TCallControl FControl;
+  TProbeThread FProber;
+  std::atomic<bool> FEnded{false};
+};
+
+}  // namespace quv

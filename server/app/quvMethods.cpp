@@ -1,0 +1,75 @@
+#include "server/app/quvMethods.h"
+
+#include <chrono>
+
+#include "platform/Cp1252.h"
+
+namespace quv {
+
+bool TCallControl::BeginCall() {
+  std::lock_guard<std::mutex> guard(FLock);
+  FProbes = 0;
+  return !FCancelled;
+}
+
+void TCallControl::Cancel() {
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    FCancelled = true;
+  }
+  FChanged.notify_all();
+}
+
+bool TCallControl::Cancelled() const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return FCancelled;
+}
+
+void TCallControl::ProbeAnswered() {
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    ++FProbes;
+  }
+  FChanged.notify_all();
+}
+
+int32_t TCallControl::ProbesAnswered() const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return FProbes;
+}
+
+bool TCallControl::WaitForCancel(uint32_t ms) {
+  std::unique_lock<std::mutex> lock(FLock);
+  return FChanged.wait_for(lock, std::chrono::milliseconds(ms), [this] { return FCancelled; });
+}
+
+bool TCallControl::WaitForProbes(int32_t count, uint32_t ms) {
+  std::unique_lock<std::mutex> lock(FLock);
+  FChanged.wait_for(lock, std::chrono::milliseconds(ms),
+                    [&] { return FCancelled || FProbes >= count; });
+  return FProbes >= count;
+}
+
+TMethodResult TMethodResult::Reply(std::vector<uint8_t> recordset) {
+  TMethodResult result;
+  result.Recordset = std::move(recordset);
+  return result;
+}
+
+TMethodResult TMethodResult::Error(std::string text) {
+  TMethodResult result;
+  result.Failed = true;
+  result.ErrorText = std::move(text);
+  return result;
+}
+
+void TMethodRegistry::Register(std::string_view name, TMethodHandler handler) {
+  FHandlers[AnsiLowerCase(name)] = std::move(handler);
+}
+
+const TMethodHandler* TMethodRegistry::Find(std::string_view name) const {
+  const auto found = FHandlers.find(AnsiLowerCase(name));
+  return found == FHandlers.end() ? nullptr : &found->second;
+}
+
+}  // namespace quv

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "transport/quvpack.h"
+
+namespace quv {
+
+// The cancel flag of a connection's calls and the count of probes the
+// client answered during the current call. Thread-safe.
+class TCallControl final {
+ public:
+  // Starts a call: clears the probe count. False when cancelled already.
+  bool BeginCall();
+  // Sticky: once cancelled, the connection ends after its current call.
+  void Cancel();
+  bool Cancelled() const;
+  void ProbeAnswered();
+  int32_t ProbesAnswered() const;
+  // Waits up to `ms` for a cancel; true when cancelled.
+  bool WaitForCancel(uint32_t ms);
+  // Waits up to `ms` until `count` probes were answered or the call was
+  // cancelled; true when the probes were answered.
+  bool WaitForProbes(int32_t count, uint32_t ms);
+
+ private:
+  mutable std::mutex FLock;
+  std::condition_variable FChanged;
+  bool FCancelled = false;
+  int32_t FProbes = 0;
+};
+
+// What a method handler gets: the request header, the call context text,
+// the parameters recordset in its serialised form (empty when the request
+// had none) and the call's control. Borrowed for the call only.
+struct TMethodCall {
+  const TquvCommandHeader& Header;
+  std::string_view Context;
+  const std::vector<uint8_t>& Parameters;
+  TCallControl& Control;
+};
+
+// What a handler produces: the reply recordset in its serialised form, or
+// an error text for the client.
+struct TMethodResult {
+  bool Failed = false;
+  std::vector<uint8_t> Recordset;
+  std::string ErrorText;
+
+  static TMethodResult Reply(std::vector<uint8_t> recordset);
+  static TMethodResult Error(std::string text);
+};
+
+// A handler may raise: the exception's message becomes the error text.
+using TMethodHandler = std::function<TMethodResult(const TMethodCall& call)>;
+
+// The server's methods by name (compared without regard to case). Filled
+// before the server starts, read-only afterwards, so reads need no lock.
+class TMethodRegistry final {
+ public:
+  void Register(std::string_view name, TMethodHandler handler);
+  // The handler of `name`, or null.
+  const TMethodHandler* Find(std::string_view name) const;
+
+ private:
+  std::map<std::string, TMethodHandler> FHandlers;  // by lower-case name
+};
+
+}  // namespace quv

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/Exception.h"
+
+namespace quv {
+
+struct TServerOptions {
+  std::string ListenAddress = "127.0.0.1";     // numeric IPv4 address
+  uint16_t Port = 6015;                        // 0: a free port, printed on start
+  int32_t MaxConnections = 64;                 // connections served at once; more are refused
+  int32_t ProbeIntervalMs = 1000;              // a call running longer gets a probe this often
+  int64_t MaxRequestBytes = 64 * 1024 * 1024;  // parameters recordset of one request
+  bool Verbose = false;                        // one line per call on standard error
+  bool Help = false;
+};
+
+// A command line the server cannot run with.
+class EServerOptionsError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// The options of `argv` (argv[0] is the program); "--name value" and
+// "--name=value" both work. Raises EServerOptionsError with the reason.
+TServerOptions ParseServerOptions(int argc, const char* const argv[]);
+
+// What --help prints.
+std::string ServerHelpText();
+
+}  // namespace quv

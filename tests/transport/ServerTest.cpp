@@ -1,0 +1,355 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/Cp1252.h"
+#include "server/app/quvRecordsetBytes.h"
+#include "tests/server/ByteBuilder.h"
+#include "tests/transport/FaultConn.h"
+#include "tests/transport/ServerProcess.h"
+#include "transport/quvClientConn.h"
+#include "transport/quvpack.h"
+
+namespace quv {
+namespace {
+
+using testing::MessageOf;
+using testing::TByteBuilder;
+using testing::TFault;
+using testing::TFaultConn;
+using testing::TServerProcess;
+
+constexpr uint32_t kCallTimeoutMs = 30000;
+
+struct TReply {
+  TquvCommandHeader Header;
+  std::string Text;
+  std::vector<uint8_t> Recordset;
+  int32_t Probes = 0;
+};
+
+TquvCommandHeader Request(const std::string& method, bool compressed = false) {
+  TquvCommandHeader header;
+  header.RequestNumber = 123456789;
+  header.MethodName = method;
+  header.MethodNumber = 77;
+  header.Compression = compressed ? 1 : 0;
+  return header;
+}
+
+// A serialised recordset without definitions: an empty tag bag, `data` as
+// its data and one index entry over it.
+std::vector<uint8_t> Recordset(const std::string& data) {
+  return TByteBuilder()
+      .U8(1)
+      .U8(0)
+      .I32(4)
+      .I32(0)
+      .I32(static_cast<int32_t>(data.size()))
+      .Raw(data)
+      .I32(8)
+      .I32(0)
+      .I32(static_cast<int32_t>(data.size()))
+      .Bytes();
+}
+
+// A call made the way the remote-call client makes it: the request, its
+// acknowledgement, probes answered while waiting, the reply read and
+// acknowledged. Raises what the package raises.
+TReply Call(TCustomConn& conn, const TquvCommandHeader& header, std::string_view context,
+            const std::vector<uint8_t>& parameters) {
+  TquvPackage package(conn);
+  TquvPackageWriter writer(package);
+  TquvPackageReader reader(package);
+  package.BeginSend();
+  writer.WriteCommandHeader(header, context);
+  if (!parameters.empty()) {
+    TMemoryStream stream(parameters);
+    writer.WriteCommandAsRecordset(stream);
+  }
+  writer.EndCommand();
+  package.EndSend(20000);
+  TReply reply;
+  const uint32_t start = Clock().TickCount();
+  for (;;) {
+    const TquvSignature signature = package.ReadSignature(0);
+    if (signature == TquvSignature::Call) break;
+    if (signature == TquvSignature::Close || signature == TquvSignature::Closed)
+      throw ENoConnectionError();
+    if (signature == TquvSignature::Probe) {
+      ++reply.Probes;
+      package.SendAlive();
+    }
+    if (Clock().TickCount() - start > kCallTimeoutMs) throw ENoDataError();
+  }
+  while (reader.NextIsCommand()) {
+    std::string replyContext;
+    reader.ReadCommandHeader(reply.Header, replyContext);
+    if (reply.Header.ResultKind == 2)
+      reply.Text = reader.ReadText();
+    else if (reply.Header.ResultKind != 3)
+      reader.ReadCommandAsRecordset(
+          [&](TStream& in) { reply.Recordset = ReadRecordsetBytes(in, 1 << 30); });
+    reader.EndCommandHeader();
+  }
+  package.SendRecvOK();
+  return reply;
+}
+
+// A plain TCP client of the server, for bytes no package would send.
+class TRawClient final {
+ public:
+  explicit TRawClient(uint16_t port) : FFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    EXPECT_EQ(::connect(FFd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  }
+  ~TRawClient() { ::close(FFd); }
+
+  void Send(const std::vector<uint8_t>& bytes) {
+    ASSERT_EQ(::send(FFd, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(bytes.size()));
+  }
+  void Send(std::string_view bytes) { Send(std::vector<uint8_t>(bytes.begin(), bytes.end())); }
+  void EndSending() { ::shutdown(FFd, SHUT_WR); }
+  // What arrives until the server closes, up to `limit` bytes; false in
+  // `closed` when the server kept the connection open for 20 s.
+  std::string Receive(bool& closed, std::size_t limit = 1 << 20) {
+    std::string received;
+    closed = false;
+    pollfd waiter{FFd, POLLIN, 0};
+    while (received.size() < limit && ::poll(&waiter, 1, 20000) == 1) {
+      char buffer[4096];
+      const ssize_t count =
+          ::recv(FFd, buffer, std::min(sizeof buffer, limit - received.size()), 0);
+      if (count <= 0) {
+        closed = true;
+        break;
+      }
+      received.append(buffer, static_cast<std::size_t>(count));
+    }
+    return received;
+  }
+
+ private:
+  int FFd;
+};
+
+class ServerCall : public ::testing::Test {
+ protected:
+  TReply CallOnce(const TquvCommandHeader& header, std::string_view context,
+                  const std::vector<uint8_t>& parameters) {
+    TClientConn conn(FServer.Address(), false);
+    return Call(conn, header, context, parameters);
+  }
+
+  TServerProcess FServer{{"--probe-interval", "10"}};
+};
+
+TEST_F(ServerCall, EchoAnswersTheParametersWithTheRequestEchoedInTheHeader) {
+  std::string data;
+  for (int i = 0; i < 3000; ++i) data += "linha " + std::to_string(i % 97) + ";";
+  const std::vector<uint8_t> parameters = Recordset(data);
+  TClientConn conn(FServer.Address(), false);
+  for (const bool compressed : {false, true}) {
+    const TquvCommandHeader request = Request("quvtest.echo", compressed);
+    const TReply reply = Call(conn, request, "contexto", parameters);
+    EXPECT_EQ(reply.Header.ResultKind, 1);
+    EXPECT_EQ(reply.Header.RequestNumber, request.RequestNumber);
+    EXPECT_EQ(reply.Header.MethodName, request.MethodName);
+    EXPECT_EQ(reply.Header.MethodNumber, request.MethodNumber);
+    EXPECT_EQ(reply.Header.Compression, request.Compression);
+    EXPECT_EQ(reply.Recordset, parameters) << "compressed " << compressed;
+  }
+  const TReply empty = Call(conn, Request("QUVTEST.ECHO"), "", {});
+  EXPECT_EQ(empty.Header.ResultKind, 3);  // no parameters: a reply without a recordset
+}
+
+TEST_F(ServerCall, FailuresAndUnknownMethodsAnswerAnErrorText) {
+  TClientConn conn(FServer.Address(), false);
+  TReply reply = Call(conn, Request("quvtest.fail"), "Falhou aqui", Recordset("x"));
+  EXPECT_EQ(reply.Header.ResultKind, 2);
+  EXPECT_EQ(reply.Text, "Falhou aqui");
+  reply = Call(conn, Request("quvtest.nope"), "", Recordset("x"));
+  EXPECT_EQ(reply.Header.ResultKind, 2);
+  EXPECT_EQ(reply.Text, "Método desconhecido: quvtest.nope"_cp);
+  reply = Call(conn, Request("quvtest.wait"), "muitas", {});
+  EXPECT_EQ(reply.Text, "quvtest.wait needs a probe count as its context");
+  EXPECT_EQ(Call(conn, Request("quvtest.echo"), "", Recordset("y")).Recordset, Recordset("y"));
+}
+
+TEST_F(ServerCall, ASlowMethodProbesTheClientUntilItAnswers) {
+  const TReply reply = CallOnce(Request("quvtest.wait", true), "3", Recordset("devagar"));
+  EXPECT_GE(reply.Probes, 3);
+  EXPECT_EQ(reply.Header.ResultKind, 1);
+  EXPECT_EQ(reply.Recordset, Recordset("devagar"));
+}
+
+TEST_F(ServerCall, CloseSignatureEndsTheConnection) {
+  TRawClient client(FServer.Port());
+  client.Send("QUVC");
+  bool closed = false;
+  EXPECT_EQ(client.Receive(closed), "");
+  EXPECT_TRUE(closed);
+}
+
+// The bytes of a request up to the context marker.
+TByteBuilder CommandHead(const std::string& method = "quvtest.echo", bool compressed = false) {
+  const TCommandHeaderBytes header = EncodeCommandHeader(Request(method, compressed));
+  return TByteBuilder()
+      .Raw("QUV1")
+      .I32(pack_dt_command_h)
+      .I32(kCommandHeaderSize)
+      .Raw(std::string(header.begin(), header.end()))
+      .I32(pack_dt_context);
+}
+
+// The bytes of a request up to its (empty) context block.
+TByteBuilder RequestHead(bool compressed = false) {
+  return CommandHead("quvtest.echo", compressed).I32(0);
+}
+
+TEST_F(ServerCall, HostileRequestsCloseTheConnectionAndTheServerCarriesOn) {
+  const std::vector<uint8_t> valid = Recordset("ok");
+  const TByteBuilder cases[] = {
+      TByteBuilder().Raw("XXXX"),
+      TByteBuilder().Raw("QUV1").I32(pack_dt_context),
+      TByteBuilder().Raw("QUV1").I32(pack_dt_command_h).I32(131),
+      CommandHead().I32(-5),
+      CommandHead().I32(2147483647).Raw("tiny"),
+      RequestHead().I32(pack_dt_text),
+      RequestHead().I32(pack_dt_recordset).U8(7),
+      RequestHead().I32(pack_dt_recordset).U8(1).U8(8).I32(4).I32(0),
+      RequestHead().I32(pack_dt_recordset).U8(1).U8(0).I32(-1),
+      RequestHead().I32(pack_dt_recordset).U8(1).U8(0).I32(4).I32(0).I32(2147483647).Raw("x"),
+      RequestHead(true).I32(pack_dt_recordset_z).I32(70000),
+      RequestHead(true).I32(pack_dt_recordset_z).I32(3).U8(0x40).U8(0xFF).U8(0xFF),
+      RequestHead().I32(pack_dt_recordset).Append(valid).I32(pack_dt_command_h),
+  };
+  for (const TByteBuilder& bytes : cases) {
+    TRawClient client(FServer.Port());
+    client.Send(bytes.Bytes());
+    client.EndSending();
+    bool closed = false;
+    EXPECT_EQ(client.Receive(closed), "");  // not even an acknowledgement
+    EXPECT_TRUE(closed);
+  }
+  EXPECT_EQ(CallOnce(Request("quvtest.echo"), "", valid).Recordset, valid);
+  EXPECT_TRUE(FServer.Running());
+}
+
+TEST_F(ServerCall, AClientBeyondTheConnectionLimitIsRefused) {
+  TServerProcess server({"--max-connections", "1"});
+  TClientConn first(server.Address(), true);
+  EXPECT_EQ(Call(first, Request("quvtest.echo"), "", Recordset("a")).Header.ResultKind, 1);
+  TRawClient second(server.Port());
+  bool closed = false;
+  EXPECT_EQ(second.Receive(closed), "QUVC");
+  EXPECT_TRUE(closed);
+}
+
+TEST_F(ServerCall, TerminationStopsARunningCallAndEndsCleanly) {
+  TClientConn idle(FServer.Address(), true);
+  EXPECT_EQ(Call(idle, Request("quvtest.echo"), "", Recordset("a")).Header.ResultKind, 1);
+  TRawClient reading(FServer.Port());
+  reading.Send(RequestHead().Bytes());  // the server waits for the rest of this request
+  TRawClient waiting(FServer.Port());
+  waiting.Send(CommandHead("quvtest.wait").Text(4, "1000000").I32(pack_dt_eof).Bytes());
+  bool closed = false;
+  EXPECT_EQ(waiting.Receive(closed, 6), "RECVOK");  // the method runs now
+  const int status = FServer.Stop();
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(ServerOptions, HelpDescribesEveryOptionAndBadOptionsAreRefused) {
+  FILE* help = ::popen(QUV_SERVER_BINARY " --help", "r");
+  ASSERT_NE(help, nullptr);
+  std::string text;
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, help) != nullptr) text += buffer;
+  EXPECT_EQ(::pclose(help), 0);
+  for (const char* option :
+       {"--listen", "--port", "--max-connections", "--probe-interval", "--verbose", "--help"})
+    EXPECT_NE(text.find(option), std::string::npos) << option;
+  const int refused = std::system(QUV_SERVER_BINARY " --port 70000 2>/dev/null");
+  EXPECT_EQ(WEXITSTATUS(refused), 2);
+}
+
+// A failing read or write of a real connection, at every point of a call.
+class ServerFault : public ::testing::Test {
+ protected:
+  // The message of one echo call over a fresh connection whose `nth` read
+  // (or write) fails with `fault`; `reached` tells whether the call got that far.
+  std::string FailedCall(bool read, int32_t nth, TFault fault, bool& reached) {
+    TClientConn conn(FServer.Address(), true);
+    TFaultConn faulty(conn, &FClock);
+    (read ? faulty.FailRead(nth, fault) : faulty.FailWrite(nth, fault));
+    const std::string message =
+        MessageOf([&] { Call(faulty, Request("quvtest.echo", true), "", FParameters); });
+    reached = (read ? faulty.Reads() : faulty.Writes()) >= nth;
+    return message;
+  }
+  // Runs `check`(read, nth) for every read and then every write of an
+  // undisturbed call.
+  template <class F>
+  void ForEveryOperation(F check) {
+    const auto [reads, writes] = Operations();
+    for (int32_t nth = 1; nth <= reads; ++nth) check(true, nth);
+    for (int32_t nth = 1; nth <= writes; ++nth) check(false, nth);
+  }
+  // The reads and the writes of a call that nothing disturbs.
+  std::pair<int32_t, int32_t> Operations() {
+    TClientConn conn(FServer.Address(), true);
+    TFaultConn counted(conn, &FClock);
+    EXPECT_EQ(Call(counted, Request("quvtest.echo", true), "", FParameters).Recordset, FParameters);
+    return {counted.Reads(), counted.Writes()};
+  }
+
+  TManualClock FClock;
+  TClockOverride FClockGuard{FClock};
+  TServerProcess FServer{{"--max-connections", "1000"}};
+  const std::vector<uint8_t> FParameters = Recordset(std::string(30000, 'z') + "fim");
+};
+
+TEST_F(ServerFault, AConnectionLostAtAnyPointGivesTheNoConnectionError) {
+  ForEveryOperation([&](bool read, int32_t nth) {
+    bool reached = false;
+    const std::string message = FailedCall(read, nth, TFault::Gone, reached);
+    EXPECT_EQ(message, reached ? kNoConnectionMessage : "(no error)") << read << " " << nth;
+  });
+  Operations();  // the server serves on
+}
+
+TEST_F(ServerFault, AnEmptyWaitAtAnyPointIsWaitedOut) {
+  ForEveryOperation([&](bool read, int32_t nth) {
+    bool reached = false;
+    EXPECT_EQ(FailedCall(read, nth, TFault::Nothing, reached), "(no error)") << read << " " << nth;
+  });
+}
+
+TEST_F(ServerFault, AStallAtAnyPointEndsInATimeOutError) {
+  ForEveryOperation([&](bool read, int32_t nth) {
+    bool reached = false;
+    const std::string message = FailedCall(read, nth, TFault::Stall, reached);
+    if (!reached) return;
+    EXPECT_TRUE(message == kNotConfirmedMessage || message == kNoDataMessage ||
+                message == kPackageReceiveErrorMessage)
+        << read << " " << nth << ": " << message;
+  });
+  Operations();  // the server serves on
+}
+
+}  // namespace
+}  // namespace quv
