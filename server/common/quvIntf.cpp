@@ -23,9 +23,6 @@ constexpr int32_t kEmptyIndexCapacity = 50;
 constexpr int32_t kMaxNestingDepth = 32;
 constexpr int32_t kTextChunk = 4096;
 
-// Widths of a text's length in group and symbol records.
-enum TTextWidth : int32_t { kShort = 1, kMedium = 2, kLong = 4 };
-
 std::atomic<IquvDefinitionSource*> GDefinitionSource{nullptr};
 
 [[noreturn]] void Fail(std::string_view message) { throw TquvInterfaceError(std::string(message)); }
@@ -48,22 +45,6 @@ bool IsDefaultGroup(std::string_view name) {
   return name.empty() || SameText(name, kDefaultGroupName);
 }
 
-uint32_t ReadUnsigned(TquvStream& stream, int32_t width) {
-  uint8_t bytes[4] = {};
-  stream.ReadBuffer(bytes, width);
-  return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
-         uint32_t(bytes[3]) << 24;
-}
-
-void WriteUnsigned(TquvStream& stream, uint32_t value, int32_t width) {
-  const uint8_t bytes[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16),
-                            uint8_t(value >> 24)};
-  stream.WriteBuffer(bytes, width);
-}
-
-uint8_t ReadByte(TquvStream& stream) { return static_cast<uint8_t>(ReadUnsigned(stream, 1)); }
-uint16_t ReadWord(TquvStream& stream) { return static_cast<uint16_t>(ReadUnsigned(stream, 2)); }
-
 // Reads `length` bytes, growing the result only as bytes arrive, so a length
 // that the stream cannot back never sizes a large allocation.
 std::string ReadBytes(TquvStream& stream, int32_t length) {
@@ -75,19 +56,6 @@ std::string ReadBytes(TquvStream& stream, int32_t length) {
     stream.ReadBuffer(result.data() + at, chunk);
   }
   return result;
-}
-
-std::string ReadText(TquvStream& stream, int32_t width) {
-  const int32_t length = static_cast<int32_t>(ReadUnsigned(stream, width));
-  if (length < 0 || length > kMaxTextSize) Fail(kBadStringSize);
-  return ReadBytes(stream, length);
-}
-
-void WriteText(TquvStream& stream, std::string_view text, int32_t width) {
-  const std::size_t limit = width == kShort ? 255 : width == kMedium ? 65535 : 2147483647;
-  const std::string_view cut = text.substr(0, std::min(text.size(), limit));
-  WriteUnsigned(stream, static_cast<uint32_t>(cut.size()), width);
-  stream.WriteRawString(cut);
 }
 
 std::string ReadHeaderText(TquvStream& stream) {
@@ -103,6 +71,36 @@ int32_t ShortWidth(uint16_t version) { return version >= 8 ? kShort : kLong; }
 int32_t MediumWidth(uint16_t version) { return version >= 8 ? kMedium : kLong; }
 
 }  // namespace
+
+uint32_t ReadUnsigned(TquvStream& stream, int32_t width) {
+  uint8_t bytes[4] = {};
+  stream.ReadBuffer(bytes, width);
+  return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
+         uint32_t(bytes[3]) << 24;
+}
+
+void WriteUnsigned(TquvStream& stream, uint32_t value, int32_t width) {
+  const uint8_t bytes[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16),
+                            uint8_t(value >> 24)};
+  stream.WriteBuffer(bytes, width);
+}
+
+uint8_t ReadByte(TquvStream& stream) { return static_cast<uint8_t>(ReadUnsigned(stream, 1)); }
+
+uint16_t ReadWord(TquvStream& stream) { return static_cast<uint16_t>(ReadUnsigned(stream, 2)); }
+
+std::string ReadText(TquvStream& stream, int32_t width) {
+  const int32_t length = static_cast<int32_t>(ReadUnsigned(stream, width));
+  if (length < 0 || length > kMaxTextSize) Fail(kBadStringSize);
+  return ReadBytes(stream, length);
+}
+
+void WriteText(TquvStream& stream, std::string_view text, int32_t width) {
+  const std::size_t limit = width == kShort ? 255 : width == kMedium ? 65535 : 2147483647;
+  const std::string_view cut = text.substr(0, std::min(text.size(), limit));
+  WriteUnsigned(stream, static_cast<uint32_t>(cut.size()), width);
+  stream.WriteRawString(cut);
+}
 
 int32_t DataSizeOf(char typeCode, uint16_t size, uint8_t decimals) {
   switch (typeCode) {

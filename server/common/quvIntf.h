@@ -59,6 +59,22 @@ std::string CompleteName(std::string_view reference, std::string_view setName);
 // from a name of at most two '.' that begins with it.
 std::string ShortenName(std::string_view reference, std::string_view setName);
 
+// Widths of a text's length in group, symbol and interface records: short,
+// medium and long.
+enum TTextWidth : int32_t { kShort = 1, kMedium = 2, kLong = 4 };
+
+// Little-endian unsigned numbers of 1, 2 or 4 bytes in record layouts; a
+// short stream raises the stream read error.
+uint32_t ReadUnsigned(TquvStream& stream, int32_t width);
+void WriteUnsigned(TquvStream& stream, uint32_t value, int32_t width);
+uint8_t ReadByte(TquvStream& stream);
+uint16_t ReadWord(TquvStream& stream);
+// A text with a length of `width` bytes in front. The reader rejects a length
+// above 102400 with "Bad string size.The quv file can be corrupt"; the writer
+// cuts a text to what its length can say.
+std::string ReadText(TquvStream& stream, int32_t width);
+void WriteText(TquvStream& stream, std::string_view text, int32_t width);
+
 // One field definition, owned by its set. Texts 1 to 15 and bytes 1 to 3 are
 // descriptive data that every read, copy and write keeps.
 class TquvSymbolDef final {
