@@ -20,7 +20,6 @@ namespace {
 constexpr int32_t kRowStreamBuffer = 8192;
 constexpr int32_t kIndexEntrySize = 8;
 constexpr int32_t kMaxFields = 2016;  // 63 bitmap words: the byte size travels in one byte
-constexpr int32_t kMaxFileNameLength = 102400;
 constexpr int32_t kMoveChunk = 65536;
 constexpr uint8_t kVersion = 1;
 constexpr std::string_view kReadOnlyError = "Can not write to a ReadOnly recordset";
@@ -1001,10 +1000,8 @@ void CheckRowsFileName(const std::string& name) {
 std::unique_ptr<TquvStream> OpenRowsFile(TquvStream& in) {
   uint8_t bytes[2];
   in.ReadBuffer(bytes, 2);
-  const auto length = static_cast<int16_t>(bytes[0] | bytes[1] << 8);
-  if (length < 0 || length > kMaxFileNameLength) {
-    throw TquvInterfaceError("Bad string size.The quv file can be corrupt");
-  }
+  // A 16-bit length: always within the 102400 bytes a name may have.
+  const int32_t length = bytes[0] | bytes[1] << 8;
   std::string name(std::size_t(length), '\0');
   in.ReadBuffer(name.data(), length);
   CheckRowsFileName(name);
@@ -1046,7 +1043,8 @@ void TquvRecordset::ReadRows(TStream& stream, bool copyRows) {
     const int32_t length = ReadBlockLength(in, stream, fail);
     std::unique_ptr<TquvStream>& target = block == 0 ? FData : FIndex;
     if (copyRows) {
-      const auto [base, span] = phases[std::size_t(block)];
+      const int32_t base = phases[std::size_t(block)].first;
+      const int32_t span = phases[std::size_t(block)].second;
       if (length > 0) {
         CopyStreams(stream, *target, length, [this, base, span](TStream*, int32_t percent, bool&) {
           ReportProgress(base, span, percent);
