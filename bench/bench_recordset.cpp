@@ -1,0 +1,163 @@
+// A task-list reply of 1,000,000 rows: appending, reading every field by
+// index, and a save followed by a load into another recordset against
+// memcpy of the same bytes; then the temporary files made by small round
+// trips (none expected).
+
+#include <benchmark/benchmark.h>
+#include <dirent.h>
+
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/RatioReporter.h"
+#include "platform/TempFile.h"
+#include "server/common/quvRecordset.h"
+
+namespace {
+
+constexpr int32_t kRows = 1000000;
+
+std::unique_ptr<quv::TquvSymbolDefs> TaskDefs() {
+  auto defs = std::make_unique<quv::TquvSymbolDefs>();
+  defs->SetName("quvsystem.tasks.list");
+  const struct {
+    const char* Name;
+    char Code;
+    uint16_t Size;
+  } fields[] = {{"requestid", 'N', 4},    {"clientdesc", 'A', 60}, {"requestdesc", 'A', 80},
+                {"ellapsedtime", 'N', 4}, {"systemcmd", 'A', 40},  {"username", 'A', 30},
+                {"cancelled", 'B', 0}};
+  for (const auto& spec : fields) {
+    quv::TquvSymbolDef& field = defs->AddSymbol(spec.Name);
+    field.SetTypeCode(spec.Code);
+    field.SetSize(spec.Size);
+  }
+  return defs;
+}
+
+std::vector<quv::TVariant> TaskRow(int32_t i) {
+  return {i,
+          "estacao-" + std::to_string(i % 97),
+          "quvsystem.tasks.list",
+          i % 5000,
+          "SELECT",
+          "operador",
+          (i % 7) == 0};
+}
+
+std::unique_ptr<quv::TquvRecordset> Filled(int32_t rows) {
+  auto recordset = std::make_unique<quv::TquvRecordset>();
+  recordset->SetFieldDefs(TaskDefs());
+  for (int32_t i = 0; i < rows; ++i) recordset->AppendValues(TaskRow(i));
+  return recordset;
+}
+
+quv::TquvRecordset& Shared() {
+  static std::unique_ptr<quv::TquvRecordset> recordset = Filled(kRows);
+  return *recordset;
+}
+
+void BM_AppendValues(benchmark::State& state) {
+  std::vector<std::vector<quv::TVariant>> rows;
+  for (int32_t i = 0; i < 1000; ++i) rows.push_back(TaskRow(i));
+  for (auto _ : state) {
+    quv::TquvRecordset recordset;
+    recordset.SetFieldDefs(TaskDefs());
+    for (int32_t i = 0; i < kRows; ++i) recordset.AppendValues(rows[std::size_t(i % 1000)]);
+    benchmark::DoNotOptimize(recordset.RecordCount());
+  }
+  state.SetItemsProcessed(state.iterations() * kRows);
+}
+
+void BM_ReadEveryField(benchmark::State& state) {
+  quv::TquvRecordset& recordset = Shared();
+  const int32_t fields = recordset.FieldCount();
+  for (auto _ : state) {
+    for (recordset.First(); !recordset.Eof(); recordset.Next())
+      for (int32_t i = 0; i < fields; ++i)
+        benchmark::DoNotOptimize(recordset.GetFieldValueByIndex(i));
+  }
+  state.SetItemsProcessed(state.iterations() * int64_t(kRows) * fields);
+}
+
+void BM_SaveAndLoad(benchmark::State& state) {
+  quv::TquvRecordset& recordset = Shared();
+  int64_t bytes = 0;
+  for (auto _ : state) {
+    quv::TMemoryStream stream;
+    recordset.SaveToStream(stream, 0);
+    stream.SetPosition(0);
+    quv::TquvRecordset loaded;
+    loaded.SetFieldDefs(TaskDefs());
+    loaded.LoadFromStream(stream, false);
+    bytes = stream.Size();
+    benchmark::DoNotOptimize(loaded.RecordCount());
+  }
+  state.SetBytesProcessed(state.iterations() * bytes);
+}
+
+void BM_MemcpySameBytes(benchmark::State& state) {
+  quv::TquvRecordset& recordset = Shared();
+  const auto size = std::size_t(recordset.DataStream().Size() + recordset.IndexStream().Size());
+  std::vector<char> source(size, 'x');
+  std::vector<char> copy(size, 'y');
+  for (auto _ : state) {
+    std::memcpy(copy.data(), source.data(), size);
+    benchmark::DoNotOptimize(copy.data());
+  }
+  state.SetBytesProcessed(state.iterations() * int64_t(size));
+}
+
+int32_t TempFileCount() {
+  int32_t count = 0;
+  if (DIR* dir = opendir(quv::TempDirectory().c_str())) {
+    while (dirent* entry = readdir(dir)) count += std::strncmp(entry->d_name, "quvSTR", 6) == 0;
+    closedir(dir);
+  }
+  return count;
+}
+
+// Counts files present after each round trip while both recordsets live.
+void BM_SmallRoundTripTempFiles(benchmark::State& state) {
+  int64_t filesSeen = 0;
+  const int32_t before = TempFileCount();
+  for (auto _ : state) {
+    for (int32_t i = 0; i < 10000; ++i) {
+      auto params = Filled(1);
+      quv::TMemoryStream stream;
+      params->SaveToStream(stream, 0);
+      stream.SetPosition(0);
+      quv::TquvRecordset reply;
+      reply.SetFieldDefs(TaskDefs());
+      reply.LoadFromStream(stream, false);
+      if (i % 1000 == 0) filesSeen += TempFileCount() - before;
+    }
+  }
+  state.counters["temp_files"] = double(filesSeen);
+  state.SetItemsProcessed(state.iterations() * 10000);
+}
+
+BENCHMARK(BM_AppendValues)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_ReadEveryField)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_SaveAndLoad)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_MemcpySameBytes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SmallRoundTripTempFiles)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  quv::TRatioReporter reporter("bytes_per_second");
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  const double load = reporter.Rate("BM_SaveAndLoad/iterations:3");
+  const double memcpy = reporter.Rate("BM_MemcpySameBytes");
+  if (load > 0 && memcpy > 0) {
+    std::cout << "save+load: " << load / 1e6 << " MB/s = " << 100 * load / memcpy
+              << "% of memcpy\n";
+  }
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,337 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/Exception.h"
+#include "platform/Streams.h"
+#include "platform/Sync.h"
+#include "server/common/quvIntf.h"
+#include "server/common/quvstream.h"
+
+namespace quv {
+
+class TquvRecordset;
+
+// The recordset's own failures: its serialised rows do not hold what their
+// index and lengths announce.
+class EquvRecordsetError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// A blob stream was used against its mode.
+class EquvBlobStreamError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// Serialised-form flag bits.
+inline constexpr uint8_t kRsWithDefinitions = 0x01;
+inline constexpr uint8_t kRsTotalLength = 0x02;
+inline constexpr uint8_t kRsDefinitionOption = 0x04;  // kept; the definition writer has no use
+inline constexpr uint8_t kRsRowsInFiles = 0x08;
+inline constexpr uint8_t kRsFullDefinitions = 0x10;
+inline constexpr uint8_t kRsNoRows = 0x20;
+inline constexpr uint8_t kRsWithGroups = 0x40;
+// The stored flags that a save with flags 0 reuses.
+inline constexpr uint8_t kRsReusedFlags = 0xD1;
+
+// A set of bits, 1 meaning null, stored in 32-bit words; grown bits start as 1.
+// Stream form: the byte size (one byte), then the words' bytes, least
+// significant first.
+class TBits final {
+ public:
+  int32_t Size() const { return FSize; }
+  // Reallocates in whole words; new bits are 1, old ones kept.
+  void SetSize(int32_t size);
+  // Raises "Bit index out of bounds" for an index outside 0 .. Size - 1.
+  bool Bit(int32_t index) const;
+  // An index at or beyond Size grows the set to index + 1.
+  void SetBit(int32_t index, bool value);
+  void SetAll(bool value);
+  int32_t ByteSize() const { return static_cast<int32_t>(FWords.size() * 4); }
+  void SaveToStream(TStream& stream) const;
+  // Reads the byte N and N bytes; Size becomes N / 4 × 32.
+  void LoadFromStream(TStream& stream);
+
+ private:
+  std::vector<uint32_t> FWords;
+  int32_t FSize = 0;
+};
+
+// Named string values carried in a recordset's header, sorted by name without
+// regard to case. Stream form: int32 count, then per tag the int32-length name
+// and the int32-length value.
+class TquvTagBag final {
+ public:
+  // Replaces the value of an existing tag, else adds one.
+  void SetTag(std::string_view name, std::string value);
+  // The value of the tag, or "" when there is none.
+  std::string Tag(std::string_view name) const;
+  int32_t Count() const { return static_cast<int32_t>(FTags.size()); }
+  const std::pair<std::string, std::string>& Item(int32_t index) const {
+    return FTags.at(static_cast<std::size_t>(index));
+  }
+  void Clear() { FTags.clear(); }
+  void Assign(const TquvTagBag& other) { FTags = other.FTags; }
+  void SaveToStream(TStream& stream) const;
+  // Clears the bag first; a tag past the end of `stream` raises the
+  // string-read errors of the value stream.
+  void LoadFromStream(TStream& stream);
+
+ private:
+  std::vector<std::pair<std::string, std::string>> FTags;
+};
+
+// A stream over one text or blob field of a recordset's current row: read
+// mode gives the value as it was when the stream was made (the recordset
+// hands it a copy before changing it), write mode collects bytes that
+// become the field's value when CommitOnClose is set. The recordset must
+// outlive an attached stream or detach it. Not thread-safe.
+class TquvBlobStream final : public TStream {
+ public:
+  static constexpr uint8_t kRead = 0;
+  static constexpr uint8_t kWrite = 1;
+
+  // `location`: read mode from the data stream, the offset of the value's
+  // int32 length; in memory or write mode, the field index. Mode 2 raises
+  // "Can not create a read/write stream!".
+  TquvBlobStream(TquvRecordset& recordset, bool inMemory, uint8_t mode, int32_t location);
+  ~TquvBlobStream() override;
+
+  void SetSize(int64_t newSize) override;
+  int32_t Read(void* buffer, int32_t count) override;
+  int32_t Write(const void* buffer, int32_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+
+  // Copies the value (read mode) and lets go of the recordset.
+  void Detach();
+  bool Attached() const { return FRecordset != nullptr; }
+  bool Modified() const { return FModified; }
+  const std::string& FieldName() const { return FFieldName; }
+
+  bool CommitOnClose = false;
+  std::function<void(TquvBlobStream& sender)> OnWrite;
+
+ private:
+  friend class TquvRecordset;
+  void Close();
+  int32_t ReadAttached(void* buffer, int32_t count);
+
+  TquvRecordset* FRecordset;
+  uint8_t FMode;
+  bool FInMemory;
+  int64_t FLocation;
+  TMemoryStream FBuffer;
+  bool FDetached = false;
+  int64_t FPosition = 0;
+  int64_t FSize = 0;
+  std::string FFieldName;
+  bool FModified = false;
+};
+
+// One key of a row comparison: the key's bytes start at Offset in both
+// buffers, after a flag byte (1 = null); Direction is +1 or -1.
+struct TquvSortKey {
+  int32_t Offset = 0;
+  int (*Compare)(const uint8_t* a, const uint8_t* b) = nullptr;
+  int8_t Direction = 1;
+};
+// The sort keys of the calling thread, which CompareRows walks.
+std::vector<TquvSortKey>& ThreadSortKeys();
+
+// A named table of rows held as two streams: encoded rows back to back in
+// the data stream and an (offset, length) entry of 8 bytes per row in the
+// index stream. One row at a time is decoded into the row buffer. Owns its
+// streams, tag bag and definitions. Used by one thread at a time.
+class TquvRecordset : public TquvValueObject {
+ public:
+  using TProgressEvent = std::function<void(TquvRecordset& sender, int32_t percent, bool& flag)>;
+  using TNotifyEvent = std::function<void(TquvRecordset& sender)>;
+
+  // Mode 1 opens `fileName` read-only as the recordset's source; otherwise
+  // rows live in temporary streams (on `fileName` and its ".fdx" companion
+  // when a name is given). `flag` goes to the definition lookup.
+  explicit TquvRecordset(const std::string& fileName = "", const std::string& definitionName = "",
+                         int32_t mode = 0, uint8_t flag = 0);
+  // Opens `stream` read-only when `openStream`; otherwise its bytes are the
+  // data stream of a recordset without rows.
+  static std::unique_ptr<TquvRecordset> CreateFromStream(TStream* stream, bool ownsStream,
+                                                         const std::string& definitionName,
+                                                         uint8_t flag, bool openStream);
+  ~TquvRecordset() override;
+
+  // ---- Overridable operations ----
+  virtual int CompareRows(const uint8_t* a, const uint8_t* b);
+  virtual void AcceptRecord(bool& accept) { accept = true; }
+  virtual void SetText(std::string value) { FText = std::move(value); }
+  virtual void SetOption(uint8_t value) { FOption = value; }
+  virtual bool Eof();
+  // A name, or a prefix, ':' and a name.
+  virtual void SetDefinition(const std::string& spec);
+  // Serialised without definitions, with the stored flags.
+  virtual std::string SaveToString();
+  virtual void LoadFromString(const std::string& bytes);
+  virtual void Changed();
+  virtual void Execute(TquvRecordset* parameters);
+  virtual void UpdateRowCount();
+  // An expression needs the expression engine: any non-empty expression
+  // raises EquvRecordsetError. An empty one with `reset` restores the index
+  // that the last filter saved.
+  virtual void Filter(const std::string& expression, bool reset);
+  virtual void FilterByRecord();
+  virtual void First();
+  virtual void Last();
+  virtual void Next();
+  virtual void Prior();
+  virtual void GoToRow(int32_t index);
+
+  // ---- Definitions and fields ----
+  void SetFieldDefs(std::unique_ptr<TquvSymbolDefs> definitions);
+  TquvSymbolDefs& FieldDefs() const { return *FDefs; }
+  int32_t FieldCount() const { return FDefs->Count(); }
+  int32_t FieldIndex(std::string_view name) const;
+  TVariant GetFieldValue(std::string_view name);
+  TVariant GetFieldValueByIndex(int32_t index);
+  void SetFieldValue(std::string_view name, const TVariant& value);
+  void SetFieldValueByIndex(int32_t index, const TVariant& value);
+  bool IsNull(int32_t index);
+
+  // ---- Rows ----
+  void NewRow();
+  void AppendRow();
+  void PostRow();
+  void AppendValues(std::span<const TVariant> values);
+  void Clear();
+  void SetError(int32_t code, std::string text);
+
+  // ---- Serialised form ----
+  void SaveToStream(TStream& stream, uint8_t flags);
+  void LoadFromStream(TStream& stream, bool forceDefinitions);
+  // Reads the header and uses the rows where they lie in `stream`, which must
+  // outlive the recordset; the recordset becomes read-only.
+  void Open(TStream& stream);
+  void WriteValue(TStream& dest, const TquvSymbolDef& field, bool withLength) override;
+
+  // ---- Values inside values, copies ----
+  std::unique_ptr<TquvRecordset> GetNestedRecordset(std::string_view fieldName);
+  std::unique_ptr<TquvBlobStream> GetBlobStream(std::string_view fieldName, bool forWrite);
+  void TakeOver(TquvRecordset& source);
+  void CopyFrom(TquvRecordset& source, bool shareData, bool copyDefinitions);
+
+  // Called, in the order added, when the recordset is destroyed.
+  void AddDestroyListener(const void* owner, TNotifyEvent listener);
+  void RemoveDestroyListener(const void* owner);
+
+  // ---- State ----
+  const std::string& Name() const { return FName; }
+  const std::string& Prefix() const { return FPrefix; }
+  int32_t RecNo() const { return FRecNo; }
+  int32_t RecordCount() const { return FRecordCount; }
+  int64_t AppendPosition() const { return FAppendPosition; }
+  bool RowModified() const { return FRowModified; }
+  bool Appending() const { return FAppending; }
+  bool ReadOnly() const { return FReadOnly; }
+  uint8_t Flags() const { return FFlags; }
+  void SetFlags(uint8_t flags) { FFlags = flags; }
+  bool CacheBlobs = false;
+  bool AppendOnlyUpdates = false;
+  int32_t DefsVersion = 2;
+  bool CalcEnabled = true;
+  TquvTagBag& Tags() { return *FTags; }
+  TStream& DataStream() const { return *FData; }
+  TStream& IndexStream() const { return *FIndex; }
+  int32_t ErrorCode() const { return FErrorCode; }
+  const std::string& ErrorText() const { return FErrorText; }
+  const std::string& Text() const { return FText; }
+  uint8_t Option() const { return FOption; }
+  TCriticalSection& Lock() { return FLock; }
+
+  TProgressEvent OnProgress;
+  TNotifyEvent OnChange;
+
+ private:
+  friend class TquvBlobStream;
+  struct TIndexEntry {
+    int64_t Offset;
+    int64_t Length;
+  };
+
+  void UseTemporaryStreams(const std::string& fileName);
+  void PrepareFieldLists();
+  const TquvSymbolDef& Field(int32_t index) const;
+  TIndexEntry ReadIndexEntry(int32_t row);
+  void WriteIndexEntry(int32_t row, int64_t offset, int64_t length);
+  void EnsureRowLoaded();
+  void ClearRowBuffer();
+  void LoadRow();
+  void DecodeRow(TIndexEntry entry);
+  void StoreValue(int32_t index, std::string bytes);
+  void EnsureWriters();
+  void CheckWritable() const;
+  // Writes the row buffer in row form; returns, per field, where an unbounded
+  // value starts within the row (-1 for the others).
+  std::vector<int64_t> EncodeRow(TStream& dest);
+  void CopyStoredBlob(int32_t index, TStream& dest);
+  void FinishAppend(int64_t start);
+  // Adds `delta` to every row offset at or beyond `offset` but that of `except`.
+  void ShiftRowsFrom(TStream& index, int64_t offset, int64_t delta, int32_t except);
+  void ComputeAppendPosition();
+  void FilterWith(const std::function<bool()>& accept, bool reset);
+  void ReadDefinitions(TStream& stream, bool forceDefinitions);
+  void ReadRows(TStream& stream, bool copyRows);
+  void ReportProgress(int32_t base, int32_t span, int32_t percent);
+  [[noreturn]] void FailEof() const;
+
+  // Before the streams change: detach blob streams and sharers.
+  void DetachDependents();
+  void DetachBlobStreams(bool inMemoryOnly);
+  // Stops sharing another recordset's data, starting with an empty stream.
+  void LeaveSharing();
+  // Stops sharing another recordset's data, keeping a private copy.
+  void OwnData();
+  void Unregister(TquvBlobStream& stream);
+
+  std::string FName;
+  std::string FPrefix;
+  uint8_t FDefinitionFlag = 0;
+  std::unique_ptr<TquvSymbolDefs> FDefs;
+  std::unique_ptr<TquvStream> FData;
+  std::unique_ptr<TquvStream> FIndex;
+  std::unique_ptr<TquvStream> FSavedIndex;
+  std::unique_ptr<TStream> FSource;
+  std::unique_ptr<TquvTagBag> FTags;
+  int32_t FRecNo = -1;
+  int32_t FRecordCount = 0;
+  int64_t FAppendPosition = 0;
+  std::vector<std::string> FRowValues;
+  TBits FNullBits;
+  // Per unbounded field: where its value starts in the data stream (-1: not
+  // there), and whether the value is in FRowValues.
+  std::vector<int64_t> FBlobPositions;
+  std::vector<bool> FBlobCached;
+  bool FRowLoaded = false;
+  bool FRowModified = false;
+  bool FAppending = false;
+  bool FReadOnly = false;
+  uint8_t FFlags = 0;
+  std::vector<TquvValueWriter> FWriters;
+  int32_t FErrorCode = 0;
+  std::string FErrorText;
+  std::string FText;
+  uint8_t FOption = 0;
+  TCriticalSection FLock;
+  TquvRecordset* FSharedWith = nullptr;
+  std::vector<TquvRecordset*> FSharers;
+  std::vector<TquvBlobStream*> FBlobStreams;
+  std::vector<std::pair<const void*, TNotifyEvent>> FDestroyListeners;
+};
+
+}  // namespace quv
