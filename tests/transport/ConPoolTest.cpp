@@ -11,6 +11,7 @@
 #include "platform/Clock.h"
 #include "platform/Cp1252.h"
 #include "tests/server/ByteBuilder.h"
+#include "tests/LastingClock.h"
 #include "tests/transport/FaultConn.h"
 #include "tests/transport/LoopbackServer.h"
 #include "transport/quvAddress.h"
@@ -167,7 +168,7 @@ class CheckerClock {
   void Advance(uint32_t ms) { FClock.Advance(ms); }
 
  private:
-  TManualClock FClock{0x40000000};
+  TManualClock& FClock = testing::LastingManualClock();
   TClockOverride FOverride;
 };
 

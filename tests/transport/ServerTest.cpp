@@ -14,6 +14,7 @@
 #include "platform/Cp1252.h"
 #include "server/app/quvRecordsetBytes.h"
 #include "tests/server/ByteBuilder.h"
+#include "tests/LastingClock.h"
 #include "tests/transport/FaultConn.h"
 #include "tests/transport/ServerProcess.h"
 #include "transport/quvClientConn.h"
@@ -317,7 +318,7 @@ class ServerFault : public ::testing::Test {
     return {counted.Reads(), counted.Writes()};
   }
 
-  TManualClock FClock;
+  TManualClock& FClock = testing::LastingManualClock();
   TClockOverride FClockGuard{FClock};
   TServerProcess FServer{{"--max-connections", "1000"}};
   const std::vector<uint8_t> FParameters = Recordset(std::string(30000, 'z') + "fim");
