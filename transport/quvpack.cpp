@@ -506,6 +506,15 @@ void TquvPackageWriter::WriteCommandAsRecordset(TStream& serialised) {
   WriteCommandAsRecordset([&serialised](TStream& writer) { CopyStreams(serialised, writer, 0); });
 }
 
+void TquvPackageWriter::WriteCommandAsRecordset(TquvRecordset* recordset, bool withDefinitions,
+                                                bool rowsInFiles) {
+  if (recordset == nullptr)
+    throw EPackageError("Recordset needed at TquvPackageWriter.WriteCommandAsRecordset");
+  const auto flags = static_cast<uint8_t>(
+      RecordsetSaveFlags(withDefinitions, recordset->FieldDefs().Modified(), rowsInFiles));
+  WriteCommandAsRecordset([&](TStream& writer) { recordset->SaveToStream(writer, flags); });
+}
+
 void TquvPackageWriter::EndCommand() {
   if (FHoldsLock) {
     FHoldsLock = false;
@@ -672,6 +681,30 @@ void TquvPackageReader::EndCommandHeader() {
 
 void TquvPackageReader::ReadCommandAsRecordset(const std::function<void(TStream&)>& load) {
   LoadRecordset(FPackage.ReadInteger(), load);
+}
+
+void TquvPackageReader::ReadCommandAsRecordset(TquvRecordset* recordset) {
+  ReadCommandAsRecordset([&](TStream& reader) {
+    if (recordset == nullptr)
+      throw EPackageError("Recordset needed at TquvPackageReader.ReadCommandAsRecordset");
+    // The reader's progress reaches the recordset for this load only, so the
+    // recordset never keeps a handler that points at this reader.
+    TquvRecordset::TProgressEvent previous = std::move(recordset->OnProgress);
+    recordset->OnProgress = nullptr;
+    if (OnProgress)
+      recordset->OnProgress = [this](TquvRecordset&, int32_t percent, bool& flag) {
+        OnProgress(this, percent, flag);
+      };
+    try {
+      if (recordset->Name().empty()) recordset->SetDefinition(FHeader.MethodName);
+      recordset->LoadFromStream(reader, true);
+    } catch (...) {
+      recordset->OnProgress = std::move(previous);
+      if (!recordset->ReadOnly()) recordset->Clear();
+      throw;
+    }
+    recordset->OnProgress = std::move(previous);
+  });
 }
 
 bool TquvPackageReader::ReadRecordsetOrEnd(const std::function<void(TStream&)>& load) {

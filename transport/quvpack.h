@@ -11,6 +11,7 @@
 #include "platform/Cp1252.h"
 #include "platform/Exception.h"
 #include "server/common/fastlzw.h"
+#include "server/common/quvRecordset.h"
 #include "server/common/quvstream.h"
 #include "transport/quvBandWidth.h"
 #include "transport/quvConn.h"
@@ -246,6 +247,8 @@ class TquvPackageWriter final : public TquvRemoteStream {
   void WriteCommandAsRecordset(const std::function<void(TStream&)>& save);
   // The same for a recordset already serialised into `serialised` (all of it).
   void WriteCommandAsRecordset(TStream& serialised);
+  // `recordset` serialising itself with RecordsetSaveFlags; null raises EPackageError.
+  void WriteCommandAsRecordset(TquvRecordset* recordset, bool withDefinitions, bool rowsInFiles);
   // Releases what WriteCommandHeader took; does nothing outside a command.
   void EndCommand();
   void WriteText(std::string_view text);
@@ -302,6 +305,11 @@ class TquvPackageReader final : public TquvRemoteStream {
   // from this reader (decoding blocks when the header allows compression). A
   // recordset plugs in with load = its LoadFromStream.
   void ReadCommandAsRecordset(const std::function<void(TStream&)>& load);
+  // `recordset` loading itself (definitions forced) with this reader's
+  // OnProgress; one without a name first takes the definitions of the
+  // header's method. Null raises EPackageError; on failure the recordset is
+  // emptied and the error passes on.
+  void ReadCommandAsRecordset(TquvRecordset* recordset);
   // Reads a recordset as ReadCommandAsRecordset does and returns true, or
   // returns false when the package ends there instead.
   bool ReadRecordsetOrEnd(const std::function<void(TStream&)>& load);

@@ -6,6 +6,7 @@
 #include "server/app/quvServerLog.h"
 #include "server/app/quvServerOptions.h"
 #include "server/app/quvtest.h"
+#include "server/common/quvIntfRegistry.h"
 
 namespace {
 
@@ -34,6 +35,9 @@ int main(int argc, char* argv[]) {
       std::fputs(ServerHelpText().c_str(), stdout);
       return 0;
     }
+    // The method definitions (quvtest.quv among the program's resources);
+    // released after the server has stopped its connections.
+    TquvInterfaceRegistryScope interfaces;
     TMethodRegistry methods;
     RegisterQuvTest(methods);
     TquvServer server(options, methods);

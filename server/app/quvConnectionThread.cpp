@@ -82,22 +82,23 @@ void TConnectionThread::ServeCall() {
   TquvCommandHeader header;
   std::string context;
   std::vector<uint8_t> parameters;
-  ReadRequest(header, context, parameters);
+  int32_t parameterRows = 0;
+  ReadRequest(header, context, parameters, parameterRows);
   FPackage.SendRecvOK();
   const uint32_t start = Clock().TickCount();
-  TMethodResult result = RunMethod(header, context, parameters);
+  TMethodResult result = RunMethod(header, context, parameters, parameterRows);
   if (FControl.Cancelled()) return;  // the client is gone or the server stops
   const uint8_t resultKind = WriteReply(header, std::move(result));
   if (FOptions.Verbose) LogCall(header, Clock().TickCount() - start, resultKind);
 }
 
 void TConnectionThread::ReadRequest(TquvCommandHeader& header, std::string& context,
-                                    std::vector<uint8_t>& parameters) {
+                                    std::vector<uint8_t>& parameters, int32_t& parameterRows) {
   if (!FReader.NextIsCommand()) throw EPackageError("A call package without a command header");
   try {
     FReader.ReadCommandHeader(header, context);
     const bool withParameters = FReader.ReadRecordsetOrEnd([&](TStream& source) {
-      parameters = ReadRecordsetBytes(source, FOptions.MaxRequestBytes);
+      parameters = ReadRecordsetBytes(source, FOptions.MaxRequestBytes, &parameterRows);
     });
     if (withParameters && FReader.NextIsCommand())
       throw EPackageError("A call package with more than one command");
@@ -110,7 +111,8 @@ void TConnectionThread::ReadRequest(TquvCommandHeader& header, std::string& cont
 
 TMethodResult TConnectionThread::RunMethod(const TquvCommandHeader& header,
                                            const std::string& context,
-                                           const std::vector<uint8_t>& parameters) {
+                                           const std::vector<uint8_t>& parameters,
+                                           int32_t parameterRows) {
   const TMethodHandler* handler = FMethods.Find(header.MethodName);
   if (handler == nullptr)
     return TMethodResult::Error(std::string("Método desconhecido: "_cp) + header.MethodName);
@@ -118,7 +120,7 @@ TMethodResult TConnectionThread::RunMethod(const TquvCommandHeader& header,
   FProber.Arm();
   TMethodResult result;
   try {
-    result = (*handler)(TMethodCall{header, context, parameters, FControl});
+    result = (*handler)(TMethodCall{header, context, parameters, parameterRows, FControl});
   } catch (const std::exception& e) {
     result = TMethodResult::Error(e.what());
   } catch (...) {
@@ -130,18 +132,17 @@ TMethodResult TConnectionThread::RunMethod(const TquvCommandHeader& header,
 
 uint8_t TConnectionThread::WriteReply(const TquvCommandHeader& request, TMethodResult result) {
   TquvCommandHeader reply = request;
-  reply.ResultKind = result.Failed              ? kResultError
-                     : result.Recordset.empty() ? kResultNothing
-                                                : kResultComplete;
-  reply.RowCount = 0;
+  reply.ResultKind = result.Failed           ? kResultError
+                     : result.HasRecordset() ? kResultComplete
+                                             : kResultNothing;
+  reply.RowCount = reply.ResultKind == kResultComplete ? result.RowCount : 0;
   reply.RowsSoFar = 0;
   try {
     FWriter.WriteCommandHeader(reply, {});
     if (reply.ResultKind == kResultError) {
       FWriter.WriteText(result.ErrorText);
     } else if (reply.ResultKind == kResultComplete) {
-      TMemoryStream recordset(std::move(result.Recordset));
-      FWriter.WriteCommandAsRecordset(recordset);
+      WriteReplyRecordset(result);
     }
   } catch (...) {
     FWriter.EndCommand();
@@ -150,6 +151,15 @@ uint8_t TConnectionThread::WriteReply(const TquvCommandHeader& request, TMethodR
   FWriter.EndCommand();
   FPackage.EndSend(kAcknowledgementWaitMs);
   return reply.ResultKind;
+}
+
+void TConnectionThread::WriteReplyRecordset(TMethodResult& result) {
+  if (result.Rows) {
+    FWriter.WriteCommandAsRecordset(result.Rows.get(), false, false);
+    return;
+  }
+  TMemoryStream recordset(std::move(result.Recordset));
+  FWriter.WriteCommandAsRecordset(recordset);
 }
 
 void TConnectionThread::LogCall(const TquvCommandHeader& header, uint32_t elapsedMs,

@@ -44,12 +44,14 @@ class TConnectionThread final : public TThread {
  private:
   void Serve();
   void ServeCall();
+  // The parameters read into `parameters`, or left empty without them.
   void ReadRequest(TquvCommandHeader& header, std::string& context,
-                   std::vector<uint8_t>& parameters);
+                   std::vector<uint8_t>& parameters, int32_t& parameterRows);
   TMethodResult RunMethod(const TquvCommandHeader& header, const std::string& context,
-                          const std::vector<uint8_t>& parameters);
+                          const std::vector<uint8_t>& parameters, int32_t parameterRows);
   // Writes the reply and reads its acknowledgement; the reply's result kind.
   uint8_t WriteReply(const TquvCommandHeader& request, TMethodResult result);
+  void WriteReplyRecordset(TMethodResult& result);
   void LogCall(const TquvCommandHeader& header, uint32_t elapsedMs, uint8_t resultKind) const;
 
   const TServerOptions& FOptions;

@@ -50,9 +50,27 @@ bool TCallControl::WaitForProbes(int32_t count, uint32_t ms) {
   return FProbes >= count;
 }
 
-TMethodResult TMethodResult::Reply(std::vector<uint8_t> recordset) {
+std::unique_ptr<TquvRecordset> TMethodCall::ParametersRecordset() const {
+  auto recordset = std::make_unique<TquvRecordset>("", Header.MethodName);
+  if (!Parameters.empty()) {
+    TMemoryStream bytes(Parameters);
+    recordset->LoadFromStream(bytes, true);
+    recordset->First();
+  }
+  return recordset;
+}
+
+TMethodResult TMethodResult::Reply(std::vector<uint8_t> recordset, int32_t rowCount) {
   TMethodResult result;
   result.Recordset = std::move(recordset);
+  result.RowCount = rowCount;
+  return result;
+}
+
+TMethodResult TMethodResult::Reply(std::unique_ptr<TquvRecordset> rows) {
+  TMethodResult result;
+  result.RowCount = rows->RecordCount();
+  result.Rows = std::move(rows);
   return result;
 }
 

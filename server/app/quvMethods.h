@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "server/common/quvRecordset.h"
 #include "transport/quvpack.h"
 
 namespace quv {
@@ -39,22 +40,34 @@ class TCallControl final {
 
 // What a method handler gets: the request header, the call context text,
 // the parameters recordset in its serialised form (empty when the request
-// had none) and the call's control. Borrowed for the call only.
+// had none) with its row count, and the call's control. Borrowed for the
+// call only.
 struct TMethodCall {
   const TquvCommandHeader& Header;
   std::string_view Context;
   const std::vector<uint8_t>& Parameters;
+  int32_t ParameterRows;
   TCallControl& Control;
+
+  // The parameters as a recordset with the definitions of the called
+  // method, on its first row (none without parameters). The bytes passed
+  // the server's checks when they were read, so no rows in files get here.
+  std::unique_ptr<TquvRecordset> ParametersRecordset() const;
 };
 
-// What a handler produces: the reply recordset in its serialised form, or
-// an error text for the client.
+// What a handler produces: the reply recordset, serialised or as an object,
+// with its row count; or an error text for the client.
 struct TMethodResult {
   bool Failed = false;
   std::vector<uint8_t> Recordset;
+  std::unique_ptr<TquvRecordset> Rows;
+  int32_t RowCount = 0;
   std::string ErrorText;
 
-  static TMethodResult Reply(std::vector<uint8_t> recordset);
+  bool HasRecordset() const { return Rows != nullptr || !Recordset.empty(); }
+
+  static TMethodResult Reply(std::vector<uint8_t> recordset, int32_t rowCount);
+  static TMethodResult Reply(std::unique_ptr<TquvRecordset> rows);
   static TMethodResult Error(std::string text);
 };
 

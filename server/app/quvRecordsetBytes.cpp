@@ -10,6 +10,7 @@ constexpr uint8_t kRecordsetVersion = 1;
 constexpr uint8_t kDefinitionsIncluded = 1;
 constexpr uint8_t kRowsInFiles = 8;
 constexpr int32_t kPieceSize = 65536;
+constexpr int32_t kIndexEntrySize = 8;
 
 // Appends what it reads from a source to a byte vector, within a limit.
 class TRecordsetCopy final {
@@ -20,8 +21,8 @@ class TRecordsetCopy final {
     Take(1);
     return FBytes.back();
   }
-  // An int32 length and that many bytes.
-  void Block() {
+  // An int32 length and that many bytes; returns the length.
+  int32_t Block() {
     Take(4);
     const uint8_t* at = FBytes.data() + FBytes.size() - 4;
     const auto length = static_cast<int32_t>(uint32_t(at[0]) | uint32_t(at[1]) << 8 |
@@ -33,6 +34,7 @@ class TRecordsetCopy final {
       Take(piece);
       left -= piece;
     }
+    return length;
   }
   std::vector<uint8_t> Bytes() { return std::move(FBytes); }
 
@@ -54,7 +56,7 @@ class TRecordsetCopy final {
 
 }  // namespace
 
-std::vector<uint8_t> ReadRecordsetBytes(TStream& source, int64_t limit) {
+std::vector<uint8_t> ReadRecordsetBytes(TStream& source, int64_t limit, int32_t* rowCount) {
   TRecordsetCopy copy(source, limit);
   if (copy.Byte() > kRecordsetVersion) throw ERecordsetBytesError("Unsupported recordset version");
   const uint8_t flags = copy.Byte();
@@ -62,7 +64,8 @@ std::vector<uint8_t> ReadRecordsetBytes(TStream& source, int64_t limit) {
   copy.Block();  // tag bag
   if (flags & kDefinitionsIncluded) copy.Block();
   copy.Block();  // data
-  copy.Block();  // index
+  const int32_t indexLength = copy.Block();
+  if (rowCount != nullptr) *rowCount = indexLength / kIndexEntrySize;
   return copy.Bytes();
 }
 

@@ -22,7 +22,8 @@ class ERecordsetBytesError : public Exception {
 // reach and returns its bytes unchanged. Refuses a version above 1, rows
 // kept in files (flag bit 3: names of files on the server's disk) and a
 // recordset of more than `limit` bytes; memory grows only with the bytes
-// that arrive.
-std::vector<uint8_t> ReadRecordsetBytes(TStream& source, int64_t limit);
+// that arrive. `rowCount`, when given, receives the rows its index holds.
+std::vector<uint8_t> ReadRecordsetBytes(TStream& source, int64_t limit,
+                                        int32_t* rowCount = nullptr);
 
 }  // namespace quv

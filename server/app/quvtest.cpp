@@ -1,18 +1,63 @@
 #include "server/app/quvtest.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 
 namespace quv {
 
 namespace {
 
-// quvtest.wait gives up on probes after this long.
+// quvtest.test.wait gives up on probes after this long.
 constexpr uint32_t kLongestWaitMs = 60000;
+// quvtest.test.sleep looks at the cancel flag this often.
+constexpr int32_t kSleepSliceMs = 50;
+// quvtest.test.rows answers at most this many rows.
+constexpr int32_t kMostRows = 10000000;
 
-TMethodResult Echo(const TMethodCall& call) { return TMethodResult::Reply(call.Parameters); }
+TMethodResult Echo(const TMethodCall& call) {
+  return TMethodResult::Reply(call.Parameters, call.ParameterRows);
+}
+
+// The value of the parameter `name` of the call's first row; raises when the
+// call has no parameters row.
+TVariant Parameter(const TMethodCall& call, std::string_view name) {
+  const std::unique_ptr<TquvRecordset> parameters = call.ParametersRecordset();
+  if (parameters->RecordCount() == 0)
+    throw Exception(call.Header.MethodName + " needs the parameter " + std::string(name));
+  return parameters->GetFieldValue(name);
+}
 
 TMethodResult Fail(const TMethodCall& call) {
-  return TMethodResult::Error(std::string(call.Context));
+  return TMethodResult::Error(Parameter(call, "message").ToText());
+}
+
+TMethodResult Sleep(const TMethodCall& call) {
+  for (int32_t left = Parameter(call, "ms").ToInteger(); left > 0; left -= kSleepSliceMs)
+    if (call.Control.WaitForCancel(static_cast<uint32_t>(std::min(left, kSleepSliceMs)))) break;
+  return Echo(call);
+}
+
+// `count` rows of the task list's fields, numbered from 1.
+TMethodResult Rows(const TMethodCall& call) {
+  const int32_t count = Parameter(call, "count").ToInteger();
+  if (count < 0 || count > kMostRows)
+    throw Exception("quvtest.test.rows answers 0 to " + std::to_string(kMostRows) + " rows");
+  auto rows = std::make_unique<TquvRecordset>("", call.Header.MethodName);
+  std::array<TVariant, 8> values;
+  for (int32_t row = 1; row <= count; ++row) {
+    const std::string number = std::to_string(row);
+    values = {TVariant(row),
+              TVariant(number),
+              TVariant("cliente " + number),
+              TVariant("Consulta de pedidos " + number),
+              TVariant("00:00:" + std::to_string(row % 60)),
+              TVariant("quvsystem.tasks.list"),
+              TVariant("usuario" + std::to_string(row % 100)),
+              TVariant("N")};
+    rows->AppendValues(values);
+  }
+  return TMethodResult::Reply(std::move(rows));
 }
 
 TMethodResult WaitForProbes(const TMethodCall& call) {
@@ -20,7 +65,7 @@ TMethodResult WaitForProbes(const TMethodCall& call) {
   const char* end = call.Context.data() + call.Context.size();
   const auto parsed = std::from_chars(call.Context.data(), end, probes);
   if (parsed.ec != std::errc() || parsed.ptr != end || probes < 0)
-    return TMethodResult::Error("quvtest.wait needs a probe count as its context");
+    return TMethodResult::Error("quvtest.test.wait needs a probe count as its context");
   call.Control.WaitForProbes(probes, kLongestWaitMs);
   return Echo(call);
 }
@@ -28,9 +73,11 @@ TMethodResult WaitForProbes(const TMethodCall& call) {
 }  // namespace
 
 void RegisterQuvTest(TMethodRegistry& methods) {
-  methods.Register("quvtest.echo", Echo);
-  methods.Register("quvtest.fail", Fail);
-  methods.Register("quvtest.wait", WaitForProbes);
+  methods.Register("quvtest.test.echo", Echo);
+  methods.Register("quvtest.test.fail", Fail);
+  methods.Register("quvtest.test.sleep", Sleep);
+  methods.Register("quvtest.test.rows", Rows);
+  methods.Register("quvtest.test.wait", WaitForProbes);
 }
 
 }  // namespace quv

@@ -7,12 +7,16 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/Clock.h"
 #include "platform/Cp1252.h"
 #include "server/app/quvRecordsetBytes.h"
+#include "server/common/quvIntfRegistry.h"
+#include "server/common/quvRecordset.h"
 #include "tests/server/ByteBuilder.h"
 #include "tests/LastingClock.h"
 #include "tests/transport/FaultConn.h"
@@ -63,20 +67,20 @@ std::vector<uint8_t> Recordset(const std::string& data) {
       .Bytes();
 }
 
-// A call made the way the remote-call client makes it: the request, its
-// acknowledgement, probes answered while waiting, the reply read and
-// acknowledged. Raises what the package raises.
+// A call made the way the remote-call client makes it: the request (with
+// `writeParameters` writing the parameters item, when given), its
+// acknowledgement, probes answered while waiting, the reply read (a reply
+// recordset by `readRecordset`) and acknowledged. Raises what the package
+// raises.
 TReply Call(TCustomConn& conn, const TquvCommandHeader& header, std::string_view context,
-            const std::vector<uint8_t>& parameters) {
+            const std::function<void(TquvPackageWriter&)>& writeParameters,
+            const std::function<void(TquvPackageReader&)>& readRecordset) {
   TquvPackage package(conn);
   TquvPackageWriter writer(package);
   TquvPackageReader reader(package);
   package.BeginSend();
   writer.WriteCommandHeader(header, context);
-  if (!parameters.empty()) {
-    TMemoryStream stream(parameters);
-    writer.WriteCommandAsRecordset(stream);
-  }
+  if (writeParameters) writeParameters(writer);
   writer.EndCommand();
   package.EndSend(20000);
   TReply reply;
@@ -98,12 +102,49 @@ TReply Call(TCustomConn& conn, const TquvCommandHeader& header, std::string_view
     if (reply.Header.ResultKind == 2)
       reply.Text = reader.ReadText();
     else if (reply.Header.ResultKind != 3)
-      reader.ReadCommandAsRecordset(
-          [&](TStream& in) { reply.Recordset = ReadRecordsetBytes(in, 1 << 30); });
+      readRecordset(reader);
     reader.EndCommandHeader();
   }
   package.SendRecvOK();
   return reply;
+}
+
+// The same with the parameters and the reply recordset as serialised bytes.
+TReply Call(TCustomConn& conn, const TquvCommandHeader& header, std::string_view context,
+            const std::vector<uint8_t>& parameters) {
+  TReply reply;
+  std::function<void(TquvPackageWriter&)> writeParameters = [&](TquvPackageWriter& writer) {
+    TMemoryStream stream(parameters);
+    writer.WriteCommandAsRecordset(stream);
+  };
+  TReply done =
+      Call(conn, header, context, parameters.empty() ? nullptr : std::move(writeParameters),
+           [&](TquvPackageReader& reader) {
+             reader.ReadCommandAsRecordset(
+                 [&](TStream& in) { reply.Recordset = ReadRecordsetBytes(in, 1 << 30); });
+           });
+  done.Recordset = std::move(reply.Recordset);
+  return done;
+}
+
+// The same with recordset objects: `parameters` (or none) and `result`, which
+// takes the reply's definitions from the method when it has no name.
+TReply Call(TCustomConn& conn, const TquvCommandHeader& header, TquvRecordset* parameters,
+            TquvRecordset& result) {
+  return Call(conn, header, "",
+              parameters == nullptr
+                  ? nullptr
+                  : std::function<void(TquvPackageWriter&)>([&](TquvPackageWriter& w) {
+                      w.WriteCommandAsRecordset(parameters, false, false);
+                    }),
+              [&](TquvPackageReader& reader) { reader.ReadCommandAsRecordset(&result); });
+}
+
+// A one-row parameters recordset of `method` with `values`.
+std::unique_ptr<TquvRecordset> Parameters(const std::string& method, std::vector<TVariant> values) {
+  auto parameters = std::make_unique<TquvRecordset>("", method);
+  parameters->AppendValues(values);
+  return parameters;
 }
 
 // A plain TCP client of the server, for bytes no package would send.
@@ -164,7 +205,7 @@ TEST_F(ServerCall, EchoAnswersTheParametersWithTheRequestEchoedInTheHeader) {
   const std::vector<uint8_t> parameters = Recordset(data);
   TClientConn conn(FServer.Address(), false);
   for (const bool compressed : {false, true}) {
-    const TquvCommandHeader request = Request("quvtest.echo", compressed);
+    const TquvCommandHeader request = Request("quvtest.test.echo", compressed);
     const TReply reply = Call(conn, request, "contexto", parameters);
     EXPECT_EQ(reply.Header.ResultKind, 1);
     EXPECT_EQ(reply.Header.RequestNumber, request.RequestNumber);
@@ -173,25 +214,111 @@ TEST_F(ServerCall, EchoAnswersTheParametersWithTheRequestEchoedInTheHeader) {
     EXPECT_EQ(reply.Header.Compression, request.Compression);
     EXPECT_EQ(reply.Recordset, parameters) << "compressed " << compressed;
   }
-  const TReply empty = Call(conn, Request("QUVTEST.ECHO"), "", {});
+  const TReply empty = Call(conn, Request("QUVTEST.TEST.ECHO"), "", {});
   EXPECT_EQ(empty.Header.ResultKind, 3);  // no parameters: a reply without a recordset
 }
 
 TEST_F(ServerCall, FailuresAndUnknownMethodsAnswerAnErrorText) {
   TClientConn conn(FServer.Address(), false);
-  TReply reply = Call(conn, Request("quvtest.fail"), "Falhou aqui", Recordset("x"));
+  TReply reply = Call(conn, Request("quvtest.test.nope"), "", Recordset("x"));
   EXPECT_EQ(reply.Header.ResultKind, 2);
-  EXPECT_EQ(reply.Text, "Falhou aqui");
-  reply = Call(conn, Request("quvtest.nope"), "", Recordset("x"));
+  EXPECT_EQ(reply.Text, "Método desconhecido: quvtest.test.nope"_cp);
+  reply = Call(conn, Request("quvtest.test.wait"), "muitas", {});
+  EXPECT_EQ(reply.Text, "quvtest.test.wait needs a probe count as its context");
+  EXPECT_EQ(Call(conn, Request("quvtest.test.echo"), "", Recordset("y")).Recordset, Recordset("y"));
+}
+
+TEST_F(ServerCall, FailAnswersItsMessageParameterAsTheErrorText) {
+  TClientConn conn(FServer.Address(), false);
+  const auto parameters = Parameters("quvtest.test.fail", {TVariant("Falhou no cálculo"_cp)});
+  TquvRecordset result;
+  TReply reply = Call(conn, Request("quvtest.test.fail"), parameters.get(), result);
   EXPECT_EQ(reply.Header.ResultKind, 2);
-  EXPECT_EQ(reply.Text, "Método desconhecido: quvtest.nope"_cp);
-  reply = Call(conn, Request("quvtest.wait"), "muitas", {});
-  EXPECT_EQ(reply.Text, "quvtest.wait needs a probe count as its context");
-  EXPECT_EQ(Call(conn, Request("quvtest.echo"), "", Recordset("y")).Recordset, Recordset("y"));
+  EXPECT_EQ(reply.Text, "Falhou no cálculo"_cp);
+  reply = Call(conn, Request("quvtest.test.fail"), nullptr, result);
+  EXPECT_EQ(reply.Text, "quvtest.test.fail needs the parameter message");
+}
+
+TEST_F(ServerCall, AParametersRecordsetComesBackFieldByField) {
+  const std::string note = std::string(200, 'n') + "fim";
+  const auto parameters = Parameters(
+      "quvtest.test.echo", {TVariant(42), TVariant("Conceição"_cp), TVariant::FromCurrency(123456),
+                            TVariant(true), TVariant(note)});
+  TClientConn conn(FServer.Address(), false);
+  for (const bool compressed : {false, true}) {
+    TquvRecordset result;
+    const TReply reply =
+        Call(conn, Request("quvtest.test.echo", compressed), parameters.get(), result);
+    ASSERT_EQ(reply.Header.ResultKind, 1) << reply.Text;
+    EXPECT_EQ(reply.Header.RowCount, 1);
+    ASSERT_EQ(result.RecordCount(), 1);
+    result.First();
+    EXPECT_EQ(result.GetFieldValue("code").ToInteger(), 42);
+    EXPECT_EQ(result.GetFieldValue("name").ToText(), "Conceição"_cp);
+    EXPECT_EQ(result.GetFieldValue("amount").ToCurrency(), 123456);
+    EXPECT_TRUE(result.GetFieldValue("active").ToBoolean());
+    EXPECT_EQ(result.GetFieldValue("note").ToText(), note) << "compressed " << compressed;
+  }
+}
+
+TEST_F(ServerCall, RowsAnswersTheCountOfTaskRows) {
+  const auto parameters = Parameters("quvtest.test.rows", {TVariant(10000)});
+  TClientConn conn(FServer.Address(), false);
+  for (const bool compressed : {false, true}) {
+    TquvRecordset result;
+    const TReply reply =
+        Call(conn, Request("quvtest.test.rows", compressed), parameters.get(), result);
+    ASSERT_EQ(reply.Header.ResultKind, 1) << reply.Text;
+    EXPECT_EQ(reply.Header.RowCount, 10000);
+    ASSERT_EQ(result.RecordCount(), 10000);
+    result.Last();
+    EXPECT_EQ(result.GetFieldValue("count").ToInteger(), 10000);
+    EXPECT_EQ(result.GetFieldValue("requestid").ToText(), "10000");
+    EXPECT_EQ(result.GetFieldValue("clientdesc").ToText(), "cliente 10000");
+    for (const char* field : {"requestdesc", "ellapsedtime", "systemcmd", "username", "cancelled"})
+      EXPECT_FALSE(result.GetFieldValue(field).ToText().empty()) << field;
+  }
+  TquvRecordset result;
+  const auto tooMany = Parameters("quvtest.test.rows", {TVariant(-1)});
+  EXPECT_EQ(Call(conn, Request("quvtest.test.rows"), tooMany.get(), result).Header.ResultKind, 2);
+}
+
+TEST_F(ServerCall, SleepProbesTheClientAndAnswersItsParameters) {
+  const auto parameters = Parameters("quvtest.test.sleep", {TVariant(1000)});
+  TClientConn conn(FServer.Address(), false);
+  TquvRecordset result;
+  const TReply reply = Call(conn, Request("quvtest.test.sleep", true), parameters.get(), result);
+  EXPECT_GT(reply.Probes, 0);  // probes every 10 ms during a second
+  ASSERT_EQ(result.RecordCount(), 1);
+  result.First();
+  EXPECT_EQ(result.GetFieldValue("ms").ToInteger(), 1000);
+}
+
+TEST(RecordsetItems, NeedARecordsetAndAFailedLoadLeavesItEmpty) {
+  TMemoryStream wire;
+  TquvPackage package(wire);
+  TquvPackageWriter writer(package);
+  EXPECT_EQ(MessageOf([&] { writer.WriteCommandAsRecordset(nullptr, false, false); }),
+            "Recordset needed at TquvPackageWriter.WriteCommandAsRecordset");
+  const auto rows = Parameters("quvtest.test.echo", {TVariant(1)});
+  writer.WriteCommandAsRecordset(rows.get(), true, false);
+  package.Flush(0);
+  const std::vector<uint8_t> bad = TByteBuilder().I32(pack_dt_recordset).U8(7).Bytes();
+  wire.WriteBuffer(bad.data(), static_cast<int32_t>(bad.size()));
+  wire.Seek(0, TSeekOrigin::Beginning);
+  TquvPackageReader reader(package);
+  EXPECT_EQ(MessageOf([&] { reader.ReadCommandAsRecordset(nullptr); }),
+            "Recordset needed at TquvPackageReader.ReadCommandAsRecordset");
+  wire.Seek(0, TSeekOrigin::Beginning);
+  TquvRecordset loaded("", "quvtest.test.echo");
+  reader.ReadCommandAsRecordset(&loaded);
+  EXPECT_EQ(loaded.RecordCount(), 1);
+  EXPECT_NE(MessageOf([&] { reader.ReadCommandAsRecordset(&loaded); }), "(no error)");
+  EXPECT_EQ(loaded.RecordCount(), 0);
 }
 
 TEST_F(ServerCall, ASlowMethodProbesTheClientUntilItAnswers) {
-  const TReply reply = CallOnce(Request("quvtest.wait", true), "3", Recordset("devagar"));
+  const TReply reply = CallOnce(Request("quvtest.test.wait", true), "3", Recordset("devagar"));
   EXPECT_GE(reply.Probes, 3);
   EXPECT_EQ(reply.Header.ResultKind, 1);
   EXPECT_EQ(reply.Recordset, Recordset("devagar"));
@@ -206,7 +333,7 @@ TEST_F(ServerCall, CloseSignatureEndsTheConnection) {
 }
 
 // The bytes of a request up to the context marker.
-TByteBuilder CommandHead(const std::string& method = "quvtest.echo", bool compressed = false) {
+TByteBuilder CommandHead(const std::string& method = "quvtest.test.echo", bool compressed = false) {
   const TCommandHeaderBytes header = EncodeCommandHeader(Request(method, compressed));
   return TByteBuilder()
       .Raw("QUV1")
@@ -218,7 +345,7 @@ TByteBuilder CommandHead(const std::string& method = "quvtest.echo", bool compre
 
 // The bytes of a request up to its (empty) context block.
 TByteBuilder RequestHead(bool compressed = false) {
-  return CommandHead("quvtest.echo", compressed).I32(0);
+  return CommandHead("quvtest.test.echo", compressed).I32(0);
 }
 
 TEST_F(ServerCall, HostileRequestsCloseTheConnectionAndTheServerCarriesOn) {
@@ -246,14 +373,14 @@ TEST_F(ServerCall, HostileRequestsCloseTheConnectionAndTheServerCarriesOn) {
     EXPECT_EQ(client.Receive(closed), "");  // not even an acknowledgement
     EXPECT_TRUE(closed);
   }
-  EXPECT_EQ(CallOnce(Request("quvtest.echo"), "", valid).Recordset, valid);
+  EXPECT_EQ(CallOnce(Request("quvtest.test.echo"), "", valid).Recordset, valid);
   EXPECT_TRUE(FServer.Running());
 }
 
 TEST_F(ServerCall, AClientBeyondTheConnectionLimitIsRefused) {
   TServerProcess server({"--max-connections", "1"});
   TClientConn first(server.Address(), true);
-  EXPECT_EQ(Call(first, Request("quvtest.echo"), "", Recordset("a")).Header.ResultKind, 1);
+  EXPECT_EQ(Call(first, Request("quvtest.test.echo"), "", Recordset("a")).Header.ResultKind, 1);
   TRawClient second(server.Port());
   bool closed = false;
   EXPECT_EQ(second.Receive(closed), "QUVC");
@@ -262,11 +389,11 @@ TEST_F(ServerCall, AClientBeyondTheConnectionLimitIsRefused) {
 
 TEST_F(ServerCall, TerminationStopsARunningCallAndEndsCleanly) {
   TClientConn idle(FServer.Address(), true);
-  EXPECT_EQ(Call(idle, Request("quvtest.echo"), "", Recordset("a")).Header.ResultKind, 1);
+  EXPECT_EQ(Call(idle, Request("quvtest.test.echo"), "", Recordset("a")).Header.ResultKind, 1);
   TRawClient reading(FServer.Port());
   reading.Send(RequestHead().Bytes());  // the server waits for the rest of this request
   TRawClient waiting(FServer.Port());
-  waiting.Send(CommandHead("quvtest.wait").Text(4, "1000000").I32(pack_dt_eof).Bytes());
+  waiting.Send(CommandHead("quvtest.test.wait").Text(4, "1000000").I32(pack_dt_eof).Bytes());
   bool closed = false;
   EXPECT_EQ(waiting.Receive(closed, 6), "RECVOK");  // the method runs now
   const int status = FServer.Stop();
@@ -298,7 +425,7 @@ class ServerFault : public ::testing::Test {
     TFaultConn faulty(conn, &FClock);
     (read ? faulty.FailRead(nth, fault) : faulty.FailWrite(nth, fault));
     const std::string message =
-        MessageOf([&] { Call(faulty, Request("quvtest.echo", true), "", FParameters); });
+        MessageOf([&] { Call(faulty, Request("quvtest.test.echo", true), "", FParameters); });
     reached = (read ? faulty.Reads() : faulty.Writes()) >= nth;
     return message;
   }
@@ -314,7 +441,8 @@ class ServerFault : public ::testing::Test {
   std::pair<int32_t, int32_t> Operations() {
     TClientConn conn(FServer.Address(), true);
     TFaultConn counted(conn, &FClock);
-    EXPECT_EQ(Call(counted, Request("quvtest.echo", true), "", FParameters).Recordset, FParameters);
+    EXPECT_EQ(Call(counted, Request("quvtest.test.echo", true), "", FParameters).Recordset,
+              FParameters);
     return {counted.Reads(), counted.Writes()};
   }
 

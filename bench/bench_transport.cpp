@@ -1,0 +1,276 @@
+// Calls against the application server on loopback beside raw TCP moving
+// the same bytes: the round trip of a one-row call against a ping-pong, and
+// a reply of a million task rows against a plain transfer.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "bench/RatioReporter.h"
+#include "platform/Thread.h"
+#include "server/common/quvIntfRegistry.h"
+#include "server/common/quvRecordset.h"
+#include "tests/transport/ServerProcess.h"
+#include "transport/quvClientConn.h"
+#include "transport/quvpack.h"
+
+namespace quv {
+namespace {
+
+constexpr int32_t kReplyRows = 1000000;
+
+testing::TServerProcess& Server() {
+  static testing::TServerProcess server;
+  return server;
+}
+
+// One call the way the remote-call client makes it; the reply lands in `result`.
+void Call(TCustomConn& conn, const std::string& method, bool compressed, TquvRecordset& parameters,
+          TquvRecordset& result) {
+  TquvPackage package(conn);
+  TquvPackageWriter writer(package);
+  TquvPackageReader reader(package);
+  TquvCommandHeader header;
+  header.RequestNumber = 1;
+  header.MethodName = method;
+  header.Compression = compressed ? 1 : 0;
+  package.BeginSend();
+  writer.WriteCommandHeader(header, "");
+  writer.WriteCommandAsRecordset(&parameters, false, false);
+  writer.EndCommand();
+  package.EndSend(20000);
+  for (TquvSignature s = package.ReadSignature(0); s != TquvSignature::Call;
+       s = package.ReadSignature(0)) {
+    if (s == TquvSignature::Probe) package.SendAlive();
+    if (s == TquvSignature::Closed || s == TquvSignature::Close) throw ENoConnectionError();
+  }
+  while (reader.NextIsCommand()) {
+    std::string context;
+    reader.ReadCommandHeader(header, context);
+    if (header.ResultKind == 2) throw Exception(reader.ReadText());
+    reader.ReadCommandAsRecordset(&result);
+    reader.EndCommandHeader();
+  }
+  package.SendRecvOK();
+}
+
+std::unique_ptr<TquvRecordset> OneRow(const std::string& method, std::vector<TVariant> values) {
+  auto recordset = std::make_unique<TquvRecordset>("", method);
+  recordset->AppendValues(values);
+  return recordset;
+}
+
+std::unique_ptr<TquvRecordset> EchoParameters() {
+  return OneRow("quvtest.test.echo",
+                {TVariant(42), TVariant("Cliente de teste"), TVariant::FromCurrency(1),
+                 TVariant(true), TVariant("uma nota curta")});
+}
+
+// The bytes of a call package carrying `recordset`, as the writer puts them on the wire.
+int64_t CallPackageBytes(TquvRecordset& recordset) {
+  TMemoryStream wire;
+  TquvPackage package(wire);
+  TquvPackageWriter writer(package);
+  TquvCommandHeader header;
+  header.MethodName = "quvtest.test.echo";
+  package.BeginSend();
+  writer.WriteCommandHeader(header, "");
+  writer.WriteCommandAsRecordset(&recordset, false, false);
+  writer.EndCommand();
+  package.WriteInteger(pack_dt_eof);
+  package.Flush(0);
+  return wire.Size();
+}
+
+// ---- raw TCP over loopback ----
+
+void SetNoDelay(int fd) {
+  int on = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+void SendAll(int fd, const uint8_t* data, int64_t count) {
+  while (count > 0) {
+    const ssize_t sent = ::send(fd, data, static_cast<std::size_t>(count), MSG_NOSIGNAL);
+    if (sent <= 0) throw std::runtime_error("raw send failed");
+    data += sent;
+    count -= sent;
+  }
+}
+
+void ReceiveAll(int fd, uint8_t* data, int64_t count) {
+  while (count > 0) {
+    const ssize_t got =
+        ::recv(fd, data, static_cast<std::size_t>(std::min<int64_t>(count, 1 << 20)), 0);
+    if (got <= 0) throw std::runtime_error("raw receive failed");
+    data += got;
+    count -= got;
+  }
+}
+
+// A loopback peer on a thread: per exchange it receives `request` bytes,
+// answers `reply` bytes and receives `tail` bytes, until the client hangs up.
+// Owns its sockets; joined by its destructor.
+class TRawPeer final : public TThread {
+ public:
+  TRawPeer(int64_t request, int64_t reply, int64_t tail)
+      : FRequest(request), FReply(reply), FTail(tail) {
+    FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(FListen, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::listen(FListen, 1) != 0 ||
+        ::getsockname(FListen, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      throw std::runtime_error("raw listen failed");
+    Client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::connect(Client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+      throw std::runtime_error("raw connect failed");
+    FPeer = ::accept(FListen, nullptr, nullptr);
+    SetNoDelay(Client);
+    SetNoDelay(FPeer);
+    Start();
+  }
+  ~TRawPeer() override {
+    ::shutdown(Client, SHUT_RDWR);
+    WaitFor();
+    ::close(Client);
+    ::close(FPeer);
+    ::close(FListen);
+  }
+
+  int Client = -1;
+
+ protected:
+  void Execute() override {
+    std::vector<uint8_t> in(static_cast<std::size_t>(std::max(FRequest, FTail)));
+    std::vector<uint8_t> out(static_cast<std::size_t>(FReply), 'r');
+    try {
+      for (;;) {
+        ReceiveAll(FPeer, in.data(), FRequest);
+        SendAll(FPeer, out.data(), FReply);
+        ReceiveAll(FPeer, in.data(), FTail);
+      }
+    } catch (const std::exception&) {
+      // the client hung up
+    }
+  }
+
+ private:
+  int64_t FRequest, FReply, FTail;
+  int FListen = -1;
+  int FPeer = -1;
+};
+
+constexpr int64_t kAckBytes = 6;
+
+void BM_CallRoundTrip(benchmark::State& state) {
+  TClientConn conn(Server().Address(), true);
+  const auto parameters = EchoParameters();
+  for (auto _ : state) {
+    TquvRecordset result;
+    Call(conn, "quvtest.test.echo", false, *parameters, result);
+    benchmark::DoNotOptimize(result.RecordCount());
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_CallRoundTrip)->UseRealTime();
+
+void BM_RawPingPongSameBytes(benchmark::State& state) {
+  const auto parameters = EchoParameters();
+  const int64_t package = CallPackageBytes(*parameters);
+  // request; acknowledgement and reply; acknowledgement
+  TRawPeer peer(package, kAckBytes + package, kAckBytes);
+  std::vector<uint8_t> request(static_cast<std::size_t>(package), 'q');
+  std::vector<uint8_t> reply(static_cast<std::size_t>(kAckBytes + package));
+  for (auto _ : state) {
+    SendAll(peer.Client, request.data(), package);
+    ReceiveAll(peer.Client, reply.data(), kAckBytes + package);
+    SendAll(peer.Client, request.data(), kAckBytes);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_RawPingPongSameBytes)->UseRealTime();
+
+// The uncompressed bytes of the million-row reply.
+int64_t ReplyBytes() {
+  static const int64_t bytes = [] {
+    TClientConn conn(Server().Address(), true);
+    const auto parameters = OneRow("quvtest.test.rows", {TVariant(kReplyRows)});
+    TquvRecordset result;
+    Call(conn, "quvtest.test.rows", false, *parameters, result);
+    return CallPackageBytes(result);
+  }();
+  return bytes;
+}
+
+void BM_RowsReply(benchmark::State& state) {
+  const bool compressed = state.range(0) != 0;
+  const int64_t bytes = ReplyBytes();
+  TClientConn conn(Server().Address(), true);
+  const auto parameters = OneRow("quvtest.test.rows", {TVariant(kReplyRows)});
+  for (auto _ : state) {
+    TquvRecordset result;
+    Call(conn, "quvtest.test.rows", compressed, *parameters, result);
+    if (result.RecordCount() != kReplyRows) state.SkipWithError("short reply");
+  }
+  state.SetItemsProcessed(state.iterations() * kReplyRows);
+  state.SetBytesProcessed(state.iterations() * bytes);
+}
+BENCHMARK(BM_RowsReply)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(3)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+void BM_RawTransferSameBytes(benchmark::State& state) {
+  const int64_t bytes = ReplyBytes();
+  TRawPeer peer(kAckBytes, bytes, kAckBytes);
+  std::vector<uint8_t> in(static_cast<std::size_t>(bytes));
+  const uint8_t ack[kAckBytes] = {};
+  for (auto _ : state) {
+    SendAll(peer.Client, ack, kAckBytes);
+    ReceiveAll(peer.Client, in.data(), bytes);
+    SendAll(peer.Client, ack, kAckBytes);
+  }
+  state.SetItemsProcessed(state.iterations() * kReplyRows);
+  state.SetBytesProcessed(state.iterations() * bytes);
+}
+BENCHMARK(BM_RawTransferSameBytes)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void PrintRatio(const TRatioReporter& reporter, const char* text, const char* call,
+                const char* raw) {
+  const double a = reporter.Rate(call);
+  const double b = reporter.Rate(raw);
+  if (a > 0 && b > 0) std::cout << text << ": " << 100 * a / b << "% of raw\n";
+}
+
+}  // namespace
+}  // namespace quv
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  quv::TquvInterfaceRegistryScope interfaces;
+  quv::TRatioReporter reporter("items_per_second");
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  const double call = reporter.Rate("BM_CallRoundTrip/real_time");
+  const double raw = reporter.Rate("BM_RawPingPongSameBytes/real_time");
+  if (call > 0 && raw > 0)
+    std::cout << "call round trip: " << raw / call << "x the raw round trip (target <= 2x)\n";
+  quv::PrintRatio(reporter, "rows reply uncompressed (target >= 50%)",
+                  "BM_RowsReply/0/iterations:3/real_time",
+                  "BM_RawTransferSameBytes/iterations:3/real_time");
+  quv::PrintRatio(reporter, "rows reply compressed", "BM_RowsReply/1/iterations:3/real_time",
+                  "BM_RawTransferSameBytes/iterations:3/real_time");
+  benchmark::Shutdown();
+  return 0;
+}
