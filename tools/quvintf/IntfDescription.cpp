@@ -1,14 +1,13 @@
 #include "tools/quvintf/IntfDescription.h"
 
 #include <algorithm>
-#include <iterator>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 
 #include "platform/Cp1252.h"
 #include "server/common/quvIntfFile.h"
 #include "server/common/quvstream.h"
+#include "tools/common/JsonSource.h"
 #include "tools/quvintf/IntfSchema.h"
 
 namespace quv::intftool {
@@ -17,122 +16,16 @@ namespace {
 
 using nlohmann::json;
 
-// Walks the text once more with a SAX parser to learn the line on which each
-// value starts, keyed by its JSON pointer.
-class TLineMap final : public nlohmann::json_sax<json> {
- public:
-  explicit TLineMap(const std::string& text) {
-    TCursor cursor{&FState, text.data()};
-    TCursor end{&FState, text.data() + text.size()};
-    json::sax_parse(cursor, end, this);
-  }
-
-  // The line of the value at `pointer`, or of its nearest enclosing value.
-  int32_t LineOf(std::string pointer) const {
-    for (;;) {
-      const auto found = FLines.find(pointer);
-      if (found != FLines.end() || pointer.empty())
-        return found != FLines.end() ? found->second : 1;
-      pointer.resize(pointer.rfind('/'));
-    }
-  }
-
-  bool null() override { return Value(); }
-  bool boolean(bool) override { return Value(); }
-  bool number_integer(number_integer_t) override { return Value(); }
-  bool number_unsigned(number_unsigned_t) override { return Value(); }
-  bool number_float(number_float_t, const string_t&) override { return Value(); }
-  bool string(string_t&) override { return Value(); }
-  bool binary(binary_t&) override { return Value(); }
-  bool start_object(std::size_t) override { return Open(false); }
-  bool key(string_t& key) override {
-    FFrames.back().Key = key;
-    return true;
-  }
-  bool end_object() override { return Close(); }
-  bool start_array(std::size_t) override { return Open(true); }
-  bool end_array() override { return Close(); }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
-    return false;
-  }
-
- private:
-  // Newlines before the character the parser took last.
-  struct TState {
-    int32_t NewlinesBefore = 0;
-    int32_t LastLine = 1;
-  };
-  struct TCursor {
-    using iterator_category = std::forward_iterator_tag;
-    using value_type = char;
-    using difference_type = std::ptrdiff_t;
-    using pointer = const char*;
-    using reference = const char&;
-    TState* State;
-    const char* At;
-    reference operator*() const {
-      State->LastLine = State->NewlinesBefore + 1;
-      return *At;
-    }
-    TCursor& operator++() {
-      if (*At == '\n') ++State->NewlinesBefore;
-      ++At;
-      return *this;
-    }
-    TCursor operator++(int) {
-      TCursor before = *this;
-      ++*this;
-      return before;
-    }
-    bool operator==(const TCursor& other) const { return At == other.At; }
-  };
-  struct TFrame {
-    bool IsArray;
-    std::size_t Index = 0;
-    std::string Key;
-  };
-
-  std::string Pointer() const {
-    std::string pointer;
-    for (const TFrame& frame : FFrames)
-      pointer += "/" + (frame.IsArray ? std::to_string(frame.Index) : frame.Key);
-    return pointer;
-  }
-  void Record() { FLines.emplace(Pointer(), FState.LastLine); }
-  void Advance() {
-    if (!FFrames.empty() && FFrames.back().IsArray) ++FFrames.back().Index;
-  }
-  bool Value() {
-    Record();
-    Advance();
-    return true;
-  }
-  bool Open(bool isArray) {
-    Record();
-    FFrames.push_back({isArray, 0, {}});
-    return true;
-  }
-  bool Close() {
-    FFrames.pop_back();
-    Advance();
-    return true;
-  }
-
-  TState FState;
-  std::vector<TFrame> FFrames;
-  std::map<std::string, int32_t> FLines;
-};
-
 // Reads one description, reporting every fault with its file and line.
 class TDescriptionReader final {
  public:
   TDescriptionReader(const std::string& fileName, const std::string& text)
-      : FFileName(fileName), FRoot(Parse(text)), FLines(text) {}
+      : FSource(fileName, text) {}
 
-  const json& Root() const { return FRoot; }
+  const json& Root() const { return FSource.Root(); }
 
   [[noreturn]] void Fail(const std::string& pointer, const std::string& what) const {
-    throw EDescriptionError(FFileName + ":" + std::to_string(FLines.LineOf(pointer)) + ": " + what);
+    FSource.Fail(pointer, what);
   }
 
   const json& Object(const json& value, const std::string& pointer) const {
@@ -194,23 +87,7 @@ class TDescriptionReader final {
   }
 
  private:
-  json Parse(const std::string& text) const {
-    try {
-      return json::parse(text);
-    } catch (const json::parse_error& e) {
-      const std::size_t end = std::min<std::size_t>(e.byte, text.size());
-      const auto line =
-          1 + std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(end), '\n');
-      std::string what = e.what();
-      const std::size_t start = what.find("] ");
-      throw EDescriptionError(FFileName + ":" + std::to_string(line) + ": " +
-                              (start == std::string::npos ? what : what.substr(start + 2)));
-    }
-  }
-
-  std::string FFileName;
-  json FRoot;
-  TLineMap FLines;
+  tooljson::TJsonSource FSource;
 };
 
 void ReadGroups(const TDescriptionReader& reader, const json& groups, const std::string& pointer,

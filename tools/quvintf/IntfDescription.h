@@ -2,16 +2,13 @@
 
 #include <string>
 
-#include "platform/Exception.h"
+#include "tools/common/JsonSource.h"
 
 namespace quv::intftool {
 
 // A description that cannot become an interface file; the message reads
 // "FILE:LINE: what is wrong".
-class EDescriptionError : public Exception {
- public:
-  using Exception::Exception;
-};
+using EDescriptionError = tooljson::EJsonInputError;
 
 // The bytes of the interface file that the JSON description `text` (read
 // from `fileName`, for messages) describes. `libraryName` is the output's

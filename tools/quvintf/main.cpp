@@ -1,14 +1,10 @@
 // quvintf: builds interface files from JSON descriptions and dumps them.
 
-#include <cstring>
-#include <fstream>
 #include <iostream>
-#include <iterator>
-#include <sstream>
 #include <string>
+#include <vector>
 
-#include "platform/Exception.h"
-#include "platform/ExePath.h"
+#include "tools/common/ToolFiles.h"
 #include "tools/quvintf/IntfDescription.h"
 #include "tools/quvintf/IntfDump.h"
 
@@ -57,37 +53,20 @@ Example:
 it again gives the same bytes.
 )";
 
-std::string ReadWholeFile(const std::string& fileName) {
-  std::ifstream in(fileName, std::ios::binary);
-  if (!in) throw quv::Exception("cannot read " + fileName);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string LibraryNameOf(const std::string& fileName) {
-  std::string base = quv::ExtractFileName(fileName);
-  const std::size_t dot = base.rfind('.');
-  return dot == std::string::npos ? base : base.substr(0, dot);
-}
-
 int Build(const std::string& description, const std::string& output) {
-  const std::string bytes = quv::intftool::BuildInterfaceFile(
-      description, ReadWholeFile(description), LibraryNameOf(output));
-  const std::string temporary = output + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out.flush()) throw quv::Exception("cannot write " + temporary);
-  }
-  if (std::rename(temporary.c_str(), output.c_str()) != 0)
-    throw quv::Exception("cannot replace " + output + ": " + std::strerror(errno));
+  const std::string bytes =
+      quv::intftool::BuildInterfaceFile(description, quv::toolfiles::ReadWholeFile(description),
+                                        quv::toolfiles::LibraryNameOf(output));
+  quv::toolfiles::ReplaceFile(output, bytes);
   return 0;
 }
 
 int Dump(const std::string& fileName, bool asJson) {
   const quv::intftool::TDumpedFile file =
-      quv::intftool::ReadInterfaceFile(fileName, ReadWholeFile(fileName));
+      quv::intftool::ReadInterfaceFile(fileName, quv::toolfiles::ReadWholeFile(fileName));
   if (asJson)
-    std::cout << quv::intftool::DumpAsJson(file, LibraryNameOf(fileName)).dump(2) << "\n";
+    std::cout << quv::intftool::DumpAsJson(file, quv::toolfiles::LibraryNameOf(fileName)).dump(2)
+              << "\n";
   else
     std::cout << quv::intftool::DumpAsText(file, fileName);
   return 0;

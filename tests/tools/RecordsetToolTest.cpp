@@ -1,0 +1,236 @@
+// The quvrecordset tool: recordsets built from JSON rows, their table and
+// JSON dumps, the round trip through the dump, faults in the rows, hostile
+// recordset bytes, and the program itself.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <sstream>
+
+#include "platform/Cp1252.h"
+#include "tests/TempFolder.h"
+#include "tests/server/ByteBuilder.h"
+#include "tools/common/ToolFiles.h"
+#include "tools/quvintf/IntfDescription.h"
+#include "tools/quvrecordset/RecordsetBuild.h"
+#include "tools/quvrecordset/RecordsetDump.h"
+
+namespace quv {
+namespace {
+
+using rstool::BuildRecordset;
+using rstool::DumpAsJson;
+using rstool::DumpAsText;
+using rstool::LoadDefinitions;
+using rstool::LoadRecordset;
+using testing::MessageOf;
+
+const std::string kShopDescription = R"({
+  "library": "shop",
+  "interfaces": [
+    { "name": "orders.list",
+      "fields": [
+        { "name": "id", "type": "N" },
+        { "name": "price", "type": "N", "decimals": 2 },
+        { "name": "name", "type": "A" },
+        { "name": "code", "type": "A", "size": 5 },
+        { "name": "photo", "type": "I" },
+        { "name": "paid", "type": "B" },
+        { "name": "day", "type": "D" },
+        { "name": "at", "type": "T" },
+        { "name": "stamp", "type": "H" },
+        { "name": "total", "type": "M" } ] }
+  ]
+})";
+
+const std::string kShopRows = R"([
+  { "id": 7, "price": 12.5, "name": "Código ação", "code": "AB", "photo": "AAEC/w==",
+    "paid": true, "day": "2024-05-17", "at": "08:30:00.250",
+    "stamp": "1999-12-31T23:59:59", "total": 1234.5678 },
+  [ -3, null, "", null, null, false, "1899-12-30", "00:00:00", "0001-01-01T00:00:00", -0.0001 ],
+  { "id": 1 }
+])";
+
+// Characters on screen before byte `at` of a UTF-8 line.
+std::size_t ColumnOf(const std::string& line, std::size_t at) {
+  std::size_t column = 0;
+  for (std::size_t i = 0; i < at; ++i) column += (line[i] & 0xC0) != 0x80;
+  return column;
+}
+
+class RecordsetToolTest : public ::testing::Test {
+ protected:
+  std::string ShopFile() const {
+    return FFolder.WriteFile("shop.quv",
+                             intftool::BuildInterfaceFile("shop.json", kShopDescription, "shop"));
+  }
+  std::string BuildShop(const std::string& rows) const {
+    return BuildRecordset(LoadDefinitions(ShopFile(), "shop.orders.list"), "rows.json", rows);
+  }
+  std::string ShopError(const std::string& rows) const {
+    return MessageOf([&] { BuildShop(rows); });
+  }
+
+  TTempFolder FFolder;
+};
+
+TEST_F(RecordsetToolTest, QuvsystemRowsDumpAsAlignedTableAndJson) {
+  const std::string bytes =
+      BuildRecordset(LoadDefinitions(QUV_TEST_QUVSYSTEM_FILE, "quvsystem.tasks.list"), "rows.json",
+                     R"({ "tags": { "origin": "teste ç" }, "rows": [
+        { "requestid": "17", "username": "joão", "clientdesc": "" },
+        [ "9", "pc", "lista", "00:01", "quvsystem.tasks.list", "ana", "N" ] ] })");
+  const auto recordset = LoadRecordset(bytes);
+  EXPECT_EQ(recordset->RecordCount(), 2);
+
+  const std::string table = DumpAsText(*recordset);
+  EXPECT_NE(table.find("recordset QUVSYSTEM.tasks.list (flags 0x11, 2 rows)"), std::string::npos)
+      << table;
+  EXPECT_NE(table.find("tag origin = \"teste ç\""), std::string::npos) << table;
+  EXPECT_NE(table.find("field 6: cancelled A\n"), std::string::npos) << table;
+  // The header line, the rule and two rows put each column separator at the
+  // same place.
+  std::istringstream lines(table.substr(table.find("\n\n") + 2));
+  std::vector<std::string> rows;
+  for (std::string line; std::getline(lines, line);) rows.push_back(line);
+  ASSERT_EQ(rows.size(), 4u);
+  for (const std::string& row : rows)
+    EXPECT_EQ(ColumnOf(row, row.rfind(" | ")), ColumnOf(rows[0], rows[0].rfind(" | "))) << table;
+  EXPECT_NE(table.find("17        | \"\"         | (null)"), std::string::npos) << table;
+
+  const nlohmann::ordered_json json = DumpAsJson(*recordset);
+  EXPECT_EQ(json["name"], "QUVSYSTEM.tasks.list");
+  EXPECT_EQ(json["tags"]["origin"], "teste ç");
+  EXPECT_EQ(
+      json["fields"][0],
+      (nlohmann::ordered_json{{"name", "requestid"}, {"type", "A"}, {"size", 0}, {"decimals", 0}}));
+  EXPECT_EQ(json["rows"][0]["username"], "joão");
+  EXPECT_EQ(json["rows"][0]["clientdesc"], "");
+  EXPECT_TRUE(json["rows"][0]["requestdesc"].is_null());
+  EXPECT_EQ(json["rows"][1]["cancelled"], "N");
+  EXPECT_EQ(recordset->Tags().Tag("origin"), std::string("teste ç"_cp));
+}
+
+TEST_F(RecordsetToolTest, EveryTypeDumpsAsJsonValuesAndBuildsTheSameBytesAgain) {
+  const std::string bytes = BuildShop(kShopRows);
+  const auto recordset = LoadRecordset(bytes);
+  const nlohmann::ordered_json json = DumpAsJson(*recordset);
+  const auto& first = json["rows"][0];
+  EXPECT_EQ(first["id"], 7);
+  EXPECT_TRUE(first["id"].is_number_integer());
+  EXPECT_EQ(first["price"], 12.5);
+  EXPECT_EQ(first["name"], "Código ação");
+  EXPECT_EQ(first["code"], "AB");
+  EXPECT_EQ(first["photo"], "AAEC/w==");
+  EXPECT_EQ(first["paid"], true);
+  EXPECT_EQ(first["day"], "2024-05-17");
+  EXPECT_EQ(first["at"], "08:30:00.250");
+  EXPECT_EQ(first["stamp"], "1999-12-31T23:59:59");
+  EXPECT_EQ(first["total"], 1234.5678);
+  const auto& second = json["rows"][1];
+  EXPECT_EQ(second["paid"], false);
+  EXPECT_EQ(second["day"], "1899-12-30");
+  EXPECT_EQ(second["stamp"], "0001-01-01T00:00:00");
+  EXPECT_EQ(second["total"], -0.0001);
+  EXPECT_TRUE(json["rows"][2]["stamp"].is_null());
+
+  EXPECT_EQ(BuildShop(json.dump(2)), bytes);
+  const std::string table = DumpAsText(*recordset);
+  EXPECT_NE(table.find("<blob 4 bytes>"), std::string::npos) << table;
+  EXPECT_NE(table.find("field 3: code A(5)"), std::string::npos) << table;
+  EXPECT_NE(table.find("field 1: price N(0,2)"), std::string::npos) << table;
+}
+
+TEST_F(RecordsetToolTest, FaultyRowsNameTheirLineAndWhatIsWrong) {
+  EXPECT_EQ(ShopError("[\n{ \"id\": 1.5 }]"),
+            "rows.json:2: field \"id\": expected a whole number from -2147483648 to 2147483647");
+  EXPECT_EQ(ShopError("[{},\n {\"colour\": 1}]"),
+            "rows.json:2: \"colour\" is not a field of the definition");
+  EXPECT_EQ(ShopError("[[1, 2]]"), "rows.json:1: a row list needs 10 values, not 2");
+  EXPECT_EQ(ShopError("[{\"code\": \"ABCDEF\"}]"),
+            "rows.json:1: field \"code\": longer than 5 bytes");
+  EXPECT_EQ(ShopError("[{\"day\": \"2024-02-30\"}]"),
+            "rows.json:1: field \"day\": expected a date (YYYY-MM-DD) or a number of days");
+  EXPECT_EQ(ShopError("[{\"at\": \"24:00:00\"}]").substr(0, 30),
+            "rows.json:1: field \"at\": expec");
+  EXPECT_EQ(ShopError("[{\"photo\": \"AB=C\"}]"),
+            "rows.json:1: field \"photo\": expected a base64 text");
+  EXPECT_EQ(ShopError("[{\"paid\": 1}]"), "rows.json:1: field \"paid\": expected true or false");
+  EXPECT_EQ(ShopError("{\"rows\": [], \"fields\": [{\"name\": \"id\", \"type\": \"A\"}]}"),
+            "rows.json:1: the definition has 10 fields, not 1");
+  EXPECT_EQ(ShopError("{\"row\": []}"), "rows.json:1: unknown key \"row\"");
+  EXPECT_EQ(ShopError("[1,"),
+            "rows.json:1: parse error at line 1, column 4: syntax error while parsing value - "
+            "unexpected end "
+            "of input; expected '[', '{', or a literal");
+}
+
+TEST_F(RecordsetToolTest, DefinitionsMustBeInTheGivenFile) {
+  const std::string file = ShopFile();
+  EXPECT_EQ(MessageOf([&] { LoadDefinitions(file, "other.orders.list"); }),
+            file + ": the file holds the library \"shop\", not \"other\"");
+  EXPECT_EQ(MessageOf([&] { LoadDefinitions(file, "orders.gone"); }),
+            file + ": Interface não encontrada:ORDERS.GONE");
+  EXPECT_EQ(LoadDefinitions(file, "orders.list")->Count(), 10);
+}
+
+TEST_F(RecordsetToolTest, HostileBytesGiveTheRecordsetError) {
+  std::string bytes = BuildShop(kShopRows);
+  // The last index entry's length now runs past the data.
+  bytes[bytes.size() - 1] = '\x7F';
+  EXPECT_EQ(MessageOf([&] {
+              const auto recordset = LoadRecordset(bytes);
+              DumpAsText(*recordset);
+            }),
+            "EOF error trying to read a SHOP.orders.list recordset");
+  const std::string cut = bytes.substr(0, bytes.size() / 2);
+  // Cut before the definitions end: the name is not known yet.
+  EXPECT_EQ(MessageOf([&] { LoadRecordset(cut); }), "EOF error trying to read a  recordset");
+}
+
+struct TRun {
+  int Status;
+  std::string Out;
+  std::string Err;
+};
+
+TRun RunTool(const TTempFolder& folder, const std::string& arguments) {
+  const std::string out = folder.Path() + "/out.txt";
+  const std::string err = folder.Path() + "/err.txt";
+  const int status = std::system(
+      (std::string(QUV_RECORDSET_BINARY) + " " + arguments + " >" + out + " 2>" + err).c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, toolfiles::ReadWholeFile(out),
+          toolfiles::ReadWholeFile(err)};
+}
+
+TEST_F(RecordsetToolTest, ProgramBuildsDumpsFromStandardInputAndFailsOnCorruptFiles) {
+  const std::string rows = FFolder.WriteFile("rows.json", kShopRows);
+  const std::string built = FFolder.Path() + "/orders.rs";
+  EXPECT_EQ(RunTool(FFolder, "build --intf " + ShopFile() + " --definition shop.orders.list " +
+                                 rows + " " + built)
+                .Status,
+            0);
+  EXPECT_EQ(toolfiles::ReadWholeFile(built), BuildShop(kShopRows));
+
+  const TRun json = RunTool(FFolder, "dump --json < " + built);
+  ASSERT_EQ(json.Status, 0) << json.Err;
+  const std::string dumped = FFolder.WriteFile("dumped.json", json.Out);
+  const std::string again = FFolder.Path() + "/again.rs";
+  EXPECT_EQ(RunTool(FFolder, "build --intf " + ShopFile() + " --definition orders.list " + dumped +
+                                 " " + again)
+                .Status,
+            0);
+  EXPECT_EQ(toolfiles::ReadWholeFile(again), toolfiles::ReadWholeFile(built));
+  EXPECT_NE(RunTool(FFolder, "dump " + built).Out.find("(null)"), std::string::npos);
+
+  const std::string corrupt = FFolder.WriteFile("corrupt.rs", std::string("\x01\x00\xFF\xFF", 4));
+  const TRun failed = RunTool(FFolder, "dump " + corrupt);
+  EXPECT_EQ(failed.Status, 1);
+  EXPECT_EQ(failed.Err, "quvrecordset: " + corrupt + ": Stream read error\n");
+  EXPECT_EQ(RunTool(FFolder, "frobnicate").Status, 2);
+  EXPECT_EQ(RunTool(FFolder, "--help").Status, 0);
+}
+
+}  // namespace
+}  // namespace quv
