@@ -8,8 +8,17 @@ namespace quv {
 
 namespace {
 
-TSystemClock gSystemClock;
-std::atomic<TClock*> gClock{&gSystemClock};
+// The system clock is ready before any static constructor runs and is never
+// destroyed, so that objects of static storage may read the time while the
+// process starts and ends, whatever the order of their units.
+union TImmortalSystemClock {
+  constexpr TImmortalSystemClock() : Clock() {}
+  ~TImmortalSystemClock() {}
+  TSystemClock Clock;
+};
+
+constinit TImmortalSystemClock gSystemClock;
+constinit std::atomic<TClock*> gClock{&gSystemClock.Clock};
 
 }  // namespace
 
