@@ -30,10 +30,10 @@ std::unique_ptr<quv::TquvSymbolDefs> TaskDefs() {
   } fields[] = {{"requestid", 'N', 4},    {"clientdesc", 'A', 60}, {"requestdesc", 'A', 80},
                 {"ellapsedtime", 'N', 4}, {"systemcmd", 'A', 40},  {"username", 'A', 30},
                 {"cancelled", 'B', 0}};
-  for (const auto& spec : fields) {
-    quv::TquvSymbolDef& field = defs->AddSymbol(spec.Name);
-    field.SetTypeCode(spec.Code);
-    field.SetSize(spec.Size);
+  for (const auto& column : fields) {
+    quv::TquvSymbolDef& field = defs->AddSymbol(column.Name);
+    field.SetTypeCode(column.Code);
+    field.SetSize(column.Size);
   }
   return defs;
 }

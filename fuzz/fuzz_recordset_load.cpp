@@ -21,10 +21,10 @@ std::unique_ptr<quv::TquvSymbolDefs> FuzzDefs() {
   } fields[] = {{"n", 'N', 4, 0},   {"f", 'N', 8, 2}, {"a", 'A', 10, 0}, {"memo", 'A', 0, 0},
                 {"img", 'I', 0, 0}, {"b", 'B', 0, 0}, {"d", 'D', 0, 0},  {"t", 'T', 0, 0},
                 {"h", 'H', 0, 0},   {"m", 'M', 0, 0}, {"r", 'R', 0, 0}};
-  for (const auto& spec : fields) {
-    quv::TquvSymbolDef& field = defs->AddSymbol(spec.Name);
-    field.SetTypeCode(spec.Code);
-    field.SetSize(spec.Size);
+  for (const auto& column : fields) {
+    quv::TquvSymbolDef& field = defs->AddSymbol(column.Name);
+    field.SetTypeCode(column.Code);
+    field.SetSize(column.Size);
     field.SetDecimals(spec.Decimals);
   }
   defs->Item(10).Nested().AddSymbol("x").SetTypeCode('N');
