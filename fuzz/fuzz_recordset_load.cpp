@@ -25,7 +25,7 @@ std::unique_ptr<quv::TquvSymbolDefs> FuzzDefs() {
     quv::TquvSymbolDef& field = defs->AddSymbol(column.Name);
     field.SetTypeCode(column.Code);
     field.SetSize(column.Size);
-    field.SetDecimals(spec.Decimals);
+    field.SetDecimals(column.Decimals);
   }
   defs->Item(10).Nested().AddSymbol("x").SetTypeCode('N');
   return defs;
