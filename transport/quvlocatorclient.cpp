@@ -26,12 +26,6 @@ namespace quv {
 
 namespace {
 
-constexpr std::string_view kResponseStart = "#RESPONSE#";
-constexpr std::string_view kMessageEnd = "#END#";
-// "#TIMEOUT", six decimal digits of validity in ms, one closing character.
-constexpr std::string_view kValidityTag = "#TIMEOUT";
-constexpr std::size_t kValiditySuffixSize = 15;
-constexpr std::size_t kValidityDigits = 6;
 // The most broadcast answers read, and the time they are read for in receive waits.
 constexpr int32_t kMaxBroadcastReplies = 64;
 constexpr uint32_t kMaxGatherWaits = 4;
@@ -97,6 +91,14 @@ std::string_view AfterPercent(std::string_view text, bool all) {
   return percent == std::string_view::npos ? text : text.substr(percent + 1);
 }
 
+// `address` with its host written "localhost" when it names this machine; a
+// ":port" after it stays.
+std::string LocalAsLocalhost(std::string_view address) {
+  const std::size_t colon = address.find(':');
+  if (!IsLocalName(address.substr(0, colon))) return std::string(address);
+  return "localhost" + std::string(colon == std::string_view::npos ? "" : address.substr(colon));
+}
+
 // `text` up to (not including) the first `separator`; all of it without one.
 std::string_view Before(std::string_view text, char separator) {
   return text.substr(0, text.find(separator));
@@ -116,7 +118,7 @@ bool TTextLess::operator()(const std::string& a, const std::string& b) const {
 }
 
 std::string LocatorMessage(std::string_view body) {
-  std::string message("#COMMAND#");
+  std::string message(kCommandStart);
   message += body;
   message += kMessageEnd;
   return message;
@@ -219,8 +221,7 @@ TAddrCacheInfo TLocator::AskLocatorServer(const std::string& address, const std:
   }
   if (reply.empty()) return {};
   TAddrCacheInfo info = ParseLocatorResponse(reply);
-  info.Address = AfterPercent(info.Address, true);
-  if (IsLocalName(info.Address)) info.Address = "localhost";
+  info.Address = LocalAsLocalhost(AfterPercent(info.Address, true));
   return info;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -15,6 +16,15 @@ namespace quv {
 
 // The command of a library request: "SERVER_IMPLEMENTS_LIBRARY_3 <library>".
 inline constexpr std::string_view kServerImplementsLibrary = "SERVER_IMPLEMENTS_LIBRARY_3";
+// The markers of locator messages: "#COMMAND#" + body + "#END#" asks,
+// "#RESPONSE#" + body + "#END#" answers, optionally followed by the validity
+// suffix "#TIMEOUT" + 6 decimal digits (ms) + 1 closing character.
+inline constexpr std::string_view kCommandStart = "#COMMAND#";
+inline constexpr std::string_view kResponseStart = "#RESPONSE#";
+inline constexpr std::string_view kMessageEnd = "#END#";
+inline constexpr std::string_view kValidityTag = "#TIMEOUT";
+inline constexpr std::size_t kValidityDigits = 6;
+inline constexpr std::size_t kValiditySuffixSize = 15;
 // The cross-process lock the unit holds open for the life of the process.
 inline constexpr const char* kLocatorLockName = "QUV_SERVER_LOCATOR_LOCK";
 

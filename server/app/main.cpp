@@ -45,6 +45,7 @@ int main(int argc, char* argv[]) {
     gServer.store(&server);
     HandleSignals();
     std::printf("listening on %s:%u\n", options.ListenAddress.c_str(), port);
+    std::printf("locator on %s:%u\n", options.LocatorListen.c_str(), server.LocatorPort());
     std::fflush(stdout);
     server.Run();
     gServer.store(nullptr);

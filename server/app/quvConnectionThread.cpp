@@ -29,10 +29,11 @@ std::string HexBytes(const char* bytes, int32_t count) {
 }  // namespace
 
 TConnectionThread::TConnectionThread(int handle, std::string peer, const TServerOptions& options,
-                                     const TMethodRegistry& methods,
+                                     const TMethodRegistry& methods, const TLocatorAnswer& locator,
                                      std::function<void()> onFinished)
     : FOptions(options),
       FMethods(methods),
+      FLocator(locator),
       FOnFinished(std::move(onFinished)),
       FConn(handle, std::move(peer)),
       FProber(FPackage, FControl, options.ProbeIntervalMs, FConn.Peer()) {
@@ -70,6 +71,9 @@ void TConnectionThread::Serve() {
       case TquvSignature::Call:
         ServeCall();
         break;
+      case TquvSignature::Locator:
+        ServeLocatorRequest();
+        break;
       case TquvSignature::Close:
         return;
       default:
@@ -90,6 +94,11 @@ void TConnectionThread::ServeCall() {
   if (FControl.Cancelled()) return;  // the client is gone or the server stops
   const uint8_t resultKind = WriteReply(header, std::move(result));
   if (FOptions.Verbose) LogCall(header, Clock().TickCount() - start, resultKind);
+}
+
+void TConnectionThread::ServeLocatorRequest() {
+  FWriter.WriteText(FLocator.Respond(FReader.ReadText()));
+  FPackage.Flush(TquvPackageWriter::kRequestFlushTimeoutMs);
 }
 
 void TConnectionThread::ReadRequest(TquvCommandHeader& header, std::string& context,

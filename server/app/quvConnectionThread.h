@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/Thread.h"
+#include "server/app/quvLocatorAnswer.h"
 #include "server/app/quvMethods.h"
 #include "server/app/quvProbeThread.h"
 #include "server/app/quvServerConn.h"
@@ -22,15 +23,15 @@ inline constexpr uint8_t kResultNothing = 3;   // nothing follows: the reply has
 
 // Serves one client on a thread of its own: reads each request, acknowledges
 // it, runs its method while probing the client, writes the reply and reads
-// the client's acknowledgement, until the client closes or sends "QUVC",
-// breaks the protocol (logged), or Stop is called. Owns the accepted
-// connection. `options` and `methods` must outlive it; `onFinished` runs on
-// this thread as it ends. Owned and joined by the server; Stop may be called
-// from any thread.
+// the client's acknowledgement (or answers a "QULS" locator request), until the client closes or
+// sends "QUVC", breaks the protocol (logged), or Stop is called. Owns the accepted connection.
+// `options`, `methods` and `locator` must outlive it; `onFinished` runs on this thread as it ends.
+// Owned and joined by the server; Stop may be called from any thread.
 class TConnectionThread final : public TThread {
  public:
   TConnectionThread(int handle, std::string peer, const TServerOptions& options,
-                    const TMethodRegistry& methods, std::function<void()> onFinished);
+                    const TMethodRegistry& methods, const TLocatorAnswer& locator,
+                    std::function<void()> onFinished);
   ~TConnectionThread() override;
 
   // Cancels the running call and ends the connection.
@@ -44,6 +45,8 @@ class TConnectionThread final : public TThread {
  private:
   void Serve();
   void ServeCall();
+  // Reads the request text and writes the answer text, empty when it is not ours.
+  void ServeLocatorRequest();
   // The parameters read into `parameters`, or left empty without them.
   void ReadRequest(TquvCommandHeader& header, std::string& context,
                    std::vector<uint8_t>& parameters, int32_t& parameterRows);
@@ -56,6 +59,7 @@ class TConnectionThread final : public TThread {
 
   const TServerOptions& FOptions;
   const TMethodRegistry& FMethods;
+  const TLocatorAnswer& FLocator;
   std::function<void()> FOnFinished;
   TServerConn FConn;
   TquvPackage FPackage{FConn};

@@ -90,4 +90,13 @@ const TMethodHandler* TMethodRegistry::Find(std::string_view name) const {
   return found == FHandlers.end() ? nullptr : &found->second;
 }
 
+std::set<std::string> TMethodRegistry::Libraries() const {
+  std::set<std::string> libraries;
+  for (const auto& entry : FHandlers) {
+    const std::size_t dot = entry.first.find('.');
+    if (dot != std::string::npos && dot > 0) libraries.insert(entry.first.substr(0, dot));
+  }
+  return libraries;
+}
+
 }  // namespace quv

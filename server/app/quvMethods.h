@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -81,6 +82,8 @@ class TMethodRegistry final {
   void Register(std::string_view name, TMethodHandler handler);
   // The handler of `name`, or null.
   const TMethodHandler* Find(std::string_view name) const;
+  // The libraries served: the part before the first dot of each name, lower case.
+  std::set<std::string> Libraries() const;
 
  private:
   std::map<std::string, TMethodHandler> FHandlers;  // by lower-case name

@@ -61,7 +61,20 @@ uint16_t TquvServer::Listen() {
   socklen_t length = sizeof address;
   if (::getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
     RaiseLastOSError("getsockname");
-  return ntohs(address.sin_port);
+  const uint16_t port = ntohs(address.sin_port);
+  StartLocator(port);
+  return port;
+}
+
+void TquvServer::StartLocator(uint16_t port) {
+  FLocatorAnswer = std::make_unique<TLocatorAnswer>(
+      FMethods.Libraries(),
+      FOptions.LocatorAnswer.empty() ? ServerAddressText(FOptions.ListenAddress, port)
+                                     : FOptions.LocatorAnswer,
+      FOptions.LocatorValidityMs);
+  FResponder = std::make_unique<TLocatorResponder>(FOptions.LocatorListen, FOptions.LocatorPort,
+                                                   *FLocatorAnswer);
+  FResponder->Start();
 }
 
 void TquvServer::Run() {
@@ -106,8 +119,8 @@ void TquvServer::AcceptOne() {
     return;
   }
   try {
-    auto connection = std::make_unique<TConnectionThread>(handle, peerText, FOptions, FMethods,
-                                                          [this] { Wake(kWakeToReap); });
+    auto connection = std::make_unique<TConnectionThread>(
+        handle, peerText, FOptions, FMethods, *FLocatorAnswer, [this] { Wake(kWakeToReap); });
     connection->Start();
     FConnections.push_back(std::move(connection));
   } catch (const std::exception& e) {
@@ -130,6 +143,7 @@ void TquvServer::Reap() {
 }
 
 void TquvServer::StopConnections() {
+  if (FResponder) FResponder->Stop();
   for (const auto& connection : FConnections) connection->Stop();
   FConnections.clear();
 }

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "server/app/quvConnectionThread.h"
+#include "server/app/quvLocatorAnswer.h"
+#include "server/app/quvLocatorResponder.h"
 #include "server/app/quvMethods.h"
 #include "server/app/quvServerOptions.h"
 
@@ -12,7 +14,9 @@ namespace quv {
 
 // Accepts connections on the listen address and serves each on a thread of
 // its own, up to the connection limit; a client beyond it gets "QUVC" and is
-// closed. Run blocks until Stop, then stops and joins every connection
+// closed. Answers locator requests for the libraries of "*methods" on the
+// locator port, from the responder thread it starts in Listen. Run blocks
+// until Stop, then stops and joins the responder and every connection
 // thread. "*methods" must outlive the server. Stop may be called from any
 // thread and from a signal handler; the rest belongs to one thread.
 class TquvServer final {
@@ -22,8 +26,11 @@ class TquvServer final {
   TquvServer(const TquvServer&) = delete;
   TquvServer& operator=(const TquvServer&) = delete;
 
-  // Binds and listens; raises EOSError. Returns the port listened on.
+  // Binds and listens, and starts answering on the locator port; raises
+  // EOSError. Returns the port listened on.
   uint16_t Listen();
+  // The UDP port of locator requests, once listening.
+  uint16_t LocatorPort() const { return FResponder ? FResponder->Port() : 0; }
   void Run();
   void Stop();
 
@@ -36,12 +43,15 @@ class TquvServer final {
   // Joins and frees the connection threads that have ended.
   void Reap();
   void StopConnections();
+  void StartLocator(uint16_t port);
 
   const TServerOptions FOptions;
   const TMethodRegistry& FMethods;
   int FListener = -1;
   int FWakeRead = -1;  // the self-pipe that Stop and ending threads write to
   int FWakeWrite = -1;
+  std::unique_ptr<TLocatorAnswer> FLocatorAnswer;  // made in Listen, for every connection
+  std::unique_ptr<TLocatorResponder> FResponder;
   std::vector<std::unique_ptr<TConnectionThread>> FConnections;
 };
 

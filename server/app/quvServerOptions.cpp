@@ -2,9 +2,12 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <charconv>
 #include <string_view>
 #include <vector>
+
+#include "server/app/quvLocatorAnswer.h"
 
 namespace quv {
 
@@ -19,24 +22,45 @@ int64_t ParseNumber(std::string_view name, std::string_view text, int64_t low, i
   return value;
 }
 
-std::string ParseAddress(std::string_view text) {
+std::string ParseAddress(std::string_view name, std::string_view text) {
   in_addr address{};
   const std::string copy(text);
   if (::inet_pton(AF_INET, copy.c_str(), &address) != 1)
-    throw EServerOptionsError("--listen needs a numeric IPv4 address, not " + copy);
+    throw EServerOptionsError("--" + std::string(name) + " needs a numeric IPv4 address, not " +
+                              copy);
   return copy;
+}
+
+// An address text for locator answers: printable, and no '#' that would end
+// the answer early.
+std::string ParseAnswerAddress(std::string_view text) {
+  const bool printable = std::all_of(text.begin(), text.end(), [](char c) {
+    return static_cast<unsigned char>(c) > ' ' && c != '#';
+  });
+  if (text.empty() || !printable)
+    throw EServerOptionsError("--locator-answer needs an address without blanks or '#'");
+  return std::string(text);
 }
 
 // Applies option `name` with `value` (empty for flags).
 void Apply(TServerOptions& options, std::string_view name, std::string_view value) {
   if (name == "listen")
-    options.ListenAddress = ParseAddress(value);
+    options.ListenAddress = ParseAddress(name, value);
   else if (name == "port")
     options.Port = static_cast<uint16_t>(ParseNumber(name, value, 0, 65535));
   else if (name == "max-connections")
     options.MaxConnections = static_cast<int32_t>(ParseNumber(name, value, 1, 10000));
   else if (name == "probe-interval")
     options.ProbeIntervalMs = static_cast<int32_t>(ParseNumber(name, value, 1, 3600000));
+  else if (name == "locator-port")
+    options.LocatorPort = static_cast<uint16_t>(ParseNumber(name, value, 0, 65535));
+  else if (name == "locator-listen")
+    options.LocatorListen = ParseAddress(name, value);
+  else if (name == "locator-answer")
+    options.LocatorAnswer = ParseAnswerAddress(value);
+  else if (name == "locator-validity")
+    options.LocatorValidityMs =
+        static_cast<int32_t>(ParseNumber(name, value, 0, kMaxLocatorValidityMs));
   else
     throw EServerOptionsError("Unknown option --" + std::string(name));
 }
@@ -68,6 +92,7 @@ TServerOptions ParseServerOptions(int argc, const char* const argv[]) {
     else
       throw EServerOptionsError("--" + std::string(name) + " needs a value");
   }
+  if (options.LocatorListen.empty()) options.LocatorListen = options.ListenAddress;
   return options;
 }
 
@@ -81,11 +106,24 @@ std::string ServerHelpText() {
          "                           clients get \"QUVC\" and are closed\n"
          "  --probe-interval MS      while a call runs longer than this, probe the client\n"
          "                           this often (default 1000)\n"
+         "  --locator-port N         UDP port of locator requests (default 6015); 0 picks\n"
+         "                           a free port\n"
+         "  --locator-listen ADDRESS numeric IPv4 address the locator port is bound to\n"
+         "                           (default: the --listen address); a broadcast address\n"
+         "                           such as 127.255.255.255 lets several servers answer\n"
+         "  --locator-answer ADDRESS the server address that locator answers carry\n"
+         "                           (default: the --listen address, with \":PORT\" unless\n"
+         "                           the port is 6015)\n"
+         "  --locator-validity MS    how long clients may keep a locator answer, 0 to\n"
+         "                           999999 (default: no limit)\n"
          "  --verbose                one line per call on standard error: client, method,\n"
          "                           request number, milliseconds, result kind\n"
          "  --help                   this text\n"
          "\n"
-         "On start the server prints \"listening on ADDRESS:PORT\" on standard output.\n";
+         "On start the server prints \"listening on ADDRESS:PORT\" on standard output,\n"
+         "then \"locator on ADDRESS:PORT\" for the UDP locator port.\n"
+         "The server answers locator requests (UDP, and \"QULS\" on its TCP port) for\n"
+         "the libraries of its methods.\n";
 }
 
 }  // namespace quv

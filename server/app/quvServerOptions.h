@@ -14,6 +14,10 @@ struct TServerOptions {
   int32_t ProbeIntervalMs = 1000;              // a call running longer gets a probe this often
   int64_t MaxRequestBytes = 64 * 1024 * 1024;  // parameters recordset of one request
   bool Verbose = false;                        // one line per call on standard error
+  uint16_t LocatorPort = 6015;                 // UDP locator port; 0: a free port
+  std::string LocatorListen;                   // UDP locator address; empty: ListenAddress
+  std::string LocatorAnswer;                   // address in locator answers; empty: ours
+  int32_t LocatorValidityMs = -1;              // validity suffix of answers; -1: none
   bool Help = false;
 };
 

@@ -16,12 +16,14 @@ extern char** environ;
 namespace quv::testing {
 
 // The application server binary, run as a child process on a free loopback
-// port. The constructor returns once the server listens; the destructor
-// stops it with SIGTERM and reaps it. Owned by one test.
+// port, with its locator on a free UDP port unless `extraArgs` name one. The
+// constructor returns once the server listens; the destructor stops it with
+// SIGTERM and reaps it. Owned by one test.
 class TServerProcess final {
  public:
   explicit TServerProcess(std::vector<std::string> extraArgs = {}) {
-    std::vector<std::string> args = {QUV_SERVER_BINARY, "--listen", "127.0.0.1", "--port", "0"};
+    std::vector<std::string> args = {QUV_SERVER_BINARY, "--listen", "127.0.0.1", "--port", "0",
+                                     "--locator-port",  "0"};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     int output[2];
     if (::pipe(output) != 0) throw std::runtime_error("pipe failed");
@@ -40,7 +42,8 @@ class TServerProcess final {
       ::close(output[0]);
       throw std::runtime_error("cannot start " + args[0]);
     }
-    FPort = ReadPort(output[0]);
+    FPort = ReadPort(output[0], "listening on ");
+    FLocatorPort = ReadPort(output[0], "locator on ");
     ::close(output[0]);
     if (FPort == 0) {
       Stop();
@@ -53,6 +56,8 @@ class TServerProcess final {
 
   uint16_t Port() const { return FPort; }
   std::string Address() const { return "127.0.0.1:" + std::to_string(FPort); }
+  // The UDP port the server answers locator requests on.
+  uint16_t LocatorPort() const { return FLocatorPort; }
   bool Running() const { return FPid > 0 && ::waitpid(FPid, nullptr, WNOHANG) == 0; }
 
   // Sends SIGTERM and waits; the exit status as waitpid gives it, or -1 when
@@ -67,18 +72,19 @@ class TServerProcess final {
   }
 
  private:
-  // The port of the first line, "listening on 127.0.0.1:<port>"; 0 without one.
-  static uint16_t ReadPort(int fd) {
+  // The port of the next line, `start` + "<address>:<port>"; 0 without one.
+  static uint16_t ReadPort(int fd, const std::string& start) {
     std::string line;
     char c;
     while (line.size() < 200 && ::read(fd, &c, 1) == 1 && c != '\n') line += c;
     const std::size_t colon = line.rfind(':');
-    if (line.rfind("listening on ", 0) != 0 || colon == std::string::npos) return 0;
+    if (line.rfind(start, 0) != 0 || colon == std::string::npos) return 0;
     return static_cast<uint16_t>(std::stoi(line.substr(colon + 1)));
   }
 
   pid_t FPid = -1;
   uint16_t FPort = 0;
+  uint16_t FLocatorPort = 0;
 };
 
 }  // namespace quv::testing
