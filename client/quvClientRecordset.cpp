@@ -214,11 +214,11 @@ void TquvClientRecordset::CallSynchronously(TquvRecordset* parameters, uint8_t c
   TquvCallProgress progress;
   if (activity >= 0)
     progress = [activity](int32_t percent) { Activities().ReportProgress(activity, percent); };
-  std::unique_ptr<TquvRecordset> result;
   std::string errorText;
   TquvCommandHeader header = FHeader;
-  ExecCommand(FHost, nullptr, header, progress, result, errorText, parameters, callKind);
-  ApplyReply(header, result.get(), errorText);
+  // The reply loads straight into this recordset.
+  ExecCommand(FHost, nullptr, header, progress, *this, errorText, parameters, callKind);
+  ApplyReply(header, this, errorText);
 }
 
 bool TquvClientRecordset::Enqueue(TquvRecordset* parameters, uint8_t callKind) {

@@ -117,8 +117,8 @@ void WaitForReply(TquvPackage& package, TCustomConn& conn, int32_t timeoutMs,
   }
 }
 
-void ReadReply(TquvPackageReader& reader, TquvCommandHeader& header,
-               std::unique_ptr<TquvRecordset>& result, std::string& errorText) {
+void ReadReply(TquvPackageReader& reader, TquvCommandHeader& header, TquvRecordset& result,
+               std::string& errorText) {
   int32_t rowsSoFar = header.RowsSoFar;
   while (reader.NextIsCommand()) {
     std::string context;
@@ -126,8 +126,7 @@ void ReadReply(TquvPackageReader& reader, TquvCommandHeader& header,
     if (header.ResultKind == 2) {
       errorText = reader.ReadText();
     } else if (header.ResultKind != 3) {
-      if (!result) result = std::make_unique<TquvRecordset>();
-      reader.ReadCommandAsRecordset(result.get());
+      reader.ReadCommandAsRecordset(&result);
     }
     rowsSoFar += header.RowCount;
     header.RowsSoFar = rowsSoFar;
@@ -136,7 +135,7 @@ void ReadReply(TquvPackageReader& reader, TquvCommandHeader& header,
 }
 
 void CallOverNetwork(std::string host, const TquvTagBag* context, TquvCommandHeader& header,
-                     const TquvCallProgress& progress, std::unique_ptr<TquvRecordset>& result,
+                     const TquvCallProgress& progress, TquvRecordset& result,
                      std::string& errorText, TquvRecordset* parameters, uint8_t kind) {
   if (host.empty()) {
     const std::string& method = header.MethodName;
@@ -176,7 +175,7 @@ void CallOverNetwork(std::string host, const TquvTagBag* context, TquvCommandHea
 }
 
 void CallThroughBroker(IquvBrokerContext& broker, const TquvTagBag* context,
-                       TquvCommandHeader& header, std::unique_ptr<TquvRecordset>& result,
+                       TquvCommandHeader& header, TquvRecordset& result,
                        std::string& errorText, TquvRecordset* parameters) {
   TMemoryStream input;
   if (parameters != nullptr) parameters->SaveToStream(input, 0);
@@ -184,8 +183,8 @@ void CallThroughBroker(IquvBrokerContext& broker, const TquvTagBag* context,
   uint8_t status = 0;
   broker.Call(header.MethodName, CallContextText(context, true), StreamBytes(input), output,
               status);
-  if (!result) result = std::make_unique<TquvRecordset>();
-  result->SetDefinition(parameters != nullptr ? parameters->Name() : header.MethodName);
+  if (result.Name().empty())
+    result.SetDefinition(parameters != nullptr ? parameters->Name() : header.MethodName);
   if (status == 2) {
     header.ResultKind = 2;
     errorText = output;
@@ -196,7 +195,7 @@ void CallThroughBroker(IquvBrokerContext& broker, const TquvTagBag* context,
     return;
   }
   TMemoryStream reply(std::vector<uint8_t>(output.begin(), output.end()));
-  result->LoadFromStream(reply, true);
+  result.LoadFromStream(reply, true);
   header.ResultKind = 1;  // a broker reply holds every row
 }
 
@@ -220,7 +219,7 @@ int32_t ConnectTimeoutFor(const std::string& method, int32_t timeoutMs) {
 }
 
 void ExecCommand(const std::string& host, const TquvTagBag* context, TquvCommandHeader& header,
-                 const TquvCallProgress& progress, std::unique_ptr<TquvRecordset>& result,
+                 const TquvCallProgress& progress, TquvRecordset& result,
                  std::string& errorText, TquvRecordset* parameters, uint8_t kind) {
   try {
     if (const TRef<IquvBrokerContext> broker = ClientBrokerContext())

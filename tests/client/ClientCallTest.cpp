@@ -4,6 +4,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "client/quvCallSeams.h"
@@ -190,6 +191,30 @@ TEST_F(ClientCall, ASilentOrMissingServerFailsWithinTheConfiguredTimeout) {
     EXPECT_LT(Clock().TickCount() - start, 10000u) << host;
   }
   EXPECT_GE(silent.Accepted(), 1u);
+}
+
+TEST_F(ClientCall, CallsFromSeveralThreadsAtOnceKeepTheirOwnReplies) {
+  constexpr int kThreads = 4;
+  constexpr int kCalls = 25;
+  std::vector<int> wrong(kThreads, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kCalls; ++i) {
+        const int32_t code = t * 1000 + i;
+        TVariant row;
+        try {
+          if (!ExecMethodValues("quvtest.test.echo", {"code"}, {code}, row, FServer.Address()) ||
+              row.Items()[0].ToInteger() != code)
+            ++wrong[t];
+        } catch (const std::exception&) {
+          ++wrong[t];
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong, std::vector<int>(kThreads, 0));
 }
 
 // A queue that keeps what it is given and applies replies when told.
