@@ -28,17 +28,18 @@ void SetParameters(TquvRecordset& parameters, const std::vector<std::string>& na
 }  // namespace
 
 TVariant TquvConst::ToVariant() const {
-  return std::visit(
-      TOverloaded{
-          [](int32_t value) { return TVariant(value); },
-          [](bool value) { return TVariant(value); },
-          [](char value) { return TVariant(std::string(1, value)); },
-          [](double value) { return TVariant(value); },
-          [](const std::string& value) { return value.empty() ? TVariant::Null() : TVariant(value); },
-          [](TquvCurrency value) { return TVariant::FromCurrency(value.Scaled); },
-          [](const TVariant& value) { return value; },
-      },
-      FValue);
+  return std::visit(TOverloaded{
+                        [](int32_t value) { return TVariant(value); },
+                        [](bool value) { return TVariant(value); },
+                        [](char value) { return TVariant(std::string(1, value)); },
+                        [](double value) { return TVariant(value); },
+                        [](const std::string& value) {
+                          return value.empty() ? TVariant::Null() : TVariant(value);
+                        },
+                        [](TquvCurrency value) { return TVariant::FromCurrency(value.Scaled); },
+                        [](const TVariant& value) { return value; },
+                    },
+                    FValue);
 }
 
 TVariant ValueFromConst(size_t index, const std::vector<TquvConst>& values) {

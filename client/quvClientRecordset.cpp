@@ -22,9 +22,9 @@ constexpr const char* kCallLogCategory = "LOG";
 constexpr const char* kAsyncUnavailable = "Async execution not avaliable";
 
 int32_t RandomRequestNumber() {
-  thread_local std::mt19937 engine(static_cast<uint32_t>(Clock().Nanoseconds()) ^
-                                   static_cast<uint32_t>(
-                                       std::hash<std::thread::id>()(std::this_thread::get_id())));
+  thread_local std::mt19937 engine(
+      static_cast<uint32_t>(Clock().Nanoseconds()) ^
+      static_cast<uint32_t>(std::hash<std::thread::id>()(std::this_thread::get_id())));
   return std::uniform_int_distribution<int32_t>(0, 2147483646)(engine);
 }
 
@@ -130,8 +130,8 @@ void TquvClientRecordset::TakeKey(TquvRecordset& source) {
   const int32_t field = KeyFieldIndex(source);
   if (field < 0) return;
   FKeyFieldName = source.FieldDefs().Item(field).Name();
-  FKeyValue = IsListKeyClass(FCallClass) ? KeyList(source, field)
-                                         : source.GetFieldValueByIndex(field);
+  FKeyValue =
+      IsListKeyClass(FCallClass) ? KeyList(source, field) : source.GetFieldValueByIndex(field);
 }
 
 void TquvClientRecordset::Execute(TquvRecordset* parameters) {

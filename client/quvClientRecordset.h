@@ -33,9 +33,8 @@ TquvCallTarget SplitCallDefinition(const std::string& spec);
 // queued call's reply is applied on the main thread.
 class TquvClientRecordset : public TquvRecordset {
  public:
-  using TBeforeExecuteEvent =
-      std::function<void(TquvClientRecordset& sender, TquvCommandHeader& header,
-                         TquvRecordset* parameters)>;
+  using TBeforeExecuteEvent = std::function<void(
+      TquvClientRecordset& sender, TquvCommandHeader& header, TquvRecordset* parameters)>;
   using TAfterExecuteEvent = std::function<void(TquvClientRecordset& sender)>;
 
   TquvClientRecordset();

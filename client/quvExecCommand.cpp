@@ -112,8 +112,7 @@ void WaitForReply(TquvPackage& package, TCustomConn& conn, int32_t timeoutMs,
       default:
         break;
     }
-    if (progress)
-      progress(static_cast<int32_t>(int64_t(ElapsedSince(start)) * 100 / timeoutMs));
+    if (progress) progress(static_cast<int32_t>(int64_t(ElapsedSince(start)) * 100 / timeoutMs));
   }
 }
 
@@ -175,8 +174,8 @@ void CallOverNetwork(std::string host, const TquvTagBag* context, TquvCommandHea
 }
 
 void CallThroughBroker(IquvBrokerContext& broker, const TquvTagBag* context,
-                       TquvCommandHeader& header, TquvRecordset& result,
-                       std::string& errorText, TquvRecordset* parameters) {
+                       TquvCommandHeader& header, TquvRecordset& result, std::string& errorText,
+                       TquvRecordset* parameters) {
   TMemoryStream input;
   if (parameters != nullptr) parameters->SaveToStream(input, 0);
   std::string output;
@@ -219,8 +218,8 @@ int32_t ConnectTimeoutFor(const std::string& method, int32_t timeoutMs) {
 }
 
 void ExecCommand(const std::string& host, const TquvTagBag* context, TquvCommandHeader& header,
-                 const TquvCallProgress& progress, TquvRecordset& result,
-                 std::string& errorText, TquvRecordset* parameters, uint8_t kind) {
+                 const TquvCallProgress& progress, TquvRecordset& result, std::string& errorText,
+                 TquvRecordset* parameters, uint8_t kind) {
   try {
     if (const TRef<IquvBrokerContext> broker = ClientBrokerContext())
       CallThroughBroker(*broker, context, header, result, errorText, parameters);

@@ -33,12 +33,12 @@ const std::string& ThreadCallContext();
 // Runs the call of `header` on `host` (empty: the locator's server for the
 // method's library) with `parameters` (or none) as call kind `kind`. The
 // reply's header replaces `header`; a recordset reply is loaded into `result`
-// (which takes the method's definitions when it has none); an error text, or the text of any failure ("Erro
-// chamando " + method + ":" + cause, with result kind 2), goes to
-// `errorText`. `context`, when given, is sent as the call context. Never raises.
+// (which takes the method's definitions when it has none); an error text, or the text of any
+// failure ("Erro chamando " + method + ":" + cause, with result kind 2), goes to `errorText`.
+// `context`, when given, is sent as the call context. Never raises.
 void ExecCommand(const std::string& host, const TquvTagBag* context, TquvCommandHeader& header,
-                 const TquvCallProgress& progress, TquvRecordset& result,
-                 std::string& errorText, TquvRecordset* parameters, uint8_t kind);
+                 const TquvCallProgress& progress, TquvRecordset& result, std::string& errorText,
+                 TquvRecordset* parameters, uint8_t kind);
 
 // How long the connect loop of a call of `method` keeps trying: 15000 ms,
 // 5000 ms for a task cancel, lowered to `timeoutMs` when that is smaller.

@@ -37,8 +37,8 @@ class ClientCall : public ::testing::Test {
 
 TEST_F(ClientCall, NamedParametersComeBackWithEmptyTextsAsNull) {
   std::unique_ptr<TquvClientRecordset> reply;
-  ExecMethod("quvtest.test.echo", kEchoNames,
-             {42, "Conceição"_cp, TquvCurrency{1234500}, true, ""}, reply, FServer.Address());
+  ExecMethod("quvtest.test.echo", kEchoNames, {42, "Conceição"_cp, TquvCurrency{1234500}, true, ""},
+             reply, FServer.Address());
   ASSERT_EQ(reply->RecordCount(), 1);
   EXPECT_EQ(reply->GetFieldValue("code").ToInteger(), 42);
   EXPECT_EQ(reply->GetFieldValue("name").ToText(), "Conceição"_cp);
@@ -140,8 +140,8 @@ TEST_F(ClientCall, TheDefinitionNamesHostAndDataSourceAndTheHostArgumentWins) {
 
 TEST_F(ClientCall, ExecMethodValuesGivesTheFirstRowOrEmptyValues) {
   TVariant row;
-  EXPECT_TRUE(ExecMethodValues("quvtest.test.echo", {"code", "name"}, {9, "nove"}, row,
-                               FServer.Address()));
+  EXPECT_TRUE(
+      ExecMethodValues("quvtest.test.echo", {"code", "name"}, {9, "nove"}, row, FServer.Address()));
   ASSERT_EQ(row.Items().size(), 5u);
   EXPECT_EQ(row.Items()[0].ToInteger(), 9);
   EXPECT_EQ(row.Items()[1].ToText(), "nove");
@@ -162,6 +162,15 @@ TEST_F(ClientCall, CompressedRepliesRowLimitsAndProbesAnswered) {
   EXPECT_EQ(call.Header().Compression, 1);
   call.Last();
   EXPECT_EQ(call.GetFieldValue("clientdesc").ToText(), "cliente 3000");
+  EXPECT_EQ(call.Header().RowsSoFar, 3000);
+
+  // With a row limit the call goes as kind 3, its parameters still sent.
+  TquvClientRecordset limited;
+  limited.SetDefinition(FServer.Address() + "@quvtest.test.rows");
+  limited.RowLimit = 5;
+  parameters.SetFieldValue("count", TVariant(7));
+  limited.Execute(&parameters);         // stores the changed row first
+  EXPECT_EQ(limited.RecordCount(), 7);  // this server answers every row
 
   // The thread's call context reaches the server: test.wait waits for probes.
   SetThreadCallContext("3");

@@ -25,10 +25,10 @@ struct TRun {
 TRun RunCall(const TTempFolder& folder, const std::string& arguments) {
   const std::string out = folder.Path() + "/out.txt";
   const std::string err = folder.Path() + "/err.txt";
-  const int status = std::system((std::string(QUV_CALL_BINARY) + " --intf " +
-                                  QUV_TEST_QUVTEST_FILE + " " + arguments + " >" + out + " 2>" +
-                                  err)
-                                     .c_str());
+  const int status =
+      std::system((std::string(QUV_CALL_BINARY) + " --intf " + QUV_TEST_QUVTEST_FILE + " " +
+                   arguments + " >" + out + " 2>" + err)
+                      .c_str());
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, toolfiles::ReadWholeFile(out),
           toolfiles::ReadWholeFile(err)};
 }
@@ -62,8 +62,8 @@ TEST(CallTool, PrintsTheReplyAsATableOrAsJsonAndFailsWithTheErrorText) {
 }
 
 TEST(CallTool, ArgumentsSplitAtTheFirstEqualsSign) {
-  const calltool::TCallArguments args = calltool::ParseCallArguments(
-      {"--timeout", "500", "quvtest.test.echo", "name=a=b", "note="});
+  const calltool::TCallArguments args =
+      calltool::ParseCallArguments({"--timeout", "500", "quvtest.test.echo", "name=a=b", "note="});
   EXPECT_EQ(args.Method, "quvtest.test.echo");
   EXPECT_EQ(args.TimeoutMs, 500);
   EXPECT_EQ(args.Names, (std::vector<std::string>{"name", "note"}));

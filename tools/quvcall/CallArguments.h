@@ -10,9 +10,9 @@ namespace quv::calltool {
 struct TCallArguments {
   bool Help = false;
   bool Json = false;
-  std::string Host;                        // empty: the locator finds the server
+  std::string Host;                         // empty: the locator finds the server
   std::vector<std::string> InterfaceFiles;  // --intf, in the order given
-  int32_t TimeoutMs = 0;                   // 0: the configured time-out
+  int32_t TimeoutMs = 0;                    // 0: the configured time-out
   std::string Method;
   std::vector<std::string> Names;
   std::vector<std::string> Values;
