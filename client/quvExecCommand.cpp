@@ -133,6 +133,45 @@ void ReadReply(TquvPackageReader& reader, TquvCommandHeader& header, TquvRecords
   }
 }
 
+void SendRequest(TquvPackage& package, TquvCommandHeader& header, const TquvTagBag* context,
+                 TquvRecordset* parameters, uint8_t kind, int32_t timeout) {
+  if (TquvClientCfg::RequestCompression()) header.Compression = 1;
+  header.CallKind = kind;
+  if (kind == 1 || kind == 2) header.RowCount = 30;
+  if (kind == 0) header.RowCount = 0;
+  TquvPackageWriter writer(package);
+  writer.WriteCommandHeader(header, CallContextText(context, false));
+  if (parameters != nullptr && kind != 2) writer.WriteCommandAsRecordset(parameters, false, false);
+  writer.EndCommand();
+  // A server that takes the request and never answers must not hold the
+  // caller for longer than the configured time-out.
+  package.EndSend(std::min(kAcknowledgeTimeoutMs, timeout));
+}
+
+void ReceiveReply(TStartedCall& call, TquvCommandHeader& header, TquvRecordset& result,
+                  std::string& errorText, int32_t timeout, const TquvCallProgress& progress) {
+  TquvPackage& package = *call.Package;
+  try {
+    WaitForReply(package, *call.Conn, timeout, progress);
+    TquvPackageReader reader(package);
+    try {
+      ReadReply(reader, header, result, errorText);
+    } catch (...) {
+      try {
+        package.SendRecvOK();
+      } catch (const std::exception&) {
+        // the reply's own failure is the one to report
+      }
+      throw;
+    }
+    package.SendRecvOK();
+  } catch (...) {
+    OutputDebugString("**ERROR** Reading from the net at ExecCommand");
+    Invalidate(header.MethodName);
+    throw;
+  }
+}
+
 void CallOverNetwork(std::string host, const TquvTagBag* context, TquvCommandHeader& header,
                      const TquvCallProgress& progress, TquvRecordset& result,
                      std::string& errorText, TquvRecordset* parameters, uint8_t kind) {
@@ -141,34 +180,19 @@ void CallOverNetwork(std::string host, const TquvTagBag* context, TquvCommandHea
     host = Resolve(std::string(kServerImplementsLibrary), method.substr(0, method.find('.')));
   }
   TStartedCall call = Connect(host, header.MethodName, progress);
-  TquvPackage& package = *call.Package;
   const int32_t timeout = std::max<int32_t>(1, TquvClientCfg::Timeout());
-  package.SetTimeout(timeout);
-  if (TquvClientCfg::RequestCompression()) header.Compression = 1;
-  header.CallKind = kind;
-  if (kind == 1 || kind == 2) header.RowCount = 30;
-  if (kind == 0) header.RowCount = 0;
-
-  TquvPackageWriter writer(package);
-  writer.WriteCommandHeader(header, CallContextText(context, false));
-  if (parameters != nullptr && kind != 2) writer.WriteCommandAsRecordset(parameters, false, false);
-  writer.EndCommand();
-  // A server that takes the request and never answers must not hold the
-  // caller for longer than the configured time-out.
-  package.EndSend(std::min(kAcknowledgeTimeoutMs, timeout));
+  call.Package->SetTimeout(timeout);
   try {
-    WaitForReply(package, *call.Conn, timeout, progress);
-    TquvPackageReader reader(package);
-    try {
-      ReadReply(reader, header, result, errorText);
-    } catch (...) {
-      package.SendRecvOK();
-      throw;
-    }
-    package.SendRecvOK();
+    SendRequest(*call.Package, header, context, parameters, kind, timeout);
+    ReceiveReply(call, header, result, errorText, timeout, progress);
   } catch (...) {
-    OutputDebugString("**ERROR** Reading from the net at ExecCommand");
-    Invalidate(header.MethodName);
+    // What is left unread on the connection must not reach the next call
+    // that borrows it from the pool.
+    try {
+      call.Conn->ResetConnection(TquvPackage::kResetTimeoutMs);
+    } catch (const std::exception&) {
+      // the call's own failure is the one to report
+    }
     throw;
   }
 }

@@ -226,6 +226,30 @@ TEST_F(ClientCall, CallsFromSeveralThreadsAtOnceKeepTheirOwnReplies) {
   EXPECT_EQ(wrong, std::vector<int>(kThreads, 0));
 }
 
+TEST_F(ClientCall, AConnectionLeftInAnUnknownStateIsNotPooledAsItIs) {
+  TLoopbackServer peer;
+  TquvClientCfg::SetTimeout(5000);
+  // The acknowledgement, a reply signature, then a marker that is no item.
+  const std::string inconsistent("RECVOKQUV1\x0f\x27\x00\x00", 14);
+  for (std::size_t call = 0; call < 2; ++call) {
+    std::string message;
+    std::thread caller([&] {
+      std::unique_ptr<TquvClientRecordset> reply;
+      try {
+        ExecMethod("quvtest.test.echo", {"code"}, {1}, reply, peer.Address());
+      } catch (const EquvRemoteError& e) {
+        message = e.what();
+      }
+    });
+    // The second call must come on a new connection, not on the spoilt one.
+    ASSERT_TRUE(peer.WaitForConnections(call + 1));
+    peer.Send(call, inconsistent);
+    caller.join();
+    EXPECT_EQ(message, "Erro chamando quvtest.test.echo:Inconsistent package communication");
+  }
+  EXPECT_TRUE(peer.WaitForClientClose(0));
+}
+
 // A queue that keeps what it is given and applies replies when told.
 class TKeptQueue final : public IquvCallQueue {
  public:
