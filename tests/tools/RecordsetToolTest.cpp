@@ -14,7 +14,7 @@
 #include "tools/common/ToolFiles.h"
 #include "tools/quvintf/IntfDescription.h"
 #include "tools/quvrecordset/RecordsetBuild.h"
-#include "tools/quvrecordset/RecordsetDump.h"
+#include "tools/common/RecordsetDump.h"
 
 namespace quv {
 namespace {

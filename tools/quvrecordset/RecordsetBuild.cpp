@@ -11,8 +11,8 @@
 #include "server/common/quvIntfRegistry.h"
 #include "server/common/quvRecordset.h"
 #include "tools/common/ToolFiles.h"
-#include "tools/quvrecordset/Base64.h"
-#include "tools/quvrecordset/DateText.h"
+#include "tools/common/Base64.h"
+#include "tools/common/DateText.h"
 
 namespace quv::rstool {
 

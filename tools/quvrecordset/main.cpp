@@ -7,7 +7,7 @@
 #include "platform/Cp1252.h"
 #include "tools/common/ToolFiles.h"
 #include "tools/quvrecordset/RecordsetBuild.h"
-#include "tools/quvrecordset/RecordsetDump.h"
+#include "tools/common/RecordsetDump.h"
 
 namespace {
 

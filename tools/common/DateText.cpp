@@ -1,4 +1,4 @@
-#include "tools/quvrecordset/DateText.h"
+#include "tools/common/DateText.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "tools/quvrecordset/Base64.h"
+#include "tools/common/Base64.h"
 
 #include <cstdint>
 

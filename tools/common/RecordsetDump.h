@@ -19,5 +19,7 @@ nlohmann::ordered_json DumpAsJson(TquvRecordset& recordset);
 // The same as an aligned table under a header; null cells read "(null)",
 // empty texts "".
 std::string DumpAsText(TquvRecordset& recordset);
+// The table of DumpAsText alone: a line of field names, a rule, a line per row.
+std::string DumpRowsAsText(TquvRecordset& recordset);
 
 }  // namespace quv::rstool

@@ -1,4 +1,4 @@
-#include "tools/quvrecordset/RecordsetDump.h"
+#include "tools/common/RecordsetDump.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "platform/Cp1252.h"
-#include "tools/quvrecordset/Base64.h"
-#include "tools/quvrecordset/DateText.h"
+#include "tools/common/Base64.h"
+#include "tools/common/DateText.h"
 
 namespace quv::rstool {
 
@@ -155,9 +155,8 @@ ordered_json DumpAsJson(TquvRecordset& recordset) {
   return root;
 }
 
-std::string DumpAsText(TquvRecordset& recordset) {
+std::string DumpRowsAsText(TquvRecordset& recordset) {
   std::ostringstream out;
-  WriteHeader(out, recordset);
   std::vector<std::vector<std::string>> lines(1);
   for (int32_t i = 0; i < recordset.FieldCount(); ++i)
     lines[0].push_back(Printable(Cp1252ToUtf8(recordset.FieldDefs().Item(i).Name())));
@@ -170,12 +169,18 @@ std::string DumpAsText(TquvRecordset& recordset) {
   for (const auto& cells : lines)
     for (std::size_t i = 0; i < cells.size(); ++i)
       widths[i] = std::max(widths[i], DisplayWidth(cells[i]));
-  out << "\n";
   WriteLine(out, lines[0], widths);
   std::vector<std::string> rule;
   for (const std::size_t width : widths) rule.emplace_back(width, '-');
   WriteLine(out, rule, widths);
   for (std::size_t i = 1; i < lines.size(); ++i) WriteLine(out, lines[i], widths);
+  return out.str();
+}
+
+std::string DumpAsText(TquvRecordset& recordset) {
+  std::ostringstream out;
+  WriteHeader(out, recordset);
+  out << "\n" << DumpRowsAsText(recordset);
   return out.str();
 }
 

@@ -1,0 +1,94 @@
+// ExecMethod against the application server on loopback beside a raw TCP
+// ping-pong of the same bytes, and calls per second from 8 threads at once.
+#include <benchmark/benchmark.h>
+
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/RatioReporter.h"
+#include "bench/RawPeer.h"
+#include "client/quvClient.h"
+#include "client/quvExecCommand.h"
+#include "server/common/quvIntfRegistry.h"
+#include "tests/transport/ServerProcess.h"
+#include "transport/quvpack.h"
+
+namespace quv {
+namespace {
+
+constexpr int64_t kAckBytes = 6;
+constexpr int32_t kProcessInfoBlockBytes = 4;  // an empty block: its length alone
+
+testing::TServerProcess& Server() {
+  static testing::TServerProcess server;
+  return server;
+}
+
+void OneCall() {
+  std::unique_ptr<TquvClientRecordset> reply;
+  ExecMethod("quvtest.test.echo", {"code"}, {42}, reply, Server().Address());
+  if (reply->RecordCount() != 1) throw Exception("short reply");
+}
+
+// The bytes of the call package that ExecMethod sends for OneCall.
+int64_t CallPackageBytes() {
+  TquvRecordset parameters("", "quvtest.test.echo");
+  parameters.SetFieldValue("code", TVariant(42));
+  parameters.AppendRow();
+  parameters.Tags().SetTag(kDefaultDataSourceTag, "");
+  TMemoryStream wire;
+  TquvPackage package(wire);
+  TquvPackageWriter writer(package);
+  TquvCommandHeader header;
+  header.MethodName = "quvtest.test.echo";
+  package.BeginSend();
+  writer.WriteCommandHeader(header, std::string(kProcessInfoBlockBytes, '\0'));
+  writer.WriteCommandAsRecordset(&parameters, false, false);
+  writer.EndCommand();
+  package.WriteInteger(pack_dt_eof);
+  package.Flush(0);
+  return wire.Size();
+}
+
+void BM_ExecMethod(benchmark::State& state) {
+  Server();
+  for (auto _ : state) OneCall();
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ExecMethod)->UseRealTime();
+BENCHMARK(BM_ExecMethod)->Threads(8)->UseRealTime();
+
+void BM_RawPingPongSameBytes(benchmark::State& state) {
+  const int64_t package = CallPackageBytes();
+  // request; acknowledgement and reply; acknowledgement
+  bench::TRawPeer peer(package, kAckBytes + package, kAckBytes);
+  std::vector<uint8_t> request(static_cast<std::size_t>(package), 'q');
+  std::vector<uint8_t> reply(static_cast<std::size_t>(kAckBytes + package));
+  for (auto _ : state) {
+    bench::SendAll(peer.Client, request.data(), package);
+    bench::ReceiveAll(peer.Client, reply.data(), kAckBytes + package);
+    bench::SendAll(peer.Client, request.data(), kAckBytes);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_RawPingPongSameBytes)->UseRealTime();
+
+}  // namespace
+}  // namespace quv
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  quv::TquvInterfaceRegistryScope interfaces;
+  quv::TRatioReporter reporter("items_per_second");
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  const double call = reporter.Rate("BM_ExecMethod/real_time");
+  const double raw = reporter.Rate("BM_RawPingPongSameBytes/real_time");
+  if (call > 0 && raw > 0)
+    std::cout << "ExecMethod round trip: " << raw / call << "x the raw round trip (target <= 2x)\n";
+  const double threads = reporter.Rate("BM_ExecMethod/real_time/threads:8");
+  if (threads > 0) std::cout << "ExecMethod from 8 threads: " << threads << " calls per second\n";
+  benchmark::Shutdown();
+  return 0;
+}
