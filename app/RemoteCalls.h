@@ -32,11 +32,10 @@ class IRemoteCalls {
                                 const std::string& paramValue, const std::string& host) = 0;
 };
 
-// Stands in until the remote-call client is linked in: every call fails, so
-// every host shows as without connection. Thread-safe.
-class TUnavailableRemoteCalls final : public IRemoteCalls {
+// The calls through the remote-call client. Thread-safe.
+class TClientRemoteCalls final : public IRemoteCalls {
  public:
-  void PrepareRefresh() override {}
+  void PrepareRefresh() override;
   std::unique_ptr<IReplyRows> ExecMethod(const std::string& method,
                                          const std::string& host) override;
   void ExecMethodValues(const std::string& method, const std::string& paramName,

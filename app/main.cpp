@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
   const quv::THostConfig config = quv::LoadHostConfig(
       quv::SettingsFileName(quv::ExecutablePath()), arguments.size() > 1 ? &firstArgument : nullptr);
 
-  quv::TUnavailableRemoteCalls calls;
+  quv::TClientRemoteCalls calls;
   quv::TTcpProbe probe;
   quv::TFTasks window(config, calls, probe);
   window.show();

@@ -71,7 +71,7 @@ class TDeadListener final {
 void BM_RefreshDeadHosts(benchmark::State& state) {
   std::vector<std::unique_ptr<TDeadListener>> listeners;
   for (int i = 0; i < kHosts; ++i) listeners.push_back(std::make_unique<TDeadListener>());
-  quv::TUnavailableRemoteCalls calls;
+  quv::TClientRemoteCalls calls;
   quv::TTcpProbe probe(kProbeTimeoutMs);
   const auto started = std::chrono::steady_clock::now();
   for (auto _ : state) {
