@@ -61,8 +61,8 @@ int main(int argc, char* argv[]) {
     HandleSignals();
     std::unique_ptr<TDemoWorkload> demo;
     if (options.Demo)
-      demo = std::make_unique<TDemoWorkload>(DemoAddress(options.ListenAddress, port),
-                                             seed, options.DemoScalePercent);
+      demo = std::make_unique<TDemoWorkload>(DemoAddress(options.ListenAddress, port), seed,
+                                             options.DemoScalePercent);
     std::printf("listening on %s:%u\n", options.ListenAddress.c_str(), port);
     std::printf("locator on %s:%u\n", options.LocatorListen.c_str(), server.LocatorPort());
     std::fflush(stdout);

@@ -26,8 +26,7 @@ constexpr uint32_t kReconnectPauseMs = 500;
 
 }  // namespace
 
-TDemoClient::TDemoClient(std::string address, TDemoUser user, uint32_t seed,
-                         int32_t scalePercent)
+TDemoClient::TDemoClient(std::string address, TDemoUser user, uint32_t seed, int32_t scalePercent)
     : FAddress(std::move(address)),
       FUser(std::move(user)),
       FScalePercent(scalePercent),
@@ -60,7 +59,8 @@ void TDemoClient::Execute() {
 }
 
 void TDemoClient::LogOn() {
-  TReply reply = Call("quvsystem.sessions.open", {TVariant(FUser.UserName), TVariant(FUser.Licence)});
+  TReply reply =
+      Call("quvsystem.sessions.open", {TVariant(FUser.UserName), TVariant(FUser.Licence)});
   if (reply.Failed) throw Exception(reply.ErrorText);
   reply.Rows->First();
   FSessionKey = reply.Rows->GetFieldValue("sessionkey").ToText();
@@ -77,9 +77,11 @@ void TDemoClient::RunOneCall() {
   const uint32_t kind = Between(1, 100);
   TReply reply;
   if (kind <= 65)
-    reply = Call("quvtest.test.sleep", {TVariant(static_cast<int32_t>(Scaled(Between(2000, 60000))))});
+    reply =
+        Call("quvtest.test.sleep", {TVariant(static_cast<int32_t>(Scaled(Between(2000, 60000))))});
   else if (kind <= 85)
-    reply = Call("quvsystem.sessions.watch", {TVariant(std::to_string(Scaled(Between(5000, 60000))))});
+    reply =
+        Call("quvsystem.sessions.watch", {TVariant(std::to_string(Scaled(Between(5000, 60000))))});
   else
     reply = Call("quvsystem.sessions.list", {});
   // A closed session: log on again; a cancelled call needs nothing more.
@@ -115,6 +117,7 @@ TDemoClient::TReply TDemoClient::Call(const std::string& method,
       reply.ErrorText = reader.ReadText();
     } else if (replyHeader.ResultKind != kResultNothing) {
       reply.Rows = std::make_unique<TquvRecordset>();
+      reply.Rows->CacheBlobs = true;
       reader.ReadCommandAsRecordset(reply.Rows.get());
     }
     reader.EndCommandHeader();

@@ -66,6 +66,7 @@ bool TCallControl::WaitForProbes(int32_t count, uint32_t ms) {
 
 std::unique_ptr<TquvRecordset> TMethodCall::ParametersRecordset() const {
   auto recordset = std::make_unique<TquvRecordset>("", Header.MethodName);
+  recordset->CacheBlobs = true;  // unbounded texts are read by value
   if (!Parameters.empty()) {
     TMemoryStream bytes(Parameters);
     recordset->LoadFromStream(bytes, true);

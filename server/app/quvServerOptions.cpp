@@ -69,9 +69,7 @@ void Apply(TServerOptions& options, std::string_view name, std::string_view valu
     throw EServerOptionsError("Unknown option --" + std::string(name));
 }
 
-bool IsFlag(std::string_view name) {
-  return name == "verbose" || name == "help" || name == "demo";
-}
+bool IsFlag(std::string_view name) { return name == "verbose" || name == "help" || name == "demo"; }
 
 bool& FlagOf(TServerOptions& options, std::string_view name) {
   if (name == "verbose") return options.Verbose;

@@ -37,9 +37,9 @@ uint64_t TServerState::AddRequest(const TquvCommandHeader& header, std::string c
   std::lock_guard<std::mutex> guard(FLock);
   if (!FSessions.contains(sessionKey)) sessionKey.clear();
   const uint64_t handle = FNextHandle++;
-  FRequests.emplace(handle, TRequestEntry{header.RequestNumber, std::move(client),
-                                          header.MethodName, Clock().TickCount(), sessionKey,
-                                          false, &control});
+  FRequests.emplace(handle,
+                    TRequestEntry{header.RequestNumber, std::move(client), header.MethodName,
+                                  Clock().TickCount(), sessionKey, false, &control});
   return handle;
 }
 
@@ -114,8 +114,8 @@ std::vector<TSessionInfo> TServerState::Sessions() const {
   std::lock_guard<std::mutex> guard(FLock);
   std::map<uint64_t, TSessionInfo> byLogon;
   for (const auto& [key, session] : FSessions)
-    byLogon.emplace(session.Order, TSessionInfo{key, session.UserName, session.CreationTime,
-                                                false, session.Source, session.Licence});
+    byLogon.emplace(session.Order, TSessionInfo{key, session.UserName, session.CreationTime, false,
+                                                session.Source, session.Licence});
   std::vector<TSessionInfo> rows;
   for (auto& [order, row] : byLogon) {
     for (const auto& [handle, entry] : FRequests)

@@ -55,8 +55,8 @@ class TServerState final {
   // Registers a request of the session `sessionKey` (none when empty);
   // "*control" must stay valid until RemoveRequest. Clears `sessionKey` when
   // that session is not open. The handle of the entry.
-  uint64_t AddRequest(const TquvCommandHeader& header, std::string client,
-                      std::string& sessionKey, TCallControl& control);
+  uint64_t AddRequest(const TquvCommandHeader& header, std::string client, std::string& sessionKey,
+                      TCallControl& control);
   void RemoveRequest(uint64_t handle);
   // In order of arrival.
   std::vector<TRequestInfo> Requests() const;
@@ -105,8 +105,7 @@ class TServerState final {
 class TRequestRegistration final {
  public:
   TRequestRegistration(TServerState& state, const TquvCommandHeader& header,
-                       std::string_view context, const std::string& peer,
-                       TCallControl& control);
+                       std::string_view context, const std::string& peer, TCallControl& control);
   ~TRequestRegistration();
   TRequestRegistration(const TRequestRegistration&) = delete;
   TRequestRegistration& operator=(const TRequestRegistration&) = delete;

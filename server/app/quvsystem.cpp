@@ -46,9 +46,9 @@ TMethodResult ListSessions(const TMethodCall& call, const TServerState& state) {
   auto rows = std::make_unique<TquvRecordset>("", call.Header.MethodName);
   std::array<TVariant, 6> values;
   for (const TSessionInfo& session : state.Sessions()) {
-    values = {TVariant(session.Key),         TVariant(session.UserName),
-              DateTimeText(session.CreationTime), BooleanText(session.Active),
-              TVariant(session.Source),      TVariant(session.Licence)};
+    values = {
+        TVariant(session.Key),       TVariant(session.UserName), DateTimeText(session.CreationTime),
+        BooleanText(session.Active), TVariant(session.Source),   TVariant(session.Licence)};
     rows->AppendValues(values);
   }
   return TMethodResult::Reply(std::move(rows));
