@@ -49,13 +49,20 @@ void TDemoClient::Execute() {
       RunOneCall();
       if (!Pause(Scaled(Between(200, 3000)))) break;
       if (Between(1, 100) <= 8) LogOff();
+    } catch (const ENoConnectionError&) {
+      // The server ends the connection of a closed session, and all of them as it stops.
+      StartAgain();
     } catch (const std::exception& e) {
-      FConn.reset();
-      FSessionKey.clear();
       if (!Terminated()) ServerLogLine("demo " + FUser.UserName + ": " + e.what());
-      Pause(kReconnectPauseMs);
+      StartAgain();
     }
   }
+}
+
+void TDemoClient::StartAgain() {
+  FConn.reset();
+  FSessionKey.clear();
+  Pause(kReconnectPauseMs);
 }
 
 void TDemoClient::LogOn() {

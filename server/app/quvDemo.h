@@ -50,6 +50,8 @@ class TDemoClient final : public TThread {
 
   void LogOn();
   void LogOff();
+  // Drops the connection and the session and waits a little before the next try.
+  void StartAgain();
   void RunOneCall();
   // Calls `method` with one parameters row of `values`; raises what the
   // package raises, and when the thread is asked to stop.

@@ -238,7 +238,7 @@ TEST_F(QuvSystem, SessionsAreListedUntilCancelledWhichCancelsTheirRequests) {
   const TReply cancel = FViewer.Send("quvsystem.sessions.cancel", {TVariant(key)});
   EXPECT_EQ(cancel.Header.ResultKind, 3) << cancel.Text;
   EXPECT_EQ(sleeping.Reply().Text, "A requisição foi cancelada."_cp);
-  EXPECT_NE(sleeping.Failure(), "(no error)");  // the session's connection was closed
+  EXPECT_EQ(sleeping.Failure(), kNoConnectionMessage);  // the session's connection was closed
   sessions = FViewer.Sessions();
   ASSERT_EQ(sessions.size(), 1u);
   EXPECT_EQ(sessions[0].at("sessionkey"), other);
