@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/Clock.h"
+#include "platform/StrUtils.h"
 
 namespace quv {
 
@@ -10,8 +11,6 @@ namespace {
 
 constexpr std::string_view kSessionKeyPrefix = "sessionkey=";
 constexpr std::string_view kSystemLibraryPrefix = "quvsystem.";
-// A longer key names no session; the refusal text shows no more of it.
-constexpr std::size_t kLongestSessionKey = 100;
 
 bool IsSystemCommand(std::string_view method) {
   return AnsiLowerCase(method.substr(0, kSystemLibraryPrefix.size())) == kSystemLibraryPrefix;
@@ -19,15 +18,18 @@ bool IsSystemCommand(std::string_view method) {
 
 }  // namespace
 
+std::string QuotedText(std::string_view text) { return LeftStr(text, kLongestQuotedText); }
+
 std::string UnknownSessionText(std::string_view key) {
-  return std::string("Sessão não encontrada: "_cp) + std::string(key);
+  return std::string("Sessão não encontrada: "_cp) + QuotedText(key);
 }
 
 std::string SessionKeyOfContext(std::string_view context) {
   if (context.substr(0, kSessionKeyPrefix.size()) != kSessionKeyPrefix) return {};
   context.remove_prefix(kSessionKeyPrefix.size());
   const std::size_t end = context.find_first_of("\r\n");
-  return std::string(context.substr(0, std::min(end, kLongestSessionKey)));
+  // A longer key names no session, and the refusal shows no more of it.
+  return QuotedText(context.substr(0, end));
 }
 
 TServerState::TServerState(uint64_t keySeed) : FKeys(keySeed) {}

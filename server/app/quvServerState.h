@@ -17,6 +17,10 @@ namespace quv {
 // The error text a client gets for a request that was cancelled.
 inline constexpr std::string_view kRequestCancelledText = "A requisição foi cancelada."_cp;
 
+// A text from a client as an error text shows it: its first kLongestQuotedText bytes.
+inline constexpr std::size_t kLongestQuotedText = 100;
+std::string QuotedText(std::string_view text);
+
 // The error text for a session key that names no open session.
 std::string UnknownSessionText(std::string_view key);
 

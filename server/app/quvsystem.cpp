@@ -69,7 +69,8 @@ TMethodResult CancelTask(const TMethodCall& call, TServerState& state) {
   const std::string text = TextParameter(call, "requestid");
   int32_t requestNumber = 0;
   if (!TryStrToInt(text, requestNumber))
-    return TMethodResult::Error(std::string("Número de requisição inválido: "_cp) + text);
+    return TMethodResult::Error(std::string("Número de requisição inválido: "_cp) +
+                                QuotedText(text));
   if (!state.CancelRequest(requestNumber))
     return TMethodResult::Error(std::string("Requisição não encontrada: "_cp) + text);
   return TMethodResult();

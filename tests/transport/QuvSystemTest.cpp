@@ -204,6 +204,11 @@ TEST_F(QuvSystem, UnknownRequestsAndSessionsAnswerAClearError) {
   EXPECT_EQ(reply.Text, "Sessão não encontrada: nope"_cp);
   reply = FViewer.Send("quvtest.test.echo", {TVariant(1)}, "sessionkey=nope\r\nmore");
   EXPECT_EQ(reply.Text, "Sessão não encontrada: nope"_cp);
+  const std::string longKey(100000, 'k');
+  reply = FViewer.Send("quvsystem.sessions.cancel", {TVariant(longKey)});
+  EXPECT_EQ(reply.Text, std::string("Sessão não encontrada: "_cp) + longKey.substr(0, 100));
+  reply = FViewer.Send("quvtest.test.echo", {TVariant(1)}, "sessionkey=" + longKey);
+  EXPECT_EQ(reply.Text, std::string("Sessão não encontrada: "_cp) + longKey.substr(0, 100));
   reply = FViewer.Send("quvsystem.sessions.open", {TVariant(""), TVariant("PLENA")});
   EXPECT_EQ(reply.Text, "quvsystem.sessions.open needs a username");
   reply = FViewer.Send("quvsystem.sessions.watch", {TVariant("10")});
