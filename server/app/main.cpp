@@ -1,10 +1,15 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <memory>
+#include <random>
 
+#include "server/app/quvDemo.h"
 #include "server/app/quvServer.h"
 #include "server/app/quvServerLog.h"
 #include "server/app/quvServerOptions.h"
+#include "server/app/quvServerState.h"
+#include "server/app/quvsystem.h"
 #include "server/app/quvtest.h"
 #include "server/common/quvIntfRegistry.h"
 
@@ -25,6 +30,12 @@ void HandleSignals() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
+// The address the demo's clients reach the server at.
+std::string DemoAddress(const std::string& listenAddress, uint16_t port) {
+  const std::string host = listenAddress == "0.0.0.0" ? "127.0.0.1" : listenAddress;
+  return host + ":" + std::to_string(port);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -35,19 +46,28 @@ int main(int argc, char* argv[]) {
       std::fputs(ServerHelpText().c_str(), stdout);
       return 0;
     }
-    // The method definitions (quvtest.quv among the program's resources);
-    // released after the server has stopped its connections.
+    // The method definitions (quvtest.quv and quvsystem.quv among the
+    // program's resources); released after the server has stopped its
+    // connections and the demo its clients.
     TquvInterfaceRegistryScope interfaces;
+    const uint32_t seed = options.Seed ? *options.Seed : std::random_device()();
+    TServerState state(seed);
     TMethodRegistry methods;
     RegisterQuvTest(methods);
-    TquvServer server(options, methods);
+    RegisterQuvSystem(methods, state);
+    TquvServer server(options, methods, state);
     const uint16_t port = server.Listen();
     gServer.store(&server);
     HandleSignals();
+    std::unique_ptr<TDemoWorkload> demo;
+    if (options.Demo)
+      demo = std::make_unique<TDemoWorkload>(DemoAddress(options.ListenAddress, port), seed,
+                                             options.DemoScalePercent);
     std::printf("listening on %s:%u\n", options.ListenAddress.c_str(), port);
     std::printf("locator on %s:%u\n", options.LocatorListen.c_str(), server.LocatorPort());
     std::fflush(stdout);
     server.Run();
+    demo.reset();
     gServer.store(nullptr);
     return 0;
   } catch (const EServerOptionsError& e) {

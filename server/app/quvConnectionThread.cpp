@@ -30,10 +30,11 @@ std::string HexBytes(const char* bytes, int32_t count) {
 
 TConnectionThread::TConnectionThread(int handle, std::string peer, const TServerOptions& options,
                                      const TMethodRegistry& methods, const TLocatorAnswer& locator,
-                                     std::function<void()> onFinished)
+                                     TServerState& state, std::function<void()> onFinished)
     : FOptions(options),
       FMethods(methods),
       FLocator(locator),
+      FState(state),
       FOnFinished(std::move(onFinished)),
       FConn(handle, std::move(peer)),
       FProber(FPackage, FControl, options.ProbeIntervalMs, FConn.Peer()) {
@@ -88,12 +89,18 @@ void TConnectionThread::ServeCall() {
   std::vector<uint8_t> parameters;
   int32_t parameterRows = 0;
   ReadRequest(header, context, parameters, parameterRows);
+  FControl.BeginCall();
+  const TRequestRegistration request(FState, header, context, FConn.Peer(), FControl);
   FPackage.SendRecvOK();
   const uint32_t start = Clock().TickCount();
-  TMethodResult result = RunMethod(header, context, parameters, parameterRows);
+  TMethodResult result = request.Refusal().empty()
+                             ? RunMethod(header, context, parameters, parameterRows)
+                             : TMethodResult::Error(request.Refusal());
   if (FControl.Cancelled()) return;  // the client is gone or the server stops
+  if (FControl.CallCancelled()) result = TMethodResult::Error(std::string(kRequestCancelledText));
   const uint8_t resultKind = WriteReply(header, std::move(result));
   if (FOptions.Verbose) LogCall(header, Clock().TickCount() - start, resultKind);
+  if (request.SessionClosed()) FControl.Cancel();
 }
 
 void TConnectionThread::ServeLocatorRequest() {
@@ -125,11 +132,11 @@ TMethodResult TConnectionThread::RunMethod(const TquvCommandHeader& header,
   const TMethodHandler* handler = FMethods.Find(header.MethodName);
   if (handler == nullptr)
     return TMethodResult::Error(std::string("Método desconhecido: "_cp) + header.MethodName);
-  FControl.BeginCall();
   FProber.Arm();
   TMethodResult result;
   try {
-    result = (*handler)(TMethodCall{header, context, parameters, parameterRows, FControl});
+    result =
+        (*handler)(TMethodCall{header, context, parameters, parameterRows, FControl, FConn.Peer()});
   } catch (const std::exception& e) {
     result = TMethodResult::Error(e.what());
   } catch (...) {

@@ -12,6 +12,7 @@
 #include "server/app/quvProbeThread.h"
 #include "server/app/quvServerConn.h"
 #include "server/app/quvServerOptions.h"
+#include "server/app/quvServerState.h"
 #include "transport/quvpack.h"
 
 namespace quv {
@@ -24,14 +25,17 @@ inline constexpr uint8_t kResultNothing = 3;   // nothing follows: the reply has
 // Serves one client on a thread of its own: reads each request, acknowledges
 // it, runs its method while probing the client, writes the reply and reads
 // the client's acknowledgement (or answers a "QULS" locator request), until the client closes or
-// sends "QUVC", breaks the protocol (logged), or Stop is called. Owns the accepted connection.
-// `options`, `methods` and `locator` must outlive it; `onFinished` runs on this thread as it ends.
-// Owned and joined by the server; Stop may be called from any thread.
+// sends "QUVC", breaks the protocol (logged), or Stop is called. Each request is in the server's
+// table from its arrival until its reply is written; a request cancelled there answers
+// kRequestCancelledText, and the connection ends after a request whose session was closed. Owns
+// the accepted connection. `options`, `methods`, `locator` and `state` must outlive it;
+// `onFinished` runs on this thread as it ends. Owned and joined by the server; Stop may be called
+// from any thread.
 class TConnectionThread final : public TThread {
  public:
   TConnectionThread(int handle, std::string peer, const TServerOptions& options,
                     const TMethodRegistry& methods, const TLocatorAnswer& locator,
-                    std::function<void()> onFinished);
+                    TServerState& state, std::function<void()> onFinished);
   ~TConnectionThread() override;
 
   // Cancels the running call and ends the connection.
@@ -60,6 +64,7 @@ class TConnectionThread final : public TThread {
   const TServerOptions& FOptions;
   const TMethodRegistry& FMethods;
   const TLocatorAnswer& FLocator;
+  TServerState& FState;
   std::function<void()> FOnFinished;
   TServerConn FConn;
   TquvPackage FPackage{FConn};

@@ -9,6 +9,7 @@ namespace quv {
 bool TCallControl::BeginCall() {
   std::lock_guard<std::mutex> guard(FLock);
   FProbes = 0;
+  FCallCancelled = false;
   return !FCancelled;
 }
 
@@ -23,6 +24,19 @@ void TCallControl::Cancel() {
 bool TCallControl::Cancelled() const {
   std::lock_guard<std::mutex> guard(FLock);
   return FCancelled;
+}
+
+void TCallControl::CancelCall() {
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    FCallCancelled = true;
+  }
+  FChanged.notify_all();
+}
+
+bool TCallControl::CallCancelled() const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return AnyCancel();
 }
 
 void TCallControl::ProbeAnswered() {
@@ -40,24 +54,32 @@ int32_t TCallControl::ProbesAnswered() const {
 
 bool TCallControl::WaitForCancel(uint32_t ms) {
   std::unique_lock<std::mutex> lock(FLock);
-  return FChanged.wait_for(lock, std::chrono::milliseconds(ms), [this] { return FCancelled; });
+  return FChanged.wait_for(lock, std::chrono::milliseconds(ms), [this] { return AnyCancel(); });
 }
 
 bool TCallControl::WaitForProbes(int32_t count, uint32_t ms) {
   std::unique_lock<std::mutex> lock(FLock);
   FChanged.wait_for(lock, std::chrono::milliseconds(ms),
-                    [&] { return FCancelled || FProbes >= count; });
+                    [&] { return AnyCancel() || FProbes >= count; });
   return FProbes >= count;
 }
 
 std::unique_ptr<TquvRecordset> TMethodCall::ParametersRecordset() const {
   auto recordset = std::make_unique<TquvRecordset>("", Header.MethodName);
+  recordset->CacheBlobs = true;  // unbounded texts are read by value
   if (!Parameters.empty()) {
     TMemoryStream bytes(Parameters);
     recordset->LoadFromStream(bytes, true);
     recordset->First();
   }
   return recordset;
+}
+
+TVariant TMethodCall::Parameter(std::string_view name) const {
+  const std::unique_ptr<TquvRecordset> parameters = ParametersRecordset();
+  if (parameters->RecordCount() == 0)
+    throw Exception(Header.MethodName + " needs the parameter " + std::string(name));
+  return parameters->GetFieldValue(name);
 }
 
 TMethodResult TMethodResult::Reply(std::vector<uint8_t> recordset, int32_t rowCount) {

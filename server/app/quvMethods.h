@@ -15,45 +15,57 @@
 
 namespace quv {
 
-// The cancel flag of a connection's calls and the count of probes the
-// client answered during the current call. Thread-safe.
+// The cancel flags of a connection and of its current call, and the count
+// of probes the client answered during the current call. Thread-safe.
 class TCallControl final {
  public:
-  // Starts a call: clears the probe count. False when cancelled already.
+  // Starts a call: clears the probe count and the call's cancel. False when
+  // the connection is cancelled already.
   bool BeginCall();
   // Sticky: once cancelled, the connection ends after its current call.
   void Cancel();
   bool Cancelled() const;
+  // Cancels the current call only; the connection serves on.
+  void CancelCall();
+  // True when the current call was cancelled, alone or with the connection.
+  bool CallCancelled() const;
   void ProbeAnswered();
   int32_t ProbesAnswered() const;
-  // Waits up to `ms` for a cancel; true when cancelled.
+  // Waits up to `ms` for a cancel of the call; true when cancelled.
   bool WaitForCancel(uint32_t ms);
   // Waits up to `ms` until `count` probes were answered or the call was
   // cancelled; true when the probes were answered.
   bool WaitForProbes(int32_t count, uint32_t ms);
 
  private:
+  bool AnyCancel() const { return FCancelled || FCallCancelled; }
+
   mutable std::mutex FLock;
   std::condition_variable FChanged;
   bool FCancelled = false;
+  bool FCallCancelled = false;
   int32_t FProbes = 0;
 };
 
 // What a method handler gets: the request header, the call context text,
 // the parameters recordset in its serialised form (empty when the request
-// had none) with its row count, and the call's control. Borrowed for the
-// call only.
+// had none) with its row count, the call's control and the client's
+// address ("a.b.c.d:port"). Borrowed for the call only.
 struct TMethodCall {
   const TquvCommandHeader& Header;
   std::string_view Context;
   const std::vector<uint8_t>& Parameters;
   int32_t ParameterRows;
   TCallControl& Control;
+  const std::string& Peer;
 
   // The parameters as a recordset with the definitions of the called
   // method, on its first row (none without parameters). The bytes passed
   // the server's checks when they were read, so no rows in files get here.
   std::unique_ptr<TquvRecordset> ParametersRecordset() const;
+  // The value of the parameter `name` of the first row; raises when the
+  // call has no parameters row.
+  TVariant Parameter(std::string_view name) const;
 };
 
 // What a handler produces: the reply recordset, serialised or as an object,

@@ -30,8 +30,8 @@ std::string PeerText(const sockaddr_in& peer) {
 
 }  // namespace
 
-TquvServer::TquvServer(TServerOptions options, const TMethodRegistry& methods)
-    : FOptions(std::move(options)), FMethods(methods) {
+TquvServer::TquvServer(TServerOptions options, const TMethodRegistry& methods, TServerState& state)
+    : FOptions(std::move(options)), FMethods(methods), FState(state) {
   int pipe[2];
   if (::pipe2(pipe, O_CLOEXEC | O_NONBLOCK) != 0) RaiseLastOSError("pipe2");
   FWakeRead = pipe[0];
@@ -119,8 +119,9 @@ void TquvServer::AcceptOne() {
     return;
   }
   try {
-    auto connection = std::make_unique<TConnectionThread>(
-        handle, peerText, FOptions, FMethods, *FLocatorAnswer, [this] { Wake(kWakeToReap); });
+    auto connection =
+        std::make_unique<TConnectionThread>(handle, peerText, FOptions, FMethods, *FLocatorAnswer,
+                                            FState, [this] { Wake(kWakeToReap); });
     connection->Start();
     FConnections.push_back(std::move(connection));
   } catch (const std::exception& e) {

@@ -9,6 +9,7 @@
 #include "server/app/quvLocatorResponder.h"
 #include "server/app/quvMethods.h"
 #include "server/app/quvServerOptions.h"
+#include "server/app/quvServerState.h"
 
 namespace quv {
 
@@ -17,11 +18,11 @@ namespace quv {
 // closed. Answers locator requests for the libraries of "*methods" on the
 // locator port, from the responder thread it starts in Listen. Run blocks
 // until Stop, then stops and joins the responder and every connection
-// thread. "*methods" must outlive the server. Stop may be called from any
+// thread. "*methods" and "*state" must outlive the server. Stop may be called from any
 // thread and from a signal handler; the rest belongs to one thread.
 class TquvServer final {
  public:
-  TquvServer(TServerOptions options, const TMethodRegistry& methods);
+  TquvServer(TServerOptions options, const TMethodRegistry& methods, TServerState& state);
   ~TquvServer();
   TquvServer(const TquvServer&) = delete;
   TquvServer& operator=(const TquvServer&) = delete;
@@ -47,6 +48,7 @@ class TquvServer final {
 
   const TServerOptions FOptions;
   const TMethodRegistry& FMethods;
+  TServerState& FState;
   int FListener = -1;
   int FWakeRead = -1;  // the self-pipe that Stop and ending threads write to
   int FWakeWrite = -1;

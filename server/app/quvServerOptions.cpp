@@ -61,11 +61,20 @@ void Apply(TServerOptions& options, std::string_view name, std::string_view valu
   else if (name == "locator-validity")
     options.LocatorValidityMs =
         static_cast<int32_t>(ParseNumber(name, value, 0, kMaxLocatorValidityMs));
+  else if (name == "seed")
+    options.Seed = static_cast<uint32_t>(ParseNumber(name, value, 0, UINT32_MAX));
+  else if (name == "demo-scale")
+    options.DemoScalePercent = static_cast<int32_t>(ParseNumber(name, value, 1, 100));
   else
     throw EServerOptionsError("Unknown option --" + std::string(name));
 }
 
-bool IsFlag(std::string_view name) { return name == "verbose" || name == "help"; }
+bool IsFlag(std::string_view name) { return name == "verbose" || name == "help" || name == "demo"; }
+
+bool& FlagOf(TServerOptions& options, std::string_view name) {
+  if (name == "verbose") return options.Verbose;
+  return name == "demo" ? options.Demo : options.Help;
+}
 
 }  // namespace
 
@@ -82,7 +91,7 @@ TServerOptions ParseServerOptions(int argc, const char* const argv[]) {
     if (IsFlag(name)) {
       if (equals != std::string_view::npos)
         throw EServerOptionsError("--" + std::string(name) + " takes no value");
-      (name == "verbose" ? options.Verbose : options.Help) = true;
+      FlagOf(options, name) = true;
       continue;
     }
     if (equals != std::string_view::npos)
@@ -118,6 +127,12 @@ std::string ServerHelpText() {
          "                           999999 (default: no limit)\n"
          "  --verbose                one line per call on standard error: client, method,\n"
          "                           request number, milliseconds, result kind\n"
+         "  --demo                   simulated clients keep sessions open and long calls\n"
+         "                           running on this server, for the task viewer\n"
+         "  --seed N                 the demo's choices and the session keys follow N\n"
+         "                           (default: random)\n"
+         "  --demo-scale PERCENT     the demo's durations and pauses, in percent (1 to\n"
+         "                           100, default 100: calls of 2 s to a minute)\n"
          "  --help                   this text\n"
          "\n"
          "On start the server prints \"listening on ADDRESS:PORT\" on standard output,\n"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/Exception.h"
@@ -18,6 +19,9 @@ struct TServerOptions {
   std::string LocatorListen;                   // UDP locator address; empty: ListenAddress
   std::string LocatorAnswer;                   // address in locator answers; empty: ours
   int32_t LocatorValidityMs = -1;              // validity suffix of answers; -1: none
+  bool Demo = false;                           // run the demo workload against this server
+  std::optional<uint32_t> Seed;                // the demo's choices and the session keys
+  int32_t DemoScalePercent = 100;              // the demo's durations, in percent
   bool Help = false;
 };
 

@@ -19,28 +19,19 @@ TMethodResult Echo(const TMethodCall& call) {
   return TMethodResult::Reply(call.Parameters, call.ParameterRows);
 }
 
-// The value of the parameter `name` of the call's first row; raises when the
-// call has no parameters row.
-TVariant Parameter(const TMethodCall& call, std::string_view name) {
-  const std::unique_ptr<TquvRecordset> parameters = call.ParametersRecordset();
-  if (parameters->RecordCount() == 0)
-    throw Exception(call.Header.MethodName + " needs the parameter " + std::string(name));
-  return parameters->GetFieldValue(name);
-}
-
 TMethodResult Fail(const TMethodCall& call) {
-  return TMethodResult::Error(Parameter(call, "message").ToText());
+  return TMethodResult::Error(call.Parameter("message").ToText());
 }
 
 TMethodResult Sleep(const TMethodCall& call) {
-  for (int32_t left = Parameter(call, "ms").ToInteger(); left > 0; left -= kSleepSliceMs)
+  for (int32_t left = call.Parameter("ms").ToInteger(); left > 0; left -= kSleepSliceMs)
     if (call.Control.WaitForCancel(static_cast<uint32_t>(std::min(left, kSleepSliceMs)))) break;
   return Echo(call);
 }
 
 // `count` rows of the task list's fields, numbered from 1.
 TMethodResult Rows(const TMethodCall& call) {
-  const int32_t count = Parameter(call, "count").ToInteger();
+  const int32_t count = call.Parameter("count").ToInteger();
   if (count < 0 || count > kMostRows)
     throw Exception("quvtest.test.rows answers 0 to " + std::to_string(kMostRows) + " rows");
   auto rows = std::make_unique<TquvRecordset>("", call.Header.MethodName);

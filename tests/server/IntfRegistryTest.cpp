@@ -145,7 +145,7 @@ TEST_F(IntfRegistryTest, FileBuiltByTheToolBesideTheResource) {
   TquvInterfaces& registry = Registry();
   TquvInterfaceLib& lib = registry.InternalGetItem(QUV_TEST_QUVSYSTEM_FILE);
   EXPECT_FALSE(lib.FromResource());
-  ASSERT_EQ(lib.Count(), 4);
+  ASSERT_EQ(lib.Count(), 6);
   const std::vector<std::pair<std::string, std::vector<std::string>>> expected = {
       {"quvsystem.tasks.list",
        {"requestid", "clientdesc", "requestdesc", "ellapsedtime", "systemcmd", "username",
@@ -153,7 +153,9 @@ TEST_F(IntfRegistryTest, FileBuiltByTheToolBesideTheResource) {
       {"quvsystem.sessions.list",
        {"sessionkey", "username", "creation_time", "active", "source", "licenceinfo"}},
       {"quvsystem.tasks.cancel", {"requestid"}},
-      {"quvsystem.sessions.cancel", {"sessionkey"}}};
+      {"quvsystem.sessions.cancel", {"sessionkey"}},
+      {"quvsystem.sessions.open", {"username", "licenceinfo", "sessionkey"}},
+      {"quvsystem.sessions.watch", {"ms", "active"}}};
   for (const auto& [name, fields] : expected) {
     TquvInterfaceSymbolDefs& defs = lib.GetInterface(name)->Defs();
     ASSERT_EQ(defs.Count(), static_cast<int32_t>(fields.size())) << name;
