@@ -59,8 +59,8 @@ void ExecMethod(const std::string& method, const std::vector<std::string>& names
   auto call = std::make_unique<TquvClientRecordset>();
   call->RaiseErrors = true;
   call->SetDefinition(method);
-  // A host given here wins over one the definition names.
-  if (!host.empty()) call->SetHost(host);
+  // The host given here replaces one the definition names, also when empty.
+  call->SetHost(host);
   call->CacheBlobs = true;
   call->Execute(&parameters);
   result = std::move(call);

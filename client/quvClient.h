@@ -41,8 +41,8 @@ class TquvConst final {
 // The value at `index` of `values` as a variant; raises for an index outside them.
 TVariant ValueFromConst(size_t index, const std::vector<TquvConst>& values);
 
-// Calls `method` on `host` (empty: the one the definition names, else the
-// locator's) and returns the reply, which the caller owns. Names and values
+// Calls `method` on `host`, which replaces a host the definition names (empty:
+// the locator's) and returns the reply, which the caller owns. Names and values
 // pair up; no names, or a single empty one, set the values by position.
 // Raises "Parameter list and names don't match" before sending anything, and
 // EquvRemoteError when the call fails.
