@@ -77,7 +77,7 @@ TStartedCall Connect(const std::string& host, const std::string& method,
     std::this_thread::sleep_for(std::chrono::milliseconds(pause));
   }
   if (lastError.empty()) throw ENoConnectionError();
-  throw Exception(lastError);
+  throw ENoConnectionError(lastError);
 }
 
 // Waits for the reply's signature, answering probes and reading notices.

@@ -79,6 +79,7 @@ class ENoDataError : public Exception {
 class ENoConnectionError : public Exception {
  public:
   ENoConnectionError() : Exception(std::string(kNoConnectionMessage)) {}
+  explicit ENoConnectionError(std::string message) : Exception(std::move(message)) {}
 };
 
 // The server sent an error text in place of a requested file.
