@@ -10,6 +10,8 @@
 #include "platform/DateTime.h"
 #include "server/common/BufferManager.h"
 #include "server/common/quvIntf.h"
+#include "server/common/quvRecordset.h"
+#include "support/DatasetIntf.h"
 
 namespace quv {
 
@@ -345,8 +347,14 @@ void WriteFixedTextValue(const TVariant& value, TStream& dest, const TquvSymbolD
 void WriteTextOrObjectValue(const TVariant& value, TStream& dest, const TquvSymbolDef& field,
                             bool withLength) {
   switch (value.Kind()) {
-    case TVarKind::Text:
     case TVarKind::Interface:
+      // A dataset goes in recordset form; other interfaces must be streams.
+      if (TRef<IDataset> dataset = Supports<IDataset>(value.Interface())) {
+        WriteDatasetValue(*dataset, dest, field, withLength);
+        return;
+      }
+      [[fallthrough]];
+    case TVarKind::Text:
       WriteTextOrStream(value, dest, withLength);
       return;
     case TVarKind::Object:
