@@ -254,7 +254,7 @@ void TquvBlobStream::Close() {
   if (FMode != kWrite) return;
   if (!FModified && FBuffer.Size() != 0) return;
   if (CommitOnClose && FRecordset) {
-    const std::vector<uint8_t>& bytes = FBuffer.Bytes();
+    const TByteView bytes = FBuffer.Bytes();
     FRecordset->StoreValue(static_cast<int32_t>(FLocation),
                            std::string(bytes.begin(), bytes.end()));
     FRecordset->FRowModified = true;

@@ -29,6 +29,7 @@ constexpr int32_t kUncheckedStringSize = 65535;
 constexpr int32_t kCopyChunk = 61440;
 constexpr int64_t kSmallCopy = 4096;
 constexpr int64_t kUncheckedCopySize = 65535;
+constexpr int64_t kMemoryCopyPiece = int64_t(4) << 20;
 constexpr std::string_view kCopyStreamsError = "Stream copy error at quvStreams.CopyStreams";
 
 int32_t DecodeInt32(const uint8_t* b) {
@@ -192,12 +193,17 @@ class TCopyBuffer {
   std::span<uint8_t> FBytes;
 };
 
-void CopyChunks(TStream& source, TStream& dest, int64_t count, std::span<uint8_t> buffer,
-                const TquvProgressEvent& onProgress) {
+// Large copies fail early when the source cannot hold them.
+void CheckSourceHolds(TStream& source, int64_t count) {
   if (count > kUncheckedCopySize) {
     const int64_t size = source.Size();
     if (size > 0 && source.Position() + count > size) Fail(kCopyStreamsError);
   }
+}
+
+void CopyChunks(TStream& source, TStream& dest, int64_t count, std::span<uint8_t> buffer,
+                const TquvProgressEvent& onProgress) {
+  CheckSourceHolds(source, count);
   TCopyProgress progress(onProgress, count);
   const auto chunk = static_cast<int64_t>(buffer.size());
   while (count > 0) {
@@ -211,6 +217,38 @@ void CopyChunks(TStream& source, TStream& dest, int64_t count, std::span<uint8_t
   if (count > 0) Fail(kCopyStreamsError);
 }
 
+// Copies to or from a memory stream straight from or into its memory, in
+// large pieces; false when neither side is one. Package streams keep their
+// chunked copies.
+bool CopyWithMemoryStream(TStream& source, TStream& dest, int64_t count,
+                          const TquvProgressEvent& onProgress) {
+  auto* memorySource = dynamic_cast<TMemoryStream*>(&source);
+  auto* memoryDest = dynamic_cast<TMemoryStream*>(&dest);
+  if ((!memorySource && !memoryDest) || dynamic_cast<TquvRemoteStream*>(&source) ||
+      dynamic_cast<TquvRemoteStream*>(&dest)) {
+    return false;
+  }
+  CheckSourceHolds(source, count);
+  TCopyProgress progress(onProgress, count);
+  while (count > 0) {
+    const int64_t piece = std::min(count, kMemoryCopyPiece);
+    int64_t moved = 0;
+    if (memorySource) {
+      const int64_t position = memorySource->Position();
+      moved = std::clamp<int64_t>(memorySource->Size() - position, 0, piece);
+      dest.WriteBuffer(memorySource->Memory() + position, static_cast<int32_t>(moved));
+      memorySource->Seek(moved, TSeekOrigin::Current);
+    } else {
+      moved = memoryDest->WriteFrom(source, piece);
+    }
+    if (moved == 0) break;
+    count -= moved;
+    progress.Report(count);
+  }
+  if (count > 0) Fail(kCopyStreamsError);
+  return true;
+}
+
 }  // namespace
 
 void CopyStreams(TStream& source, TStream& dest, int64_t count,
@@ -219,6 +257,7 @@ void CopyStreams(TStream& source, TStream& dest, int64_t count,
     source.SetPosition(0);
     count = source.Size();
   }
+  if (count > kSmallCopy && CopyWithMemoryStream(source, dest, count, onProgress)) return;
   // Small copies borrow a pooled buffer when the pool is on.
   const bool pooled = count <= kSmallCopy && UseBufferManager();
   TCopyBuffer copyBuffer(pooled, pooled ? 0 : CopyChunkSize(source, dest, count));
