@@ -159,10 +159,17 @@ void TBits::SaveToStream(TStream& stream) const {
 }
 
 void TBits::LoadFromStream(TStream& stream) {
+  std::array<uint8_t, 256> form;
+  form[0] = ReadByte(stream);
+  stream.ReadBuffer(form.data() + 1, form[0]);
+  LoadFromBytes(form.data());
+}
+
+void TBits::LoadFromBytes(const uint8_t* form) {
   std::array<uint8_t, 256> bytes;
   bytes.fill(0xFF);
-  const uint8_t byteSize = ReadByte(stream);
-  stream.ReadBuffer(bytes.data(), byteSize);
+  const uint8_t byteSize = form[0];
+  std::memcpy(bytes.data(), form + 1, byteSize);
   FWords.resize((byteSize + 3u) / 4u);
   for (std::size_t i = 0; i < FWords.size(); ++i)
     FWords[i] = static_cast<uint32_t>(GetInt32(&bytes[4 * i]));
@@ -517,8 +524,7 @@ void TquvRecordset::DecodeRow(TIndexEntry entry) {
   uint8_t bitmap[256];
   row.Read(bitmap, 1);
   row.Read(bitmap + 1, bitmap[0]);
-  TMemoryStream bitmapStream(std::vector<uint8_t>(bitmap, bitmap + 1 + bitmap[0]));
-  FNullBits.LoadFromStream(bitmapStream);
+  FNullBits.LoadFromBytes(bitmap);
   const int32_t count = FieldCount();
   if (FNullBits.Size() < count) throw EReadError();
   for (int32_t i = 0; i < count; ++i) {

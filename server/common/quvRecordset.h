@@ -61,6 +61,8 @@ class TBits final {
   void SaveToStream(TStream& stream) const;
   // Reads the byte N and N bytes; Size becomes N / 4 × 32.
   void LoadFromStream(TStream& stream);
+  // The same from the stream form held in memory: `form[0]` bytes follow.
+  void LoadFromBytes(const uint8_t* form);
 
  private:
   std::vector<uint32_t> FWords;
