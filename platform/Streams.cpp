@@ -1,10 +1,12 @@
 #include "platform/Streams.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace quv {
@@ -26,34 +28,133 @@ int64_t TStream::Size() {
 
 int64_t TStream::Remaining() { return std::max<int64_t>(0, Size() - Position()); }
 
+namespace {
+
+// Blocks from this size on get a mapping of their own, in whole huge pages.
+constexpr std::size_t kMappedBlock = std::size_t(1) << 20;
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+
+std::size_t RoundUp(std::size_t value, std::size_t unit) {
+  return (value + unit - 1) / unit * unit;
+}
+
+[[noreturn]] void FailAllocation() {
+  throw EStreamError("Out of memory while expanding memory stream");
+}
+
+uint8_t* NewMapping(std::size_t capacity) {
+  void* memory =
+      mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) FailAllocation();
+  return static_cast<uint8_t*>(memory);
+}
+
+}  // namespace
+
+TMemoryStream::TMemoryStream(const std::vector<uint8_t>& bytes) {
+  GrowTo(bytes.size());
+  if (!bytes.empty()) std::memcpy(FMemory, bytes.data(), bytes.size());
+}
+
+TMemoryStream::~TMemoryStream() { Release(); }
+
+void TMemoryStream::Release() {
+  if (FMapped) {
+    munmap(FMemory, FCapacity);
+  } else {
+    std::free(FMemory);
+  }
+  FMemory = nullptr;
+  FSize = FCapacity = 0;
+  FMapped = false;
+}
+
+void TMemoryStream::Reserve(std::size_t capacity) {
+  if (capacity <= FCapacity) return;
+  const std::size_t wanted = std::max(capacity, FCapacity + FCapacity / 2);
+  if (wanted < kMappedBlock) {
+    void* memory = std::realloc(FMemory, wanted);
+    if (memory == nullptr) FailAllocation();
+    FMemory = static_cast<uint8_t*>(memory);
+    FCapacity = wanted;
+    return;
+  }
+  const std::size_t mapped = RoundUp(wanted, kHugePage);
+  uint8_t* memory = nullptr;
+  if (FMapped) {
+    // The pages move with their mapping: nothing is copied.
+    void* moved = mremap(FMemory, FCapacity, mapped, MREMAP_MAYMOVE);
+    if (moved == MAP_FAILED) FailAllocation();
+    memory = static_cast<uint8_t*>(moved);
+  } else {
+    memory = NewMapping(mapped);
+    if (FSize > 0) std::memcpy(memory, FMemory, FSize);
+    std::free(FMemory);
+  }
+  // Fewer page faults on large blocks; only a hint.
+  madvise(memory, mapped, MADV_HUGEPAGE);
+  FMemory = memory;
+  FCapacity = mapped;
+  FMapped = true;
+}
+
+void TMemoryStream::GrowTo(std::size_t size) {
+  if (size <= FSize) return;
+  Reserve(size);
+  std::memset(FMemory + FSize, 0, size - FSize);
+  FSize = size;
+}
+
 void TMemoryStream::SetSize(int64_t newSize) {
   if (newSize < 0) throw EStreamError("Invalid stream size");
-  FData.resize(static_cast<std::size_t>(newSize));
+  GrowTo(static_cast<std::size_t>(newSize));
+  FSize = static_cast<std::size_t>(newSize);
   FPosition = std::min(FPosition, newSize);
 }
 
 int32_t TMemoryStream::Read(void* buffer, int32_t count) {
-  const int64_t size = static_cast<int64_t>(FData.size());
+  const auto size = static_cast<int64_t>(FSize);
   if (count <= 0 || FPosition >= size) return 0;
   const int32_t n = static_cast<int32_t>(std::min<int64_t>(count, size - FPosition));
-  std::memcpy(buffer, FData.data() + FPosition, static_cast<std::size_t>(n));
+  std::memcpy(buffer, FMemory + FPosition, static_cast<std::size_t>(n));
   FPosition += n;
   return n;
 }
 
 int32_t TMemoryStream::Write(const void* buffer, int32_t count) {
   if (count <= 0) return 0;
-  const int64_t end = FPosition + count;
-  if (end > static_cast<int64_t>(FData.size())) FData.resize(static_cast<std::size_t>(end));
-  std::memcpy(FData.data() + FPosition, buffer, static_cast<std::size_t>(count));
-  FPosition = end;
+  const auto end = static_cast<std::size_t>(FPosition + count);
+  if (end > FSize) {
+    Reserve(end);
+    GrowTo(static_cast<std::size_t>(FPosition));
+    FSize = end;
+  }
+  std::memcpy(FMemory + FPosition, buffer, static_cast<std::size_t>(count));
+  FPosition += count;
   return count;
+}
+
+int64_t TMemoryStream::WriteFrom(TStream& source, int64_t count) {
+  if (count <= 0) return 0;
+  const auto start = static_cast<std::size_t>(FPosition);
+  Reserve(start + static_cast<std::size_t>(count));
+  GrowTo(start);
+  int64_t done = 0;
+  while (done < count) {
+    const auto want = static_cast<int32_t>(std::min<int64_t>(count - done, 1 << 30));
+    const int32_t got = source.Read(FMemory + start + done, want);
+    if (got <= 0) break;
+    done += got;
+  }
+  FSize = std::max(FSize, start + static_cast<std::size_t>(done));
+  FPosition += done;
+  return done;
 }
 
 int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
   int64_t base = 0;
   if (origin == TSeekOrigin::Current) base = FPosition;
-  if (origin == TSeekOrigin::End) base = static_cast<int64_t>(FData.size());
+  if (origin == TSeekOrigin::End) base = static_cast<int64_t>(FSize);
   const int64_t target = base + offset;
   if (target < 0) return -1;
   FPosition = target;
@@ -61,7 +162,7 @@ int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
 }
 
 void TMemoryStream::Clear() {
-  FData.clear();
+  Release();
   FPosition = 0;
 }
 

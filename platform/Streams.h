@@ -1,6 +1,8 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -61,24 +63,54 @@ class TStream {
   int64_t Remaining();
 };
 
+// A read-only view of bytes (those of a memory stream) that converts to and
+// compares with a byte vector. Valid until the bytes change.
+class TByteView : public std::span<const uint8_t> {
+ public:
+  using std::span<const uint8_t>::span;
+  operator std::vector<uint8_t>() const { return {begin(), end()}; }
+  friend bool operator==(TByteView left, TByteView right) {
+    return std::equal(left.begin(), left.end(), right.begin(), right.end());
+  }
+  friend bool operator==(TByteView left, const std::vector<uint8_t>& right) {
+    return left == TByteView(right);
+  }
+};
+
 // A stream over a growable block of memory. Writing past the end grows it; a
 // position beyond the end reads nothing and a write there fills the gap with 0.
+// Large blocks live in their own mapping, grown without copying and backed by
+// huge pages where the system offers them; spare capacity is never filled.
 class TMemoryStream final : public TStream {
  public:
   TMemoryStream() = default;
-  explicit TMemoryStream(std::vector<uint8_t> bytes) : FData(std::move(bytes)) {}
+  explicit TMemoryStream(const std::vector<uint8_t>& bytes);
+  ~TMemoryStream() override;
 
   void SetSize(int64_t newSize) override;
   int32_t Read(void* buffer, int32_t count) override;
   int32_t Write(const void* buffer, int32_t count) override;
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
 
-  const uint8_t* Memory() const { return FData.data(); }
-  const std::vector<uint8_t>& Bytes() const { return FData; }
+  const uint8_t* Memory() const { return FMemory; }
+  TByteView Bytes() const { return {FMemory, FSize}; }
   void Clear();
+  // Reads up to `count` bytes of `source` straight into this stream at its
+  // position, growing it as needed; returns the bytes read (a short count
+  // when `source` ends first).
+  int64_t WriteFrom(TStream& source, int64_t count);
 
  private:
-  std::vector<uint8_t> FData;
+  // Makes room for at least `capacity` bytes, keeping the content.
+  void Reserve(std::size_t capacity);
+  // Grows the size to `size` (when larger), zero-filling the new bytes.
+  void GrowTo(std::size_t size);
+  void Release();
+
+  uint8_t* FMemory = nullptr;
+  std::size_t FSize = 0;
+  std::size_t FCapacity = 0;
+  bool FMapped = false;  // FMemory is a mapping of its own, else from malloc
   int64_t FPosition = 0;
 };
 

@@ -159,10 +159,17 @@ void TBits::SaveToStream(TStream& stream) const {
 }
 
 void TBits::LoadFromStream(TStream& stream) {
+  std::array<uint8_t, 256> form;
+  form[0] = ReadByte(stream);
+  stream.ReadBuffer(form.data() + 1, form[0]);
+  LoadFromBytes(form.data());
+}
+
+void TBits::LoadFromBytes(const uint8_t* form) {
   std::array<uint8_t, 256> bytes;
   bytes.fill(0xFF);
-  const uint8_t byteSize = ReadByte(stream);
-  stream.ReadBuffer(bytes.data(), byteSize);
+  const uint8_t byteSize = form[0];
+  std::memcpy(bytes.data(), form + 1, byteSize);
   FWords.resize((byteSize + 3u) / 4u);
   for (std::size_t i = 0; i < FWords.size(); ++i)
     FWords[i] = static_cast<uint32_t>(GetInt32(&bytes[4 * i]));
@@ -254,7 +261,7 @@ void TquvBlobStream::Close() {
   if (FMode != kWrite) return;
   if (!FModified && FBuffer.Size() != 0) return;
   if (CommitOnClose && FRecordset) {
-    const std::vector<uint8_t>& bytes = FBuffer.Bytes();
+    const TByteView bytes = FBuffer.Bytes();
     FRecordset->StoreValue(static_cast<int32_t>(FLocation),
                            std::string(bytes.begin(), bytes.end()));
     FRecordset->FRowModified = true;
@@ -517,8 +524,7 @@ void TquvRecordset::DecodeRow(TIndexEntry entry) {
   uint8_t bitmap[256];
   row.Read(bitmap, 1);
   row.Read(bitmap + 1, bitmap[0]);
-  TMemoryStream bitmapStream(std::vector<uint8_t>(bitmap, bitmap + 1 + bitmap[0]));
-  FNullBits.LoadFromStream(bitmapStream);
+  FNullBits.LoadFromBytes(bitmap);
   const int32_t count = FieldCount();
   if (FNullBits.Size() < count) throw EReadError();
   for (int32_t i = 0; i < count; ++i) {
@@ -1131,6 +1137,84 @@ void WriteRecordsetValue(TquvRecordset& recordset, TStream& dest, bool withLengt
   recordset.SaveToStream(dest, withLength ? flags | kRsTotalLength : flags);
 }
 
+// A copy of the definition set that `field` names, Modified flag included.
+std::unique_ptr<TquvSymbolDefs> FieldDefinitions(const TquvSymbolDef& field) {
+  // The field's definitions come from its set, which the caller owns.
+  const TquvSymbolDefs& nested = const_cast<TquvSymbolDef&>(field).Nested();
+  auto defs = std::make_unique<TquvSymbolDefs>();
+  defs->Assign(nested);
+  defs->SetModified(nested.Modified());
+  return defs;
+}
+
+// The field a dataset column becomes; a type without one raises the
+// unsupported-type error.
+void DefineColumn(IDataset& dataset, int32_t column, TquvSymbolDefs& defs) {
+  std::string name = dataset.FieldName(column);
+  char code = 0;
+  int32_t size = 0;
+  uint8_t decimals = 0;
+  switch (dataset.FieldDataType(column) & 0x7F) {  // modulo 128, also for negative types
+    case datasettype::String:
+    case datasettype::WideString:
+      code = 'A';
+      size = std::clamp<int32_t>(dataset.FieldSize(column), 0, 0xFFFF);
+      break;
+    case datasettype::SmallInt:
+    case datasettype::Integer:
+    case datasettype::AutoInc:
+      code = 'N';
+      size = 8;
+      break;
+    case datasettype::Boolean:
+      code = 'B';
+      break;
+    case datasettype::Float:
+    case datasettype::BCD:
+      code = 'N';
+      size = 15;
+      decimals = 7;
+      break;
+    case datasettype::Currency:
+      code = 'N';
+      size = 15;
+      decimals = 2;
+      break;
+    case datasettype::Date:
+      code = 'D';
+      size = 10;
+      break;
+    case datasettype::DateTime:
+      code = 'H';
+      size = 10;
+      break;
+    case datasettype::Blob:
+    case datasettype::OraBlob:
+      code = 'I';
+      break;
+    case datasettype::Memo:
+    case datasettype::OraClob:
+      code = 'A';
+      break;
+    case datasettype::Dataset:
+      code = 'R';
+      break;
+    default:
+      throw Exception("Field type not supported in output of " + name);
+  }
+  TquvSymbolDef& field = defs.AddSymbol(std::move(name));
+  field.SetTypeCode(code);
+  field.SetSize(static_cast<uint16_t>(size));
+  field.SetDecimals(decimals);
+}
+
+std::unique_ptr<TquvSymbolDefs> ColumnDefinitions(IDataset& dataset) {
+  auto defs = std::make_unique<TquvSymbolDefs>();
+  const int32_t count = dataset.FieldCount();
+  for (int32_t column = 0; column < count; ++column) DefineColumn(dataset, column, *defs);
+  return defs;
+}
+
 }  // namespace
 
 void TquvRecordset::WriteValue(TStream& dest, const TquvSymbolDef& field, bool withLength) {
@@ -1139,11 +1223,8 @@ void TquvRecordset::WriteValue(TStream& dest, const TquvSymbolDef& field, bool w
     WriteRecordsetValue(*this, dest, withLength, kRsWithDefinitions | kRsFullDefinitions);
     return;
   }
-  // The field's definitions come from its set, which the caller owns.
-  auto defs = std::make_unique<TquvSymbolDefs>();
-  defs->Assign(const_cast<TquvSymbolDef&>(field).Nested());
   TquvRecordset copy;
-  copy.SetFieldDefs(std::move(defs));
+  copy.SetFieldDefs(FieldDefinitions(field));
   std::vector<int32_t> sourceFields;
   for (int32_t i = 0; i < copy.FieldCount(); ++i)
     sourceFields.push_back(FieldIndex(copy.FieldDefs().Item(i).Name()));
@@ -1157,6 +1238,23 @@ void TquvRecordset::WriteValue(TStream& dest, const TquvSymbolDef& field, bool w
   }
   GoToRow(current);
   WriteRecordsetValue(copy, dest, withLength, kRsWithDefinitions);
+}
+
+void WriteDatasetValue(IDataset& dataset, TStream& dest, const TquvSymbolDef& field,
+                       bool withLength) {
+  TquvRecordset recordset;
+  recordset.SetFieldDefs(field.Reference().empty() ? ColumnDefinitions(dataset)
+                                                   : FieldDefinitions(field));
+  std::vector<int32_t> columns;
+  for (int32_t i = 0; i < recordset.FieldCount(); ++i)
+    columns.push_back(dataset.FieldIndex(recordset.FieldDefs().Item(i).Name()));
+  std::vector<TVariant> values(columns.size());
+  for (dataset.First(); !dataset.Eof(); dataset.Next()) {
+    for (std::size_t i = 0; i < columns.size(); ++i)
+      values[i] = columns[i] < 0 ? TVariant() : dataset.FieldValue(columns[i]);
+    recordset.AppendValues(values);
+  }
+  WriteRecordsetValue(recordset, dest, withLength, kRsWithDefinitions);
 }
 
 // ---- Values inside values, copies ----

@@ -14,6 +14,7 @@
 #include "platform/Sync.h"
 #include "server/common/quvIntf.h"
 #include "server/common/quvstream.h"
+#include "support/DatasetIntf.h"
 
 namespace quv {
 
@@ -60,6 +61,8 @@ class TBits final {
   void SaveToStream(TStream& stream) const;
   // Reads the byte N and N bytes; Size becomes N / 4 × 32.
   void LoadFromStream(TStream& stream);
+  // The same from the stream form held in memory: `form[0]` bytes follow.
+  void LoadFromBytes(const uint8_t* form);
 
  private:
   std::vector<uint32_t> FWords;
@@ -333,5 +336,12 @@ class TquvRecordset : public TquvValueObject {
   std::vector<TquvBlobStream*> FBlobStreams;
   std::vector<std::pair<const void*, TNotifyEvent>> FDestroyListeners;
 };
+
+// Writes `dataset` as the value of a text-or-object field: made into a
+// recordset (the field's definition set when it names one, else one field per
+// column) and written in recordset form. A column of a type that has no field
+// type raises "Field type not supported in output of " and its name.
+void WriteDatasetValue(IDataset& dataset, TStream& dest, const TquvSymbolDef& field,
+                       bool withLength);
 
 }  // namespace quv

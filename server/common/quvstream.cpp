@@ -10,6 +10,8 @@
 #include "platform/DateTime.h"
 #include "server/common/BufferManager.h"
 #include "server/common/quvIntf.h"
+#include "server/common/quvRecordset.h"
+#include "support/DatasetIntf.h"
 
 namespace quv {
 
@@ -27,6 +29,7 @@ constexpr int32_t kUncheckedStringSize = 65535;
 constexpr int32_t kCopyChunk = 61440;
 constexpr int64_t kSmallCopy = 4096;
 constexpr int64_t kUncheckedCopySize = 65535;
+constexpr int64_t kMemoryCopyPiece = int64_t(4) << 20;
 constexpr std::string_view kCopyStreamsError = "Stream copy error at quvStreams.CopyStreams";
 
 int32_t DecodeInt32(const uint8_t* b) {
@@ -190,12 +193,17 @@ class TCopyBuffer {
   std::span<uint8_t> FBytes;
 };
 
-void CopyChunks(TStream& source, TStream& dest, int64_t count, std::span<uint8_t> buffer,
-                const TquvProgressEvent& onProgress) {
+// Large copies fail early when the source cannot hold them.
+void CheckSourceHolds(TStream& source, int64_t count) {
   if (count > kUncheckedCopySize) {
     const int64_t size = source.Size();
     if (size > 0 && source.Position() + count > size) Fail(kCopyStreamsError);
   }
+}
+
+void CopyChunks(TStream& source, TStream& dest, int64_t count, std::span<uint8_t> buffer,
+                const TquvProgressEvent& onProgress) {
+  CheckSourceHolds(source, count);
   TCopyProgress progress(onProgress, count);
   const auto chunk = static_cast<int64_t>(buffer.size());
   while (count > 0) {
@@ -209,6 +217,38 @@ void CopyChunks(TStream& source, TStream& dest, int64_t count, std::span<uint8_t
   if (count > 0) Fail(kCopyStreamsError);
 }
 
+// Copies to or from a memory stream straight from or into its memory, in
+// large pieces; false when neither side is one. Package streams keep their
+// chunked copies.
+bool CopyWithMemoryStream(TStream& source, TStream& dest, int64_t count,
+                          const TquvProgressEvent& onProgress) {
+  auto* memorySource = dynamic_cast<TMemoryStream*>(&source);
+  auto* memoryDest = dynamic_cast<TMemoryStream*>(&dest);
+  if ((!memorySource && !memoryDest) || dynamic_cast<TquvRemoteStream*>(&source) ||
+      dynamic_cast<TquvRemoteStream*>(&dest)) {
+    return false;
+  }
+  CheckSourceHolds(source, count);
+  TCopyProgress progress(onProgress, count);
+  while (count > 0) {
+    const int64_t piece = std::min(count, kMemoryCopyPiece);
+    int64_t moved = 0;
+    if (memorySource) {
+      const int64_t position = memorySource->Position();
+      moved = std::clamp<int64_t>(memorySource->Size() - position, 0, piece);
+      dest.WriteBuffer(memorySource->Memory() + position, static_cast<int32_t>(moved));
+      memorySource->Seek(moved, TSeekOrigin::Current);
+    } else {
+      moved = memoryDest->WriteFrom(source, piece);
+    }
+    if (moved == 0) break;
+    count -= moved;
+    progress.Report(count);
+  }
+  if (count > 0) Fail(kCopyStreamsError);
+  return true;
+}
+
 }  // namespace
 
 void CopyStreams(TStream& source, TStream& dest, int64_t count,
@@ -217,6 +257,7 @@ void CopyStreams(TStream& source, TStream& dest, int64_t count,
     source.SetPosition(0);
     count = source.Size();
   }
+  if (count > kSmallCopy && CopyWithMemoryStream(source, dest, count, onProgress)) return;
   // Small copies borrow a pooled buffer when the pool is on.
   const bool pooled = count <= kSmallCopy && UseBufferManager();
   TCopyBuffer copyBuffer(pooled, pooled ? 0 : CopyChunkSize(source, dest, count));
@@ -345,8 +386,14 @@ void WriteFixedTextValue(const TVariant& value, TStream& dest, const TquvSymbolD
 void WriteTextOrObjectValue(const TVariant& value, TStream& dest, const TquvSymbolDef& field,
                             bool withLength) {
   switch (value.Kind()) {
-    case TVarKind::Text:
     case TVarKind::Interface:
+      // A dataset goes in recordset form; other interfaces must be streams.
+      if (TRef<IDataset> dataset = Supports<IDataset>(value.Interface())) {
+        WriteDatasetValue(*dataset, dest, field, withLength);
+        return;
+      }
+      [[fallthrough]];
+    case TVarKind::Text:
       WriteTextOrStream(value, dest, withLength);
       return;
     case TVarKind::Object:

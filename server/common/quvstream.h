@@ -108,8 +108,10 @@ class TquvValueObject : public TObject {
 
 // Writes `value` to `dest` in the encoding of `field`'s type code; text and
 // object fields get their int32 length first when `withLength` is true.
-// Conversion failures raise EVariantError; an interface without the stream
-// interface raises "Unsuported interface at quvStream.VarToData.", and a
+// Conversion failures raise EVariantError. A text-or-object field writes a
+// dataset interface in recordset form (WriteDatasetValue); any other
+// interface without the stream interface raises "Unsuported interface at
+// quvStream.VarToData.", and a
 // text-or-object field given a value that is neither text, interface nor
 // value object raises "Error writing stream at quvStream.VarToData. Could not
 // convert Variant to String or Interface".

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include "platform/Assertion.h"
+#include "server/common/quvBufferedStreams.h"
 #include "server/common/quvstream.h"
 #include "tests/server/ByteBuilder.h"
 
@@ -34,6 +35,34 @@ TEST(MemoryStreamTest, ReadsWritesSeeksAndRaisesExactErrors) {
   stream.SetSize(3);
   EXPECT_EQ(stream.Position(), 3);
   EXPECT_EQ(stream.Remaining(), 0);
+}
+
+TEST(MemoryStreamTest, LargeBlocksKeepTheirBytesAndCopyBothWaysWithProgress) {
+  std::vector<uint8_t> pattern(3 << 20);
+  for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = uint8_t(i * 7 + i / 4096);
+  TMemoryStream source;
+  for (std::size_t at = 0; at < pattern.size(); at += 100000)
+    source.WriteBuffer(&pattern[at], int32_t(std::min<std::size_t>(100000, pattern.size() - at)));
+  EXPECT_EQ(source.Bytes(), pattern);
+  // Through a file-backed stream and back into a fresh memory stream.
+  TquvBufferedTempStream file(8192);
+  std::vector<int32_t> percents;
+  CopyStreams(source, file, 0,
+              [&](TStream*, int32_t percent, bool&) { percents.push_back(percent); });
+  EXPECT_EQ(percents.back(), 100);
+  TMemoryStream back;
+  back.WriteBuffer("x", 1);
+  CopyStreams(file, back, 0);
+  EXPECT_EQ(back.Size(), int64_t(pattern.size()) + 1);
+  EXPECT_TRUE(std::equal(pattern.begin(), pattern.end(), back.Memory() + 1));
+  // Shrinking and growing again gives zero bytes, not the old ones.
+  back.SetSize(10);
+  back.SetSize(2 << 20);
+  EXPECT_EQ(back.Bytes()[10], 0);
+  EXPECT_EQ(back.Bytes()[(2 << 20) - 1], 0);
+  file.SetPosition(0);
+  EXPECT_EQ(MessageOf([&] { CopyStreams(file, back, int64_t(pattern.size()) + 1); }),
+            "Stream copy error at quvStreams.CopyStreams");
 }
 
 TEST(FileStreamTest, CreatesReopensAndNamesAMissingFile) {
