@@ -261,8 +261,12 @@ TquvSignature TquvPackage::ReadSignature(int32_t timeoutMs) {
 
 void TquvPackage::SendRecvOK() {
   TConnLock lock(FConn);
-  WriteBuffer(kRecvOK.data(), static_cast<int32_t>(kRecvOK.size()));
+  BufferRecvOK();
   Flush(0);
+}
+
+void TquvPackage::BufferRecvOK() {
+  WriteBuffer(kRecvOK.data(), static_cast<int32_t>(kRecvOK.size()));
 }
 
 void TquvPackage::SendAlive() {

@@ -162,6 +162,9 @@ class TquvPackage final {
   // One read of up to 4 bytes within `timeoutMs` (0: 30000), classified.
   TquvSignature ReadSignature(int32_t timeoutMs);
   void SendRecvOK();
+  // "RECVOK" into the send buffer only: the next flush carries it, together
+  // with whatever was buffered after it.
+  void BufferRecvOK();
   void SendAlive();
   // The body of a "QUVN" notification: a text item, 4 bytes, 1 byte.
   void ReadNotification(std::string& text, int32_t& value, uint8_t& flag);

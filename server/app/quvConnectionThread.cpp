@@ -7,6 +7,7 @@
 #include "platform/Cp1252.h"
 #include "server/app/quvRecordsetBytes.h"
 #include "server/app/quvServerLog.h"
+#include "server/common/quvViewStream.h"
 
 namespace quv {
 
@@ -84,7 +85,9 @@ void TConnectionThread::ServeCall() {
   std::vector<uint8_t> parameters;
   int32_t parameterRows = 0;
   ReadRequest(header, context, parameters, parameterRows);
-  FPackage.SendRecvOK();
+  // A quick reply carries the acknowledgement in the same send; during a
+  // longer call the prober flushes it soon after the call starts.
+  FPackage.BufferRecvOK();
   const uint32_t start = Clock().TickCount();
   TMethodResult result = RunMethod(header, context, parameters, parameterRows);
   if (FControl.Cancelled()) return;  // the client is gone or the server stops
@@ -158,7 +161,9 @@ void TConnectionThread::WriteReplyRecordset(TMethodResult& result) {
     FWriter.WriteCommandAsRecordset(result.Rows.get(), false, false);
     return;
   }
-  TMemoryStream recordset(std::move(result.Recordset));
+  const std::vector<uint8_t>& bytes = *result.Recordset;
+  TViewStream recordset(
+      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
   FWriter.WriteCommandAsRecordset(recordset);
 }
 
