@@ -535,6 +535,16 @@ void TquvPackageWriter::WriteText(std::string_view text) {
   FPackage.WriteBlock(text.data(), static_cast<int32_t>(text.size()));
 }
 
+void TquvPackageWriter::WriteFile(int32_t value, TStream& source, int32_t size) {
+  FPackage.WriteInteger(pack_dt_file);
+  TFlagScope inFile(FInFile);
+  uint8_t head[8];
+  PutInt32(head, value);
+  PutInt32(head + 4, size);
+  WriteBuffer(head, sizeof head);
+  if (size > 0) CopyStreams(source, *this, size);
+}
+
 void TquvPackageWriter::BeginFileRequests() {
   if (FFileRequestLevel++ == 0)
     FPackage.WriteBuffer(kFileSignature.data(), static_cast<int32_t>(kFileSignature.size()));

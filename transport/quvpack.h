@@ -255,6 +255,10 @@ class TquvPackageWriter final : public TquvRemoteStream {
   // Releases what WriteCommandHeader took; does nothing outside a command.
   void EndCommand();
   void WriteText(std::string_view text);
+  // A pack_dt_file item: the marker, then `value`, `size` and `size` bytes of
+  // `source` (from its position), these three in compressed blocks. A file
+  // server's answer to one requested file.
+  void WriteFile(int32_t value, TStream& source, int32_t size);
   void BeginFileRequests();
   void EndFileRequests();
   void WriteFileRequest(const TquvFileRequest& request);
@@ -268,7 +272,7 @@ class TquvPackageWriter final : public TquvRemoteStream {
   static constexpr int32_t kRequestFlushTimeoutMs = 15000;
 
  private:
-  bool Compressing() const { return FCompress && FInRecordset; }
+  bool Compressing() const { return (FCompress && FInRecordset) || FInFile; }
   // Buffers `count` bytes as compressed blocks; returns the bytes buffered.
   int32_t WriteCompressed(const uint8_t* data, int32_t count);
 
@@ -277,6 +281,7 @@ class TquvPackageWriter final : public TquvRemoteStream {
   TquvCommandHeader FHeader;
   bool FCompress = false;
   bool FInRecordset = false;
+  bool FInFile = false;  // files always travel in compressed blocks
   bool FInCommand = false;                        // counted as an active sender
   bool FHoldsLock = false;                        // holds the connection's lock for the command
   std::unique_ptr<fastlzw::TWorkArea> FWorkArea;  // made on first use

@@ -5,6 +5,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Cp1252.h"
+#include "server/app/quvFileRequests.h"
 #include "server/app/quvRecordsetBytes.h"
 #include "server/app/quvServerLog.h"
 #include "server/common/quvViewStream.h"
@@ -70,6 +71,9 @@ void TConnectionThread::Serve() {
     switch (ClassifySignature(std::string_view(signature, kSignatureSize))) {
       case TquvSignature::Call:
         ServeCall();
+        break;
+      case TquvSignature::FileTransfer:
+        ServeFileRequests(FPackage, FWriter, FOptions.FilesDirectory);
         break;
       case TquvSignature::Close:
         return;

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <charconv>
+#include <filesystem>
 #include <string_view>
 #include <vector>
 
@@ -27,6 +28,15 @@ std::string ParseAddress(std::string_view text) {
   return copy;
 }
 
+// The canonical path of the existing folder `text`.
+std::string ParseDirectory(std::string_view text) {
+  std::error_code error;
+  const std::filesystem::path path = std::filesystem::canonical(std::string(text), error);
+  if (error || !std::filesystem::is_directory(path, error))
+    throw EServerOptionsError("--files needs an existing directory, not " + std::string(text));
+  return path.string();
+}
+
 // Applies option `name` with `value` (empty for flags).
 void Apply(TServerOptions& options, std::string_view name, std::string_view value) {
   if (name == "listen")
@@ -35,6 +45,8 @@ void Apply(TServerOptions& options, std::string_view name, std::string_view valu
     options.Port = static_cast<uint16_t>(ParseNumber(name, value, 0, 65535));
   else if (name == "max-connections")
     options.MaxConnections = static_cast<int32_t>(ParseNumber(name, value, 1, 10000));
+  else if (name == "files")
+    options.FilesDirectory = ParseDirectory(value);
   else if (name == "probe-interval")
     options.ProbeIntervalMs = static_cast<int32_t>(ParseNumber(name, value, 1, 3600000));
   else
@@ -81,6 +93,8 @@ std::string ServerHelpText() {
          "                           clients get \"QUVC\" and are closed\n"
          "  --probe-interval MS      while a call runs longer than this, probe the client\n"
          "                           this often (default 1000)\n"
+         "  --files DIR              answer file requests with the files inside DIR (and\n"
+         "                           its subfolders); without it every request is refused\n"
          "  --verbose                one line per call on standard error: client, method,\n"
          "                           request number, milliseconds, result kind\n"
          "  --help                   this text\n"

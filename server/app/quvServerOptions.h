@@ -13,6 +13,7 @@ struct TServerOptions {
   int32_t MaxConnections = 64;                 // connections served at once; more are refused
   int32_t ProbeIntervalMs = 1000;              // a call running longer gets a probe this often
   int64_t MaxRequestBytes = 64 * 1024 * 1024;  // parameters recordset of one request
+  std::string FilesDirectory;                  // canonical folder of the files served; empty: none
   bool Verbose = false;                        // one line per call on standard error
   bool Help = false;
 };

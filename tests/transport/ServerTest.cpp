@@ -409,10 +409,13 @@ TEST(ServerOptions, HelpDescribesEveryOptionAndBadOptionsAreRefused) {
   while (std::fgets(buffer, sizeof buffer, help) != nullptr) text += buffer;
   EXPECT_EQ(::pclose(help), 0);
   for (const char* option :
-       {"--listen", "--port", "--max-connections", "--probe-interval", "--verbose", "--help"})
+       {"--listen", "--port", "--max-connections", "--probe-interval", "--files", "--verbose",
+        "--help"})
     EXPECT_NE(text.find(option), std::string::npos) << option;
   const int refused = std::system(QUV_SERVER_BINARY " --port 70000 2>/dev/null");
   EXPECT_EQ(WEXITSTATUS(refused), 2);
+  const int noFolder = std::system(QUV_SERVER_BINARY " --files /nonexistent/quv 2>/dev/null");
+  EXPECT_EQ(WEXITSTATUS(noFolder), 2);
 }
 
 // A failing read or write of a real connection, at every point of a call.
