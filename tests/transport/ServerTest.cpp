@@ -294,6 +294,20 @@ TEST_F(ServerCall, SleepProbesTheClientAndAnswersItsParameters) {
   EXPECT_EQ(result.GetFieldValue("ms").ToInteger(), 1000);
 }
 
+TEST(ServerAcknowledgement, ALongCallIsAcknowledgedLongBeforeItsReply) {
+  TServerProcess server({"--probe-interval", "3600000"});  // no probe carries it out
+  const auto parameters = Parameters("quvtest.test.sleep", {TVariant(2000)});
+  TClientConn conn(server.Address(), true);
+  TquvPackage package(conn);
+  TquvPackageWriter writer(package);
+  package.BeginSend();
+  writer.WriteCommandHeader(Request("quvtest.test.sleep"), "");
+  writer.WriteCommandAsRecordset(parameters.get(), false, false);
+  writer.EndCommand();
+  EXPECT_NO_THROW(package.EndSend(1000));
+  EXPECT_EQ(package.ReadSignature(5000), TquvSignature::Call);
+}
+
 TEST(RecordsetItems, NeedARecordsetAndAFailedLoadLeavesItEmpty) {
   TMemoryStream wire;
   TquvPackage package(wire);
