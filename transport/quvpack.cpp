@@ -316,6 +316,12 @@ void TquvPackage::WriteBuffer(const void* data, int32_t count, int32_t timeoutMs
   TConnLock lock(FConn);
   const auto* bytes = static_cast<const uint8_t*>(data);
   while (count > 0) {
+    // A large run with nothing buffered before it goes straight to the
+    // socket: the same bytes in the same order, without a copy.
+    if (FFill == 0 && count >= kDirectSendSize) {
+      SendRaw(bytes, count, timeoutMs);
+      return;
+    }
     const int32_t piece = std::min(count, kSendBufferSize - FFill);
     std::memcpy(FSendBuffer.data() + FFill, bytes, static_cast<std::size_t>(piece));
     FFill += piece;

@@ -202,6 +202,7 @@ class TquvPackage final {
   TquvWaitDataEvent OnWaitData;
 
   static constexpr int32_t kSendBufferSize = 65536;
+  static constexpr int32_t kDirectSendSize = 32768;
   static constexpr int32_t kDefaultWaitMs = 30000;
   static constexpr int32_t kResetTimeoutMs = 5000;
 
