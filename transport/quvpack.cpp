@@ -202,7 +202,7 @@ TquvSignature ClassifySignature(std::string_view bytes) {
 TquvPackage::TquvPackage(TStream& connection)
     : FConnection(connection),
       FConn(dynamic_cast<TCustomConn*>(&connection)),
-      FSendBuffer(kSendBufferSize) {
+      FSendBuffer(std::make_unique_for_overwrite<uint8_t[]>(kSendBufferSize)) {
   if (FConn) FConn->SetTimeout(FTimeout);
 }
 
@@ -216,7 +216,7 @@ void TquvPackage::BeginSend() {
   WriteSignature(kCallSignature);
   Log("sent signature OK");
   Log("testing send");
-  if (FConnection.Write(FSendBuffer.data(), 0) == kConnGone) FailConnection("testing send error");
+  if (FConnection.Write(FSendBuffer.get(), 0) == kConnGone) FailConnection("testing send error");
   Log("sent begin OK");
   FState = TquvPackageState::Sending;
 }
@@ -323,12 +323,12 @@ void TquvPackage::WriteBuffer(const void* data, int32_t count, int32_t timeoutMs
       return;
     }
     const int32_t piece = std::min(count, kSendBufferSize - FFill);
-    std::memcpy(FSendBuffer.data() + FFill, bytes, static_cast<std::size_t>(piece));
+    std::memcpy(FSendBuffer.get() + FFill, bytes, static_cast<std::size_t>(piece));
     FFill += piece;
     bytes += piece;
     count -= piece;
     if (FFill >= kSendBufferSize - 1) {
-      SendRaw(FSendBuffer.data(), FFill, timeoutMs);
+      SendRaw(FSendBuffer.get(), FFill, timeoutMs);
       FFill = 0;
     }
   }
@@ -336,7 +336,7 @@ void TquvPackage::WriteBuffer(const void* data, int32_t count, int32_t timeoutMs
 
 void TquvPackage::Flush(int32_t timeoutMs) {
   TConnLock lock(FConn);
-  SendRaw(FSendBuffer.data(), FFill, timeoutMs);
+  SendRaw(FSendBuffer.get(), FFill, timeoutMs);
   FFill = 0;
   if (FConn) FConn->AfterFlush();
 }

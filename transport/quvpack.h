@@ -220,7 +220,7 @@ class TquvPackage final {
   TCustomConn* FConn;  // FConnection as a connection, or null
   int32_t FTimeout = 15000;
   int32_t FMaxBlockLength = INT32_MAX;
-  std::vector<uint8_t> FSendBuffer;
+  std::unique_ptr<uint8_t[]> FSendBuffer;  // not cleared: a package per call stays cheap
   int32_t FFill = 0;
 };
 
