@@ -439,7 +439,7 @@ int32_t RecordsetSaveFlags(bool withDefinitions, bool definitionsModified, bool 
 // --- TquvPackageWriter ---
 
 TquvPackageWriter::TquvPackageWriter(TquvPackage& package)
-    : FPackage(package), FOutput(fastlzw::CompressBound(kChunkSize)) {}
+    : FPackage(package) {}
 
 TquvPackageWriter::~TquvPackageWriter() { EndCommand(); }
 
@@ -463,7 +463,10 @@ int32_t TquvPackageWriter::Write(const void* buffer, int32_t count) {
 }
 
 int32_t TquvPackageWriter::WriteCompressed(const uint8_t* data, int32_t count) {
-  if (!FWorkArea) FWorkArea = std::make_unique<fastlzw::TWorkArea>();
+  if (!FWorkArea) {
+    FWorkArea = std::make_unique<fastlzw::TWorkArea>();
+    FOutput.resize(fastlzw::CompressBound(kChunkSize));
+  }
   int32_t onWire = 0;
   while (count > 0) {
     const int32_t chunk = std::min(count, kChunkSize);
@@ -581,9 +584,8 @@ void TquvPackageWriter::SendLocatorRequest(std::string_view text) {
 
 // --- TquvPackageReader ---
 
-TquvPackageReader::TquvPackageReader(TquvPackage& package) : FPackage(package) {
-  SetInputCapacity(kMinInputCapacity);
-}
+// The decoding buffers are made on the first compressed block.
+TquvPackageReader::TquvPackageReader(TquvPackage& package) : FPackage(package) {}
 
 TquvPackageReader::~TquvPackageReader() { EndCommandHeader(); }
 
@@ -615,7 +617,8 @@ void TquvPackageReader::NextBlock() {
   do {
     const int32_t length = FPackage.ReadInteger();
     if (length < 0 || length > kMaxBlockLength) RaiseInconsistent();
-    if (length > static_cast<int32_t>(FInput.size())) SetInputCapacity(length);
+    if (length > static_cast<int32_t>(FInput.size()))
+      SetInputCapacity(std::max(length, kMinInputCapacity));
     FPackage.ReadExact(FInput.data(), length);
     try {
       FDecodedFill = static_cast<int32_t>(fastlzw::Decompress(

@@ -286,7 +286,7 @@ class TquvPackageWriter final : public TquvRemoteStream {
   bool FInCommand = false;                        // counted as an active sender
   bool FHoldsLock = false;                        // holds the connection's lock for the command
   std::unique_ptr<fastlzw::TWorkArea> FWorkArea;  // made on first use
-  std::vector<uint8_t> FOutput;                   // one compressed chunk
+  std::vector<uint8_t> FOutput;                   // one compressed chunk, made with the work area
   int32_t FFileRequestLevel = 0;
 };
 
