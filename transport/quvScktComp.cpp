@@ -174,8 +174,9 @@ int32_t TCustomWinSocket::ReceiveBuf(void* buffer, int32_t count) {
 int32_t TCustomWinSocket::ReceiveNow(void* buffer, int32_t count) {
   const bool direct = count >= kReadAheadSize;
   if (!direct && FReadAhead.empty()) FReadAhead.resize(kReadAheadSize);
-  const ssize_t received = direct ? ::recv(FHandle, buffer, count, MSG_DONTWAIT)
-                                  : ::recv(FHandle, FReadAhead.data(), kReadAheadSize, MSG_DONTWAIT);
+  const ssize_t received = direct
+                               ? ::recv(FHandle, buffer, count, MSG_DONTWAIT)
+                               : ::recv(FHandle, FReadAhead.data(), kReadAheadSize, MSG_DONTWAIT);
   if (received < 0) return Failed(TErrorEvent::eeReceive, "recv");
   if (received == 0) return kConnGone;  // the peer closed
   if (direct) return static_cast<int32_t>(received);

@@ -438,8 +438,7 @@ int32_t RecordsetSaveFlags(bool withDefinitions, bool definitionsModified, bool 
 
 // --- TquvPackageWriter ---
 
-TquvPackageWriter::TquvPackageWriter(TquvPackage& package)
-    : FPackage(package) {}
+TquvPackageWriter::TquvPackageWriter(TquvPackage& package) : FPackage(package) {}
 
 TquvPackageWriter::~TquvPackageWriter() { EndCommand(); }
 

@@ -282,7 +282,7 @@ class TquvPackageWriter final : public TquvRemoteStream {
   TquvCommandHeader FHeader;
   bool FCompress = false;
   bool FInRecordset = false;
-  bool FInFile = false;  // files always travel in compressed blocks
+  bool FInFile = false;                           // files always travel in compressed blocks
   bool FInCommand = false;                        // counted as an active sender
   bool FHoldsLock = false;                        // holds the connection's lock for the command
   std::unique_ptr<fastlzw::TWorkArea> FWorkArea;  // made on first use

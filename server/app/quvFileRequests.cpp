@@ -76,9 +76,9 @@ THandle OpenBeneath(const std::string& root, THandle rootFd, const std::string& 
   const int code = errno;
   if (code == ENOENT || code == ENOTDIR) Refuse("Arquivo não encontrado: "_cp, name);
   if (code == EXDEV || code == ELOOP) Refuse("Nome de arquivo recusado: ", name);
-  Refuse(std::string("Erro abrindo o arquivo "_cp) + std::string(name) + ": " +
-             SysErrorMessage(code),
-         "");
+  Refuse(
+      std::string("Erro abrindo o arquivo "_cp) + std::string(name) + ": " + SysErrorMessage(code),
+      "");
 }
 
 // Answers one request; a refusal becomes a text item.

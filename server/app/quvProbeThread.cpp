@@ -15,10 +15,7 @@ constexpr std::string_view kProbeSignature = "QUVF";
 
 TProbeThread::TProbeThread(TquvPackage& package, TCallControl& control, int32_t intervalMs,
                            std::string peer)
-    : FPackage(package),
-      FControl(control),
-      FInterval(intervalMs),
-      FPeer(std::move(peer)) {}
+    : FPackage(package), FControl(control), FInterval(intervalMs), FPeer(std::move(peer)) {}
 
 TProbeThread::~TProbeThread() { Stop(); }
 
@@ -68,7 +65,8 @@ void TProbeThread::Execute() {
       FHeldFlushed = true;
       UsePackage(lock, &TProbeThread::FlushHeld);
     } else if (now >= FProbeAt) {
-      if (UsePackage(lock, &TProbeThread::Probe)) FProbeAt = std::chrono::steady_clock::now() + FInterval;
+      if (UsePackage(lock, &TProbeThread::Probe))
+        FProbeAt = std::chrono::steady_clock::now() + FInterval;
     } else {
       // Not woken by a new Arm: never sleep past the flush a new call may need.
       const TTime next = FHeldFlushed ? FProbeAt : std::min(FFlushAt, FProbeAt);

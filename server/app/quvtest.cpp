@@ -56,8 +56,8 @@ std::vector<uint8_t> BuildRows(const std::string& method, int32_t count) {
     rows.AppendValues(values);
   }
   TMemoryStream bytes;
-  rows.SaveToStream(bytes,
-                    static_cast<uint8_t>(RecordsetSaveFlags(false, rows.FieldDefs().Modified(), false)));
+  rows.SaveToStream(
+      bytes, static_cast<uint8_t>(RecordsetSaveFlags(false, rows.FieldDefs().Modified(), false)));
   return bytes.Bytes();
 }
 

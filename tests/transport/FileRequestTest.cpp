@@ -21,7 +21,8 @@ using testing::TServerProcess;
 
 void WriteFile(const fs::path& path, std::string_view bytes) {
   fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 // A folder of files to serve and, beside it, one the server must not give away.

@@ -422,9 +422,8 @@ TEST(ServerOptions, HelpDescribesEveryOptionAndBadOptionsAreRefused) {
   char buffer[256];
   while (std::fgets(buffer, sizeof buffer, help) != nullptr) text += buffer;
   EXPECT_EQ(::pclose(help), 0);
-  for (const char* option :
-       {"--listen", "--port", "--max-connections", "--probe-interval", "--files", "--verbose",
-        "--help"})
+  for (const char* option : {"--listen", "--port", "--max-connections", "--probe-interval",
+                             "--files", "--verbose", "--help"})
     EXPECT_NE(text.find(option), std::string::npos) << option;
   const int refused = std::system(QUV_SERVER_BINARY " --port 70000 2>/dev/null");
   EXPECT_EQ(WEXITSTATUS(refused), 2);
