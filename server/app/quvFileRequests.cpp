@@ -109,7 +109,8 @@ class TFileAnswer final {
   // Opens `name` beneath the folder and checks it is `kind` (S_IFREG, S_IFDIR).
   TAutoCloseHandle Open(std::string_view name, const std::string& path, int flags, mode_t kind,
                         struct stat& status) {
-    TAutoCloseHandle file(OpenBeneath(FDirectory, FRoot.Get(), path, flags));
+    // Non-blocking, so that a FIFO in the folder cannot hold the connection.
+    TAutoCloseHandle file(OpenBeneath(FDirectory, FRoot.Get(), path, flags | O_NONBLOCK));
     if (!file.Valid()) RefuseOpen(name);
     if (::fstat(file.Get(), &status) != 0) RefuseOpen(name);
     if ((status.st_mode & S_IFMT) != kind) Refuse("Arquivo não encontrado: "_cp, name);

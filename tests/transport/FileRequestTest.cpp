@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -40,6 +41,7 @@ class FileFolder {
     WriteFile(FRoot / "secret.txt", "segredo");
     fs::create_symlink(FRoot / "secret.txt", Served() / "out");
     fs::create_symlink(FRoot, Served() / "up");
+    ::mkfifo((Served() / "fifo").c_str(), 0600);
   }
   ~FileFolder() { fs::remove_all(FRoot); }
 
@@ -119,6 +121,7 @@ TEST(FileRequests, FilesComeBackWithTheirValueAndNamesLeadingOutAreRefused) {
   EXPECT_EQ(client.One("sub\\b.bin").Bytes, folder.Large());  // several compressed blocks
   EXPECT_EQ(client.One("falta.txt").Refusal, "Arquivo não encontrado: falta.txt"_cp);
   EXPECT_EQ(client.One("sub").Refusal, "Arquivo não encontrado: sub"_cp);
+  EXPECT_EQ(client.One("fifo").Refusal, "Arquivo não encontrado: fifo"_cp);  // not waited on
   for (const std::string name : {"../secret.txt", "sub\\..\\..\\secret.txt", "/etc/passwd",
                                  "\\etc\\passwd", "C:\\secret.txt", "out", "up/secret.txt", ""})
     EXPECT_EQ(client.One(name).Refusal, Refused(name)) << name;
