@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -21,6 +22,9 @@
 namespace quv {
 
 namespace {
+
+// Receives of fewer bytes go through the read-ahead buffer of this size.
+constexpr int32_t kReadAheadSize = 16384;
 
 thread_local TSocketErrorProc tSocketErrorProc = nullptr;
 
@@ -124,6 +128,7 @@ void TCustomWinSocket::CloseHandle() {
   ::shutdown(FHandle, SHUT_WR);
   ::close(FHandle);
   FHandle = -1;
+  FReadPos = FReadFill = 0;
   FConnected.store(false);
 }
 
@@ -142,7 +147,14 @@ int32_t TCustomWinSocket::SendBuf(const void* buffer, int32_t count) {
   std::lock_guard<TCriticalSection> guard(FLock);
   if (!FConnected.load()) return kConnGone;
   if (count <= 0) return 0;
-  if (!WaitFor(POLLOUT)) return kConnNothingWithinWait;
+  // Try first: a connected socket is nearly always writable, and a poll
+  // before every send would double the system calls.
+  const int32_t sent = SendNow(buffer, count);
+  if (sent != kConnNothingWithinWait || !WaitFor(POLLOUT)) return sent;
+  return SendNow(buffer, count);
+}
+
+int32_t TCustomWinSocket::SendNow(const void* buffer, int32_t count) {
   const ssize_t sent = ::send(FHandle, buffer, count, MSG_NOSIGNAL | MSG_DONTWAIT);
   if (sent < 0) return Failed(TErrorEvent::eeSend, "send");
   return static_cast<int32_t>(sent);
@@ -153,13 +165,31 @@ int32_t TCustomWinSocket::ReceiveBuf(void* buffer, int32_t count) {
   if (!FConnected.load()) return kConnGone;
   const bool peek = count == -1;
   if (count <= 0 && !peek) return 0;
-  if (!WaitFor(POLLIN)) return kConnNothingWithinWait;
-  char peeked;
-  const ssize_t received = peek ? ::recv(FHandle, &peeked, 1, MSG_PEEK | MSG_DONTWAIT)
-                                : ::recv(FHandle, buffer, count, MSG_DONTWAIT);
+  if (HasReadAhead()) return peek ? 1 : TakeReadAhead(buffer, count);
+  const int32_t received = ReceiveNow(buffer, count);
+  if (received != kConnNothingWithinWait || !WaitFor(POLLIN)) return received;
+  return ReceiveNow(buffer, count);
+}
+
+int32_t TCustomWinSocket::ReceiveNow(void* buffer, int32_t count) {
+  const bool direct = count >= kReadAheadSize;
+  if (!direct && FReadAhead.empty()) FReadAhead.resize(kReadAheadSize);
+  const ssize_t received = direct
+                               ? ::recv(FHandle, buffer, count, MSG_DONTWAIT)
+                               : ::recv(FHandle, FReadAhead.data(), kReadAheadSize, MSG_DONTWAIT);
   if (received < 0) return Failed(TErrorEvent::eeReceive, "recv");
   if (received == 0) return kConnGone;  // the peer closed
-  return static_cast<int32_t>(received);
+  if (direct) return static_cast<int32_t>(received);
+  FReadPos = 0;
+  FReadFill = static_cast<int32_t>(received);
+  return count == -1 ? 1 : TakeReadAhead(buffer, count);
+}
+
+int32_t TCustomWinSocket::TakeReadAhead(void* buffer, int32_t count) {
+  const int32_t piece = std::min(count, FReadFill - FReadPos);
+  std::memcpy(buffer, FReadAhead.data() + FReadPos, static_cast<std::size_t>(piece));
+  FReadPos += piece;
+  return piece;
 }
 
 void TCustomWinSocket::SetNoDelay(bool on) {

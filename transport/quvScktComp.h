@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Exception.h"
 #include "platform/Sync.h"
@@ -53,6 +54,9 @@ TSocketErrorProc SetSocketErrorProc(TSocketErrorProc proc);
 
 // One TCP socket in blocking mode. Send, receive and close are serialised by
 // the socket's lock; the socket is normally used by one thread at a time.
+// Small receives are served from a read-ahead buffer filled by one recv, so
+// a package's many small items cost one system call instead of one each;
+// what it holds belongs to this connection and is dropped on close.
 class TCustomWinSocket {
  public:
   using TEventHandler = std::function<void(TCustomWinSocket&, TSocketEvent)>;
@@ -98,11 +102,20 @@ class TCustomWinSocket {
  private:
   // Waits for `events` within the timeout; false when none came.
   bool WaitFor(short events) const;
+  // One send or receive without waiting; -1 when it would block.
+  int32_t SendNow(const void* buffer, int32_t count);
+  int32_t ReceiveNow(void* buffer, int32_t count);
+  // Moves up to `count` read-ahead bytes into `buffer`; returns how many.
+  int32_t TakeReadAhead(void* buffer, int32_t count);
+  bool HasReadAhead() const { return FReadPos < FReadFill; }
   // The result of a failed send or receive: -1 for a wait that ran out,
   // else the error reported and raised (or -2 when the handler cleared it).
   int32_t Failed(TErrorEvent event, const char* call);
 
   std::atomic<int32_t> FTimeout{0};
+  std::vector<uint8_t> FReadAhead;  // made on the first small receive
+  int32_t FReadPos = 0;
+  int32_t FReadFill = 0;
 };
 
 // The server's end of an accepted TCP connection; owns `handle`. Interrupt

@@ -202,7 +202,7 @@ TquvSignature ClassifySignature(std::string_view bytes) {
 TquvPackage::TquvPackage(TStream& connection)
     : FConnection(connection),
       FConn(dynamic_cast<TCustomConn*>(&connection)),
-      FSendBuffer(kSendBufferSize) {
+      FSendBuffer(std::make_unique_for_overwrite<uint8_t[]>(kSendBufferSize)) {
   if (FConn) FConn->SetTimeout(FTimeout);
 }
 
@@ -216,7 +216,7 @@ void TquvPackage::BeginSend() {
   WriteSignature(kCallSignature);
   Log("sent signature OK");
   Log("testing send");
-  if (FConnection.Write(FSendBuffer.data(), 0) == kConnGone) FailConnection("testing send error");
+  if (FConnection.Write(FSendBuffer.get(), 0) == kConnGone) FailConnection("testing send error");
   Log("sent begin OK");
   FState = TquvPackageState::Sending;
 }
@@ -261,8 +261,12 @@ TquvSignature TquvPackage::ReadSignature(int32_t timeoutMs) {
 
 void TquvPackage::SendRecvOK() {
   TConnLock lock(FConn);
-  WriteBuffer(kRecvOK.data(), static_cast<int32_t>(kRecvOK.size()));
+  BufferRecvOK();
   Flush(0);
+}
+
+void TquvPackage::BufferRecvOK() {
+  WriteBuffer(kRecvOK.data(), static_cast<int32_t>(kRecvOK.size()));
 }
 
 void TquvPackage::SendAlive() {
@@ -312,13 +316,19 @@ void TquvPackage::WriteBuffer(const void* data, int32_t count, int32_t timeoutMs
   TConnLock lock(FConn);
   const auto* bytes = static_cast<const uint8_t*>(data);
   while (count > 0) {
+    // A large run with nothing buffered before it goes straight to the
+    // socket: the same bytes in the same order, without a copy.
+    if (FFill == 0 && count >= kDirectSendSize) {
+      SendRaw(bytes, count, timeoutMs);
+      return;
+    }
     const int32_t piece = std::min(count, kSendBufferSize - FFill);
-    std::memcpy(FSendBuffer.data() + FFill, bytes, static_cast<std::size_t>(piece));
+    std::memcpy(FSendBuffer.get() + FFill, bytes, static_cast<std::size_t>(piece));
     FFill += piece;
     bytes += piece;
     count -= piece;
     if (FFill >= kSendBufferSize - 1) {
-      SendRaw(FSendBuffer.data(), FFill, timeoutMs);
+      SendRaw(FSendBuffer.get(), FFill, timeoutMs);
       FFill = 0;
     }
   }
@@ -326,7 +336,7 @@ void TquvPackage::WriteBuffer(const void* data, int32_t count, int32_t timeoutMs
 
 void TquvPackage::Flush(int32_t timeoutMs) {
   TConnLock lock(FConn);
-  SendRaw(FSendBuffer.data(), FFill, timeoutMs);
+  SendRaw(FSendBuffer.get(), FFill, timeoutMs);
   FFill = 0;
   if (FConn) FConn->AfterFlush();
 }
@@ -428,8 +438,7 @@ int32_t RecordsetSaveFlags(bool withDefinitions, bool definitionsModified, bool 
 
 // --- TquvPackageWriter ---
 
-TquvPackageWriter::TquvPackageWriter(TquvPackage& package)
-    : FPackage(package), FOutput(fastlzw::CompressBound(kChunkSize)) {}
+TquvPackageWriter::TquvPackageWriter(TquvPackage& package) : FPackage(package) {}
 
 TquvPackageWriter::~TquvPackageWriter() { EndCommand(); }
 
@@ -453,7 +462,10 @@ int32_t TquvPackageWriter::Write(const void* buffer, int32_t count) {
 }
 
 int32_t TquvPackageWriter::WriteCompressed(const uint8_t* data, int32_t count) {
-  if (!FWorkArea) FWorkArea = std::make_unique<fastlzw::TWorkArea>();
+  if (!FWorkArea) {
+    FWorkArea = std::make_unique<fastlzw::TWorkArea>();
+    FOutput.resize(fastlzw::CompressBound(kChunkSize));
+  }
   int32_t onWire = 0;
   while (count > 0) {
     const int32_t chunk = std::min(count, kChunkSize);
@@ -531,6 +543,16 @@ void TquvPackageWriter::WriteText(std::string_view text) {
   FPackage.WriteBlock(text.data(), static_cast<int32_t>(text.size()));
 }
 
+void TquvPackageWriter::WriteFile(int32_t value, TStream& source, int32_t size) {
+  FPackage.WriteInteger(pack_dt_file);
+  TFlagScope inFile(FInFile);
+  uint8_t head[8];
+  PutInt32(head, value);
+  PutInt32(head + 4, size);
+  WriteBuffer(head, sizeof head);
+  if (size > 0) CopyStreams(source, *this, size);
+}
+
 void TquvPackageWriter::BeginFileRequests() {
   if (FFileRequestLevel++ == 0)
     FPackage.WriteBuffer(kFileSignature.data(), static_cast<int32_t>(kFileSignature.size()));
@@ -561,9 +583,8 @@ void TquvPackageWriter::SendLocatorRequest(std::string_view text) {
 
 // --- TquvPackageReader ---
 
-TquvPackageReader::TquvPackageReader(TquvPackage& package) : FPackage(package) {
-  SetInputCapacity(kMinInputCapacity);
-}
+// The decoding buffers are made on the first compressed block.
+TquvPackageReader::TquvPackageReader(TquvPackage& package) : FPackage(package) {}
 
 TquvPackageReader::~TquvPackageReader() { EndCommandHeader(); }
 
@@ -595,7 +616,8 @@ void TquvPackageReader::NextBlock() {
   do {
     const int32_t length = FPackage.ReadInteger();
     if (length < 0 || length > kMaxBlockLength) RaiseInconsistent();
-    if (length > static_cast<int32_t>(FInput.size())) SetInputCapacity(length);
+    if (length > static_cast<int32_t>(FInput.size()))
+      SetInputCapacity(std::max(length, kMinInputCapacity));
     FPackage.ReadExact(FInput.data(), length);
     try {
       FDecodedFill = static_cast<int32_t>(fastlzw::Decompress(

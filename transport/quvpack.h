@@ -163,6 +163,9 @@ class TquvPackage final {
   // One read of up to 4 bytes within `timeoutMs` (0: 30000), classified.
   TquvSignature ReadSignature(int32_t timeoutMs);
   void SendRecvOK();
+  // "RECVOK" into the send buffer only: the next flush carries it, together
+  // with whatever was buffered after it.
+  void BufferRecvOK();
   void SendAlive();
   // The body of a "QUVN" notification: a text item, 4 bytes, 1 byte.
   void ReadNotification(std::string& text, int32_t& value, uint8_t& flag);
@@ -200,6 +203,7 @@ class TquvPackage final {
   TquvWaitDataEvent OnWaitData;
 
   static constexpr int32_t kSendBufferSize = 65536;
+  static constexpr int32_t kDirectSendSize = 32768;
   static constexpr int32_t kDefaultWaitMs = 30000;
   static constexpr int32_t kResetTimeoutMs = 5000;
 
@@ -217,7 +221,7 @@ class TquvPackage final {
   TCustomConn* FConn;  // FConnection as a connection, or null
   int32_t FTimeout = 15000;
   int32_t FMaxBlockLength = INT32_MAX;
-  std::vector<uint8_t> FSendBuffer;
+  std::unique_ptr<uint8_t[]> FSendBuffer;  // not cleared: a package per call stays cheap
   int32_t FFill = 0;
 };
 
@@ -253,6 +257,10 @@ class TquvPackageWriter final : public TquvRemoteStream {
   // Releases what WriteCommandHeader took; does nothing outside a command.
   void EndCommand();
   void WriteText(std::string_view text);
+  // A pack_dt_file item: the marker, then `value`, `size` and `size` bytes of
+  // `source` (from its position), these three in compressed blocks. A file
+  // server's answer to one requested file.
+  void WriteFile(int32_t value, TStream& source, int32_t size);
   void BeginFileRequests();
   void EndFileRequests();
   void WriteFileRequest(const TquvFileRequest& request);
@@ -266,7 +274,7 @@ class TquvPackageWriter final : public TquvRemoteStream {
   static constexpr int32_t kRequestFlushTimeoutMs = 15000;
 
  private:
-  bool Compressing() const { return FCompress && FInRecordset; }
+  bool Compressing() const { return (FCompress && FInRecordset) || FInFile; }
   // Buffers `count` bytes as compressed blocks; returns the bytes buffered.
   int32_t WriteCompressed(const uint8_t* data, int32_t count);
 
@@ -275,10 +283,11 @@ class TquvPackageWriter final : public TquvRemoteStream {
   TquvCommandHeader FHeader;
   bool FCompress = false;
   bool FInRecordset = false;
+  bool FInFile = false;                           // files always travel in compressed blocks
   bool FInCommand = false;                        // counted as an active sender
   bool FHoldsLock = false;                        // holds the connection's lock for the command
   std::unique_ptr<fastlzw::TWorkArea> FWorkArea;  // made on first use
-  std::vector<uint8_t> FOutput;                   // one compressed chunk
+  std::vector<uint8_t> FOutput;                   // one compressed chunk, made with the work area
   int32_t FFileRequestLevel = 0;
 };
 

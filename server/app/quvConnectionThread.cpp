@@ -5,8 +5,10 @@
 
 #include "platform/Clock.h"
 #include "platform/Cp1252.h"
+#include "server/app/quvFileRequests.h"
 #include "server/app/quvRecordsetBytes.h"
 #include "server/app/quvServerLog.h"
+#include "server/common/quvViewStream.h"
 
 namespace quv {
 
@@ -75,6 +77,9 @@ void TConnectionThread::Serve() {
       case TquvSignature::Locator:
         ServeLocatorRequest();
         break;
+      case TquvSignature::FileTransfer:
+        ServeFileRequests(FPackage, FWriter, FOptions.FilesDirectory);
+        break;
       case TquvSignature::Close:
         return;
       default:
@@ -91,7 +96,9 @@ void TConnectionThread::ServeCall() {
   ReadRequest(header, context, parameters, parameterRows);
   FControl.BeginCall();
   const TRequestRegistration request(FState, header, context, FConn.Peer(), FControl);
-  FPackage.SendRecvOK();
+  // A quick reply carries the acknowledgement in the same send; during a
+  // longer call the prober flushes it soon after the call starts.
+  FPackage.BufferRecvOK();
   const uint32_t start = Clock().TickCount();
   TMethodResult result = request.Refusal().empty()
                              ? RunMethod(header, context, parameters, parameterRows)
@@ -174,7 +181,9 @@ void TConnectionThread::WriteReplyRecordset(TMethodResult& result) {
     FWriter.WriteCommandAsRecordset(result.Rows.get(), false, false);
     return;
   }
-  TMemoryStream recordset(std::move(result.Recordset));
+  const std::vector<uint8_t>& bytes = *result.Recordset;
+  TViewStream recordset(
+      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
   FWriter.WriteCommandAsRecordset(recordset);
 }
 

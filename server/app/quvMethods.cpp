@@ -83,6 +83,10 @@ TVariant TMethodCall::Parameter(std::string_view name) const {
 }
 
 TMethodResult TMethodResult::Reply(std::vector<uint8_t> recordset, int32_t rowCount) {
+  return Reply(std::make_shared<const std::vector<uint8_t>>(std::move(recordset)), rowCount);
+}
+
+TMethodResult TMethodResult::Reply(TBytes recordset, int32_t rowCount) {
   TMethodResult result;
   result.Recordset = std::move(recordset);
   result.RowCount = rowCount;

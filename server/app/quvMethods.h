@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -68,18 +69,22 @@ struct TMethodCall {
   TVariant Parameter(std::string_view name) const;
 };
 
-// What a handler produces: the reply recordset, serialised or as an object,
-// with its row count; or an error text for the client.
+// What a handler produces: the reply recordset, serialised (possibly shared
+// with other replies, never changed) or as an object, with its row count; or
+// an error text for the client.
 struct TMethodResult {
+  using TBytes = std::shared_ptr<const std::vector<uint8_t>>;
+
   bool Failed = false;
-  std::vector<uint8_t> Recordset;
+  TBytes Recordset;
   std::unique_ptr<TquvRecordset> Rows;
   int32_t RowCount = 0;
   std::string ErrorText;
 
-  bool HasRecordset() const { return Rows != nullptr || !Recordset.empty(); }
+  bool HasRecordset() const { return Rows != nullptr || (Recordset && !Recordset->empty()); }
 
   static TMethodResult Reply(std::vector<uint8_t> recordset, int32_t rowCount);
+  static TMethodResult Reply(TBytes recordset, int32_t rowCount);
   static TMethodResult Reply(std::unique_ptr<TquvRecordset> rows);
   static TMethodResult Error(std::string text);
 };

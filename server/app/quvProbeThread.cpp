@@ -15,24 +15,30 @@ constexpr std::string_view kProbeSignature = "QUVF";
 
 TProbeThread::TProbeThread(TquvPackage& package, TCallControl& control, int32_t intervalMs,
                            std::string peer)
-    : FPackage(package), FControl(control), FIntervalMs(intervalMs), FPeer(std::move(peer)) {}
+    : FPackage(package), FControl(control), FInterval(intervalMs), FPeer(std::move(peer)) {}
 
 TProbeThread::~TProbeThread() { Stop(); }
 
 void TProbeThread::Arm() {
+  bool wake;
   {
     std::lock_guard<std::mutex> guard(FLock);
+    const TTime now = std::chrono::steady_clock::now();
     FArmed = true;
     FFailed = false;
+    FHeldFlushed = false;
+    FFlushAt = now + std::chrono::milliseconds(kHeldBytesMs);
+    FProbeAt = now + FInterval;
+    wake = FSleeping;
   }
-  FChanged.notify_all();
+  // Awake, it looks again within kHeldBytesMs anyway.
+  if (wake) FChanged.notify_all();
 }
 
 bool TProbeThread::Disarm() {
   std::unique_lock<std::mutex> lock(FLock);
   FArmed = false;
-  FChanged.notify_all();
-  FChanged.wait(lock, [this] { return !FProbing; });
+  FChanged.wait(lock, [this] { return !FBusy; });
   return !FFailed;
 }
 
@@ -46,24 +52,51 @@ void TProbeThread::Stop() {
 }
 
 void TProbeThread::Execute() {
-  const auto interval = std::chrono::milliseconds(FIntervalMs);
   std::unique_lock<std::mutex> lock(FLock);
   while (!Terminated()) {
     if (!FArmed) {
+      FSleeping = true;
       FChanged.wait(lock, [this] { return FArmed || Terminated(); });
+      FSleeping = false;
       continue;
     }
-    if (FChanged.wait_for(lock, interval, [this] { return !FArmed || Terminated(); })) continue;
-    FProbing = true;
-    lock.unlock();
-    const bool answered = Probe();
-    lock.lock();
-    FProbing = false;
-    if (!answered) {
-      FFailed = true;
-      FArmed = false;
+    const TTime now = std::chrono::steady_clock::now();
+    if (!FHeldFlushed && now >= FFlushAt) {
+      FHeldFlushed = true;
+      UsePackage(lock, &TProbeThread::FlushHeld);
+    } else if (now >= FProbeAt) {
+      if (UsePackage(lock, &TProbeThread::Probe))
+        FProbeAt = std::chrono::steady_clock::now() + FInterval;
+    } else {
+      // Not woken by a new Arm: never sleep past the flush a new call may need.
+      const TTime next = FHeldFlushed ? FProbeAt : std::min(FFlushAt, FProbeAt);
+      FChanged.wait_until(lock, std::min(next, now + std::chrono::milliseconds(kHeldBytesMs)));
     }
-    FChanged.notify_all();
+  }
+}
+
+bool TProbeThread::UsePackage(std::unique_lock<std::mutex>& lock, bool (TProbeThread::*work)()) {
+  FBusy = true;
+  lock.unlock();
+  const bool done = (this->*work)();
+  lock.lock();
+  FBusy = false;
+  if (!done) {
+    FFailed = true;
+    FArmed = false;
+  }
+  FChanged.notify_all();
+  return done;
+}
+
+bool TProbeThread::FlushHeld() {
+  try {
+    FPackage.Flush(0);
+    return true;
+  } catch (const std::exception& e) {
+    FControl.Cancel();
+    if (!Terminated()) ServerLogLine(FPeer + ": flush failed: " + e.what());
+    return false;
   }
 }
 

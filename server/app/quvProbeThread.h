@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -13,10 +14,14 @@ namespace quv {
 
 // Probes the client with "QUVF" while a call runs: once armed, it waits a
 // probe interval, sends the probe and reads the client's pack_dt_alive, and
-// again, until disarmed. A failed probe cancels the call. It touches the
-// package only between Arm and Disarm, while the connection's own thread
-// leaves it alone. "*package" and "*control" must outlive it; Arm, Disarm
-// and Stop belong to the connection's thread.
+// again, until disarmed. Shortly after arming it flushes what the package
+// holds, so that an acknowledgement buffered before a long call reaches the
+// client without waiting for the reply. A failed probe or flush cancels the
+// call. It touches the package only between Arm and Disarm, while the
+// connection's own thread leaves it alone. Arm and Disarm wake it only when
+// it sleeps without a time limit, so quick calls in a row cost no thread
+// switches. "*package" and "*control" must outlive it; Arm, Disarm and Stop
+// belong to the connection's thread.
 class TProbeThread final : public TThread {
  public:
   TProbeThread(TquvPackage& package, TCallControl& control, int32_t intervalMs, std::string peer);
@@ -27,22 +32,34 @@ class TProbeThread final : public TThread {
   bool Disarm();
   void Stop();
 
+  // How long after Arm the buffered bytes are flushed.
+  static constexpr int32_t kHeldBytesMs = 20;
+
  protected:
   void Execute() override;
 
  private:
+  using TTime = std::chrono::steady_clock::time_point;
+
+  // Runs `work` on the package with the lock released; false when it failed.
+  bool UsePackage(std::unique_lock<std::mutex>& lock, bool (TProbeThread::*work)());
   // True when the client answered.
   bool Probe();
+  bool FlushHeld();
 
   TquvPackage& FPackage;
   TCallControl& FControl;
-  const int32_t FIntervalMs;
+  const std::chrono::milliseconds FInterval;
   const std::string FPeer;
   std::mutex FLock;
   std::condition_variable FChanged;
-  bool FArmed = false;    // guarded by FLock, like the two flags below
-  bool FProbing = false;  // a probe is on the wire
+  bool FArmed = false;     // guarded by FLock, like the fields below
+  bool FSleeping = false;  // waits for Arm without a time limit
+  bool FBusy = false;      // a flush or probe is on the wire
   bool FFailed = false;
+  bool FHeldFlushed = false;
+  TTime FFlushAt;
+  TTime FProbeAt;
 };
 
 }  // namespace quv

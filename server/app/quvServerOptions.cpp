@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <filesystem>
 #include <string_view>
 #include <vector>
 
@@ -42,6 +43,15 @@ std::string ParseAnswerAddress(std::string_view text) {
   return std::string(text);
 }
 
+// The canonical path of the existing folder `text`.
+std::string ParseDirectory(std::string_view text) {
+  std::error_code error;
+  const std::filesystem::path path = std::filesystem::canonical(std::string(text), error);
+  if (error || !std::filesystem::is_directory(path, error))
+    throw EServerOptionsError("--files needs an existing directory, not " + std::string(text));
+  return path.string();
+}
+
 // Applies option `name` with `value` (empty for flags).
 void Apply(TServerOptions& options, std::string_view name, std::string_view value) {
   if (name == "listen")
@@ -50,6 +60,8 @@ void Apply(TServerOptions& options, std::string_view name, std::string_view valu
     options.Port = static_cast<uint16_t>(ParseNumber(name, value, 0, 65535));
   else if (name == "max-connections")
     options.MaxConnections = static_cast<int32_t>(ParseNumber(name, value, 1, 10000));
+  else if (name == "files")
+    options.FilesDirectory = ParseDirectory(value);
   else if (name == "probe-interval")
     options.ProbeIntervalMs = static_cast<int32_t>(ParseNumber(name, value, 1, 3600000));
   else if (name == "locator-port")
@@ -125,6 +137,8 @@ std::string ServerHelpText() {
          "                           the port is 6015)\n"
          "  --locator-validity MS    how long clients may keep a locator answer, 0 to\n"
          "                           999999 (default: no limit)\n"
+         "  --files DIR              answer file requests with the files inside DIR (and\n"
+         "                           its subfolders); without it every request is refused\n"
          "  --verbose                one line per call on standard error: client, method,\n"
          "                           request number, milliseconds, result kind\n"
          "  --demo                   simulated clients keep sessions open and long calls\n"

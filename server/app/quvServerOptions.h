@@ -14,6 +14,7 @@ struct TServerOptions {
   int32_t MaxConnections = 64;                 // connections served at once; more are refused
   int32_t ProbeIntervalMs = 1000;              // a call running longer gets a probe this often
   int64_t MaxRequestBytes = 64 * 1024 * 1024;  // parameters recordset of one request
+  std::string FilesDirectory;                  // canonical folder of the files served; empty: none
   bool Verbose = false;                        // one line per call on standard error
   uint16_t LocatorPort = 6015;                 // UDP locator port; 0: a free port
   std::string LocatorListen;                   // UDP locator address; empty: ListenAddress

@@ -15,6 +15,7 @@
 #include "platform/DebugOutput.h"
 #include "platform/ExePath.h"
 #include "platform/Resources.h"
+#include "server/common/quvViewStream.h"
 #include "server/common/quvstream.h"
 #include "support/BrokerBridge.h"
 
@@ -84,34 +85,6 @@ std::string ExtendedInterfaceName(std::string_view descriptor) {
   }
   return AnsiUpperCase(descriptor);
 }
-
-// A read-only stream over bytes that outlive it (a program resource).
-class TViewStream final : public TStream {
- public:
-  explicit TViewStream(std::string_view bytes) : FBytes(bytes) {}
-  void SetSize(int64_t) override { throw EStreamError("A program resource cannot change"); }
-  int32_t Read(void* buffer, int32_t count) override {
-    const int64_t size = static_cast<int64_t>(FBytes.size());
-    if (count <= 0 || FPosition >= size) return 0;
-    const int32_t n = static_cast<int32_t>(std::min<int64_t>(count, size - FPosition));
-    std::memcpy(buffer, FBytes.data() + FPosition, static_cast<std::size_t>(n));
-    FPosition += n;
-    return n;
-  }
-  int32_t Write(const void*, int32_t) override { return 0; }
-  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
-    const int64_t base = origin == TSeekOrigin::Beginning ? 0
-                         : origin == TSeekOrigin::Current ? FPosition
-                                                          : static_cast<int64_t>(FBytes.size());
-    if (base + offset < 0) return -1;
-    FPosition = base + offset;
-    return FPosition;
-  }
-
- private:
-  std::string_view FBytes;
-  int64_t FPosition = 0;
-};
 
 struct TDescriptorName {
   std::string Name;

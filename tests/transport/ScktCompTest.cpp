@@ -83,6 +83,39 @@ TEST_F(ClientSocket, WaitThatRunsOutGivesMinusOneAndPeekFindsLaterData) {
   EXPECT_EQ(byte, 'x');
 }
 
+// Receives `count` bytes, looping over partial receives.
+std::string ReceiveAll(TCustomWinSocket& socket, int32_t count) {
+  std::string bytes(static_cast<std::size_t>(count), '\0');
+  for (int32_t got = 0; got < count;) {
+    const int32_t result = socket.ReceiveBuf(bytes.data() + got, count - got);
+    if (result <= 0) return bytes.substr(0, static_cast<std::size_t>(got));
+    got += result;
+  }
+  return bytes;
+}
+
+TEST_F(ClientSocket, BytesReadAheadComeInOrderAndGoWithTheirConnection) {
+  OpenByAddress();
+  TClientWinSocket& socket = FSocket.Socket();
+  socket.SetTimeout(5000);
+  std::string large;
+  for (int i = 0; i < 40000; ++i) large += static_cast<char>('a' + i % 26);
+  FServer.Send(0, large);
+  // Small receives are served ahead, a large one straight from the socket.
+  EXPECT_EQ(ReceiveAll(socket, 3), large.substr(0, 3));
+  char byte = 0;
+  EXPECT_EQ(socket.ReceiveBuf(&byte, -1), 1);
+  EXPECT_EQ(ReceiveAll(socket, 39000), large.substr(3, 39000));
+  EXPECT_EQ(ReceiveAll(socket, 997), large.substr(39003));
+  FServer.Send(0, "stale");
+  EXPECT_EQ(ReceiveAll(socket, 1), "s");
+  FSocket.Close();
+  FSocket.Open();
+  ASSERT_TRUE(FServer.WaitForConnections(2));
+  FServer.Send(1, "new");
+  EXPECT_EQ(ReceiveAll(FSocket.Socket(), 3), "new");
+}
+
 TEST_F(ClientSocket, PeerCloseAndLocalCloseGiveMinusTwo) {
   OpenByAddress();
   TClientWinSocket& socket = FSocket.Socket();

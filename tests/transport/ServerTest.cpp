@@ -186,6 +186,20 @@ TEST_F(ServerCall, SleepProbesTheClientAndAnswersItsParameters) {
   EXPECT_EQ(result.GetFieldValue("ms").ToInteger(), 1000);
 }
 
+TEST(ServerAcknowledgement, ALongCallIsAcknowledgedLongBeforeItsReply) {
+  TServerProcess server({"--probe-interval", "3600000"});  // no probe carries it out
+  const auto parameters = Parameters("quvtest.test.sleep", {TVariant(2000)});
+  TClientConn conn(server.Address(), true);
+  TquvPackage package(conn);
+  TquvPackageWriter writer(package);
+  package.BeginSend();
+  writer.WriteCommandHeader(Request("quvtest.test.sleep"), "");
+  writer.WriteCommandAsRecordset(parameters.get(), false, false);
+  writer.EndCommand();
+  EXPECT_NO_THROW(package.EndSend(1000));
+  EXPECT_EQ(package.ReadSignature(5000), TquvSignature::Call);
+}
+
 TEST(RecordsetItems, NeedARecordsetAndAFailedLoadLeavesItEmpty) {
   TMemoryStream wire;
   TquvPackage package(wire);
@@ -300,12 +314,13 @@ TEST(ServerOptions, HelpDescribesEveryOptionAndBadOptionsAreRefused) {
   char buffer[256];
   while (std::fgets(buffer, sizeof buffer, help) != nullptr) text += buffer;
   EXPECT_EQ(::pclose(help), 0);
-  for (const char* option :
-       {"--listen", "--port", "--max-connections", "--probe-interval", "--verbose", "--demo",
-        "--seed", "--demo-scale", "--help"})
+  for (const char* option : {"--listen", "--port", "--max-connections", "--probe-interval",
+                             "--files", "--verbose", "--demo", "--seed", "--demo-scale", "--help"})
     EXPECT_NE(text.find(option), std::string::npos) << option;
   const int refused = std::system(QUV_SERVER_BINARY " --port 70000 2>/dev/null");
   EXPECT_EQ(WEXITSTATUS(refused), 2);
+  const int noFolder = std::system(QUV_SERVER_BINARY " --files /nonexistent/quv 2>/dev/null");
+  EXPECT_EQ(WEXITSTATUS(noFolder), 2);
 }
 
 // A failing read or write of a real connection, at every point of a call.
