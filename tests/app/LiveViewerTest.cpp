@@ -19,6 +19,7 @@
 #include "platform/Cp1252.h"
 #include "tests/transport/ServerCalls.h"
 #include "tests/transport/ServerProcess.h"
+#include "transport/quvClientCfg.h"
 #include "transport/quvClientConn.h"
 
 using namespace quv;
@@ -130,13 +131,17 @@ class TLiveServers final {
   std::vector<std::unique_ptr<TServerProcess>> FServers;
 };
 
-// The remote-call client with some methods answered by other methods of the
-// same servers, so that a server's reply can take a given shape.
-class TRenamedCalls final : public IRemoteCalls {
+// The remote-call client as each refresh sets it up, but with a call
+// time-out that a loaded machine meets, and with some methods answered by
+// other methods of the same servers, so that a reply can take a given shape.
+class TLiveCalls final : public IRemoteCalls {
  public:
-  explicit TRenamedCalls(std::map<std::string, std::string> renames)
+  explicit TLiveCalls(std::map<std::string, std::string> renames = {})
       : FRenames(std::move(renames)) {}
-  void PrepareRefresh() override { FCalls.PrepareRefresh(); }
+  void PrepareRefresh() override {
+    FCalls.PrepareRefresh();
+    TquvClientCfg::SetTimeout(kCallTimeoutMs);
+  }
   std::unique_ptr<IReplyRows> ExecMethod(const std::string& method,
                                          const std::string& host) override {
     return FCalls.ExecMethod(Renamed(method), host);
@@ -147,6 +152,8 @@ class TRenamedCalls final : public IRemoteCalls {
   }
 
  private:
+  static constexpr int32_t kCallTimeoutMs = 5000;
+
   std::string Renamed(const std::string& method) const {
     const auto found = FRenames.find(method);
     return found == FRenames.end() ? method : found->second;
@@ -210,7 +217,7 @@ class LiveViewerTest : public QObject {
     const TServerProcess& a = live.Start();
     const TServerProcess& c = live.Start();
     const TSleeper& older = live.Sleep(a);
-    TClientRemoteCalls calls;
+    TLiveCalls calls;
     TTcpProbe probe;
     TFTasks window(Hosts({"A=" + a.Address(), "B=" + live.DeadAddress(), "C=" + c.Address()}),
                    calls, probe);
@@ -221,7 +228,9 @@ class LiveViewerTest : public QObject {
                  .endsWith("ms"),
         kWaitMs);
     const TSleeper& newer = live.Sleep(c);
-    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(window.vsTasks, newer.RequestNumber()) >= 0, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(window.vsTasks, older.RequestNumber()) >= 0 &&
+                                 TaskRowOf(window.vsTasks, newer.RequestNumber()) >= 0,
+                             kWaitMs);
 
     QTreeView* tasks = window.vsTasks;
     QCOMPARE(tasks->model()->rowCount(), 3);  // the polling requests are not shown
@@ -248,7 +257,7 @@ class LiveViewerTest : public QObject {
     QCOMPARE(QString::fromStdString(OpenSession(c.Address(), "bia", "PLENA")),
              QString::fromStdString(shared));
     OpenSession(a.Address(), "ana", "BASICO");
-    TClientRemoteCalls calls;
+    TLiveCalls calls;
     TTcpProbe probe;
     TFTasks window(Hosts({"A=" + a.Address(), "B=" + live.DeadAddress(), "C=" + c.Address()}),
                    calls, probe);
@@ -276,7 +285,7 @@ class LiveViewerTest : public QObject {
     const TServerProcess& a = live.Start();
     const TServerProcess& c = live.Start();
     const TSleeper& task = live.Sleep(c);
-    TClientRemoteCalls calls;
+    TLiveCalls calls;
     TTcpProbe probe;
     TFTasks window(Hosts({"A=" + a.Address(), "C=" + c.Address()}), calls, probe);
     QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(window.vsTasks, task.RequestNumber()) >= 0, kWaitMs);
@@ -304,7 +313,7 @@ class LiveViewerTest : public QObject {
     const TServerProcess& a = live.Start();
     TServerProcess& c = live.Start();
     const TSleeper& first = live.Sleep(a);
-    TClientRemoteCalls calls;
+    TLiveCalls calls;
     TKillingProbe probe;
     TFTasks window(Hosts({"A=" + a.Address(), "C=" + c.Address()}), calls, probe);
     QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(window.vsTasks, first.RequestNumber()) >= 0, kWaitMs);
@@ -324,7 +333,7 @@ class LiveViewerTest : public QObject {
     TLiveServers live;
     const TServerProcess& a = live.Start();
     // Task rows where session rows are read: "sessionkey" is missing.
-    TRenamedCalls calls(
+    TLiveCalls calls(
         std::map<std::string, std::string>{{"quvsystem.sessions.list", "quvsystem.tasks.list"}});
     TTcpProbe probe;
     TFTasks window(Hosts({"A=" + a.Address()}), calls, probe);
@@ -343,7 +352,7 @@ class LiveViewerTest : public QObject {
     const TServerProcess& a = live.Start();
     const TServerProcess& c = live.Start();
     // Both servers answer the task list with three rows of result kind 0.
-    TRenamedCalls calls(
+    TLiveCalls calls(
         std::map<std::string, std::string>{{"quvsystem.tasks.list", "quvtest.test.partial"}});
     TTcpProbe probe;
     TFTasks window(Hosts({"A=" + a.Address(), "C=" + c.Address()}), calls, probe);
