@@ -155,16 +155,19 @@ TMethodResult TConnectionThread::RunMethod(const TquvCommandHeader& header,
 
 uint8_t TConnectionThread::WriteReply(const TquvCommandHeader& request, TMethodResult result) {
   TquvCommandHeader reply = request;
-  reply.ResultKind = result.Failed           ? kResultError
-                     : result.HasRecordset() ? kResultComplete
-                                             : kResultNothing;
-  reply.RowCount = reply.ResultKind == kResultComplete ? result.RowCount : 0;
+  reply.ResultKind = result.Failed            ? kResultError
+                     : !result.HasRecordset() ? kResultNothing
+                     : result.Incomplete      ? kResultIncomplete
+                                              : kResultComplete;
+  const bool withRecordset =
+      reply.ResultKind == kResultComplete || reply.ResultKind == kResultIncomplete;
+  reply.RowCount = withRecordset ? result.RowCount : 0;
   reply.RowsSoFar = 0;
   try {
     FWriter.WriteCommandHeader(reply, {});
     if (reply.ResultKind == kResultError) {
       FWriter.WriteText(result.ErrorText);
-    } else if (reply.ResultKind == kResultComplete) {
+    } else if (withRecordset) {
       WriteReplyRecordset(result);
     }
   } catch (...) {

@@ -18,9 +18,10 @@
 namespace quv {
 
 // Reply result kinds the server writes.
-inline constexpr uint8_t kResultComplete = 1;  // the whole recordset follows
-inline constexpr uint8_t kResultError = 2;     // an error text follows
-inline constexpr uint8_t kResultNothing = 3;   // nothing follows: the reply has no recordset
+inline constexpr uint8_t kResultIncomplete = 0;  // a recordset follows, not all rows
+inline constexpr uint8_t kResultComplete = 1;    // the whole recordset follows
+inline constexpr uint8_t kResultError = 2;       // an error text follows
+inline constexpr uint8_t kResultNothing = 3;     // nothing follows: the reply has no recordset
 
 // Serves one client on a thread of its own: reads each request, acknowledges
 // it, runs its method while probing the client, writes the reply and reads

@@ -100,6 +100,12 @@ TMethodResult TMethodResult::Reply(std::unique_ptr<TquvRecordset> rows) {
   return result;
 }
 
+TMethodResult TMethodResult::IncompleteReply(std::vector<uint8_t> recordset, int32_t rowCount) {
+  TMethodResult result = Reply(std::move(recordset), rowCount);
+  result.Incomplete = true;
+  return result;
+}
+
 TMethodResult TMethodResult::Error(std::string text) {
   TMethodResult result;
   result.Failed = true;

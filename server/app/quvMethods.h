@@ -71,11 +71,13 @@ struct TMethodCall {
 
 // What a handler produces: the reply recordset, serialised (possibly shared
 // with other replies, never changed) or as an object, with its row count; or
-// an error text for the client.
+// an error text for the client. An incomplete reply says that its rows are
+// not all of them.
 struct TMethodResult {
   using TBytes = std::shared_ptr<const std::vector<uint8_t>>;
 
   bool Failed = false;
+  bool Incomplete = false;
   TBytes Recordset;
   std::unique_ptr<TquvRecordset> Rows;
   int32_t RowCount = 0;
@@ -86,6 +88,7 @@ struct TMethodResult {
   static TMethodResult Reply(std::vector<uint8_t> recordset, int32_t rowCount);
   static TMethodResult Reply(TBytes recordset, int32_t rowCount);
   static TMethodResult Reply(std::unique_ptr<TquvRecordset> rows);
+  static TMethodResult IncompleteReply(std::vector<uint8_t> recordset, int32_t rowCount);
   static TMethodResult Error(std::string text);
 };
 

@@ -15,6 +15,8 @@ constexpr uint32_t kLongestWaitMs = 60000;
 constexpr int32_t kSleepSliceMs = 50;
 // quvtest.test.rows answers at most this many rows.
 constexpr int32_t kMostRows = 10000000;
+// quvtest.test.partial answers this many rows.
+constexpr int32_t kPartialRows = 3;
 
 TMethodResult Echo(const TMethodCall& call) {
   return TMethodResult::Reply(call.Parameters, call.ParameterRows);
@@ -84,6 +86,11 @@ TMethodResult Rows(const TMethodCall& call) {
   return TMethodResult::Reply(cache.Get(call.Header.MethodName, count), count);
 }
 
+TMethodResult Partial(const TMethodCall& call) {
+  return TMethodResult::IncompleteReply(BuildRows(call.Header.MethodName, kPartialRows),
+                                        kPartialRows);
+}
+
 TMethodResult WaitForProbes(const TMethodCall& call) {
   int32_t probes = 0;
   const char* end = call.Context.data() + call.Context.size();
@@ -101,6 +108,7 @@ void RegisterQuvTest(TMethodRegistry& methods) {
   methods.Register("quvtest.test.fail", Fail);
   methods.Register("quvtest.test.sleep", Sleep);
   methods.Register("quvtest.test.rows", Rows);
+  methods.Register("quvtest.test.partial", Partial);
   methods.Register("quvtest.test.wait", WaitForProbes);
 }
 

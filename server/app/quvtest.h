@@ -13,6 +13,8 @@ namespace quv {
 // - quvtest.test.rows answers its parameter "count" rows of the task list's
 //   fields, the row number in "count"; the last reply is kept and sent again
 //   for the same count;
+// - quvtest.test.partial answers three such rows, without parameters, as an
+//   incomplete reply (result kind 0);
 // - quvtest.test.wait waits until the client has answered as many probes as its
 //   context text says (a decimal count), or until the call is cancelled,
 //   then answers like echo.

@@ -175,6 +175,17 @@ TEST_F(ServerCall, RowsAnswersTheCountOfTaskRows) {
   EXPECT_EQ(Call(conn, Request("quvtest.test.rows"), tooMany.get(), result).Header.ResultKind, 2);
 }
 
+TEST_F(ServerCall, PartialAnswersItsRowsAsAnIncompleteReply) {
+  TClientConn conn(FServer.Address(), false);
+  TquvRecordset result;
+  const TReply reply = Call(conn, Request("quvtest.test.partial"), nullptr, result);
+  ASSERT_EQ(reply.Header.ResultKind, 0) << reply.Text;
+  EXPECT_EQ(reply.Header.RowCount, 3);
+  ASSERT_EQ(result.RecordCount(), 3);
+  result.Last();
+  EXPECT_EQ(result.GetFieldValue("requestid").ToText(), "3");
+}
+
 TEST_F(ServerCall, SleepProbesTheClientAndAnswersItsParameters) {
   const auto parameters = Parameters("quvtest.test.sleep", {TVariant(1000)});
   TClientConn conn(FServer.Address(), false);

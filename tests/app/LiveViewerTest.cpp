@@ -1,0 +1,370 @@
+// The viewer's window against real application servers on loopback: the
+// refreshes and cancels go through the remote-call client and the package
+// protocol to quvserver processes.
+
+#include <QLabel>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+#include <QtTest>
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "app/uTasks2.h"
+#include "platform/Cp1252.h"
+#include "tests/transport/ServerCalls.h"
+#include "tests/transport/ServerProcess.h"
+#include "transport/quvClientCfg.h"
+#include "transport/quvClientConn.h"
+
+using namespace quv;
+using quv::testing::TServerProcess;
+
+namespace {
+
+constexpr int kWaitMs = 20000;
+
+std::atomic<int32_t> gNextRequestNumber{700000};
+
+TquvCommandHeader Numbered(const std::string& method) {
+  TquvCommandHeader header = testing::Request(method);
+  header.RequestNumber = gNextRequestNumber++;
+  return header;
+}
+
+QString Utf8(std::string_view cp1252) { return QString::fromStdString(Cp1252ToUtf8(cp1252)); }
+
+QString Cell(QTreeView* tree, int row, int column) {
+  return tree->model()->index(row, column).data().toString();
+}
+
+// The row of `tree` whose column `column` reads `text`, or -1.
+int RowOf(QTreeView* tree, int column, const QString& text) {
+  for (int row = 0; row < tree->model()->rowCount(); ++row)
+    if (Cell(tree, row, column) == text) return row;
+  return -1;
+}
+
+int TaskRowOf(QTreeView* tree, int32_t requestId) {
+  return RowOf(tree, 1, QString::number(requestId));
+}
+
+// Opens a session on the server at `address`; its key.
+std::string OpenSession(const std::string& address, const std::string& user,
+                        const std::string& licence) {
+  TClientConn conn(address, true);
+  const auto parameters =
+      testing::Parameters("quvsystem.sessions.open", {TVariant(user), TVariant(licence)});
+  TquvRecordset result;
+  result.CacheBlobs = true;
+  const testing::TReply reply =
+      testing::Call(conn, Numbered("quvsystem.sessions.open"), "", parameters.get(), result);
+  if (reply.Header.ResultKind != 1) throw Exception(reply.Text);
+  result.First();
+  return result.GetFieldValue("sessionkey").ToText();
+}
+
+// A minute-long quvtest.test.sleep on a connection and a thread of its own,
+// in a session when a key is given.
+class TSleeper final {
+ public:
+  TSleeper(const std::string& address, const std::string& sessionKey)
+      : FHeader(Numbered("quvtest.test.sleep")),
+        FThread([this, address, sessionKey] { Run(address, sessionKey); }) {}
+  ~TSleeper() { FThread.join(); }
+
+  int32_t RequestNumber() const { return FHeader.RequestNumber; }
+  // The error text of its reply, "answered" without one; empty while it sleeps.
+  std::string Outcome() const {
+    std::lock_guard<std::mutex> guard(FLock);
+    return FOutcome;
+  }
+
+ private:
+  void Run(const std::string& address, const std::string& sessionKey) {
+    std::string outcome;
+    try {
+      TClientConn conn(address, true);
+      const auto parameters = testing::Parameters("quvtest.test.sleep", {TVariant(60000)});
+      TquvRecordset result;
+      const std::string context = sessionKey.empty() ? "" : "sessionkey=" + sessionKey;
+      const testing::TReply reply = testing::Call(conn, FHeader, context, parameters.get(), result);
+      outcome = reply.Header.ResultKind == 2 ? reply.Text : "answered";
+    } catch (const std::exception& e) {
+      outcome = std::string("failed: ") + e.what();
+    }
+    std::lock_guard<std::mutex> guard(FLock);
+    FOutcome = outcome;
+  }
+
+  const TquvCommandHeader FHeader;
+  mutable std::mutex FLock;
+  std::string FOutcome;
+  std::thread FThread;
+};
+
+// The servers of one test and the calls sleeping on them. The servers stop
+// first, which ends the calls that still sleep.
+class TLiveServers final {
+ public:
+  TServerProcess& Start(std::vector<std::string> args = {}) {
+    return *FServers.emplace_back(std::make_unique<TServerProcess>(std::move(args)));
+  }
+  // The address of a server that has stopped: nothing listens there.
+  std::string DeadAddress() {
+    TServerProcess gone;
+    const std::string address = gone.Address();
+    gone.Stop();
+    return address;
+  }
+  TSleeper& Sleep(const TServerProcess& server, const std::string& sessionKey = "") {
+    return *FSleepers.emplace_back(std::make_unique<TSleeper>(server.Address(), sessionKey));
+  }
+
+ private:
+  std::vector<std::unique_ptr<TSleeper>> FSleepers;
+  std::vector<std::unique_ptr<TServerProcess>> FServers;
+};
+
+// The remote-call client as each refresh sets it up, but with a call
+// time-out that a loaded machine meets, and with some methods answered by
+// other methods of the same servers, so that a reply can take a given shape.
+class TLiveCalls final : public IRemoteCalls {
+ public:
+  explicit TLiveCalls(std::map<std::string, std::string> renames = {})
+      : FRenames(std::move(renames)) {}
+  void PrepareRefresh() override {
+    FCalls.PrepareRefresh();
+    TquvClientCfg::SetTimeout(kCallTimeoutMs);
+  }
+  std::unique_ptr<IReplyRows> ExecMethod(const std::string& method,
+                                         const std::string& host) override {
+    return FCalls.ExecMethod(Renamed(method), host);
+  }
+  void ExecMethodValues(const std::string& method, const std::string& paramName,
+                        const std::string& paramValue, const std::string& host) override {
+    FCalls.ExecMethodValues(Renamed(method), paramName, paramValue, host);
+  }
+
+ private:
+  static constexpr int32_t kCallTimeoutMs = 5000;
+
+  std::string Renamed(const std::string& method) const {
+    const auto found = FRenames.find(method);
+    return found == FRenames.end() ? method : found->second;
+  }
+
+  TClientRemoteCalls FCalls;
+  const std::map<std::string, std::string> FRenames;
+};
+
+// The TCP probe; once armed, the server at the armed address is stopped
+// right after it answered its next probe, before the refresh calls it.
+class TKillingProbe final : public IHostProbe {
+ public:
+  void Arm(TServerProcess& server) {
+    FVictim = &server;
+    FAddress = server.Address();
+    FArmed = true;
+  }
+  void Probe(const std::string& address) override {
+    FProbe.Probe(address);
+    if (address == FAddress && FArmed.exchange(false)) FVictim->Stop();
+  }
+
+ private:
+  TTcpProbe FProbe;
+  TServerProcess* FVictim = nullptr;
+  std::string FAddress;
+  std::atomic<bool> FArmed{false};
+};
+
+THostConfig Hosts(std::vector<std::string> lines) { return THostConfig{"", std::move(lines)}; }
+
+}  // namespace
+
+class LiveViewerTest : public QObject {
+  Q_OBJECT
+
+ private:
+  const QString FNoConnection = QString::fromUtf8("Sem conexão com o servidor");
+  const std::string FCancelled = std::string("A requisição foi cancelada."_cp);
+
+  // Stops the timer once no refresh is in flight, so that the rows stay
+  // as they are while the test acts on them.
+  static void HoldRefreshes(TFTasks& window) {
+    window.Timer1->stop();
+    QTRY_VERIFY_WITH_TIMEOUT(window.RefreshesInFlight() == 0, kWaitMs);
+  }
+
+  // Focuses `row` of `tree` and presses the cancel button; the refreshes
+  // go on afterwards.
+  static void CancelRow(TFTasks& window, QTreeView* tree, int row) {
+    tree->setCurrentIndex(tree->model()->index(row, 0));
+    QTest::mouseClick(window.SpeedButton1, Qt::LeftButton);
+    QCOMPARE(window.Timer1->interval(), 1);
+    window.Timer1->start();
+  }
+
+ private slots:
+  void taskViewOfTwoServersAndADeadAddress() {
+    TLiveServers live;
+    const TServerProcess& a = live.Start();
+    const TServerProcess& c = live.Start();
+    const TSleeper& older = live.Sleep(a);
+    TLiveCalls calls;
+    TTcpProbe probe;
+    TFTasks window(Hosts({"A=" + a.Address(), "B=" + live.DeadAddress(), "C=" + c.Address()}),
+                   calls, probe);
+    // The first sleep runs a whole second before the second one starts.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        TaskRowOf(window.vsTasks, older.RequestNumber()) >= 0 &&
+            !Cell(window.vsTasks, TaskRowOf(window.vsTasks, older.RequestNumber()), 5)
+                 .endsWith("ms"),
+        kWaitMs);
+    const TSleeper& newer = live.Sleep(c);
+    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(window.vsTasks, older.RequestNumber()) >= 0 &&
+                                 TaskRowOf(window.vsTasks, newer.RequestNumber()) >= 0,
+                             kWaitMs);
+
+    QTreeView* tasks = window.vsTasks;
+    QCOMPARE(tasks->model()->rowCount(), 3);  // the polling requests are not shown
+    QCOMPARE(Cell(tasks, 0, 3), QString("B"));
+    QCOMPARE(Cell(tasks, 0, 4), FNoConnection);
+    QCOMPARE(Cell(tasks, 0, 5), QString("596h31m"));
+    QCOMPARE(TaskRowOf(tasks, older.RequestNumber()), 1);
+    QCOMPARE(Cell(tasks, 1, 3), QString("A"));
+    QCOMPARE(Cell(tasks, 1, 4), QString("quvtest.test.sleep"));
+    QCOMPARE(Cell(tasks, 1, 0), QString::fromUtf8("Não"));
+    QCOMPARE(TaskRowOf(tasks, newer.RequestNumber()), 2);
+    QCOMPARE(Cell(tasks, 2, 3), QString("C"));
+    QVERIFY(Cell(tasks, 2, 2).startsWith("127.0.0.1:"));
+    QCOMPARE(window.StaticText1->text(), QString());
+    QCOMPARE(window.Label1->text(), QString("."));
+  }
+
+  void sessionViewCountsAKeyOfTwoServersOnce() {
+    TLiveServers live;
+    // The same seed gives both servers the same session keys.
+    const TServerProcess& a = live.Start({"--seed", "7"});
+    const TServerProcess& c = live.Start({"--seed", "7"});
+    const std::string shared = OpenSession(a.Address(), "bia", "PLENA");
+    QCOMPARE(QString::fromStdString(OpenSession(c.Address(), "bia", "PLENA")),
+             QString::fromStdString(shared));
+    OpenSession(a.Address(), "ana", "BASICO");
+    TLiveCalls calls;
+    TTcpProbe probe;
+    TFTasks window(Hosts({"A=" + a.Address(), "B=" + live.DeadAddress(), "C=" + c.Address()}),
+                   calls, probe);
+    window.PageControl1->setCurrentIndex(1);
+    QTRY_COMPARE_WITH_TIMEOUT(window.Label1->text(), QString::fromUtf8("2 sessões"), kWaitMs);
+
+    QTreeView* users = window.vsUsers;
+    QCOMPARE(users->model()->rowCount(), 3);
+    QCOMPARE(Cell(users, 0, 1), QString("ana"));
+    QCOMPARE(Cell(users, 0, 3), QString("A"));
+    QCOMPARE(Cell(users, 0, 5), QString("BASIC"));
+    QCOMPARE(Cell(users, 0, 2).left(10), QString("127.0.0.1:"));
+    QCOMPARE(QSet<QString>({Cell(users, 1, 1), Cell(users, 2, 1)}), QSet<QString>({"bia"}));
+    QCOMPARE(QSet<QString>({Cell(users, 1, 3), Cell(users, 2, 3)}), QSet<QString>({"A", "C"}));
+    QTreeView* licences = window.vsLicences;
+    QCOMPARE(licences->model()->rowCount(), 2);
+    QCOMPARE(Cell(licences, 0, 0), QString("BASIC"));
+    QCOMPARE(Cell(licences, 0, 1), QString("1"));
+    QCOMPARE(Cell(licences, 1, 0), QString("PLENA"));
+    QCOMPARE(Cell(licences, 1, 1), QString("1"));
+  }
+
+  void cancelOfATaskAndOfASessionReachesItsServer() {
+    TLiveServers live;
+    const TServerProcess& a = live.Start();
+    const TServerProcess& c = live.Start();
+    const TSleeper& task = live.Sleep(c);
+    TLiveCalls calls;
+    TTcpProbe probe;
+    TFTasks window(Hosts({"A=" + a.Address(), "C=" + c.Address()}), calls, probe);
+    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(window.vsTasks, task.RequestNumber()) >= 0, kWaitMs);
+    HoldRefreshes(window);
+    CancelRow(window, window.vsTasks, TaskRowOf(window.vsTasks, task.RequestNumber()));
+    QTRY_COMPARE_WITH_TIMEOUT(Utf8(task.Outcome()), Utf8(FCancelled), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        TaskRowOf(window.vsTasks, task.RequestNumber()) < 0 ||
+            Cell(window.vsTasks, TaskRowOf(window.vsTasks, task.RequestNumber()), 0) == "Sim",
+        kWaitMs);
+
+    const std::string key = OpenSession(c.Address(), "bia", "PLENA");
+    const TSleeper& inSession = live.Sleep(c, key);
+    window.PageControl1->setCurrentIndex(1);
+    QTRY_COMPARE_WITH_TIMEOUT(window.Label1->text(), QString::fromUtf8("1 sessões"), kWaitMs);
+    HoldRefreshes(window);
+    CancelRow(window, window.vsUsers, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(Utf8(inSession.Outcome()), Utf8(FCancelled), kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(window.Label1->text(), QString::fromUtf8("0 sessões"), kWaitMs);
+    QCOMPARE(window.vsUsers->model()->rowCount(), 0);
+  }
+
+  void serverDyingInARefreshShowsWithoutConnection() {
+    TLiveServers live;
+    const TServerProcess& a = live.Start();
+    TServerProcess& c = live.Start();
+    const TSleeper& first = live.Sleep(a);
+    TLiveCalls calls;
+    TKillingProbe probe;
+    TFTasks window(Hosts({"A=" + a.Address(), "C=" + c.Address()}), calls, probe);
+    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(window.vsTasks, first.RequestNumber()) >= 0, kWaitMs);
+    QCOMPARE(RowOf(window.vsTasks, 4, FNoConnection), -1);
+    probe.Arm(c);
+    QTRY_COMPARE_WITH_TIMEOUT(RowOf(window.vsTasks, 4, FNoConnection), 0, kWaitMs);
+    QCOMPARE(Cell(window.vsTasks, 0, 3), QString("C"));
+    QVERIFY(!c.Running());
+    // The refreshes go on: a new request of the live server shows up.
+    const TSleeper& second = live.Sleep(a);
+    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(window.vsTasks, second.RequestNumber()) >= 0, kWaitMs);
+    QCOMPARE(window.vsTasks->model()->rowCount(), 3);
+    QCOMPARE(Cell(window.vsTasks, 0, 4), FNoConnection);
+  }
+
+  void replyWithoutAFieldEndsTheRefreshEarly() {
+    TLiveServers live;
+    const TServerProcess& a = live.Start();
+    // Task rows where session rows are read: "sessionkey" is missing.
+    TLiveCalls calls(
+        std::map<std::string, std::string>{{"quvsystem.sessions.list", "quvsystem.tasks.list"}});
+    TTcpProbe probe;
+    TFTasks window(Hosts({"A=" + a.Address()}), calls, probe);
+    window.PageControl1->setCurrentIndex(1);
+    QTRY_VERIFY_WITH_TIMEOUT(window.RefreshesInFlight() == 0, kWaitMs);
+    QCOMPARE(window.StaticText1->text(), QString());
+    QVERIFY(!window.Timer1->isActive());  // stays off until the user acts
+    QCOMPARE(window.Label1->text(), QString("."));
+    QCOMPARE(window.vsUsers->model()->rowCount(), 0);
+    window.PageControl1->setCurrentIndex(0);
+    QTRY_VERIFY_WITH_TIMEOUT(window.RefreshesInFlight() == 0 && window.Timer1->isActive(), kWaitMs);
+  }
+
+  void incompleteReplyEndsAfterItsLastRow() {
+    TLiveServers live;
+    const TServerProcess& a = live.Start();
+    const TServerProcess& c = live.Start();
+    // Both servers answer the task list with three rows of result kind 0.
+    TLiveCalls calls(
+        std::map<std::string, std::string>{{"quvsystem.tasks.list", "quvtest.test.partial"}});
+    TTcpProbe probe;
+    TFTasks window(Hosts({"A=" + a.Address(), "C=" + c.Address()}), calls, probe);
+    QTRY_VERIFY_WITH_TIMEOUT(window.vsTasks->model()->rowCount() == 6, kWaitMs);
+    std::multiset<QString> seen;
+    for (int row = 0; row < 6; ++row)
+      seen.insert(Cell(window.vsTasks, row, 3) + Cell(window.vsTasks, row, 1));
+    QCOMPARE(seen, std::multiset<QString>({"A1", "A2", "A3", "C1", "C2", "C3"}));
+    QVERIFY(Cell(window.vsTasks, 0, 4).startsWith("Consulta de pedidos "));
+    QTRY_VERIFY_WITH_TIMEOUT(window.RefreshesInFlight() == 0 && window.Timer1->isActive(), kWaitMs);
+  }
+};
+
+QTEST_MAIN(LiveViewerTest)
+#include "LiveViewerTest.moc"
