@@ -8,6 +8,9 @@ template <class... TFunctions>
 struct TOverloaded : TFunctions... {
   using TFunctions::operator()...;
 };
+// Older compilers do not deduce aggregate template arguments by themselves.
+template <class... TFunctions>
+TOverloaded(TFunctions...) -> TOverloaded<TFunctions...>;
 
 bool NamesGiven(const std::vector<std::string>& names) {
   return !names.empty() && !(names.size() == 1 && names[0].empty());
