@@ -1,7 +1,9 @@
-// One refresh over 50 hosts that never answer, beside the time the same
-// refresh would take probing them one after the other (the sum of their
-// connect time-outs). The hosts are loopback listeners whose accept queue is
-// full, so that every connect attempt waits for its time-out.
+// One refresh cycle of the task tab (probe, call, rows built) over hosts
+// that answer (loopback quvserver processes in demo mode) and over hosts of
+// which half never answer, beside the time of one host and the sum of the
+// single probes and calls measured in the same run. The hosts that never
+// answer are loopback listeners whose accept queue is full, so that every
+// connect attempt waits for its time-out.
 
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -9,21 +11,29 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/HostConfig.h"
 #include "app/HostProbe.h"
 #include "app/RefreshT.h"
 #include "app/RemoteCalls.h"
+#include "app/TaskRows.h"
 #include "platform/Sync.h"
+#include "tests/transport/ServerProcess.h"
 
 namespace {
 
+using TClock = std::chrono::steady_clock;
+
 constexpr int kHosts = 50;
 constexpr int kProbeTimeoutMs = 500;
-
+constexpr int kServers = 5;
+constexpr int kMeasuredRefreshes = 5;
 // A loopback listener that never accepts, with its accept queue filled.
 class TDeadListener final {
  public:
@@ -68,6 +78,122 @@ class TDeadListener final {
   std::vector<int> FFillers;
 };
 
+double MsSince(TClock::time_point start) {
+  return std::chrono::duration<double, std::milli>(TClock::now() - start).count();
+}
+
+// The demo servers that answer, started once for the whole run.
+const std::vector<std::unique_ptr<quv::testing::TServerProcess>>& Servers() {
+  static const auto servers = [] {
+    std::vector<std::unique_ptr<quv::testing::TServerProcess>> started;
+    for (int i = 0; i < kServers; ++i)
+      started.push_back(std::make_unique<quv::testing::TServerProcess>(
+          std::vector<std::string>{"--demo", "--seed", std::to_string(i + 1)}));
+    return started;
+  }();
+  return servers;
+}
+
+// `count` host lines that answer; hosts beyond the number of servers repeat them.
+std::vector<std::string> AnsweringHosts(int count) {
+  std::vector<std::string> hosts;
+  for (int i = 0; i < count; ++i)
+    hosts.push_back(std::to_string(i + 1) + "=" + Servers()[i % kServers]->Address());
+  return hosts;
+}
+
+// One refresh cycle of the task tab over `hosts`: the worker's run and the
+// rows built from its replies. Returns its milliseconds.
+double RefreshTaskTab(quv::IRemoteCalls& calls, quv::IHostProbe& probe,
+                      const std::vector<std::string>& hosts, std::size_t& rowCount) {
+  const auto started = TClock::now();
+  quv::TRefreshT worker(calls, probe);
+  worker.SetMethodName(std::string(quv::TaskListMethod()));
+  for (const std::string& host : hosts) worker.AddIP(host);
+  quv::TEvent done;
+  worker.SetOnDone([&done](quv::TRefreshT&) { done.SetEvent(); });
+  worker.Start();
+  done.WaitFor(quv::TEvent::kInfinite);
+  worker.WaitFor();
+  std::vector<quv::TTaskRow> rows;
+  quv::BuildTaskRows(
+      hosts, [&worker](std::size_t i) { return worker.TakeResult(i); }, rows);
+  rowCount = rows.size();
+  return MsSince(started);
+}
+
+// The probes and calls of `hosts` one after the other, each timed alone;
+// returns the sum of their milliseconds.
+double SumOfSingleCalls(quv::IRemoteCalls& calls, quv::IHostProbe& probe,
+                        const std::vector<std::string>& hosts) {
+  double sum = 0;
+  for (const std::string& host : hosts) {
+    const auto started = TClock::now();
+    probe.Probe(quv::HostAddress(host));
+    calls.ExecMethod(std::string(quv::TaskListMethod()), quv::HostAddress(host));
+    sum += MsSince(started);
+  }
+  return sum;
+}
+
+// Means of the refreshes of `hosts` and of a one-host refresh, measured in
+// turn, with the counters both benchmarks report.
+void MeasureAgainstOneHost(benchmark::State& state, quv::IRemoteCalls& calls,
+                           quv::IHostProbe& probe, const std::vector<std::string>& hosts) {
+  const std::vector<std::string> oneHost = AnsweringHosts(1);
+  std::size_t rows = 0;
+  RefreshTaskTab(calls, probe, hosts, rows);  // connections opened, interface file loaded
+  double refreshMs = 0, oneHostMs = 0;
+  for (auto _ : state) {
+    const double ms = RefreshTaskTab(calls, probe, hosts, rows);
+    state.SetIterationTime(ms / 1000);
+    refreshMs += ms;
+    std::size_t oneHostRows = 0;
+    oneHostMs += RefreshTaskTab(calls, probe, oneHost, oneHostRows);
+  }
+  const double n = static_cast<double>(state.iterations());
+  state.counters["hosts"] = static_cast<double>(hosts.size());
+  state.counters["rows"] = static_cast<double>(rows);
+  state.counters["refresh_ms"] = refreshMs / n;
+  state.counters["one_host_ms"] = oneHostMs / n;
+  state.counters["refresh_over_one_host"] = refreshMs / oneHostMs;
+}
+
+void BM_RefreshAnsweringHosts(benchmark::State& state) {
+  const std::vector<std::string> hosts = AnsweringHosts(static_cast<int>(state.range(0)));
+  quv::TClientRemoteCalls calls;
+  quv::TTcpProbe probe(kProbeTimeoutMs);
+  MeasureAgainstOneHost(state, calls, probe, hosts);
+  const double singleSumMs = SumOfSingleCalls(calls, probe, hosts);
+  state.counters["single_calls_sum_ms"] = singleSumMs;
+  state.counters["single_calls_sum_over_refresh"] = singleSumMs / state.counters["refresh_ms"];
+  // A call over loopback is mostly CPU time of client and server, so a
+  // refresh can at best spread the single calls over all cores.
+  const double cores = std::max(1u, std::thread::hardware_concurrency());
+  state.counters["cores"] = cores;
+  state.counters["refresh_over_cpu_floor"] = state.counters["refresh_ms"] / (singleSumMs / cores);
+}
+
+// Answering and dead hosts alternate; the limit is one probe time-out plus
+// three one-host refreshes.
+void BM_RefreshHalfDeadHosts(benchmark::State& state) {
+  std::vector<std::unique_ptr<TDeadListener>> listeners;
+  std::vector<std::string> hosts;
+  const std::vector<std::string> answering = AnsweringHosts(kHosts / 2);
+  for (int i = 0; i < kHosts / 2; ++i) {
+    listeners.push_back(std::make_unique<TDeadListener>());
+    hosts.push_back(answering[i]);
+    hosts.push_back("dead" + std::to_string(i + 1) +
+                    "=127.0.0.1:" + std::to_string(listeners.back()->Port()));
+  }
+  quv::TClientRemoteCalls calls;
+  quv::TTcpProbe probe(kProbeTimeoutMs);
+  MeasureAgainstOneHost(state, calls, probe, hosts);
+  const double limitMs = kProbeTimeoutMs + 3 * state.counters["one_host_ms"];
+  state.counters["limit_ms"] = limitMs;
+  state.counters["refresh_over_limit"] = state.counters["refresh_ms"] / limitMs;
+}
+
 void BM_RefreshDeadHosts(benchmark::State& state) {
   std::vector<std::unique_ptr<TDeadListener>> listeners;
   for (int i = 0; i < kHosts; ++i) listeners.push_back(std::make_unique<TDeadListener>());
@@ -86,7 +212,8 @@ void BM_RefreshDeadHosts(benchmark::State& state) {
     worker.WaitFor();
   }
   const double refreshMs =
-      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count() /
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+          .count() /
       static_cast<double>(state.iterations());
   state.counters["hosts"] = kHosts;
   state.counters["refresh_ms"] = refreshMs;
@@ -96,6 +223,17 @@ void BM_RefreshDeadHosts(benchmark::State& state) {
 
 }  // namespace
 
+BENCHMARK(BM_RefreshAnsweringHosts)
+    ->Arg(1)
+    ->Arg(10)
+    ->Arg(kHosts)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(kMeasuredRefreshes)
+    ->UseManualTime();
+BENCHMARK(BM_RefreshHalfDeadHosts)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(kMeasuredRefreshes)
+    ->UseManualTime();
 BENCHMARK(BM_RefreshDeadHosts)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 BENCHMARK_MAIN();
