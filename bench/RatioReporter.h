@@ -33,4 +33,9 @@ class TRatioReporter final : public benchmark::ConsoleReporter {
   std::map<std::string, double> FRates;
 };
 
+// The name of the median of `repetitions` real-time runs of `benchmark`.
+inline std::string MedianOf(const std::string& benchmark, int repetitions) {
+  return benchmark + "/repeats:" + std::to_string(repetitions) + "/real_time_median";
+}
+
 }  // namespace quv

@@ -19,6 +19,9 @@ namespace quv {
 namespace {
 
 constexpr int64_t kAckBytes = 6;
+// Each figure is the median of this many runs, so that one disturbed run
+// does not decide a ratio.
+constexpr int kRepetitions = 5;
 constexpr int32_t kProcessInfoBlockBytes = 4;  // an empty block: its length alone
 
 testing::TServerProcess& Server() {
@@ -57,8 +60,12 @@ void BM_ExecMethod(benchmark::State& state) {
   for (auto _ : state) OneCall();
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_ExecMethod)->UseRealTime();
-BENCHMARK(BM_ExecMethod)->Threads(8)->UseRealTime();
+BENCHMARK(BM_ExecMethod)->UseRealTime()->Repetitions(kRepetitions)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ExecMethod)
+    ->Threads(8)
+    ->UseRealTime()
+    ->Repetitions(kRepetitions)
+    ->ReportAggregatesOnly(true);
 
 void BM_RawPingPongSameBytes(benchmark::State& state) {
   const int64_t package = CallPackageBytes();
@@ -73,7 +80,7 @@ void BM_RawPingPongSameBytes(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_RawPingPongSameBytes)->UseRealTime();
+BENCHMARK(BM_RawPingPongSameBytes)->UseRealTime()->Repetitions(kRepetitions)->ReportAggregatesOnly(true);
 
 }  // namespace
 }  // namespace quv
@@ -83,11 +90,11 @@ int main(int argc, char** argv) {
   quv::TquvInterfaceRegistryScope interfaces;
   quv::TRatioReporter reporter("items_per_second");
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  const double call = reporter.Rate("BM_ExecMethod/real_time");
-  const double raw = reporter.Rate("BM_RawPingPongSameBytes/real_time");
+  const double call = reporter.Rate(quv::MedianOf("BM_ExecMethod", quv::kRepetitions));
+  const double raw = reporter.Rate(quv::MedianOf("BM_RawPingPongSameBytes", quv::kRepetitions));
   if (call > 0 && raw > 0)
     std::cout << "ExecMethod round trip: " << raw / call << "x the raw round trip (target <= 2x)\n";
-  const double threads = reporter.Rate("BM_ExecMethod/real_time/threads:8");
+  const double threads = reporter.Rate("BM_ExecMethod/repeats:" + std::to_string(quv::kRepetitions) + "/real_time/threads:8_median");
   if (threads > 0) std::cout << "ExecMethod from 8 threads: " << threads << " calls per second\n";
   benchmark::Shutdown();
   return 0;

@@ -23,6 +23,9 @@ using bench::SendAll;
 using bench::TRawPeer;
 
 constexpr int32_t kReplyRows = 1000000;
+// Each figure is the median of this many runs, so that one disturbed run
+// does not decide a ratio.
+constexpr int kRepetitions = 5;
 
 testing::TServerProcess& Server() {
   static testing::TServerProcess server;
@@ -99,7 +102,7 @@ void BM_CallRoundTrip(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_CallRoundTrip)->UseRealTime();
+BENCHMARK(BM_CallRoundTrip)->UseRealTime()->Repetitions(kRepetitions)->ReportAggregatesOnly(true);
 
 void BM_RawPingPongSameBytes(benchmark::State& state) {
   const auto parameters = EchoParameters();
@@ -115,7 +118,7 @@ void BM_RawPingPongSameBytes(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_RawPingPongSameBytes)->UseRealTime();
+BENCHMARK(BM_RawPingPongSameBytes)->UseRealTime()->Repetitions(kRepetitions)->ReportAggregatesOnly(true);
 
 // The uncompressed bytes of the million-row reply.
 int64_t ReplyBytes() {
@@ -147,6 +150,8 @@ BENCHMARK(BM_RowsReply)
     ->Arg(1)
     ->Iterations(3)
     ->UseRealTime()
+    ->Repetitions(kRepetitions)
+    ->ReportAggregatesOnly(true)
     ->Unit(benchmark::kMillisecond);
 
 void BM_RawTransferSameBytes(benchmark::State& state) {
@@ -162,10 +167,17 @@ void BM_RawTransferSameBytes(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kReplyRows);
   state.SetBytesProcessed(state.iterations() * bytes);
 }
-BENCHMARK(BM_RawTransferSameBytes)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RawTransferSameBytes)
+    ->Iterations(3)
+    ->UseRealTime()
+    ->Repetitions(kRepetitions)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond);
 
-void PrintRatio(const TRatioReporter& reporter, const char* text, const char* call,
-                const char* raw) {
+std::string MedianOf(const std::string& benchmark) { return MedianOf(benchmark, kRepetitions); }
+
+void PrintRatio(const TRatioReporter& reporter, const char* text, const std::string& call,
+                const std::string& raw) {
   const double a = reporter.Rate(call);
   const double b = reporter.Rate(raw);
   if (a > 0 && b > 0) std::cout << text << ": " << 100 * a / b << "% of raw\n";
@@ -179,15 +191,15 @@ int main(int argc, char** argv) {
   quv::TquvInterfaceRegistryScope interfaces;
   quv::TRatioReporter reporter("items_per_second");
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  const double call = reporter.Rate("BM_CallRoundTrip/real_time");
-  const double raw = reporter.Rate("BM_RawPingPongSameBytes/real_time");
+  const double call = reporter.Rate(quv::MedianOf("BM_CallRoundTrip"));
+  const double raw = reporter.Rate(quv::MedianOf("BM_RawPingPongSameBytes"));
   if (call > 0 && raw > 0)
     std::cout << "call round trip: " << raw / call << "x the raw round trip (target <= 2x)\n";
   quv::PrintRatio(reporter, "rows reply uncompressed (target >= 50%)",
-                  "BM_RowsReply/0/iterations:3/real_time",
-                  "BM_RawTransferSameBytes/iterations:3/real_time");
-  quv::PrintRatio(reporter, "rows reply compressed", "BM_RowsReply/1/iterations:3/real_time",
-                  "BM_RawTransferSameBytes/iterations:3/real_time");
+                  quv::MedianOf("BM_RowsReply/0/iterations:3"),
+                  quv::MedianOf("BM_RawTransferSameBytes/iterations:3"));
+  quv::PrintRatio(reporter, "rows reply compressed", quv::MedianOf("BM_RowsReply/1/iterations:3"),
+                  quv::MedianOf("BM_RawTransferSameBytes/iterations:3"));
   benchmark::Shutdown();
   return 0;
 }
