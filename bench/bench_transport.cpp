@@ -174,8 +174,6 @@ BENCHMARK(BM_RawTransferSameBytes)
     ->ReportAggregatesOnly(true)
     ->Unit(benchmark::kMillisecond);
 
-std::string MedianOf(const std::string& benchmark) { return MedianOf(benchmark, kRepetitions); }
-
 void PrintRatio(const TRatioReporter& reporter, const char* text, const std::string& call,
                 const std::string& raw) {
   const double a = reporter.Rate(call);
@@ -191,15 +189,15 @@ int main(int argc, char** argv) {
   quv::TquvInterfaceRegistryScope interfaces;
   quv::TRatioReporter reporter("items_per_second");
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  const double call = reporter.Rate(quv::MedianOf("BM_CallRoundTrip"));
-  const double raw = reporter.Rate(quv::MedianOf("BM_RawPingPongSameBytes"));
+  const double call = reporter.Rate(quv::MedianOf("BM_CallRoundTrip", quv::kRepetitions));
+  const double raw = reporter.Rate(quv::MedianOf("BM_RawPingPongSameBytes", quv::kRepetitions));
   if (call > 0 && raw > 0)
     std::cout << "call round trip: " << raw / call << "x the raw round trip (target <= 2x)\n";
   quv::PrintRatio(reporter, "rows reply uncompressed (target >= 50%)",
-                  quv::MedianOf("BM_RowsReply/0/iterations:3"),
-                  quv::MedianOf("BM_RawTransferSameBytes/iterations:3"));
-  quv::PrintRatio(reporter, "rows reply compressed", quv::MedianOf("BM_RowsReply/1/iterations:3"),
-                  quv::MedianOf("BM_RawTransferSameBytes/iterations:3"));
+                  quv::MedianOf("BM_RowsReply/0/iterations:3", quv::kRepetitions),
+                  quv::MedianOf("BM_RawTransferSameBytes/iterations:3", quv::kRepetitions));
+  quv::PrintRatio(reporter, "rows reply compressed", quv::MedianOf("BM_RowsReply/1/iterations:3", quv::kRepetitions),
+                  quv::MedianOf("BM_RawTransferSameBytes/iterations:3", quv::kRepetitions));
   benchmark::Shutdown();
   return 0;
 }
