@@ -2,6 +2,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <iostream>
 #include <map>
 #include <string>
 #include <vector>
@@ -33,9 +34,21 @@ class TRatioReporter final : public benchmark::ConsoleReporter {
   std::map<std::string, double> FRates;
 };
 
-// The name of the median of `repetitions` real-time runs of `benchmark`.
-inline std::string MedianOf(const std::string& benchmark, int repetitions) {
-  return benchmark + "/repeats:" + std::to_string(repetitions) + "/real_time_median";
+// The name of the median of `repetitions` real-time runs of `benchmark`;
+// `suffix` is what the benchmark adds after the real-time mark ("/threads:8").
+inline std::string MedianOf(const std::string& benchmark, int repetitions,
+                            const std::string& suffix = "") {
+  return benchmark + "/repeats:" + std::to_string(repetitions) + "/real_time" + suffix + "_median";
+}
+
+// Prints how many times the round trip of the run `raw` the run `call` takes,
+// both rates of calls, against the target of at most 2x.
+inline void PrintRoundTripRatio(const TRatioReporter& reporter, const std::string& label,
+                                const std::string& call, const std::string& raw) {
+  const double calls = reporter.Rate(call);
+  const double raws = reporter.Rate(raw);
+  if (calls > 0 && raws > 0)
+    std::cout << label << ": " << raws / calls << "x the raw round trip (target <= 2x)\n";
 }
 
 }  // namespace quv

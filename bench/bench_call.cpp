@@ -80,7 +80,10 @@ void BM_RawPingPongSameBytes(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_RawPingPongSameBytes)->UseRealTime()->Repetitions(kRepetitions)->ReportAggregatesOnly(true);
+BENCHMARK(BM_RawPingPongSameBytes)
+    ->UseRealTime()
+    ->Repetitions(kRepetitions)
+    ->ReportAggregatesOnly(true);
 
 }  // namespace
 }  // namespace quv
@@ -94,7 +97,8 @@ int main(int argc, char** argv) {
   const double raw = reporter.Rate(quv::MedianOf("BM_RawPingPongSameBytes", quv::kRepetitions));
   if (call > 0 && raw > 0)
     std::cout << "ExecMethod round trip: " << raw / call << "x the raw round trip (target <= 2x)\n";
-  const double threads = reporter.Rate("BM_ExecMethod/repeats:" + std::to_string(quv::kRepetitions) + "/real_time/threads:8_median");
+  const double threads = reporter.Rate(
+      "BM_ExecMethod/repeats:" + std::to_string(quv::kRepetitions) + "/real_time/threads:8_median");
   if (threads > 0) std::cout << "ExecMethod from 8 threads: " << threads << " calls per second\n";
   benchmark::Shutdown();
   return 0;

@@ -118,7 +118,10 @@ void BM_RawPingPongSameBytes(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_RawPingPongSameBytes)->UseRealTime()->Repetitions(kRepetitions)->ReportAggregatesOnly(true);
+BENCHMARK(BM_RawPingPongSameBytes)
+    ->UseRealTime()
+    ->Repetitions(kRepetitions)
+    ->ReportAggregatesOnly(true);
 
 // The uncompressed bytes of the million-row reply.
 int64_t ReplyBytes() {
@@ -196,7 +199,8 @@ int main(int argc, char** argv) {
   quv::PrintRatio(reporter, "rows reply uncompressed (target >= 50%)",
                   quv::MedianOf("BM_RowsReply/0/iterations:3", quv::kRepetitions),
                   quv::MedianOf("BM_RawTransferSameBytes/iterations:3", quv::kRepetitions));
-  quv::PrintRatio(reporter, "rows reply compressed", quv::MedianOf("BM_RowsReply/1/iterations:3", quv::kRepetitions),
+  quv::PrintRatio(reporter, "rows reply compressed",
+                  quv::MedianOf("BM_RowsReply/1/iterations:3", quv::kRepetitions),
                   quv::MedianOf("BM_RawTransferSameBytes/iterations:3", quv::kRepetitions));
   benchmark::Shutdown();
   return 0;
