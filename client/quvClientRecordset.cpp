@@ -57,9 +57,9 @@ TVariant KeyList(TquvRecordset& parameters, int32_t field) {
 
 }  // namespace
 
-TquvCallTarget SplitCallDefinition(const std::string& spec) {
+TquvCallTarget SplitCallDefinition(const std::string& definitionText) {
   TquvCallTarget target;
-  std::string rest = spec;
+  std::string rest = definitionText;
   if (const std::size_t at = rest.find('@'); at != std::string::npos) {
     target.Host = rest.substr(0, at);
     rest.erase(0, at + 1);
@@ -109,8 +109,8 @@ bool TquvClientRecordset::Eof() {
   return TquvRecordset::Eof();
 }
 
-void TquvClientRecordset::SetDefinition(const std::string& spec) {
-  TquvCallTarget target = SplitCallDefinition(spec);
+void TquvClientRecordset::SetDefinition(const std::string& definitionText) {
+  TquvCallTarget target = SplitCallDefinition(definitionText);
   FHost = std::move(target.Host);
   FDataSource = std::move(target.DataSource);
   FMethodName = target.Method;

@@ -25,7 +25,7 @@ struct TquvCallTarget {
   std::string DataSource;
   std::string Method;
 };
-TquvCallTarget SplitCallDefinition(const std::string& spec);
+TquvCallTarget SplitCallDefinition(const std::string& definitionText);
 
 // A recordset that runs a remote method and then holds the reply rows. The
 // text property is the channel name of its execute thread and the option
@@ -44,7 +44,7 @@ class TquvClientRecordset : public TquvRecordset {
   void SetOption(uint8_t value) override;
   bool Eof() override;
   // [host "@"] [data source ":"] method: the method's fields.
-  void SetDefinition(const std::string& spec) override;
+  void SetDefinition(const std::string& definitionText) override;
   void Changed() override;
   // Runs the call with `parameters` (or none).
   void Execute(TquvRecordset* parameters) override;
