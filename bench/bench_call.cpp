@@ -93,12 +93,11 @@ int main(int argc, char** argv) {
   quv::TquvInterfaceRegistryScope interfaces;
   quv::TRatioReporter reporter("items_per_second");
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  const double call = reporter.Rate(quv::MedianOf("BM_ExecMethod", quv::kRepetitions));
-  const double raw = reporter.Rate(quv::MedianOf("BM_RawPingPongSameBytes", quv::kRepetitions));
-  if (call > 0 && raw > 0)
-    std::cout << "ExecMethod round trip: " << raw / call << "x the raw round trip (target <= 2x)\n";
-  const double threads = reporter.Rate(
-      "BM_ExecMethod/repeats:" + std::to_string(quv::kRepetitions) + "/real_time/threads:8_median");
+  quv::PrintRoundTripRatio(reporter, "ExecMethod round trip",
+                           quv::MedianOf("BM_ExecMethod", quv::kRepetitions),
+                           quv::MedianOf("BM_RawPingPongSameBytes", quv::kRepetitions));
+  const double threads =
+      reporter.Rate(quv::MedianOf("BM_ExecMethod", quv::kRepetitions, "/threads:8"));
   if (threads > 0) std::cout << "ExecMethod from 8 threads: " << threads << " calls per second\n";
   benchmark::Shutdown();
   return 0;

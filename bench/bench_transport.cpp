@@ -192,10 +192,9 @@ int main(int argc, char** argv) {
   quv::TquvInterfaceRegistryScope interfaces;
   quv::TRatioReporter reporter("items_per_second");
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  const double call = reporter.Rate(quv::MedianOf("BM_CallRoundTrip", quv::kRepetitions));
-  const double raw = reporter.Rate(quv::MedianOf("BM_RawPingPongSameBytes", quv::kRepetitions));
-  if (call > 0 && raw > 0)
-    std::cout << "call round trip: " << raw / call << "x the raw round trip (target <= 2x)\n";
+  quv::PrintRoundTripRatio(reporter, "call round trip",
+                           quv::MedianOf("BM_CallRoundTrip", quv::kRepetitions),
+                           quv::MedianOf("BM_RawPingPongSameBytes", quv::kRepetitions));
   quv::PrintRatio(reporter, "rows reply uncompressed (target >= 50%)",
                   quv::MedianOf("BM_RowsReply/0/iterations:3", quv::kRepetitions),
                   quv::MedianOf("BM_RawTransferSameBytes/iterations:3", quv::kRepetitions));
