@@ -144,12 +144,9 @@ TEST_F(ServerLocator, MalformedDatagramsGetNoAnswerAndTheResponderCarriesOn) {
 }
 
 TEST(ServerLocatorOptions, AreDescribedAndBadValuesAreRefused) {
-  FILE* help = ::popen(QUV_SERVER_BINARY " --help", "r");
-  ASSERT_NE(help, nullptr);
-  std::string text;
-  char buffer[256];
-  while (std::fgets(buffer, sizeof buffer, help) != nullptr) text += buffer;
-  EXPECT_EQ(::pclose(help), 0);
+  int status = 0;
+  const std::string text = testing::OutputOf(QUV_SERVER_BINARY " --help", status);
+  EXPECT_EQ(status, 0);
   for (const char* option :
        {"--locator-port", "--locator-listen", "--locator-answer", "--locator-validity"})
     EXPECT_NE(text.find(option), std::string::npos) << option;

@@ -87,4 +87,17 @@ class TServerProcess final {
   uint16_t FLocatorPort = 0;
 };
 
+// What `command` prints on standard output; `status` gets its exit status,
+// or -1 when it cannot be started.
+inline std::string OutputOf(const std::string& command, int& status) {
+  FILE* output = ::popen(command.c_str(), "r");
+  status = -1;
+  if (output == nullptr) return {};
+  std::string text;
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, output) != nullptr) text += buffer;
+  status = ::pclose(output);
+  return text;
+}
+
 }  // namespace quv::testing

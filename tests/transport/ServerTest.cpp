@@ -319,12 +319,9 @@ TEST_F(ServerCall, TerminationStopsARunningCallAndEndsCleanly) {
 }
 
 TEST(ServerOptions, HelpDescribesEveryOptionAndBadOptionsAreRefused) {
-  FILE* help = ::popen(QUV_SERVER_BINARY " --help", "r");
-  ASSERT_NE(help, nullptr);
-  std::string text;
-  char buffer[256];
-  while (std::fgets(buffer, sizeof buffer, help) != nullptr) text += buffer;
-  EXPECT_EQ(::pclose(help), 0);
+  int status = 0;
+  const std::string text = testing::OutputOf(QUV_SERVER_BINARY " --help", status);
+  EXPECT_EQ(status, 0);
   for (const char* option : {"--listen", "--port", "--max-connections", "--probe-interval",
                              "--files", "--verbose", "--demo", "--seed", "--demo-scale", "--help"})
     EXPECT_NE(text.find(option), std::string::npos) << option;
