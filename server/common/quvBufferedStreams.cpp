@@ -101,10 +101,11 @@ void TquvBufferedStream::SizeBuffer() {
     wanted = std::max(wanted, kMinimumBufferSize);
   }
   if (FCapacity >= wanted) return;
-  std::vector<uint8_t> own(static_cast<std::size_t>(wanted));
-  std::copy_n(FBuffer, FValidBytes, own.data());
+  // Only the valid bytes are ever read, so the new buffer is not cleared.
+  auto own = std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(wanted));
+  std::copy_n(FBuffer, FValidBytes, own.get());
   FOwnBuffer = std::move(own);
-  FBuffer = FOwnBuffer.data();
+  FBuffer = FOwnBuffer.get();
   FCapacity = wanted;
   FLentBuffer.Release();
 }

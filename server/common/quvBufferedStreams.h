@@ -76,7 +76,7 @@ class TquvBufferedStream : public TStream {
   int32_t FRequestedSize;
   // The buffer: FBuffer points into FOwnBuffer or FLentBuffer.
   uint8_t* FBuffer = nullptr;
-  std::vector<uint8_t> FOwnBuffer;
+  std::unique_ptr<uint8_t[]> FOwnBuffer;
   TLentBuffer FLentBuffer;
   int32_t FCapacity = 0;
   int32_t FValidBytes = 0;

@@ -267,11 +267,8 @@ TquvSymbolDef& TquvCustomSymbolDefs::AddSymbol(std::string name) {
   auto symbol = std::make_unique<TquvSymbolDef>(*this, std::move(name));
   symbol->FOffset = RecordSize();
   FSymbols.push_back(std::move(symbol));
-  if (FNameIndex) {
-    IndexName(Count() - 1);
-  } else {
-    IndexAll(std::max(kEmptyIndexCapacity, Count()));
-  }
+  // Without an index yet, the first IndexOf builds it.
+  if (FNameIndex) IndexName(Count() - 1);
   FModified = true;
   return *FSymbols.back();
 }
@@ -323,7 +320,7 @@ void TquvCustomSymbolDefs::Assign(const TquvCustomSymbolDefs& source) {
     FSymbols.back()->AssignFrom(*symbol);
   }
   RecomputeOffsets();
-  BuildNameIndex();
+  // The name index is built by the first IndexOf: most copies are never searched by name.
 }
 
 void TquvCustomSymbolDefs::RecomputeOffsets() {
@@ -415,7 +412,7 @@ void TquvCustomSymbolDefs::TakeContents(TquvCustomSymbolDefs& source) {
   FSymbols = std::move(source.FSymbols);
   for (const auto& symbol : FSymbols) symbol->FOwner = this;
   FModified = true;
-  BuildNameIndex();
+  FNameIndex = std::move(source.FNameIndex);  // positions stay the same
 }
 
 TquvGroupDef TquvCustomSymbolDefs::ReadGroupRecord(TquvStream& stream, uint16_t version) {

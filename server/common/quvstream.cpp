@@ -181,15 +181,16 @@ class TCopyBuffer {
       FLent = TLentBuffer(ProcessBufferManager());
       FBytes = FLent.Bytes();
     } else {
-      FOwn.resize(static_cast<std::size_t>(size));
-      FBytes = FOwn;
+      // Every byte is written before it is read: no clearing.
+      FOwn = std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(size));
+      FBytes = std::span<uint8_t>(FOwn.get(), static_cast<std::size_t>(size));
     }
   }
   std::span<uint8_t> Bytes() const { return FBytes; }
 
  private:
   TLentBuffer FLent;
-  std::vector<uint8_t> FOwn;
+  std::unique_ptr<uint8_t[]> FOwn;
   std::span<uint8_t> FBytes;
 };
 
@@ -260,7 +261,8 @@ void CopyStreams(TStream& source, TStream& dest, int64_t count,
   if (count > kSmallCopy && CopyWithMemoryStream(source, dest, count, onProgress)) return;
   // Small copies borrow a pooled buffer when the pool is on.
   const bool pooled = count <= kSmallCopy && UseBufferManager();
-  TCopyBuffer copyBuffer(pooled, pooled ? 0 : CopyChunkSize(source, dest, count));
+  const int64_t chunk = std::min<int64_t>(CopyChunkSize(source, dest, count), std::max<int64_t>(count, 1));
+  TCopyBuffer copyBuffer(pooled, pooled ? 0 : static_cast<int32_t>(chunk));
   const std::span<uint8_t> buffer = copyBuffer.Bytes();
   auto* remoteDest = dynamic_cast<TquvRemoteStream*>(&dest);
   if (remoteDest) remoteDest->BeforeCopy();
