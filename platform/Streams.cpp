@@ -32,6 +32,7 @@ namespace {
 
 // Blocks from this size on get a mapping of their own, in whole huge pages.
 constexpr std::size_t kMappedBlock = std::size_t(1) << 20;
+constexpr std::size_t kMinimumCapacity = 256;
 constexpr std::size_t kHugePage = std::size_t(2) << 20;
 
 std::size_t RoundUp(std::size_t value, std::size_t unit) {
@@ -71,7 +72,8 @@ void TMemoryStream::Release() {
 
 void TMemoryStream::Reserve(std::size_t capacity) {
   if (capacity <= FCapacity) return;
-  const std::size_t wanted = std::max(capacity, FCapacity + FCapacity / 2);
+  // Small streams grow in steps of at least kMinimumCapacity, not a realloc per write.
+  const std::size_t wanted = std::max({capacity, FCapacity + FCapacity / 2, kMinimumCapacity});
   if (wanted < kMappedBlock) {
     void* memory = std::realloc(FMemory, wanted);
     if (memory == nullptr) FailAllocation();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <utility>
 
 #include "platform/Cp1252.h"
 #include "platform/DebugOutput.h"
@@ -249,14 +250,18 @@ void TquvCustomSymbolDefs::SetFormatVersion(uint16_t version) {
   FFormatVersion = version;
 }
 
-TquvSymbolDef& TquvCustomSymbolDefs::Item(int32_t index) const {
+const TquvSymbolDef& TquvCustomSymbolDefs::Item(int32_t index) const {
   if (index < 0 || index >= Count()) {
     throw TquvInterfaceError("List index out of bounds (" + std::to_string(index) + ")");
   }
   return *FSymbols[static_cast<std::size_t>(index)];
 }
 
-int32_t TquvCustomSymbolDefs::IndexOf(std::string_view name) {
+TquvSymbolDef& TquvCustomSymbolDefs::Item(int32_t index) {
+  return const_cast<TquvSymbolDef&>(std::as_const(*this).Item(index));
+}
+
+int32_t TquvCustomSymbolDefs::IndexOf(std::string_view name) const {
   if (!FNameIndex) BuildNameIndex();
   void* position = nullptr;
   if (!FNameIndex->Find(AsciiUpper(name), position)) return -1;
@@ -270,6 +275,7 @@ TquvSymbolDef& TquvCustomSymbolDefs::AddSymbol(std::string name) {
   // Without an index yet, the first IndexOf builds it.
   if (FNameIndex) IndexName(Count() - 1);
   FModified = true;
+  ForgetPrepared();
   return *FSymbols.back();
 }
 
@@ -303,6 +309,7 @@ void TquvCustomSymbolDefs::Clear() {
   FGroups.clear();
   FNameIndex.reset();
   FModified = true;
+  ForgetPrepared();
 }
 
 void TquvCustomSymbolDefs::Assign(const TquvCustomSymbolDefs& source) {
@@ -337,16 +344,28 @@ int32_t TquvCustomSymbolDefs::RecordSize() const {
   return size;
 }
 
-void TquvCustomSymbolDefs::BuildNameIndex() {
+void TquvCustomSymbolDefs::PrepareForSharing() {
+  RecomputeOffsets();
+  if (!FNameIndex) BuildNameIndex();
+  FPrepared = true;
+}
+
+void TquvCustomSymbolDefs::ForgetPrepared() {
+  FPrepared = false;
+  std::lock_guard<std::mutex> guard(FWrittenLock);
+  FWrittenForms.clear();
+}
+
+void TquvCustomSymbolDefs::BuildNameIndex() const {
   IndexAll(FSymbols.empty() ? kEmptyIndexCapacity : Count());
 }
 
-void TquvCustomSymbolDefs::IndexAll(int32_t capacity) {
+void TquvCustomSymbolDefs::IndexAll(int32_t capacity) const {
   FNameIndex = std::make_unique<THashList>(capacity);
   for (int32_t i = 0; i < Count(); ++i) IndexName(i);
 }
 
-void TquvCustomSymbolDefs::IndexName(int32_t position) {
+void TquvCustomSymbolDefs::IndexName(int32_t position) const {
   const std::string& name = FSymbols[static_cast<std::size_t>(position)]->Name();
   const std::string key = AsciiUpper(name);
   if (FNameIndex->Exists(key)) {
@@ -412,6 +431,7 @@ void TquvCustomSymbolDefs::TakeContents(TquvCustomSymbolDefs& source) {
   FSymbols = std::move(source.FSymbols);
   for (const auto& symbol : FSymbols) symbol->FOwner = this;
   FModified = true;
+  ForgetPrepared();
   FNameIndex = std::move(source.FNameIndex);  // positions stay the same
 }
 
@@ -523,6 +543,25 @@ void TquvCustomSymbolDefs::ReadNested(TquvStream& stream, TquvSymbolDef& symbol)
 
 void TquvCustomSymbolDefs::WriteToStream(TStream& stream, uint8_t form, int32_t level,
                                          bool withGroups) const {
+  if (!FPrepared) {
+    WriteForm(stream, form, level, withGroups);
+    return;
+  }
+  std::lock_guard<std::mutex> guard(FWrittenLock);
+  auto written = std::find_if(FWrittenForms.begin(), FWrittenForms.end(), [&](const auto& kept) {
+    return kept.Form == form && kept.Level == level && kept.WithGroups == withGroups;
+  });
+  if (written == FWrittenForms.end()) {
+    TMemoryStream bytes;
+    WriteForm(bytes, form, level, withGroups);
+    FWrittenForms.push_back({form, level, withGroups, bytes.Bytes()});
+    written = std::prev(FWrittenForms.end());
+  }
+  stream.WriteBuffer(written->Bytes.data(), static_cast<int32_t>(written->Bytes.size()));
+}
+
+void TquvCustomSymbolDefs::WriteForm(TStream& stream, uint8_t form, int32_t level,
+                                     bool withGroups) const {
   TquvStream writer(&stream, false);
   WriteUnsigned(writer, form, 1);
   writer.WriteString(Name());

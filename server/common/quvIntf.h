@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -181,10 +182,13 @@ class TquvCustomSymbolDefs {
 
   int32_t Count() const { return static_cast<int32_t>(FSymbols.size()); }
   // Raises TquvInterfaceError for a position outside 0 .. Count - 1.
-  TquvSymbolDef& Item(int32_t index) const;
-  TquvSymbolDef& operator[](int32_t index) const { return Item(index); }
+  const TquvSymbolDef& Item(int32_t index) const;
+  TquvSymbolDef& Item(int32_t index);
+  const TquvSymbolDef& operator[](int32_t index) const { return Item(index); }
+  TquvSymbolDef& operator[](int32_t index) { return Item(index); }
   // Position of the field named `name` without regard to ASCII case, or -1.
-  int32_t IndexOf(std::string_view name);
+  // Builds the name index on first use unless PrepareForSharing built it.
+  int32_t IndexOf(std::string_view name) const;
   TquvSymbolDef& AddSymbol(std::string name);
 
   int32_t GroupCount() const { return static_cast<int32_t>(FGroups.size()); }
@@ -199,6 +203,10 @@ class TquvCustomSymbolDefs {
   // Makes this set a copy of `source` (see the class notes of each field).
   void Assign(const TquvCustomSymbolDefs& source);
   void RecomputeOffsets();
+  // Computes the offsets and the name index, so that the set can then be read
+  // from several threads at once as long as nobody changes it; from then on
+  // WriteToStream keeps the bytes of each form it writes. Clear undoes it.
+  void PrepareForSharing();
   // Total data size of all fields (the record buffer's size).
   int32_t RecordSize() const;
 
@@ -227,21 +235,35 @@ class TquvCustomSymbolDefs {
   friend class TquvSymbolDef;
 
   struct THeader;
+  // The bytes of one stream form of a set prepared for sharing.
+  struct TWrittenForm {
+    uint8_t Form;
+    int32_t Level;
+    bool WithGroups;
+    std::vector<uint8_t> Bytes;
+  };
+
+  void WriteForm(TStream& stream, uint8_t form, int32_t level, bool withGroups) const;
   THeader ReadHeader(TquvStream& stream);
   void ReadSymbolRecord(TquvStream& stream, TquvSymbolDef& symbol, uint8_t form, int32_t level,
                         bool linkGroups);
   void ReadNested(TquvStream& stream, TquvSymbolDef& symbol);
   // Takes the groups and symbols of `source`, which is left empty.
   void TakeContents(TquvCustomSymbolDefs& source);
-  void BuildNameIndex();
-  void IndexAll(int32_t capacity);
+  // A change ends what PrepareForSharing kept.
+  void ForgetPrepared();
+  void BuildNameIndex() const;
+  void IndexAll(int32_t capacity) const;
   // Enters the symbol at `position` unless its name is present already.
-  void IndexName(int32_t position);
+  void IndexName(int32_t position) const;
   void DropNameIndex() { FNameIndex.reset(); }
 
   std::vector<std::unique_ptr<TquvGroupDef>> FGroups;
   std::vector<std::unique_ptr<TquvSymbolDef>> FSymbols;
-  std::unique_ptr<THashList> FNameIndex;
+  mutable std::unique_ptr<THashList> FNameIndex;
+  bool FPrepared = false;
+  mutable std::mutex FWrittenLock;
+  mutable std::vector<TWrittenForm> FWrittenForms;  // guarded by FWrittenLock
   std::string FName;
   std::string FQualifiedName;
   uint8_t FKind = 2;

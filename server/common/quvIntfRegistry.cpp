@@ -229,6 +229,19 @@ TquvInterfaceSymbolDefs& TquvInterface::Defs(bool second) {
   return second ? *FDefs2 : *FDefs1;
 }
 
+std::shared_ptr<const TquvSymbolDefs> TquvInterface::SharedDefs(bool second, uint8_t flag) {
+  Defs(second);  // loaded before the lock is taken: Load takes it too
+  std::lock_guard<TCriticalSection> guard(FLock);
+  for (const TSharedCopy& copy : FSharedCopies)
+    if (copy.Second == second && copy.Flag == flag) return copy.Defs;
+  auto defs = std::make_shared<TquvSymbolDefs>();
+  CopyDefinitions(*this, *defs, second);
+  defs->SetFlag(flag);
+  defs->PrepareForSharing();
+  FSharedCopies.push_back({second, flag, defs});
+  return defs;
+}
+
 void TquvInterface::Load() {
   if (FLoaded.load()) return;
   std::lock_guard<TCriticalSection> guard(FLock);
@@ -607,6 +620,11 @@ void InterfaceDefinitions(std::string_view dottedName, TquvSymbolDefs& defs, boo
                           uint8_t flag) {
   CopyDefinitions(*GetRegistry().GetInterface(dottedName), defs, second);
   defs.SetFlag(flag);
+}
+
+std::shared_ptr<const TquvSymbolDefs> SharedInterfaceDefinitions(std::string_view dottedName,
+                                                                 bool second, uint8_t flag) {
+  return GetRegistry().GetInterface(dottedName)->SharedDefs(second, flag);
 }
 
 TquvInterfaceRegistryScope::TquvInterfaceRegistryScope() {

@@ -132,8 +132,17 @@ class TquvInterface final : public IquvInterfaceIdentity {
   bool Loaded() const { return FLoaded.load(); }
   uint32_t LastUse() const { return FLastUse.load(); }
   void Touch();
+  // A copy of Defs(second) with this interface's full name and `flag`, made
+  // on first request and then shared, read-only, by everyone who asks.
+  std::shared_ptr<const TquvSymbolDefs> SharedDefs(bool second, uint8_t flag);
 
  private:
+  struct TSharedCopy {
+    bool Second;
+    uint8_t Flag;
+    std::shared_ptr<const TquvSymbolDefs> Defs;
+  };
+
   void Load();
 
   TquvInterfaceLib* FOwner;
@@ -145,6 +154,7 @@ class TquvInterface final : public IquvInterfaceIdentity {
   TquvInterfaceHeader FHeader;
   std::unique_ptr<TquvInterfaceSymbolDefs> FDefs1;
   std::unique_ptr<TquvInterfaceSymbolDefs> FDefs2;
+  std::vector<TSharedCopy> FSharedCopies;  // guarded by FLock
 };
 
 using TquvInterfaceRef = std::shared_ptr<TquvInterface>;
@@ -260,6 +270,11 @@ TquvInterfaces& GetRegistry();
 // name and its Flag is `flag`. Lookup errors reach the caller unchanged.
 void InterfaceDefinitions(std::string_view dottedName, TquvSymbolDefs& defs, bool second = false,
                           uint8_t flag = 0);
+// The same definitions as one shared, read-only set (TquvInterface::SharedDefs):
+// what a recordset takes instead of a copy of its own.
+std::shared_ptr<const TquvSymbolDefs> SharedInterfaceDefinitions(std::string_view dottedName,
+                                                                 bool second = false,
+                                                                 uint8_t flag = 0);
 
 // Start-up and shutdown of the registry: the bridge test, and the registry as
 // the source of record references; the destructor frees the registry (its

@@ -12,6 +12,7 @@
 #include "platform/TempFile.h"
 #include "server/common/quvBufferedStreams.h"
 #include "server/common/quvIntfRegistry.h"
+#include "server/common/quvSharedDefs.h"
 
 namespace quv {
 
@@ -353,7 +354,7 @@ std::vector<TquvSortKey>& ThreadSortKeys() {
 TquvRecordset::TquvRecordset(const std::string& fileName, const std::string& definitionName,
                              int32_t mode, uint8_t flag)
     : FDefinitionFlag(flag),
-      FDefs(std::make_unique<TquvSymbolDefs>()),
+      FDefs(SharedEmptyDefinitions()),
       FTags(std::make_unique<TquvTagBag>()) {
   UseTemporaryStreams(mode == 1 ? std::string() : fileName);
   if (!definitionName.empty()) SetDefinition(definitionName);
@@ -421,16 +422,17 @@ void TquvRecordset::SetDefinition(const std::string& spec) {
   if (AnsiCompareText(name, FName) == 0) return;
   FName = name;
   Clear();
-  auto defs = std::make_unique<TquvSymbolDefs>();
-  if (!name.empty()) InterfaceDefinitions(name, *defs, false, FDefinitionFlag);
-  FDefs = std::move(defs);
+  FDefs = name.empty() ? SharedEmptyDefinitions()
+                       : SharedInterfaceDefinitions(name, false, FDefinitionFlag);
+  FOwnDefs.reset();
   PrepareFieldLists();
   if (!name.empty()) Changed();
 }
 
 void TquvRecordset::SetFieldDefs(std::unique_ptr<TquvSymbolDefs> definitions) {
   Clear();
-  FDefs = definitions ? std::move(definitions) : std::make_unique<TquvSymbolDefs>();
+  FOwnDefs = definitions ? std::move(definitions) : std::make_unique<TquvSymbolDefs>();
+  FDefs = FOwnDefs;
   FName = DefinitionsName(*FDefs);
   PrepareFieldLists();
   Changed();
@@ -444,13 +446,25 @@ void TquvRecordset::PrepareFieldLists() {
     throw EquvRecordsetError("A recordset holds at most 2016 fields, " + FName + " has " +
                              std::to_string(count));
   }
-  FDefs->RecomputeOffsets();
+  if (FOwnDefs) FOwnDefs->RecomputeOffsets();  // shared sets have theirs already
   FRowValues.assign(static_cast<std::size_t>(count), std::string());
   FWriters.clear();
   FNullBits.SetSize(count);
   FNullBits.SetAll(true);
   FBlobPositions.assign(static_cast<std::size_t>(count), -1);
   FBlobCached.assign(static_cast<std::size_t>(count), true);
+}
+
+TquvSymbolDefs& TquvRecordset::MutableFieldDefs() {
+  if (!FOwnDefs) {
+    auto copy = std::make_shared<TquvSymbolDefs>();
+    copy->Assign(*FDefs);
+    copy->SetFormatVersion(FDefs->FormatVersion());
+    copy->SetModified(FDefs->Modified());
+    FOwnDefs = std::move(copy);
+    FDefs = FOwnDefs;
+  }
+  return *FOwnDefs;
 }
 
 const TquvSymbolDef& TquvRecordset::Field(int32_t index) const {
@@ -1028,7 +1042,9 @@ void TquvRecordset::ReadDefinitions(TStream& stream, bool forceDefinitions) {
   TMemoryStream defs;
   ReadBlock(stream, ReadBlockLength(in, stream, fail), defs);
   if (defs.Size() > 0 && (forceDefinitions || FieldCount() == 0)) {
-    FDefs->ReadFromStream(defs, true, DefsVersion, (FFlags & kRsWithGroups) != 0);
+    FDefs = SharedDefinitionsFromBlock(defs, DefsVersion, (FFlags & kRsWithGroups) != 0,
+                                       FDefs->Flag(), FDefs->Text());
+    FOwnDefs.reset();
     FName = DefinitionsName(*FDefs);
     PrepareFieldLists();
     Changed();
@@ -1276,7 +1292,7 @@ std::unique_ptr<TquvBlobStream> TquvRecordset::GetBlobStream(std::string_view fi
 std::unique_ptr<TquvRecordset> TquvRecordset::GetNestedRecordset(std::string_view fieldName) {
   const int32_t index = FieldIndex(fieldName);
   if (index < 0) throw Exception("Field " + std::string(fieldName) + " not found");
-  TquvSymbolDefs& nestedDefs = FDefs->Item(index).Nested();
+  TquvSymbolDefs& nestedDefs = MutableFieldDefs().Item(index).Nested();
   auto defs = std::make_unique<TquvSymbolDefs>();
   defs->Assign(nestedDefs);
   auto nested = std::make_unique<TquvRecordset>();
@@ -1305,6 +1321,7 @@ void TquvRecordset::TakeOver(TquvRecordset& source) {
   FSavedIndex = std::move(source.FSavedIndex);
   FTags = std::move(source.FTags);
   FDefs = std::move(source.FDefs);
+  FOwnDefs = std::move(source.FOwnDefs);
   FSource = std::move(source.FSource);
   FReadOnly = source.FReadOnly;
   if (source.FSharedWith) {
@@ -1315,7 +1332,8 @@ void TquvRecordset::TakeOver(TquvRecordset& source) {
   // The source is left empty but usable.
   source.UseTemporaryStreams("");
   source.FTags = std::make_unique<TquvTagBag>();
-  source.FDefs = std::make_unique<TquvSymbolDefs>();
+  source.FDefs = SharedEmptyDefinitions();
+  source.FOwnDefs.reset();
   source.FReadOnly = false;
   source.PrepareFieldLists();
   source.FRecNo = -1;
@@ -1333,7 +1351,7 @@ void TquvRecordset::CopyFrom(TquvRecordset& source, bool shareData, bool copyDef
   Clear();
   FTags->Assign(*source.FTags);
   if (copyDefinitions) {
-    FDefs->Assign(*source.FDefs);
+    MutableFieldDefs().Assign(*source.FDefs);
     FName = source.FName;
     Changed();
   }

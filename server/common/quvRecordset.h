@@ -198,7 +198,10 @@ class TquvRecordset : public TquvValueObject {
 
   // ---- Definitions and fields ----
   void SetFieldDefs(std::unique_ptr<TquvSymbolDefs> definitions);
-  TquvSymbolDefs& FieldDefs() const { return *FDefs; }
+  const TquvSymbolDefs& FieldDefs() const { return *FDefs; }
+  // The definitions for changing: a copy of this recordset's own first when
+  // they are shared (see FDefs).
+  TquvSymbolDefs& MutableFieldDefs();
   int32_t FieldCount() const { return FDefs->Count(); }
   int32_t FieldIndex(std::string_view name) const;
   TVariant GetFieldValue(std::string_view name);
@@ -305,7 +308,11 @@ class TquvRecordset : public TquvValueObject {
   std::string FName;
   std::string FPrefix;
   uint8_t FDefinitionFlag = 0;
-  std::unique_ptr<TquvSymbolDefs> FDefs;
+  // The definitions. Sets from the interface registry or from a definitions
+  // block are shared read-only between recordsets; FOwnDefs is FDefs when the
+  // set is this recordset's alone (made here, or copied before a change).
+  std::shared_ptr<const TquvSymbolDefs> FDefs;
+  std::shared_ptr<TquvSymbolDefs> FOwnDefs;
   std::unique_ptr<TquvStream> FData;
   std::unique_ptr<TquvStream> FIndex;
   std::unique_ptr<TquvStream> FSavedIndex;

@@ -1,6 +1,7 @@
 #include "server/common/quvstream.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -142,10 +143,10 @@ void TquvStream::CopyExactly(TStream& source, TStream& dest, int64_t count) {
 namespace {
 
 // The chunk of a copy of `count` bytes between `source` and `dest`.
-int32_t CopyChunkSize(TStream& source, TStream& dest, int64_t count) {
+int32_t CopyChunkSize(TquvRemoteStream* remoteSource, TquvRemoteStream* remoteDest, int64_t count) {
   if (count > kSmallCopy) return kCopyChunk;
-  if (auto* remote = dynamic_cast<TquvRemoteStream*>(&source)) return remote->CopyBufferSize();
-  if (auto* remote = dynamic_cast<TquvRemoteStream*>(&dest)) return remote->CopyBufferSize();
+  if (remoteSource) return remoteSource->CopyBufferSize();
+  if (remoteDest) return remoteDest->CopyBufferSize();
   return kCopyChunk;
 }
 
@@ -173,13 +174,15 @@ class TCopyProgress {
 };
 
 // The buffer of one copy, lent by the buffer manager when `pooled` (and given
-// back whatever happens), else allocated at `size` bytes.
+// back whatever happens), else `size` bytes: on the stack when small.
 class TCopyBuffer {
  public:
   TCopyBuffer(bool pooled, int32_t size) {
     if (pooled) {
       FLent = TLentBuffer(ProcessBufferManager());
       FBytes = FLent.Bytes();
+    } else if (size <= kSmallCopy) {
+      FBytes = std::span<uint8_t>(FLocal.data(), static_cast<std::size_t>(std::max(size, 1)));
     } else {
       // Every byte is written before it is read: no clearing.
       FOwn = std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(size));
@@ -190,6 +193,7 @@ class TCopyBuffer {
 
  private:
   TLentBuffer FLent;
+  std::array<uint8_t, kSmallCopy> FLocal;
   std::unique_ptr<uint8_t[]> FOwn;
   std::span<uint8_t> FBytes;
 };
@@ -261,10 +265,12 @@ void CopyStreams(TStream& source, TStream& dest, int64_t count,
   if (count > kSmallCopy && CopyWithMemoryStream(source, dest, count, onProgress)) return;
   // Small copies borrow a pooled buffer when the pool is on.
   const bool pooled = count <= kSmallCopy && UseBufferManager();
-  const int64_t chunk = std::min<int64_t>(CopyChunkSize(source, dest, count), std::max<int64_t>(count, 1));
+  auto* remoteDest = dynamic_cast<TquvRemoteStream*>(&dest);
+  const int64_t chunk =
+      std::min<int64_t>(CopyChunkSize(dynamic_cast<TquvRemoteStream*>(&source), remoteDest, count),
+                        std::max<int64_t>(count, 1));
   TCopyBuffer copyBuffer(pooled, pooled ? 0 : static_cast<int32_t>(chunk));
   const std::span<uint8_t> buffer = copyBuffer.Bytes();
-  auto* remoteDest = dynamic_cast<TquvRemoteStream*>(&dest);
   if (remoteDest) remoteDest->BeforeCopy();
   try {
     CopyChunks(source, dest, count, buffer, onProgress);

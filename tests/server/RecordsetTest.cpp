@@ -263,7 +263,7 @@ TEST(Recordset, NestedRecordsetRoundTrip) {
   TMemoryStream saved(Saved(*outer, 0));
   TquvRecordset loaded;
   loaded.SetFieldDefs(Defs({{"nome", 'A', 20, 0}, {"filhos", 'R', 0, 0}}));
-  loaded.FieldDefs().Item(1).Nested().AddSymbol("x").SetTypeCode('N');
+  loaded.MutableFieldDefs().Item(1).Nested().AddSymbol("x").SetTypeCode('N');
   loaded.LoadFromStream(saved, false);
   std::unique_ptr<TquvRecordset> nested = loaded.GetNestedRecordset("filhos");
   ASSERT_EQ(nested->RecordCount(), 2);

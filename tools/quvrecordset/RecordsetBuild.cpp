@@ -10,9 +10,9 @@
 #include "platform/ExePath.h"
 #include "server/common/quvIntfRegistry.h"
 #include "server/common/quvRecordset.h"
-#include "tools/common/ToolFiles.h"
 #include "tools/common/Base64.h"
 #include "tools/common/DateText.h"
+#include "tools/common/ToolFiles.h"
 
 namespace quv::rstool {
 
@@ -124,7 +124,8 @@ TVariant ValueFor(const TquvSymbolDef& field, const json& value) {
 
 class TRowsReader final {
  public:
-  TRowsReader(const TJsonSource& source, TquvSymbolDefs& defs) : FSource(source), FDefs(defs) {}
+  TRowsReader(const TJsonSource& source, const TquvSymbolDefs& defs)
+      : FSource(source), FDefs(defs) {}
 
   std::vector<TVariant> Row(const json& row, const std::string& at) const {
     std::vector<TVariant> values(std::size_t(FDefs.Count()), TVariant::Null());
@@ -181,7 +182,7 @@ class TRowsReader final {
   }
 
   const TJsonSource& FSource;
-  TquvSymbolDefs& FDefs;
+  const TquvSymbolDefs& FDefs;
 };
 
 void CheckKeys(const TJsonSource& source, const json& root) {
