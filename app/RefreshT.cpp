@@ -1,14 +1,11 @@
 #include "app/RefreshT.h"
 
-#include <algorithm>
-#include <atomic>
-#include <thread>
-
 #include "app/HostConfig.h"
 
 namespace quv {
 
-TRefreshT::TRefreshT(IRemoteCalls& calls, IHostProbe& probe) : FCalls(calls), FProbe(probe) {}
+TRefreshT::TRefreshT(IRemoteCalls& calls, IHostProbe& probe, TWorkerPool& workers)
+    : FCalls(calls), FProbe(probe), FWorkers(workers) {}
 
 TRefreshT::~TRefreshT() { TerminateAndWait(); }
 
@@ -32,18 +29,9 @@ void TRefreshT::Execute() {
 }
 
 void TRefreshT::QueryAllHosts() {
-  std::atomic<std::size_t> next{0};
-  const auto drain = [this, &next] {
-    for (std::size_t i = next++; i < FHosts.size() && !Terminated(); i = next++) QueryHost(i);
-  };
-  const std::size_t helpers = std::min(FHosts.size(), kMaxConcurrentHosts) - (FHosts.empty() ? 0 : 1);
-  {
-    // Joined at the end of the block, also when starting one of them fails.
-    std::vector<std::jthread> threads;
-    threads.reserve(helpers);
-    for (std::size_t k = 0; k < helpers; ++k) threads.emplace_back(drain);
-    drain();
-  }
+  FWorkers.Run(FHosts.size(), [this](std::size_t i) {
+    if (!Terminated()) QueryHost(i);
+  });
 }
 
 void TRefreshT::QueryHost(std::size_t i) {

@@ -8,21 +8,24 @@
 #include "app/HostProbe.h"
 #include "app/RemoteCalls.h"
 #include "platform/Thread.h"
+#include "platform/WorkerPool.h"
 
 namespace quv {
 
 // One background refresh: probes and calls every host of its list and keeps
-// each host's reply. Hosts are handled up to kMaxConcurrentHosts at a time;
-// the replies stay in host-list order, and a host that fails simply has
-// none. "calls" and "probe" must outlive the worker. The owner adds hosts
+// each host's reply. Hosts are handled at once on the worker's thread and on
+// the threads of "workers" (kMaxConcurrentHosts - 1 of them make one refresh
+// wait on dead hosts about once); the replies stay in host-list order, and a
+// host that fails simply has none. "calls", "probe" and "workers" must
+// outlive the worker. The owner adds hosts
 // and sets the handler before Start; the handler runs on the worker thread
 // when the run is over, and the results may be taken only after it has run.
 class TRefreshT final : public TThread {
  public:
   using TCompletion = std::function<void(TRefreshT&)>;
-  static constexpr std::size_t kMaxConcurrentHosts = 32;
+  static constexpr std::size_t kMaxConcurrentHosts = 64;
 
-  TRefreshT(IRemoteCalls& calls, IHostProbe& probe);
+  TRefreshT(IRemoteCalls& calls, IHostProbe& probe, TWorkerPool& workers);
   ~TRefreshT() override;
 
   void SetMethodName(const std::string& method) { FMethodName = method; }
@@ -44,6 +47,7 @@ class TRefreshT final : public TThread {
 
   IRemoteCalls& FCalls;
   IHostProbe& FProbe;
+  TWorkerPool& FWorkers;
   std::string FMethodName;
   std::string FErrorText;
   TCompletion FOnDone;

@@ -273,7 +273,7 @@ void TFTasks::CancelFocusedRow() {
 
 void TFTasks::StartRefresh() {
   Timer1->stop();
-  auto worker = std::make_unique<TRefreshT>(FCalls, FProbe);
+  auto worker = std::make_unique<TRefreshT>(FCalls, FProbe, FHostWorkers);
   worker->SetMethodName(std::string(PageControl1->currentIndex() == 0 ? TaskListMethod()
                                                                       : SessionListMethod()));
   for (const std::string& host : FHosts) worker->AddIP(host);

@@ -61,7 +61,8 @@ class TFTasks final : public QWidget {
  private:
   void FormCreate(const THostConfig& config);
   void BuildLayout();
-  void SetUpTree(QTreeView* tree, QAbstractItemModel* model, const std::vector<TColumnDef>& columns);
+  void SetUpTree(QTreeView* tree, QAbstractItemModel* model,
+                 const std::vector<TColumnDef>& columns);
   void StartRefresh();
   void RefreshDone(TRefreshT& worker);
   bool ShowTasks(TRefreshT& worker);
@@ -75,6 +76,9 @@ class TFTasks final : public QWidget {
 
   IRemoteCalls& FCalls;
   IHostProbe& FProbe;
+  // Kept for every refresh, so that none pays for starting threads; declared
+  // before FWorkers, which must end before it.
+  TWorkerPool FHostWorkers{TRefreshT::kMaxConcurrentHosts - 1};
   std::vector<std::string> FHosts;
   std::function<void(const QString&)> FShowError;
   TRowTableModel<TTaskRow>* FTaskModel;

@@ -104,10 +104,16 @@ std::vector<std::string> AnsweringHosts(int count) {
 
 // One refresh cycle of the task tab over `hosts`: the worker's run and the
 // rows built from its replies. Returns its milliseconds.
+// The threads that every refresh of the run shares, as the viewer's window does.
+quv::TWorkerPool& HostWorkers() {
+  static quv::TWorkerPool workers(quv::TRefreshT::kMaxConcurrentHosts - 1);
+  return workers;
+}
+
 double RefreshTaskTab(quv::IRemoteCalls& calls, quv::IHostProbe& probe,
                       const std::vector<std::string>& hosts, std::size_t& rowCount) {
   const auto started = TClock::now();
-  quv::TRefreshT worker(calls, probe);
+  quv::TRefreshT worker(calls, probe, HostWorkers());
   worker.SetMethodName(std::string(quv::TaskListMethod()));
   for (const std::string& host : hosts) worker.AddIP(host);
   quv::TEvent done;
@@ -201,7 +207,7 @@ void BM_RefreshDeadHosts(benchmark::State& state) {
   quv::TTcpProbe probe(kProbeTimeoutMs);
   const auto started = std::chrono::steady_clock::now();
   for (auto _ : state) {
-    quv::TRefreshT worker(calls, probe);
+    quv::TRefreshT worker(calls, probe, HostWorkers());
     worker.SetMethodName("quvsystem.tasks.list");
     for (int i = 0; i < kHosts; ++i)
       worker.AddIP(std::to_string(i + 1) + "=127.0.0.1:" + std::to_string(listeners[i]->Port()));

@@ -1,10 +1,9 @@
-#include "app/RefreshT.h"
-
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "app/RefreshT.h"
 #include "platform/Sync.h"
 #include "tests/app/FakeServers.h"
 
@@ -16,7 +15,8 @@ using testing::Task;
 // Runs a refresh to its end and returns the worker for its results.
 std::unique_ptr<TRefreshT> RunRefresh(testing::TFakeServers& servers,
                                       const std::vector<std::string>& hosts) {
-  auto worker = std::make_unique<TRefreshT>(servers, servers);
+  static TWorkerPool workers(TRefreshT::kMaxConcurrentHosts - 1);
+  auto worker = std::make_unique<TRefreshT>(servers, servers, workers);
   worker->SetMethodName("quvsystem.tasks.list");
   for (const auto& host : hosts) worker->AddIP(host);
   TEvent done;
