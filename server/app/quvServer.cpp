@@ -78,14 +78,20 @@ void TquvServer::StartLocator(uint16_t port) {
 }
 
 void TquvServer::Run() {
+  std::vector<pollfd> waiters;
   for (;;) {
-    pollfd waiters[2] = {{FListener, POLLIN, 0}, {FWakeRead, POLLIN, 0}};
-    if (::poll(waiters, 2, -1) < 0) {
+    waiters.assign({{FListener, POLLIN, 0}, {FWakeRead, POLLIN, 0}});
+    for (const TPendingConnection& pending : FPending)
+      waiters.push_back({pending.Handle, POLLIN, 0});
+    if (::poll(waiters.data(), waiters.size(), -1) < 0) {
       if (errno == EINTR) continue;
       RaiseLastOSError("poll");
     }
     if ((waiters[1].revents & POLLIN) && DrainWakeUps()) break;
     Reap();
+    // From the back, so that taking one up leaves the indexes before it as they are.
+    for (std::size_t i = waiters.size(); i-- > 2;)
+      if (waiters[i].revents != 0) TakeUpPending(i - 2);
     if (waiters[0].revents & POLLIN) AcceptOne();
   }
   StopConnections();
@@ -113,19 +119,37 @@ void TquvServer::AcceptOne() {
   const int handle =
       ::accept4(FListener, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
   if (handle < 0) return;  // the client gave up already, or no descriptor is left
-  const std::string peerText = PeerText(peer);
-  if (static_cast<int32_t>(FConnections.size()) >= FOptions.MaxConnections) {
+  std::string peerText = PeerText(peer);
+  if (static_cast<int32_t>(FConnections.size() + FPending.size()) >= FOptions.MaxConnections) {
     Refuse(handle, peerText);
+    return;
+  }
+  FPending.push_back({handle, std::move(peerText)});
+}
+
+void TquvServer::TakeUpPending(std::size_t index) {
+  const TPendingConnection pending = FPending[index];
+  FPending.erase(FPending.begin() + static_cast<std::ptrdiff_t>(index));
+  char first;
+  const ssize_t peeked = ::recv(pending.Handle, &first, 1, MSG_PEEK | MSG_DONTWAIT);
+  if (peeked <= 0) {
+    // Closed or reset before a request: nothing to serve. The connection
+    // thread would end the same way, without a word.
+    if (peeked < 0 && (errno == EAGAIN || errno == EINTR)) {
+      FPending.push_back(pending);
+      return;
+    }
+    ::close(pending.Handle);
     return;
   }
   try {
     auto connection =
-        std::make_unique<TConnectionThread>(handle, peerText, FOptions, FMethods, *FLocatorAnswer,
-                                            FState, [this] { Wake(kWakeToReap); });
+        std::make_unique<TConnectionThread>(pending.Handle, pending.Peer, FOptions, FMethods,
+                                            *FLocatorAnswer, FState, [this] { Wake(kWakeToReap); });
     connection->Start();
     FConnections.push_back(std::move(connection));
   } catch (const std::exception& e) {
-    ServerLogLine(peerText + ": " + e.what());
+    ServerLogLine(pending.Peer + ": " + e.what());
   }
 }
 
@@ -145,6 +169,8 @@ void TquvServer::Reap() {
 
 void TquvServer::StopConnections() {
   if (FResponder) FResponder->Stop();
+  for (const TPendingConnection& pending : FPending) ::close(pending.Handle);
+  FPending.clear();
   for (const auto& connection : FConnections) connection->Stop();
   FConnections.clear();
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "server/app/quvConnectionThread.h"
@@ -15,7 +16,9 @@ namespace quv {
 
 // Accepts connections on the listen address and serves each on a thread of
 // its own, up to the connection limit; a client beyond it gets "QUVC" and is
-// closed. Answers locator requests for the libraries of "*methods" on the
+// closed. A new connection waits in the accept loop until its first bytes
+// arrive, so that one closed without a request (a client probing whether the
+// server is up) costs no thread. Answers locator requests for the libraries of "*methods" on the
 // locator port, from the responder thread it starts in Listen. Run blocks
 // until Stop, then stops and joins the responder and every connection
 // thread. "*methods" and "*state" must outlive the server. Stop may be called from any
@@ -39,7 +42,15 @@ class TquvServer final {
   // Reads the wake-up bytes; true when one of them asks to stop.
   bool DrainWakeUps();
   void Wake(char reason);
+  struct TPendingConnection {
+    int Handle;
+    std::string Peer;
+  };
+
   void AcceptOne();
+  // Serves the pending connection at `index` once it has sent something, or
+  // closes it when it closed first.
+  void TakeUpPending(std::size_t index);
   void Refuse(int handle, const std::string& peer);
   // Joins and frees the connection threads that have ended.
   void Reap();
@@ -54,6 +65,7 @@ class TquvServer final {
   int FWakeWrite = -1;
   std::unique_ptr<TLocatorAnswer> FLocatorAnswer;  // made in Listen, for every connection
   std::unique_ptr<TLocatorResponder> FResponder;
+  std::vector<TPendingConnection> FPending;  // accepted, nothing read yet
   std::vector<std::unique_ptr<TConnectionThread>> FConnections;
 };
 

@@ -17,8 +17,8 @@
 #include "server/app/quvRecordsetBytes.h"
 #include "server/common/quvIntfRegistry.h"
 #include "server/common/quvRecordset.h"
-#include "tests/server/ByteBuilder.h"
 #include "tests/LastingClock.h"
+#include "tests/server/ByteBuilder.h"
 #include "tests/transport/FaultConn.h"
 #include "tests/transport/ServerCalls.h"
 #include "tests/transport/ServerProcess.h"
@@ -292,6 +292,19 @@ TEST_F(ServerCall, HostileRequestsCloseTheConnectionAndTheServerCarriesOn) {
   }
   EXPECT_EQ(CallOnce(Request("quvtest.test.echo"), "", valid).Recordset, valid);
   EXPECT_TRUE(FServer.Running());
+}
+
+// Connections wait in the accept loop until they send: one that sends late is
+// served then, others are served meanwhile, and closed ones are dropped.
+TEST_F(ServerCall, ConnectionsAreServedWhenTheirFirstRequestArrives) {
+  TClientConn late(FServer.Address(), true);
+  for (int i = 0; i < 40; ++i) TRawClient probe(FServer.Port());
+  EXPECT_EQ(CallOnce(Request("quvtest.test.echo"), "", Recordset("a")).Header.ResultKind, 1);
+  EXPECT_EQ(Call(late, Request("quvtest.test.echo"), "", Recordset("b")).Header.ResultKind, 1);
+  TServerProcess limited({"--max-connections", "2"});
+  for (int i = 0; i < 10; ++i) TRawClient probe(limited.Port());
+  TClientConn after(limited.Address(), true);
+  EXPECT_EQ(Call(after, Request("quvtest.test.echo"), "", Recordset("c")).Header.ResultKind, 1);
 }
 
 TEST_F(ServerCall, AClientBeyondTheConnectionLimitIsRefused) {
