@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -415,13 +416,21 @@ void WriteTextOrObjectValue(const TVariant& value, TStream& dest, const TquvSymb
   }
 }
 
-bool IsTextOrObjectCode(char code) { return code == 'A' || code == 'I' || code == 'R'; }
-
 // Fixed-width text ends at its first NUL; unbounded text is all the bytes.
 TVariant TextValueOf(std::span<const uint8_t> bytes, const TquvSymbolDef& field) {
   if (field.Size() == 0 && bytes.empty()) return {};
-  const auto end = field.Size() > 0 ? std::find(bytes.begin(), bytes.end(), 0) : bytes.end();
-  return std::string(bytes.begin(), end);
+  std::size_t length = bytes.size();
+  if (field.Size() > 0) {
+    if (const void* nul = std::memchr(bytes.data(), 0, length))
+      length = std::size_t(static_cast<const uint8_t*>(nul) - bytes.data());
+  }
+  return std::string_view(reinterpret_cast<const char*>(bytes.data()), length);
+}
+
+// The bytes of a fixed-size value, which must hold at least `width`.
+std::span<const uint8_t> Needed(std::span<const uint8_t> bytes, std::size_t width) {
+  if (bytes.size() < width) throw EReadError();
+  return bytes;
 }
 
 }  // namespace
@@ -456,24 +465,26 @@ void VarToData(const TVariant& value, TStream& dest, const TquvSymbolDef& field,
 }
 
 TVariant DataToVar(std::span<const uint8_t> bytes, const TquvSymbolDef& field) {
-  const char code = field.TypeCode();
-  if (IsTextOrObjectCode(code)) return TextValueOf(bytes, field);
-  if (bytes.size() < static_cast<std::size_t>(field.DataSize())) throw EReadError();
-  switch (code) {
+  switch (field.TypeCode()) {
+    case 'A':
+    case 'I':
+    case 'R':
+      return TextValueOf(bytes, field);
     case 'N':
     case '+':
-      if (field.Decimals() != 0) return ReadDouble(bytes);
-      return ReadInt32(bytes);
+      if (field.Decimals() != 0) return ReadDouble(Needed(bytes, 8));
+      return ReadInt32(Needed(bytes, 4));
     case 'B':
-      return ReadLittleEndian(bytes, 2) != 0;
+      return ReadLittleEndian(Needed(bytes, 2), 2) != 0;
     case 'D':
-      return TVariant::FromDateTime(TimeStampToDateTime({0, ReadInt32(bytes)}));
+      return TVariant::FromDateTime(TimeStampToDateTime({0, ReadInt32(Needed(bytes, 8))}));
     case 'T':
-      return TVariant::FromDateTime(TimeStampToDateTime({ReadInt32(bytes.subspan(4)), kDateDelta}));
+      return TVariant::FromDateTime(
+          TimeStampToDateTime({ReadInt32(Needed(bytes, 8).subspan(4)), kDateDelta}));
     case 'H':
-      return TVariant::FromDateTime(MSecsToDateTime(ReadDouble(bytes)));
+      return TVariant::FromDateTime(MSecsToDateTime(ReadDouble(Needed(bytes, 8))));
     case 'M':
-      return TVariant::FromCurrency(TVariant(ReadDouble(bytes)).ToCurrency());
+      return TVariant::FromCurrency(TVariant(ReadDouble(Needed(bytes, 8))).ToCurrency());
     default:
       return {};
   }
