@@ -27,7 +27,6 @@ constexpr std::string_view kReadOnlyError = "Can not write to a ReadOnly records
 
 bool IsTextOrObjectCode(char code) { return code == 'A' || code == 'I' || code == 'R'; }
 
-
 void PutInt32(uint8_t* bytes, int64_t value) {
   const auto v = static_cast<uint32_t>(value);
   for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(v >> (8 * i));
@@ -540,8 +539,9 @@ void TquvRecordset::WriteIndexEntry(int32_t row, int64_t offset, int64_t length)
   uint8_t bytes[kIndexEntrySize];
   PutInt32(bytes, offset);
   PutInt32(bytes + 4, length);
-  FIndex->SetPosition(int64_t(row) * kIndexEntrySize);
-  FIndex->WriteBuffer(bytes, kIndexEntrySize);
+  TStream& index = FIndex->Stream();
+  index.SetPosition(int64_t(row) * kIndexEntrySize);
+  index.WriteBuffer(bytes, kIndexEntrySize);
 }
 
 void TquvRecordset::EnsureRowLoaded() {
@@ -753,7 +753,7 @@ std::vector<int64_t> TquvRecordset::EncodeRow(TStream& dest) {
 }
 
 void TquvRecordset::FinishAppend(int64_t start) {
-  const int64_t end = FData->Position();
+  const int64_t end = FData->Stream().Position();
   WriteIndexEntry(FRecordCount, start, end - start);
   FRecNo = FRecordCount;
   ++FRecordCount;
@@ -767,14 +767,22 @@ void TquvRecordset::AppendRow() {
   CheckWritable();
   DetachDependents();
   OwnData();
-  TMemoryStream row;
-  const std::vector<int64_t> positions = EncodeRow(row);
+  FRowScratch.SetSize(0);
+  const std::vector<int64_t> positions = EncodeRow(FRowScratch);
   const int64_t start = FAppendPosition;
-  FData->SetPosition(start);
-  FData->WriteBuffer(row.Memory(), static_cast<int32_t>(row.Size()));
+  WriteScratchRow(start);
   for (std::size_t i = 0; i < positions.size(); ++i)
     if (positions[i] >= 0) FBlobPositions[i] = start + positions[i];
   FinishAppend(start);
+}
+
+void TquvRecordset::WriteScratchRow(int64_t start) {
+  TStream& data = FData->Stream();
+  data.SetPosition(start);
+  const std::size_t size = FRowScratch.Bytes().size();
+  data.WriteBuffer(FRowScratch.Memory(), static_cast<int32_t>(size));
+  // An unusually large row does not stay in memory.
+  if (size > std::size_t(kMoveChunk)) FRowScratch.Clear();
 }
 
 void TquvRecordset::AppendValues(std::span<const TVariant> values) {
@@ -792,15 +800,17 @@ void TquvRecordset::AppendValues(std::span<const TVariant> values) {
   for (int32_t i = 0; i < given; ++i) {
     if (!values[std::size_t(i)].IsEmptyOrNull()) bitmap[1 + i / 8] &= ~uint8_t(1u << (i % 8));
   }
-  TStream& data = FData->Stream();
-  const int64_t start = FAppendPosition;
-  data.SetPosition(start);
-  data.WriteBuffer(bitmap.data(), 1 + byteSize);
+  // The row is made in memory and written with one call.
+  FRowScratch.SetSize(0);
+  FRowScratch.WriteBuffer(bitmap.data(), 1 + byteSize);
   for (int32_t i = 0; i < given; ++i) {
     const TVariant& value = values[std::size_t(i)];
     const TquvValueWriter writer = FWriters[std::size_t(i)];
-    if (!value.IsEmptyOrNull() && writer) writer(value, data, FDefs->Item(i), true);
+    if (!value.IsEmptyOrNull() && writer)
+      writer(value, FRowScratch, *FLayouts[std::size_t(i)].Definition, true);
   }
+  const int64_t start = FAppendPosition;
+  WriteScratchRow(start);
   FinishAppend(start);
   FRowLoaded = false;
 }

@@ -312,6 +312,8 @@ class TquvRecordset : public TquvValueObject {
   // value starts within the row (-1 for the others).
   std::vector<int64_t> EncodeRow(TStream& dest);
   void CopyStoredBlob(int32_t index, TStream& dest);
+  // Writes the row made in FRowScratch at `start` of the data stream.
+  void WriteScratchRow(int64_t start);
   void FinishAppend(int64_t start);
   // Adds `delta` to every row offset at or beyond `offset` but that of `except`.
   void ShiftRowsFrom(TStream& index, int64_t offset, int64_t delta, int32_t except);
@@ -352,6 +354,8 @@ class TquvRecordset : public TquvValueObject {
   std::vector<TFieldLayout> FLayouts;
   std::vector<std::string> FRowValues;
   std::vector<TValueRef> FValueRefs;
+  // A row being encoded for an append, kept for the next one.
+  TMemoryStream FRowScratch;
   // The bytes of the row being decoded, kept for the next row.
   std::vector<uint8_t> FRowBytes;
   TBits FNullBits;

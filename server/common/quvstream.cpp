@@ -292,13 +292,15 @@ constexpr std::string_view kNotTextOrInterface =
     "Interface";
 constexpr std::string_view kCopyReadError = "Erro lendo stream em \"CopyStreams\"";
 
-void WriteInt32(TStream& dest, int32_t value) { TquvStream(&dest).WriteInteger(value); }
-
 // Little-endian, low byte first.
 void WriteLittleEndian(TStream& dest, uint64_t bits, int32_t width) {
   uint8_t bytes[8];
   for (int32_t i = 0; i < width; ++i) bytes[i] = static_cast<uint8_t>(bits >> (8 * i));
   dest.WriteBuffer(bytes, width);
+}
+
+void WriteInt32(TStream& dest, int32_t value) {
+  WriteLittleEndian(dest, static_cast<uint32_t>(value), 4);
 }
 
 void WriteDouble(TStream& dest, double value) {
@@ -325,7 +327,7 @@ TRef<IStream> StreamOf(const TVariant& value) {
   return stream;
 }
 
-void WriteText(TStream& dest, const std::string& text, bool withLength) {
+void WriteText(TStream& dest, std::string_view text, bool withLength) {
   if (withLength) WriteInt32(dest, static_cast<int32_t>(text.size()));
   dest.WriteBuffer(text.data(), static_cast<int32_t>(text.size()));
 }
@@ -333,6 +335,8 @@ void WriteText(TStream& dest, const std::string& text, bool withLength) {
 void WriteTextOrStream(const TVariant& value, TStream& dest, bool withLength) {
   if (value.Kind() == TVarKind::Interface) {
     CopyStreams(*StreamOf(value), dest, 0, withLength);
+  } else if (value.IsText()) {
+    WriteText(dest, value.Text(), withLength);
   } else {
     WriteText(dest, value.ToText(), withLength);
   }
