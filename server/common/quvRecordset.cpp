@@ -499,8 +499,8 @@ TquvSymbolDefs& TquvRecordset::MutableFieldDefs() {
 }
 
 TquvRecordset::TFieldLayout TquvRecordset::LayoutOf(const TquvSymbolDef& field) {
-  if (!IsTextOrObjectCode(field.TypeCode())) return {&field, TFieldKind::Fixed, field.DataSize()};
-  return {&field, field.Size() > 0 ? TFieldKind::BoundedText : TFieldKind::Unbounded, 0};
+  if (!IsTextOrObjectCode(field.TypeCode())) return {TFieldKind::Fixed, field.DataSize()};
+  return {field.Size() > 0 ? TFieldKind::BoundedText : TFieldKind::Unbounded, 0};
 }
 
 void TquvRecordset::FailFieldIndex(int32_t index) const {
@@ -646,7 +646,7 @@ TVariant TquvRecordset::GetFieldValueByIndex(int32_t index) {
   EnsureRowLoaded();
   if (FNullBits.Bit(index)) return {};
   if (layout.Kind == TFieldKind::Unbounded && !FBlobCached[i]) return {};
-  return DataToVar(RowValueBytes(i), *layout.Definition);
+  return DataToVar(RowValueBytes(i), FDefs->Item(index));
 }
 
 TVariant TquvRecordset::GetFieldValue(std::string_view name) {
@@ -806,8 +806,7 @@ void TquvRecordset::AppendValues(std::span<const TVariant> values) {
   for (int32_t i = 0; i < given; ++i) {
     const TVariant& value = values[std::size_t(i)];
     const TquvValueWriter writer = FWriters[std::size_t(i)];
-    if (!value.IsEmptyOrNull() && writer)
-      writer(value, FRowScratch, *FLayouts[std::size_t(i)].Definition, true);
+    if (!value.IsEmptyOrNull() && writer) writer(value, FRowScratch, FDefs->Item(i), true);
   }
   const int64_t start = FAppendPosition;
   WriteScratchRow(start);

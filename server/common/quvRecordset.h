@@ -279,7 +279,6 @@ class TquvRecordset : public TquvValueObject {
   // the data stream.
   enum class TFieldKind : uint8_t { Fixed, BoundedText, Unbounded };
   struct TFieldLayout {
-    const TquvSymbolDef* Definition;
     TFieldKind Kind;
     int32_t DataSize;  // the bytes of a Fixed value
   };
