@@ -127,8 +127,9 @@ int32_t TMemoryStream::Write(const void* buffer, int32_t count) {
   if (count <= 0) return 0;
   const auto end = static_cast<std::size_t>(FPosition + count);
   if (end > FSize) {
-    Reserve(end);
-    GrowTo(static_cast<std::size_t>(FPosition));
+    // Appending within the capacity, the common case, needs neither call.
+    if (end > FCapacity) Reserve(end);
+    if (static_cast<std::size_t>(FPosition) > FSize) GrowTo(static_cast<std::size_t>(FPosition));
     FSize = end;
   }
   std::memcpy(FMemory + FPosition, buffer, static_cast<std::size_t>(count));

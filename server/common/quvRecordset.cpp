@@ -27,10 +27,6 @@ constexpr std::string_view kReadOnlyError = "Can not write to a ReadOnly records
 
 bool IsTextOrObjectCode(char code) { return code == 'A' || code == 'I' || code == 'R'; }
 
-bool IsUnbounded(const TquvSymbolDef& field) {
-  return IsTextOrObjectCode(field.TypeCode()) && field.Size() == 0;
-}
-
 void PutInt32(uint8_t* bytes, int64_t value) {
   const auto v = static_cast<uint32_t>(value);
   for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(v >> (8 * i));
@@ -88,21 +84,35 @@ void MoveBytes(TStream& stream, int64_t from, int64_t to, int64_t count) {
   }
 }
 
-// Reads one encoded row without going past its announced length.
+// Reads one encoded row without going past its announced length. The row's
+// bytes come from the stream in few large reads into a reusable buffer and
+// are decoded from memory; skipped values are never read.
 class TRowDecoder {
  public:
-  TRowDecoder(TStream& stream, int64_t length) : FStream(stream), FRemaining(length) {}
+  TRowDecoder(TStream& stream, int64_t start, int64_t length, std::vector<uint8_t>& buffer)
+      : FStream(stream), FStart(start), FLength(length), FBuffer(buffer) {}
 
-  void Read(void* buffer, int64_t count) {
+  // The next `count` bytes, valid until the next call.
+  const uint8_t* Take(int64_t count) {
     Require(count);
-    FStream.ReadBuffer(buffer, static_cast<int32_t>(count));
-    FRemaining -= count;
+    if (FUsed + count > FLoadedEnd) Load(count);
+    const uint8_t* bytes = FBuffer.data() + (FUsed - FLoadedStart);
+    FUsed += count;
+    return bytes;
   }
-  int32_t ReadInt32() {
-    uint8_t bytes[4];
-    Read(bytes, 4);
-    return GetInt32(bytes);
+  // Copies the next `count` bytes to `dest`, straight from the stream when
+  // they are not loaded yet.
+  void ReadInto(void* dest, int64_t count) {
+    Require(count);
+    if (FUsed + count > FLoadedEnd && count > kRowChunk) {
+      FStream.SetPosition(FStart + FUsed);
+      FStream.ReadBuffer(dest, static_cast<int32_t>(count));
+      FUsed += count;
+      return;
+    }
+    if (count > 0) std::memcpy(dest, Take(count), std::size_t(count));
   }
+  int32_t ReadInt32() { return GetInt32(Take(4)); }
   // A length that the row still holds.
   int32_t ReadLength() {
     const int32_t length = ReadInt32();
@@ -111,18 +121,37 @@ class TRowDecoder {
   }
   void Skip(int64_t count) {
     Require(count);
-    FStream.Seek(count, TSeekOrigin::Current);
-    FRemaining -= count;
+    FUsed += count;
   }
-  int64_t Consumed(int64_t total) const { return total - FRemaining; }
+  int64_t Consumed() const { return FUsed; }
+  // Where a pointer from Take lies in the buffer.
+  int64_t BufferOffset(const uint8_t* bytes) const { return bytes - FBuffer.data(); }
+
+  // Rows up to this size are loaded whole by their first Take.
+  static constexpr int64_t kRowChunk = 8192;
 
  private:
   void Require(int64_t count) const {
-    if (count < 0 || count > FRemaining) throw EReadError();
+    if (count < 0 || count > FLength - FUsed) throw EReadError();
+  }
+  // Loads at least `count` bytes from the current one, a chunk when the row
+  // holds that much.
+  void Load(int64_t count) {
+    const int64_t n = std::min(FLength - FUsed, std::max(count, kRowChunk));
+    if (FBuffer.size() < std::size_t(n)) FBuffer.resize(std::size_t(n));
+    FStream.SetPosition(FStart + FUsed);
+    FStream.ReadBuffer(FBuffer.data(), static_cast<int32_t>(n));
+    FLoadedStart = FUsed;
+    FLoadedEnd = FUsed + n;
   }
 
   TStream& FStream;
-  int64_t FRemaining;
+  int64_t FStart;
+  int64_t FLength;
+  std::vector<uint8_t>& FBuffer;
+  int64_t FUsed = 0;
+  int64_t FLoadedStart = 0;
+  int64_t FLoadedEnd = 0;
 };
 
 }  // namespace
@@ -130,18 +159,15 @@ class TRowDecoder {
 // ---- TBits ----
 
 void TBits::SetSize(int32_t size) {
-  if (size < 0) throw Exception("Bit index out of bounds");
+  if (size < 0) FailIndex();
   FWords.resize(static_cast<std::size_t>((size + 31) / 32), 0xFFFFFFFFu);
   FSize = size;
 }
 
-bool TBits::Bit(int32_t index) const {
-  if (index < 0 || index >= FSize) throw Exception("Bit index out of bounds");
-  return (FWords[static_cast<std::size_t>(index / 32)] >> (index % 32)) & 1u;
-}
+void TBits::FailIndex() { throw Exception("Bit index out of bounds"); }
 
 void TBits::SetBit(int32_t index, bool value) {
-  if (index < 0) throw Exception("Bit index out of bounds");
+  if (index < 0) FailIndex();
   if (index >= FSize) SetSize(index + 1);
   uint32_t& word = FWords[static_cast<std::size_t>(index / 32)];
   const uint32_t mask = 1u << (index % 32);
@@ -167,13 +193,14 @@ void TBits::LoadFromStream(TStream& stream) {
 }
 
 void TBits::LoadFromBytes(const uint8_t* form) {
-  std::array<uint8_t, 256> bytes;
-  bytes.fill(0xFF);
   const uint8_t byteSize = form[0];
-  std::memcpy(bytes.data(), form + 1, byteSize);
   FWords.resize((byteSize + 3u) / 4u);
-  for (std::size_t i = 0; i < FWords.size(); ++i)
-    FWords[i] = static_cast<uint32_t>(GetInt32(&bytes[4 * i]));
+  for (std::size_t i = 0; i < FWords.size(); ++i) {
+    // A last partial word keeps 1 bits (null) where the form ends.
+    std::array<uint8_t, 4> word = {0xFF, 0xFF, 0xFF, 0xFF};
+    std::memcpy(word.data(), form + 1 + 4 * i, std::min<std::size_t>(4, byteSize - 4 * i));
+    FWords[i] = static_cast<uint32_t>(GetInt32(word.data()));
+  }
   FSize = byteSize / 4 * 32;
 }
 
@@ -231,6 +258,7 @@ TquvBlobStream::TquvBlobStream(TquvRecordset& recordset, bool inMemory, uint8_t 
     FFieldName = recordset.Field(location).Name();
   } else if (inMemory) {
     recordset.Field(location);
+    recordset.KeepRowValuesInMemory();
     FSize = recordset.FNullBits.Bit(location)
                 ? 0
                 : static_cast<int64_t>(recordset.FRowValues[std::size_t(location)].size());
@@ -447,7 +475,10 @@ void TquvRecordset::PrepareFieldLists() {
                              std::to_string(count));
   }
   if (FOwnDefs) FOwnDefs->RecomputeOffsets();  // shared sets have theirs already
+  FLayouts.clear();
+  for (int32_t i = 0; i < count; ++i) FLayouts.push_back(LayoutOf(FDefs->Item(i)));
   FRowValues.assign(static_cast<std::size_t>(count), std::string());
+  FValueRefs.assign(static_cast<std::size_t>(count), TValueRef{});
   FWriters.clear();
   FNullBits.SetSize(count);
   FNullBits.SetAll(true);
@@ -467,10 +498,17 @@ TquvSymbolDefs& TquvRecordset::MutableFieldDefs() {
   return *FOwnDefs;
 }
 
+TquvRecordset::TFieldLayout TquvRecordset::LayoutOf(const TquvSymbolDef& field) {
+  if (!IsTextOrObjectCode(field.TypeCode())) return {TFieldKind::Fixed, field.DataSize()};
+  return {field.Size() > 0 ? TFieldKind::BoundedText : TFieldKind::Unbounded, 0};
+}
+
+void TquvRecordset::FailFieldIndex(int32_t index) const {
+  throw EquvRecordsetError("Invalid field index " + std::to_string(index) + " in " + FName);
+}
+
 const TquvSymbolDef& TquvRecordset::Field(int32_t index) const {
-  if (index < 0 || index >= FieldCount()) {
-    throw EquvRecordsetError("Invalid field index " + std::to_string(index) + " in " + FName);
-  }
+  if (index < 0 || index >= FieldCount()) FailFieldIndex(index);
   return FDefs->Item(index);
 }
 
@@ -488,8 +526,9 @@ void TquvRecordset::FailEof() const {
 
 TquvRecordset::TIndexEntry TquvRecordset::ReadIndexEntry(int32_t row) {
   uint8_t bytes[kIndexEntrySize];
-  FIndex->SetPosition(int64_t(row) * kIndexEntrySize);
-  FIndex->ReadBuffer(bytes, kIndexEntrySize);
+  TStream& index = FIndex->Stream();
+  index.SetPosition(int64_t(row) * kIndexEntrySize);
+  index.ReadBuffer(bytes, kIndexEntrySize);
   return {GetInt32(bytes), GetInt32(bytes + 4)};
 }
 
@@ -500,8 +539,9 @@ void TquvRecordset::WriteIndexEntry(int32_t row, int64_t offset, int64_t length)
   uint8_t bytes[kIndexEntrySize];
   PutInt32(bytes, offset);
   PutInt32(bytes + 4, length);
-  FIndex->SetPosition(int64_t(row) * kIndexEntrySize);
-  FIndex->WriteBuffer(bytes, kIndexEntrySize);
+  TStream& index = FIndex->Stream();
+  index.SetPosition(int64_t(row) * kIndexEntrySize);
+  index.WriteBuffer(bytes, kIndexEntrySize);
 }
 
 void TquvRecordset::EnsureRowLoaded() {
@@ -510,13 +550,13 @@ void TquvRecordset::EnsureRowLoaded() {
 
 void TquvRecordset::ClearRowBuffer() {
   FNullBits.SetAll(true);
+  std::fill(FValueRefs.begin(), FValueRefs.end(), TValueRef{});
   std::fill(FBlobPositions.begin(), FBlobPositions.end(), -1);
   std::fill(FBlobCached.begin(), FBlobCached.end(), true);
 }
 
 void TquvRecordset::LoadRow() {
   DetachBlobStreams(true);
-  ClearRowBuffer();
   if (FRecNo >= 0 && FRecNo < FRecordCount) {
     try {
       DecodeRow(ReadIndexEntry(FRecNo));
@@ -524,47 +564,65 @@ void TquvRecordset::LoadRow() {
       ClearRowBuffer();
       FailEof();
     }
+  } else {
+    ClearRowBuffer();
   }
   FRowLoaded = true;
 }
 
 void TquvRecordset::DecodeRow(TIndexEntry entry) {
-  if (entry.Offset < 0 || entry.Length < 0 || entry.Offset + entry.Length > FData->Size()) {
+  TStream& data = FData->Stream();
+  const int64_t dataSize = data.Seek(0, TSeekOrigin::End);
+  if (entry.Offset < 0 || entry.Length < 0 || entry.Offset + entry.Length > dataSize) {
     throw EReadError();
   }
-  TStream& data = FData->Stream();
-  data.SetPosition(entry.Offset);
-  TRowDecoder row(data, entry.Length);
-  uint8_t bitmap[256];
-  row.Read(bitmap, 1);
-  row.Read(bitmap + 1, bitmap[0]);
-  FNullBits.LoadFromBytes(bitmap);
+  TRowDecoder row(data, entry.Offset, entry.Length, FRowBytes);
+  // A row loaded whole stays in FRowBytes until the next row: its values are
+  // used where they lie there.
+  const bool inPlace = entry.Length <= TRowDecoder::kRowChunk;
+  const uint8_t byteSize = *row.Take(1);
+  std::array<uint8_t, 256> bitmap;
+  bitmap[0] = byteSize;
+  std::memcpy(bitmap.data() + 1, row.Take(byteSize), byteSize);
+  FNullBits.LoadFromBytes(bitmap.data());
   const int32_t count = FieldCount();
-  if (FNullBits.Size() < count) throw EReadError();
+  if (FNullBits.Size() < count || FLayouts.size() != std::size_t(count)) throw EReadError();
   for (int32_t i = 0; i < count; ++i) {
-    if (FNullBits.Bit(i)) continue;
-    const TquvSymbolDef& field = FDefs->Item(i);
-    std::string& value = FRowValues[std::size_t(i)];
-    if (!IsTextOrObjectCode(field.TypeCode())) {
-      value.resize(std::size_t(field.DataSize()));
-      row.Read(value.data(), field.DataSize());
-    } else if (field.Size() > 0) {
-      const int32_t length = row.ReadLength();
-      value.resize(std::size_t(length) + 1);
-      row.Read(value.data(), length);
-      value[std::size_t(length)] = '\0';
-    } else {
-      FBlobPositions[std::size_t(i)] = entry.Offset + row.Consumed(entry.Length);
-      const int32_t length = row.ReadLength();
-      FBlobCached[std::size_t(i)] = CacheBlobs;
-      if (CacheBlobs) {
-        value.resize(std::size_t(length));
-        row.Read(value.data(), length);
-      } else {
-        value.clear();
-        row.Skip(length);
-      }
+    const TFieldLayout& layout = FLayouts[std::size_t(i)];
+    TValueRef& ref = FValueRefs[std::size_t(i)];
+    ref = {};
+    const bool null = FNullBits.Bit(i);
+    if (layout.Kind == TFieldKind::Unbounded) {
+      FBlobPositions[std::size_t(i)] = null ? -1 : entry.Offset + row.Consumed();
+      FBlobCached[std::size_t(i)] = null || CacheBlobs;
     }
+    if (null) continue;
+    std::string& value = FRowValues[std::size_t(i)];
+    int32_t length = layout.DataSize;
+    if (layout.Kind != TFieldKind::Fixed) length = row.ReadLength();
+    if (layout.Kind == TFieldKind::Unbounded && !CacheBlobs) {
+      value.clear();
+      row.Skip(length);
+    } else if (inPlace) {
+      ref = {row.BufferOffset(row.Take(length)), length};
+    } else {
+      // The in-memory form of a fixed-width text loaded from a row ends with a NUL.
+      const bool withNul = layout.Kind == TFieldKind::BoundedText;
+      value.resize(std::size_t(length) + withNul);
+      row.ReadInto(value.data(), length);
+      if (withNul) value[std::size_t(length)] = '\0';
+    }
+  }
+}
+
+void TquvRecordset::KeepRowValuesInMemory() {
+  for (std::size_t i = 0; i < FValueRefs.size(); ++i) {
+    TValueRef& ref = FValueRefs[i];
+    if (ref.Offset < 0) continue;
+    const auto* bytes = reinterpret_cast<const char*>(FRowBytes.data() + ref.Offset);
+    FRowValues[i].assign(bytes, std::size_t(ref.Length));
+    if (FLayouts[i].Kind == TFieldKind::BoundedText) FRowValues[i].push_back('\0');
+    ref.Offset = -1;
   }
 }
 
@@ -574,13 +632,21 @@ bool TquvRecordset::IsNull(int32_t index) {
   return FNullBits.Bit(index);
 }
 
+inline std::span<const uint8_t> TquvRecordset::RowValueBytes(std::size_t index) const {
+  const TValueRef ref = FValueRefs[index];
+  if (ref.Offset >= 0) return {FRowBytes.data() + ref.Offset, std::size_t(ref.Length)};
+  const std::string& value = FRowValues[index];
+  return {reinterpret_cast<const uint8_t*>(value.data()), value.size()};
+}
+
 TVariant TquvRecordset::GetFieldValueByIndex(int32_t index) {
-  const TquvSymbolDef& field = Field(index);
+  if (index < 0 || index >= static_cast<int32_t>(FLayouts.size())) FailFieldIndex(index);
+  const auto i = std::size_t(index);
+  const TFieldLayout& layout = FLayouts[i];
   EnsureRowLoaded();
   if (FNullBits.Bit(index)) return {};
-  if (IsUnbounded(field) && !FBlobCached[std::size_t(index)]) return {};
-  const std::string& value = FRowValues[std::size_t(index)];
-  return DataToVar({reinterpret_cast<const uint8_t*>(value.data()), value.size()}, field);
+  if (layout.Kind == TFieldKind::Unbounded && !FBlobCached[i]) return {};
+  return DataToVar(RowValueBytes(i), FDefs->Item(index));
 }
 
 TVariant TquvRecordset::GetFieldValue(std::string_view name) {
@@ -602,6 +668,7 @@ void TquvRecordset::EnsureWriters() {
 
 void TquvRecordset::StoreValue(int32_t index, std::string bytes) {
   DetachBlobStreams(true);
+  KeepRowValuesInMemory();
   FNullBits.SetBit(index, bytes.empty());
   FRowValues[std::size_t(index)] = std::move(bytes);
   FBlobPositions[std::size_t(index)] = -1;
@@ -661,6 +728,7 @@ void TquvRecordset::CopyStoredBlob(int32_t index, TStream& dest) {
 }
 
 std::vector<int64_t> TquvRecordset::EncodeRow(TStream& dest) {
+  KeepRowValuesInMemory();
   std::vector<int64_t> positions(FBlobPositions.size(), -1);
   FNullBits.SaveToStream(dest);
   TquvStream writer(&dest);
@@ -685,7 +753,7 @@ std::vector<int64_t> TquvRecordset::EncodeRow(TStream& dest) {
 }
 
 void TquvRecordset::FinishAppend(int64_t start) {
-  const int64_t end = FData->Position();
+  const int64_t end = FData->Stream().Position();
   WriteIndexEntry(FRecordCount, start, end - start);
   FRecNo = FRecordCount;
   ++FRecordCount;
@@ -699,14 +767,22 @@ void TquvRecordset::AppendRow() {
   CheckWritable();
   DetachDependents();
   OwnData();
-  TMemoryStream row;
-  const std::vector<int64_t> positions = EncodeRow(row);
+  FRowScratch.SetSize(0);
+  const std::vector<int64_t> positions = EncodeRow(FRowScratch);
   const int64_t start = FAppendPosition;
-  FData->SetPosition(start);
-  FData->WriteBuffer(row.Memory(), static_cast<int32_t>(row.Size()));
+  WriteScratchRow(start);
   for (std::size_t i = 0; i < positions.size(); ++i)
     if (positions[i] >= 0) FBlobPositions[i] = start + positions[i];
   FinishAppend(start);
+}
+
+void TquvRecordset::WriteScratchRow(int64_t start) {
+  TStream& data = FData->Stream();
+  data.SetPosition(start);
+  const std::size_t size = FRowScratch.Bytes().size();
+  data.WriteBuffer(FRowScratch.Memory(), static_cast<int32_t>(size));
+  // An unusually large row does not stay in memory.
+  if (size > std::size_t(kMoveChunk)) FRowScratch.Clear();
 }
 
 void TquvRecordset::AppendValues(std::span<const TVariant> values) {
@@ -724,15 +800,16 @@ void TquvRecordset::AppendValues(std::span<const TVariant> values) {
   for (int32_t i = 0; i < given; ++i) {
     if (!values[std::size_t(i)].IsEmptyOrNull()) bitmap[1 + i / 8] &= ~uint8_t(1u << (i % 8));
   }
-  TStream& data = FData->Stream();
-  const int64_t start = FAppendPosition;
-  data.SetPosition(start);
-  data.WriteBuffer(bitmap.data(), 1 + byteSize);
+  // The row is made in memory and written with one call.
+  FRowScratch.SetSize(0);
+  FRowScratch.WriteBuffer(bitmap.data(), 1 + byteSize);
   for (int32_t i = 0; i < given; ++i) {
     const TVariant& value = values[std::size_t(i)];
     const TquvValueWriter writer = FWriters[std::size_t(i)];
-    if (!value.IsEmptyOrNull() && writer) writer(value, data, FDefs->Item(i), true);
+    if (!value.IsEmptyOrNull() && writer) writer(value, FRowScratch, FDefs->Item(i), true);
   }
+  const int64_t start = FAppendPosition;
+  WriteScratchRow(start);
   FinishAppend(start);
   FRowLoaded = false;
 }

@@ -53,7 +53,10 @@ class TBits final {
   // Reallocates in whole words; new bits are 1, old ones kept.
   void SetSize(int32_t size);
   // Raises "Bit index out of bounds" for an index outside 0 .. Size - 1.
-  bool Bit(int32_t index) const;
+  bool Bit(int32_t index) const {
+    if (index < 0 || index >= FSize) FailIndex();
+    return (FWords[static_cast<std::size_t>(index / 32)] >> (index % 32)) & 1u;
+  }
   // An index at or beyond Size grows the set to index + 1.
   void SetBit(int32_t index, bool value);
   void SetAll(bool value);
@@ -65,6 +68,8 @@ class TBits final {
   void LoadFromBytes(const uint8_t* form);
 
  private:
+  [[noreturn]] static void FailIndex();
+
   std::vector<uint32_t> FWords;
   int32_t FSize = 0;
 };
@@ -269,16 +274,36 @@ class TquvRecordset : public TquvValueObject {
     int64_t Offset;
     int64_t Length;
   };
+  // How a field's value lies in an encoded row: fixed bytes, int32-length
+  // text cut at its first NUL, or an int32-length value that may stay in
+  // the data stream.
+  enum class TFieldKind : uint8_t { Fixed, BoundedText, Unbounded };
+  struct TFieldLayout {
+    TFieldKind Kind;
+    int32_t DataSize;  // the bytes of a Fixed value
+  };
+  static TFieldLayout LayoutOf(const TquvSymbolDef& field);
+  // Where a value of the loaded row lies in FRowBytes; Offset -1: in FRowValues.
+  struct TValueRef {
+    int64_t Offset = -1;
+    int32_t Length = 0;
+  };
 
   void UseTemporaryStreams(const std::string& fileName);
   void PrepareFieldLists();
   const TquvSymbolDef& Field(int32_t index) const;
+  [[noreturn]] void FailFieldIndex(int32_t index) const;
   TIndexEntry ReadIndexEntry(int32_t row);
   void WriteIndexEntry(int32_t row, int64_t offset, int64_t length);
   void EnsureRowLoaded();
   void ClearRowBuffer();
   void LoadRow();
   void DecodeRow(TIndexEntry entry);
+  // The in-memory form of a value of the current row.
+  std::span<const uint8_t> RowValueBytes(std::size_t index) const;
+  // Copies the values still lying in FRowBytes into FRowValues, before the
+  // row buffer is changed or handed out.
+  void KeepRowValuesInMemory();
   void StoreValue(int32_t index, std::string bytes);
   void EnsureWriters();
   void CheckWritable() const;
@@ -286,6 +311,8 @@ class TquvRecordset : public TquvValueObject {
   // value starts within the row (-1 for the others).
   std::vector<int64_t> EncodeRow(TStream& dest);
   void CopyStoredBlob(int32_t index, TStream& dest);
+  // Writes the row made in FRowScratch at `start` of the data stream.
+  void WriteScratchRow(int64_t start);
   void FinishAppend(int64_t start);
   // Adds `delta` to every row offset at or beyond `offset` but that of `except`.
   void ShiftRowsFrom(TStream& index, int64_t offset, int64_t delta, int32_t except);
@@ -321,7 +348,15 @@ class TquvRecordset : public TquvValueObject {
   int32_t FRecNo = -1;
   int32_t FRecordCount = 0;
   int64_t FAppendPosition = 0;
+  // Per field, from the definitions when they are prepared; the definitions
+  // must not change until they are prepared again.
+  std::vector<TFieldLayout> FLayouts;
   std::vector<std::string> FRowValues;
+  std::vector<TValueRef> FValueRefs;
+  // A row being encoded for an append, kept for the next one.
+  TMemoryStream FRowScratch;
+  // The bytes of the row being decoded, kept for the next row.
+  std::vector<uint8_t> FRowBytes;
   TBits FNullBits;
   // Per unbounded field: where its value starts in the data stream (-1: not
   // there), and whether the value is in FRowValues.

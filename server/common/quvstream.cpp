@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -291,13 +292,15 @@ constexpr std::string_view kNotTextOrInterface =
     "Interface";
 constexpr std::string_view kCopyReadError = "Erro lendo stream em \"CopyStreams\"";
 
-void WriteInt32(TStream& dest, int32_t value) { TquvStream(&dest).WriteInteger(value); }
-
 // Little-endian, low byte first.
 void WriteLittleEndian(TStream& dest, uint64_t bits, int32_t width) {
   uint8_t bytes[8];
   for (int32_t i = 0; i < width; ++i) bytes[i] = static_cast<uint8_t>(bits >> (8 * i));
   dest.WriteBuffer(bytes, width);
+}
+
+void WriteInt32(TStream& dest, int32_t value) {
+  WriteLittleEndian(dest, static_cast<uint32_t>(value), 4);
 }
 
 void WriteDouble(TStream& dest, double value) {
@@ -324,7 +327,7 @@ TRef<IStream> StreamOf(const TVariant& value) {
   return stream;
 }
 
-void WriteText(TStream& dest, const std::string& text, bool withLength) {
+void WriteText(TStream& dest, std::string_view text, bool withLength) {
   if (withLength) WriteInt32(dest, static_cast<int32_t>(text.size()));
   dest.WriteBuffer(text.data(), static_cast<int32_t>(text.size()));
 }
@@ -332,6 +335,8 @@ void WriteText(TStream& dest, const std::string& text, bool withLength) {
 void WriteTextOrStream(const TVariant& value, TStream& dest, bool withLength) {
   if (value.Kind() == TVarKind::Interface) {
     CopyStreams(*StreamOf(value), dest, 0, withLength);
+  } else if (value.IsText()) {
+    WriteText(dest, value.Text(), withLength);
   } else {
     WriteText(dest, value.ToText(), withLength);
   }
@@ -415,13 +420,21 @@ void WriteTextOrObjectValue(const TVariant& value, TStream& dest, const TquvSymb
   }
 }
 
-bool IsTextOrObjectCode(char code) { return code == 'A' || code == 'I' || code == 'R'; }
-
 // Fixed-width text ends at its first NUL; unbounded text is all the bytes.
 TVariant TextValueOf(std::span<const uint8_t> bytes, const TquvSymbolDef& field) {
   if (field.Size() == 0 && bytes.empty()) return {};
-  const auto end = field.Size() > 0 ? std::find(bytes.begin(), bytes.end(), 0) : bytes.end();
-  return std::string(bytes.begin(), end);
+  std::size_t length = bytes.size();
+  if (field.Size() > 0) {
+    if (const void* nul = std::memchr(bytes.data(), 0, length))
+      length = std::size_t(static_cast<const uint8_t*>(nul) - bytes.data());
+  }
+  return std::string_view(reinterpret_cast<const char*>(bytes.data()), length);
+}
+
+// The bytes of a fixed-size value, which must hold at least `width`.
+std::span<const uint8_t> Needed(std::span<const uint8_t> bytes, std::size_t width) {
+  if (bytes.size() < width) throw EReadError();
+  return bytes;
 }
 
 }  // namespace
@@ -456,24 +469,26 @@ void VarToData(const TVariant& value, TStream& dest, const TquvSymbolDef& field,
 }
 
 TVariant DataToVar(std::span<const uint8_t> bytes, const TquvSymbolDef& field) {
-  const char code = field.TypeCode();
-  if (IsTextOrObjectCode(code)) return TextValueOf(bytes, field);
-  if (bytes.size() < static_cast<std::size_t>(field.DataSize())) throw EReadError();
-  switch (code) {
+  switch (field.TypeCode()) {
+    case 'A':
+    case 'I':
+    case 'R':
+      return TextValueOf(bytes, field);
     case 'N':
     case '+':
-      if (field.Decimals() != 0) return ReadDouble(bytes);
-      return ReadInt32(bytes);
+      if (field.Decimals() != 0) return ReadDouble(Needed(bytes, 8));
+      return ReadInt32(Needed(bytes, 4));
     case 'B':
-      return ReadLittleEndian(bytes, 2) != 0;
+      return ReadLittleEndian(Needed(bytes, 2), 2) != 0;
     case 'D':
-      return TVariant::FromDateTime(TimeStampToDateTime({0, ReadInt32(bytes)}));
+      return TVariant::FromDateTime(TimeStampToDateTime({0, ReadInt32(Needed(bytes, 8))}));
     case 'T':
-      return TVariant::FromDateTime(TimeStampToDateTime({ReadInt32(bytes.subspan(4)), kDateDelta}));
+      return TVariant::FromDateTime(
+          TimeStampToDateTime({ReadInt32(Needed(bytes, 8).subspan(4)), kDateDelta}));
     case 'H':
-      return TVariant::FromDateTime(MSecsToDateTime(ReadDouble(bytes)));
+      return TVariant::FromDateTime(MSecsToDateTime(ReadDouble(Needed(bytes, 8))));
     case 'M':
-      return TVariant::FromCurrency(TVariant(ReadDouble(bytes)).ToCurrency());
+      return TVariant::FromCurrency(TVariant(ReadDouble(Needed(bytes, 8))).ToCurrency());
     default:
       return {};
   }

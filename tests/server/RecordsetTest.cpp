@@ -229,6 +229,40 @@ TEST(Recordset, BlobStreamKeepsTheOldValueAfterAChange) {
   EXPECT_EQ(recordset->GetFieldValue("memo"), TVariant("zz"));
 }
 
+// Values read where a loaded row lies must come out unchanged when the row
+// buffer is then changed, posted or handed to a blob stream.
+TEST(Recordset, ValuesOfALoadedRowSurviveChangesToTheRow) {
+  auto recordset = Recordset({{"n", 'N', 4, 0}, {"fixo", 'A', 10, 0}, {"memo", 'A', 0, 0}});
+  recordset->CacheBlobs = true;
+  for (int32_t i = 0; i < 2; ++i)
+    recordset->AppendValues(std::vector<TVariant>{i, "fixo" + std::to_string(i), "memo"});
+  recordset->GoToRow(0);
+  EXPECT_EQ(recordset->GetFieldValue("fixo"), TVariant("fixo0"));
+  {
+    std::unique_ptr<TquvBlobStream> blob = recordset->GetBlobStream("fixo", false);
+    std::string bytes(6, '?');
+    EXPECT_EQ(blob->Read(bytes.data(), 6), 6);
+    EXPECT_EQ(bytes, std::string("fixo0\0", 6)) << "a loaded fixed text ends with a NUL";
+  }
+  recordset->SetFieldValue("n", 9);
+  recordset->PostRow();
+  recordset->GoToRow(1);
+  recordset->GoToRow(0);
+  EXPECT_EQ(recordset->GetFieldValue("n"), TVariant(9));
+  EXPECT_EQ(recordset->GetFieldValue("fixo"), TVariant("fixo0"));
+  EXPECT_EQ(recordset->GetFieldValue("memo"), TVariant("memo"));
+}
+
+TEST(Recordset, AFailedAppendLeavesNoBytesBehind) {
+  auto recordset = Recordset({{"a", 'A', 10, 0}, {"n", 'N', 4, 0}});
+  recordset->AppendValues(std::vector<TVariant>{"ok", 1});
+  const auto data = AllOf(recordset->DataStream());
+  EXPECT_THROW(recordset->AppendValues(std::vector<TVariant>{"long text here", "no number"}),
+               Exception);
+  EXPECT_EQ(AllOf(recordset->DataStream()), data);
+  EXPECT_EQ(recordset->RecordCount(), 1);
+}
+
 TEST(Recordset, SharedDataIsCopiedBeforeEitherSideChangesIt) {
   auto source = ThreeRows();
   TquvRecordset sharer;
