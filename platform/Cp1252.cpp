@@ -82,9 +82,8 @@ std::string Utf8ToCp1252(std::string_view utf8) {
   return out;
 }
 
-char AnsiUpperChar(char c) {
+char AnsiUpperNonAscii(char c) {
   const unsigned char b = static_cast<unsigned char>(c);
-  if (b >= 'a' && b <= 'z') return static_cast<char>(b - 32);
   if (b >= 0xE0 && b != 0xF7 && b != 0xFF) return static_cast<char>(b - 32);
   switch (b) {
     case 0x9A:

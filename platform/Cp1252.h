@@ -64,7 +64,8 @@ consteval Converted<N> Convert(const Utf8Literal<N>& in) {
       throw "character outside Windows-1252";  // also 4-byte sequences
     }
     if (i + extra >= len + 1) throw "truncated UTF-8 sequence";
-    for (int k = 1; k <= extra; ++k) cp = (cp << 6) | (static_cast<unsigned char>(in.bytes[i + k]) & 0x3F);
+    for (int k = 1; k <= extra; ++k)
+      cp = (cp << 6) | (static_cast<unsigned char>(in.bytes[i + k]) & 0x3F);
     const int byte = ByteOf(cp);
     if (byte < 0) throw "character outside Windows-1252";
     out.bytes[out.size++] = static_cast<char>(byte);
@@ -96,7 +97,12 @@ std::string Utf8ToCp1252(std::string_view utf8);
 
 // Upper and lower case by the Windows-1252 letter mapping (accented letters
 // included: "código" becomes "CÓDIGO").
-char AnsiUpperChar(char c);
+char AnsiUpperNonAscii(char c);
+// Inline for the common ASCII case: names and addresses are compared by it.
+inline char AnsiUpperChar(char c) {
+  if (static_cast<unsigned char>(c) >= 0x80) return AnsiUpperNonAscii(c);
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+}
 char AnsiLowerChar(char c);
 std::string AnsiUpperCase(std::string_view s);
 std::string AnsiLowerCase(std::string_view s);

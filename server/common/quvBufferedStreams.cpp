@@ -54,7 +54,49 @@ TTempFileAccess TempAccess(uint32_t mode) {
   }
 }
 
+// Every small recordset makes and frees two row streams with buffers of this
+// size; keeping a few freed ones per thread spares the allocator the work.
+class TKeptBuffers final {
+ public:
+  static constexpr std::size_t kSize = kMinimumBufferSize;
+
+  ~TKeptBuffers() {
+    for (uint8_t* buffer : FBuffers) delete[] buffer;
+  }
+  uint8_t* Take() {
+    if (FBuffers.empty()) return new uint8_t[kSize];
+    uint8_t* buffer = FBuffers.back();
+    FBuffers.pop_back();
+    return buffer;
+  }
+  void Keep(uint8_t* buffer) {
+    if (FBuffers.size() < kKept) {
+      FBuffers.push_back(buffer);
+    } else {
+      delete[] buffer;
+    }
+  }
+
+ private:
+  static constexpr std::size_t kKept = 16;
+  std::vector<uint8_t*> FBuffers;
+};
+
+thread_local TKeptBuffers GKeptBuffers;
+
+uint8_t* TakeKeptBuffer(std::size_t size) {
+  return size == TKeptBuffers::kSize ? GKeptBuffers.Take() : new uint8_t[size];
+}
+
 }  // namespace
+
+void TquvBufferedStream::TOwnBufferRelease::operator()(uint8_t* buffer) const {
+  if (Size == TKeptBuffers::kSize) {
+    GKeptBuffers.Keep(buffer);
+  } else {
+    delete[] buffer;
+  }
+}
 
 int32_t DefaultFileBufferSize() { return StreamsUnit().FileBufferSize; }
 
@@ -102,7 +144,8 @@ void TquvBufferedStream::SizeBuffer() {
   }
   if (FCapacity >= wanted) return;
   // Only the valid bytes are ever read, so the new buffer is not cleared.
-  auto own = std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(wanted));
+  const auto size = static_cast<std::size_t>(wanted);
+  std::unique_ptr<uint8_t[], TOwnBufferRelease> own(TakeKeptBuffer(size), TOwnBufferRelease{size});
   std::copy_n(FBuffer, FValidBytes, own.get());
   FOwnBuffer = std::move(own);
   FBuffer = FOwnBuffer.get();

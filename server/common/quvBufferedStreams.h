@@ -74,9 +74,16 @@ class TquvBufferedStream : public TStream {
   TStream* FInner;
   uint8_t FModes = kBufferedReads | kBufferedWrites;
   int32_t FRequestedSize;
+  // Gives a buffer of its own back: those of the common size go to a small
+  // per-thread store that the next stream takes them from.
+  struct TOwnBufferRelease {
+    std::size_t Size;  // value-initialised to 0 with an empty buffer
+    void operator()(uint8_t* buffer) const;
+  };
+
   // The buffer: FBuffer points into FOwnBuffer or FLentBuffer.
   uint8_t* FBuffer = nullptr;
-  std::unique_ptr<uint8_t[]> FOwnBuffer;
+  std::unique_ptr<uint8_t[], TOwnBufferRelease> FOwnBuffer;
   TLentBuffer FLentBuffer;
   int32_t FCapacity = 0;
   int32_t FValidBytes = 0;
