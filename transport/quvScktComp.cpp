@@ -7,6 +7,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -128,6 +129,7 @@ void TCustomWinSocket::CloseHandle() {
   ::shutdown(FHandle, SHUT_WR);
   ::close(FHandle);
   FHandle = -1;
+  FAppliedReceiveTimeout = 0;
   FReadPos = FReadFill = 0;
   FConnected.store(false);
 }
@@ -166,17 +168,29 @@ int32_t TCustomWinSocket::ReceiveBuf(void* buffer, int32_t count) {
   const bool peek = count == -1;
   if (count <= 0 && !peek) return 0;
   if (HasReadAhead()) return peek ? 1 : TakeReadAhead(buffer, count);
-  const int32_t received = ReceiveNow(buffer, count);
-  if (received != kConnNothingWithinWait || !WaitFor(POLLIN)) return received;
-  return ReceiveNow(buffer, count);
+  // One receive that blocks within the timeout: a reply on its way costs no
+  // poll and no receive that comes back empty.
+  ApplyReceiveTimeout();
+  return ReceiveWithin(buffer, count);
 }
 
-int32_t TCustomWinSocket::ReceiveNow(void* buffer, int32_t count) {
+void TCustomWinSocket::ApplyReceiveTimeout() {
+  const int32_t wanted = std::max(Timeout(), 0);
+  if (wanted == FAppliedReceiveTimeout) return;
+  const timeval limit{wanted / 1000, (wanted % 1000) * 1000};
+  if (::setsockopt(FHandle, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0)
+    throw SocketError(errno, "setsockopt");
+  FAppliedReceiveTimeout = wanted;
+}
+
+int32_t TCustomWinSocket::ReceiveWithin(void* buffer, int32_t count) {
   const bool direct = count >= kReadAheadSize;
   if (!direct && FReadAhead.empty()) FReadAhead.resize(kReadAheadSize);
-  const ssize_t received = direct
-                               ? ::recv(FHandle, buffer, count, MSG_DONTWAIT)
-                               : ::recv(FHandle, FReadAhead.data(), kReadAheadSize, MSG_DONTWAIT);
+  ssize_t received;
+  do {
+    received = direct ? ::recv(FHandle, buffer, count, 0)
+                      : ::recv(FHandle, FReadAhead.data(), kReadAheadSize, 0);
+  } while (received < 0 && errno == EINTR);
   if (received < 0) return Failed(TErrorEvent::eeReceive, "recv");
   if (received == 0) return kConnGone;  // the peer closed
   if (direct) return static_cast<int32_t>(received);

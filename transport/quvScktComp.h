@@ -102,9 +102,12 @@ class TCustomWinSocket {
  private:
   // Waits for `events` within the timeout; false when none came.
   bool WaitFor(short events) const;
-  // One send or receive without waiting; -1 when it would block.
+  // One send without waiting; -1 when it would block.
   int32_t SendNow(const void* buffer, int32_t count);
-  int32_t ReceiveNow(void* buffer, int32_t count);
+  // One receive that waits up to the timeout; -1 when nothing came.
+  int32_t ReceiveWithin(void* buffer, int32_t count);
+  // Hands the timeout to the socket for its blocking receives, when it changed.
+  void ApplyReceiveTimeout();
   // Moves up to `count` read-ahead bytes into `buffer`; returns how many.
   int32_t TakeReadAhead(void* buffer, int32_t count);
   bool HasReadAhead() const { return FReadPos < FReadFill; }
@@ -113,7 +116,8 @@ class TCustomWinSocket {
   int32_t Failed(TErrorEvent event, const char* call);
 
   std::atomic<int32_t> FTimeout{0};
-  std::vector<uint8_t> FReadAhead;  // made on the first small receive
+  int32_t FAppliedReceiveTimeout = 0;  // what the handle has: 0 waits for ever
+  std::vector<uint8_t> FReadAhead;     // made on the first small receive
   int32_t FReadPos = 0;
   int32_t FReadFill = 0;
 };
