@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bench/RatioReporter.h"
-#include "bench/RawPeer.h"
+#include "bench/RawCall.h"
 #include "client/quvClient.h"
 #include "client/quvExecCommand.h"
 #include "server/common/quvIntfRegistry.h"
@@ -18,7 +18,6 @@
 namespace quv {
 namespace {
 
-constexpr int64_t kAckBytes = 6;
 // Each figure is the median of this many runs, so that one disturbed run
 // does not decide a ratio.
 constexpr int kRepetitions = 5;
@@ -41,18 +40,8 @@ int64_t CallPackageBytes() {
   parameters.SetFieldValue("code", TVariant(42));
   parameters.AppendRow();
   parameters.Tags().SetTag(kDefaultDataSourceTag, "");
-  TMemoryStream wire;
-  TquvPackage package(wire);
-  TquvPackageWriter writer(package);
-  TquvCommandHeader header;
-  header.MethodName = "quvtest.test.echo";
-  package.BeginSend();
-  writer.WriteCommandHeader(header, std::string(kProcessInfoBlockBytes, '\0'));
-  writer.WriteCommandAsRecordset(&parameters, false, false);
-  writer.EndCommand();
-  package.WriteInteger(pack_dt_eof);
-  package.Flush(0);
-  return wire.Size();
+  return bench::CallPackageBytes("quvtest.test.echo", std::string(kProcessInfoBlockBytes, '\0'),
+                                 parameters);
 }
 
 void BM_ExecMethod(benchmark::State& state) {
@@ -68,17 +57,7 @@ BENCHMARK(BM_ExecMethod)
     ->ReportAggregatesOnly(true);
 
 void BM_RawPingPongSameBytes(benchmark::State& state) {
-  const int64_t package = CallPackageBytes();
-  // request; acknowledgement and reply; acknowledgement
-  bench::TRawPeer peer(package, kAckBytes + package, kAckBytes);
-  std::vector<uint8_t> request(static_cast<std::size_t>(package), 'q');
-  std::vector<uint8_t> reply(static_cast<std::size_t>(kAckBytes + package));
-  for (auto _ : state) {
-    bench::SendAll(peer.Client, request.data(), package);
-    bench::ReceiveAll(peer.Client, reply.data(), kAckBytes + package);
-    bench::SendAll(peer.Client, request.data(), kAckBytes);
-  }
-  state.SetItemsProcessed(state.iterations());
+  bench::RawCallPingPong(state, CallPackageBytes());
 }
 BENCHMARK(BM_RawPingPongSameBytes)
     ->UseRealTime()

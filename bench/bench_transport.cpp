@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bench/RatioReporter.h"
-#include "bench/RawPeer.h"
+#include "bench/RawCall.h"
 #include "server/common/quvIntfRegistry.h"
 #include "server/common/quvRecordset.h"
 #include "tests/transport/ServerProcess.h"
@@ -18,6 +18,7 @@
 namespace quv {
 namespace {
 
+using bench::kAckBytes;
 using bench::ReceiveAll;
 using bench::SendAll;
 using bench::TRawPeer;
@@ -74,24 +75,6 @@ std::unique_ptr<TquvRecordset> EchoParameters() {
                  TVariant(true), TVariant("uma nota curta")});
 }
 
-// The bytes of a call package carrying `recordset`, as the writer puts them on the wire.
-int64_t CallPackageBytes(TquvRecordset& recordset) {
-  TMemoryStream wire;
-  TquvPackage package(wire);
-  TquvPackageWriter writer(package);
-  TquvCommandHeader header;
-  header.MethodName = "quvtest.test.echo";
-  package.BeginSend();
-  writer.WriteCommandHeader(header, "");
-  writer.WriteCommandAsRecordset(&recordset, false, false);
-  writer.EndCommand();
-  package.WriteInteger(pack_dt_eof);
-  package.Flush(0);
-  return wire.Size();
-}
-
-constexpr int64_t kAckBytes = 6;
-
 void BM_CallRoundTrip(benchmark::State& state) {
   TClientConn conn(Server().Address(), true);
   const auto parameters = EchoParameters();
@@ -106,17 +89,7 @@ BENCHMARK(BM_CallRoundTrip)->UseRealTime()->Repetitions(kRepetitions)->ReportAgg
 
 void BM_RawPingPongSameBytes(benchmark::State& state) {
   const auto parameters = EchoParameters();
-  const int64_t package = CallPackageBytes(*parameters);
-  // request; acknowledgement and reply; acknowledgement
-  TRawPeer peer(package, kAckBytes + package, kAckBytes);
-  std::vector<uint8_t> request(static_cast<std::size_t>(package), 'q');
-  std::vector<uint8_t> reply(static_cast<std::size_t>(kAckBytes + package));
-  for (auto _ : state) {
-    SendAll(peer.Client, request.data(), package);
-    ReceiveAll(peer.Client, reply.data(), kAckBytes + package);
-    SendAll(peer.Client, request.data(), kAckBytes);
-  }
-  state.SetItemsProcessed(state.iterations());
+  bench::RawCallPingPong(state, bench::CallPackageBytes("quvtest.test.echo", "", *parameters));
 }
 BENCHMARK(BM_RawPingPongSameBytes)
     ->UseRealTime()
@@ -130,7 +103,7 @@ int64_t ReplyBytes() {
     const auto parameters = OneRow("quvtest.test.rows", {TVariant(kReplyRows)});
     TquvRecordset result;
     Call(conn, "quvtest.test.rows", false, *parameters, result);
-    return CallPackageBytes(result);
+    return bench::CallPackageBytes("quvtest.test.rows", "", result);
   }();
   return bytes;
 }

@@ -1,0 +1,51 @@
+#pragma once
+
+// The raw counterpart of a one-row call: the bytes of its package, and a TCP
+// ping-pong of the same byte counts over a kept-open loopback socket.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bench/RawPeer.h"
+#include "server/common/quvRecordset.h"
+#include "transport/quvpack.h"
+
+namespace quv::bench {
+
+inline constexpr int64_t kAckBytes = 6;
+
+// The bytes of a call package of `method` with `context` and `parameters`,
+// as the writer puts them on the wire.
+inline int64_t CallPackageBytes(const std::string& method, const std::string& context,
+                                TquvRecordset& parameters) {
+  TMemoryStream wire;
+  TquvPackage package(wire);
+  TquvPackageWriter writer(package);
+  TquvCommandHeader header;
+  header.MethodName = method;
+  package.BeginSend();
+  writer.WriteCommandHeader(header, context);
+  writer.WriteCommandAsRecordset(&parameters, false, false);
+  writer.EndCommand();
+  package.WriteInteger(pack_dt_eof);
+  package.Flush(0);
+  return wire.Size();
+}
+
+// Per iteration: the request of `package` bytes; the acknowledgement and a
+// reply as long as the request; the acknowledgement.
+inline void RawCallPingPong(benchmark::State& state, int64_t package) {
+  TRawPeer peer(package, kAckBytes + package, kAckBytes);
+  std::vector<uint8_t> request(static_cast<std::size_t>(package), 'q');
+  std::vector<uint8_t> reply(static_cast<std::size_t>(kAckBytes + package));
+  for (auto _ : state) {
+    SendAll(peer.Client, request.data(), package);
+    ReceiveAll(peer.Client, reply.data(), kAckBytes + package);
+    SendAll(peer.Client, request.data(), kAckBytes);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+}  // namespace quv::bench
