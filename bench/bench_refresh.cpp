@@ -25,6 +25,7 @@
 #include "app/TaskRows.h"
 #include "platform/Sync.h"
 #include "tests/transport/ServerProcess.h"
+#include "transport/quvConPool.h"
 
 namespace {
 
@@ -89,6 +90,12 @@ const std::vector<std::unique_ptr<quv::testing::TServerProcess>>& Servers() {
     for (int i = 0; i < kServers; ++i)
       started.push_back(std::make_unique<quv::testing::TServerProcess>(
           std::vector<std::string>{"--demo", "--seed", std::to_string(i + 1)}));
+    // In a real list every host is a server of its own with one pooled
+    // connection; here each server stands for up to kHosts / kServers hosts, so
+    // the pool keeps that many idle connections per address. With the default
+    // of 4, six of each server's connections would be closed and opened again
+    // in every refresh.
+    quv::DefaultPool().SetIdleLimit(kHosts / kServers);
     return started;
   }();
   return servers;
