@@ -23,12 +23,16 @@ std::size_t TWorkerPool::ThreadCount() const {
 void TWorkerPool::Run(std::size_t count, const std::function<void(std::size_t)>& task) {
   if (count == 0) return;
   TBatch batch{task, count};
+  std::size_t helpers = 0;
   {
     std::lock_guard<std::mutex> guard(FLock);
     FBatches.push_back(&batch);
     StartThreadsFor(count - 1);
+    helpers = std::min(count - 1, FIdle);
   }
-  FWorkArrived.notify_all();
+  // Only as many threads as there are tasks for them: waking every idle one
+  // would have the rest fight over the lock and go back to sleep.
+  for (std::size_t i = 0; i < helpers; ++i) FWorkArrived.notify_one();
   // The caller works on its own batch, then waits for the tasks still running elsewhere.
   std::unique_lock<std::mutex> lock(FLock);
   while (batch.Next < batch.Count) {

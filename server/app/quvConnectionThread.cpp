@@ -32,14 +32,15 @@ std::string HexBytes(const char* bytes, int32_t count) {
 
 TConnectionThread::TConnectionThread(int handle, std::string peer, const TServerOptions& options,
                                      const TMethodRegistry& methods, const TLocatorAnswer& locator,
-                                     TServerState& state, std::function<void()> onFinished)
+                                     TServerState& state, TProbeTimer& probeTimer,
+                                     std::function<void()> onFinished)
     : FOptions(options),
       FMethods(methods),
       FLocator(locator),
       FState(state),
       FOnFinished(std::move(onFinished)),
       FConn(handle, std::move(peer)),
-      FProber(FPackage, FControl, options.ProbeIntervalMs, FConn.Peer()) {
+      FProber(FPackage, FControl, probeTimer, options.ProbeIntervalMs, FConn.Peer()) {
   FPackage.SetMaxBlockLength(
       static_cast<int32_t>(std::min<int64_t>(options.MaxRequestBytes, INT32_MAX)));
 }

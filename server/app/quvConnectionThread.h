@@ -29,14 +29,15 @@ inline constexpr uint8_t kResultNothing = 3;     // nothing follows: the reply h
 // sends "QUVC", breaks the protocol (logged), or Stop is called. Each request is in the server's
 // table from its arrival until its reply is written; a request cancelled there answers
 // kRequestCancelledText, and the connection ends after a request whose session was closed. Owns
-// the accepted connection. `options`, `methods`, `locator` and `state` must outlive it;
+// the accepted connection. `options`, `methods`, `locator`, `state` and `probeTimer` must outlive it;
 // `onFinished` runs on this thread as it ends. Owned and joined by the server; Stop may be called
 // from any thread.
 class TConnectionThread final : public TThread {
  public:
   TConnectionThread(int handle, std::string peer, const TServerOptions& options,
                     const TMethodRegistry& methods, const TLocatorAnswer& locator,
-                    TServerState& state, std::function<void()> onFinished);
+                    TServerState& state, TProbeTimer& probeTimer,
+                    std::function<void()> onFinished);
   ~TConnectionThread() override;
 
   // Cancels the running call and ends the connection.

@@ -13,14 +13,18 @@ constexpr std::string_view kProbeSignature = "QUVF";
 
 }  // namespace
 
-TProbeThread::TProbeThread(TquvPackage& package, TCallControl& control, int32_t intervalMs,
-                           std::string peer)
-    : FPackage(package), FControl(control), FInterval(intervalMs), FPeer(std::move(peer)) {}
+TProbeThread::TProbeThread(TquvPackage& package, TCallControl& control, TProbeTimer& timer,
+                           int32_t intervalMs, std::string peer)
+    : FPackage(package),
+      FControl(control),
+      FTimer(timer),
+      FInterval(intervalMs),
+      FPeer(std::move(peer)) {}
 
 TProbeThread::~TProbeThread() { Stop(); }
 
 void TProbeThread::Arm() {
-  bool wake;
+  TTime flushAt;
   {
     std::lock_guard<std::mutex> guard(FLock);
     const TTime now = std::chrono::steady_clock::now();
@@ -29,20 +33,25 @@ void TProbeThread::Arm() {
     FHeldFlushed = false;
     FFlushAt = now + std::chrono::milliseconds(kHeldBytesMs);
     FProbeAt = now + FInterval;
-    wake = FSleeping;
+    // Awake, it looks again within kHeldBytesMs anyway.
+    FTimerSet = FSleeping;
+    flushAt = FFlushAt;
   }
-  // Awake, it looks again within kHeldBytesMs anyway.
-  if (wake) FChanged.notify_all();
+  if (FTimerSet) FTimer.Schedule(*this, flushAt);
 }
 
 bool TProbeThread::Disarm() {
+  // FTimerSet changes only in Arm, on this same thread.
+  if (FTimerSet) FTimer.Cancel(*this);
   std::unique_lock<std::mutex> lock(FLock);
   FArmed = false;
+  FTimerSet = false;
   FChanged.wait(lock, [this] { return !FBusy; });
   return !FFailed;
 }
 
 void TProbeThread::Stop() {
+  FTimer.Cancel(*this);
   {
     std::lock_guard<std::mutex> guard(FLock);
     Terminate();
@@ -51,13 +60,22 @@ void TProbeThread::Stop() {
   WaitFor();
 }
 
+void TProbeThread::WakeForDeadline() {
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    FDeadlineCame = true;
+  }
+  FChanged.notify_all();
+}
+
 void TProbeThread::Execute() {
   std::unique_lock<std::mutex> lock(FLock);
   while (!Terminated()) {
     if (!FArmed) {
       FSleeping = true;
-      FChanged.wait(lock, [this] { return FArmed || Terminated(); });
+      FChanged.wait(lock, [this] { return FDeadlineCame || Terminated(); });
       FSleeping = false;
+      FDeadlineCame = false;
       continue;
     }
     const TTime now = std::chrono::steady_clock::now();

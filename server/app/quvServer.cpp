@@ -145,7 +145,8 @@ void TquvServer::TakeUpPending(std::size_t index) {
   try {
     auto connection =
         std::make_unique<TConnectionThread>(pending.Handle, pending.Peer, FOptions, FMethods,
-                                            *FLocatorAnswer, FState, [this] { Wake(kWakeToReap); });
+                                            *FLocatorAnswer, FState, FProbeTimer,
+                                            [this] { Wake(kWakeToReap); });
     connection->Start();
     FConnections.push_back(std::move(connection));
   } catch (const std::exception& e) {

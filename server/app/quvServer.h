@@ -9,6 +9,7 @@
 #include "server/app/quvLocatorAnswer.h"
 #include "server/app/quvLocatorResponder.h"
 #include "server/app/quvMethods.h"
+#include "server/app/quvProbeTimer.h"
 #include "server/app/quvServerOptions.h"
 #include "server/app/quvServerState.h"
 
@@ -66,6 +67,7 @@ class TquvServer final {
   std::unique_ptr<TLocatorAnswer> FLocatorAnswer;  // made in Listen, for every connection
   std::unique_ptr<TLocatorResponder> FResponder;
   std::vector<TPendingConnection> FPending;  // accepted, nothing read yet
+  TProbeTimer FProbeTimer;                   // outlives the connections below
   std::vector<std::unique_ptr<TConnectionThread>> FConnections;
 };
 

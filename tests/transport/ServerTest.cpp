@@ -234,6 +234,17 @@ TEST(RecordsetItems, NeedARecordsetAndAFailedLoadLeavesItEmpty) {
   EXPECT_EQ(loaded.RecordCount(), 0);
 }
 
+// Quick calls leave their probe deadlines cancelled; the slow call after them
+// must still be woken for.
+TEST_F(ServerCall, ASlowCallAfterQuickOnesOnTheSameConnectionIsProbed) {
+  TClientConn conn(FServer.Address(), false);
+  for (int i = 0; i < 50; ++i)
+    EXPECT_EQ(Call(conn, Request("quvtest.test.echo"), "", Recordset("rápida")).Header.ResultKind,
+              1);
+  const TReply reply = Call(conn, Request("quvtest.test.wait"), "3", Recordset("devagar"));
+  EXPECT_GE(reply.Probes, 3);
+}
+
 TEST_F(ServerCall, ASlowMethodProbesTheClientUntilItAnswers) {
   const TReply reply = CallOnce(Request("quvtest.test.wait", true), "3", Recordset("devagar"));
   EXPECT_GE(reply.Probes, 3);
