@@ -34,7 +34,7 @@ class TWorkerPool final {
     std::size_t Count;
     std::size_t Next = 0;
     std::size_t Done = 0;
-    std::exception_ptr Failure;
+    std::exception_ptr Failure = nullptr;
   };
 
   void StartThreadsFor(std::size_t helpers);
