@@ -43,7 +43,7 @@ class TProbeThread final : public TThread {
   void Execute() override;
 
  private:
-  using TTime = std::chrono::steady_clock::time_point;
+  using TTime = TProbeTimer::TTime;
 
   // Runs `work` on the package with the lock released; false when it failed.
   bool UsePackage(std::unique_lock<std::mutex>& lock, bool (TProbeThread::*work)());
