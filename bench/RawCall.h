@@ -10,6 +10,7 @@
 
 #include "bench/RawPeer.h"
 #include "server/common/quvRecordset.h"
+#include "transport/quvCallExchange.h"
 #include "transport/quvpack.h"
 
 namespace quv::bench {
@@ -22,13 +23,11 @@ inline int64_t CallPackageBytes(const std::string& method, const std::string& co
                                 TquvRecordset& parameters) {
   TMemoryStream wire;
   TquvPackage package(wire);
-  TquvPackageWriter writer(package);
   TquvCommandHeader header;
   header.MethodName = method;
-  package.BeginSend();
-  writer.WriteCommandHeader(header, context);
-  writer.WriteCommandAsRecordset(&parameters, false, false);
-  writer.EndCommand();
+  WriteCallRequest(package, header, context, [&parameters](TquvPackageWriter& writer) {
+    writer.WriteCommandAsRecordset(&parameters, false, false);
+  });
   package.WriteInteger(pack_dt_eof);
   package.Flush(0);
   return wire.Size();

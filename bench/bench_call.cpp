@@ -12,7 +12,7 @@
 #include "client/quvClient.h"
 #include "client/quvExecCommand.h"
 #include "server/common/quvIntfRegistry.h"
-#include "tests/transport/ServerProcess.h"
+#include "tests/kit/ServerProcess.h"
 #include "transport/quvpack.h"
 
 namespace quv {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "server/common/quvIntfRegistry.h"
-#include "tests/server/IntfTestFiles.h"
+#include "tests/kit/IntfTestFiles.h"
 
 namespace quv {
 namespace {

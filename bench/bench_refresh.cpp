@@ -24,7 +24,7 @@
 #include "app/RemoteCalls.h"
 #include "app/TaskRows.h"
 #include "platform/Sync.h"
-#include "tests/transport/ServerProcess.h"
+#include "tests/kit/ServerProcess.h"
 #include "transport/quvConPool.h"
 
 namespace {

@@ -11,8 +11,10 @@
 #include "bench/RawCall.h"
 #include "server/common/quvIntfRegistry.h"
 #include "server/common/quvRecordset.h"
-#include "tests/transport/ServerProcess.h"
+#include "tests/kit/ServerProcess.h"
 #include "transport/quvClientConn.h"
+#include "transport/quvCallExchange.h"
+#include "transport/quvCallKinds.h"
 #include "transport/quvpack.h"
 
 namespace quv {
@@ -37,30 +39,17 @@ testing::TServerProcess& Server() {
 void Call(TCustomConn& conn, const std::string& method, bool compressed, TquvRecordset& parameters,
           TquvRecordset& result) {
   TquvPackage package(conn);
-  TquvPackageWriter writer(package);
-  TquvPackageReader reader(package);
   TquvCommandHeader header;
   header.RequestNumber = 1;
   header.MethodName = method;
   header.Compression = compressed ? 1 : 0;
-  package.BeginSend();
-  writer.WriteCommandHeader(header, "");
-  writer.WriteCommandAsRecordset(&parameters, false, false);
-  writer.EndCommand();
-  package.EndSend(20000);
-  for (TquvSignature s = package.ReadSignature(0); s != TquvSignature::Call;
-       s = package.ReadSignature(0)) {
-    if (s == TquvSignature::Probe) package.SendAlive();
-    if (s == TquvSignature::Closed || s == TquvSignature::Close) throw ENoConnectionError();
-  }
-  while (reader.NextIsCommand()) {
-    std::string context;
-    reader.ReadCommandHeader(header, context);
-    if (header.ResultKind == 2) throw Exception(reader.ReadText());
-    reader.ReadCommandAsRecordset(&result);
-    reader.EndCommandHeader();
-  }
-  package.SendRecvOK();
+  const TquvCallOutcome outcome = ExchangeCall(
+      package, header, "",
+      [&parameters](TquvPackageWriter& writer) {
+        writer.WriteCommandAsRecordset(&parameters, false, false);
+      },
+      [&result](TquvPackageReader& reader) { reader.ReadCommandAsRecordset(&result); }, {});
+  if (header.ResultKind == kResultError) throw Exception(outcome.ErrorText);
 }
 
 std::unique_ptr<TquvRecordset> OneRow(const std::string& method, std::vector<TVariant> values) {

@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "client/ProcessInfo.h"
 #include "platform/Clock.h"
 #include "platform/DebugOutput.h"
+#include "platform/LittleEndian.h"
+#include "transport/quvCallExchange.h"
+#include "transport/quvCallKinds.h"
 #include "transport/quvClientCfg.h"
 #include "transport/quvClientConn.h"
 #include "transport/quvlocatorclient.h"
@@ -30,10 +34,9 @@ std::string StreamBytes(const TMemoryStream& stream) {
 // The process information block as sent: int32 length, then the text.
 std::string ProcessInfoBlock() {
   const std::string text = ProcessInfoText();
-  const auto length = static_cast<uint32_t>(text.size());
-  std::string block(4, '\0');
-  for (int i = 0; i < 4; ++i) block[i] = static_cast<char>((length >> (8 * i)) & 0xFF);
-  return block + text;
+  uint8_t length[4];
+  PutInt32LE(length, static_cast<int32_t>(text.size()));
+  return std::string(reinterpret_cast<const char*>(length), 4) + text;
 }
 
 std::string CallContextText(const TquvTagBag* context, bool withBroker) {
@@ -46,13 +49,24 @@ std::string CallContextText(const TquvTagBag* context, bool withBroker) {
   return withBroker ? std::string() : ProcessInfoBlock();
 }
 
-uint32_t ElapsedSince(uint32_t start) { return Clock().TickCount() - start; }
-
-// A connection and a started package, or what the last failed attempt said.
+// A connection and a started package.
 struct TStartedCall {
-  std::unique_ptr<TClientConn> Conn;
+  std::unique_ptr<TCustomConn> Conn;
   std::unique_ptr<TquvPackage> Package;
 };
+
+std::mutex GConnFactoryLock;
+TquvCallConnFactory GConnFactory;
+
+std::unique_ptr<TCustomConn> OpenCallConn(const std::string& host) {
+  TquvCallConnFactory factory;
+  {
+    std::lock_guard<std::mutex> lock(GConnFactoryLock);
+    factory = GConnFactory;
+  }
+  if (factory) return factory(host);
+  return std::make_unique<TClientConn>(host, false);
+}
 
 TStartedCall Connect(const std::string& host, const std::string& method,
                      const TquvCallProgress& progress) {
@@ -63,14 +77,14 @@ TStartedCall Connect(const std::string& host, const std::string& method,
     if (progress) progress(0);
     TStartedCall call;
     try {
-      call.Conn = std::make_unique<TClientConn>(host, false);
+      call.Conn = OpenCallConn(host);
       call.Package = std::make_unique<TquvPackage>(*call.Conn);
       call.Package->BeginSend();
       return call;
     } catch (const std::exception& e) {
       lastError = e.what();
     }
-    const uint32_t elapsed = ElapsedSince(start);
+    const uint32_t elapsed = Clock().TickCount() - start;
     if (elapsed >= static_cast<uint32_t>(limit)) break;
     // A refused connection fails at once: do not spin on it.
     const uint32_t pause = std::min<uint32_t>(kConnectRetryPauseMs, limit - elapsed);
@@ -80,96 +94,12 @@ TStartedCall Connect(const std::string& host, const std::string& method,
   throw ENoConnectionError(lastError);
 }
 
-// Waits for the reply's signature, answering probes and reading notices.
-void WaitForReply(TquvPackage& package, TCustomConn& conn, int32_t timeoutMs,
-                  const TquvCallProgress& progress) {
-  const uint32_t start = Clock().TickCount();
-  for (;;) {
-    const uint32_t elapsed = ElapsedSince(start);
-    if (elapsed >= static_cast<uint32_t>(timeoutMs)) {
-      conn.ResetConnection(TquvPackage::kResetTimeoutMs);
-      throw ENoDataError();
-    }
-    const TquvSignature signature =
-        package.ReadSignature(static_cast<int32_t>(timeoutMs - elapsed));
-    switch (signature) {
-      case TquvSignature::Call:
-        if (ElapsedSince(start) <= static_cast<uint32_t>(timeoutMs)) return;
-        break;
-      case TquvSignature::Close:
-      case TquvSignature::Closed:
-        throw ENoConnectionError();
-      case TquvSignature::Probe:
-        package.SendAlive();
-        break;
-      case TquvSignature::Notification: {
-        std::string text;
-        int32_t value = 0;
-        uint8_t flag = 0;
-        package.ReadNotification(text, value, flag);
-        break;
-      }
-      default:
-        break;
-    }
-    if (progress) progress(static_cast<int32_t>(int64_t(ElapsedSince(start)) * 100 / timeoutMs));
-  }
-}
-
-void ReadReply(TquvPackageReader& reader, TquvCommandHeader& header, TquvRecordset& result,
-               std::string& errorText) {
-  int32_t rowsSoFar = header.RowsSoFar;
-  while (reader.NextIsCommand()) {
-    std::string context;
-    reader.ReadCommandHeader(header, context);
-    if (header.ResultKind == 2) {
-      errorText = reader.ReadText();
-    } else if (header.ResultKind != 3) {
-      reader.ReadCommandAsRecordset(&result);
-    }
-    rowsSoFar += header.RowCount;
-    header.RowsSoFar = rowsSoFar;
-    reader.EndCommandHeader();
-  }
-}
-
-void SendRequest(TquvPackage& package, TquvCommandHeader& header, const TquvTagBag* context,
-                 TquvRecordset* parameters, uint8_t kind, int32_t timeout) {
+void PrepareHeader(TquvCommandHeader& header, uint8_t kind) {
   if (TquvClientCfg::RequestCompression()) header.Compression = 1;
   header.CallKind = kind;
-  if (kind == 1 || kind == 2) header.RowCount = 30;
-  if (kind == 0) header.RowCount = 0;
-  TquvPackageWriter writer(package);
-  writer.WriteCommandHeader(header, CallContextText(context, false));
-  if (parameters != nullptr && kind != 2) writer.WriteCommandAsRecordset(parameters, false, false);
-  writer.EndCommand();
-  // A server that takes the request and never answers must not hold the
-  // caller for longer than the configured time-out.
-  package.EndSend(std::min(kAcknowledgeTimeoutMs, timeout));
-}
-
-void ReceiveReply(TStartedCall& call, TquvCommandHeader& header, TquvRecordset& result,
-                  std::string& errorText, int32_t timeout, const TquvCallProgress& progress) {
-  TquvPackage& package = *call.Package;
-  try {
-    WaitForReply(package, *call.Conn, timeout, progress);
-    TquvPackageReader reader(package);
-    try {
-      ReadReply(reader, header, result, errorText);
-    } catch (...) {
-      try {
-        package.SendRecvOK();
-      } catch (const std::exception&) {
-        // the reply's own failure is the one to report
-      }
-      throw;
-    }
-    package.SendRecvOK();
-  } catch (...) {
-    OutputDebugString("**ERROR** Reading from the net at ExecCommand");
-    Invalidate(header.MethodName);
-    throw;
-  }
+  if (kind == kCallListed || kind == kCallListedWithoutParameters)
+    header.RowCount = kListedRowCount;
+  if (kind == kCallPlain) header.RowCount = 0;
 }
 
 void CallOverNetwork(std::string host, const TquvTagBag* context, TquvCommandHeader& header,
@@ -180,11 +110,34 @@ void CallOverNetwork(std::string host, const TquvTagBag* context, TquvCommandHea
     host = Resolve(std::string(kServerImplementsLibrary), method.substr(0, method.find('.')));
   }
   TStartedCall call = Connect(host, header.MethodName, progress);
-  const int32_t timeout = std::max<int32_t>(1, TquvClientCfg::Timeout());
-  call.Package->SetTimeout(timeout);
+  TquvCallWait wait;
+  wait.ReplyMs = std::max<int32_t>(1, TquvClientCfg::Timeout());
+  // A server that takes the request and never answers must not hold the
+  // caller for longer than the configured time-out.
+  wait.AcknowledgeMs = std::min(kAcknowledgeTimeoutMs, wait.ReplyMs);
+  wait.Progress = progress;
+  call.Package->SetTimeout(wait.ReplyMs);
+  PrepareHeader(header, kind);
+  TquvWriteParameters writeParameters;
+  if (parameters != nullptr && kind != kCallListedWithoutParameters)
+    writeParameters = [parameters](TquvPackageWriter& writer) {
+      writer.WriteCommandAsRecordset(parameters, false, false);
+    };
   try {
-    SendRequest(*call.Package, header, context, parameters, kind, timeout);
-    ReceiveReply(call, header, result, errorText, timeout, progress);
+    SendCallRequest(*call.Package, header, CallContextText(context, false), writeParameters,
+                    wait.AcknowledgeMs);
+    try {
+      errorText = ReceiveCallReply(*call.Package, header,
+                                   [&result](TquvPackageReader& reader) {
+                                     reader.ReadCommandAsRecordset(&result);
+                                   },
+                                   wait)
+                      .ErrorText;
+    } catch (...) {
+      OutputDebugString("**ERROR** Reading from the net at ExecCommand");
+      Invalidate(header.MethodName);
+      throw;
+    }
   } catch (...) {
     // What is left unread on the connection must not reach the next call
     // that borrows it from the pool.
@@ -208,18 +161,18 @@ void CallThroughBroker(IquvBrokerContext& broker, const TquvTagBag* context,
               status);
   if (result.Name().empty())
     result.SetDefinition(parameters != nullptr ? parameters->Name() : header.MethodName);
-  if (status == 2) {
-    header.ResultKind = 2;
+  if (status == kBrokerFailed) {
+    header.ResultKind = kResultError;
     errorText = output;
     return;
   }
   if (output.empty()) {
-    header.ResultKind = 3;  // nothing came back, as from a call without parameters
+    header.ResultKind = kResultNothing;  // nothing came back, as from a call without parameters
     return;
   }
   TMemoryStream reply(std::vector<uint8_t>(output.begin(), output.end()));
   result.LoadFromStream(reply, true);
-  header.ResultKind = 1;  // a broker reply holds every row
+  header.ResultKind = kResultComplete;  // a broker reply holds every row
 }
 
 }  // namespace
@@ -230,6 +183,11 @@ const TBrokerBridge& ClientBrokerBridge() {
 }
 
 TRef<IquvBrokerContext> ClientBrokerContext() { return ClientBrokerBridge().GetContext(); }
+
+void SetCallConnFactory(TquvCallConnFactory factory) {
+  std::lock_guard<std::mutex> lock(GConnFactoryLock);
+  GConnFactory = std::move(factory);
+}
 
 void SetThreadCallContext(std::string text) { GThreadCallContext = std::move(text); }
 const std::string& ThreadCallContext() { return GThreadCallContext; }
@@ -250,7 +208,7 @@ void ExecCommand(const std::string& host, const TquvTagBag* context, TquvCommand
     else
       CallOverNetwork(host, context, header, progress, result, errorText, parameters, kind);
   } catch (const std::exception& e) {
-    header.ResultKind = 2;
+    header.ResultKind = kResultError;
     errorText = "Erro chamando " + header.MethodName.substr(0, kErrorMethodLength) + ":" + e.what();
   }
 }

@@ -7,6 +7,7 @@
 
 #include "server/common/quvRecordset.h"
 #include "support/BrokerBridge.h"
+#include "transport/quvCallExchange.h"
 #include "transport/quvpack.h"
 
 // One remote call exchange, over the network or through the broker bridge,
@@ -16,8 +17,13 @@ namespace quv {
 // The tag under which a call carries its data source.
 inline constexpr const char* kDefaultDataSourceTag = "QUVREQUEST/DEFAULTDS/1.0";
 
-// The progress of a call in percent.
-using TquvCallProgress = std::function<void(int32_t percent)>;
+// Opens the connection of a call to `host` ("address[:port]"); raises when
+// it cannot.
+using TquvCallConnFactory = std::function<std::unique_ptr<TCustomConn>(const std::string& host)>;
+
+// Replaces how calls open their connections (empty: a pooled TClientConn),
+// so that tests can wrap the real connection. Thread-safe.
+void SetCallConnFactory(TquvCallConnFactory factory);
 
 // The client's broker bridge, looked up beside the executable on first use
 // and kept for the process.

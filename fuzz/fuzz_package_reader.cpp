@@ -7,7 +7,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "tests/transport/BufferConn.h"
+#include "tests/kit/BufferConn.h"
+#include "transport/quvCallExchange.h"
 #include "transport/quvpack.h"
 
 namespace {
@@ -26,31 +27,16 @@ void LoadRecordset(TStream& reader) {
 }
 
 // Waits for the reply signature as a client does, then reads the reply.
-void ReadReply(TquvPackage& package, TquvPackageReader& reader) {
-  for (int i = 0;; ++i) {
-    if (i == kMaxItems) return;
-    const TquvSignature signature = package.ReadSignature(0);
-    if (signature == TquvSignature::Call) break;
-    if (signature == TquvSignature::Closed || signature == TquvSignature::Close) return;
-    if (signature == TquvSignature::Probe) package.SendAlive();
-    if (signature == TquvSignature::Notification) {
-      std::string text;
-      int32_t value = 0;
-      uint8_t flag = 0;
-      package.ReadNotification(text, value, flag);
-    }
-  }
-  for (int i = 0; i < kMaxItems && reader.NextIsCommand(); ++i) {
-    TquvCommandHeader header;
-    std::string context;
-    reader.ReadCommandHeader(header, context);
-    if (header.ResultKind == 2)
-      reader.ReadText();
-    else if (header.ResultKind != 3)
-      reader.ReadCommandAsRecordset(LoadRecordset);
-    reader.EndCommandHeader();
-  }
-  package.SendRecvOK();
+void ReadReply(TquvPackage& package) {
+  TquvCallWait wait;
+  int signatures = 0;
+  wait.Progress = [&signatures](int32_t) {
+    if (++signatures == kMaxItems) throw EPackageError("too many signatures");
+  };
+  TquvCommandHeader header;
+  ReceiveCallReply(
+      package, header,
+      [](TquvPackageReader& reader) { reader.ReadCommandAsRecordset(LoadRecordset); }, wait);
 }
 
 void ReadFiles(TquvPackageReader& reader, bool compressed) {
@@ -74,10 +60,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TquvPackageReader reader(package);
     try {
       if (data[0] % 2 == 0)
-        ReadReply(package, reader);
+        ReadReply(package);
       else
         ReadFiles(reader, data[0] & 0x80);
     } catch (const EPackageError&) {
+    } catch (const ENoDataError&) {
     } catch (const ENoConnectionError&) {
     } catch (const ERemoteFileError&) {
     }

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "platform/TempFile.h"
-#include "server/app/quvFileRequests.h"
-#include "server/app/quvLocatorAnswer.h"
-#include "tests/transport/BufferConn.h"
+#include "appserver/quvFileRequests.h"
+#include "appserver/quvLocatorAnswer.h"
+#include "tests/kit/BufferConn.h"
 #include "transport/quvlocatorclient.h"
 
 namespace {

@@ -17,8 +17,9 @@
 
 #include "app/uTasks2.h"
 #include "platform/Cp1252.h"
-#include "tests/transport/ServerCalls.h"
-#include "tests/transport/ServerProcess.h"
+#include "tests/kit/ServerProcess.h"
+#include "transport/quvCallExchange.h"
+#include "transport/quvCallKinds.h"
 #include "transport/quvClientCfg.h"
 #include "transport/quvClientConn.h"
 
@@ -32,9 +33,34 @@ constexpr int kWaitMs = 20000;
 std::atomic<int32_t> gNextRequestNumber{700000};
 
 TquvCommandHeader Numbered(const std::string& method) {
-  TquvCommandHeader header = testing::Request(method);
+  TquvCommandHeader header;
+  header.MethodName = method;
   header.RequestNumber = gNextRequestNumber++;
   return header;
+}
+
+// Calls `header`'s method on `address` with one parameters row of `values`
+// through the client's call exchange, in the session `sessionKey` (none when
+// empty), waiting as long as the sleeps of these tests last (longer than the
+// refresh's call time-out); the error text, empty when the call succeeded.
+std::string CallServer(const std::string& address, TquvCommandHeader header,
+                       const std::string& sessionKey, std::vector<TVariant> values,
+                       TquvRecordset& result) {
+  try {
+    TClientConn conn(address, true);
+    TquvPackage package(conn);
+    TquvRecordset parameters("", header.MethodName);
+    parameters.AppendValues(values);
+    TquvCallWait wait;
+    wait.ReplyMs = 120000;
+    const TquvCallOutcome outcome = ExchangeCall(
+        package, header, sessionKey.empty() ? "" : "sessionkey=" + sessionKey,
+        [&](TquvPackageWriter& writer) { writer.WriteCommandAsRecordset(&parameters, false, false); },
+        [&](TquvPackageReader& reader) { reader.ReadCommandAsRecordset(&result); }, wait);
+    return header.ResultKind == kResultError ? outcome.ErrorText : std::string();
+  } catch (const std::exception& e) {
+    return std::string("failed: ") + e.what();
+  }
 }
 
 QString Utf8(std::string_view cp1252) { return QString::fromStdString(Cp1252ToUtf8(cp1252)); }
@@ -57,14 +83,11 @@ int TaskRowOf(QTreeView* tree, int32_t requestId) {
 // Opens a session on the server at `address`; its key.
 std::string OpenSession(const std::string& address, const std::string& user,
                         const std::string& licence) {
-  TClientConn conn(address, true);
-  const auto parameters =
-      testing::Parameters("quvsystem.sessions.open", {TVariant(user), TVariant(licence)});
   TquvRecordset result;
   result.CacheBlobs = true;
-  const testing::TReply reply =
-      testing::Call(conn, Numbered("quvsystem.sessions.open"), "", parameters.get(), result);
-  if (reply.Header.ResultKind != 1) throw Exception(reply.Text);
+  const std::string error = CallServer(address, Numbered("quvsystem.sessions.open"), "",
+                                           {TVariant(user), TVariant(licence)}, result);
+  if (!error.empty()) throw Exception(error);
   result.First();
   return result.GetFieldValue("sessionkey").ToText();
 }
@@ -88,16 +111,9 @@ class TSleeper final {
  private:
   void Run(const std::string& address, const std::string& sessionKey) {
     std::string outcome;
-    try {
-      TClientConn conn(address, true);
-      const auto parameters = testing::Parameters("quvtest.test.sleep", {TVariant(60000)});
-      TquvRecordset result;
-      const std::string context = sessionKey.empty() ? "" : "sessionkey=" + sessionKey;
-      const testing::TReply reply = testing::Call(conn, FHeader, context, parameters.get(), result);
-      outcome = reply.Header.ResultKind == 2 ? reply.Text : "answered";
-    } catch (const std::exception& e) {
-      outcome = std::string("failed: ") + e.what();
-    }
+    TquvRecordset result;
+    const std::string error = CallServer(address, FHeader, sessionKey, {TVariant(60000)}, result);
+    outcome = error.empty() ? "answered" : error;
     std::lock_guard<std::mutex> guard(FLock);
     FOutcome = outcome;
   }

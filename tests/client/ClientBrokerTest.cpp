@@ -12,7 +12,7 @@
 #include "platform/DynamicLibrary.h"
 #include "platform/ExePath.h"
 #include "platform/StrUtils.h"
-#include "tests/bridge/TestBridge.h"
+#include "tests/kit/bridge/TestBridge.h"
 
 namespace quv {
 namespace {

@@ -12,8 +12,8 @@
 #include "client/quvExecCommand.h"
 #include "platform/Clock.h"
 #include "platform/Cp1252.h"
-#include "tests/transport/LoopbackServer.h"
-#include "tests/transport/ServerProcess.h"
+#include "tests/kit/LoopbackServer.h"
+#include "tests/kit/ServerProcess.h"
 #include "transport/quvClientCfg.h"
 
 namespace quv {

@@ -5,7 +5,7 @@
 
 #include "client/ProcessInfo.h"
 #include "server/common/quvstream.h"
-#include "tests/client/OtherMapping.h"
+#include "tests/kit/OtherMapping.h"
 
 namespace quv {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "platform/Exception.h"
 #include "platform/SharedMemory.h"
-#include "tests/client/OtherMapping.h"
+#include "tests/kit/OtherMapping.h"
 
 namespace quv {
 namespace {

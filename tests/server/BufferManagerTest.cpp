@@ -9,7 +9,7 @@
 #include "server/common/quvBufferedStreams.h"
 #include "server/common/quvstream.h"
 #include "support/StreamIntf.h"
-#include "tests/server/ByteBuilder.h"
+#include "tests/kit/ByteBuilder.h"
 
 namespace quv {
 namespace {

@@ -11,8 +11,8 @@
 #include "platform/SystemInfo.h"
 #include "server/common/quvBufferedStreams.h"
 #include "server/common/quvstream.h"
-#include "tests/server/ByteBuilder.h"
-#include "tests/server/PrivateTempDir.h"
+#include "tests/kit/ByteBuilder.h"
+#include "tests/kit/PrivateTempDir.h"
 
 namespace quv {
 namespace {

@@ -2,7 +2,7 @@
 
 #include "server/common/quvRecordset.h"
 #include "support/DatasetIntf.h"
-#include "tests/server/ByteBuilder.h"
+#include "tests/kit/ByteBuilder.h"
 
 namespace quv {
 namespace {

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "server/common/quvIntfRegistry.h"
-#include "tests/TempFolder.h"
-#include "tests/server/ByteBuilder.h"
-#include "tests/server/IntfTestFiles.h"
+#include "tests/kit/TempFolder.h"
+#include "tests/kit/ByteBuilder.h"
+#include "tests/kit/IntfTestFiles.h"
 
 namespace quv {
 namespace {

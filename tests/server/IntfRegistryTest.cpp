@@ -9,8 +9,8 @@
 #include "platform/Cp1252.h"
 #include "platform/Resources.h"
 #include "server/common/quvIntfRegistry.h"
-#include "tests/TempFolder.h"
-#include "tests/server/IntfTestFiles.h"
+#include "tests/kit/TempFolder.h"
+#include "tests/kit/IntfTestFiles.h"
 
 namespace quv {
 namespace {

@@ -4,7 +4,7 @@
 #include "platform/Assertion.h"
 #include "server/common/quvBufferedStreams.h"
 #include "server/common/quvstream.h"
-#include "tests/server/ByteBuilder.h"
+#include "tests/kit/ByteBuilder.h"
 
 namespace quv {
 namespace {

@@ -6,7 +6,7 @@
 #include "platform/DateTime.h"
 #include "server/common/quvBufferedStreams.h"
 #include "server/common/quvRecordset.h"
-#include "tests/server/ByteBuilder.h"
+#include "tests/kit/ByteBuilder.h"
 
 namespace quv {
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "server/common/quvIntf.h"
-#include "tests/server/ByteBuilder.h"
+#include "tests/kit/ByteBuilder.h"
 
 namespace quv {
 namespace {

@@ -3,7 +3,7 @@
 #include "platform/Cp1252.h"
 #include "server/common/quvIntf.h"
 #include "server/common/quvstream.h"
-#include "tests/server/ByteBuilder.h"
+#include "tests/kit/ByteBuilder.h"
 
 namespace quv {
 namespace {

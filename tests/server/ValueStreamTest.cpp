@@ -5,7 +5,7 @@
 #include "platform/DateTime.h"
 #include "server/common/quvIntf.h"
 #include "server/common/quvstream.h"
-#include "tests/server/ByteBuilder.h"
+#include "tests/kit/ByteBuilder.h"
 
 namespace quv {
 namespace {

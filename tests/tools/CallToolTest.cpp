@@ -6,8 +6,8 @@
 #include <string>
 
 #include "platform/Exception.h"
-#include "tests/TempFolder.h"
-#include "tests/transport/ServerProcess.h"
+#include "tests/kit/TempFolder.h"
+#include "tests/kit/ServerProcess.h"
 #include "tools/common/ToolFiles.h"
 #include "tools/quvcall/CallArguments.h"
 

@@ -9,8 +9,8 @@
 #include <sstream>
 
 #include "platform/Cp1252.h"
-#include "tests/TempFolder.h"
-#include "tests/server/ByteBuilder.h"
+#include "tests/kit/TempFolder.h"
+#include "tests/kit/ByteBuilder.h"
 #include "tools/common/ToolFiles.h"
 #include "tools/quvintf/IntfDescription.h"
 #include "tools/quvrecordset/RecordsetBuild.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "tests/transport/BufferConn.h"
+#include "tests/kit/BufferConn.h"
 #include "transport/quvBandWidth.h"
 #include "transport/quvpack.h"
 

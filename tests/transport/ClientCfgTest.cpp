@@ -5,7 +5,7 @@
 
 #include "platform/Cp1252.h"
 #include "platform/UserSettings.h"
-#include "tests/TempFolder.h"
+#include "tests/kit/TempFolder.h"
 #include "transport/quvClientCfg.h"
 
 namespace quv {

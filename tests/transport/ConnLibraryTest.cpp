@@ -2,8 +2,8 @@
 #include <stdlib.h>
 
 #include "platform/Cp1252.h"
-#include "tests/server/ByteBuilder.h"
-#include "tests/transport/LoopbackServer.h"
+#include "tests/kit/ByteBuilder.h"
+#include "tests/kit/LoopbackServer.h"
 #include "transport/quvClientConn.h"
 #include "transport/quvConPool.h"
 

@@ -5,9 +5,9 @@
 
 #include "platform/Clock.h"
 #include "platform/Cp1252.h"
-#include "tests/TempFolder.h"
-#include "tests/server/ByteBuilder.h"
-#include "tests/transport/LocatorPeers.h"
+#include "tests/kit/TempFolder.h"
+#include "tests/kit/ByteBuilder.h"
+#include "tests/kit/LocatorPeers.h"
 #include "transport/quvClientCfg.h"
 #include "transport/quvlocatorclient.h"
 #include "transport/udp.h"

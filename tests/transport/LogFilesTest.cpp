@@ -16,8 +16,8 @@
 
 #include "platform/Clock.h"
 #include "platform/DateTime.h"
-#include "tests/TempFolder.h"
-#include "tests/bridge/TestBridge.h"
+#include "tests/kit/TempFolder.h"
+#include "tests/kit/bridge/TestBridge.h"
 #include "transport/logfiles.h"
 
 extern char** environ;

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "tests/server/ByteBuilder.h"
-#include "tests/transport/BufferConn.h"
-#include "tests/transport/FaultConn.h"
+#include "tests/kit/ByteBuilder.h"
+#include "tests/kit/BufferConn.h"
+#include "tests/kit/FaultConn.h"
 #include "transport/quvpack.h"
 
 namespace quv {

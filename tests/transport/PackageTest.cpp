@@ -2,8 +2,8 @@
 
 #include <random>
 
-#include "tests/server/ByteBuilder.h"
-#include "tests/transport/BufferConn.h"
+#include "tests/kit/ByteBuilder.h"
+#include "tests/kit/BufferConn.h"
 #include "transport/quvpack.h"
 
 namespace quv {

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "platform/Cp1252.h"
-#include "tests/server/ByteBuilder.h"
-#include "tests/transport/LoopbackServer.h"
+#include "tests/kit/ByteBuilder.h"
+#include "tests/kit/LoopbackServer.h"
 #include "transport/quvConn.h"
 #include "transport/quvScktComp.h"
 

@@ -1,0 +1,80 @@
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <random>
+
+#include "appserver/quvDemo.h"
+#include "appserver/quvServer.h"
+#include "appserver/quvServerLog.h"
+#include "appserver/quvServerOptions.h"
+#include "appserver/quvServerState.h"
+#include "appserver/quvsystem.h"
+#include "appserver/quvtest.h"
+#include "server/common/quvIntfRegistry.h"
+
+namespace {
+
+std::atomic<quv::TquvServer*> gServer{nullptr};
+
+void OnStopSignal(int) {
+  if (quv::TquvServer* server = gServer.load()) server->Stop();
+}
+
+void HandleSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+// The address the demo's clients reach the server at.
+std::string DemoAddress(const std::string& listenAddress, uint16_t port) {
+  const std::string host = listenAddress == "0.0.0.0" ? "127.0.0.1" : listenAddress;
+  return host + ":" + std::to_string(port);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  using namespace quv;
+  try {
+    const TServerOptions options = ParseServerOptions(argc, argv);
+    if (options.Help) {
+      std::fputs(ServerHelpText().c_str(), stdout);
+      return 0;
+    }
+    // The method definitions (quvtest.quv and quvsystem.quv among the
+    // program's resources); released after the server has stopped its
+    // connections and the demo its clients.
+    TquvInterfaceRegistryScope interfaces;
+    const uint32_t seed = options.Seed ? *options.Seed : std::random_device()();
+    TServerState state(seed);
+    TMethodRegistry methods;
+    RegisterQuvTest(methods);
+    RegisterQuvSystem(methods, state);
+    TquvServer server(options, methods, state);
+    const uint16_t port = server.Listen();
+    gServer.store(&server);
+    HandleSignals();
+    std::unique_ptr<TDemoWorkload> demo;
+    if (options.Demo)
+      demo = std::make_unique<TDemoWorkload>(DemoAddress(options.ListenAddress, port), seed,
+                                             options.DemoScalePercent);
+    std::printf("listening on %s:%u\n", options.ListenAddress.c_str(), port);
+    std::printf("locator on %s:%u\n", options.LocatorListen.c_str(), server.LocatorPort());
+    std::fflush(stdout);
+    server.Run();
+    demo.reset();
+    gServer.store(nullptr);
+    return 0;
+  } catch (const EServerOptionsError& e) {
+    std::fprintf(stderr, "quvserver: %s\nTry --help.\n", e.what());
+    return 2;
+  } catch (const std::exception& e) {
+    ServerLogLine(e.what());
+    return 1;
+  }
+}

@@ -1,0 +1,201 @@
+#include "appserver/quvConnectionThread.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/Clock.h"
+#include "platform/Cp1252.h"
+#include "appserver/quvFileRequests.h"
+#include "appserver/quvRecordsetBytes.h"
+#include "appserver/quvServerLog.h"
+#include "server/common/quvViewStream.h"
+
+namespace quv {
+
+namespace {
+
+// How long the server waits for the client's acknowledgement of a reply.
+constexpr int32_t kAcknowledgementWaitMs = 20000;
+constexpr int32_t kSignatureSize = 4;
+
+std::string HexBytes(const char* bytes, int32_t count) {
+  std::string text;
+  char digits[4];
+  for (int32_t i = 0; i < count; ++i) {
+    std::snprintf(digits, sizeof digits, "%02X", static_cast<unsigned char>(bytes[i]));
+    text += digits;
+  }
+  return text;
+}
+
+}  // namespace
+
+TConnectionThread::TConnectionThread(int handle, std::string peer, const TServerOptions& options,
+                                     const TMethodRegistry& methods, const TLocatorAnswer& locator,
+                                     TServerState& state, TProbeTimer& probeTimer,
+                                     std::function<void()> onFinished)
+    : FOptions(options),
+      FMethods(methods),
+      FLocator(locator),
+      FState(state),
+      FOnFinished(std::move(onFinished)),
+      FConn(handle, std::move(peer)),
+      FProber(FPackage, FControl, probeTimer, options.ProbeIntervalMs, FConn.Peer()) {
+  FPackage.SetMaxBlockLength(
+      static_cast<int32_t>(std::min<int64_t>(options.MaxRequestBytes, INT32_MAX)));
+}
+
+TConnectionThread::~TConnectionThread() { TerminateAndWait(); }
+
+void TConnectionThread::Stop() {
+  Terminate();
+  FControl.Cancel();
+  FConn.Interrupt();
+}
+
+void TConnectionThread::Execute() {
+  FProber.Start();
+  try {
+    Serve();
+  } catch (const std::exception& e) {
+    if (!Terminated()) ServerLogLine(FConn.Peer() + ": " + e.what());
+  }
+  FProber.Stop();
+  FConn.Interrupt();
+  FEnded.store(true);
+  if (FOnFinished) FOnFinished();
+}
+
+void TConnectionThread::Serve() {
+  while (!Terminated() && !FControl.Cancelled()) {
+    if (FConn.WaitReadable(0) == kConnGone) return;
+    char signature[kSignatureSize];
+    FPackage.ReadExact(signature, kSignatureSize);
+    switch (ClassifySignature(std::string_view(signature, kSignatureSize))) {
+      case TquvSignature::Call:
+        ServeCall();
+        break;
+      case TquvSignature::Locator:
+        ServeLocatorRequest();
+        break;
+      case TquvSignature::FileTransfer:
+        ServeFileRequests(FPackage, FWriter, FOptions.FilesDirectory);
+        break;
+      case TquvSignature::Close:
+        return;
+      default:
+        throw EPackageError("Unexpected signature " + HexBytes(signature, kSignatureSize));
+    }
+  }
+}
+
+void TConnectionThread::ServeCall() {
+  TquvCommandHeader header;
+  std::string context;
+  std::vector<uint8_t> parameters;
+  int32_t parameterRows = 0;
+  ReadRequest(header, context, parameters, parameterRows);
+  FControl.BeginCall();
+  const TRequestRegistration request(FState, header, context, FConn.Peer(), FControl);
+  // A quick reply carries the acknowledgement in the same send; during a
+  // longer call the prober flushes it soon after the call starts.
+  FPackage.BufferRecvOK();
+  const uint32_t start = Clock().TickCount();
+  TMethodResult result = request.Refusal().empty()
+                             ? RunMethod(header, context, parameters, parameterRows)
+                             : TMethodResult::Error(request.Refusal());
+  if (FControl.Cancelled()) return;  // the client is gone or the server stops
+  if (FControl.CallCancelled()) result = TMethodResult::Error(std::string(kRequestCancelledText));
+  const uint8_t resultKind = WriteReply(header, std::move(result));
+  if (FOptions.Verbose) LogCall(header, Clock().TickCount() - start, resultKind);
+  if (request.SessionClosed()) FControl.Cancel();
+}
+
+void TConnectionThread::ServeLocatorRequest() {
+  FWriter.WriteText(FLocator.Respond(FReader.ReadText()));
+  FPackage.Flush(TquvPackageWriter::kRequestFlushTimeoutMs);
+}
+
+void TConnectionThread::ReadRequest(TquvCommandHeader& header, std::string& context,
+                                    std::vector<uint8_t>& parameters, int32_t& parameterRows) {
+  if (!FReader.NextIsCommand()) throw EPackageError("A call package without a command header");
+  try {
+    FReader.ReadCommandHeader(header, context);
+    const bool withParameters = FReader.ReadRecordsetOrEnd([&](TStream& source) {
+      parameters = ReadRecordsetBytes(source, FOptions.MaxRequestBytes, &parameterRows);
+    });
+    if (withParameters && FReader.NextIsCommand())
+      throw EPackageError("A call package with more than one command");
+  } catch (...) {
+    FReader.EndCommandHeader();
+    throw;
+  }
+  FReader.EndCommandHeader();
+}
+
+TMethodResult TConnectionThread::RunMethod(const TquvCommandHeader& header,
+                                           const std::string& context,
+                                           const std::vector<uint8_t>& parameters,
+                                           int32_t parameterRows) {
+  const TMethodHandler* handler = FMethods.Find(header.MethodName);
+  if (handler == nullptr)
+    return TMethodResult::Error(std::string("Método desconhecido: "_cp) + header.MethodName);
+  FProber.Arm();
+  TMethodResult result;
+  try {
+    result =
+        (*handler)(TMethodCall{header, context, parameters, parameterRows, FControl, FConn.Peer()});
+  } catch (const std::exception& e) {
+    result = TMethodResult::Error(e.what());
+  } catch (...) {
+    result = TMethodResult::Error(std::string("Falha desconhecida em "_cp) + header.MethodName);
+  }
+  FProber.Disarm();
+  return result;
+}
+
+uint8_t TConnectionThread::WriteReply(const TquvCommandHeader& request, TMethodResult result) {
+  TquvCommandHeader reply = request;
+  reply.ResultKind = result.Failed            ? kResultError
+                     : !result.HasRecordset() ? kResultNothing
+                     : result.Incomplete      ? kResultIncomplete
+                                              : kResultComplete;
+  const bool withRecordset =
+      reply.ResultKind == kResultComplete || reply.ResultKind == kResultIncomplete;
+  reply.RowCount = withRecordset ? result.RowCount : 0;
+  reply.RowsSoFar = 0;
+  try {
+    FWriter.WriteCommandHeader(reply, {});
+    if (reply.ResultKind == kResultError) {
+      FWriter.WriteText(result.ErrorText);
+    } else if (withRecordset) {
+      WriteReplyRecordset(result);
+    }
+  } catch (...) {
+    FWriter.EndCommand();
+    throw;
+  }
+  FWriter.EndCommand();
+  FPackage.EndSend(kAcknowledgementWaitMs);
+  return reply.ResultKind;
+}
+
+void TConnectionThread::WriteReplyRecordset(TMethodResult& result) {
+  if (result.Rows) {
+    FWriter.WriteCommandAsRecordset(result.Rows.get(), false, false);
+    return;
+  }
+  const std::vector<uint8_t>& bytes = *result.Recordset;
+  TViewStream recordset(
+      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  FWriter.WriteCommandAsRecordset(recordset);
+}
+
+void TConnectionThread::LogCall(const TquvCommandHeader& header, uint32_t elapsedMs,
+                                uint8_t resultKind) const {
+  ServerLogLine(FConn.Peer() + " " + header.MethodName + " request " +
+                std::to_string(header.RequestNumber) + " " + std::to_string(elapsedMs) +
+                " ms result " + std::to_string(resultKind));
+}
+
+}  // namespace quv
