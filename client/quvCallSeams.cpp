@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "transport/quvCallKinds.h"
+
 namespace quv {
 
 namespace {
@@ -16,13 +18,13 @@ IquvChangeNotifier* ChangeNotifier() { return GNotifier.load(); }
 
 int32_t OperationOfCallClass(uint8_t callClass) {
   switch (callClass) {
-    case 1:
+    case kClassRowKey:
       return 1;
-    case 2:
+    case kClassParameterKey:
       return 0;
-    case 3:
+    case kClassParameterKeyOther:
       return 2;
-    case 17:
+    case kClassKeyList:
       return 4;
     default:
       return kNoOperation;

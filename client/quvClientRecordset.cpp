@@ -10,6 +10,7 @@
 #include "platform/DebugOutput.h"
 #include "support/MacroCaption.h"
 #include "transport/logfiles.h"
+#include "transport/quvCallKinds.h"
 #include "transport/quvClientCfg.h"
 
 namespace quv {
@@ -28,9 +29,10 @@ int32_t RandomRequestNumber() {
   return std::uniform_int_distribution<int32_t>(0, 2147483646)(engine);
 }
 
-bool IsListKeyClass(uint8_t callClass) { return callClass == 17; }
+bool IsListKeyClass(uint8_t callClass) { return callClass == kClassKeyList; }
 bool IsKeyedClass(uint8_t callClass) {
-  return callClass == 2 || callClass == 3 || IsListKeyClass(callClass);
+  return callClass == kClassParameterKey || callClass == kClassParameterKeyOther ||
+         IsListKeyClass(callClass);
 }
 
 // The values of the key field over every row of `recordset`.
@@ -80,7 +82,7 @@ int32_t KeyFieldIndex(TquvRecordset& recordset) {
   return -1;
 }
 
-TquvClientRecordset::TquvClientRecordset() { FHeader.ResultKind = 1; }
+TquvClientRecordset::TquvClientRecordset() { FHeader.ResultKind = kResultComplete; }
 
 TquvClientRecordset::~TquvClientRecordset() {
   try {
@@ -154,7 +156,7 @@ void TquvClientRecordset::Execute(TquvRecordset* parameters) {
   const std::string qualified = FieldDefs().QualifiedName();
   FOwnerName = qualified.substr(0, qualified.rfind('.'));
   if (parameters != nullptr && IsKeyedClass(FCallClass)) TakeKey(*parameters);
-  const uint8_t callKind = RowLimit >= 1 ? 3 : 0;
+  const uint8_t callKind = RowLimit >= 1 ? kCallRowLimit : kCallPlain;
   SetError(0, "");
   if (OnBeforeExecute) OnBeforeExecute(*this, FHeader, parameters);
 
@@ -180,7 +182,7 @@ void TquvClientRecordset::Execute(TquvRecordset* parameters) {
 void TquvClientRecordset::Dispatch(TquvRecordset* parameters, uint8_t callKind, bool withBroker) {
   FHeader.MethodNumber = FieldDefs().Revision();
   FHeader.MethodName = Name().substr(0, TquvCommandHeader::kMethodNameCapacity);
-  if (callKind == 3) FHeader.RowCount = RowLimit;
+  if (callKind == kCallRowLimit) FHeader.RowCount = RowLimit;
   FExecuting.store(true);
   FPendingCalls.fetch_add(1);
   if (withBroker || (Option() == 0 && !Background)) {
@@ -245,7 +247,7 @@ bool TquvClientRecordset::Enqueue(TquvRecordset* parameters, uint8_t callKind) {
 
 void TquvClientRecordset::Fail(const std::string& errorText) {
   TquvCommandHeader header = FHeader;
-  header.ResultKind = 2;
+  header.ResultKind = kResultError;
   ApplyReply(header, nullptr, errorText);
 }
 
@@ -258,23 +260,23 @@ void TquvClientRecordset::ApplyReply(const TquvCommandHeader& header, TquvRecord
   } applyingEnd{FApplying};
   FHeader = header;
   const uint8_t kind = header.ResultKind;
-  if (kind == 2 || kind == 3) {
+  if (kind == kResultError || kind == kResultNothing) {
     FReplyComplete = true;
   } else {
-    FReplyComplete = kind == 1;
+    FReplyComplete = kind == kResultComplete;
     if (result != nullptr && result != this) TakeOver(*result);
     TquvRecordset::Execute(nullptr);
   }
   FExecuting.store(false);
   FPendingCalls.fetch_sub(1);
-  if (kind != 2 && FCallClass == 1) {
+  if (kind != kResultError && FCallClass == kClassRowKey) {
     UpdateRowCount();
     TakeKey(*this);
   }
-  if (kind != 2) PublishChange();
-  if (kind == 2) SetError(kErrorCode, errorText);
+  if (kind != kResultError) PublishChange();
+  if (kind == kResultError) SetError(kErrorCode, errorText);
   if (OnAfterExecute) OnAfterExecute(*this);
-  if (RaiseErrors && !Asynchronous() && kind == 2) ReportRemoteError(errorText);
+  if (RaiseErrors && !Asynchronous() && kind == kResultError) ReportRemoteError(errorText);
 }
 
 void TquvClientRecordset::PublishChange() {

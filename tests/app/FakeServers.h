@@ -2,6 +2,7 @@
 
 #include <map>
 #include <memory>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -60,8 +61,33 @@ class TFakeServers final : public IRemoteCalls, public IHostProbe {
   }
   std::string CancelError;  // set before use: the cancel call fails with it
 
+  std::vector<std::string> Probes() const {
+    std::lock_guard<std::mutex> guard(FLock);
+    return FProbes;
+  }
+  // From now on calls wait until ReleaseCalls.
+  void HoldCalls() {
+    std::lock_guard<std::mutex> guard(FLock);
+    FHeld = true;
+  }
+  void ReleaseCalls() {
+    std::lock_guard<std::mutex> guard(FLock);
+    FHeld = false;
+    FReleased.notify_all();
+  }
+  // Calls that have begun, and calls that have returned or raised.
+  int CallsStarted() const {
+    std::lock_guard<std::mutex> guard(FLock);
+    return FStarted;
+  }
+  int CallsFinished() const {
+    std::lock_guard<std::mutex> guard(FLock);
+    return FFinished;
+  }
+
   void Probe(const std::string& address) override {
     std::lock_guard<std::mutex> guard(FLock);
+    FProbes.push_back(address);
     for (const auto& host : FUnreachable)
       if (host == address) throw Exception("unreachable");
   }
@@ -71,7 +97,13 @@ class TFakeServers final : public IRemoteCalls, public IHostProbe {
   }
   std::unique_ptr<IReplyRows> ExecMethod(const std::string& method,
                                          const std::string& host) override {
-    std::lock_guard<std::mutex> guard(FLock);
+    std::unique_lock<std::mutex> guard(FLock);
+    ++FStarted;
+    struct TFinished {
+      int& Count;
+      ~TFinished() { ++Count; }  // under the lock, which outlives it
+    } finished{FFinished};
+    FReleased.wait(guard, [this] { return !FHeld; });
     FCalls.push_back({method, "", "", host});
     const auto found = FTables.find(host);
     if (found == FTables.end()) throw Exception("Erro chamando " + method + ":no server");
@@ -88,7 +120,12 @@ class TFakeServers final : public IRemoteCalls, public IHostProbe {
   mutable std::mutex FLock;
   std::map<std::string, std::vector<TRow>> FTables;
   std::vector<std::string> FUnreachable;
+  std::vector<std::string> FProbes;
   std::vector<TCall> FCalls;
+  std::condition_variable FReleased;
+  bool FHeld = false;
+  int FStarted = 0;
+  int FFinished = 0;
   int FPrepared = 0;
 };
 

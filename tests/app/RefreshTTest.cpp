@@ -54,6 +54,7 @@ TEST(RefreshT, ProbesTheHostOnly) {
   testing::TFakeServers servers;
   servers.SetRows("10.0.0.5:7000", {Task("1", "m", "1")});
   const auto worker = RunRefresh(servers, {"A=10.0.0.5:7000"});
+  EXPECT_EQ(servers.Probes(), std::vector<std::string>{"10.0.0.5:7000"});
   ASSERT_EQ(servers.Calls().size(), 1u);
   EXPECT_EQ(servers.Calls()[0].Host, "10.0.0.5:7000");
   EXPECT_EQ(servers.Calls()[0].Method, "quvsystem.tasks.list");

@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QtTest>
+#include <chrono>
+#include <thread>
 
 #include "app/uTasks2.h"
 #include "platform/Cp1252.h"
@@ -186,10 +188,28 @@ class TasksWindowTest : public QObject {
   }
 
   void closingWaitsForRefreshesInFlight() {
+    const int before = FServers.CallsStarted();
+    FServers.HoldCalls();
     auto window = std::make_unique<TFTasks>(Config({"A=10.0.0.1", "B=10.0.0.2"}), FServers, FServers);
+    struct TReleaseOnExit {  // a failed check must not leave the window's close waiting
+      testing::TFakeServers& Servers;
+      ~TReleaseOnExit() { Servers.ReleaseCalls(); }
+    } releaseOnExit{FServers};
     window->Timer1Timer();
     window->PageControl1Change();
-    window.reset();  // must join both workers without touching the destroyed window
+    // Both refreshes are in their calls now.
+    QTRY_VERIFY_WITH_TIMEOUT(FServers.CallsStarted() - before >= 2, 10000);
+    // The calls end a little after the window starts closing, which must wait
+    // for them without touching the destroyed window.
+    std::thread release([this] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      FServers.ReleaseCalls();
+    });
+    window.reset();
+    const int finishedAtClose = FServers.CallsFinished();
+    const int startedAtClose = FServers.CallsStarted();
+    release.join();
+    QCOMPARE(finishedAtClose, startedAtClose);
     QCoreApplication::processEvents();
   }
 };
