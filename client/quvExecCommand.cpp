@@ -166,10 +166,6 @@ void CallThroughBroker(IquvBrokerContext& broker, const TquvTagBag* context,
     errorText = output;
     return;
   }
-  if (output.empty()) {
-    header.ResultKind = kResultNothing;  // nothing came back, as from a call without parameters
-    return;
-  }
   TMemoryStream reply(std::vector<uint8_t>(output.begin(), output.end()));
   result.LoadFromStream(reply, true);
   header.ResultKind = kResultComplete;  // a broker reply holds every row
@@ -208,6 +204,8 @@ void ExecCommand(const std::string& host, const TquvTagBag* context, TquvCommand
     else
       CallOverNetwork(host, context, header, progress, result, errorText, parameters, kind);
   } catch (const std::exception& e) {
+    // A failed call leaves no rows, whatever arrived before the failure.
+    if (!result.ReadOnly()) result.Clear();
     header.ResultKind = kResultError;
     errorText = "Erro chamando " + header.MethodName.substr(0, kErrorMethodLength) + ":" + e.what();
   }

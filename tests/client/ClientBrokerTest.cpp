@@ -82,7 +82,9 @@ TEST_F(BrokerCall, ARecordsetReplyBecomesTheRows) {
   call.Compress = true;
   call.SetOption(1);
   EXPECT_FALSE(call.Asynchronous());
-  call.Execute(nullptr);
+  TquvRecordset parameters("", "quvtest.test.echo");
+  parameters.AppendValues(std::vector<TVariant>{TVariant(5)});
+  call.Execute(&parameters);
   EXPECT_EQ(call.Header().Compression, 0);
   EXPECT_EQ(call.ErrorText(), "");
 }
@@ -116,16 +118,19 @@ TEST_F(BrokerCall, StatusTwoIsAnErrorTextAndBothLogLinesAreWritten) {
 }
 
 TEST_F(BrokerCall, AReplyThatIsNoRecordsetFailsTheCall) {
-  TTestBridgeContext fields;
-  fields.EchoInput = false;
-  fields.Output = std::string("\x01\x00\xff\xff\xff\x7f", 6);
-  SetContext(&fields);
-  std::unique_ptr<TquvClientRecordset> reply;
-  try {
-    ExecMethod("quvtest.test.echo", {"code"}, {1}, reply);
-    FAIL() << "no error";
-  } catch (const EquvRemoteError& e) {
-    EXPECT_EQ(std::string(e.what()).rfind("Erro chamando quvtest.test.echo:", 0), 0u) << e.what();
+  // Broken bytes, and no bytes at all: neither is a serialised recordset.
+  for (const std::string& output : {std::string("\x01\x00\xff\xff\xff\x7f", 6), std::string()}) {
+    TTestBridgeContext fields;
+    fields.EchoInput = false;
+    fields.Output = output;
+    SetContext(&fields);
+    std::unique_ptr<TquvClientRecordset> reply;
+    try {
+      ExecMethod("quvtest.test.echo", {"code"}, {1}, reply);
+      FAIL() << "no error for " << output.size() << " bytes";
+    } catch (const EquvRemoteError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("Erro chamando quvtest.test.echo:", 0), 0u) << e.what();
+    }
   }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 #include "platform/Clock.h"
@@ -20,11 +21,13 @@ enum class TFault {
 // Wraps a connection (in memory or real) and makes its Nth read or write,
 // counted from 1 from the time the fault is planned, fail. Waits that come
 // back empty move a given test clock on by the wait, as a real wait would.
-// "*inner" must outlive the wrapper. One thread.
+// "*inner" must outlive the wrapper, unless the wrapper owns it. One thread.
 class TFaultConn final : public TCustomConn {
  public:
   explicit TFaultConn(TCustomConn& inner, TManualClock* clock = nullptr)
       : FInner(inner), FClock(clock) {}
+  explicit TFaultConn(std::unique_ptr<TCustomConn> inner, TManualClock* clock = nullptr)
+      : FOwned(std::move(inner)), FInner(*FOwned), FClock(clock) {}
 
   void FailRead(int32_t nth, TFault fault) { FReadFault = {FReads + nth, fault}; }
   void FailWrite(int32_t nth, TFault fault) { FWriteFault = {FWrites + nth, fault}; }
@@ -98,6 +101,7 @@ class TFaultConn final : public TCustomConn {
     }
   }
 
+  std::unique_ptr<TCustomConn> FOwned;
   TCustomConn& FInner;
   TManualClock* FClock;
   TPlan FReadFault;
