@@ -1,19 +1,30 @@
-# quv_test(<name> SOURCES <files...> LIBS <targets...> [QT])
+# quv_test(<name> SOURCES <files...> LIBS <targets...> [QT] [THREADS])
 # Defines one test executable and registers it with CTest. GoogleTest tests
 # are discovered case by case; QT tests are QtTest programs run on the
-# offscreen platform as one CTest entry.
+# offscreen platform as one CTest entry. THREADS marks a program whose tests
+# run threads: its tests get the label "threads", and the target
+# threaded_tests builds every such program (the thread sanitizer runs them).
 function(quv_test name)
-  cmake_parse_arguments(ARG "QT" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "QT;THREADS" "" "SOURCES;LIBS" ${ARGN})
+  set(labels "")
+  if(ARG_THREADS)
+    set(labels threads)
+    if(NOT TARGET threaded_tests)
+      add_custom_target(threaded_tests)
+    endif()
+    add_dependencies(threaded_tests ${name})
+  endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS})
   if(ARG_QT)
     target_link_libraries(${name} PRIVATE Qt6::Test)
     add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+                         LABELS "${labels}")
   else()
     target_link_libraries(${name} PRIVATE GTest::gtest_main GTest::gmock)
     include(GoogleTest)
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${labels}")
   endif()
 endfunction()
 
