@@ -45,7 +45,7 @@ class ClientFault : public ::testing::Test {
     SetCallConnFactory([this, read, nth](const std::string& host) {
       auto conn = std::make_unique<TFaultConn>(std::make_unique<TClientConn>(host, false));
       (read ? conn->FailRead(nth, TFault::Gone) : conn->FailWrite(nth, TFault::Gone));
-      FLast = conn.get();
+      conn->OnDestroy = [this](const TFaultConn& done) { FLastReads = done.Reads(); };
       return conn;
     });
   }
@@ -70,12 +70,12 @@ class ClientFault : public ::testing::Test {
     std::string errorText;
     EXPECT_EQ(CallRows(result, errorText), kResultComplete) << errorText;
     EXPECT_EQ(result.RecordCount(), kReplyRows);
-    return FLast->Reads();
+    return FLastReads;
   }
 
   TServerProcess FServer;
   TClientGuard FGuard;
-  TFaultConn* FLast = nullptr;  // the connection of the latest call, alive during it
+  int32_t FLastReads = 0;  // the reads of the latest call's connection
 };
 
 TEST_F(ClientFault, EveryFailurePointGivesAnEmptyErrorReplyAndTheNextCallWorks) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -28,6 +29,13 @@ class TFaultConn final : public TCustomConn {
       : FInner(inner), FClock(clock) {}
   explicit TFaultConn(std::unique_ptr<TCustomConn> inner, TManualClock* clock = nullptr)
       : FOwned(std::move(inner)), FInner(*FOwned), FClock(clock) {}
+  ~TFaultConn() override {
+    if (OnDestroy) OnDestroy(*this);
+  }
+
+  // Called as the wrapper goes, so that a test can read the counts of a
+  // wrapper that another owner frees.
+  std::function<void(const TFaultConn&)> OnDestroy;
 
   void FailRead(int32_t nth, TFault fault) { FReadFault = {FReads + nth, fault}; }
   void FailWrite(int32_t nth, TFault fault) { FWriteFault = {FWrites + nth, fault}; }
