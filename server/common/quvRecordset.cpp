@@ -847,12 +847,17 @@ void TquvRecordset::DetachBlobStreams(bool inMemoryOnly) {
 
 void TquvRecordset::DetachDependents() {
   DetachBlobStreams(false);
+  DetachSharers();
+}
+
+void TquvRecordset::DetachSharers() {
   const std::vector<TquvRecordset*> sharers = FSharers;
   for (TquvRecordset* sharer : sharers) sharer->OwnData();
 }
 
 void TquvRecordset::LeaveSharing() {
   if (!FSharedWith) return;
+  DetachSharers();
   std::erase(FSharedWith->FSharers, this);
   FSharedWith = nullptr;
   FData = NewTempStream("");
@@ -860,6 +865,8 @@ void TquvRecordset::LeaveSharing() {
 
 void TquvRecordset::OwnData() {
   if (!FSharedWith) return;
+  // Recordsets sharing this one's data read through the stream about to go.
+  DetachSharers();
   std::unique_ptr<TquvStream> copy = NewTempStream("");
   CopyStreams(*FData, *copy, 0);
   std::erase(FSharedWith->FSharers, this);

@@ -196,6 +196,8 @@ class TquvRecordset : public TquvValueObject {
 
   // Before the streams change: detach blob streams and sharers.
   void DetachDependents();
+  // Makes every recordset that shares this one's data stream copy it first.
+  void DetachSharers();
   void DetachBlobStreams(bool inMemoryOnly);
   // Stops sharing another recordset's data, starting with an empty stream.
   void LeaveSharing();
