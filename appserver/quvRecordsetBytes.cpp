@@ -2,15 +2,14 @@
 
 #include <algorithm>
 
+#include "platform/LittleEndian.h"
+#include "server/common/quvRecordsetFormat.h"
+
 namespace quv {
 
 namespace {
 
-constexpr uint8_t kRecordsetVersion = 1;
-constexpr uint8_t kDefinitionsIncluded = 1;
-constexpr uint8_t kRowsInFiles = 8;
 constexpr int32_t kPieceSize = 65536;
-constexpr int32_t kIndexEntrySize = 8;
 
 // Appends what it reads from a source to a byte vector, within a limit.
 class TRecordsetCopy final {
@@ -24,9 +23,7 @@ class TRecordsetCopy final {
   // An int32 length and that many bytes; returns the length.
   int32_t Block() {
     Take(4);
-    const uint8_t* at = FBytes.data() + FBytes.size() - 4;
-    const auto length = static_cast<int32_t>(uint32_t(at[0]) | uint32_t(at[1]) << 8 |
-                                             uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24);
+    const int32_t length = GetInt32LE(FBytes.data() + FBytes.size() - 4);
     if (length < 0) throw ERecordsetBytesError("Negative block length in a recordset");
     if (length > FLimit - static_cast<int64_t>(FBytes.size())) RefuseSize();
     for (int32_t left = length; left > 0;) {
@@ -58,11 +55,12 @@ class TRecordsetCopy final {
 
 std::vector<uint8_t> ReadRecordsetBytes(TStream& source, int64_t limit, int32_t* rowCount) {
   TRecordsetCopy copy(source, limit);
-  if (copy.Byte() > kRecordsetVersion) throw ERecordsetBytesError("Unsupported recordset version");
+  if (copy.Byte() > kRsVersion) throw ERecordsetBytesError("Unsupported recordset version");
   const uint8_t flags = copy.Byte();
-  if (flags & kRowsInFiles) throw ERecordsetBytesError("Recordset rows in files are not accepted");
+  if (flags & kRsRowsInFiles)
+    throw ERecordsetBytesError("Recordset rows in files are not accepted");
   copy.Block();  // tag bag
-  if (flags & kDefinitionsIncluded) copy.Block();
+  if (flags & kRsWithDefinitions) copy.Block();
   copy.Block();  // data
   const int32_t indexLength = copy.Block();
   if (rowCount != nullptr) *rowCount = indexLength / kIndexEntrySize;

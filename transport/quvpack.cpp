@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/Clock.h"
+#include "platform/LittleEndian.h"
 
 namespace quv {
 
@@ -60,16 +61,6 @@ constexpr TSignatureCode kSignatures[] = {
     {"POST", TquvSignature::Post},    {"PUT ", TquvSignature::Put},
     {"DELE", TquvSignature::Delete},  {"QUVN", TquvSignature::Notification},
 };
-
-void PutInt32(uint8_t* at, int32_t value) {
-  const auto v = static_cast<uint32_t>(value);
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-int32_t GetInt32(const uint8_t* at) {
-  return static_cast<int32_t>(uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 |
-                              uint32_t(at[3]) << 24);
-}
 
 // A length byte and up to `capacity` bytes of `text`.
 void PutShortString(uint8_t* at, std::string_view text, int32_t capacity) {
@@ -145,30 +136,30 @@ class TFlagScope final {
 
 TCommandHeaderBytes EncodeCommandHeader(const TquvCommandHeader& header) {
   TCommandHeaderBytes bytes{};
-  PutInt32(&bytes[header_at::RequestNumber], header.RequestNumber);
+  PutInt32LE(&bytes[header_at::RequestNumber], header.RequestNumber);
   PutShortString(&bytes[header_at::MethodName], header.MethodName,
                  TquvCommandHeader::kMethodNameCapacity);
-  PutInt32(&bytes[header_at::MethodNumber], header.MethodNumber);
-  PutInt32(&bytes[header_at::Reserved], header.Reserved);
+  PutInt32LE(&bytes[header_at::MethodNumber], header.MethodNumber);
+  PutInt32LE(&bytes[header_at::Reserved], header.Reserved);
   bytes[header_at::ResultKind] = header.ResultKind;
   bytes[header_at::CallKind] = header.CallKind;
-  PutInt32(&bytes[header_at::RowCount], header.RowCount);
-  PutInt32(&bytes[header_at::RowsSoFar], header.RowsSoFar);
+  PutInt32LE(&bytes[header_at::RowCount], header.RowCount);
+  PutInt32LE(&bytes[header_at::RowsSoFar], header.RowsSoFar);
   bytes[header_at::Compression] = header.Compression;
   return bytes;
 }
 
 TquvCommandHeader DecodeCommandHeader(const TCommandHeaderBytes& bytes) {
   TquvCommandHeader header;
-  header.RequestNumber = GetInt32(&bytes[header_at::RequestNumber]);
+  header.RequestNumber = GetInt32LE(&bytes[header_at::RequestNumber]);
   header.MethodName =
       GetShortString(&bytes[header_at::MethodName], TquvCommandHeader::kMethodNameCapacity);
-  header.MethodNumber = GetInt32(&bytes[header_at::MethodNumber]);
-  header.Reserved = GetInt32(&bytes[header_at::Reserved]);
+  header.MethodNumber = GetInt32LE(&bytes[header_at::MethodNumber]);
+  header.Reserved = GetInt32LE(&bytes[header_at::Reserved]);
   header.ResultKind = bytes[header_at::ResultKind];
   header.CallKind = bytes[header_at::CallKind];
-  header.RowCount = GetInt32(&bytes[header_at::RowCount]);
-  header.RowsSoFar = GetInt32(&bytes[header_at::RowsSoFar]);
+  header.RowCount = GetInt32LE(&bytes[header_at::RowCount]);
+  header.RowsSoFar = GetInt32LE(&bytes[header_at::RowsSoFar]);
   header.Compression = bytes[header_at::Compression];
   return header;
 }
@@ -177,8 +168,8 @@ TFileRequestBytes EncodeFileRequest(const TquvFileRequest& request) {
   TFileRequestBytes bytes{};
   bytes[request_at::Kind] = request.Kind;
   PutShortString(&bytes[request_at::FileName], request.FileName, request_at::FileNameCapacity);
-  PutInt32(&bytes[request_at::Value], request.Value);
-  PutInt32(&bytes[request_at::MaxCount], request.MaxCount);
+  PutInt32LE(&bytes[request_at::Value], request.Value);
+  PutInt32LE(&bytes[request_at::MaxCount], request.MaxCount);
   return bytes;
 }
 
@@ -186,8 +177,8 @@ TquvFileRequest DecodeFileRequest(const TFileRequestBytes& bytes) {
   TquvFileRequest request;
   request.Kind = bytes[request_at::Kind];
   request.FileName = GetShortString(&bytes[request_at::FileName], request_at::FileNameCapacity);
-  request.Value = GetInt32(&bytes[request_at::Value]);
-  request.MaxCount = GetInt32(&bytes[request_at::MaxCount]);
+  request.Value = GetInt32LE(&bytes[request_at::Value]);
+  request.MaxCount = GetInt32LE(&bytes[request_at::MaxCount]);
   return request;
 }
 
@@ -302,7 +293,7 @@ void TquvPackage::Log(std::string_view text) const {
 
 void TquvPackage::WriteInteger(int32_t value) {
   uint8_t bytes[4];
-  PutInt32(bytes, value);
+  PutInt32LE(bytes, value);
   WriteBuffer(bytes, sizeof bytes);
 }
 
@@ -348,7 +339,7 @@ void TquvPackage::ReadExact(void* data, int32_t count) {
 int32_t TquvPackage::ReadInteger() {
   uint8_t bytes[4];
   ReadExact(bytes, sizeof bytes);
-  return GetInt32(bytes);
+  return GetInt32LE(bytes);
 }
 
 void TquvPackage::ExpectInteger(int32_t expected) {
@@ -547,8 +538,8 @@ void TquvPackageWriter::WriteFile(int32_t value, TStream& source, int32_t size) 
   FPackage.WriteInteger(pack_dt_file);
   TFlagScope inFile(FInFile);
   uint8_t head[8];
-  PutInt32(head, value);
-  PutInt32(head + 4, size);
+  PutInt32LE(head, value);
+  PutInt32LE(head + 4, size);
   WriteBuffer(head, sizeof head);
   if (size > 0) CopyStreams(source, *this, size);
 }
@@ -658,7 +649,7 @@ void TquvPackageReader::RaiseProgress(int32_t percent) {
 int32_t TquvPackageReader::ReadInt32() {
   uint8_t bytes[4];
   ReadBuffer(bytes, sizeof bytes);
-  return GetInt32(bytes);
+  return GetInt32LE(bytes);
 }
 
 bool TquvPackageReader::NextIsCommand() {

@@ -6,6 +6,7 @@
 
 #include "platform/Cp1252.h"
 #include "platform/DebugOutput.h"
+#include "platform/LittleEndian.h"
 #include "server/common/quvstream.h"
 
 namespace quv {
@@ -74,15 +75,14 @@ int32_t MediumWidth(uint16_t version) { return version >= 8 ? kMedium : kLong; }
 }  // namespace
 
 uint32_t ReadUnsigned(TquvStream& stream, int32_t width) {
-  uint8_t bytes[4] = {};
+  uint8_t bytes[4];
   stream.ReadBuffer(bytes, width);
-  return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
-         uint32_t(bytes[3]) << 24;
+  return static_cast<uint32_t>(GetLittleEndian(bytes, width));
 }
 
 void WriteUnsigned(TquvStream& stream, uint32_t value, int32_t width) {
-  const uint8_t bytes[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16),
-                            uint8_t(value >> 24)};
+  uint8_t bytes[4];
+  PutLittleEndian(bytes, value, width);
   stream.WriteBuffer(bytes, width);
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/Cp1252.h"
+#include "platform/LittleEndian.h"
 #include "server/common/fastlzw.h"
 #include "server/common/quvstream.h"
 
@@ -19,21 +20,11 @@ constexpr std::size_t kBlockCapacity = 65535;
   Fail("Invalid interface file index in " + fileName);
 }
 
-uint32_t LittleEndianAt(const uint8_t* bytes, int32_t width) {
-  uint32_t value = 0;
-  for (int32_t i = width - 1; i >= 0; --i) value = value << 8 | bytes[i];
-  return value;
-}
-
-void PutLittleEndian(uint8_t* bytes, uint32_t value, int32_t width) {
-  for (int32_t i = 0; i < width; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 uint32_t ReadUInt32At(TStream& stream, int64_t position) {
   uint8_t bytes[4];
   stream.SetPosition(position);
   stream.ReadBuffer(bytes, 4);
-  return LittleEndianAt(bytes, 4);
+  return static_cast<uint32_t>(GetLittleEndian(bytes, 4));
 }
 
 std::vector<uint8_t> ReadRange(TStream& stream, int64_t from, int64_t to) {
@@ -75,7 +66,7 @@ TIndexInfo ParseV1Entry(const uint8_t* entry, const std::string& fileName) {
   info.Name = FixedTextAt(entry, kIndexV1NameMax, fileName);
   info.Kind = entry[59];
   info.Flag = entry[60];
-  info.Offset = LittleEndianAt(entry + 64, 4);
+  info.Offset = static_cast<uint32_t>(GetLittleEndian(entry + 64, 4));
   return info;
 }
 
@@ -86,13 +77,13 @@ TIndexInfo ParseV2Entry(const uint8_t* entry, const std::vector<std::string>& te
   info.Word2 = entry[128];
   info.Kind = entry[129];
   info.Flag = entry[130];
-  info.Offset = LittleEndianAt(entry + 131, 4);
-  const uint16_t textNumber = static_cast<uint16_t>(LittleEndianAt(entry + 135, 2));
+  info.Offset = static_cast<uint32_t>(GetLittleEndian(entry + 131, 4));
+  const uint16_t textNumber = static_cast<uint16_t>(GetLittleEndian(entry + 135, 2));
   if (textNumber != kNoExtraText) {
     if (textNumber >= texts.size()) Fail("Extra text number out of range in " + fileName);
     info.ExtraText = texts[textNumber];
   }
-  info.Word1 = static_cast<int16_t>(LittleEndianAt(entry + 137, 2));
+  info.Word1 = static_cast<int16_t>(GetLittleEndian(entry + 137, 2));
   return info;
 }
 
@@ -248,7 +239,7 @@ std::vector<uint8_t> ReadCompressedBlocks(TStream& stream, const std::string& fi
   for (;;) {
     uint8_t lengthBytes[2];
     stream.ReadBuffer(lengthBytes, 2);
-    const int32_t length = static_cast<int32_t>(LittleEndianAt(lengthBytes, 2));
+    const int32_t length = static_cast<int32_t>(GetLittleEndian(lengthBytes, 2));
     if (length == 0) return data;
     stream.ReadBuffer(block.data(), length);
     std::size_t n;

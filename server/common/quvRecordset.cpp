@@ -9,9 +9,11 @@
 
 #include "platform/Cp1252.h"
 #include "platform/DebugOutput.h"
+#include "platform/LittleEndian.h"
 #include "platform/TempFile.h"
 #include "server/common/quvBufferedStreams.h"
 #include "server/common/quvIntfRegistry.h"
+#include "server/common/quvRecordsetValue.h"
 #include "server/common/quvSharedDefs.h"
 
 namespace quv {
@@ -19,29 +21,11 @@ namespace quv {
 namespace {
 
 constexpr int32_t kRowStreamBuffer = 8192;
-constexpr int32_t kIndexEntrySize = 8;
 constexpr int32_t kMaxFields = 2016;  // 63 bitmap words: the byte size travels in one byte
 constexpr int32_t kMoveChunk = 65536;
-constexpr uint8_t kVersion = 1;
 constexpr std::string_view kReadOnlyError = "Can not write to a ReadOnly recordset";
 
 bool IsTextOrObjectCode(char code) { return code == 'A' || code == 'I' || code == 'R'; }
-
-void PutInt32(uint8_t* bytes, int64_t value) {
-  const auto v = static_cast<uint32_t>(value);
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-int32_t GetInt32(const uint8_t* bytes) {
-  return static_cast<int32_t>(uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 |
-                              uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24);
-}
-
-uint8_t ReadByte(TStream& stream) {
-  uint8_t value = 0;
-  stream.ReadBuffer(&value, 1);
-  return value;
-}
 
 std::unique_ptr<TquvStream> NewTempStream(const std::string& fileName) {
   TStream* inner =
@@ -65,310 +49,7 @@ std::string DefinitionsName(const TquvCustomSymbolDefs& defs) {
   return qualified.empty() ? defs.Name() : qualified;
 }
 
-// Whether a block length can be compared with what the stream still holds:
-// remote streams do not know their size.
-bool KnowsSize(TStream& stream) { return dynamic_cast<TquvRemoteStream*>(&stream) == nullptr; }
-
-// Moves `count` bytes of `stream` from `from` to `to` in bounded chunks, in
-// the direction that never overwrites bytes still to be moved.
-void MoveBytes(TStream& stream, int64_t from, int64_t to, int64_t count) {
-  std::vector<uint8_t> chunk(static_cast<std::size_t>(std::min<int64_t>(count, kMoveChunk)));
-  for (int64_t done = 0; done < count;) {
-    const auto n = static_cast<int32_t>(std::min<int64_t>(kMoveChunk, count - done));
-    const int64_t offset = to > from ? count - done - n : done;
-    stream.SetPosition(from + offset);
-    stream.ReadBuffer(chunk.data(), n);
-    stream.SetPosition(to + offset);
-    stream.WriteBuffer(chunk.data(), n);
-    done += n;
-  }
-}
-
-// Reads one encoded row without going past its announced length. The row's
-// bytes come from the stream in few large reads into a reusable buffer and
-// are decoded from memory; skipped values are never read.
-class TRowDecoder {
- public:
-  TRowDecoder(TStream& stream, int64_t start, int64_t length, std::vector<uint8_t>& buffer)
-      : FStream(stream), FStart(start), FLength(length), FBuffer(buffer) {}
-
-  // The next `count` bytes, valid until the next call.
-  const uint8_t* Take(int64_t count) {
-    Require(count);
-    if (FUsed + count > FLoadedEnd) Load(count);
-    const uint8_t* bytes = FBuffer.data() + (FUsed - FLoadedStart);
-    FUsed += count;
-    return bytes;
-  }
-  // Copies the next `count` bytes to `dest`, straight from the stream when
-  // they are not loaded yet.
-  void ReadInto(void* dest, int64_t count) {
-    Require(count);
-    if (FUsed + count > FLoadedEnd && count > kRowChunk) {
-      FStream.SetPosition(FStart + FUsed);
-      FStream.ReadBuffer(dest, static_cast<int32_t>(count));
-      FUsed += count;
-      return;
-    }
-    if (count > 0) std::memcpy(dest, Take(count), std::size_t(count));
-  }
-  int32_t ReadInt32() { return GetInt32(Take(4)); }
-  // A length that the row still holds.
-  int32_t ReadLength() {
-    const int32_t length = ReadInt32();
-    Require(length);
-    return length;
-  }
-  void Skip(int64_t count) {
-    Require(count);
-    FUsed += count;
-  }
-  int64_t Consumed() const { return FUsed; }
-  // Where a pointer from Take lies in the buffer.
-  int64_t BufferOffset(const uint8_t* bytes) const { return bytes - FBuffer.data(); }
-
-  // Rows up to this size are loaded whole by their first Take.
-  static constexpr int64_t kRowChunk = 8192;
-
- private:
-  void Require(int64_t count) const {
-    if (count < 0 || count > FLength - FUsed) throw EReadError();
-  }
-  // Loads at least `count` bytes from the current one, a chunk when the row
-  // holds that much.
-  void Load(int64_t count) {
-    const int64_t n = std::min(FLength - FUsed, std::max(count, kRowChunk));
-    if (FBuffer.size() < std::size_t(n)) FBuffer.resize(std::size_t(n));
-    FStream.SetPosition(FStart + FUsed);
-    FStream.ReadBuffer(FBuffer.data(), static_cast<int32_t>(n));
-    FLoadedStart = FUsed;
-    FLoadedEnd = FUsed + n;
-  }
-
-  TStream& FStream;
-  int64_t FStart;
-  int64_t FLength;
-  std::vector<uint8_t>& FBuffer;
-  int64_t FUsed = 0;
-  int64_t FLoadedStart = 0;
-  int64_t FLoadedEnd = 0;
-};
-
 }  // namespace
-
-// ---- TBits ----
-
-void TBits::SetSize(int32_t size) {
-  if (size < 0) FailIndex();
-  FWords.resize(static_cast<std::size_t>((size + 31) / 32), 0xFFFFFFFFu);
-  FSize = size;
-}
-
-void TBits::FailIndex() { throw Exception("Bit index out of bounds"); }
-
-void TBits::SetBit(int32_t index, bool value) {
-  if (index < 0) FailIndex();
-  if (index >= FSize) SetSize(index + 1);
-  uint32_t& word = FWords[static_cast<std::size_t>(index / 32)];
-  const uint32_t mask = 1u << (index % 32);
-  word = value ? word | mask : word & ~mask;
-}
-
-void TBits::SetAll(bool value) { std::fill(FWords.begin(), FWords.end(), value ? ~0u : 0u); }
-
-void TBits::SaveToStream(TStream& stream) const {
-  std::array<uint8_t, 1 + 4 * 64> bytes{};
-  const int32_t byteSize = ByteSize();
-  if (byteSize > 255) throw Exception("Bit index out of bounds");
-  bytes[0] = static_cast<uint8_t>(byteSize);
-  for (std::size_t i = 0; i < FWords.size(); ++i) PutInt32(&bytes[1 + 4 * i], FWords[i]);
-  stream.WriteBuffer(bytes.data(), 1 + byteSize);
-}
-
-void TBits::LoadFromStream(TStream& stream) {
-  std::array<uint8_t, 256> form;
-  form[0] = ReadByte(stream);
-  stream.ReadBuffer(form.data() + 1, form[0]);
-  LoadFromBytes(form.data());
-}
-
-void TBits::LoadFromBytes(const uint8_t* form) {
-  const uint8_t byteSize = form[0];
-  FWords.resize((byteSize + 3u) / 4u);
-  for (std::size_t i = 0; i < FWords.size(); ++i) {
-    // A last partial word keeps 1 bits (null) where the form ends.
-    std::array<uint8_t, 4> word = {0xFF, 0xFF, 0xFF, 0xFF};
-    std::memcpy(word.data(), form + 1 + 4 * i, std::min<std::size_t>(4, byteSize - 4 * i));
-    FWords[i] = static_cast<uint32_t>(GetInt32(word.data()));
-  }
-  FSize = byteSize / 4 * 32;
-}
-
-// ---- TquvTagBag ----
-
-namespace {
-
-bool NameBefore(const std::pair<std::string, std::string>& tag, std::string_view name) {
-  return AnsiCompareText(tag.first, name) < 0;
-}
-
-}  // namespace
-
-void TquvTagBag::SetTag(std::string_view name, std::string value) {
-  auto it = std::lower_bound(FTags.begin(), FTags.end(), name, NameBefore);
-  if (it != FTags.end() && AnsiCompareText(it->first, name) == 0) {
-    it->second = std::move(value);
-  } else {
-    FTags.insert(it, {std::string(name), std::move(value)});
-  }
-}
-
-std::string TquvTagBag::Tag(std::string_view name) const {
-  auto it = std::lower_bound(FTags.begin(), FTags.end(), name, NameBefore);
-  if (it != FTags.end() && AnsiCompareText(it->first, name) == 0) return it->second;
-  return {};
-}
-
-void TquvTagBag::SaveToStream(TStream& stream) const {
-  TquvStream writer(&stream);
-  writer.WriteInteger(Count());
-  for (const auto& [name, value] : FTags) {
-    writer.WriteString(name);
-    writer.WriteString(value);
-  }
-}
-
-void TquvTagBag::LoadFromStream(TStream& stream) {
-  Clear();
-  TquvStream reader(&stream);
-  const int32_t count = reader.ReadInteger();
-  for (int32_t i = 0; i < count; ++i) {
-    std::string name = reader.ReadString();
-    SetTag(name, reader.ReadDataString());
-  }
-}
-
-// ---- TquvBlobStream ----
-
-TquvBlobStream::TquvBlobStream(TquvRecordset& recordset, bool inMemory, uint8_t mode,
-                               int32_t location)
-    : FRecordset(&recordset), FMode(mode), FInMemory(inMemory), FLocation(location) {
-  if (mode == 2) throw EquvBlobStreamError("Can not create a read/write stream!");
-  if (mode == kWrite) {
-    FFieldName = recordset.Field(location).Name();
-  } else if (inMemory) {
-    recordset.Field(location);
-    recordset.KeepRowValuesInMemory();
-    FSize = recordset.FNullBits.Bit(location)
-                ? 0
-                : static_cast<int64_t>(recordset.FRowValues[std::size_t(location)].size());
-  } else {
-    TStream& data = recordset.DataStream();
-    const int64_t saved = data.Position();
-    data.SetPosition(location);
-    uint8_t bytes[4];
-    const bool complete = data.Read(bytes, 4) == 4;
-    const int64_t dataSize = data.Size();
-    data.SetPosition(saved);
-    FSize = complete ? GetInt32(bytes) : -1;
-    FLocation += 4;
-    if (FSize < 0 || FLocation + FSize > dataSize) recordset.FailEof();
-  }
-  recordset.FBlobStreams.push_back(this);
-}
-
-TquvBlobStream::~TquvBlobStream() {
-  try {
-    Close();
-  } catch (const std::exception& e) {
-    OutputDebugString(std::string("quvrecordset: blob stream not stored: ") + e.what());
-  }
-  if (FRecordset) FRecordset->Unregister(*this);
-}
-
-void TquvBlobStream::Close() {
-  if (FMode != kWrite) return;
-  if (!FModified && FBuffer.Size() != 0) return;
-  if (CommitOnClose && FRecordset) {
-    const TByteView bytes = FBuffer.Bytes();
-    FRecordset->StoreValue(static_cast<int32_t>(FLocation),
-                           std::string(bytes.begin(), bytes.end()));
-    FRecordset->FRowModified = true;
-  }
-  if (OnWrite) OnWrite(*this);
-}
-
-void TquvBlobStream::Detach() {
-  if (!FRecordset) return;
-  if (FMode == kRead && !FDetached) {
-    std::vector<uint8_t> value(static_cast<std::size_t>(FSize));
-    const int64_t position = FPosition;
-    FPosition = 0;
-    const int32_t got = ReadAttached(value.data(), static_cast<int32_t>(FSize));
-    FBuffer.SetSize(0);
-    FBuffer.WriteBuffer(value.data(), std::max(0, got));
-    FPosition = position;
-    FDetached = true;
-  }
-  CommitOnClose = false;
-  FRecordset->Unregister(*this);
-  FRecordset = nullptr;
-}
-
-int32_t TquvBlobStream::ReadAttached(void* buffer, int32_t count) {
-  if (FInMemory) {
-    const std::string& value = FRecordset->FRowValues[std::size_t(FLocation)];
-    const auto n = static_cast<int32_t>(
-        std::clamp<int64_t>(static_cast<int64_t>(value.size()) - FPosition, 0, count));
-    std::memcpy(buffer, value.data() + FPosition, std::size_t(n));
-    return n;
-  }
-  TStream& data = FRecordset->DataStream();
-  const int64_t saved = data.Position();
-  data.SetPosition(FLocation + FPosition);
-  data.ReadBuffer(buffer, count);
-  data.SetPosition(saved);
-  return count;
-}
-
-int32_t TquvBlobStream::Read(void* buffer, int32_t count) {
-  const int64_t size = FMode == kWrite ? FBuffer.Size() : FSize;
-  const auto n = static_cast<int32_t>(std::clamp<int64_t>(size - FPosition, 0, count));
-  if (n == 0) return 0;
-  int32_t got = 0;
-  if (FMode == kWrite || FDetached) {
-    FBuffer.SetPosition(FPosition);
-    got = FBuffer.Read(buffer, n);
-  } else if (FRecordset) {
-    got = ReadAttached(buffer, n);
-  }
-  FPosition += got;
-  return got;
-}
-
-int32_t TquvBlobStream::Write(const void* buffer, int32_t count) {
-  if (FMode != kWrite || !FRecordset) throw EquvBlobStreamError("Can not write to stream!");
-  FBuffer.SetPosition(FPosition);
-  const int32_t written = FBuffer.Write(buffer, count);
-  FPosition += written;
-  FModified = true;
-  return written;
-}
-
-void TquvBlobStream::SetSize(int64_t newSize) {
-  if (FMode != kWrite) throw EquvBlobStreamError("Can not set size of a read only stream!");
-  FBuffer.SetSize(newSize);
-  FPosition = std::min(FPosition, newSize);
-}
-
-int64_t TquvBlobStream::Seek(int64_t offset, TSeekOrigin origin) {
-  int64_t base = 0;
-  if (origin == TSeekOrigin::Current) base = FPosition;
-  if (origin == TSeekOrigin::End) base = FMode == kWrite ? FBuffer.Size() : FSize;
-  if (base + offset < 0) return -1;
-  FPosition = base + offset;
-  return FPosition;
-}
 
 // ---- Sort keys ----
 
@@ -524,24 +205,11 @@ void TquvRecordset::FailEof() const {
   throw EquvRecordsetError("EOF error trying to read a " + FName + " recordset");
 }
 
-TquvRecordset::TIndexEntry TquvRecordset::ReadIndexEntry(int32_t row) {
-  uint8_t bytes[kIndexEntrySize];
-  TStream& index = FIndex->Stream();
-  index.SetPosition(int64_t(row) * kIndexEntrySize);
-  index.ReadBuffer(bytes, kIndexEntrySize);
-  return {GetInt32(bytes), GetInt32(bytes + 4)};
-}
-
-void TquvRecordset::WriteIndexEntry(int32_t row, int64_t offset, int64_t length) {
+void TquvRecordset::WriteRowEntry(int32_t row, int64_t offset, int64_t length) {
   if (offset + length > std::numeric_limits<int32_t>::max()) {
     throw EquvRecordsetError("The rows of " + FName + " exceed 2 GB");
   }
-  uint8_t bytes[kIndexEntrySize];
-  PutInt32(bytes, offset);
-  PutInt32(bytes + 4, length);
-  TStream& index = FIndex->Stream();
-  index.SetPosition(int64_t(row) * kIndexEntrySize);
-  index.WriteBuffer(bytes, kIndexEntrySize);
+  WriteIndexEntry(FIndex->Stream(), row, {offset, length});
 }
 
 void TquvRecordset::EnsureRowLoaded() {
@@ -559,7 +227,7 @@ void TquvRecordset::LoadRow() {
   DetachBlobStreams(true);
   if (FRecNo >= 0 && FRecNo < FRecordCount) {
     try {
-      DecodeRow(ReadIndexEntry(FRecNo));
+      DecodeRow(ReadIndexEntry(FIndex->Stream(), FRecNo));
     } catch (const Exception&) {
       ClearRowBuffer();
       FailEof();
@@ -570,16 +238,16 @@ void TquvRecordset::LoadRow() {
   FRowLoaded = true;
 }
 
-void TquvRecordset::DecodeRow(TIndexEntry entry) {
+void TquvRecordset::DecodeRow(TquvIndexEntry entry) {
   TStream& data = FData->Stream();
   const int64_t dataSize = data.Seek(0, TSeekOrigin::End);
   if (entry.Offset < 0 || entry.Length < 0 || entry.Offset + entry.Length > dataSize) {
     throw EReadError();
   }
-  TRowDecoder row(data, entry.Offset, entry.Length, FRowBytes);
+  TquvRowDecoder row(data, entry.Offset, entry.Length, FRowBytes);
   // A row loaded whole stays in FRowBytes until the next row: its values are
   // used where they lie there.
-  const bool inPlace = entry.Length <= TRowDecoder::kRowChunk;
+  const bool inPlace = entry.Length <= TquvRowDecoder::kRowChunk;
   const uint8_t byteSize = *row.Take(1);
   std::array<uint8_t, 256> bitmap;
   bitmap[0] = byteSize;
@@ -687,11 +355,11 @@ void TquvRecordset::SetFieldValueByIndex(int32_t index, const TVariant& value) {
   const char code = field.TypeCode();
   if ((code == 'N' || code == '+') && field.Decimals() == 0) {
     bytes.resize(4);
-    PutInt32(reinterpret_cast<uint8_t*>(bytes.data()), value.ToInteger());
+    PutInt32LE(reinterpret_cast<uint8_t*>(bytes.data()), value.ToInteger());
   } else if (code == 'N' || code == '+') {
     const auto bits = std::bit_cast<uint64_t>(value.ToDouble());
     bytes.resize(8);
-    for (int i = 0; i < 8; ++i) bytes[std::size_t(i)] = static_cast<char>(bits >> (8 * i));
+    PutLittleEndian(reinterpret_cast<uint8_t*>(bytes.data()), bits, 8);
   } else if (const TquvValueWriter writer = FWriters[std::size_t(index)]) {
     TMemoryStream scratch;
     writer(value, scratch, field, false);
@@ -754,7 +422,7 @@ std::vector<int64_t> TquvRecordset::EncodeRow(TStream& dest) {
 
 void TquvRecordset::FinishAppend(int64_t start) {
   const int64_t end = FData->Stream().Position();
-  WriteIndexEntry(FRecordCount, start, end - start);
+  WriteRowEntry(FRecordCount, start, end - start);
   FRecNo = FRecordCount;
   ++FRecordCount;
   FAppendPosition = end;
@@ -814,25 +482,6 @@ void TquvRecordset::AppendValues(std::span<const TVariant> values) {
   FRowLoaded = false;
 }
 
-void TquvRecordset::ShiftRowsFrom(TStream& index, int64_t offset, int64_t delta, int32_t except) {
-  const int64_t entries = index.Size() / kIndexEntrySize;
-  std::vector<uint8_t> chunk;
-  for (int64_t first = 0; first < entries;) {
-    const int64_t n = std::min<int64_t>(entries - first, kMoveChunk / kIndexEntrySize);
-    chunk.resize(std::size_t(n * kIndexEntrySize));
-    index.SetPosition(first * kIndexEntrySize);
-    index.ReadBuffer(chunk.data(), static_cast<int32_t>(chunk.size()));
-    for (int64_t i = 0; i < n; ++i) {
-      uint8_t* entry = &chunk[std::size_t(i * kIndexEntrySize)];
-      const int32_t rowOffset = GetInt32(entry);
-      if (first + i != except && rowOffset >= offset) PutInt32(entry, rowOffset + delta);
-    }
-    index.SetPosition(first * kIndexEntrySize);
-    index.WriteBuffer(chunk.data(), static_cast<int32_t>(chunk.size()));
-    first += n;
-  }
-}
-
 void TquvRecordset::PostRow() {
   if (!FRowLoaded) return;
   CheckWritable();
@@ -847,7 +496,7 @@ void TquvRecordset::PostRow() {
   OwnData();
   TMemoryStream row;
   const std::vector<int64_t> positions = EncodeRow(row);
-  const TIndexEntry old = ReadIndexEntry(FRecNo);
+  const TquvIndexEntry old = ReadIndexEntry(FIndex->Stream(), FRecNo);
   const int64_t dataSize = FData->Size();
   if (old.Offset < 0 || old.Length < 0 || old.Offset + old.Length > dataSize) FailEof();
   const int64_t length = row.Size();
@@ -858,16 +507,16 @@ void TquvRecordset::PostRow() {
   } else if (delta != 0) {
     const int64_t tail = old.Offset + old.Length;
     if (delta > 0) FData->SetSize(dataSize + delta);
-    MoveBytes(*FData, tail, tail + delta, dataSize - tail);
+    MoveStreamBytes(*FData, tail, tail + delta, dataSize - tail);
     if (delta < 0) FData->SetSize(dataSize + delta);
   }
   FData->SetPosition(offset);
   FData->WriteBuffer(row.Memory(), static_cast<int32_t>(length));
   if (delta != 0) {
-    WriteIndexEntry(FRecNo, offset, length);
+    WriteRowEntry(FRecNo, offset, length);
     if (!AppendOnlyUpdates) {
-      ShiftRowsFrom(*FIndex, old.Offset + old.Length, delta, FRecNo);
-      if (FSavedIndex) ShiftRowsFrom(*FSavedIndex, old.Offset + old.Length, delta, -1);
+      ShiftRowOffsets(*FIndex, old.Offset + old.Length, delta, FRecNo);
+      if (FSavedIndex) ShiftRowOffsets(*FSavedIndex, old.Offset + old.Length, delta, -1);
     }
   }
   for (std::size_t i = 0; i < positions.size(); ++i) {
@@ -1014,53 +663,7 @@ int TquvRecordset::CompareRows(const uint8_t* a, const uint8_t* b) {
 
 void TquvRecordset::SaveToStream(TStream& stream, uint8_t flags) {
   if (flags == 0) flags = FFlags & kRsReusedFlags;
-  if ((flags & kRsTotalLength) && (flags & (kRsRowsInFiles | kRsNoRows))) {
-    throw EquvRecordsetError("A recordset with rows in files or without rows has no total length");
-  }
-  TMemoryStream tags;
-  FTags->SaveToStream(tags);
-  TMemoryStream defs;
-  if (flags & kRsWithDefinitions) {
-    FDefs->WriteToStream(defs, (flags & kRsFullDefinitions) ? 0 : 1, DefsVersion,
-                         (flags & kRsWithGroups) != 0);
-  }
-  TquvStream out(&stream);
-  const bool inlineRows = !(flags & (kRsRowsInFiles | kRsNoRows));
-  const int64_t dataSize = inlineRows ? FData->Size() : 0;
-  const int64_t indexSize = inlineRows ? FIndex->Size() : 0;
-  if (flags & kRsTotalLength) {
-    int64_t total = tags.Size() + dataSize + indexSize + 14;
-    if (flags & kRsWithDefinitions) total += defs.Size() + 4;
-    if (total > std::numeric_limits<int32_t>::max()) {
-      throw EquvRecordsetError("The recordset " + FName + " exceeds 2 GB");
-    }
-    out.WriteInteger(static_cast<int32_t>(total));
-  }
-  const uint8_t header[2] = {kVersion, flags};
-  out.WriteBuffer(header, 2);
-  out.WriteInteger(static_cast<int32_t>(tags.Size()));
-  out.WriteBuffer(tags.Memory(), static_cast<int32_t>(tags.Size()));
-  if (flags & kRsWithDefinitions) {
-    out.WriteInteger(static_cast<int32_t>(defs.Size()));
-    out.WriteBuffer(defs.Memory(), static_cast<int32_t>(defs.Size()));
-  }
-  if (flags & kRsRowsInFiles) {
-    for (TStream* rows :
-         {static_cast<TStream*>(FData.get()), static_cast<TStream*>(FIndex.get())}) {
-      const std::string name = StreamFileName(*rows);
-      const uint8_t length[2] = {uint8_t(name.size()), uint8_t(name.size() >> 8)};
-      out.WriteBuffer(length, 2);
-      out.WriteRawString(name);
-    }
-  } else if (flags & kRsNoRows) {
-    out.WriteInteger(0);
-    out.WriteInteger(0);
-  } else {
-    out.WriteInteger(static_cast<int32_t>(dataSize));
-    CopyStreams(*FData, stream, 0);
-    out.WriteInteger(static_cast<int32_t>(indexSize));
-    CopyStreams(*FIndex, stream, 0);
-  }
+  WriteRecordsetForm(stream, flags, {*FTags, *FDefs, DefsVersion, *FData, *FIndex, FName});
 }
 
 void TquvRecordset::ReportProgress(int32_t base, int32_t span, int32_t percent) {
@@ -1069,55 +672,14 @@ void TquvRecordset::ReportProgress(int32_t base, int32_t span, int32_t percent) 
   OnProgress(*this, base + static_cast<int32_t>(std::lround(percent / 100.0 * span)), flag);
 }
 
-namespace {
-
-// Reads an int32 block length that the stream still holds.
-int32_t ReadBlockLength(TquvStream& in, TStream& stream, const std::function<void()>& fail) {
-  const int32_t length = in.ReadInteger();
-  if (length < 0 || (KnowsSize(stream) && length > stream.Remaining())) fail();
-  return length;
-}
-
-// Fills `block` with the next `length` bytes of `stream`, grown only as
-// bytes arrive.
-void ReadBlock(TStream& stream, int32_t length, TMemoryStream& block) {
-  if (length > 0) CopyStreams(stream, block, length);
-  block.SetPosition(0);
-}
-
-// Rows in files are only taken from this program's own temporary files.
-void CheckRowsFileName(const std::string& name) {
-  const std::string folder = TempDirectory() + "quvSTR";
-  if (name.compare(0, folder.size(), folder) != 0 ||
-      name.find('/', folder.size()) != std::string::npos) {
-    throw EquvRecordsetError("Rows file outside the temporary folder: " + name);
-  }
-}
-
-std::unique_ptr<TquvStream> OpenRowsFile(TquvStream& in) {
-  uint8_t bytes[2];
-  in.ReadBuffer(bytes, 2);
-  // A 16-bit length: always within the 102400 bytes a name may have.
-  const int32_t length = bytes[0] | bytes[1] << 8;
-  std::string name(std::size_t(length), '\0');
-  in.ReadBuffer(name.data(), length);
-  CheckRowsFileName(name);
-  auto* file = new TTempStream(name, true, kTempOpenRead | kTempShareDenyWrite);
-  return std::make_unique<TquvStream>(new TquvBufferedStream(file, 0, true), true);
-}
-
-}  // namespace
-
-void TquvRecordset::ReadDefinitions(TStream& stream, bool forceDefinitions) {
-  TquvStream in(&stream);
-  const std::function<void()> fail = [this] { FailEof(); };
+void TquvRecordset::ReadDefinitions(TquvRecordsetFormReader& reader, bool forceDefinitions) {
   TMemoryStream tags;
-  ReadBlock(stream, ReadBlockLength(in, stream, fail), tags);
+  reader.ReadBlock(tags);
   if (tags.Size() > 0) FTags->LoadFromStream(tags);
   ReportProgress(0, 20, 100);
   if (!(FFlags & kRsWithDefinitions)) return;
   TMemoryStream defs;
-  ReadBlock(stream, ReadBlockLength(in, stream, fail), defs);
+  reader.ReadBlock(defs);
   if (defs.Size() > 0 && (forceDefinitions || FieldCount() == 0)) {
     FDefs = SharedDefinitionsFromBlock(defs, DefsVersion, (FFlags & kRsWithGroups) != 0,
                                        FDefs->Flag(), FDefs->Text());
@@ -1129,49 +691,19 @@ void TquvRecordset::ReadDefinitions(TStream& stream, bool forceDefinitions) {
   ReportProgress(20, 30, 100);
 }
 
-void TquvRecordset::ReadRows(TStream& stream, bool copyRows) {
-  TquvStream in(&stream);
-  if (FFlags & kRsRowsInFiles) {
-    FData = OpenRowsFile(in);
-    FIndex = OpenRowsFile(in);
-    return;
-  }
-  const std::function<void()> fail = [this] { FailEof(); };
-  const std::array<std::pair<int32_t, int32_t>, 2> phases = {{{30, 60}, {90, 10}}};
-  for (int block = 0; block < 2; ++block) {
-    const int32_t length = ReadBlockLength(in, stream, fail);
-    std::unique_ptr<TquvStream>& target = block == 0 ? FData : FIndex;
-    if (copyRows) {
-      const int32_t base = phases[std::size_t(block)].first;
-      const int32_t span = phases[std::size_t(block)].second;
-      if (length > 0) {
-        CopyStreams(stream, *target, length, [this, base, span](TStream*, int32_t percent, bool&) {
-          ReportProgress(base, span, percent);
-        });
-      }
-    } else {
-      const int64_t start = stream.Position();
-      TStream* window = length > 0
-                            ? static_cast<TStream*>(new TSubStream(&stream, false, length, start))
-                            : new TMemoryStream();
-      target = std::make_unique<TquvStream>(window, true);
-      stream.SetPosition(start + length);
-    }
-  }
-}
-
 void TquvRecordset::LoadFromStream(TStream& stream, bool forceDefinitions) {
   Clear();
   try {
-    const uint8_t version = ReadByte(stream);
-    if (version > kVersion) throw Exception("Unsupported recordset version");
-    FFlags = ReadByte(stream);
-    ReadDefinitions(stream, forceDefinitions);
-    ReadRows(stream, true);
+    TquvRecordsetFormReader reader(stream, [this] { FailEof(); });
+    if (reader.ReadByte() > kRsVersion) throw Exception("Unsupported recordset version");
+    FFlags = reader.ReadByte();
+    ReadDefinitions(reader, forceDefinitions);
+    reader.ReadRows(FFlags, true, FData, FIndex,
+                    [this](int32_t base, int32_t span, int32_t percent) {
+                      ReportProgress(base, span, percent);
+                    });
   } catch (...) {
-    FData = NewTempStream("");
-    FIndex = NewTempStream("");
-    UpdateRowCount();
+    DropRowsAfterFailedLoad();
     throw;
   }
   UpdateRowCount();
@@ -1180,20 +712,25 @@ void TquvRecordset::LoadFromStream(TStream& stream, bool forceDefinitions) {
 void TquvRecordset::Open(TStream& stream) {
   Clear();
   try {
-    ReadByte(stream);
-    FFlags = ReadByte(stream);
-    ReadDefinitions(stream, false);
-    ReadRows(stream, false);
+    TquvRecordsetFormReader reader(stream, [this] { FailEof(); });
+    reader.ReadByte();
+    FFlags = reader.ReadByte();
+    ReadDefinitions(reader, false);
+    reader.ReadRows(FFlags, false, FData, FIndex, nullptr);
   } catch (...) {
-    FData = NewTempStream("");
-    FIndex = NewTempStream("");
-    UpdateRowCount();
+    DropRowsAfterFailedLoad();
     throw;
   }
   const int64_t end = stream.Position();
   FReadOnly = true;
   UpdateRowCount();
   stream.SetPosition(end);
+}
+
+void TquvRecordset::DropRowsAfterFailedLoad() {
+  FData = NewTempStream("");
+  FIndex = NewTempStream("");
+  UpdateRowCount();
 }
 
 std::string TquvRecordset::SaveToString() {
@@ -1217,137 +754,8 @@ void TquvRecordset::LoadFromString(const std::string& bytes) {
   LoadFromStream(stream, true);
 }
 
-namespace {
-
-// A recordset as a field value: nothing (or an int32 0 length) for an empty
-// recordset whose definitions were not changed, else its serialised form,
-// whose total length is the value's length.
-void WriteRecordsetValue(TquvRecordset& recordset, TStream& dest, bool withLength, uint8_t flags) {
-  if (recordset.RecordCount() == 0 && !recordset.FieldDefs().Modified()) {
-    if (withLength) TquvStream(&dest).WriteInteger(0);
-    return;
-  }
-  recordset.SaveToStream(dest, withLength ? flags | kRsTotalLength : flags);
-}
-
-// A copy of the definition set that `field` names, Modified flag included.
-std::unique_ptr<TquvSymbolDefs> FieldDefinitions(const TquvSymbolDef& field) {
-  // The field's definitions come from its set, which the caller owns.
-  const TquvSymbolDefs& nested = const_cast<TquvSymbolDef&>(field).Nested();
-  auto defs = std::make_unique<TquvSymbolDefs>();
-  defs->Assign(nested);
-  defs->SetModified(nested.Modified());
-  return defs;
-}
-
-// The field a dataset column becomes; a type without one raises the
-// unsupported-type error.
-void DefineColumn(IDataset& dataset, int32_t column, TquvSymbolDefs& defs) {
-  std::string name = dataset.FieldName(column);
-  char code = 0;
-  int32_t size = 0;
-  uint8_t decimals = 0;
-  switch (dataset.FieldDataType(column) & 0x7F) {  // modulo 128, also for negative types
-    case datasettype::String:
-    case datasettype::WideString:
-      code = 'A';
-      size = std::clamp<int32_t>(dataset.FieldSize(column), 0, 0xFFFF);
-      break;
-    case datasettype::SmallInt:
-    case datasettype::Integer:
-    case datasettype::AutoInc:
-      code = 'N';
-      size = 8;
-      break;
-    case datasettype::Boolean:
-      code = 'B';
-      break;
-    case datasettype::Float:
-    case datasettype::BCD:
-      code = 'N';
-      size = 15;
-      decimals = 7;
-      break;
-    case datasettype::Currency:
-      code = 'N';
-      size = 15;
-      decimals = 2;
-      break;
-    case datasettype::Date:
-      code = 'D';
-      size = 10;
-      break;
-    case datasettype::DateTime:
-      code = 'H';
-      size = 10;
-      break;
-    case datasettype::Blob:
-    case datasettype::OraBlob:
-      code = 'I';
-      break;
-    case datasettype::Memo:
-    case datasettype::OraClob:
-      code = 'A';
-      break;
-    case datasettype::Dataset:
-      code = 'R';
-      break;
-    default:
-      throw Exception("Field type not supported in output of " + name);
-  }
-  TquvSymbolDef& field = defs.AddSymbol(std::move(name));
-  field.SetTypeCode(code);
-  field.SetSize(static_cast<uint16_t>(size));
-  field.SetDecimals(decimals);
-}
-
-std::unique_ptr<TquvSymbolDefs> ColumnDefinitions(IDataset& dataset) {
-  auto defs = std::make_unique<TquvSymbolDefs>();
-  const int32_t count = dataset.FieldCount();
-  for (int32_t column = 0; column < count; ++column) DefineColumn(dataset, column, *defs);
-  return defs;
-}
-
-}  // namespace
-
 void TquvRecordset::WriteValue(TStream& dest, const TquvSymbolDef& field, bool withLength) {
-  const std::string& reference = field.Reference();
-  if (reference.empty() || AnsiCompareText(reference, FName) == 0) {
-    WriteRecordsetValue(*this, dest, withLength, kRsWithDefinitions | kRsFullDefinitions);
-    return;
-  }
-  TquvRecordset copy;
-  copy.SetFieldDefs(FieldDefinitions(field));
-  std::vector<int32_t> sourceFields;
-  for (int32_t i = 0; i < copy.FieldCount(); ++i)
-    sourceFields.push_back(FieldIndex(copy.FieldDefs().Item(i).Name()));
-  const int32_t current = FRecNo;
-  std::vector<TVariant> values(sourceFields.size());
-  for (int32_t row = 0; row < FRecordCount; ++row) {
-    GoToRow(row);
-    for (std::size_t i = 0; i < sourceFields.size(); ++i)
-      values[i] = sourceFields[i] < 0 ? TVariant() : GetFieldValueByIndex(sourceFields[i]);
-    copy.AppendValues(values);
-  }
-  GoToRow(current);
-  WriteRecordsetValue(copy, dest, withLength, kRsWithDefinitions);
-}
-
-void WriteDatasetValue(IDataset& dataset, TStream& dest, const TquvSymbolDef& field,
-                       bool withLength) {
-  TquvRecordset recordset;
-  recordset.SetFieldDefs(field.Reference().empty() ? ColumnDefinitions(dataset)
-                                                   : FieldDefinitions(field));
-  std::vector<int32_t> columns;
-  for (int32_t i = 0; i < recordset.FieldCount(); ++i)
-    columns.push_back(dataset.FieldIndex(recordset.FieldDefs().Item(i).Name()));
-  std::vector<TVariant> values(columns.size());
-  for (dataset.First(); !dataset.Eof(); dataset.Next()) {
-    for (std::size_t i = 0; i < columns.size(); ++i)
-      values[i] = columns[i] < 0 ? TVariant() : dataset.FieldValue(columns[i]);
-    recordset.AppendValues(values);
-  }
-  WriteRecordsetValue(recordset, dest, withLength, kRsWithDefinitions);
+  WriteRecordsetAsValue(*this, dest, field, withLength);
 }
 
 // ---- Values inside values, copies ----
@@ -1367,25 +775,7 @@ std::unique_ptr<TquvBlobStream> TquvRecordset::GetBlobStream(std::string_view fi
 }
 
 std::unique_ptr<TquvRecordset> TquvRecordset::GetNestedRecordset(std::string_view fieldName) {
-  const int32_t index = FieldIndex(fieldName);
-  if (index < 0) throw Exception("Field " + std::string(fieldName) + " not found");
-  TquvSymbolDefs& nestedDefs = MutableFieldDefs().Item(index).Nested();
-  auto defs = std::make_unique<TquvSymbolDefs>();
-  defs->Assign(nestedDefs);
-  auto nested = std::make_unique<TquvRecordset>();
-  nested->SetFieldDefs(std::move(defs));
-  nested->DefsVersion = DefsVersion;
-  nested->CacheBlobs = true;
-  TMemoryStream value;
-  {
-    std::unique_ptr<TquvBlobStream> blob = GetBlobStream(fieldName, false);
-    CopyStreams(*blob, value, 0);
-  }
-  if (value.Size() > 0) {
-    value.SetPosition(0);
-    nested->LoadFromStream(value, !nestedDefs.Modified());
-  }
-  return nested;
+  return ReadNestedRecordset(*this, fieldName);
 }
 
 void TquvRecordset::TakeOver(TquvRecordset& source) {
@@ -1457,12 +847,17 @@ void TquvRecordset::DetachBlobStreams(bool inMemoryOnly) {
 
 void TquvRecordset::DetachDependents() {
   DetachBlobStreams(false);
+  DetachSharers();
+}
+
+void TquvRecordset::DetachSharers() {
   const std::vector<TquvRecordset*> sharers = FSharers;
   for (TquvRecordset* sharer : sharers) sharer->OwnData();
 }
 
 void TquvRecordset::LeaveSharing() {
   if (!FSharedWith) return;
+  DetachSharers();
   std::erase(FSharedWith->FSharers, this);
   FSharedWith = nullptr;
   FData = NewTempStream("");
@@ -1470,6 +865,8 @@ void TquvRecordset::LeaveSharing() {
 
 void TquvRecordset::OwnData() {
   if (!FSharedWith) return;
+  // Recordsets sharing this one's data read through the stream about to go.
+  DetachSharers();
   std::unique_ptr<TquvStream> copy = NewTempStream("");
   CopyStreams(*FData, *copy, 0);
   std::erase(FSharedWith->FSharers, this);

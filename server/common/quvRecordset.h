@@ -12,138 +12,14 @@
 #include "platform/Exception.h"
 #include "platform/Streams.h"
 #include "platform/Sync.h"
+#include "server/common/quvBitsAndTags.h"
+#include "server/common/quvBlobStream.h"
 #include "server/common/quvIntf.h"
+#include "server/common/quvRecordsetFormat.h"
+#include "server/common/quvRecordsetValue.h"
 #include "server/common/quvstream.h"
-#include "support/DatasetIntf.h"
 
 namespace quv {
-
-class TquvRecordset;
-
-// The recordset's own failures: its serialised rows do not hold what their
-// index and lengths announce.
-class EquvRecordsetError : public Exception {
- public:
-  using Exception::Exception;
-};
-
-// A blob stream was used against its mode.
-class EquvBlobStreamError : public Exception {
- public:
-  using Exception::Exception;
-};
-
-// Serialised-form flag bits.
-inline constexpr uint8_t kRsWithDefinitions = 0x01;
-inline constexpr uint8_t kRsTotalLength = 0x02;
-inline constexpr uint8_t kRsDefinitionOption = 0x04;  // kept; the definition writer has no use
-inline constexpr uint8_t kRsRowsInFiles = 0x08;
-inline constexpr uint8_t kRsFullDefinitions = 0x10;
-inline constexpr uint8_t kRsNoRows = 0x20;
-inline constexpr uint8_t kRsWithGroups = 0x40;
-// The stored flags that a save with flags 0 reuses.
-inline constexpr uint8_t kRsReusedFlags = 0xD1;
-
-// A set of bits, 1 meaning null, stored in 32-bit words; grown bits start as 1.
-// Stream form: the byte size (one byte), then the words' bytes, least
-// significant first.
-class TBits final {
- public:
-  int32_t Size() const { return FSize; }
-  // Reallocates in whole words; new bits are 1, old ones kept.
-  void SetSize(int32_t size);
-  // Raises "Bit index out of bounds" for an index outside 0 .. Size - 1.
-  bool Bit(int32_t index) const {
-    if (index < 0 || index >= FSize) FailIndex();
-    return (FWords[static_cast<std::size_t>(index / 32)] >> (index % 32)) & 1u;
-  }
-  // An index at or beyond Size grows the set to index + 1.
-  void SetBit(int32_t index, bool value);
-  void SetAll(bool value);
-  int32_t ByteSize() const { return static_cast<int32_t>(FWords.size() * 4); }
-  void SaveToStream(TStream& stream) const;
-  // Reads the byte N and N bytes; Size becomes N / 4 × 32.
-  void LoadFromStream(TStream& stream);
-  // The same from the stream form held in memory: `form[0]` bytes follow.
-  void LoadFromBytes(const uint8_t* form);
-
- private:
-  [[noreturn]] static void FailIndex();
-
-  std::vector<uint32_t> FWords;
-  int32_t FSize = 0;
-};
-
-// Named string values carried in a recordset's header, sorted by name without
-// regard to case. Stream form: int32 count, then per tag the int32-length name
-// and the int32-length value.
-class TquvTagBag final {
- public:
-  // Replaces the value of an existing tag, else adds one.
-  void SetTag(std::string_view name, std::string value);
-  // The value of the tag, or "" when there is none.
-  std::string Tag(std::string_view name) const;
-  int32_t Count() const { return static_cast<int32_t>(FTags.size()); }
-  const std::pair<std::string, std::string>& Item(int32_t index) const {
-    return FTags.at(static_cast<std::size_t>(index));
-  }
-  void Clear() { FTags.clear(); }
-  void Assign(const TquvTagBag& other) { FTags = other.FTags; }
-  void SaveToStream(TStream& stream) const;
-  // Clears the bag first; a tag past the end of `stream` raises the
-  // string-read errors of the value stream.
-  void LoadFromStream(TStream& stream);
-
- private:
-  std::vector<std::pair<std::string, std::string>> FTags;
-};
-
-// A stream over one text or blob field of a recordset's current row: read
-// mode gives the value as it was when the stream was made (the recordset
-// hands it a copy before changing it), write mode collects bytes that
-// become the field's value when CommitOnClose is set. The recordset must
-// outlive an attached stream or detach it. Not thread-safe.
-class TquvBlobStream final : public TStream {
- public:
-  static constexpr uint8_t kRead = 0;
-  static constexpr uint8_t kWrite = 1;
-
-  // `location`: read mode from the data stream, the offset of the value's
-  // int32 length; in memory or write mode, the field index. Mode 2 raises
-  // "Can not create a read/write stream!".
-  TquvBlobStream(TquvRecordset& recordset, bool inMemory, uint8_t mode, int32_t location);
-  ~TquvBlobStream() override;
-
-  void SetSize(int64_t newSize) override;
-  int32_t Read(void* buffer, int32_t count) override;
-  int32_t Write(const void* buffer, int32_t count) override;
-  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
-
-  // Copies the value (read mode) and lets go of the recordset.
-  void Detach();
-  bool Attached() const { return FRecordset != nullptr; }
-  bool Modified() const { return FModified; }
-  const std::string& FieldName() const { return FFieldName; }
-
-  bool CommitOnClose = false;
-  std::function<void(TquvBlobStream& sender)> OnWrite;
-
- private:
-  friend class TquvRecordset;
-  void Close();
-  int32_t ReadAttached(void* buffer, int32_t count);
-
-  TquvRecordset* FRecordset;
-  uint8_t FMode;
-  bool FInMemory;
-  int64_t FLocation;
-  TMemoryStream FBuffer;
-  bool FDetached = false;
-  int64_t FPosition = 0;
-  int64_t FSize = 0;
-  std::string FFieldName;
-  bool FModified = false;
-};
 
 // One key of a row comparison: the key's bytes start at Offset in both
 // buffers, after a flag byte (1 = null); Direction is +1 or -1.
@@ -270,10 +146,6 @@ class TquvRecordset : public TquvValueObject {
 
  private:
   friend class TquvBlobStream;
-  struct TIndexEntry {
-    int64_t Offset;
-    int64_t Length;
-  };
   // How a field's value lies in an encoded row: fixed bytes, int32-length
   // text cut at its first NUL, or an int32-length value that may stay in
   // the data stream.
@@ -293,12 +165,12 @@ class TquvRecordset : public TquvValueObject {
   void PrepareFieldLists();
   const TquvSymbolDef& Field(int32_t index) const;
   [[noreturn]] void FailFieldIndex(int32_t index) const;
-  TIndexEntry ReadIndexEntry(int32_t row);
-  void WriteIndexEntry(int32_t row, int64_t offset, int64_t length);
+  // Writes the index entry of `row`; rows beyond 2 GB raise EquvRecordsetError.
+  void WriteRowEntry(int32_t row, int64_t offset, int64_t length);
   void EnsureRowLoaded();
   void ClearRowBuffer();
   void LoadRow();
-  void DecodeRow(TIndexEntry entry);
+  void DecodeRow(TquvIndexEntry entry);
   // The in-memory form of a value of the current row.
   std::span<const uint8_t> RowValueBytes(std::size_t index) const;
   // Copies the values still lying in FRowBytes into FRowValues, before the
@@ -314,17 +186,18 @@ class TquvRecordset : public TquvValueObject {
   // Writes the row made in FRowScratch at `start` of the data stream.
   void WriteScratchRow(int64_t start);
   void FinishAppend(int64_t start);
-  // Adds `delta` to every row offset at or beyond `offset` but that of `except`.
-  void ShiftRowsFrom(TStream& index, int64_t offset, int64_t delta, int32_t except);
   void ComputeAppendPosition();
   void FilterWith(const std::function<bool()>& accept, bool reset);
-  void ReadDefinitions(TStream& stream, bool forceDefinitions);
-  void ReadRows(TStream& stream, bool copyRows);
+  void ReadDefinitions(TquvRecordsetFormReader& reader, bool forceDefinitions);
+  // A load that failed leaves empty row streams.
+  void DropRowsAfterFailedLoad();
   void ReportProgress(int32_t base, int32_t span, int32_t percent);
   [[noreturn]] void FailEof() const;
 
   // Before the streams change: detach blob streams and sharers.
   void DetachDependents();
+  // Makes every recordset that shares this one's data stream copy it first.
+  void DetachSharers();
   void DetachBlobStreams(bool inMemoryOnly);
   // Stops sharing another recordset's data, starting with an empty stream.
   void LeaveSharing();
@@ -378,12 +251,5 @@ class TquvRecordset : public TquvValueObject {
   std::vector<TquvBlobStream*> FBlobStreams;
   std::vector<std::pair<const void*, TNotifyEvent>> FDestroyListeners;
 };
-
-// Writes `dataset` as the value of a text-or-object field: made into a
-// recordset (the field's definition set when it names one, else one field per
-// column) and written in recordset form. A column of a type that has no field
-// type raises "Field type not supported in output of " and its name.
-void WriteDatasetValue(IDataset& dataset, TStream& dest, const TquvSymbolDef& field,
-                       bool withLength);
 
 }  // namespace quv

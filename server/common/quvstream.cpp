@@ -10,9 +10,10 @@
 
 #include "platform/Assertion.h"
 #include "platform/DateTime.h"
+#include "platform/LittleEndian.h"
 #include "server/common/BufferManager.h"
 #include "server/common/quvIntf.h"
-#include "server/common/quvRecordset.h"
+#include "server/common/quvRecordsetValue.h"
 #include "support/DatasetIntf.h"
 
 namespace quv {
@@ -29,15 +30,11 @@ constexpr std::string_view kSkipStringError =
     "Invalid string size skipping string in TquvStream.SkipString";
 constexpr int32_t kUncheckedStringSize = 65535;
 constexpr int32_t kCopyChunk = 61440;
+constexpr int64_t kMoveChunk = 65536;
 constexpr int64_t kSmallCopy = 4096;
 constexpr int64_t kUncheckedCopySize = 65535;
 constexpr int64_t kMemoryCopyPiece = int64_t(4) << 20;
 constexpr std::string_view kCopyStreamsError = "Stream copy error at quvStreams.CopyStreams";
-
-int32_t DecodeInt32(const uint8_t* b) {
-  return static_cast<int32_t>(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 |
-                              uint32_t(b[3]) << 24);
-}
 
 [[noreturn]] void Fail(std::string_view message) { throw Exception(std::string(message)); }
 
@@ -56,15 +53,15 @@ TquvStream::TquvStream(TStream* stream, bool ownsStream)
 TquvStream::~TquvStream() = default;
 
 void TquvStream::WriteInteger(int32_t value) {
-  const uint32_t v = static_cast<uint32_t>(value);
-  const uint8_t bytes[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+  uint8_t bytes[4];
+  PutInt32LE(bytes, value);
   WriteBuffer(bytes, 4);
 }
 
 int32_t TquvStream::ReadInteger() {
   uint8_t bytes[4];
   ReadBuffer(bytes, 4);
-  return DecodeInt32(bytes);
+  return GetInt32LE(bytes);
 }
 
 void TquvStream::WriteString(std::string_view s) {
@@ -91,7 +88,7 @@ std::string TquvStream::ReadDataString() {
 int32_t TquvStream::ReadLength(std::string_view message) {
   uint8_t bytes[4];
   if (Read(bytes, 4) != 4) Fail(message);
-  return DecodeInt32(bytes);
+  return GetInt32LE(bytes);
 }
 
 std::string TquvStream::ReadString() {
@@ -282,6 +279,19 @@ void CopyStreams(TStream& source, TStream& dest, int64_t count,
   if (remoteDest) remoteDest->AfterCopy();
 }
 
+void MoveStreamBytes(TStream& stream, int64_t from, int64_t to, int64_t count) {
+  std::vector<uint8_t> chunk(static_cast<std::size_t>(std::min<int64_t>(count, kMoveChunk)));
+  for (int64_t done = 0; done < count;) {
+    const auto n = static_cast<int32_t>(std::min<int64_t>(kMoveChunk, count - done));
+    const int64_t offset = to > from ? count - done - n : done;
+    stream.SetPosition(from + offset);
+    stream.ReadBuffer(chunk.data(), n);
+    stream.SetPosition(to + offset);
+    stream.WriteBuffer(chunk.data(), n);
+    done += n;
+  }
+}
+
 // Field values ------------------------------------------------------------
 
 namespace {
@@ -295,7 +305,7 @@ constexpr std::string_view kCopyReadError = "Erro lendo stream em \"CopyStreams\
 // Little-endian, low byte first.
 void WriteLittleEndian(TStream& dest, uint64_t bits, int32_t width) {
   uint8_t bytes[8];
-  for (int32_t i = 0; i < width; ++i) bytes[i] = static_cast<uint8_t>(bits >> (8 * i));
+  PutLittleEndian(bytes, bits, width);
   dest.WriteBuffer(bytes, width);
 }
 
@@ -307,18 +317,10 @@ void WriteDouble(TStream& dest, double value) {
   WriteLittleEndian(dest, std::bit_cast<uint64_t>(value), 8);
 }
 
-uint64_t ReadLittleEndian(std::span<const uint8_t> bytes, std::size_t width) {
-  uint64_t bits = 0;
-  for (std::size_t i = 0; i < width; ++i) bits |= uint64_t(bytes[i]) << (8 * i);
-  return bits;
-}
-
-int32_t ReadInt32(std::span<const uint8_t> bytes) {
-  return static_cast<int32_t>(static_cast<uint32_t>(ReadLittleEndian(bytes, 4)));
-}
+int32_t ReadInt32(std::span<const uint8_t> bytes) { return GetInt32LE(bytes.data()); }
 
 double ReadDouble(std::span<const uint8_t> bytes) {
-  return std::bit_cast<double>(ReadLittleEndian(bytes, 8));
+  return std::bit_cast<double>(GetLittleEndian(bytes.data(), 8));
 }
 
 TRef<IStream> StreamOf(const TVariant& value) {
@@ -479,7 +481,7 @@ TVariant DataToVar(std::span<const uint8_t> bytes, const TquvSymbolDef& field) {
       if (field.Decimals() != 0) return ReadDouble(Needed(bytes, 8));
       return ReadInt32(Needed(bytes, 4));
     case 'B':
-      return ReadLittleEndian(Needed(bytes, 2), 2) != 0;
+      return GetLittleEndian(Needed(bytes, 2).data(), 2) != 0;
     case 'D':
       return TVariant::FromDateTime(TimeStampToDateTime({0, ReadInt32(Needed(bytes, 8))}));
     case 'T':

@@ -95,6 +95,10 @@ using TquvProgressEvent = std::function<void(TStream* sender, int32_t percent, b
 void CopyStreams(TStream& source, TStream& dest, int64_t count,
                  const TquvProgressEvent& onProgress = nullptr);
 
+// Moves `count` bytes of `stream` from `from` to `to` in bounded chunks, in
+// the direction that never overwrites bytes still to be moved.
+void MoveStreamBytes(TStream& stream, int64_t from, int64_t to, int64_t count);
+
 // Field values ------------------------------------------------------------
 
 class TquvSymbolDef;

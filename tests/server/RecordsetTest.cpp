@@ -284,6 +284,26 @@ TEST(Recordset, SharedDataIsCopiedBeforeEitherSideChangesIt) {
   EXPECT_EQ(source->DataStream().Size(), sourceSize);
 }
 
+// A shares its rows with B, B with C: a change of A must leave B and C
+// with rows of their own, C's included, before A's stream changes.
+TEST(Recordset, ASharerOfASharerKeepsItsRowsWhenTheOwnerChanges) {
+  auto owner = ThreeRows();
+  TquvRecordset middle;
+  middle.CopyFrom(*owner, true, true);
+  TquvRecordset last;
+  last.CacheBlobs = true;
+  last.CopyFrom(middle, true, true);
+  owner->AppendValues(std::vector<TVariant>{"ddddd", 3});
+  last.GoToRow(2);
+  EXPECT_EQ(last.GetFieldValue("memo"), TVariant("ccccc"));
+  owner.reset();
+  middle.AppendValues(std::vector<TVariant>{"eeeee", 4});
+  EXPECT_EQ(middle.RecordCount(), 4);
+  EXPECT_EQ(last.RecordCount(), 3);
+  last.GoToRow(0);
+  EXPECT_EQ(last.GetFieldValue("memo"), TVariant("aaaaa"));
+}
+
 TEST(Recordset, NestedRecordsetRoundTrip) {
   auto defs = Defs({{"nome", 'A', 20, 0}, {"filhos", 'R', 0, 0}});
   defs->Item(1).Nested().AddSymbol("x").SetTypeCode('N');
