@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <tuple>
 
 #include "platform/Cp1252.h"
@@ -358,6 +359,29 @@ TEST(Recordset, RowsInFilesAndStringsRoundTrip) {
   fromString.SetFieldDefs(Defs({{"memo", 'A', 0, 0}, {"n", 'N', 4, 0}}));
   fromString.LoadFromString(recordset->SaveToString());
   EXPECT_EQ(fromString.RecordCount(), 3);
+}
+
+// Rows passed by file name: a receiver that closes the files must leave
+// them to the sender, which may hand them out again.
+TEST(Recordset, RowFilesLastUntilTheirLastHolderClosesThem) {
+  auto sender = ThreeRows();
+  const std::string dataFile = StreamFileName(sender->DataStream());
+  for (int receiver = 0; receiver < 2; ++receiver) {
+    TMemoryStream stream(Saved(*sender, kRsRowsInFiles | kRsWithDefinitions));
+    TquvRecordset loaded;
+    loaded.LoadFromStream(stream, true);
+    EXPECT_EQ(loaded.RecordCount(), 3) << "receiver " << receiver;
+  }
+  {
+    TMemoryStream stream(Saved(*sender, kRsRowsInFiles | kRsWithDefinitions));
+    TquvRecordset outlasting;
+    outlasting.CacheBlobs = true;
+    outlasting.LoadFromStream(stream, true);
+    sender.reset();
+    outlasting.Last();
+    EXPECT_EQ(outlasting.GetFieldValue("memo"), TVariant("ccccc"));
+  }
+  EXPECT_FALSE(std::filesystem::exists(dataFile));
 }
 
 TEST(Recordset, LoadReportsProgressByPhase) {
