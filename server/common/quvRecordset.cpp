@@ -514,10 +514,8 @@ void TquvRecordset::PostRow() {
   FData->WriteBuffer(row.Memory(), static_cast<int32_t>(length));
   if (delta != 0) {
     WriteRowEntry(FRecNo, offset, length);
-    if (!AppendOnlyUpdates) {
-      ShiftRowOffsets(*FIndex, old.Offset + old.Length, delta, FRecNo);
-      if (FSavedIndex) ShiftRowOffsets(*FSavedIndex, old.Offset + old.Length, delta, -1);
-    }
+    if (!AppendOnlyUpdates) ShiftRowOffsets(*FIndex, old.Offset + old.Length, delta, FRecNo);
+    if (FSavedIndex) FollowRewrittenRow(*FSavedIndex, old, {offset, length}, !AppendOnlyUpdates);
   }
   for (std::size_t i = 0; i < positions.size(); ++i) {
     FBlobPositions[i] = positions[i] < 0 ? -1 : offset + positions[i];

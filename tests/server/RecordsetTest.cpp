@@ -411,6 +411,32 @@ TEST(Recordset, FilterByRecordAndReset) {
   EXPECT_EQ(recordset.RecordCount(), 3);
 }
 
+// The index that a filter saves must follow a row that PostRow moves or
+// grows, whether the rows behind it move or the row goes to the end.
+TEST(Recordset, RowsPostedUnderAFilterAreThereAsPostedAfterItsReset) {
+  for (bool appendOnly : {false, true}) {
+    TEvenRows recordset;
+    recordset.CacheBlobs = true;
+    recordset.AppendOnlyUpdates = appendOnly;
+    recordset.CopyFrom(*ThreeRows(), false, true);
+    recordset.FilterByRecord();
+    recordset.First();
+    recordset.SetFieldValue("memo", "a longer first row");
+    recordset.PostRow();
+    recordset.Last();
+    recordset.SetFieldValue("memo", "c");
+    recordset.PostRow();
+    recordset.Filter("", true);
+    ASSERT_EQ(recordset.RecordCount(), 3);
+    const char* expected[] = {"a longer first row", "bbbbb", "c"};
+    for (int32_t row = 0; row < 3; ++row) {
+      recordset.GoToRow(row);
+      EXPECT_EQ(recordset.GetFieldValue("memo"), TVariant(expected[row]))
+          << "row " << row << (appendOnly ? ", append-only updates" : "");
+    }
+  }
+}
+
 TEST(Recordset, TakeOverMovesRowsAndLeavesTheSourceEmpty) {
   auto source = ThreeRows();
   source->Tags().SetTag("k", "v");
