@@ -423,6 +423,11 @@ std::vector<int64_t> TquvRecordset::EncodeRow(TStream& dest) {
 void TquvRecordset::FinishAppend(int64_t start) {
   const int64_t end = FData->Stream().Position();
   WriteRowEntry(FRecordCount, start, end - start);
+  // The row also joins the index that a filter saved, which its reset brings back.
+  if (FSavedIndex) {
+    const auto savedRows = static_cast<int32_t>(FSavedIndex->Size() / kIndexEntrySize);
+    WriteIndexEntry(*FSavedIndex, savedRows, {start, end - start});
+  }
   FRecNo = FRecordCount;
   ++FRecordCount;
   FAppendPosition = end;
@@ -584,7 +589,9 @@ void TquvRecordset::Next() { GoToRow(FRecNo + 1); }
 void TquvRecordset::Prior() { GoToRow(FRecNo - 1); }
 
 void TquvRecordset::ComputeAppendPosition() {
-  FAppendPosition = FRecordCount > 0 ? FData->Size() : 0;
+  // Rows that a filter hides still lie in the data stream.
+  const bool hasRows = FRecordCount > 0 || (FSavedIndex && FSavedIndex->Size() > 0);
+  FAppendPosition = hasRows ? FData->Size() : 0;
 }
 
 void TquvRecordset::UpdateRowCount() {

@@ -437,6 +437,30 @@ TEST(Recordset, RowsPostedUnderAFilterAreThereAsPostedAfterItsReset) {
   }
 }
 
+// A row added while a filter hides the others is a row of the recordset:
+// it is there after the reset and does not take the place of hidden rows.
+TEST(Recordset, RowsAddedUnderAFilterAreThereAfterItsReset) {
+  auto odd = Recordset({{"memo", 'A', 0, 0}, {"n", 'N', 4, 0}});
+  odd->AppendValues(std::vector<TVariant>{"bbbbb", 1});
+  TEvenRows recordset;
+  recordset.CacheBlobs = true;
+  recordset.CopyFrom(*odd, false, true);
+  recordset.FilterByRecord();
+  ASSERT_EQ(recordset.RecordCount(), 0);
+  recordset.AppendValues(std::vector<TVariant>{"ddddd", 4});
+  recordset.NewRow();
+  recordset.SetFieldValue("memo", "eeeee");
+  recordset.AppendRow();
+  EXPECT_EQ(recordset.RecordCount(), 2);
+  recordset.Filter("", true);
+  ASSERT_EQ(recordset.RecordCount(), 3);
+  const char* expected[] = {"bbbbb", "ddddd", "eeeee"};
+  for (int32_t row = 0; row < 3; ++row) {
+    recordset.GoToRow(row);
+    EXPECT_EQ(recordset.GetFieldValue("memo"), TVariant(expected[row])) << "row " << row;
+  }
+}
+
 TEST(Recordset, TakeOverMovesRowsAndLeavesTheSourceEmpty) {
   auto source = ThreeRows();
   source->Tags().SetTag("k", "v");
