@@ -44,6 +44,13 @@ std::string ChangeFileExt(const std::string& fileName, std::string_view extensio
   return (hasExtension ? fileName.substr(0, dot) : fileName) + std::string(extension);
 }
 
+void CheckFieldCount(int32_t count, const std::string& name) {
+  if (count > kMaxFields) {
+    throw EquvRecordsetError("A recordset holds at most 2016 fields, " + name + " has " +
+                             std::to_string(count));
+  }
+}
+
 std::string DefinitionsName(const TquvCustomSymbolDefs& defs) {
   const std::string qualified = defs.QualifiedName();
   return qualified.empty() ? defs.Name() : qualified;
@@ -123,16 +130,20 @@ void TquvRecordset::RemoveDestroyListener(const void* owner) {
 
 void TquvRecordset::SetDefinition(const std::string& spec) {
   const std::size_t colon = spec.find(':');
-  std::string name = spec;
-  if (colon != std::string::npos) {
-    FPrefix = spec.substr(0, colon);
-    name = spec.substr(colon + 1);
+  const std::string name = colon == std::string::npos ? spec : spec.substr(colon + 1);
+  const bool newName = AnsiCompareText(name, FName) != 0;
+  // What can fail comes first: a failed call leaves the recordset as it was.
+  std::shared_ptr<const TquvSymbolDefs> defs;
+  if (newName) {
+    defs = name.empty() ? SharedEmptyDefinitions()
+                        : SharedInterfaceDefinitions(name, false, FDefinitionFlag);
+    CheckFieldCount(defs->Count(), name);
+    Clear();
   }
-  if (AnsiCompareText(name, FName) == 0) return;
+  if (colon != std::string::npos) FPrefix = spec.substr(0, colon);
+  if (!newName) return;
   FName = name;
-  Clear();
-  FDefs = name.empty() ? SharedEmptyDefinitions()
-                       : SharedInterfaceDefinitions(name, false, FDefinitionFlag);
+  FDefs = std::move(defs);
   FOwnDefs.reset();
   PrepareFieldLists();
   if (!name.empty()) Changed();
@@ -151,10 +162,7 @@ void TquvRecordset::SetFieldDefs(std::unique_ptr<TquvSymbolDefs> definitions) {
 // until then every field is a stored field.
 void TquvRecordset::PrepareFieldLists() {
   const int32_t count = FieldCount();
-  if (count > kMaxFields) {
-    throw EquvRecordsetError("A recordset holds at most 2016 fields, " + FName + " has " +
-                             std::to_string(count));
-  }
+  CheckFieldCount(count, FName);
   if (FOwnDefs) FOwnDefs->RecomputeOffsets();  // shared sets have theirs already
   FLayouts.clear();
   for (int32_t i = 0; i < count; ++i) FLayouts.push_back(LayoutOf(FDefs->Item(i)));

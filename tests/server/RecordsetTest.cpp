@@ -305,6 +305,22 @@ TEST(Recordset, ASharerOfASharerKeepsItsRowsWhenTheOwnerChanges) {
   EXPECT_EQ(last.GetFieldValue("memo"), TVariant("aaaaa"));
 }
 
+// A definition that cannot be found changes nothing, and asking for it
+// again fails again.
+TEST(Recordset, AFailedSetDefinitionLeavesTheRecordsetAsItWas) {
+  auto recordset = ThreeRows();
+  const auto setMissing = [&] { recordset->SetDefinition("host:nolib.orders.list"); };
+  const std::string message = MessageOf(setMissing);
+  EXPECT_NE(message.find("/nolib.quv"), std::string::npos) << message;
+  EXPECT_EQ(MessageOf(setMissing), message);
+  EXPECT_EQ(recordset->Name(), "teste");
+  EXPECT_EQ(recordset->Prefix(), "");
+  EXPECT_EQ(recordset->FieldCount(), 2);
+  ASSERT_EQ(recordset->RecordCount(), 3);
+  recordset->GoToRow(2);
+  EXPECT_EQ(recordset->GetFieldValue("memo"), TVariant("ccccc"));
+}
+
 TEST(Recordset, NestedRecordsetRoundTrip) {
   auto defs = Defs({{"nome", 'A', 20, 0}, {"filhos", 'R', 0, 0}});
   defs->Item(1).Nested().AddSymbol("x").SetTypeCode('N');
