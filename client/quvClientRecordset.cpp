@@ -113,10 +113,11 @@ bool TquvClientRecordset::Eof() {
 
 void TquvClientRecordset::SetDefinition(const std::string& definitionText) {
   TquvCallTarget target = SplitCallDefinition(definitionText);
+  // A definition that cannot be found leaves the call target as it was too.
+  TquvRecordset::SetDefinition(target.Method);
   FHost = std::move(target.Host);
   FDataSource = std::move(target.DataSource);
-  FMethodName = target.Method;
-  TquvRecordset::SetDefinition(target.Method);
+  FMethodName = std::move(target.Method);
 }
 
 void TquvClientRecordset::Changed() {

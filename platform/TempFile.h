@@ -14,9 +14,11 @@ std::string TempDirectory();
 enum class TTempFileAccess : uint8_t { Read, Write, ReadWrite };
 
 // A temporary file opened by name and created when missing, closed when this
-// object goes. A delete-on-close file is removed at that moment, not before,
-// so other code may reopen it by name while it is open. POSIX has no share
-// modes: every open of the name is allowed. Move-only; not thread-safe.
+// object goes. A delete-on-close file is removed when the last object of this
+// process that opened it with delete-on-close closes it, not before, so other
+// code may reopen it by name while anyone here holds it. POSIX has no share
+// modes: every open of the name is allowed. Move-only; one object is used by
+// one thread at a time, different objects by any threads.
 class TTempFile final {
  public:
   // `truncate` empties a file that exists already. Raises EOSError with the

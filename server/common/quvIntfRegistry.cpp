@@ -215,7 +215,8 @@ class TquvInterfaceLib::TDataAccess final {
   std::unique_ptr<TStream> FStream;
 };
 
-TquvInterfaceLib::TquvInterfaceLib(TquvLibraryOptions options) : FOptions(std::move(options)) {
+TquvInterfaceLib::TquvInterfaceLib(TquvLibraryOptions options, TquvInterfaces* registry)
+    : FOptions(std::move(options)), FRegistry(registry) {
   FCache.SetExpiry(kCacheExpiry);
 }
 
@@ -297,14 +298,19 @@ std::string TquvInterfaceLib::ResolveFileName(const std::string& path) const {
   return exact;
 }
 
-void TquvInterfaceLib::Load(std::string_view path) {
+bool TquvInterfaceLib::IsOpenAs(const std::string& normalized) const {
   std::lock_guard<TCriticalSection> guard(FLock);
+  return !FRequestedName.empty() &&
+         (SameText(normalized, FRequestedName) || SameText(normalized, FName));
+}
+
+void TquvInterfaceLib::Load(std::string_view path) {
   const std::string normalized = NormalizedLibraryPath(path);
-  if (!FRequestedName.empty() &&
-      (SameText(normalized, FRequestedName) || SameText(normalized, FName))) {
+  if (IsOpenAs(normalized)) {
     ApplyPendingReload();
     return;
   }
+  std::lock_guard<TCriticalSection> guard(FLock);
   const std::string fileName = ResolveFileName(normalized);
   if (IquvInterfaceLoader* loader = GLoader.load(); loader != nullptr && UpdatesAllowed())
     loader->UpdateFile(ExtractFileDir(fileName), ExtractFileName(fileName));
@@ -331,13 +337,25 @@ void TquvInterfaceLib::OpenFile(const std::string& fileName) {
   }
 }
 
+// Without the library lock: a reload takes the registry lock before it.
 void TquvInterfaceLib::ApplyPendingReload() {
   if (FChangeCount.exchange(0) == 0) return;
-  for (int32_t i = 0; i < kReloadPolls && !FileStampOf(FFileName).Exists; ++i)
+  const std::string fileName = FileName();
+  for (int32_t i = 0; i < kReloadPolls && !FileStampOf(fileName).Exists; ++i)
     std::this_thread::sleep_for(kReloadPoll);
+  const auto reload = [this] { return ReloadChangedFile(); };
+  if (FRegistry) {
+    FRegistry->ReloadLibrary(reload);
+  } else {
+    reload();
+  }
+}
+
+bool TquvInterfaceLib::ReloadChangedFile() {
+  std::lock_guard<TCriticalSection> guard(FLock);
   FCache.ReleaseAll();
   const TFileStamp stamp = FileStampOf(FFileName);
-  if (stamp == FStamp || stamp.Size <= 0) return;
+  if (stamp == FStamp || stamp.Size <= 0) return false;
   try {
     Install(ReadContents());
   } catch (...) {
@@ -346,6 +364,7 @@ void TquvInterfaceLib::ApplyPendingReload() {
     throw;
   }
   FReloadCount.fetch_add(1);
+  return true;
 }
 
 std::unique_ptr<TquvInterfaceLib::TContents> TquvInterfaceLib::ReadContents() {
@@ -448,13 +467,13 @@ void TquvInterfaceLib::Install(std::unique_ptr<TContents> contents) {
 }
 
 TquvInterfaceRef TquvInterfaceLib::GetInterface(std::string_view name) {
-  std::lock_guard<TCriticalSection> guard(FLock);
   const std::size_t first = name.find('.');
   std::string_view key = name;
   if (first != std::string_view::npos && first != name.rfind('.')) {
     Load(name.substr(0, first));
     key = name.substr(first + 1);
   }
+  std::lock_guard<TCriticalSection> guard(FLock);
   TquvInterfaceRef* found = nullptr;
   if (!FContents || !FContents->Hash.Find(AnsiUpperCase(key), found)) FailNotFound(name);
   (*found)->Touch();
@@ -481,7 +500,7 @@ TquvInterfaceLib& TquvInterfaces::InternalGetItem(std::string_view path) {
   }
   for (const auto& lib : FItems)
     if (SameText(lib->Name(), normalized) || lib->FileName() == normalized) return *lib;
-  auto lib = std::make_unique<TquvInterfaceLib>(FOptions);
+  auto lib = std::make_unique<TquvInterfaceLib>(FOptions, this);
   lib->Load(path);
   FItems.push_back(std::move(lib));
   return *FItems.back();
@@ -495,6 +514,11 @@ TquvInterfaceRef TquvInterfaces::GetInterface(std::string_view dottedName) {
 
 void TquvInterfaces::FillDefinitions(std::string_view name, TquvSymbolDefs& defs) {
   CopyDefinitions(*GetInterface(name), defs, false);
+}
+
+void TquvInterfaces::ReloadLibrary(const std::function<bool()>& reload) {
+  std::lock_guard<TCriticalSection> guard(FLock);
+  if (reload()) FReloadCount.fetch_add(1);
 }
 
 int32_t TquvInterfaces::Count() const {

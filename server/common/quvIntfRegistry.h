@@ -123,16 +123,20 @@ struct TquvLibraryOptions {
 };
 
 // One interface file: its index, its interfaces, the extension libraries
-// that extend it and its descriptor names. Thread-safe (one lock).
+// that extend it and its descriptor names. Thread-safe (one lock; a reload
+// takes the lock of its registry first).
 class TquvInterfaceLib final {
  public:
-  explicit TquvInterfaceLib(TquvLibraryOptions options);
+  // A library of `registry` reloads its changed file under the registry's
+  // lock and tells it; the registry must outlive the library.
+  explicit TquvInterfaceLib(TquvLibraryOptions options, TquvInterfaces* registry = nullptr);
   ~TquvInterfaceLib();
   TquvInterfaceLib(const TquvInterfaceLib&) = delete;
   TquvInterfaceLib& operator=(const TquvInterfaceLib&) = delete;
 
   // Opens the library at `path` (a bare name, "host:name", "name.quv" or a
-  // full path); the same path again only applies a pending reload.
+  // full path); the same path again only applies a pending reload. Not to be
+  // called under the library's own lock.
   void Load(std::string_view path);
   // library.module.interface or module.interface; raises "Interface não
   // encontrada:" + the upper-cased name when absent.
@@ -172,9 +176,14 @@ class TquvInterfaceLib final {
   struct TContents;
 
   bool UpdatesAllowed() const;
+  // Whether the library is open under `normalized` already.
+  bool IsOpenAs(const std::string& normalized) const;
   std::string ResolveFileName(const std::string& path) const;
   void OpenFile(const std::string& fileName);
   void ApplyPendingReload();
+  // Reads header and index again when the file is no longer the one read;
+  // returns whether it did.
+  bool ReloadChangedFile();
   std::unique_ptr<TContents> ReadContents();
   TquvInterface& AddTo(TContents& contents, std::string_view name, std::string_view module,
                        const TIndexInfo& entry);
@@ -183,6 +192,7 @@ class TquvInterfaceLib final {
   void Install(std::unique_ptr<TContents> contents);
 
   const TquvLibraryOptions FOptions;
+  TquvInterfaces* const FRegistry;
   mutable TCriticalSection FLock;
   std::string FName;
   std::string FFileName;
@@ -210,11 +220,19 @@ class TquvInterfaces final : public IquvDefinitionSource {
   TquvInterfaceRef GetInterface(std::string_view dottedName);
   void FillDefinitions(std::string_view name, TquvSymbolDefs& defs) override;
   int32_t Count() const;
+  // Runs the reload of one of its libraries under the registry lock, which
+  // orders reloads with lookups; `reload` returns whether it read the file
+  // again.
+  void ReloadLibrary(const std::function<bool()>& reload);
+  // How often one of its libraries read its file again after a change: who
+  // keeps definitions from the registry can tell that they may be stale.
+  uint32_t ReloadCount() const { return FReloadCount.load(); }
 
  private:
   const TquvLibraryOptions FOptions;
   mutable TCriticalSection FLock;
   std::vector<std::unique_ptr<TquvInterfaceLib>> FItems;
+  std::atomic<uint32_t> FReloadCount{0};
 };
 
 // The process-wide registry (libraries beside the program), made on first use.

@@ -44,6 +44,13 @@ std::string ChangeFileExt(const std::string& fileName, std::string_view extensio
   return (hasExtension ? fileName.substr(0, dot) : fileName) + std::string(extension);
 }
 
+void CheckFieldCount(int32_t count, const std::string& name) {
+  if (count > kMaxFields) {
+    throw EquvRecordsetError("A recordset holds at most 2016 fields, " + name + " has " +
+                             std::to_string(count));
+  }
+}
+
 std::string DefinitionsName(const TquvCustomSymbolDefs& defs) {
   const std::string qualified = defs.QualifiedName();
   return qualified.empty() ? defs.Name() : qualified;
@@ -123,16 +130,20 @@ void TquvRecordset::RemoveDestroyListener(const void* owner) {
 
 void TquvRecordset::SetDefinition(const std::string& spec) {
   const std::size_t colon = spec.find(':');
-  std::string name = spec;
-  if (colon != std::string::npos) {
-    FPrefix = spec.substr(0, colon);
-    name = spec.substr(colon + 1);
+  const std::string name = colon == std::string::npos ? spec : spec.substr(colon + 1);
+  const bool newName = AnsiCompareText(name, FName) != 0;
+  // What can fail comes first: a failed call leaves the recordset as it was.
+  std::shared_ptr<const TquvSymbolDefs> defs;
+  if (newName) {
+    defs = name.empty() ? SharedEmptyDefinitions()
+                        : SharedInterfaceDefinitions(name, false, FDefinitionFlag);
+    CheckFieldCount(defs->Count(), name);
+    Clear();
   }
-  if (AnsiCompareText(name, FName) == 0) return;
+  if (colon != std::string::npos) FPrefix = spec.substr(0, colon);
+  if (!newName) return;
   FName = name;
-  Clear();
-  FDefs = name.empty() ? SharedEmptyDefinitions()
-                       : SharedInterfaceDefinitions(name, false, FDefinitionFlag);
+  FDefs = std::move(defs);
   FOwnDefs.reset();
   PrepareFieldLists();
   if (!name.empty()) Changed();
@@ -151,10 +162,7 @@ void TquvRecordset::SetFieldDefs(std::unique_ptr<TquvSymbolDefs> definitions) {
 // until then every field is a stored field.
 void TquvRecordset::PrepareFieldLists() {
   const int32_t count = FieldCount();
-  if (count > kMaxFields) {
-    throw EquvRecordsetError("A recordset holds at most 2016 fields, " + FName + " has " +
-                             std::to_string(count));
-  }
+  CheckFieldCount(count, FName);
   if (FOwnDefs) FOwnDefs->RecomputeOffsets();  // shared sets have theirs already
   FLayouts.clear();
   for (int32_t i = 0; i < count; ++i) FLayouts.push_back(LayoutOf(FDefs->Item(i)));
@@ -423,6 +431,11 @@ std::vector<int64_t> TquvRecordset::EncodeRow(TStream& dest) {
 void TquvRecordset::FinishAppend(int64_t start) {
   const int64_t end = FData->Stream().Position();
   WriteRowEntry(FRecordCount, start, end - start);
+  // The row also joins the index that a filter saved, which its reset brings back.
+  if (FSavedIndex) {
+    const auto savedRows = static_cast<int32_t>(FSavedIndex->Size() / kIndexEntrySize);
+    WriteIndexEntry(*FSavedIndex, savedRows, {start, end - start});
+  }
   FRecNo = FRecordCount;
   ++FRecordCount;
   FAppendPosition = end;
@@ -514,10 +527,8 @@ void TquvRecordset::PostRow() {
   FData->WriteBuffer(row.Memory(), static_cast<int32_t>(length));
   if (delta != 0) {
     WriteRowEntry(FRecNo, offset, length);
-    if (!AppendOnlyUpdates) {
-      ShiftRowOffsets(*FIndex, old.Offset + old.Length, delta, FRecNo);
-      if (FSavedIndex) ShiftRowOffsets(*FSavedIndex, old.Offset + old.Length, delta, -1);
-    }
+    if (!AppendOnlyUpdates) ShiftRowOffsets(*FIndex, old.Offset + old.Length, delta, FRecNo);
+    if (FSavedIndex) FollowRewrittenRow(*FSavedIndex, old, {offset, length}, !AppendOnlyUpdates);
   }
   for (std::size_t i = 0; i < positions.size(); ++i) {
     FBlobPositions[i] = positions[i] < 0 ? -1 : offset + positions[i];
@@ -586,7 +597,9 @@ void TquvRecordset::Next() { GoToRow(FRecNo + 1); }
 void TquvRecordset::Prior() { GoToRow(FRecNo - 1); }
 
 void TquvRecordset::ComputeAppendPosition() {
-  FAppendPosition = FRecordCount > 0 ? FData->Size() : 0;
+  // Rows that a filter hides still lie in the data stream.
+  const bool hasRows = FRecordCount > 0 || (FSavedIndex && FSavedIndex->Size() > 0);
+  FAppendPosition = hasRows ? FData->Size() : 0;
 }
 
 void TquvRecordset::UpdateRowCount() {

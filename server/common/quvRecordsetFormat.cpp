@@ -41,6 +41,24 @@ std::unique_ptr<TquvStream> OpenRowsFile(TquvStream& in) {
   return std::make_unique<TquvStream>(new TquvBufferedStream(file, 0, true), true);
 }
 
+// Calls `change` with the number and the bytes of every entry of `index`,
+// read and written back in bounded chunks.
+template <typename TChange>
+void ChangeEntries(TStream& index, const TChange& change) {
+  const int64_t entries = index.Size() / kIndexEntrySize;
+  std::vector<uint8_t> chunk;
+  for (int64_t first = 0; first < entries;) {
+    const int64_t n = std::min<int64_t>(entries - first, kShiftChunk / kIndexEntrySize);
+    chunk.resize(std::size_t(n * kIndexEntrySize));
+    index.SetPosition(first * kIndexEntrySize);
+    index.ReadBuffer(chunk.data(), static_cast<int32_t>(chunk.size()));
+    for (int64_t i = 0; i < n; ++i) change(first + i, &chunk[std::size_t(i * kIndexEntrySize)]);
+    index.SetPosition(first * kIndexEntrySize);
+    index.WriteBuffer(chunk.data(), static_cast<int32_t>(chunk.size()));
+    first += n;
+  }
+}
+
 }  // namespace
 
 // ---- Index entries ----
@@ -61,23 +79,26 @@ void WriteIndexEntry(TStream& index, int32_t row, TquvIndexEntry entry) {
 }
 
 void ShiftRowOffsets(TStream& index, int64_t offset, int64_t delta, int32_t except) {
-  const int64_t entries = index.Size() / kIndexEntrySize;
-  std::vector<uint8_t> chunk;
-  for (int64_t first = 0; first < entries;) {
-    const int64_t n = std::min<int64_t>(entries - first, kShiftChunk / kIndexEntrySize);
-    chunk.resize(std::size_t(n * kIndexEntrySize));
-    index.SetPosition(first * kIndexEntrySize);
-    index.ReadBuffer(chunk.data(), static_cast<int32_t>(chunk.size()));
-    for (int64_t i = 0; i < n; ++i) {
-      uint8_t* entry = &chunk[std::size_t(i * kIndexEntrySize)];
-      const int32_t rowOffset = GetInt32LE(entry);
-      if (first + i != except && rowOffset >= offset)
-        PutInt32LE(entry, static_cast<int32_t>(rowOffset + delta));
+  ChangeEntries(index, [&](int64_t row, uint8_t* entry) {
+    const int32_t rowOffset = GetInt32LE(entry);
+    if (row != except && rowOffset >= offset)
+      PutInt32LE(entry, static_cast<int32_t>(rowOffset + delta));
+  });
+}
+
+void FollowRewrittenRow(TStream& index, TquvIndexEntry old, TquvIndexEntry now,
+                        bool shiftRowsBehind) {
+  const int64_t oldEnd = old.Offset + old.Length;
+  const int64_t delta = now.Length - old.Length;
+  ChangeEntries(index, [&](int64_t, uint8_t* entry) {
+    const int32_t rowOffset = GetInt32LE(entry);
+    if (rowOffset == old.Offset && GetInt32LE(entry + 4) == old.Length) {
+      PutInt32LE(entry, static_cast<int32_t>(now.Offset));
+      PutInt32LE(entry + 4, static_cast<int32_t>(now.Length));
+    } else if (shiftRowsBehind && rowOffset >= oldEnd) {
+      PutInt32LE(entry, static_cast<int32_t>(rowOffset + delta));
     }
-    index.SetPosition(first * kIndexEntrySize);
-    index.WriteBuffer(chunk.data(), static_cast<int32_t>(chunk.size()));
-    first += n;
-  }
+  });
 }
 
 // ---- Encoded rows ----

@@ -52,6 +52,12 @@ TquvIndexEntry ReadIndexEntry(TStream& index, int32_t row);
 void WriteIndexEntry(TStream& index, int32_t row, TquvIndexEntry entry);
 // Adds `delta` to every row offset at or beyond `offset` but that of row `except`.
 void ShiftRowOffsets(TStream& index, int64_t offset, int64_t delta, int32_t except);
+// Follows a row rewritten from `old` to `now` in an index that does not know
+// where the row is: its entry (the one equal to `old`) becomes `now`, and
+// with `shiftRowsBehind` the rows from the end of `old` on move by the change
+// of length.
+void FollowRewrittenRow(TStream& index, TquvIndexEntry old, TquvIndexEntry now,
+                        bool shiftRowsBehind);
 
 // ---- Encoded rows ----
 

@@ -128,6 +128,10 @@ TEST_F(ClientCall, TheDefinitionNamesHostAndDataSourceAndTheHostArgumentWins) {
   call.SetDefinition("quvtest.test.fail");
   EXPECT_EQ(call.Host(), "");
   EXPECT_EQ(call.DataSource(), "");
+  EXPECT_THROW(call.SetDefinition("10.0.0.9@DS:quvtest.test.missing"), TquvInterfaceError);
+  EXPECT_EQ(call.Host(), "");
+  EXPECT_EQ(call.DataSource(), "");
+  EXPECT_EQ(call.MethodName(), "quvtest.test.fail");
 
   // Nobody listens on 127.0.0.2: the call reaches the server only when the
   // argument replaces the definition's host. The data source travels as a tag.

@@ -244,6 +244,23 @@ TEST(TempStreamTest, NamesOpensAndRemovesFilesAndReportsSystemErrors) {
   EXPECT_EQ(tempDir.FileCount(), 0);
 }
 
+// Other code may open a delete-on-close file by name; the file stays until
+// the last of them closes it, whichever was first.
+TEST(TempStreamTest, ADeleteOnCloseFileGoesWithItsLastHolder) {
+  TPrivateTempDir tempDir;
+  auto maker = std::make_unique<TTempStream>("", true, kTempOpenReadWrite);
+  const std::string name = maker->FileName();
+  maker->WriteBuffer("rows", 4);
+  { TTempStream reader(name, true, kTempOpenRead); }
+  EXPECT_TRUE(std::filesystem::exists(name)) << "the maker still holds it";
+  auto lastReader = std::make_unique<TTempStream>(name, true, kTempOpenRead);
+  maker.reset();
+  EXPECT_EQ(ReadAll(*lastReader), TBytes({'r', 'o', 'w', 's'}));
+  lastReader.reset();
+  EXPECT_FALSE(std::filesystem::exists(name));
+  EXPECT_EQ(tempDir.FileCount(), 0);
+}
+
 TEST(SubStreamTest, StaysInsideItsWindow) {
   TMemoryStream parent(Pattern(100));
   TSubStream window(&parent, false, 10, 20);

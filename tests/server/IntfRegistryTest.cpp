@@ -9,8 +9,8 @@
 #include "platform/Cp1252.h"
 #include "platform/Resources.h"
 #include "server/common/quvIntfRegistry.h"
-#include "tests/kit/TempFolder.h"
 #include "tests/kit/IntfTestFiles.h"
+#include "tests/kit/TempFolder.h"
 
 namespace quv {
 namespace {
@@ -120,6 +120,22 @@ TEST_F(IntfRegistryTest, ReloadOfACorruptReplacementKeepsFailingUntilMended) {
             "Invalid interface file index in " + path);
   FFolder.WriteFile("live.quv", CurrentFile({{"new.one", {}}}));
   EXPECT_EQ(lib.GetInterface("live.new.one")->FullName(), "new.one");
+}
+
+TEST_F(IntfRegistryTest, AChangedFileIsReloadedForTheRegistryThatCountsIt) {
+  FFolder.WriteFile("live.quv", CurrentFile({{"old.one", {"a"}}}));
+  TquvInterfaces& registry = Registry();
+  TquvInterfaceLib& lib = registry.InternalGetItem("live");
+  EXPECT_EQ(registry.ReloadCount(), 0u);
+  FFolder.WriteFile("live.quv", CurrentFile({{"new.one", {"a", "b"}}}));
+  lib.NotifyChanged();
+  EXPECT_EQ(registry.GetInterface("live.new.one")->Defs().Count(), 2);
+  EXPECT_EQ(lib.ReloadCount(), 1u);
+  EXPECT_EQ(registry.ReloadCount(), 1u);
+  // A change that leaves the file as it was reads nothing again.
+  lib.NotifyChanged();
+  registry.GetInterface("live.new.one");
+  EXPECT_EQ(registry.ReloadCount(), 1u);
 }
 
 TEST_F(IntfRegistryTest, ProgramResourceTakesPrecedenceOverTheFile) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <tuple>
 
 #include "platform/Cp1252.h"
@@ -304,6 +305,22 @@ TEST(Recordset, ASharerOfASharerKeepsItsRowsWhenTheOwnerChanges) {
   EXPECT_EQ(last.GetFieldValue("memo"), TVariant("aaaaa"));
 }
 
+// A definition that cannot be found changes nothing, and asking for it
+// again fails again.
+TEST(Recordset, AFailedSetDefinitionLeavesTheRecordsetAsItWas) {
+  auto recordset = ThreeRows();
+  const auto setMissing = [&] { recordset->SetDefinition("host:nolib.orders.list"); };
+  const std::string message = MessageOf(setMissing);
+  EXPECT_NE(message.find("/nolib.quv"), std::string::npos) << message;
+  EXPECT_EQ(MessageOf(setMissing), message);
+  EXPECT_EQ(recordset->Name(), "teste");
+  EXPECT_EQ(recordset->Prefix(), "");
+  EXPECT_EQ(recordset->FieldCount(), 2);
+  ASSERT_EQ(recordset->RecordCount(), 3);
+  recordset->GoToRow(2);
+  EXPECT_EQ(recordset->GetFieldValue("memo"), TVariant("ccccc"));
+}
+
 TEST(Recordset, NestedRecordsetRoundTrip) {
   auto defs = Defs({{"nome", 'A', 20, 0}, {"filhos", 'R', 0, 0}});
   defs->Item(1).Nested().AddSymbol("x").SetTypeCode('N');
@@ -360,6 +377,29 @@ TEST(Recordset, RowsInFilesAndStringsRoundTrip) {
   EXPECT_EQ(fromString.RecordCount(), 3);
 }
 
+// Rows passed by file name: a receiver that closes the files must leave
+// them to the sender, which may hand them out again.
+TEST(Recordset, RowFilesLastUntilTheirLastHolderClosesThem) {
+  auto sender = ThreeRows();
+  const std::string dataFile = StreamFileName(sender->DataStream());
+  for (int receiver = 0; receiver < 2; ++receiver) {
+    TMemoryStream stream(Saved(*sender, kRsRowsInFiles | kRsWithDefinitions));
+    TquvRecordset loaded;
+    loaded.LoadFromStream(stream, true);
+    EXPECT_EQ(loaded.RecordCount(), 3) << "receiver " << receiver;
+  }
+  {
+    TMemoryStream stream(Saved(*sender, kRsRowsInFiles | kRsWithDefinitions));
+    TquvRecordset outlasting;
+    outlasting.CacheBlobs = true;
+    outlasting.LoadFromStream(stream, true);
+    sender.reset();
+    outlasting.Last();
+    EXPECT_EQ(outlasting.GetFieldValue("memo"), TVariant("ccccc"));
+  }
+  EXPECT_FALSE(std::filesystem::exists(dataFile));
+}
+
 TEST(Recordset, LoadReportsProgressByPhase) {
   auto recordset = ThreeRows();
   TMemoryStream stream(Saved(*recordset, kRsWithDefinitions));
@@ -385,6 +425,56 @@ TEST(Recordset, FilterByRecordAndReset) {
   EXPECT_EQ(recordset.GetFieldValue("memo"), TVariant("ccccc"));
   recordset.Filter("", true);
   EXPECT_EQ(recordset.RecordCount(), 3);
+}
+
+// The index that a filter saves must follow a row that PostRow moves or
+// grows, whether the rows behind it move or the row goes to the end.
+TEST(Recordset, RowsPostedUnderAFilterAreThereAsPostedAfterItsReset) {
+  for (bool appendOnly : {false, true}) {
+    TEvenRows recordset;
+    recordset.CacheBlobs = true;
+    recordset.AppendOnlyUpdates = appendOnly;
+    recordset.CopyFrom(*ThreeRows(), false, true);
+    recordset.FilterByRecord();
+    recordset.First();
+    recordset.SetFieldValue("memo", "a longer first row");
+    recordset.PostRow();
+    recordset.Last();
+    recordset.SetFieldValue("memo", "c");
+    recordset.PostRow();
+    recordset.Filter("", true);
+    ASSERT_EQ(recordset.RecordCount(), 3);
+    const char* expected[] = {"a longer first row", "bbbbb", "c"};
+    for (int32_t row = 0; row < 3; ++row) {
+      recordset.GoToRow(row);
+      EXPECT_EQ(recordset.GetFieldValue("memo"), TVariant(expected[row]))
+          << "row " << row << (appendOnly ? ", append-only updates" : "");
+    }
+  }
+}
+
+// A row added while a filter hides the others is a row of the recordset:
+// it is there after the reset and does not take the place of hidden rows.
+TEST(Recordset, RowsAddedUnderAFilterAreThereAfterItsReset) {
+  auto odd = Recordset({{"memo", 'A', 0, 0}, {"n", 'N', 4, 0}});
+  odd->AppendValues(std::vector<TVariant>{"bbbbb", 1});
+  TEvenRows recordset;
+  recordset.CacheBlobs = true;
+  recordset.CopyFrom(*odd, false, true);
+  recordset.FilterByRecord();
+  ASSERT_EQ(recordset.RecordCount(), 0);
+  recordset.AppendValues(std::vector<TVariant>{"ddddd", 4});
+  recordset.NewRow();
+  recordset.SetFieldValue("memo", "eeeee");
+  recordset.AppendRow();
+  EXPECT_EQ(recordset.RecordCount(), 2);
+  recordset.Filter("", true);
+  ASSERT_EQ(recordset.RecordCount(), 3);
+  const char* expected[] = {"bbbbb", "ddddd", "eeeee"};
+  for (int32_t row = 0; row < 3; ++row) {
+    recordset.GoToRow(row);
+    EXPECT_EQ(recordset.GetFieldValue("memo"), TVariant(expected[row])) << "row " << row;
+  }
 }
 
 TEST(Recordset, TakeOverMovesRowsAndLeavesTheSourceEmpty) {
