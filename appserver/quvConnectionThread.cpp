@@ -3,11 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/Clock.h"
-#include "platform/Cp1252.h"
 #include "appserver/quvFileRequests.h"
-#include "appserver/quvRecordsetBytes.h"
 #include "appserver/quvServerLog.h"
+#include "platform/Clock.h"
 #include "server/common/quvViewStream.h"
 
 namespace quv {
@@ -90,25 +88,22 @@ void TConnectionThread::Serve() {
 }
 
 void TConnectionThread::ServeCall() {
-  TquvCommandHeader header;
-  std::string context;
-  std::vector<uint8_t> parameters;
-  int32_t parameterRows = 0;
-  ReadRequest(header, context, parameters, parameterRows);
+  const TCallRequest request = ReadCallRequest(FReader, FOptions.MaxRequestBytes);
   FControl.BeginCall();
-  const TRequestRegistration request(FState, header, context, FConn.Peer(), FControl);
+  const TRequestRegistration registration(FState, request.Header, request.Context, FConn.Peer(),
+                                          FControl);
   // A quick reply carries the acknowledgement in the same send; during a
   // longer call the prober flushes it soon after the call starts.
   FPackage.BufferRecvOK();
   const uint32_t start = Clock().TickCount();
-  TMethodResult result = request.Refusal().empty()
-                             ? RunMethod(header, context, parameters, parameterRows)
-                             : TMethodResult::Error(request.Refusal());
+  TMethodResult result = registration.Refusal().empty()
+                             ? RunMethod(request)
+                             : TMethodResult::Error(registration.Refusal());
   if (FControl.Cancelled()) return;  // the client is gone or the server stops
   if (FControl.CallCancelled()) result = TMethodResult::Error(std::string(kRequestCancelledText));
-  const uint8_t resultKind = WriteReply(header, std::move(result));
-  if (FOptions.Verbose) LogCall(header, Clock().TickCount() - start, resultKind);
-  if (request.SessionClosed()) FControl.Cancel();
+  const uint8_t resultKind = WriteReply(request.Header, std::move(result));
+  if (FOptions.Verbose) LogCall(request.Header, Clock().TickCount() - start, resultKind);
+  if (registration.SessionClosed()) FControl.Cancel();
 }
 
 void TConnectionThread::ServeLocatorRequest() {
@@ -116,40 +111,11 @@ void TConnectionThread::ServeLocatorRequest() {
   FPackage.Flush(TquvPackageWriter::kRequestFlushTimeoutMs);
 }
 
-void TConnectionThread::ReadRequest(TquvCommandHeader& header, std::string& context,
-                                    std::vector<uint8_t>& parameters, int32_t& parameterRows) {
-  if (!FReader.NextIsCommand()) throw EPackageError("A call package without a command header");
-  try {
-    FReader.ReadCommandHeader(header, context);
-    const bool withParameters = FReader.ReadRecordsetOrEnd([&](TStream& source) {
-      parameters = ReadRecordsetBytes(source, FOptions.MaxRequestBytes, &parameterRows);
-    });
-    if (withParameters && FReader.NextIsCommand())
-      throw EPackageError("A call package with more than one command");
-  } catch (...) {
-    FReader.EndCommandHeader();
-    throw;
-  }
-  FReader.EndCommandHeader();
-}
-
-TMethodResult TConnectionThread::RunMethod(const TquvCommandHeader& header,
-                                           const std::string& context,
-                                           const std::vector<uint8_t>& parameters,
-                                           int32_t parameterRows) {
-  const TMethodHandler* handler = FMethods.Find(header.MethodName);
-  if (handler == nullptr)
-    return TMethodResult::Error(std::string("Método desconhecido: "_cp) + header.MethodName);
+TMethodResult TConnectionThread::RunMethod(const TCallRequest& request) {
   FProber.Arm();
-  TMethodResult result;
-  try {
-    result =
-        (*handler)(TMethodCall{header, context, parameters, parameterRows, FControl, FConn.Peer()});
-  } catch (const std::exception& e) {
-    result = TMethodResult::Error(e.what());
-  } catch (...) {
-    result = TMethodResult::Error(std::string("Falha desconhecida em "_cp) + header.MethodName);
-  }
+  TMethodResult result =
+      FMethods.Run(TMethodCall{request.Header, request.Context, request.Parameters,
+                               request.ParameterRows, FControl, FConn.Peer()});
   FProber.Disarm();
   return result;
 }

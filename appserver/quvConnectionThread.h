@@ -6,13 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "platform/Thread.h"
+#include "appserver/quvCallRequest.h"
 #include "appserver/quvLocatorAnswer.h"
 #include "appserver/quvMethods.h"
 #include "appserver/quvProbeThread.h"
 #include "appserver/quvServerConn.h"
 #include "appserver/quvServerOptions.h"
 #include "appserver/quvServerState.h"
+#include "platform/Thread.h"
 #include "transport/quvCallKinds.h"
 #include "transport/quvpack.h"
 
@@ -24,15 +25,14 @@ namespace quv {
 // sends "QUVC", breaks the protocol (logged), or Stop is called. Each request is in the server's
 // table from its arrival until its reply is written; a request cancelled there answers
 // kRequestCancelledText, and the connection ends after a request whose session was closed. Owns
-// the accepted connection. `options`, `methods`, `locator`, `state` and `probeTimer` must outlive it;
-// `onFinished` runs on this thread as it ends. Owned and joined by the server; Stop may be called
-// from any thread.
+// the accepted connection. `options`, `methods`, `locator`, `state` and `probeTimer` must outlive
+// it; `onFinished` runs on this thread as it ends. Owned and joined by the server; Stop may be
+// called from any thread.
 class TConnectionThread final : public TThread {
  public:
   TConnectionThread(int handle, std::string peer, const TServerOptions& options,
                     const TMethodRegistry& methods, const TLocatorAnswer& locator,
-                    TServerState& state, TProbeTimer& probeTimer,
-                    std::function<void()> onFinished);
+                    TServerState& state, TProbeTimer& probeTimer, std::function<void()> onFinished);
   ~TConnectionThread() override;
 
   // Cancels the running call and ends the connection.
@@ -48,11 +48,8 @@ class TConnectionThread final : public TThread {
   void ServeCall();
   // Reads the request text and writes the answer text, empty when it is not ours.
   void ServeLocatorRequest();
-  // The parameters read into `parameters`, or left empty without them.
-  void ReadRequest(TquvCommandHeader& header, std::string& context,
-                   std::vector<uint8_t>& parameters, int32_t& parameterRows);
-  TMethodResult RunMethod(const TquvCommandHeader& header, const std::string& context,
-                          const std::vector<uint8_t>& parameters, int32_t parameterRows);
+  // Runs the request's method while the prober watches the client.
+  TMethodResult RunMethod(const TCallRequest& request);
   // Writes the reply and reads its acknowledgement; the reply's result kind.
   uint8_t WriteReply(const TquvCommandHeader& request, TMethodResult result);
   void WriteReplyRecordset(TMethodResult& result);

@@ -122,6 +122,20 @@ const TMethodHandler* TMethodRegistry::Find(std::string_view name) const {
   return found == FHandlers.end() ? nullptr : &found->second;
 }
 
+TMethodResult TMethodRegistry::Run(const TMethodCall& call) const {
+  const std::string& method = call.Header.MethodName;
+  const TMethodHandler* handler = Find(method);
+  if (handler == nullptr)
+    return TMethodResult::Error(std::string("Método desconhecido: "_cp) + method);
+  try {
+    return (*handler)(call);
+  } catch (const std::exception& e) {
+    return TMethodResult::Error(e.what());
+  } catch (...) {
+    return TMethodResult::Error(std::string("Falha desconhecida em "_cp) + method);
+  }
+}
+
 std::set<std::string> TMethodRegistry::Libraries() const {
   std::set<std::string> libraries;
   for (const auto& entry : FHandlers) {

@@ -102,6 +102,9 @@ class TMethodRegistry final {
   void Register(std::string_view name, TMethodHandler handler);
   // The handler of `name`, or null.
   const TMethodHandler* Find(std::string_view name) const;
+  // Runs the handler of the call's method: an unknown method, and whatever
+  // the handler raises, become the reply's error text.
+  TMethodResult Run(const TMethodCall& call) const;
   // The libraries served: the part before the first dot of each name, lower case.
   std::set<std::string> Libraries() const;
 

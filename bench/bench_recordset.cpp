@@ -13,6 +13,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bench/RatioReporter.h"
@@ -140,16 +141,24 @@ void BM_FileWriteReadSameBytes(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * int64_t(size));
 }
 
+// The files of the temporary folder this process holds open, named or not
+// (a new temporary file has no name in the folder until one is asked for).
 int32_t TempFileCount() {
+  const std::string folder = quv::TempDirectory();
   int32_t count = 0;
-  if (DIR* dir = opendir(quv::TempDirectory().c_str())) {
-    while (dirent* entry = readdir(dir)) count += std::strncmp(entry->d_name, "quvSTR", 6) == 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (dirent* entry = readdir(dir)) {
+      char target[4096];
+      const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+      const ssize_t length = readlink(link.c_str(), target, sizeof target);
+      count += length > 0 && std::string_view(target, std::size_t(length)).starts_with(folder);
+    }
     closedir(dir);
   }
   return count;
 }
 
-// Counts files present after each round trip while both recordsets live.
+// Counts temporary files open after each round trip while both recordsets live.
 void BM_SmallRoundTripTempFiles(benchmark::State& state) {
   int64_t filesSeen = 0;
   const int32_t before = TempFileCount();

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "fuzz/BoundedReply.h"
 #include "tests/kit/BufferConn.h"
-#include "transport/quvCallExchange.h"
 #include "transport/quvpack.h"
 
 namespace {
@@ -26,17 +26,11 @@ void LoadRecordset(TStream& reader) {
   CopyStreams(reader, sink, count);
 }
 
-// Waits for the reply signature as a client does, then reads the reply.
 void ReadReply(TquvPackage& package) {
-  TquvCallWait wait;
-  int signatures = 0;
-  wait.Progress = [&signatures](int32_t) {
-    if (++signatures == kMaxItems) throw EPackageError("too many signatures");
-  };
   TquvCommandHeader header;
-  ReceiveCallReply(
-      package, header,
-      [](TquvPackageReader& reader) { reader.ReadCommandAsRecordset(LoadRecordset); }, wait);
+  fuzz::ReceiveBoundedReply(package, header, [](TquvPackageReader& reader) {
+    reader.ReadCommandAsRecordset(LoadRecordset);
+  });
 }
 
 void ReadFiles(TquvPackageReader& reader, bool compressed) {

@@ -1,7 +1,11 @@
 #include "platform/SystemInfo.h"
 
 #include <dlfcn.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <limits>
 
 namespace quv {
 
@@ -13,6 +17,14 @@ uint64_t PhysicalMemorySize() {
 }
 
 uint32_t ProcessId() { return static_cast<uint32_t>(getpid()); }
+
+// Signal 0 only asks: a process of another user answers "not permitted". Ids
+// of 0 and above the largest pid_t never reach kill, where they would name
+// process groups.
+bool ProcessExists(uint32_t processId) {
+  if (processId == 0 || processId > uint32_t(std::numeric_limits<pid_t>::max())) return false;
+  return kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM;
+}
 
 uintptr_t ModuleInstanceHandle() {
   Dl_info info{};

@@ -10,6 +10,10 @@ uint64_t PhysicalMemorySize();
 // The identifier of this process.
 uint32_t ProcessId();
 
+// Whether a process of that identifier runs (or has not been waited for);
+// false for 0 and for identifiers beyond what the system gives out.
+bool ProcessExists(uint32_t processId);
+
 // The load address of the module that holds this code: distinguishes two runs
 // of a program whose process identifier was reused (address-space layout is
 // randomised per run).

@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <map>
 #include <mutex>
 #include <utility>
 
 #include "platform/Exception.h"
+#include "platform/ExePath.h"
 
 namespace quv {
 
@@ -22,18 +24,26 @@ std::string TempDirectory() {
 
 namespace {
 
-int OpenFlags(TTempFileAccess access, bool truncate) {
-  int flags = O_CREAT | O_CLOEXEC;
-  if (truncate) flags |= O_TRUNC;
+// Temporary files are private to the user that makes them.
+constexpr mode_t kPrivateFile = 0600;
+
+int AccessFlags(TTempFileAccess access) {
   switch (access) {
     case TTempFileAccess::Read:
-      return flags | O_RDONLY;
+      return O_RDONLY;
     case TTempFileAccess::Write:
-      return flags | O_WRONLY;
+      return O_WRONLY;
     case TTempFileAccess::ReadWrite:
-      return flags | O_RDWR;
+      return O_RDWR;
   }
-  return flags | O_RDWR;
+  return O_RDWR;
+}
+
+THandle OpenNamed(const std::string& fileName, TTempFileAccess access, bool truncate) {
+  const int flags = O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : 0) | AccessFlags(access);
+  const THandle handle = open(fileName.c_str(), flags, kPrivateFile);
+  if (handle == kNoHandle) RaiseLastOSError("open " + fileName);
+  return handle;
 }
 
 using TFileIdentity = std::pair<dev_t, ino_t>;
@@ -58,19 +68,32 @@ TDeleteOnCloseHolders& Holders() {
 
 TTempFile::TTempFile(std::string fileName, TTempFileAccess access, bool deleteOnClose,
                      bool truncate)
-    : FFileName(std::move(fileName)), FDeleteOnClose(deleteOnClose) {
+    : FFileName(std::move(fileName)), FDeleteOnClose(deleteOnClose), FNamed(true) {
   std::lock_guard<std::mutex> guard(Holders().Lock);
-  // Temporary files are private to the user that makes them.
-  FHandle.Reset(open(FFileName.c_str(), OpenFlags(access, truncate), 0600));
-  if (!FHandle.Valid()) RaiseLastOSError("open " + FFileName);
-  if (!FDeleteOnClose) return;
-  struct stat status;
-  if (fstat(FHandle.Get(), &status) != 0) RaiseLastOSError("fstat " + FFileName);
-  ++Holders().Counts[IdentityOf(status)];
+  FHandle.Reset(OpenNamed(FFileName, access, truncate));
+  if (FDeleteOnClose) AddHolder();
 }
 
+TTempFile::TTempFile(std::string fileName, THandle handle, bool deleteOnClose, bool named)
+    : FHandle(handle),
+      FFileName(std::move(fileName)),
+      FDeleteOnClose(deleteOnClose),
+      FNamed(named) {}
+
+TTempFile TTempFile::Unnamed(std::string fileName, TTempFileAccess access) {
+  if (access != TTempFileAccess::Read) {
+    const std::string folder = ExtractFileDir(fileName);
+    const THandle handle = open(folder.empty() ? "." : folder.c_str(),
+                                O_TMPFILE | O_CLOEXEC | AccessFlags(access), kPrivateFile);
+    if (handle != kNoHandle) return TTempFile(std::move(fileName), handle, true, false);
+  }
+  // The named file reports the folder's own failures.
+  return TTempFile(std::move(fileName), access, true, true);
+}
+
+// An unnamed file has no entry to remove: it vanishes with its descriptor.
 TTempFile::~TTempFile() {
-  if (!FHandle.Valid() || !FDeleteOnClose) return;
+  if (!FHandle.Valid() || !FDeleteOnClose || !FNamed) return;
   std::lock_guard<std::mutex> guard(Holders().Lock);
   struct stat status;
   if (fstat(FHandle.Get(), &status) != 0) return;
@@ -81,6 +104,35 @@ TTempFile::~TTempFile() {
   struct stat named;
   if (stat(FFileName.c_str(), &named) == 0 && IdentityOf(named) == IdentityOf(status))
     unlink(FFileName.c_str());
+}
+
+const std::string& TTempFile::FileName() {
+  if (!FNamed && FHandle.Valid()) EnterName();
+  return FFileName;
+}
+
+// Counts this object as a holder of its delete-on-close file; under the
+// holders' lock.
+void TTempFile::AddHolder() {
+  struct stat status;
+  if (fstat(FHandle.Get(), &status) != 0) RaiseLastOSError("fstat " + FFileName);
+  ++Holders().Counts[IdentityOf(status)];
+}
+
+// Links the open file into its folder through its /proc entry, the one link
+// an unprivileged process may make to an unnamed file. A leftover of an
+// earlier process under the same name gives way, as it would to a new file
+// created under that name. From then on it is held like a file opened by name.
+void TTempFile::EnterName() {
+  std::lock_guard<std::mutex> guard(Holders().Lock);
+  const std::string self = "/proc/self/fd/" + std::to_string(FHandle.Get());
+  auto link = [&] {
+    return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, FFileName.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  };
+  if (!link() && !(errno == EEXIST && unlink(FFileName.c_str()) == 0 && link()))
+    RaiseLastOSError("link " + FFileName);
+  FNamed = true;
+  AddHolder();
 }
 
 }  // namespace quv

@@ -257,19 +257,20 @@ void THashList::Empty() {
   FLast = -1;
 }
 
-void THashList::AllocateBuckets() { FBuckets = std::vector<TBucket>(FCapacity); }
-
-void THashList::Clear() {
+// The new buckets are allocated before anything changes, so that a failed allocation leaves the
+// table as it was.
+void THashList::ReplaceBuckets(int32_t capacity) {
+  std::vector<TBucket> buckets(static_cast<std::size_t>(capacity));
   Empty();
-  AllocateBuckets();
+  FBuckets = std::move(buckets);
+  FCapacity = capacity;
 }
+
+void THashList::Clear() { ReplaceBuckets(FCapacity); }
 
 void THashList::SetCapacity(int32_t n) {
   if (n <= FCapacity) return;
-  const int32_t capacity = HashCapacityFor(n);
-  Empty();
-  FCapacity = capacity;
-  AllocateBuckets();
+  ReplaceBuckets(HashCapacityFor(n));
 }
 
 void THashList::LoadCommaText(std::string_view text) {

@@ -119,6 +119,7 @@ class THashList final {
   // Empties the table (releasing owned values) and keeps its capacity.
   void Clear();
   // Grows to the capacity for n, emptying the table; does nothing when n is not above Capacity.
+  // When the buckets cannot be allocated the table stays as it was.
   void SetCapacity(int32_t n);
   // Adds every item of a comma text with a nil value, after SetCapacity(item count).
   void LoadCommaText(std::string_view text);
@@ -152,7 +153,8 @@ class THashList final {
   int32_t BucketOfHash(uint32_t hash) const;
   bool Equal(std::string_view a, std::string_view b) const;
   void Empty();
-  void AllocateBuckets();
+  // Empties the table and gives it `capacity` empty buckets.
+  void ReplaceBuckets(int32_t capacity);
   void ApplyDuplicate(std::string_view key, THashValue& existing, THashValue&& value);
 
   std::vector<TBucket> FBuckets;

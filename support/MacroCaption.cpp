@@ -29,9 +29,14 @@ std::array<char, 256> BuildNormalizeTable() {
   return table;
 }
 
+// The bytes of the file; none when it is missing, a folder or cannot be read to its end.
 std::string ReadFileBytes(const std::string& fileName) {
-  std::ifstream file(fileName, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  try {
+    std::ifstream file(fileName, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  } catch (const std::ios_base::failure&) {
+    return {};
+  }
 }
 
 // Lines end at CR, LF or CR LF; a final line break adds no empty line.

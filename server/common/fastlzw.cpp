@@ -219,7 +219,8 @@ class TBlockDecoder final {
     unsigned bitsLeft = 16;
     while (FIn < FInEnd) {
       if (bitsLeft == 0) {
-        Require(2);
+        // A control word announces at least one item.
+        Require(2 + 1);
         ctl = LoadBigEndian16(FIn);
         FIn += 2;
         bitsLeft = 16;

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
+#include <filesystem>
 #include <limits>
+#include <string_view>
 
 #include "platform/DebugOutput.h"
 #include "platform/SystemInfo.h"
@@ -18,9 +21,14 @@ constexpr int32_t kMinimumBufferSize = 8192;
 constexpr int32_t kMinimumFileBufferSize = 1024;
 constexpr uint64_t kMemoryPerFileBufferByte = 8000;
 
+constexpr std::string_view kTempNamePrefix = "quvSTR";
+
 // What this unit sets up once per process: the tag and counter of the
-// temporary names and the default buffer size over files.
+// temporary names and the default buffer size over files. Files that ended
+// processes left behind are swept first.
 struct TStreamsUnit {
+  TStreamsUnit() { RemoveTempFilesOfEndedProcesses(TempDirectory()); }
+
   const std::string ProcessTag =
       std::to_string(ProcessId()) + "." + std::to_string(ModuleInstanceHandle());
   const int32_t FileBufferSize = static_cast<int32_t>(
@@ -102,8 +110,54 @@ int32_t DefaultFileBufferSize() { return StreamsUnit().FileBufferSize; }
 
 std::string TempFileName() {
   TStreamsUnit& unit = StreamsUnit();
-  return TempDirectory() + "quvSTR" + unit.ProcessTag + "%" +
+  return TempDirectory() + std::string(kTempNamePrefix) + unit.ProcessTag + "%" +
          std::to_string(unit.NameCounter.fetch_add(1));
+}
+
+namespace {
+
+// Reads decimal digits up to `end` (or to the end of `text` when `end` is 0)
+// into `value`; false when there are none, they overflow or `end` is missing.
+template <class T>
+bool TakeNumber(std::string_view& text, char end, T& value) {
+  const char* last = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), last, value);
+  if (error != std::errc() || stop == text.data()) return false;
+  text.remove_prefix(std::size_t(stop - text.data()));
+  if (end == 0) return text.empty();
+  if (text.empty() || text.front() != end) return false;
+  text.remove_prefix(1);
+  return true;
+}
+
+// The process id of a name that TempFileName made ("quvSTR" pid "." handle
+// "%" counter); 0 for any other name.
+uint32_t ProcessIdOfTempName(std::string_view name) {
+  if (!name.starts_with(kTempNamePrefix)) return 0;
+  name.remove_prefix(kTempNamePrefix.size());
+  uint32_t processId = 0;
+  uintptr_t handle = 0;
+  uint64_t counter = 0;
+  if (!TakeNumber(name, '.', processId) || !TakeNumber(name, '%', handle) ||
+      !TakeNumber(name, 0, counter) || processId > uint32_t(std::numeric_limits<int32_t>::max()))
+    return 0;
+  return processId;
+}
+
+}  // namespace
+
+int32_t RemoveTempFilesOfEndedProcesses(const std::string& folder) {
+  int32_t removed = 0;
+  std::error_code error;
+  std::filesystem::directory_iterator entry(folder, error);
+  for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+    const uint32_t processId = ProcessIdOfTempName(entry->path().filename().string());
+    if (processId == 0 || ProcessExists(processId)) continue;
+    std::error_code ignored;
+    if (!std::filesystem::is_regular_file(entry->symlink_status(ignored))) continue;
+    if (std::filesystem::remove(entry->path(), ignored)) ++removed;
+  }
+  return removed;
 }
 
 TquvBufferedStream::TquvBufferedStream(TStream* inner, int32_t bufferSize, bool ownsInner)
@@ -289,9 +343,20 @@ void TquvBufferedStream::SetSize(int64_t newSize) {
   FPosition = std::min(FPosition, FSize);
 }
 
+namespace {
+
+// Nobody knows a new name yet, so a new delete-on-close file stays unnamed
+// until its name is asked for.
+TTempFile OpenTempFile(const std::string& fileName, bool deleteOnClose, uint32_t mode) {
+  if (!fileName.empty()) return TTempFile(fileName, TempAccess(mode), deleteOnClose, false);
+  if (deleteOnClose) return TTempFile::Unnamed(TempFileName(), TempAccess(mode));
+  return TTempFile(TempFileName(), TempAccess(mode), false, true);
+}
+
+}  // namespace
+
 TTempStream::TTempStream(const std::string& fileName, bool deleteOnClose, uint32_t mode)
-    : TTempStream(TTempFile(fileName.empty() ? TempFileName() : fileName, TempAccess(mode),
-                            deleteOnClose, fileName.empty())) {}
+    : TTempStream(OpenTempFile(fileName, deleteOnClose, mode)) {}
 
 TTempStream::TTempStream(TTempFile file) : THandleStream(file.Handle()), FFile(std::move(file)) {}
 

@@ -109,10 +109,14 @@ class TTempStream final : public THandleStream {
  public:
   // An empty `fileName` stands for a new name from TempFileName (a leftover
   // file of that name is emptied); a given name is opened, or created when
-  // missing. Raises EOSError with the system's reason on failure.
+  // missing. A new delete-on-close file has no entry in the folder until its
+  // name is asked for, so that it vanishes with the process however the
+  // process ends. Raises EOSError with the system's reason on failure.
   TTempStream(const std::string& fileName, bool deleteOnClose, uint32_t mode);
 
-  const std::string& FileName() const { return FFile.FileName(); }
+  // The file's name, under which other code can open it while this stream
+  // lives (a new file is entered in the folder now).
+  const std::string& FileName() { return FFile.FileName(); }
   bool KeepFile() const { return !FFile.DeleteOnClose(); }
 
  private:
@@ -157,8 +161,15 @@ class TSubStream final : public TStream {
 };
 
 // A new temporary file name: the temporary folder, "quvSTR", the process tag
-// (process id "." module handle), "%" and a process-wide counter. Thread-safe.
+// (process id "." module handle), "%" and a process-wide counter. The first
+// call of a process removes the files that ended processes left in the
+// temporary folder. Thread-safe.
 std::string TempFileName();
+
+// Removes the files of `folder` that TempFileName named for processes that no
+// longer run, as a process that dies leaves them; every other name, and every
+// folder or link, stays. Returns how many went.
+int32_t RemoveTempFilesOfEndedProcesses(const std::string& folder);
 
 // The name of a file that holds the bytes of `stream`: the file under a
 // wrapper or buffered stream (flushed first), a temporary stream's own file,

@@ -133,7 +133,7 @@ TEST(BufferedTempStreamTest, StaysInMemoryUntilTheFirstWindowOverflowsAndCleansU
     EXPECT_EQ(tempDir.FileCount(), 0);
     EXPECT_FALSE(stream.HasInner());
     stream.WriteBuffer(bytes.data() + 8192, 1);
-    EXPECT_EQ(tempDir.FileCount(), 1);
+    EXPECT_TRUE(stream.HasInner());
     stream.WriteBuffer(bytes.data() + 8193, 807);
     EXPECT_EQ(ReadAll(stream), bytes);
   }
@@ -143,12 +143,12 @@ TEST(BufferedTempStreamTest, StaysInMemoryUntilTheFirstWindowOverflowsAndCleansU
     TquvBufferedTempStream stream(8192);
     stream.Seek(100, TSeekOrigin::Beginning);
     stream.WriteBuffer(bytes.data(), 10);
-    EXPECT_EQ(tempDir.FileCount(), 0);
+    EXPECT_FALSE(stream.HasInner());
     TBytes head(110);
     stream.SetPosition(0);
     EXPECT_EQ(stream.Read(head.data(), 110), 110);
     EXPECT_EQ(TBytes(head.begin(), head.begin() + 100), TBytes(100, 0));
-    EXPECT_EQ(tempDir.FileCount(), 1);
+    EXPECT_TRUE(stream.HasInner());
   }
   EXPECT_EQ(tempDir.FileCount(), 0);
 }
@@ -157,7 +157,7 @@ TEST(BufferedTempStreamTest, SetSizeSpillsOnlyBeyondTheBufferAndKeepsZerosAndCut
   TPrivateTempDir tempDir;
   TquvBufferedTempStream stream(8192);
   stream.SetSize(100);
-  EXPECT_EQ(tempDir.FileCount(), 0);
+  EXPECT_FALSE(stream.HasInner());
   EXPECT_EQ(stream.Size(), 100);
   // The grown bytes reach the file when it is made, though nothing was written.
   EXPECT_EQ(FileBytes(StreamFileName(stream)), TBytes(100, 0));
@@ -259,6 +259,64 @@ TEST(TempStreamTest, ADeleteOnCloseFileGoesWithItsLastHolder) {
   lastReader.reset();
   EXPECT_FALSE(std::filesystem::exists(name));
   EXPECT_EQ(tempDir.FileCount(), 0);
+}
+
+TEST(TempStreamTest, NewFilesStayOutOfTheFolderUntilTheirNameIsAskedFor) {
+  TPrivateTempDir tempDir;
+  if (TTempFile::Unnamed(tempDir.Path() + "/probe", TTempFileAccess::Write).Named())
+    GTEST_SKIP() << "the file system of " << tempDir.Path() << " makes no unnamed files";
+  {
+    TquvBufferedTempStream spilled(8192);
+    spilled.WriteBuffer(Pattern(20000).data(), 20000);
+    TTempStream temp("", true, kTempOpenReadWrite);
+    temp.WriteBuffer("abc", 3);
+    EXPECT_EQ(tempDir.FileCount(), 0);
+    // Asked for its name, the file is there to be opened by it.
+    const std::string name = StreamFileName(spilled);
+    EXPECT_EQ(FileBytes(name), Pattern(20000));
+    EXPECT_EQ(tempDir.FileCount(), 1);
+  }
+  EXPECT_EQ(tempDir.FileCount(), 0);
+  // A process that dies with its streams open leaves nothing behind.
+  EXPECT_EXIT(
+      {
+        TquvBufferedTempStream spilled(8192);
+        spilled.WriteBuffer(Pattern(20000).data(), 20000);
+        std::_Exit(3);
+      },
+      ::testing::ExitedWithCode(3), "");
+  EXPECT_EQ(tempDir.FileCount(), 0);
+}
+
+TEST(TempStreamTest, SweepRemovesOnlyTheFilesOfEndedProcesses) {
+  TPrivateTempDir tempDir;
+  const std::string folder = tempDir.Path() + "/";
+  const std::string ended = "quvSTR2147483647.4194304%0";  // beyond every process id
+  const std::string mine = "quvSTR" + std::to_string(getpid()) + ".4194304%7";
+  const std::vector<std::string> others = {
+      mine,
+      "quvSTR2147483647.4194304%",
+      "quvSTR2147483647%0",
+      "quvSTR2147483647.4194304%0.bak",
+      "quvSTR0.4194304%0",
+      "quvSTR-1.4194304%0",
+      "quvSTR4294967295.4194304%0",
+      "quvSTR99999999999.4194304%0",
+      "quvstr2147483647.4194304%0",
+      "xquvSTR2147483647.4194304%0",
+  };
+  for (const std::string& name : others) std::ofstream(folder + name) << "x";
+  std::ofstream(folder + ended) << "x";
+  std::filesystem::create_directory(folder + "quvSTR2147483647.4194304%1");
+  std::filesystem::create_symlink(folder + mine, folder + "quvSTR2147483647.4194304%2");
+
+  EXPECT_EQ(RemoveTempFilesOfEndedProcesses(folder), 1);
+  EXPECT_FALSE(std::filesystem::exists(folder + ended));
+  for (const std::string& name : others)
+    EXPECT_TRUE(std::filesystem::exists(folder + name)) << name;
+  EXPECT_TRUE(std::filesystem::is_directory(folder + "quvSTR2147483647.4194304%1"));
+  EXPECT_TRUE(std::filesystem::is_symlink(folder + "quvSTR2147483647.4194304%2"));
+  EXPECT_EQ(RemoveTempFilesOfEndedProcesses(folder + "missing/"), 0);
 }
 
 TEST(SubStreamTest, StaysInsideItsWindow) {

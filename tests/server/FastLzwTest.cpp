@@ -171,6 +171,12 @@ TEST(FastLzwDecompress, RefusesItemsCutShort) {
   EXPECT_THROW(DecompressBytes({0x40, 0x80, 0x00, 0x00, 0x00, 0x05}, 100), EFastLzwError);
   EXPECT_THROW(DecompressBytes(Join({{0x40, 0x00, 0x00}, TBytes(16, 'q'), {0x80}}), 100),
                EFastLzwError);
+  // A whole control word with no item after it, whatever its first bit says.
+  for (const std::uint8_t first : {0x00, 0x80}) {
+    EXPECT_THROW(DecompressBytes(Join({{0x40, 0x00, 0x00}, TBytes(16, 'q'), {first, 0x00}}), 100),
+                 EFastLzwError)
+        << int(first);
+  }
 }
 
 TEST(FastLzwDecompress, RefusesPatternsBeforeTheOutput) {

@@ -1,6 +1,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <algorithm>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -173,6 +176,43 @@ TEST(HashList, GrowingEmptiesButShrinkingKeeps) {
   EXPECT_EQ(list.Capacity(), 127);
   EXPECT_EQ(list.Count(), 0);
   EXPECT_EQ(released, 2);
+}
+
+// Caps the address space of the process while it lives, so that a huge allocation fails on any
+// machine instead of being granted and touched.
+class TAddressSpaceCap final {
+ public:
+  explicit TAddressSpaceCap(rlim_t bytes) {
+    getrlimit(RLIMIT_AS, &FOld);
+    rlimit capped = FOld;
+    capped.rlim_cur = std::min(bytes, FOld.rlim_max);
+    setrlimit(RLIMIT_AS, &capped);
+  }
+  ~TAddressSpaceCap() { setrlimit(RLIMIT_AS, &FOld); }
+  TAddressSpaceCap(const TAddressSpaceCap&) = delete;
+  TAddressSpaceCap& operator=(const TAddressSpaceCap&) = delete;
+
+ private:
+  rlimit FOld{};
+};
+
+TEST(HashList, FailedGrowthKeepsTheTable) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers' allocators end the process instead of raising bad_alloc";
+#endif
+  THashList list(50, {.Ownership = THashOwnership::MemoryBlocks});
+  list.Add("x", TMemoryBlock(std::malloc(16)));
+  {
+    const TAddressSpaceCap cap(rlim_t(32) << 30);
+    EXPECT_THROW(list.SetCapacity(1'700'000'000), std::bad_alloc);
+  }
+  EXPECT_EQ(list.Capacity(), 61);
+  EXPECT_EQ(list.Count(), 1);
+  EXPECT_TRUE(list.Exists("x"));
+  EXPECT_FALSE(list.Exists("absent"));
+  list.SetCapacity(100);
+  EXPECT_EQ(list.Capacity(), 127);
+  EXPECT_EQ(list.Count(), 0);
 }
 
 TEST(HashList, OwnedValuesNeverLeak) {

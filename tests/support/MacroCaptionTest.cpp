@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include "platform/Cp1252.h"
@@ -61,6 +62,16 @@ TEST(MacroCaption, MissingFileGivesEmptyDictionary) {
   const TquvMacroCaption captions("/nonexistent/quvMacroCaption.bin");
   EXPECT_EQ(captions.Caption("A B", kCaptionWords), "A B");
   EXPECT_EQ(captions.Caption("", kCaptionPath), "");
+}
+
+TEST(MacroCaption, UnreadableFileGivesEmptyDictionary) {
+  const std::string folder = ::testing::TempDir() + "captions_dir_" + std::to_string(::getpid());
+  std::filesystem::create_directory(folder);
+  const TquvMacroCaption captions(folder);
+  EXPECT_EQ(captions.Caption("A B", kCaptionWords), "A B");
+  LoadMacroCaptions(folder);
+  EXPECT_EQ(MacroCaption("codcli", kCaptionWords), "codcli");
+  std::filesystem::remove(folder);
 }
 
 TEST(MacroCaption, NormalizesAccentsCommasAndCase) {
