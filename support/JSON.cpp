@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory_resource>
+#include <mutex>
 #include <new>
 
 #include "platform/Cp1252.h"
@@ -161,15 +163,17 @@ char16_t UnicodeEscape(std::string_view raw, std::size_t letter) {
   return static_cast<char16_t>(unit);
 }
 
-// The raw bytes between a string's quotes as UTF-16: each byte is the unit of
-// the same value, escapes aside.
-std::u16string Unescape(std::string_view raw) {
-  std::u16string out;
-  out.reserve(raw.size());
+// The raw bytes between a string's quotes as UTF-16 units in `arena`: each
+// byte is the unit of the same value, escapes aside.
+std::u16string_view Unescape(std::string_view raw, std::pmr::memory_resource& arena) {
+  // Every escape is longer than the unit it gives, so raw.size() units suffice.
+  auto* units =
+      static_cast<char16_t*>(arena.allocate(raw.size() * sizeof(char16_t), alignof(char16_t)));
+  std::size_t count = 0;
   for (std::size_t i = 0; i < raw.size(); ++i) {
     const char c = raw[i];
     if (c != '\\') {
-      out += static_cast<char16_t>(static_cast<unsigned char>(c));
+      units[count++] = static_cast<char16_t>(static_cast<unsigned char>(c));
       continue;
     }
     if (++i == raw.size()) RaiseEscape("Unrecognized escape sequence", i, raw);
@@ -178,54 +182,479 @@ std::u16string Unescape(std::string_view raw) {
       case '\\':
       case '/':
       case ' ':
-        out += static_cast<char16_t>(raw[i]);
+        units[count++] = static_cast<char16_t>(raw[i]);
         break;
       case 'b':
-        out += u'\b';
+        units[count++] = u'\b';
         break;
       case 'f':
-        out += u'\f';
+        units[count++] = u'\f';
         break;
       case 'n':
-        out += u'\n';
+        units[count++] = u'\n';
         break;
       case 'r':
-        out += u'\r';
+        units[count++] = u'\r';
         break;
       case 't':
-        out += u'\t';
+        units[count++] = u'\t';
         break;
       case 'u':
       case 'U':
-        out += UnicodeEscape(raw, i);
+        units[count++] = UnicodeEscape(raw, i);
         i += 4;
         break;
       default:
         RaiseEscape("Unrecognized escape sequence", i, raw);
     }
   }
-  return out;
+  return {units, count};
 }
 
-std::u16string Widen(std::string_view raw) {
-  std::u16string out(raw.size(), u'\0');
-  std::transform(raw.begin(), raw.end(), out.begin(),
+std::u16string_view Widen(std::string_view raw, std::pmr::memory_resource& arena) {
+  auto* units =
+      static_cast<char16_t*>(arena.allocate(raw.size() * sizeof(char16_t), alignof(char16_t)));
+  std::transform(raw.begin(), raw.end(), units,
                  [](char c) { return static_cast<char16_t>(static_cast<unsigned char>(c)); });
-  return out;
+  return {units, raw.size()};
 }
 
-// A recursive-descent parser over one text; recursion is bounded by
-// kMaxJSONDepth containers.
+}  // namespace
+
+// TJSONTextBuffer ------------------------------------------------------------
+
+void TJSONTextBuffer::TFree::operator()(char* block) const noexcept { std::free(block); }
+
+TJSONTextBuffer::TJSONTextBuffer() : FData(static_cast<char*>(std::malloc(kGrowth))) {
+  if (!FData) throw std::bad_alloc();
+  FCapacity = kGrowth;
+}
+
+void TJSONTextBuffer::Append(std::string_view text) {
+  std::memcpy(Reserve(text.size()), text.data(), text.size());
+  FSize += text.size();
+}
+
+void TJSONTextBuffer::Grow(std::size_t count) {
+  const std::size_t missing = FSize + count - FCapacity;
+  const std::size_t capacity = FCapacity + (missing + kGrowth - 1) / kGrowth * kGrowth;
+  char* grown = static_cast<char*>(std::realloc(FData.get(), capacity));
+  if (grown == nullptr) throw std::bad_alloc();
+  FData.release();
+  FData.reset(grown);
+  FCapacity = capacity;
+}
+
+// TJSONbase --------------------------------------------------------------------
+
+TJSONbase::TJSONbase() = default;
+TJSONbase::TJSONbase(bool value) : FKind(TJSONKind::Boolean) { FPayload.Boolean = value; }
+TJSONbase::TJSONbase(int32_t value) : FKind(TJSONKind::Integer) { FPayload.Integer = value; }
+TJSONbase::TJSONbase(double value) : FKind(TJSONKind::Float) { FPayload.Float = value; }
+TJSONbase::TJSONbase(std::u16string_view value) { SetUnits(value); }
+TJSONbase::TJSONbase(std::u16string_view arenaUnits, TArena&) : FKind(TJSONKind::String) {
+  FPayload.String = {arenaUnits.data(), arenaUnits.size()};
+}
+TJSONbase::~TJSONbase() { Release(); }
+
+void* TJSONbase::operator new(std::size_t size) { return ::operator new(size); }
+
+void TJSONbase::operator delete(void* memory) noexcept { ::operator delete(memory); }
+
+void* TJSONbase::operator new(std::size_t size, TArena& arena) {
+  static_assert(alignof(TJSONlist) == alignof(TJSONbase) &&
+                alignof(TJSONobject) == alignof(TJSONbase));
+  return arena.allocate(size, alignof(TJSONbase));
+}
+
+void TJSONbase::operator delete(void*, TArena&) noexcept {}
+
+void TJSONbase::operator delete(TJSONbase* element, std::destroying_delete_t) {
+  const bool inArena = element->FInArena;
+  element->~TJSONbase();
+  if (!inArena) ::operator delete(element);
+}
+
+void TJSONbase::Release() noexcept {
+  if (FKind == TJSONKind::String && FUnitsOnHeap) delete[] FPayload.String.Data;
+  if (FKind == TJSONKind::List || FKind == TJSONKind::Object) delete FPayload.Container;
+  FKind = TJSONKind::Null;
+  FUnitsOnHeap = false;
+}
+
+void TJSONbase::SetUnits(std::u16string_view units) {
+  auto* copy = new char16_t[units.size()];
+  std::copy(units.begin(), units.end(), copy);
+  Release();
+  FPayload.String = {copy, units.size()};
+  FKind = TJSONKind::String;
+  FUnitsOnHeap = true;
+}
+
+TJSONKind TJSONbase::Kind() const { return FKind; }
+
+TVariant TJSONbase::Value() const {
+  switch (FKind) {
+    case TJSONKind::Boolean:
+      return TVariant(FPayload.Boolean);
+    case TJSONKind::Integer:
+      return TVariant(FPayload.Integer);
+    case TJSONKind::Float:
+      return TVariant(FPayload.Float);
+    case TJSONKind::String:
+      return TVariant(Utf16ToCp1252(Units()));
+    case TJSONKind::List:
+    case TJSONKind::Object:
+      return TVariant::FromObject(FPayload.Container);
+    default:
+      return TVariant::Null();
+  }
+}
+
+void TJSONbase::SetValue(const TVariant& value) {
+  switch (value.Kind()) {
+    case TVarKind::Empty:
+    case TVarKind::Null:
+      Release();
+      break;
+    case TVarKind::Boolean:
+      Release();
+      FPayload.Boolean = value.ToBoolean();
+      FKind = TJSONKind::Boolean;
+      break;
+    case TVarKind::Integer:
+      Release();
+      FPayload.Integer = value.ToInteger();
+      FKind = TJSONKind::Integer;
+      break;
+    case TVarKind::Double:
+    case TVarKind::Currency:
+      Release();
+      FPayload.Float = value.ToDouble();
+      FKind = TJSONKind::Float;
+      break;
+    case TVarKind::Text:
+      SetUnits(Cp1252ToUtf16(value.Text()));
+      break;
+    case TVarKind::Object:
+      TakeContainer(value.Object());
+      break;
+    default:
+      throw TJSONError(kInvalidType);
+  }
+}
+
+void TJSONbase::TakeContainer(TObject* object) {
+  auto* container = dynamic_cast<TJSONarray*>(object);
+  if (container == nullptr) throw TJSONError(kNotContainer);
+  // A held container, or the root of this very tree, would be destroyed twice.
+  bool ancestor = false;
+  for (const TJSONbase* element = this; element != nullptr; element = element->FOwner)
+    ancestor = ancestor || element == container;
+  if (container->FOwner != nullptr || ancestor) throw TJSONError(kHeldContainer);
+  Release();
+  FPayload.Container = container;
+  FKind = container->Kind();
+  container->FOwner = this;
+}
+
+std::string TJSONbase::Text() const {
+  TJSONTextBuffer buffer;
+  WriteTo(buffer);
+  return std::string(buffer.View());
+}
+
+void TJSONbase::WriteTo(TJSONTextBuffer& out) const {
+  switch (FKind) {
+    case TJSONKind::Null:
+      return out.Append("null");
+    case TJSONKind::Boolean:
+      return out.Append(FPayload.Boolean ? std::string_view("true") : "false");
+    case TJSONKind::Integer:
+      return WriteInteger(FPayload.Integer, out);
+    case TJSONKind::Float:
+      return WriteFloat(FPayload.Float, out);
+    case TJSONKind::String:
+      return WriteString(Units(), out);
+    default:
+      throw TJSONError(kUnsupportedType);
+  }
+}
+
+TJSONbase* TJSONbase::Item(int32_t) const { throw TJSONError(kNotArray); }
+void TJSONbase::SetItem(int32_t, std::unique_ptr<TJSONbase>) { throw TJSONError(kNotArray); }
+TJSONbase* TJSONbase::Item(std::string_view) const { throw TJSONError(kNotArray); }
+void TJSONbase::SetItem(std::string_view, std::unique_ptr<TJSONbase>) {
+  throw TJSONError(kNotArray);
+}
+std::string TJSONbase::NameOf(int32_t) const { throw TJSONError(kNotArray); }
+int32_t TJSONbase::Count() const { throw TJSONError(kNoCount); }
+void TJSONbase::Clear() {}
+void TJSONbase::Visit(const TJSONVisitor&, void*) {}
+
+// TJSONarray --------------------------------------------------------------------
+
+TJSONarray::TJSONarray(TArena* arena)
+    : FItems(arena != nullptr ? arena : std::pmr::new_delete_resource()) {}
+
+TVariant TJSONarray::Value() const { throw TJSONError(kNoValue); }
+void TJSONarray::SetValue(const TVariant&) { throw TJSONError(kNoValue); }
+
+TJSONbase* TJSONarray::Item(int32_t index) const {
+  if (index < 0 || index >= Count()) return nullptr;
+  return FItems[index].get();
+}
+
+void TJSONarray::SetItem(int32_t index, std::unique_ptr<TJSONbase> element) {
+  if (index < 0 || index >= Count()) RaiseOutside(index, FItems.size());
+  FItems[index] = Adopt(std::move(element));
+}
+
+std::unique_ptr<TJSONbase> TJSONarray::Adopt(std::unique_ptr<TJSONbase> element) {
+  if (!element) element = std::make_unique<TJSONbase>();
+  element->FOwner = this;
+  return element;
+}
+
+void TJSONarray::VisitItems(const TJSONVisitor& visitor, void* data,
+                            const std::function<std::string(int32_t)>& nameOf) {
+  bool stop = false;
+  for (int32_t i = 0; i < Count() && !stop; ++i) visitor(nameOf(i), *FItems[i], data, stop);
+}
+
+// TJSONlist --------------------------------------------------------------------
+
+void TJSONlist::WriteTo(TJSONTextBuffer& out) const {
+  out.Append('[');
+  for (std::size_t i = 0; i < FItems.size(); ++i) {
+    if (i > 0) out.Append(',');
+    FItems[i]->WriteTo(out);
+  }
+  out.Append(']');
+}
+
+TJSONbase* TJSONlist::Item(std::string_view) const {
+  if (FItems.empty()) return nullptr;
+  throw TJSONError(kListNames);
+}
+
+void TJSONlist::SetItem(std::string_view, std::unique_ptr<TJSONbase>) {
+  throw TJSONError(kListNames);
+}
+
+std::string TJSONlist::NameOf(int32_t) const { throw TJSONError(kListNames); }
+
+void TJSONlist::Visit(const TJSONVisitor& visitor, void* data) {
+  VisitItems(visitor, data, [](int32_t index) { return std::to_string(index); });
+}
+
+TJSONbase& TJSONlist::Add(std::unique_ptr<TJSONbase> element) {
+  FItems.push_back(Adopt(std::move(element)));
+  return *FItems.back();
+}
+
+// TJSONobject --------------------------------------------------------------------
+
+TJSONobject::TJSONobject(TArena* arena)
+    : TJSONarray(arena), FNames(arena != nullptr ? arena : std::pmr::new_delete_resource()) {}
+
+TJSONobject::~TJSONobject() { ReleaseNames(); }
+
+std::string_view TJSONobject::KeepName(std::string_view name) {
+  auto* bytes = static_cast<char*>(FNames.get_allocator().resource()->allocate(name.size(), 1));
+  std::copy(name.begin(), name.end(), bytes);
+  return {bytes, name.size()};
+}
+
+void TJSONobject::ReleaseNames() noexcept {
+  TArena* resource = FNames.get_allocator().resource();
+  for (const std::string_view name : FNames)
+    resource->deallocate(const_cast<char*>(name.data()), name.size(), 1);
+  FNames.clear();
+}
+
+void TJSONobject::WriteTo(TJSONTextBuffer& out) const {
+  out.Append('{');
+  for (std::size_t i = 0; i < FItems.size(); ++i) {
+    if (i > 0) out.Append(',');
+    WriteName(FNames[i], out);
+    out.Append(':');
+    FItems[i]->WriteTo(out);
+  }
+  out.Append('}');
+}
+
+int32_t TJSONobject::PositionOf(std::string_view name) const {
+  if (name.empty()) throw TJSONError(kEmptyName);
+  if (!FIndex) {
+    FIndex = std::make_unique<TIntegerHash>();
+    for (std::size_t i = 0; i < FNames.size(); ++i)
+      FIndex->SetItem(FNames[i], static_cast<int32_t>(i));
+  }
+  return FIndex->GetItem(name);
+}
+
+TJSONbase* TJSONobject::Item(std::string_view name) const {
+  const int32_t position = PositionOf(name);
+  return position < 0 ? nullptr : FItems[position].get();
+}
+
+void TJSONobject::SetItem(std::string_view name, std::unique_ptr<TJSONbase> element) {
+  const int32_t position = PositionOf(name);
+  if (position < 0) {
+    Add(name, std::move(element));
+  } else {
+    FItems[position] = Adopt(std::move(element));
+  }
+}
+
+std::string TJSONobject::NameOf(int32_t index) const {
+  if (index < 0 || index >= static_cast<int32_t>(FNames.size())) RaiseOutside(index, FNames.size());
+  return std::string(FNames[index]);
+}
+
+void TJSONobject::Clear() {
+  FIndex.reset();
+  ReleaseNames();
+  FItems.clear();
+}
+
+void TJSONobject::Visit(const TJSONVisitor& visitor, void* data) {
+  VisitItems(visitor, data, [this](int32_t index) { return std::string(FNames[index]); });
+}
+
+TJSONbase& TJSONobject::Add(std::string_view name, std::unique_ptr<TJSONbase> element) {
+  if (name.empty()) throw TJSONError(kEmptyName);
+  std::unique_ptr<TJSONbase> adopted = Adopt(std::move(element));
+  FItems.reserve(FItems.size() + 1);
+  FNames.reserve(FNames.size() + 1);
+  const std::string_view kept = KeepName(name);
+  // Nothing below throws, so Items and Names stay parallel.
+  FNames.push_back(kept);
+  FItems.push_back(std::move(adopted));
+  try {
+    if (FIndex) FIndex->SetItem(name, static_cast<int32_t>(FItems.size()) - 1);
+  } catch (const std::bad_alloc&) {
+    FIndex.reset();  // rebuilt by the next lookup
+  }
+  return *FItems.back();
+}
+
+// Parsing ------------------------------------------------------------------
+
+namespace {
+
+// Arena blocks that documents gave back wait here for the next document, up
+// to kCachedBlocks, so that parsing one document after another does not hand
+// the same memory back and forth with the system. Thread-safe.
+class TBlockCache final {
+ public:
+  static constexpr std::size_t kBlockBytes = 64 * 1024;
+  static constexpr std::size_t kCachedBlocks = 1024;  // 64 MB
+
+  // Never destroyed, so that documents freed during exit can still give back.
+  static TBlockCache& Instance() {
+    static TBlockCache& cache = *new TBlockCache;
+    return cache;
+  }
+
+  void* Take() {
+    {
+      const std::lock_guard lock(FLock);
+      if (!FBlocks.empty()) {
+        void* block = FBlocks.back();
+        FBlocks.pop_back();
+        return block;
+      }
+    }
+    return Allocate(kBlockBytes);
+  }
+
+  void Give(void* block) noexcept {
+    {
+      const std::lock_guard lock(FLock);
+      if (FBlocks.size() < kCachedBlocks) {
+        FBlocks.push_back(block);  // within the reserved capacity: cannot throw
+        return;
+      }
+    }
+    std::free(block);
+  }
+
+  static void* Allocate(std::size_t bytes) {
+    void* block = std::malloc(bytes);
+    if (block == nullptr) throw std::bad_alloc();
+    return block;
+  }
+
+ private:
+  TBlockCache() { FBlocks.reserve(kCachedBlocks); }
+
+  std::mutex FLock;
+  std::vector<void*> FBlocks;
+};
+
+// The memory of a parsed document: blocks handed out front to back and all
+// released together, when the document goes.
+class TJSONArena final : public std::pmr::memory_resource {
+ public:
+  static constexpr std::size_t kBlockBytes = TBlockCache::kBlockBytes;
+
+  TJSONArena() = default;
+  TJSONArena(const TJSONArena&) = delete;
+  TJSONArena& operator=(const TJSONArena&) = delete;
+  ~TJSONArena() override {
+    for (void* block : FBlocks) TBlockCache::Instance().Give(block);
+    for (void* block : FLargeBlocks) std::free(block);
+  }
+
+ private:
+  void* do_allocate(std::size_t bytes, std::size_t alignment) override {
+    if (bytes > kBlockBytes / 4) return Large(bytes);
+    std::size_t start = (FUsed + alignment - 1) & ~(alignment - 1);
+    if (FBlocks.empty() || start + bytes > kBlockBytes) {
+      FBlocks.reserve(FBlocks.size() + 1);
+      FBlocks.push_back(TBlockCache::Instance().Take());
+      start = 0;
+    }
+    FUsed = start + bytes;
+    return static_cast<char*>(FBlocks.back()) + start;
+  }
+  void do_deallocate(void*, std::size_t, std::size_t) override {}
+  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override {
+    return this == &other;
+  }
+
+  // A request of more than a quarter block gets memory of its own.
+  void* Large(std::size_t bytes) {
+    FLargeBlocks.reserve(FLargeBlocks.size() + 1);
+    FLargeBlocks.push_back(TBlockCache::Allocate(bytes));
+    return FLargeBlocks.back();
+  }
+
+  std::vector<void*> FBlocks;       // from the cache; the last one is being filled
+  std::vector<void*> FLargeBlocks;  // from malloc
+  std::size_t FUsed = 0;            // bytes of the last block handed out
+};
+
+}  // namespace
+
+// A recursive-descent parser over one text, building the document in an
+// arena. Recursion is bounded by kMaxJSONDepth containers. The items of the
+// containers being read wait on one stack, so that each container gets its
+// items in one piece.
 class TJSONParser final {
  public:
-  explicit TJSONParser(std::string_view text) : FText(text) {}
+  explicit TJSONParser(std::string_view text)
+      : FText(text), FArena(std::make_unique<TJSONArena>()) {}
 
   std::unique_ptr<TJSONarray> Document() {
     SkipWhitespace();
     if (AtEnd()) return nullptr;
-    std::unique_ptr<TJSONarray> document = Container();
+    std::unique_ptr<TJSONarray> document = Container(true);
     SkipWhitespace();
     if (!AtEnd()) RaiseUnexpected();
+    document->FArena = std::move(FArena);
     return document;
   }
 
@@ -243,7 +672,21 @@ class TJSONParser final {
                      std::string(rest));
   }
 
-  std::unique_ptr<TJSONarray> Container() {
+  // A new element in the arena (the top-level container on the heap, since
+  // it owns the arena).
+  template <class T, class... TArgs>
+  std::unique_ptr<T> Make(bool topLevel, TArgs&&... args) {
+    if (topLevel) return std::unique_ptr<T>(new T(std::forward<TArgs>(args)...));
+    std::unique_ptr<T> element(new (*FArena) T(std::forward<TArgs>(args)...));
+    element->FInArena = true;
+    return element;
+  }
+  template <class... TArgs>
+  std::unique_ptr<TJSONbase> Scalar(TArgs&&... args) {
+    return Make<TJSONbase>(false, std::forward<TArgs>(args)...);
+  }
+
+  std::unique_ptr<TJSONarray> Container(bool topLevel = false) {
     const char c = AtEnd() ? '\0' : Current();
     if (c != '[' && c != '{') RaiseUnexpected();
     if (FDepth == kMaxJSONDepth) {
@@ -253,66 +696,91 @@ class TJSONParser final {
     }
     ++FDepth;
     ++FPos;
-    std::unique_ptr<TJSONarray> container = c == '[' ? List() : Object();
+    std::unique_ptr<TJSONarray> container;
+    if (c == '[') {
+      container = List(Make<TJSONlist>(topLevel, FArena.get()));
+    } else {
+      container = Object(Make<TJSONobject>(topLevel, FArena.get()));
+    }
     --FDepth;
     return container;
   }
 
-  std::unique_ptr<TJSONarray> List() {
-    auto list = std::make_unique<TJSONlist>();
+  // Moves the items from `first` on off the stack into `container`.
+  void TakeItems(TJSONarray& container, std::size_t first) {
+    container.FItems.reserve(FItems.size() - first);
+    for (std::size_t i = first; i < FItems.size(); ++i)
+      container.FItems.push_back(container.Adopt(std::move(FItems[i])));
+    FItems.resize(first);
+  }
+
+  std::unique_ptr<TJSONarray> List(std::unique_ptr<TJSONlist> list) {
+    const std::size_t first = FItems.size();
     bool comma = false;
     for (;;) {
       SkipWhitespace();
       if (AtEnd()) throw TJSONError(kMissingBracket);
       const char c = Current();
       if (c == ',') {
-        if (comma || list->Count() == 0) RaiseAt("Empty element", FPos);
+        if (comma || FItems.size() == first) RaiseAt("Empty element", FPos);
         comma = true;
         ++FPos;
       } else if (c == ']') {
         if (comma) RaiseAt("Empty element", FPos);
         ++FPos;
+        TakeItems(*list, first);
         return list;
       } else {
-        list->Add(RequiredValue());
+        FItems.push_back(RequiredValue());
         comma = false;
       }
     }
   }
 
-  std::unique_ptr<TJSONarray> Object() {
-    auto object = std::make_unique<TJSONobject>();
-    bool memberRead = false;
+  std::unique_ptr<TJSONarray> Object(std::unique_ptr<TJSONobject> object) {
+    const std::size_t first = FItems.size();
+    const std::size_t firstName = FNames.size();
     bool comma = false;
     for (;;) {
       SkipWhitespace();
       if (AtEnd()) throw TJSONError(kMissingBracket);
       const char c = Current();
       if (c == ',') {
-        if (comma || !memberRead) RaiseAt("Empty element", FPos);
+        if (comma || FItems.size() == first) RaiseAt("Empty element", FPos);
         comma = true;
         ++FPos;
       } else if (c == '}') {
         if (comma) RaiseAt("Empty element", FPos);
         ++FPos;
+        object->FNames.assign(FNames.begin() + static_cast<std::ptrdiff_t>(firstName),
+                              FNames.end());
+        FNames.resize(firstName);
+        TakeItems(*object, first);
         return object;
       } else {
-        std::string name = MemberName();
-        object->Add(std::move(name), MemberValue());
-        memberRead = true;
+        FNames.push_back(MemberName());
+        FItems.push_back(MemberValue());
         comma = false;
       }
     }
   }
 
-  std::string MemberName() {
+  // The name in Windows-1252 bytes, kept in the arena.
+  std::string_view MemberName() {
     if (Current() != '"') RaiseAt("Unquoted property name", FPos);
     const std::size_t start = FPos + 1;
     bool escaped = false;
     const std::string_view raw = RawString(escaped);
     if (raw.empty()) RaiseAt("Empty property name", start);
     // Without escapes every byte is its own Windows-1252 character.
-    return escaped ? Utf16ToCp1252(Unescape(raw)) : std::string(raw);
+    if (!escaped) return Keep(raw);
+    return Keep(Utf16ToCp1252(Unescape(raw, *FArena)));
+  }
+
+  std::string_view Keep(std::string_view bytes) {
+    auto* kept = static_cast<char*>(FArena->allocate(bytes.size(), 1));
+    std::copy(bytes.begin(), bytes.end(), kept);
+    return {kept, bytes.size()};
   }
 
   std::unique_ptr<TJSONbase> MemberValue() {
@@ -338,17 +806,17 @@ class TJSONParser final {
       case '"': {
         bool escaped = false;
         const std::string_view raw = RawString(escaped);
-        return std::make_unique<TJSONbase>(escaped ? Unescape(raw) : Widen(raw));
+        return Scalar(escaped ? Unescape(raw, *FArena) : Widen(raw, *FArena), *FArena);
       }
       case 't':
       case 'T':
-        return Literal("rue") ? std::make_unique<TJSONbase>(true) : nullptr;
+        return Literal("rue") ? Scalar(true) : nullptr;
       case 'f':
       case 'F':
-        return Literal("alse") ? std::make_unique<TJSONbase>(false) : nullptr;
+        return Literal("alse") ? Scalar(false) : nullptr;
       case 'n':
       case 'N':
-        return Literal("ull") ? std::make_unique<TJSONbase>() : nullptr;
+        return Literal("ull") ? Scalar() : nullptr;
       case '-':
       case '0':
       case '1':
@@ -419,11 +887,11 @@ class TJSONParser final {
     }
     const std::string_view token = FText.substr(start, FPos - start);
     int32_t integer = 0;
-    if (integral && SmallInteger(token, integer)) return std::make_unique<TJSONbase>(integer);
+    if (integral && SmallInteger(token, integer)) return Scalar(integer);
     double value = 0;
     // The variant's conversion raises the conversion error for what TryStrToFloat rejects.
     if (!TryStrToFloat(token, value)) value = TVariant(token).ToDouble();
-    return std::make_unique<TJSONbase>(value);
+    return Scalar(value);
   }
 
   // An integral token within -2147483647 .. 2147483647.
@@ -443,261 +911,11 @@ class TJSONParser final {
   std::string_view FText;
   std::size_t FPos = 0;
   int32_t FDepth = 0;
+  // Declared before the stacks, so that it goes after the elements waiting on them.
+  std::unique_ptr<TJSONArena> FArena;
+  std::vector<std::unique_ptr<TJSONbase>> FItems;
+  std::vector<std::string_view> FNames;  // of the objects being read, parallel to their items
 };
-
-}  // namespace
-
-// TJSONTextBuffer ------------------------------------------------------------
-
-void TJSONTextBuffer::TFree::operator()(char* block) const noexcept { std::free(block); }
-
-TJSONTextBuffer::TJSONTextBuffer() : FData(static_cast<char*>(std::malloc(kGrowth))) {
-  if (!FData) throw std::bad_alloc();
-  FCapacity = kGrowth;
-}
-
-void TJSONTextBuffer::Append(std::string_view text) {
-  std::memcpy(Reserve(text.size()), text.data(), text.size());
-  FSize += text.size();
-}
-
-void TJSONTextBuffer::Grow(std::size_t count) {
-  const std::size_t missing = FSize + count - FCapacity;
-  const std::size_t capacity = FCapacity + (missing + kGrowth - 1) / kGrowth * kGrowth;
-  char* grown = static_cast<char*>(std::realloc(FData.get(), capacity));
-  if (grown == nullptr) throw std::bad_alloc();
-  FData.release();
-  FData.reset(grown);
-  FCapacity = capacity;
-}
-
-// TJSONbase --------------------------------------------------------------------
-
-TJSONbase::TJSONbase() = default;
-TJSONbase::TJSONbase(bool value) : FValue(value) {}
-TJSONbase::TJSONbase(int32_t value) : FValue(value) {}
-TJSONbase::TJSONbase(double value) : FValue(value) {}
-TJSONbase::TJSONbase(std::u16string value) : FValue(std::move(value)) {}
-TJSONbase::~TJSONbase() = default;
-
-TJSONKind TJSONbase::Kind() const {
-  if (const auto* container = std::get_if<std::unique_ptr<TJSONarray>>(&FValue))
-    return (*container)->Kind();
-  return static_cast<TJSONKind>(FValue.index());
-}
-
-TVariant TJSONbase::Value() const {
-  switch (FValue.index()) {
-    case 1:
-      return TVariant(std::get<bool>(FValue));
-    case 2:
-      return TVariant(std::get<int32_t>(FValue));
-    case 3:
-      return TVariant(std::get<double>(FValue));
-    case 4:
-      return TVariant(Utf16ToCp1252(std::get<std::u16string>(FValue)));
-    case 5:
-      return TVariant::FromObject(std::get<std::unique_ptr<TJSONarray>>(FValue).get());
-    default:
-      return TVariant::Null();
-  }
-}
-
-void TJSONbase::SetValue(const TVariant& value) {
-  switch (value.Kind()) {
-    case TVarKind::Empty:
-    case TVarKind::Null:
-      FValue = std::monostate();
-      break;
-    case TVarKind::Boolean:
-      FValue = value.ToBoolean();
-      break;
-    case TVarKind::Integer:
-      FValue = value.ToInteger();
-      break;
-    case TVarKind::Double:
-    case TVarKind::Currency:
-      FValue = value.ToDouble();
-      break;
-    case TVarKind::Text:
-      FValue = Cp1252ToUtf16(value.Text());
-      break;
-    case TVarKind::Object:
-      TakeContainer(value.Object());
-      break;
-    default:
-      throw TJSONError(kInvalidType);
-  }
-}
-
-void TJSONbase::TakeContainer(TObject* object) {
-  auto* container = dynamic_cast<TJSONarray*>(object);
-  if (container == nullptr) throw TJSONError(kNotContainer);
-  // A held container, or the root of this very tree, would be destroyed twice.
-  bool ancestor = false;
-  for (const TJSONbase* element = this; element != nullptr; element = element->FOwner)
-    ancestor = ancestor || element == container;
-  if (container->FOwner != nullptr || ancestor) throw TJSONError(kHeldContainer);
-  FValue = std::unique_ptr<TJSONarray>(container);
-  container->FOwner = this;
-}
-
-std::string TJSONbase::Text() const {
-  TJSONTextBuffer buffer;
-  WriteTo(buffer);
-  return std::string(buffer.View());
-}
-
-void TJSONbase::WriteTo(TJSONTextBuffer& out) const {
-  switch (FValue.index()) {
-    case 0:
-      return out.Append("null");
-    case 1:
-      return out.Append(std::get<bool>(FValue) ? std::string_view("true") : "false");
-    case 2:
-      return WriteInteger(std::get<int32_t>(FValue), out);
-    case 3:
-      return WriteFloat(std::get<double>(FValue), out);
-    case 4:
-      return WriteString(std::get<std::u16string>(FValue), out);
-    default:
-      throw TJSONError(kUnsupportedType);
-  }
-}
-
-TJSONbase* TJSONbase::Item(int32_t) const { throw TJSONError(kNotArray); }
-void TJSONbase::SetItem(int32_t, std::unique_ptr<TJSONbase>) { throw TJSONError(kNotArray); }
-TJSONbase* TJSONbase::Item(std::string_view) const { throw TJSONError(kNotArray); }
-void TJSONbase::SetItem(std::string_view, std::unique_ptr<TJSONbase>) {
-  throw TJSONError(kNotArray);
-}
-std::string TJSONbase::NameOf(int32_t) const { throw TJSONError(kNotArray); }
-int32_t TJSONbase::Count() const { throw TJSONError(kNoCount); }
-void TJSONbase::Clear() {}
-void TJSONbase::Visit(const TJSONVisitor&, void*) {}
-
-// TJSONarray --------------------------------------------------------------------
-
-TJSONarray::TJSONarray() { FItems.reserve(8); }
-
-TVariant TJSONarray::Value() const { throw TJSONError(kNoValue); }
-void TJSONarray::SetValue(const TVariant&) { throw TJSONError(kNoValue); }
-
-TJSONbase* TJSONarray::Item(int32_t index) const {
-  if (index < 0 || index >= Count()) return nullptr;
-  return FItems[index].get();
-}
-
-void TJSONarray::SetItem(int32_t index, std::unique_ptr<TJSONbase> element) {
-  if (index < 0 || index >= Count()) RaiseOutside(index, FItems.size());
-  FItems[index] = Adopt(std::move(element));
-}
-
-std::unique_ptr<TJSONbase> TJSONarray::Adopt(std::unique_ptr<TJSONbase> element) {
-  if (!element) element = std::make_unique<TJSONbase>();
-  element->FOwner = this;
-  return element;
-}
-
-void TJSONarray::VisitItems(const TJSONVisitor& visitor, void* data,
-                            const std::function<std::string(int32_t)>& nameOf) {
-  bool stop = false;
-  for (int32_t i = 0; i < Count() && !stop; ++i) visitor(nameOf(i), *FItems[i], data, stop);
-}
-
-// TJSONlist --------------------------------------------------------------------
-
-void TJSONlist::WriteTo(TJSONTextBuffer& out) const {
-  out.Append('[');
-  for (std::size_t i = 0; i < FItems.size(); ++i) {
-    if (i > 0) out.Append(',');
-    FItems[i]->WriteTo(out);
-  }
-  out.Append(']');
-}
-
-TJSONbase* TJSONlist::Item(std::string_view) const {
-  if (FItems.empty()) return nullptr;
-  throw TJSONError(kListNames);
-}
-
-void TJSONlist::SetItem(std::string_view, std::unique_ptr<TJSONbase>) {
-  throw TJSONError(kListNames);
-}
-
-std::string TJSONlist::NameOf(int32_t) const { throw TJSONError(kListNames); }
-
-void TJSONlist::Visit(const TJSONVisitor& visitor, void* data) {
-  VisitItems(visitor, data, [](int32_t index) { return std::to_string(index); });
-}
-
-TJSONbase& TJSONlist::Add(std::unique_ptr<TJSONbase> element) {
-  FItems.push_back(Adopt(std::move(element)));
-  return *FItems.back();
-}
-
-// TJSONobject --------------------------------------------------------------------
-
-void TJSONobject::WriteTo(TJSONTextBuffer& out) const {
-  out.Append('{');
-  for (std::size_t i = 0; i < FItems.size(); ++i) {
-    if (i > 0) out.Append(',');
-    WriteName(FNames[i], out);
-    out.Append(':');
-    FItems[i]->WriteTo(out);
-  }
-  out.Append('}');
-}
-
-int32_t TJSONobject::PositionOf(std::string_view name) const {
-  if (name.empty()) throw TJSONError(kEmptyName);
-  if (!FIndex) {
-    FIndex = std::make_unique<TIntegerHash>();
-    for (std::size_t i = 0; i < FNames.size(); ++i)
-      FIndex->SetItem(FNames[i], static_cast<int32_t>(i));
-  }
-  return FIndex->GetItem(name);
-}
-
-TJSONbase* TJSONobject::Item(std::string_view name) const {
-  const int32_t position = PositionOf(name);
-  return position < 0 ? nullptr : FItems[position].get();
-}
-
-void TJSONobject::SetItem(std::string_view name, std::unique_ptr<TJSONbase> element) {
-  const int32_t position = PositionOf(name);
-  if (position < 0) {
-    Add(std::string(name), std::move(element));
-  } else {
-    FItems[position] = Adopt(std::move(element));
-  }
-}
-
-std::string TJSONobject::NameOf(int32_t index) const {
-  if (index < 0 || index >= static_cast<int32_t>(FNames.size())) RaiseOutside(index, FNames.size());
-  return FNames[index];
-}
-
-void TJSONobject::Clear() {
-  FIndex.reset();
-  FNames.clear();
-  FItems.clear();
-}
-
-void TJSONobject::Visit(const TJSONVisitor& visitor, void* data) {
-  VisitItems(visitor, data, [this](int32_t index) { return FNames[index]; });
-}
-
-TJSONbase& TJSONobject::Add(std::string name, std::unique_ptr<TJSONbase> element) {
-  if (name.empty()) throw TJSONError(kEmptyName);
-  const auto position = static_cast<int32_t>(FItems.size());
-  FItems.push_back(Adopt(std::move(element)));
-  if (FIndex) FIndex->SetItem(name, position);
-  FNames.push_back(std::move(name));
-  return *FItems.back();
-}
-
-// Parsing ------------------------------------------------------------------
 
 std::unique_ptr<TJSONarray> ParseJSON(std::string_view text) {
   return TJSONParser(text).Document();

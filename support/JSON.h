@@ -4,9 +4,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <memory_resource>
+#include <new>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include "platform/Exception.h"
@@ -18,7 +19,7 @@
 // texts without whitespace. doc/json.md describes the text forms.
 //
 // Choices of this implementation:
-// - Strings are UTF-16 (std::u16string). The parser reads the text as 8-bit
+// - Strings are UTF-16. The parser reads the text as 8-bit
 //   characters, each byte becoming the code unit of the same value, and
 //   \uXXXX gives any unit. Value() hands a string out, and SetValue takes a
 //   text in, as Windows-1252 bytes; member names are kept as Windows-1252
@@ -38,9 +39,16 @@
 //   the method callback.
 // - A missing element (null) put into a container becomes a null element,
 //   so containers never hold nothing.
+// - A parsed document keeps its elements, strings and names in one arena of
+//   64 KB blocks owned by its top-level container, as fast parsers do: the
+//   arena goes with the document, and an element replaced or cleared keeps
+//   its memory until then. Blocks of documents that went wait, up to 64 MB,
+//   for the next document. Elements made by callers live on the heap; both
+//   kinds mix freely.
 namespace quv {
 
 class TJSONarray;
+class TJSONParser;
 
 // Every failure of this unit but the number conversion.
 class TJSONError : public Exception {
@@ -112,14 +120,20 @@ class TJSONbase : public TObject {
   explicit TJSONbase(bool value);
   explicit TJSONbase(int32_t value);
   explicit TJSONbase(double value);
-  explicit TJSONbase(std::u16string value);
-  explicit TJSONbase(const char16_t* value) : TJSONbase(std::u16string(value)) {}
+  explicit TJSONbase(std::u16string_view value);
+  explicit TJSONbase(const char16_t* value) : TJSONbase(std::u16string_view(value)) {}
   // Other pointers would silently become Booleans.
   template <class T>
   TJSONbase(T*) = delete;
   ~TJSONbase() override;
   TJSONbase(const TJSONbase&) = delete;
   TJSONbase& operator=(const TJSONbase&) = delete;
+
+  // Elements live on the heap, or in the arena of a parsed document, whose
+  // memory goes with the arena.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* memory) noexcept;
+  static void operator delete(TJSONbase* element, std::destroying_delete_t);
 
   // The containing element, or null for a top-level element.
   TJSONbase* Owner() const { return FOwner; }
@@ -156,16 +170,37 @@ class TJSONbase : public TObject {
 
  protected:
   friend class TJSONarray;
+  friend class TJSONParser;
+  using TArena = std::pmr::memory_resource;
+  static void* operator new(std::size_t size, TArena& arena);
+  static void operator delete(void* memory, TArena& arena) noexcept;
+  // A string element over units that someone else keeps (a document's arena).
+  explicit TJSONbase(std::u16string_view arenaUnits, TArena& arena);
+
   // The container holding this element; null for a top-level element.
   TJSONbase* FOwner = nullptr;
 
  private:
-  // Monostate is null; the container is one handed over through SetValue.
-  using TValue = std::variant<std::monostate, bool, int32_t, double, std::u16string,
-                              std::unique_ptr<TJSONarray>>;
+  union TPayload {
+    bool Boolean;
+    int32_t Integer;
+    double Float;
+    struct {
+      const char16_t* Data;
+      std::size_t Size;
+    } String;
+    TJSONarray* Container;  // owned; handed over through SetValue
+  };
+  // Frees heap string units or a held container and makes the element null.
+  void Release() noexcept;
+  void SetUnits(std::u16string_view units);
   void TakeContainer(TObject* object);
+  std::u16string_view Units() const { return {FPayload.String.Data, FPayload.String.Size}; }
 
-  TValue FValue;
+  TPayload FPayload{};
+  TJSONKind FKind = TJSONKind::Null;  // a held container's kind for a scalar that holds one
+  bool FInArena = false;              // the element's memory belongs to a document's arena
+  bool FUnitsOnHeap = false;          // the string units were allocated with new[]
 };
 
 // The common base of the two containers: an ordered list of owned elements.
@@ -180,20 +215,24 @@ class TJSONarray : public TJSONbase {
   int32_t Count() const override { return static_cast<int32_t>(FItems.size()); }
 
  protected:
-  TJSONarray();
+  friend class TJSONParser;
+  explicit TJSONarray(TArena* arena);
   // Takes `element` (a new null element for null) as this container's child.
   std::unique_ptr<TJSONbase> Adopt(std::unique_ptr<TJSONbase> element);
   // Visits every item, naming each by `nameOf`.
   void VisitItems(const TJSONVisitor& visitor, void* data,
                   const std::function<std::string(int32_t)>& nameOf);
 
-  std::vector<std::unique_ptr<TJSONbase>> FItems;
+  // The arena of a parsed document, held by its top-level container and
+  // released after the items.
+  std::unique_ptr<TArena> FArena;
+  std::pmr::vector<std::unique_ptr<TJSONbase>> FItems;
 };
 
 // An indexed array.
 class TJSONlist final : public TJSONarray {
  public:
-  TJSONlist() = default;
+  TJSONlist() : TJSONarray(nullptr) {}
 
   TJSONKind Kind() const override { return TJSONKind::List; }
   void WriteTo(TJSONTextBuffer& out) const override;
@@ -208,13 +247,18 @@ class TJSONlist final : public TJSONarray {
 
   // Appends `element` (a new null element for null) and returns it.
   TJSONbase& Add(std::unique_ptr<TJSONbase> element);
+
+ private:
+  friend class TJSONParser;
+  explicit TJSONlist(TArena* arena) : TJSONarray(arena) {}
 };
 
 // An object: members in the order they were added, each with a name. A name
 // added twice keeps both members; lookup by name finds the later one.
 class TJSONobject final : public TJSONarray {
  public:
-  TJSONobject() = default;
+  TJSONobject() : TJSONobject(nullptr) {}
+  ~TJSONobject() override;
 
   TJSONKind Kind() const override { return TJSONKind::Object; }
   void WriteTo(TJSONTextBuffer& out) const override;
@@ -228,13 +272,19 @@ class TJSONobject final : public TJSONarray {
 
   // Appends the member `name` (not empty) with `element` (a new null
   // element for null) and returns the element.
-  TJSONbase& Add(std::string name, std::unique_ptr<TJSONbase> element);
+  TJSONbase& Add(std::string_view name, std::unique_ptr<TJSONbase> element);
 
  private:
+  friend class TJSONParser;
+  explicit TJSONobject(TArena* arena);
   // The position of `name` (later members win), or -1.
   int32_t PositionOf(std::string_view name) const;
+  // A copy of `name` in the items' memory resource.
+  std::string_view KeepName(std::string_view name);
+  void ReleaseNames() noexcept;
 
-  std::vector<std::string> FNames;  // parallel to FItems
+  // Parallel to FItems; the bytes come from the items' memory resource.
+  std::pmr::vector<std::string_view> FNames;
   // Name to position; built on the first lookup, so that parsing does not
   // hash names nobody asks for.
   mutable std::unique_ptr<TIntegerHash> FIndex;

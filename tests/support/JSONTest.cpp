@@ -286,6 +286,25 @@ TEST(JSONModel, AContainerValueIsOwnedOnceAndNeverWritten) {
   EXPECT_EQ(root->Text(), "[2]");
 }
 
+TEST(JSONModel, ParsedAndMadeElementsMix) {
+  const std::string longText(40000, 'x');
+  auto document = ParseJSON("{\"s\":\"abc\",\"l\":[1,\"" + longText + "\"],\"o\":{}}");
+  document->Item("s")->SetValue(TVariant("d\xE9"));
+  document->Item("l")->SetItem(0, std::make_unique<TJSONbase>(u"made"));
+  static_cast<TJSONlist*>(document->Item("l"))->Add(std::make_unique<TJSONbase>(2.5));
+  auto* members = static_cast<TJSONobject*>(document.get());
+  members->Add("n\xE3o", std::make_unique<TJSONbase>(true));
+  auto inner = ParseJSON("[\"i\"]");
+  document->Item("o")->SetItem("k", std::make_unique<TJSONbase>());
+  document->Item("o")->Item("k")->SetValue(TVariant::FromObject(inner.release()));
+  EXPECT_EQ(document->Item("l")->Item(1)->Value().Text(), longText);
+  document->Item("l")->SetItem(1, nullptr);
+  document->Item("o")->Item("k")->SetValue(TVariant(1));  // destroys the held list
+  EXPECT_EQ(document->Text(),
+            "{\"s\":\"d\\u00E9\",\"l\":[\"made\",null,2.5],\"o\":{\"k\":1},\"n\\u00E3o\":true}");
+  EXPECT_EQ(document->Item("n\xE3o")->Value(), TVariant(true));
+}
+
 TEST(JSONModel, VisitingNamesItemsAndStops) {
   auto object = ParseJSON("{\"a\":[10,20,30],\"b\":2}");
   std::vector<std::string> seen;
