@@ -1,5 +1,7 @@
 #include "client/quvClient.h"
 
+#include "client/quvCallSeams.h"
+
 namespace quv {
 
 namespace {
@@ -28,7 +30,30 @@ void SetParameters(TquvRecordset& parameters, const std::vector<std::string>& na
     parameters.SetFieldValueByIndex(static_cast<int32_t>(i), ValueFromConst(i, values));
 }
 
+// The unit's process-wide objects: made during static initialisation and
+// released after main.
+class TClientUnit final {
+ public:
+  TClientUnit() : FHub(TCOMObject::Create<TquvNotifyHub>()) { SetChangeNotifier(FHub.Get()); }
+  ~TClientUnit() {
+    if (ChangeNotifier() == FHub.Get()) SetChangeNotifier(nullptr);
+  }
+  TquvNotifyHub& Hub() const { return *FHub; }
+
+ private:
+  TRef<TquvNotifyHub> FHub;
+};
+
+TClientUnit& ClientUnit() {
+  static TClientUnit unit;
+  return unit;
+}
+
+[[maybe_unused]] const bool gMadeAtStart = (ClientUnit(), true);
+
 }  // namespace
+
+TquvNotifyHub& NotifyHub() { return ClientUnit().Hub(); }
 
 TVariant TquvConst::ToVariant() const {
   return std::visit(TOverloaded{

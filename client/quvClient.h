@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "client/quvClientRecordset.h"
+#include "client/quvNotifyHub.h"
 #include "support/Variant.h"
 
 // One-shot remote calls: a method, its parameters by name or by position,
@@ -49,6 +50,10 @@ TVariant ValueFromConst(size_t index, const std::vector<TquvConst>& values);
 void ExecMethod(const std::string& method, const std::vector<std::string>& names,
                 const std::vector<TquvConst>& values, std::unique_ptr<TquvClientRecordset>& result,
                 const std::string& host = "");
+
+// The process's notification hub: made before main, installed as the change
+// notifier of every call, released after main.
+TquvNotifyHub& NotifyHub();
 
 // Runs ExecMethod and makes `row` an array of one value per reply field:
 // the first row's values and true when the reply has a row, else empty

@@ -20,6 +20,25 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
+// The code point of a Windows-1252 byte; unassigned bytes map to the C1
+// control of the same value.
+char32_t CodePointOf(unsigned char b) {
+  if (b < 0x80 || b >= 0xA0) return b;
+  const char32_t cp = cp1252_detail::kHighControls[b - 0x80];
+  return cp == 0 ? b : cp;
+}
+
+// The byte of a code point, a C1 control keeping its value; -1 when the code
+// page has none.
+int CodePageByteOf(char32_t cp) {
+  const int byte = cp1252_detail::ByteOf(cp);
+  if (byte < 0 && cp >= 0x80 && cp < 0xA0) return static_cast<int>(cp);
+  return byte;
+}
+
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit < 0xDC00; }
+bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit < 0xE000; }
+
 // Length of the valid UTF-8 sequence at s[i] and its code point; 0 if invalid.
 std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& cp) {
   const unsigned char b = static_cast<unsigned char>(s[i]);
@@ -51,15 +70,7 @@ std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& cp) {
 std::string Cp1252ToUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size() + bytes.size() / 8);
-  for (char ch : bytes) {
-    const unsigned char b = static_cast<unsigned char>(ch);
-    char32_t cp = b;
-    if (b >= 0x80 && b < 0xA0) {
-      cp = cp1252_detail::kHighControls[b - 0x80];
-      if (cp == 0) cp = b;  // unassigned bytes map to the C1 control of the same value
-    }
-    AppendUtf8(out, cp);
-  }
+  for (char ch : bytes) AppendUtf8(out, CodePointOf(static_cast<unsigned char>(ch)));
   return out;
 }
 
@@ -74,10 +85,28 @@ std::string Utf8ToCp1252(std::string_view utf8) {
       out += utf8[i++];
       continue;
     }
-    int byte = cp1252_detail::ByteOf(cp);
-    if (byte < 0 && cp >= 0x80 && cp < 0xA0) byte = static_cast<int>(cp);
+    const int byte = CodePageByteOf(cp);
     out += byte < 0 ? '?' : static_cast<char>(byte);
     i += len;
+  }
+  return out;
+}
+
+std::u16string Cp1252ToUtf16(std::string_view bytes) {
+  std::u16string out(bytes.size(), u'\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    out[i] = static_cast<char16_t>(CodePointOf(static_cast<unsigned char>(bytes[i])));
+  return out;
+}
+
+std::string Utf16ToCp1252(std::u16string_view units) {
+  std::string out;
+  out.reserve(units.size());
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    const char16_t unit = units[i];
+    if (IsHighSurrogate(unit) && i + 1 < units.size() && IsLowSurrogate(units[i + 1])) ++i;
+    const int byte = CodePageByteOf(unit);
+    out += byte < 0 ? '?' : static_cast<char>(byte);
   }
   return out;
 }

@@ -95,6 +95,14 @@ std::string Cp1252ToUtf8(std::string_view bytes);
 // file already written in Windows-1252 reads unchanged.
 std::string Utf8ToCp1252(std::string_view utf8);
 
+// Windows-1252 bytes to UTF-16 code units.
+std::u16string Cp1252ToUtf16(std::string_view bytes);
+
+// UTF-16 code units to Windows-1252 bytes. A character outside the code page
+// (a surrogate pair counts as one) becomes '?'; a C1 control the code page
+// leaves unassigned keeps its byte value, as in Utf8ToCp1252.
+std::string Utf16ToCp1252(std::u16string_view units);
+
 // Upper and lower case by the Windows-1252 letter mapping (accented letters
 // included: "código" becomes "CÓDIGO").
 char AnsiUpperNonAscii(char c);

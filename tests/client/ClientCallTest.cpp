@@ -10,6 +10,7 @@
 #include "client/quvCallSeams.h"
 #include "client/quvClient.h"
 #include "client/quvExecCommand.h"
+#include "client/quvMessageBus.h"
 #include "platform/Clock.h"
 #include "platform/Cp1252.h"
 #include "tests/kit/LoopbackServer.h"
@@ -324,15 +325,38 @@ TEST_F(ClientCall, QueuedCallsNeedAQueueAndPendingCallsHoldBackChanges) {
 
 TEST_F(ClientCall, ChangesArePublishedOnlyWhenAHubIsSet) {
   std::unique_ptr<TquvClientRecordset> reply;
+  IquvChangeNotifier* const hub = ChangeNotifier();
+  SetChangeNotifier(nullptr);
   ExecMethod("quvtest.test.echo", {"code"}, {1}, reply, FServer.Address());
   TKeptNotices notices;
   SetChangeNotifier(&notices);
   ExecMethod("quvtest.test.echo", {"code"}, {1}, reply, FServer.Address());
   EXPECT_THROW(ExecMethod("quvtest.test.fail", {"message"}, {"x"}, reply, FServer.Address()),
                EquvRemoteError);
-  SetChangeNotifier(nullptr);
+  SetChangeNotifier(hub);
   // A new definition set has call class 2, which publishes operation 0.
   EXPECT_EQ(notices.Notices, std::vector<std::string>{"QUVTEST.test/2/0"});
+}
+
+class TKeptBus final : public IquvMessageBus {
+ public:
+  void Publish(const std::string& topic, TRef<IInterface> message) override {
+    Messages.push_back(topic + " " + IntfToStr(Supports<IString>(message.Get()).Get()));
+  }
+  std::vector<std::string> Messages;
+};
+
+TEST_F(ClientCall, TheProcessHubPostsSuccessfulChangesOnAnInstalledBus) {
+  ASSERT_EQ(ChangeNotifier(), static_cast<IquvChangeNotifier*>(&NotifyHub()));
+  std::unique_ptr<TquvClientRecordset> reply;
+  ExecMethod("quvtest.test.echo", {"code"}, {1}, reply, FServer.Address());  // no bus yet
+  TKeptBus bus;
+  SetMessageBus(&bus);
+  ExecMethod("quvtest.test.echo", {"code"}, {1}, reply, FServer.Address());
+  EXPECT_THROW(ExecMethod("quvtest.test.fail", {"message"}, {"x"}, reply, FServer.Address()),
+               EquvRemoteError);
+  SetMessageBus(nullptr);
+  EXPECT_EQ(bus.Messages, std::vector<std::string>{"QUVTEST.TEST {\"operation\":0,\"type\":2}"});
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-#include "platform/Cp1252.h"
-
 #include <gtest/gtest.h>
+
+#include "platform/Cp1252.h"
 
 namespace quv {
 namespace {
@@ -23,6 +23,17 @@ TEST(Cp1252, ConvertsBothWays) {
   // Bytes that are not UTF-8 are kept, so a Windows-1252 file reads unchanged.
   EXPECT_EQ(Utf8ToCp1252("A\xE7\xE3o"), "A\xE7\xE3o");
   EXPECT_EQ(Utf8ToCp1252("\xC3"), "\xC3");
+}
+
+TEST(Cp1252, ConvertsToAndFromUtf16) {
+  std::string all;
+  for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+  EXPECT_EQ(Utf16ToCp1252(Cp1252ToUtf16(all)), all);
+  EXPECT_EQ(Cp1252ToUtf16("A\xE9\x80\x81"), u"A\u00E9\u20AC\u0081");
+  // Latin-1 code units of the C1 range keep their byte, so bytes read one by one survive.
+  EXPECT_EQ(Utf16ToCp1252(u"\u0080\u0081\u00E9"), "\x80\x81\xE9");
+  // One '?' per character outside the code page, a surrogate pair being one character.
+  EXPECT_EQ(Utf16ToCp1252(u"\u65E5\U0001F600\xD800x"), "???x");
 }
 
 TEST(Cp1252, CaseMappingCoversAccentedLetters) {
