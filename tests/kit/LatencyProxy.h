@@ -199,13 +199,14 @@ class TLatencyProxy final {
       ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
       ::setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
       const sockaddr_in address = Loopback(listener.ServerPort);
-      const int connected =
-          ::connect(server, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-      link->Server.Connected = connected == 0;
+      const bool connected =
+          ::connect(server, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+      const bool failed = !connected && errno != EINPROGRESS;
+      link->Server.Connected = connected;
       Watch(client, 0, &link->Client);
       Watch(server, 0, &link->Server);
       TLink& added = *FLinks.emplace(link->Id, std::move(link)).first->second;
-      if (connected != 0 && errno != EINPROGRESS) {
+      if (failed) {
         Close(added);
         continue;
       }
