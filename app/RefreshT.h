@@ -14,16 +14,17 @@ namespace quv {
 
 // One background refresh: probes and calls every host of its list and keeps
 // each host's reply. Hosts are handled at once on the worker's thread and on
-// the threads of "workers" (kMaxConcurrentHosts - 1 of them make one refresh
-// wait on dead hosts about once); the replies stay in host-list order, and a
-// host that fails simply has none. "calls", "probe" and "workers" must
+// the threads of "workers" (kMaxConcurrentHosts - 1 of them let a fleet of
+// servers a network round trip away answer in about one round trip, and make
+// one refresh wait on dead hosts about once); the replies stay in host-list
+// order, and a host that fails simply has none. "calls", "probe" and "workers" must
 // outlive the worker. The owner adds hosts
 // and sets the handler before Start; the handler runs on the worker thread
 // when the run is over, and the results may be taken only after it has run.
 class TRefreshT final : public TThread {
  public:
   using TCompletion = std::function<void(TRefreshT&)>;
-  static constexpr std::size_t kMaxConcurrentHosts = 64;
+  static constexpr std::size_t kMaxConcurrentHosts = 512;
 
   TRefreshT(IRemoteCalls& calls, IHostProbe& probe, TWorkerPool& workers);
   ~TRefreshT() override;

@@ -3,16 +3,22 @@
 // which half never answer, beside the time of one host and the sum of the
 // single probes and calls measured in the same run. The hosts that never
 // answer are loopback listeners whose accept queue is full, so that every
-// connect attempt waits for its time-out.
+// connect attempt waits for its time-out. Distant hosts are the same servers
+// behind a latency proxy, one proxy port per host, at a 20 ms round trip: there
+// a refresh waits on the network rather than on the two cores.
 
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <iostream>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -24,6 +30,7 @@
 #include "app/RemoteCalls.h"
 #include "app/TaskRows.h"
 #include "platform/Sync.h"
+#include "tests/kit/LatencyProxy.h"
 #include "tests/kit/ServerProcess.h"
 #include "transport/quvConPool.h"
 
@@ -35,6 +42,8 @@ constexpr int kHosts = 50;
 constexpr int kProbeTimeoutMs = 500;
 constexpr int kServers = 5;
 constexpr int kMeasuredRefreshes = 5;
+constexpr int kMaxDistantHosts = 500;
+constexpr int64_t kOneWayDelayNs = 10 * 1000 * 1000;
 // A loopback listener that never accepts, with its accept queue filled.
 class TDeadListener final {
  public:
@@ -89,7 +98,8 @@ const std::vector<std::unique_ptr<quv::testing::TServerProcess>>& Servers() {
     std::vector<std::unique_ptr<quv::testing::TServerProcess>> started;
     for (int i = 0; i < kServers; ++i)
       started.push_back(std::make_unique<quv::testing::TServerProcess>(
-          std::vector<std::string>{"--demo", "--seed", std::to_string(i + 1)}));
+          std::vector<std::string>{"--demo", "--seed", std::to_string(i + 1), "--max-connections",
+                                   std::to_string(2 * kMaxDistantHosts)}));
     // In a real list every host is a server of its own with one pooled
     // connection; here each server stands for up to kHosts / kServers hosts, so
     // the pool keeps that many idle connections per address. With the default
@@ -109,14 +119,32 @@ std::vector<std::string> AnsweringHosts(int count) {
   return hosts;
 }
 
-// One refresh cycle of the task tab over `hosts`: the worker's run and the
-// rows built from its replies. Returns its milliseconds.
+// The proxy that puts the servers at a 20 ms round trip.
+quv::testing::TLatencyProxy& Proxy() {
+  static quv::testing::TLatencyProxy proxy(kOneWayDelayNs);
+  return proxy;
+}
+
+// `count` host lines, each behind a proxy port of its own at a 20 ms round
+// trip to one of the servers; the first hosts are the same in every list.
+std::vector<std::string> DistantHosts(int count) {
+  static std::vector<uint16_t> ports;
+  while (static_cast<int>(ports.size()) < count)
+    ports.push_back(Proxy().AddPort(Servers()[ports.size() % kServers]->Port()));
+  std::vector<std::string> hosts;
+  for (int i = 0; i < count; ++i)
+    hosts.push_back(std::to_string(i + 1) + "=127.0.0.1:" + std::to_string(ports[i]));
+  return hosts;
+}
+
 // The threads that every refresh of the run shares, as the viewer's window does.
 quv::TWorkerPool& HostWorkers() {
   static quv::TWorkerPool workers(quv::TRefreshT::kMaxConcurrentHosts - 1);
   return workers;
 }
 
+// One refresh cycle of the task tab over `hosts`: the worker's run and the
+// rows built from its replies. Returns its milliseconds.
 double RefreshTaskTab(quv::IRemoteCalls& calls, quv::IHostProbe& probe,
                       const std::vector<std::string>& hosts, std::size_t& rowCount) {
   const auto started = TClock::now();
@@ -149,11 +177,11 @@ double SumOfSingleCalls(quv::IRemoteCalls& calls, quv::IHostProbe& probe,
   return sum;
 }
 
-// Means of the refreshes of `hosts` and of a one-host refresh, measured in
-// turn, with the counters both benchmarks report.
+// Means of the refreshes of `hosts` and of a refresh of `oneHost`, measured
+// in turn, with the counters the benchmarks report.
 void MeasureAgainstOneHost(benchmark::State& state, quv::IRemoteCalls& calls,
-                           quv::IHostProbe& probe, const std::vector<std::string>& hosts) {
-  const std::vector<std::string> oneHost = AnsweringHosts(1);
+                           quv::IHostProbe& probe, const std::vector<std::string>& hosts,
+                           const std::vector<std::string>& oneHost) {
   std::size_t rows = 0;
   RefreshTaskTab(calls, probe, hosts, rows);  // connections opened, interface file loaded
   double refreshMs = 0, oneHostMs = 0;
@@ -176,7 +204,7 @@ void BM_RefreshAnsweringHosts(benchmark::State& state) {
   const std::vector<std::string> hosts = AnsweringHosts(static_cast<int>(state.range(0)));
   quv::TClientRemoteCalls calls;
   quv::TTcpProbe probe(kProbeTimeoutMs);
-  MeasureAgainstOneHost(state, calls, probe, hosts);
+  MeasureAgainstOneHost(state, calls, probe, hosts, AnsweringHosts(1));
   const double singleSumMs = SumOfSingleCalls(calls, probe, hosts);
   state.counters["single_calls_sum_ms"] = singleSumMs;
   state.counters["single_calls_sum_over_refresh"] = singleSumMs / state.counters["refresh_ms"];
@@ -201,10 +229,94 @@ void BM_RefreshHalfDeadHosts(benchmark::State& state) {
   }
   quv::TClientRemoteCalls calls;
   quv::TTcpProbe probe(kProbeTimeoutMs);
-  MeasureAgainstOneHost(state, calls, probe, hosts);
+  MeasureAgainstOneHost(state, calls, probe, hosts, AnsweringHosts(1));
   const double limitMs = kProbeTimeoutMs + 3 * state.counters["one_host_ms"];
   state.counters["limit_ms"] = limitMs;
   state.counters["refresh_over_limit"] = state.counters["refresh_ms"] / limitMs;
+}
+
+// Resident memory of this process in MB: the peak since the last
+// ResetResidentPeak ("VmHWM") or the present figure ("VmRSS").
+double ResidentMb(const std::string& field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind(field + ":", 0) == 0) return std::stod(line.substr(field.size() + 1)) / 1024;
+  return 0;
+}
+
+// CPU time of this process (every thread) in ms.
+double ProcessCpuMs() {
+  timespec spent{};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &spent);
+  return static_cast<double>(spent.tv_sec) * 1e3 + static_cast<double>(spent.tv_nsec) / 1e6;
+}
+
+void ResetResidentPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+// The ratios against one distant host, by host count, printed at the end.
+std::map<int, double>& DistantRatios() {
+  static std::map<int, double> ratios;
+  return ratios;
+}
+
+// The mean of `times` refreshes of `hosts` in ms.
+double MeanRefreshMs(quv::IRemoteCalls& calls, quv::IHostProbe& probe,
+                     const std::vector<std::string>& hosts, int times) {
+  double sum = 0;
+  std::size_t rows = 0;
+  for (int i = 0; i < times; ++i) sum += RefreshTaskTab(calls, probe, hosts, rows);
+  return sum / times;
+}
+
+// The one-host baseline is measured before the refreshes of `hosts`, not in
+// turn with them: right after 500 hosts the servers are still busy, and the
+// one host would look slower than it is.
+void BM_RefreshDistantHosts(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  const std::vector<std::string> hosts = DistantHosts(count);
+  quv::TClientRemoteCalls calls;
+  quv::TTcpProbe probe(kProbeTimeoutMs);
+  std::size_t rows = 0;
+  RefreshTaskTab(calls, probe, hosts, rows);  // connections opened, threads started
+  const double oneHostMs = MeanRefreshMs(calls, probe, DistantHosts(1), kMeasuredRefreshes);
+  ResetResidentPeak();
+  const double proxyStartMs = Proxy().CpuMs();
+  const double cpuStartMs = ProcessCpuMs() - proxyStartMs;
+  double refreshMs = 0;
+  for (auto _ : state) {
+    const double ms = RefreshTaskTab(calls, probe, hosts, rows);
+    state.SetIterationTime(ms / 1000);
+    refreshMs += ms;
+  }
+  const double n = static_cast<double>(state.iterations());
+  const double proxyMs = (Proxy().CpuMs() - proxyStartMs) / n;
+  const double cpuMs = (ProcessCpuMs() - cpuStartMs) / n - proxyMs;
+  const double cores = std::max(1u, std::thread::hardware_concurrency());
+  state.counters["hosts"] = count;
+  state.counters["rows"] = static_cast<double>(rows);
+  state.counters["round_trip_ms"] = 2.0 * kOneWayDelayNs / 1e6;
+  state.counters["refresh_ms"] = refreshMs / n;
+  state.counters["one_host_ms"] = oneHostMs;
+  state.counters["refresh_over_one_host"] = refreshMs / n / oneHostMs;
+  // The viewer's own CPU time per refresh (the proxy's thread left out): spread
+  // over every core it is the least a refresh can take on this machine.
+  state.counters["client_cpu_ms"] = cpuMs;
+  state.counters["refresh_over_cpu_floor"] = refreshMs / n / (cpuMs / cores);
+  state.counters["proxy_cpu_ms"] = proxyMs;
+  state.counters["resident_peak_mb"] = ResidentMb("VmHWM");
+  state.counters["resident_mb"] = ResidentMb("VmRSS");
+  DistantRatios()[count] = state.counters["refresh_over_one_host"];
+}
+
+void PrintDistantRatios() {
+  const std::map<int, double> targets = {{50, 1.5}, {kMaxDistantHosts, 3}};
+  for (const auto& [count, target] : targets) {
+    const auto found = DistantRatios().find(count);
+    if (found != DistantRatios().end())
+      std::cerr << count << " hosts at a 20 ms round trip: " << found->second
+                << "x one host (target <= " << target << "x)\n";
+  }
 }
 
 void BM_RefreshDeadHosts(benchmark::State& state) {
@@ -247,6 +359,21 @@ BENCHMARK(BM_RefreshHalfDeadHosts)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(kMeasuredRefreshes)
     ->UseManualTime();
+BENCHMARK(BM_RefreshDistantHosts)
+    ->Arg(1)
+    ->Arg(kHosts)
+    ->Arg(kMaxDistantHosts)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(kMeasuredRefreshes)
+    ->UseManualTime();
 BENCHMARK(BM_RefreshDeadHosts)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
-BENCHMARK_MAIN();
+// The ratios go to standard error, so that a JSON report on standard output stays whole.
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  PrintDistantRatios();
+  return 0;
+}
