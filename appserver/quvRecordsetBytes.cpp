@@ -58,7 +58,7 @@ std::vector<uint8_t> ReadRecordsetBytes(TStream& source, int64_t limit, int32_t*
   if (copy.Byte() > kRsVersion) throw ERecordsetBytesError("Unsupported recordset version");
   const uint8_t flags = copy.Byte();
   if (flags & kRsRowsInFiles)
-    throw ERecordsetBytesError("Recordset rows in files are not accepted");
+    throw ERecordsetBytesError(std::string(kRowFilesRefused));
   copy.Block();  // tag bag
   if (flags & kRsWithDefinitions) copy.Block();
   copy.Block();  // data

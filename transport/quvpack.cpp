@@ -708,14 +708,19 @@ void TquvPackageReader::ReadCommandAsRecordset(TquvRecordset* recordset) {
       recordset->OnProgress = [this](TquvRecordset&, int32_t percent, bool& flag) {
         OnProgress(this, percent, flag);
       };
+    // Row files name files of this process: a peer never passes them.
+    const bool acceptRowFiles = recordset->AcceptRowFiles;
+    recordset->AcceptRowFiles = false;
     try {
       if (recordset->Name().empty()) recordset->SetDefinition(FHeader.MethodName);
       recordset->LoadFromStream(reader, true);
     } catch (...) {
+      recordset->AcceptRowFiles = acceptRowFiles;
       recordset->OnProgress = std::move(previous);
       if (!recordset->ReadOnly()) recordset->Clear();
       throw;
     }
+    recordset->AcceptRowFiles = acceptRowFiles;
     recordset->OnProgress = std::move(previous);
   });
 }

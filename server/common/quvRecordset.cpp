@@ -710,6 +710,8 @@ void TquvRecordset::LoadFromStream(TStream& stream, bool forceDefinitions) {
     TquvRecordsetFormReader reader(stream, [this] { FailEof(); });
     if (reader.ReadByte() > kRsVersion) throw Exception("Unsupported recordset version");
     FFlags = reader.ReadByte();
+    if ((FFlags & kRsRowsInFiles) && !AcceptRowFiles)
+      throw EquvRecordsetError(std::string(kRowFilesRefused));
     ReadDefinitions(reader, forceDefinitions);
     reader.ReadRows(FFlags, true, FData, FIndex,
                     [this](int32_t base, int32_t span, int32_t percent) {

@@ -129,6 +129,9 @@ class TquvRecordset : public TquvValueObject {
   uint8_t Flags() const { return FFlags; }
   void SetFlags(uint8_t flags) { FFlags = flags; }
   bool CacheBlobs = false;
+  // Whether a load takes rows that the form names by file (flag bit 3): only
+  // code of this process may pass them, never a peer.
+  bool AcceptRowFiles = true;
   bool AppendOnlyUpdates = false;
   int32_t DefsVersion = 2;
   bool CalcEnabled = true;

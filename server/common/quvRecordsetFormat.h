@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/Exception.h"
@@ -33,6 +34,8 @@ inline constexpr uint8_t kRsRowsInFiles = 0x08;
 inline constexpr uint8_t kRsFullDefinitions = 0x10;
 inline constexpr uint8_t kRsNoRows = 0x20;
 inline constexpr uint8_t kRsWithGroups = 0x40;
+// Rows in files name files of this process; from anywhere else they are refused.
+inline constexpr std::string_view kRowFilesRefused = "Recordset rows in files are not accepted";
 // The stored flags that a save with flags 0 reuses.
 inline constexpr uint8_t kRsReusedFlags = 0xD1;
 // The version byte this code writes and the highest it reads.

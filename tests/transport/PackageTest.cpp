@@ -316,6 +316,49 @@ TEST(PackageReader, EndMarkersEndAndOtherMarkersAreInconsistent) {
   EXPECT_EQ(conn.Resets(), 0);
 }
 
+// Rows passed by file name work between recordsets of one process only: a
+// peer that names files this process holds gets an error and removes nothing.
+TEST(PackageReader, ARecordsetThatNamesRowFilesIsRefused) {
+  auto defs = [] {
+    auto made = std::make_unique<TquvSymbolDefs>();
+    made->SetName("rows.sent");
+    made->AddSymbol("code").SetTypeCode('N');
+    return made;
+  };
+  TquvRecordset sender;
+  sender.SetFieldDefs(defs());
+  sender.AppendValues(std::vector<TVariant>{TVariant(7)});
+  TMemoryStream serialised;
+  sender.SaveToStream(serialised, kRsRowsInFiles);
+
+  TBufferConn out;
+  TquvPackage sending(out);
+  TquvPackageWriter writer(sending);
+  writer.WriteCommandHeader(SampleHeader(), "");
+  serialised.SetPosition(0);
+  writer.WriteCommandAsRecordset(serialised);
+  writer.EndCommand();
+  sending.WriteInteger(pack_dt_eof);
+  sending.Flush(0);
+
+  TBufferConn in;
+  in.Feed(out.Written());
+  TquvPackage receiving(in);
+  TquvPackageReader reader(receiving);
+  ASSERT_EQ(receiving.ReadSignature(0), TquvSignature::Call);
+  ASSERT_TRUE(reader.NextIsCommand());
+  TquvCommandHeader header;
+  std::string context;
+  reader.ReadCommandHeader(header, context);
+  TquvRecordset receiver;
+  receiver.SetFieldDefs(defs());
+  EXPECT_EQ(MessageOf([&] { reader.ReadCommandAsRecordset(&receiver); }), kRowFilesRefused);
+  EXPECT_TRUE(receiver.AcceptRowFiles);
+  EXPECT_EQ(receiver.RecordCount(), 0);
+  sender.First();
+  EXPECT_EQ(sender.GetFieldValue("code").ToInteger(), 7);
+}
+
 class ReadFileTest : public ::testing::Test {
  protected:
   void Read(bool compressed) {
