@@ -1,6 +1,6 @@
-#include "platform/Cp1252.h"
-
 #include <gtest/gtest.h>
+
+#include "platform/Cp1252.h"
 
 namespace quv {
 namespace {
@@ -23,6 +23,23 @@ TEST(Cp1252, ConvertsBothWays) {
   // Bytes that are not UTF-8 are kept, so a Windows-1252 file reads unchanged.
   EXPECT_EQ(Utf8ToCp1252("A\xE7\xE3o"), "A\xE7\xE3o");
   EXPECT_EQ(Utf8ToCp1252("\xC3"), "\xC3");
+}
+
+TEST(Cp1252, ExactConversionNamesTheFirstCharacterOutsideTheCodePage) {
+  EXPECT_EQ(Utf8ToCp1252Exact("Ação € \xE7"), "A\xE7\xE3o \x80 \xE7");
+  try {
+    Utf8ToCp1252Exact("ok 日本");
+    ADD_FAILURE() << "no error";
+  } catch (const ECodePageError& e) {
+    EXPECT_STREQ(e.what(), "character \"日\" U+65E5 is outside Windows-1252");
+  }
+  // A direction override is named but not written into the message.
+  EXPECT_THROW(
+      try { Utf8ToCp1252Exact("a\u202Eb"); } catch (const ECodePageError& e) {
+        EXPECT_STREQ(e.what(), "character U+202E is outside Windows-1252");
+        throw;
+      },
+      ECodePageError);
 }
 
 TEST(Cp1252, CaseMappingCoversAccentedLetters) {
