@@ -4,6 +4,8 @@
 #include <iterator>
 #include <vector>
 
+#include "platform/Cp1252.h"
+
 namespace quv::tooljson {
 
 namespace {
@@ -139,6 +141,14 @@ int32_t TJsonSource::LineOf(std::string pointer) const {
 
 void TJsonSource::Fail(const std::string& pointer, const std::string& what) const {
   throw EJsonInputError(FFileName + ":" + std::to_string(LineOf(pointer)) + ": " + what);
+}
+
+std::string TJsonSource::Cp1252At(const std::string& pointer, const std::string& utf8) const {
+  try {
+    return Utf8ToCp1252Exact(utf8);
+  } catch (const ECodePageError& e) {
+    Fail(pointer, e.what());
+  }
 }
 
 }  // namespace quv::tooljson
