@@ -16,6 +16,8 @@ constexpr int kNotDone = -1;
 TTool::TTool(std::string name, std::string help)
     : FName(std::move(name)), FHelp(std::move(help)), FApp("", FName) {
   FApp.set_help_flag("-h,--help");
+  // An option given again replaces its earlier value, as in most programs.
+  FApp.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   FApp.set_version_flag("--version", FName + " " + QUV_VERSION);
 }
 

@@ -9,12 +9,16 @@ namespace quv::calltool {
 void AddCallOptions(CLI::App& app, TCallArguments& args) {
   app.add_flag("--json", args.Json);
   app.add_option("--host", args.Host)->type_name("H");
-  app.add_option("--intf", args.InterfaceFiles)->allow_extra_args(false)->type_name("FILE");
+  app.add_option("--intf", args.InterfaceFiles)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->type_name("FILE");
   app.add_option("--timeout", args.TimeoutMs)
       ->check(CLI::Range(1, std::numeric_limits<int32_t>::max()).description(""))
       ->type_name("MS");
   app.add_option("METHOD", args.Method)->required();
-  app.add_option("name=value", args.Parameters);
+  app.add_option("name=value", args.Parameters)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
 }
 
 void SplitParameters(const std::vector<std::string>& parameters, std::vector<std::string>& names,
