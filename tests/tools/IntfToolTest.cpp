@@ -91,6 +91,9 @@ TEST(IntfToolTest, DescriptionFaultsNameTheFileAndLine) {
             "d.json:1: interface \"A.B\" twice");
   EXPECT_EQ(BuildError("{ \"interfaces\": [ { \"name\": \"a.b\", \"kind\": 256 } ] }"),
             "d.json:1: \"kind\" must lie between 0 and 255");
+  EXPECT_EQ(
+      BuildError("{ \"interfaces\":\n" + std::string(100000, '[') + std::string(100000, ']') + "}"),
+      "d.json:2: nested deeper than 100 levels");
   const std::string parseError = BuildError("{\n\n  \"interfaces\": [ }");
   EXPECT_EQ(parseError.rfind("d.json:3: parse error", 0), 0u) << parseError;
 }

@@ -20,7 +20,8 @@ class EJsonInputError : public toolmain::EToolError {
 // that faults found after parsing still name their line. Not thread-safe.
 class TJsonSource final {
  public:
-  // Raises EJsonInputError for text that is not JSON.
+  // Raises EJsonInputError for text that is not JSON or nests deeper than
+  // 100 levels.
   TJsonSource(std::string fileName, const std::string& text);
 
   const nlohmann::json& Root() const { return FRoot; }
