@@ -329,6 +329,14 @@ TEST(IntfToolTest, ProgramRoundTripsAFileWithANonAsciiNameAndReportsBadInput) {
   const testing::TProgramRun version = run("--version");
   EXPECT_EQ(version.Status, 0);
   EXPECT_EQ(version.Out.rfind("quvintf ", 0), 0u);
+  // Debug lines reach the terminal in UTF-8.
+  const std::string twice =
+      folder.WriteFile("twice.json", R"({ "interfaces": [ { "name": "a.b", "fields": [
+        { "name": "ação", "type": "A" }, { "name": "AçãO", "type": "A" } ] } ] })");
+  const testing::TProgramRun debug = testing::RunProgram(
+      dir, "QUV_DEBUG=1 " + quvintf + " build " + twice + " " + dir + "/twice.quv");
+  EXPECT_EQ(debug.Status, 0);
+  EXPECT_NE(debug.Err.find("Detected duplicated item AçãO in "), std::string::npos) << debug.Err;
   // A name of many kilobytes is not echoed whole.
   EXPECT_LT(run("dump " + std::string(5000, 'n')).Err.size(), 500u);
 }
