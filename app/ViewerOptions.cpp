@@ -1,12 +1,19 @@
 #include "app/ViewerOptions.h"
 
+#include <QCommandLineParser>
+
+#include "platform/Cp1252.h"
+
 namespace quv {
 
 namespace {
 
-const std::string kSettingsOption = "--settings";
-
-bool IsOption(const std::string& argument) { return argument.size() > 1 && argument[0] == '-'; }
+// Qt's messages end in a full stop; ours go on after them.
+std::string WithoutFullStop(const QString& text) {
+  std::string message = text.toStdString();
+  if (!message.empty() && message.back() == '.') message.pop_back();
+  return message;
+}
 
 void SetError(TViewerOptions& options, const std::string& error) {
   if (options.Error.empty()) options.Error = error;
@@ -14,31 +21,29 @@ void SetError(TViewerOptions& options, const std::string& error) {
 
 }  // namespace
 
-TViewerOptions ParseViewerArguments(const std::vector<std::string>& arguments) {
+TViewerOptions ParseViewerArguments(const QStringList& arguments) {
+  QCommandLineParser parser;
+  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+  const QCommandLineOption help(QStringList{"h", "help"});
+  const QCommandLineOption version("version");
+  const QCommandLineOption settings("settings", "", "FILE");
+  parser.addOptions({help, version, settings});
+  parser.addPositionalArgument("server-address", "");
   TViewerOptions options;
-  bool optionsEnded = false;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& argument = arguments[i];
-    if (optionsEnded || !IsOption(argument)) {
-      if (!options.Address) options.Address = argument;
-    } else if (argument == "--") {
-      optionsEnded = true;
-    } else if (argument == "--help" || argument == "-h") {
-      options.Help = true;
-    } else if (argument == "--version") {
-      options.Version = true;
-    } else if (argument == kSettingsOption || argument.rfind(kSettingsOption + "=", 0) == 0) {
-      const bool joined = argument.size() > kSettingsOption.size();
-      const bool hasNext = i + 1 < arguments.size();
-      const std::string file = joined    ? argument.substr(kSettingsOption.size() + 1)
-                               : hasNext ? arguments[++i]
-                                         : std::string();
-      if (file.empty())
-        SetError(options, kSettingsOption + " needs a file name");
-      else
-        options.SettingsFile = file;
-    } else {
-      SetError(options, "unknown option " + argument);
+  // The parser takes the program's name first.
+  if (!parser.parse(QStringList{"quvtasks"} + arguments))
+    SetError(options, WithoutFullStop(parser.errorText()));
+  options.Help = parser.isSet(help);
+  options.Version = parser.isSet(version);
+  options.SettingsFile = parser.value(settings).toStdString();
+  if (parser.isSet(settings) && options.SettingsFile.empty())
+    SetError(options, "--settings needs a file name");
+  if (!parser.positionalArguments().isEmpty()) {
+    options.Address = parser.positionalArguments().front().toStdString();
+    try {
+      Utf8ToCp1252Exact(*options.Address);
+    } catch (const ECodePageError& e) {
+      SetError(options, "server-address: " + std::string(e.what()));
     }
   }
   return options;

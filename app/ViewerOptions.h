@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QStringList>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace quv {
 
@@ -11,14 +11,17 @@ struct TViewerOptions {
   bool Help = false;
   bool Version = false;
   std::string SettingsFile;            // from --settings; empty: the file beside the program
-  std::optional<std::string> Address;  // the first argument that is not an option
+  std::optional<std::string> Address;  // the first argument that is not an option (UTF-8)
   std::string Error;                   // not empty when the command line is wrong
 };
 
-// Reads the arguments after the program name: --help (-h), --version,
-// --settings FILE (or --settings=FILE) and server addresses, of which only
-// the first counts. "--" ends the options. An unknown option, or --settings
-// without a file, sets Error to the first such fault; the rest is still read.
-TViewerOptions ParseViewerArguments(const std::vector<std::string>& arguments);
+// Reads the arguments after the program name with Qt's command-line parser:
+// --help (-h), --version, --settings FILE (or --settings=FILE) and server
+// addresses, of which only the first counts; "--" ends the options, and a
+// word after one dash is one option (-platform). An unknown option, a
+// --settings without a file, or an address with a character outside
+// Windows-1252 sets Error to the first such fault; Help and Version are still
+// seen.
+TViewerOptions ParseViewerArguments(const QStringList& arguments);
 
 }  // namespace quv

@@ -8,18 +8,20 @@
 #include <QApplication>
 #include <QStyleFactory>
 #include <cstdio>
-#include <fstream>
 #include <string>
-#include <vector>
 
 #include "app/HostConfig.h"
 #include "app/HostProbe.h"
 #include "app/RemoteCalls.h"
 #include "app/ViewerOptions.h"
 #include "app/uTasks2.h"
+#include "platform/Exception.h"
 #include "platform/ExePath.h"
+#include "platform/ProgramIo.h"
 
 namespace {
+
+constexpr const char* kProgram = "quvtasks";
 
 const char* const kUsage =
     "Usage: quvtasks [--settings FILE] [server-address]\n"
@@ -32,27 +34,38 @@ const char* const kUsage =
     "\n"
     "  --settings FILE  read FILE instead of the settings file beside the program\n"
     "  --help           show this text\n"
-    "  --version        show the version\n";
+    "  --version        show the version\n"
+    "\n"
+    "Qt's own options (-platform offscreen, -style ...) are taken as well. A wrong\n"
+    "command line, or a settings file named with --settings that cannot be read\n"
+    "(missing, a folder, empty), ends the viewer with status 2 before any window.\n";
 
 // Qt ends the process when no window system can be reached; say so plainly.
 void ReportFatal(QtMsgType type, const QMessageLogContext&, const QString& message) {
-  std::fprintf(stderr, "quvtasks: %s\n", message.toLocal8Bit().constData());
+  quv::program::ReportError(kProgram, message.toStdString());
   if (type == QtFatalMsg) {
-    std::fprintf(stderr, "quvtasks: cannot open a display; set DISPLAY (or run under xvfb-run)\n");
-    ::_exit(1);
+    quv::program::ReportError(kProgram,
+                              "cannot open a display; set DISPLAY (or run under xvfb-run)");
+    ::_exit(quv::program::kExitFailure);
   }
 }
 
-std::vector<std::string> ArgumentsAfterProgram(const QStringList& arguments) {
-  std::vector<std::string> result;
-  for (qsizetype i = 1; i < arguments.size(); ++i) result.push_back(arguments[i].toStdString());
-  return result;
+QStringList ArgumentsOf(int argc, char** argv) {
+  QStringList arguments;
+  for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  return arguments;
 }
 
-// Exit status 2 with the fault and a pointer to --help.
-int ReportUsageError(const std::string& error) {
-  std::fprintf(stderr, "quvtasks: %s (see quvtasks --help)\n", error.c_str());
-  return 2;
+// The settings file named on the command line must be there to be read:
+// exit status 2 with the file's name and the reason otherwise.
+bool CanReadSettings(const std::string& fileName) {
+  try {
+    quv::program::ReadInputFile(fileName);
+    return true;
+  } catch (const quv::Exception& e) {
+    quv::program::ReportError(kProgram, e.what());
+    return false;
+  }
 }
 
 }  // namespace
@@ -60,26 +73,25 @@ int ReportUsageError(const std::string& error) {
 int main(int argc, char** argv) {
   // --help and --version are answered before Qt, so that they need no display;
   // other faults wait until Qt has taken its own options out.
-  const quv::TViewerOptions early =
-      quv::ParseViewerArguments(std::vector<std::string>(argv + 1, argv + argc));
-  if (early.Help) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (early.Version) {
-    std::printf("quvtasks %s\n", QUV_VERSION);
-    return 0;
+  const quv::TViewerOptions early = quv::ParseViewerArguments(ArgumentsOf(argc, argv));
+  if (early.Help || early.Version) {
+    if (early.Help)
+      std::fputs(kUsage, stdout);
+    else
+      std::printf("%s %s\n", kProgram, QUV_VERSION);
+    return quv::program::FinishStandardOutput(kProgram, quv::program::kExitSuccess);
   }
   qInstallMessageHandler(ReportFatal);
   QApplication app(argc, argv);
   qInstallMessageHandler(nullptr);
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
-  const quv::TViewerOptions options =
-      quv::ParseViewerArguments(ArgumentsAfterProgram(QApplication::arguments()));
-  if (!options.Error.empty()) return ReportUsageError(options.Error);
-  if (!options.SettingsFile.empty() && !std::ifstream(options.SettingsFile))
-    return ReportUsageError("cannot read the settings file " + options.SettingsFile);
+  QStringList arguments = QApplication::arguments();
+  arguments.removeFirst();
+  const quv::TViewerOptions options = quv::ParseViewerArguments(arguments);
+  if (!options.Error.empty()) return quv::program::ReportUsageError(kProgram, options.Error);
+  if (!options.SettingsFile.empty() && !CanReadSettings(options.SettingsFile))
+    return quv::program::kExitUsage;
   const std::string settingsFile = options.SettingsFile.empty()
                                        ? quv::SettingsFileName(quv::ExecutablePath())
                                        : options.SettingsFile;

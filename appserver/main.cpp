@@ -11,6 +11,7 @@
 #include "appserver/quvServerState.h"
 #include "appserver/quvsystem.h"
 #include "appserver/quvtest.h"
+#include "platform/ProgramIo.h"
 #include "server/common/quvIntfRegistry.h"
 
 namespace {
@@ -40,11 +41,15 @@ std::string DemoAddress(const std::string& listenAddress, uint16_t port) {
 
 int main(int argc, char* argv[]) {
   using namespace quv;
+  constexpr const char* kProgram = "quvserver";
   try {
     const TServerOptions options = ParseServerOptions(argc, argv);
-    if (options.Help) {
-      std::fputs(ServerHelpText().c_str(), stdout);
-      return 0;
+    if (options.Help || options.Version) {
+      if (options.Help)
+        std::fputs(ServerHelpText().c_str(), stdout);
+      else
+        std::printf("%s %s\n", kProgram, QUV_VERSION);
+      return program::FinishStandardOutput(kProgram, program::kExitSuccess);
     }
     // The method definitions (quvtest.quv and quvsystem.quv among the
     // program's resources); released after the server has stopped its
@@ -57,24 +62,25 @@ int main(int argc, char* argv[]) {
     RegisterQuvSystem(methods, state);
     TquvServer server(options, methods, state);
     const uint16_t port = server.Listen();
+    std::printf("listening on %s:%u\n", options.ListenAddress.c_str(), port);
+    std::printf("locator on %s:%u\n", options.LocatorListen.c_str(), server.LocatorPort());
+    // Whoever started the server learns where it listens from these lines.
+    if (program::FinishStandardOutput(kProgram, program::kExitSuccess) != program::kExitSuccess)
+      return program::kExitFailure;
     gServer.store(&server);
     HandleSignals();
     std::unique_ptr<TDemoWorkload> demo;
     if (options.Demo)
       demo = std::make_unique<TDemoWorkload>(DemoAddress(options.ListenAddress, port), seed,
                                              options.DemoScalePercent);
-    std::printf("listening on %s:%u\n", options.ListenAddress.c_str(), port);
-    std::printf("locator on %s:%u\n", options.LocatorListen.c_str(), server.LocatorPort());
-    std::fflush(stdout);
     server.Run();
     demo.reset();
     gServer.store(nullptr);
-    return 0;
+    return program::kExitSuccess;
   } catch (const EServerOptionsError& e) {
-    std::fprintf(stderr, "quvserver: %s\nTry --help.\n", e.what());
-    return 2;
+    return program::ReportUsageError(kProgram, e.what());
   } catch (const std::exception& e) {
     ServerLogLine(e.what());
-    return 1;
+    return program::kExitFailure;
   }
 }

@@ -9,8 +9,8 @@
 
 #include <cerrno>
 
-#include "platform/Exception.h"
 #include "appserver/quvServerLog.h"
+#include "platform/Exception.h"
 #include "transport/udp.h"
 
 namespace quv {
@@ -26,8 +26,10 @@ TLocatorResponder::TLocatorResponder(const std::string& address, uint16_t port,
   local.sin_port = htons(port);
   if (::inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1)
     throw Exception("Not a numeric IPv4 address: " + address);
-  if (::bind(FSocket.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
-    RaiseLastOSError("bind");
+  if (::bind(FSocket.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    throw Exception("cannot receive locator requests on " + address + ":" + std::to_string(port) +
+                    " (UDP): " + SysErrorMessage(errno));
+  }
   socklen_t length = sizeof local;
   if (::getsockname(FSocket.Get(), reinterpret_cast<sockaddr*>(&local), &length) != 0)
     RaiseLastOSError("getsockname");

@@ -11,8 +11,8 @@
 #include <cerrno>
 #include <string>
 
-#include "platform/Exception.h"
 #include "appserver/quvServerLog.h"
+#include "platform/Exception.h"
 
 namespace quv {
 
@@ -55,9 +55,11 @@ uint16_t TquvServer::Listen() {
   address.sin_port = htons(FOptions.Port);
   if (::inet_pton(AF_INET, FOptions.ListenAddress.c_str(), &address.sin_addr) != 1)
     throw Exception("Not a numeric IPv4 address: " + FOptions.ListenAddress);
-  if (::bind(FListener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-    RaiseLastOSError("bind");
-  if (::listen(FListener, SOMAXCONN) != 0) RaiseLastOSError("listen");
+  if (::bind(FListener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(FListener, SOMAXCONN) != 0) {
+    throw Exception("cannot listen on " + FOptions.ListenAddress + ":" +
+                    std::to_string(FOptions.Port) + ": " + SysErrorMessage(errno));
+  }
   socklen_t length = sizeof address;
   if (::getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
     RaiseLastOSError("getsockname");
@@ -143,10 +145,9 @@ void TquvServer::TakeUpPending(std::size_t index) {
     return;
   }
   try {
-    auto connection =
-        std::make_unique<TConnectionThread>(pending.Handle, pending.Peer, FOptions, FMethods,
-                                            *FLocatorAnswer, FState, FProbeTimer,
-                                            [this] { Wake(kWakeToReap); });
+    auto connection = std::make_unique<TConnectionThread>(
+        pending.Handle, pending.Peer, FOptions, FMethods, *FLocatorAnswer, FState, FProbeTimer,
+        [this] { Wake(kWakeToReap); });
     connection->Start();
     FConnections.push_back(std::move(connection));
   } catch (const std::exception& e) {

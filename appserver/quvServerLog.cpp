@@ -4,13 +4,14 @@
 #include <mutex>
 #include <string>
 
+#include "platform/Cp1252.h"
+#include "platform/ProgramIo.h"
+
 namespace quv {
 
 void ServerLogLine(std::string_view line) {
   static std::mutex lock;
-  std::string text = "quvserver: ";
-  for (const char c : line) text += static_cast<unsigned char>(c) < 0x20 ? '?' : c;
-  text += '\n';
+  const std::string text = "quvserver: " + program::ShownText(Cp1252ToUtf8(line)) + "\n";
   std::lock_guard<std::mutex> guard(lock);
   std::fwrite(text.data(), 1, text.size(), stderr);
   std::fflush(stderr);

@@ -2,11 +2,9 @@
 
 #include <arpa/inet.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
-#include <charconv>
 #include <filesystem>
-#include <string_view>
-#include <vector>
 
 #include "appserver/quvLocatorAnswer.h"
 
@@ -14,105 +12,91 @@ namespace quv {
 
 namespace {
 
-int64_t ParseNumber(std::string_view name, std::string_view text, int64_t low, int64_t high) {
-  int64_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || value < low || value > high)
-    throw EServerOptionsError("--" + std::string(name) + " needs a number from " +
-                              std::to_string(low) + " to " + std::to_string(high));
-  return value;
-}
-
-std::string ParseAddress(std::string_view name, std::string_view text) {
-  in_addr address{};
-  const std::string copy(text);
-  if (::inet_pton(AF_INET, copy.c_str(), &address) != 1)
-    throw EServerOptionsError("--" + std::string(name) + " needs a numeric IPv4 address, not " +
-                              copy);
-  return copy;
-}
+// Checks that a text is a numeric IPv4 address.
+const CLI::Validator kIpv4Address(
+    [](std::string& text) {
+      in_addr address{};
+      return ::inet_pton(AF_INET, text.c_str(), &address) == 1
+                 ? std::string()
+                 : "needs a numeric IPv4 address, not " + text;
+    },
+    "");
 
 // An address text for locator answers: printable, and no '#' that would end
 // the answer early.
-std::string ParseAnswerAddress(std::string_view text) {
-  const bool printable = std::all_of(text.begin(), text.end(), [](char c) {
-    return static_cast<unsigned char>(c) > ' ' && c != '#';
-  });
-  if (text.empty() || !printable)
-    throw EServerOptionsError("--locator-answer needs an address without blanks or '#'");
-  return std::string(text);
-}
+const CLI::Validator kAnswerAddress(
+    [](std::string& text) {
+      const bool printable = std::all_of(text.begin(), text.end(), [](char c) {
+        return static_cast<unsigned char>(c) > ' ' && c != '#';
+      });
+      return !text.empty() && printable ? std::string() : "needs an address without blanks or '#'";
+    },
+    "");
 
 // The canonical path of the existing folder `text`.
-std::string ParseDirectory(std::string_view text) {
+std::string CanonicalDirectory(const std::string& text) {
   std::error_code error;
-  const std::filesystem::path path = std::filesystem::canonical(std::string(text), error);
+  const std::filesystem::path path = std::filesystem::canonical(text, error);
   if (error || !std::filesystem::is_directory(path, error))
-    throw EServerOptionsError("--files needs an existing directory, not " + std::string(text));
+    throw EServerOptionsError("--files: needs an existing directory, not " + text);
   return path.string();
 }
 
-// Applies option `name` with `value` (empty for flags).
-void Apply(TServerOptions& options, std::string_view name, std::string_view value) {
-  if (name == "listen")
-    options.ListenAddress = ParseAddress(name, value);
-  else if (name == "port")
-    options.Port = static_cast<uint16_t>(ParseNumber(name, value, 0, 65535));
-  else if (name == "max-connections")
-    options.MaxConnections = static_cast<int32_t>(ParseNumber(name, value, 1, 10000));
-  else if (name == "files")
-    options.FilesDirectory = ParseDirectory(value);
-  else if (name == "probe-interval")
-    options.ProbeIntervalMs = static_cast<int32_t>(ParseNumber(name, value, 1, 3600000));
-  else if (name == "locator-port")
-    options.LocatorPort = static_cast<uint16_t>(ParseNumber(name, value, 0, 65535));
-  else if (name == "locator-listen")
-    options.LocatorListen = ParseAddress(name, value);
-  else if (name == "locator-answer")
-    options.LocatorAnswer = ParseAnswerAddress(value);
-  else if (name == "locator-validity")
-    options.LocatorValidityMs =
-        static_cast<int32_t>(ParseNumber(name, value, 0, kMaxLocatorValidityMs));
-  else if (name == "seed")
-    options.Seed = static_cast<uint32_t>(ParseNumber(name, value, 0, UINT32_MAX));
-  else if (name == "demo-scale")
-    options.DemoScalePercent = static_cast<int32_t>(ParseNumber(name, value, 1, 100));
-  else
-    throw EServerOptionsError("Unknown option --" + std::string(name));
-}
+// Numbers are read wide and range-checked, then narrowed.
+struct TNumbers {
+  int64_t Port;
+  int64_t LocatorPort;
+  int64_t Seed = -1;
+};
 
-bool IsFlag(std::string_view name) { return name == "verbose" || name == "help" || name == "demo"; }
-
-bool& FlagOf(TServerOptions& options, std::string_view name) {
-  if (name == "verbose") return options.Verbose;
-  return name == "demo" ? options.Demo : options.Help;
+template <class T>
+CLI::Option* AddNumber(CLI::App& app, const std::string& name, T& value, int64_t low, int64_t high,
+                       const std::string& typeName = "N") {
+  return app.add_option(name, value)
+      ->check(CLI::Range(low, high).description(""))
+      ->type_name(typeName);
 }
 
 }  // namespace
 
 TServerOptions ParseServerOptions(int argc, const char* const argv[]) {
   TServerOptions options;
-  const std::vector<std::string_view> args(argv + 1, argv + argc);
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string_view arg = args[i];
-    if (arg.substr(0, 2) != "--")
-      throw EServerOptionsError("Unexpected argument " + std::string(arg));
-    arg.remove_prefix(2);
-    const std::size_t equals = arg.find('=');
-    const std::string_view name = arg.substr(0, equals);
-    if (IsFlag(name)) {
-      if (equals != std::string_view::npos)
-        throw EServerOptionsError("--" + std::string(name) + " takes no value");
-      FlagOf(options, name) = true;
-      continue;
-    }
-    if (equals != std::string_view::npos)
-      Apply(options, name, arg.substr(equals + 1));
-    else if (i + 1 < args.size())
-      Apply(options, name, args[++i]);
-    else
-      throw EServerOptionsError("--" + std::string(name) + " needs a value");
+  TNumbers numbers{options.Port, options.LocatorPort};
+  CLI::App app("", "quvserver");
+  app.set_help_flag("-h,--help");
+  // An option given again replaces its earlier value, as in most programs.
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_flag("--version", options.Version);
+  app.add_option("--listen", options.ListenAddress)->check(kIpv4Address)->type_name("ADDRESS");
+  AddNumber(app, "--port", numbers.Port, 0, 65535);
+  AddNumber(app, "--max-connections", options.MaxConnections, 1, 10000);
+  AddNumber(app, "--probe-interval", options.ProbeIntervalMs, 1, 3600000, "MS");
+  std::string files;
+  app.add_option("--files", files)->type_name("DIR");
+  AddNumber(app, "--locator-port", numbers.LocatorPort, 0, 65535);
+  app.add_option("--locator-listen", options.LocatorListen)
+      ->check(kIpv4Address)
+      ->type_name("ADDRESS");
+  app.add_option("--locator-answer", options.LocatorAnswer)
+      ->check(kAnswerAddress)
+      ->type_name("ADDRESS");
+  AddNumber(app, "--locator-validity", options.LocatorValidityMs, 0, kMaxLocatorValidityMs, "MS");
+  app.add_flag("--verbose", options.Verbose);
+  app.add_flag("--demo", options.Demo);
+  AddNumber(app, "--seed", numbers.Seed, 0, UINT32_MAX);
+  AddNumber(app, "--demo-scale", options.DemoScalePercent, 1, 100, "PERCENT");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    options.Help = true;
+    return options;
+  } catch (const CLI::ParseError& e) {
+    throw EServerOptionsError(e.what());
   }
+  options.Port = static_cast<uint16_t>(numbers.Port);
+  options.LocatorPort = static_cast<uint16_t>(numbers.LocatorPort);
+  if (numbers.Seed >= 0) options.Seed = static_cast<uint32_t>(numbers.Seed);
+  if (!files.empty()) options.FilesDirectory = CanonicalDirectory(files);
   if (options.LocatorListen.empty()) options.LocatorListen = options.ListenAddress;
   return options;
 }
@@ -148,11 +132,14 @@ std::string ServerHelpText() {
          "  --demo-scale PERCENT     the demo's durations and pauses, in percent (1 to\n"
          "                           100, default 100: calls of 2 s to a minute)\n"
          "  --help                   this text\n"
+         "  --version                the server's version\n"
          "\n"
          "On start the server prints \"listening on ADDRESS:PORT\" on standard output,\n"
          "then \"locator on ADDRESS:PORT\" for the UDP locator port.\n"
          "The server answers locator requests (UDP, and \"QULS\" on its TCP port) for\n"
-         "the libraries of its methods.\n";
+         "the libraries of its methods. Errors and --verbose lines go to standard error\n"
+         "in UTF-8, one line each. A wrong command line exits with status 2, a server\n"
+         "that cannot start (its address or port taken) with status 1.\n";
 }
 
 }  // namespace quv

@@ -24,6 +24,7 @@ struct TServerOptions {
   std::optional<uint32_t> Seed;                // the demo's choices and the session keys
   int32_t DemoScalePercent = 100;              // the demo's durations, in percent
   bool Help = false;
+  bool Version = false;
 };
 
 // A command line the server cannot run with.
@@ -33,7 +34,8 @@ class EServerOptionsError : public Exception {
 };
 
 // The options of `argv` (argv[0] is the program); "--name value" and
-// "--name=value" both work. Raises EServerOptionsError with the reason.
+// "--name=value" both work. Raises EServerOptionsError with the reason,
+// naming the option or argument at fault.
 TServerOptions ParseServerOptions(int argc, const char* const argv[]);
 
 // What --help prints.

@@ -1,6 +1,7 @@
 #include "platform/Cp1252.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace quv {
@@ -39,6 +40,29 @@ int CodePageByteOf(char32_t cp) {
 bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit < 0xDC00; }
 bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit < 0xE000; }
 
+// Converts `utf8`; a character outside the code page becomes what
+// `outside(sequence, codePoint)` returns.
+template <class TOutside>
+std::string ConvertUtf8(std::string_view utf8, TOutside outside) {
+  std::string out;
+  out.reserve(utf8.size());
+  std::size_t i = 0;
+  while (i < utf8.size()) {
+    char32_t cp = 0;
+    const std::size_t len = DecodeUtf8(utf8, i, cp);
+    if (len == 0) {
+      out += utf8[i++];
+      continue;
+    }
+    const int byte = CodePageByteOf(cp);
+    out += byte < 0 ? outside(utf8.substr(i, len), cp) : static_cast<char>(byte);
+    i += len;
+  }
+  return out;
+}
+
+}  // namespace
+
 // Length of the valid UTF-8 sequence at s[i] and its code point; 0 if invalid.
 std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& cp) {
   const unsigned char b = static_cast<unsigned char>(s[i]);
@@ -65,8 +89,6 @@ std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& cp) {
   return (cp < min || cp > 0x10FFFF) ? 0 : len;
 }
 
-}  // namespace
-
 std::string Cp1252ToUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size() + bytes.size() / 8);
@@ -75,21 +97,19 @@ std::string Cp1252ToUtf8(std::string_view bytes) {
 }
 
 std::string Utf8ToCp1252(std::string_view utf8) {
-  std::string out;
-  out.reserve(utf8.size());
-  std::size_t i = 0;
-  while (i < utf8.size()) {
-    char32_t cp = 0;
-    const std::size_t len = DecodeUtf8(utf8, i, cp);
-    if (len == 0) {
-      out += utf8[i++];
-      continue;
-    }
-    const int byte = CodePageByteOf(cp);
-    out += byte < 0 ? '?' : static_cast<char>(byte);
-    i += len;
-  }
-  return out;
+  return ConvertUtf8(utf8, [](std::string_view, char32_t) { return '?'; });
+}
+
+std::string Utf8ToCp1252Exact(std::string_view utf8) {
+  return ConvertUtf8(utf8, [](std::string_view sequence, char32_t cp) -> char {
+    char code[16];
+    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(cp));
+    // Spaces, direction marks and other invisible characters are named by code only.
+    const bool invisible =
+        (cp >= 0x2000 && cp <= 0x206F) || (cp >= 0xFE00 && cp <= 0xFE0F) || cp >= 0xFFF0;
+    const std::string shown = invisible ? "" : "\"" + std::string(sequence) + "\" ";
+    throw ECodePageError("character " + shown + code + " is outside Windows-1252");
+  });
 }
 
 std::u16string Cp1252ToUtf16(std::string_view bytes) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Exception.h"
+
 // Texts inside the framework are Windows-1252 bytes. Fixed texts are written
 // as UTF-8 literals with the suffix _cp, which converts them at compile time
 // and refuses to compile a character outside the code page:
@@ -87,6 +89,10 @@ consteval std::string_view operator""_cp() {
   return std::string_view(v.bytes.data(), v.size);
 }
 
+// Length of the valid UTF-8 sequence at s[i], with its code point in `cp`;
+// 0 when no valid sequence starts there.
+std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& cp);
+
 // Windows-1252 bytes to UTF-8.
 std::string Cp1252ToUtf8(std::string_view bytes);
 
@@ -102,6 +108,18 @@ std::u16string Cp1252ToUtf16(std::string_view bytes);
 // (a surrogate pair counts as one) becomes '?'; a C1 control the code page
 // leaves unassigned keeps its byte value, as in Utf8ToCp1252.
 std::string Utf16ToCp1252(std::u16string_view units);
+
+// A text for the framework holds a character that Windows-1252 lacks.
+class ECodePageError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// Utf8ToCp1252 for input that must arrive whole (arguments, JSON inputs): a
+// character outside the code page raises ECodePageError naming it, as in
+// 'character "日" U+65E5 is outside Windows-1252' (invisible characters by
+// their code alone).
+std::string Utf8ToCp1252Exact(std::string_view utf8);
 
 // Upper and lower case by the Windows-1252 letter mapping (accented letters
 // included: "código" becomes "CÓDIGO").

@@ -102,10 +102,17 @@ TFileHeaderInfo ParseFileHeader(std::string_view bytes, const std::string& fileN
   const char ones = bytes[4];
   const bool numeric = tens >= '0' && tens <= '9' && ones >= '0' && ones <= '9';
   info.FileVersion = numeric ? (tens - '0') * 10 + (ones - '0') : -1;
+  info.Reserved =
+      static_cast<uint16_t>(LittleEndianAt(reinterpret_cast<const uint8_t*>(bytes.data()) + 6, 2));
   return info;
 }
 
-std::string MakeFileHeader() { return std::string(kFileSignature) + std::string(2, '\0'); }
+std::string MakeFileHeader(std::string_view signature, uint16_t reserved) {
+  if (signature.size() != 6) Fail("A file signature has 6 bytes: " + std::string(signature));
+  uint8_t word[2];
+  PutLittleEndian(word, reserved, 2);
+  return std::string(signature) + std::string(reinterpret_cast<const char*>(word), 2);
+}
 
 std::vector<TIndexInfo> ReadIntfIndex(TStream& stream, int64_t fileSize, int32_t fileVersion,
                                       const std::string& fileName) {
@@ -296,7 +303,7 @@ TquvInterfaceHeader ParseInterfaceData(std::vector<uint8_t> data, int32_t fileVe
   TMemoryStream bytes(std::move(data));
   TquvStream stream(&bytes, false);
   TquvInterfaceHeader header = ReadInterfaceHeader(stream, fileVersion, keepDescriptor);
-  if (fileVersion >= 9) {
+  if (fileVersion >= kFirstGroupListVersion) {
     for (int32_t i = 0; i < header.GroupCount; ++i) {
       TquvGroupDef group = TquvCustomSymbolDefs::ReadGroupRecord(stream, version);
       (group.ByteB == 0 ? first : second).AddGroup(std::move(group));
@@ -307,15 +314,28 @@ TquvInterfaceHeader ParseInterfaceData(std::vector<uint8_t> data, int32_t fileVe
   return header;
 }
 
+void WriteInterfaceBytes(TStream& stream, const std::vector<uint8_t>& data, int32_t fileVersion) {
+  if (fileVersion >= kFirstCompressedVersion) {
+    WriteCompressedBlocks(stream, data);
+    return;
+  }
+  stream.WriteBuffer(data.data(), static_cast<int32_t>(data.size()));
+}
+
 std::vector<uint8_t> BuildInterfaceData(TquvInterfaceHeader header,
                                         const TquvCustomSymbolDefs& first,
-                                        const TquvCustomSymbolDefs& second) {
-  for (int32_t i = 0; i < second.GroupCount(); ++i) {
+                                        const TquvCustomSymbolDefs& second, int32_t fileVersion) {
+  const uint16_t version = RecordVersionOf(fileVersion);
+  if (first.FormatVersion() != version || second.FormatVersion() != version)
+    Fail("The sets of a version " + std::to_string(fileVersion) + " file need record version " +
+         std::to_string(version));
+  const bool withGroups = fileVersion >= kFirstGroupListVersion;
+  for (int32_t i = 0; withGroups && i < second.GroupCount(); ++i) {
     if (second.Group(i).ByteB == 0) {
       Fail("A group of the second set needs a ByteB other than 0: " + second.Group(i).Name);
     }
   }
-  for (int32_t i = 0; i < first.GroupCount(); ++i) {
+  for (int32_t i = 0; withGroups && i < first.GroupCount(); ++i) {
     if (first.Group(i).ByteB != 0) {
       Fail("A group of the first set needs ByteB 0: " + first.Group(i).Name);
     }
@@ -329,10 +349,10 @@ std::vector<uint8_t> BuildInterfaceData(TquvInterfaceHeader header,
   header.FieldCount2 = static_cast<uint16_t>(second.Count());
   header.GroupCount = static_cast<uint16_t>(first.GroupCount() + second.GroupCount());
   TquvStream out;
-  WriteInterfaceHeader(out, header, kInterfaceFileVersion);
+  WriteInterfaceHeader(out, header, fileVersion);
   for (const TquvCustomSymbolDefs* set : {&first, &second})
-    for (int32_t i = 0; i < set->GroupCount(); ++i)
-      TquvCustomSymbolDefs::WriteGroupRecord(out, set->Group(i), kInterfaceFileVersion);
+    for (int32_t i = 0; withGroups && i < set->GroupCount(); ++i)
+      TquvCustomSymbolDefs::WriteGroupRecord(out, set->Group(i), version);
   for (const TquvCustomSymbolDefs* set : {&first, &second})
     for (int32_t i = 0; i < set->Count(); ++i) set->WriteSymbolRecord(out, set->Item(i), 0, 1);
   const auto& memory = static_cast<TMemoryStream&>(out.Stream());

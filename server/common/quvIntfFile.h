@@ -38,6 +38,9 @@ inline constexpr uint16_t kNoExtraText = 65535;
 // The first file version with the V2 index, and with compressed interface data.
 inline constexpr int32_t kFirstIndexV2Version = 36;
 inline constexpr int32_t kFirstCompressedVersion = 13;
+// The first file version whose interface data list their groups; before it a
+// field record names its group.
+inline constexpr int32_t kFirstGroupListVersion = 9;
 // Most bytes one interface's data may decompress to: far above any real
 // interface, low enough that a hostile file cannot exhaust memory.
 inline constexpr int64_t kMaxInterfaceDataSize = 16 * 1024 * 1024;
@@ -59,6 +62,7 @@ struct TFileHeaderInfo {
   std::string Signature;  // bytes 0-5
   int32_t FileVersion = -1;
   bool PlainFile = false;  // byte 0 is not 'S'
+  uint16_t Reserved = 0;   // bytes 6 and 7, which this system writes as 0
 };
 
 // The interface header record at the start of an interface's data.
@@ -85,8 +89,9 @@ struct TquvInterfaceHeader {
 // Reads the 8 bytes of a file header. Raises TquvInterfaceError "Invalid
 // interface file " + fileName when fewer than 8 bytes are given.
 TFileHeaderInfo ParseFileHeader(std::string_view bytes, const std::string& fileName);
-// The header of a file this system writes: the signature and two zero bytes.
-std::string MakeFileHeader();
+// The 8 header bytes: `signature` (6 bytes; kFileSignature for files this
+// system writes) and `reserved` (little-endian).
+std::string MakeFileHeader(std::string_view signature = kFileSignature, uint16_t reserved = 0);
 
 // The index of a file of `fileSize` bytes, read from `stream`. Raises
 // TquvInterfaceError "Invalid interface file index in " + fileName for
@@ -135,12 +140,19 @@ std::vector<uint8_t> ReadInterfaceBytes(TStream& stream, uint32_t offset, int32_
 TquvInterfaceHeader ParseInterfaceData(std::vector<uint8_t> data, int32_t fileVersion,
                                        bool keepDescriptor, TquvCustomSymbolDefs& first,
                                        TquvCustomSymbolDefs& second);
-// The uncompressed data of one interface: header record (with the counts
-// taken from the sets), the groups of the first set and of the second, and
-// the full-form field records of both. Groups of the second set must have a
-// ByteB other than 0; raises TquvInterfaceError otherwise.
+// Writes one interface's data at the stream's position as ReadInterfaceBytes
+// reads it: compressed blocks from version 13 on, the bytes as they are before.
+void WriteInterfaceBytes(TStream& stream, const std::vector<uint8_t>& data, int32_t fileVersion);
+// The uncompressed data of one interface in the layout of `fileVersion`:
+// header record (with the counts taken from the sets), from version 9 the
+// groups of the first set and of the second, and the full-form field records
+// of both. The sets must have the record version of `fileVersion`, and from
+// version 9 the groups of the second set a ByteB other than 0 and those of
+// the first ByteB 0 (before 9 groups are only names in the field records);
+// raises TquvInterfaceError otherwise.
 std::vector<uint8_t> BuildInterfaceData(TquvInterfaceHeader header,
                                         const TquvCustomSymbolDefs& first,
-                                        const TquvCustomSymbolDefs& second);
+                                        const TquvCustomSymbolDefs& second,
+                                        int32_t fileVersion = kInterfaceFileVersion);
 
 }  // namespace quv

@@ -1,4 +1,5 @@
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -12,16 +13,19 @@
 #include <string>
 #include <vector>
 
+#include "appserver/quvRecordsetBytes.h"
+#include "appserver/quvServerLog.h"
 #include "platform/Clock.h"
 #include "platform/Cp1252.h"
-#include "appserver/quvRecordsetBytes.h"
 #include "server/common/quvIntfRegistry.h"
 #include "server/common/quvRecordset.h"
-#include "tests/kit/LastingClock.h"
+#include "tests/appserver/ServerCalls.h"
 #include "tests/kit/ByteBuilder.h"
 #include "tests/kit/FaultConn.h"
-#include "tests/appserver/ServerCalls.h"
+#include "tests/kit/LastingClock.h"
+#include "tests/kit/ProgramRun.h"
 #include "tests/kit/ServerProcess.h"
+#include "tests/kit/TempFolder.h"
 #include "transport/quvClientConn.h"
 #include "transport/quvpack.h"
 
@@ -346,13 +350,58 @@ TEST(ServerOptions, HelpDescribesEveryOptionAndBadOptionsAreRefused) {
   int status = 0;
   const std::string text = testing::OutputOf(QUV_SERVER_BINARY " --help", status);
   EXPECT_EQ(status, 0);
-  for (const char* option : {"--listen", "--port", "--max-connections", "--probe-interval",
-                             "--files", "--verbose", "--demo", "--seed", "--demo-scale", "--help"})
+  for (const char* option :
+       {"--listen", "--port", "--max-connections", "--probe-interval", "--files", "--verbose",
+        "--demo", "--seed", "--demo-scale", "--help", "--version"})
     EXPECT_NE(text.find(option), std::string::npos) << option;
-  const int refused = std::system(QUV_SERVER_BINARY " --port 70000 2>/dev/null");
-  EXPECT_EQ(WEXITSTATUS(refused), 2);
-  const int noFolder = std::system(QUV_SERVER_BINARY " --files /nonexistent/quv 2>/dev/null");
-  EXPECT_EQ(WEXITSTATUS(noFolder), 2);
+  TTempFolder folder;
+  const auto failure = [&](const std::string& arguments) {
+    const testing::TProgramRun run =
+        testing::RunProgram(folder.Path(), std::string(QUV_SERVER_BINARY) + " " + arguments);
+    return std::to_string(run.Status) + " " + run.Err;
+  };
+  EXPECT_EQ(failure("--bogus"),
+            "2 quvserver: The following argument was not expected: --bogus; try --help\n");
+  EXPECT_EQ(failure("--port"), "2 quvserver: --port: 1 required N missing; try --help\n");
+  EXPECT_EQ(failure("--port 70000"),
+            "2 quvserver: --port: Value 70000 not in range 0 to 65535; try --help\n");
+  EXPECT_EQ(
+      failure("--files /nonexistent/quv"),
+      "2 quvserver: --files: needs an existing directory, not /nonexistent/quv; try --help\n");
+  // An echo of a long argument is cut.
+  EXPECT_LT(failure("--listen " + std::string(5000, '1')).size(), 450u);
+  EXPECT_EQ(failure("--help > /dev/full"),
+            "1 quvserver: cannot write to standard output: No space left on device\n");
+  EXPECT_EQ(testing::OutputOf(QUV_SERVER_BINARY " --version", status).rfind("quvserver ", 0), 0u);
+}
+
+TEST(ServerStart, ATakenPortAndALostStandardOutputEndTheServerWithTheirReason) {
+  TServerProcess running;
+  TTempFolder folder;
+  const std::string port = std::to_string(running.Port());
+  const testing::TProgramRun taken = testing::RunProgram(
+      folder.Path(), std::string(QUV_SERVER_BINARY) + " --port " + port + " --locator-port 0");
+  EXPECT_EQ(taken.Status, 1);
+  EXPECT_EQ(taken.Err,
+            "quvserver: cannot listen on 127.0.0.1:" + port + ": Address already in use\n");
+  const testing::TProgramRun full = testing::RunProgram(
+      folder.Path(), std::string(QUV_SERVER_BINARY) + " --port 0 --locator-port 0 > /dev/full");
+  EXPECT_EQ(full.Status, 1);
+  EXPECT_EQ(full.Err, "quvserver: cannot write to standard output: No space left on device\n");
+}
+
+TEST(ServerLog, LinesAreUtf8WithControlCharactersShown) {
+  TTempFolder folder;
+  const std::string logFile = folder.Path() + "/log.txt";
+  std::fflush(stderr);
+  const int saved = ::dup(STDERR_FILENO);
+  const int file = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ::dup2(file, STDERR_FILENO);
+  ServerLogLine("M\xE9todo desconhecido: a\x1B[2Jb");
+  ::dup2(saved, STDERR_FILENO);
+  ::close(file);
+  ::close(saved);
+  EXPECT_EQ(testing::FileBytes(logFile), "quvserver: Método desconhecido: a\\x1B[2Jb\n");
 }
 
 // A failing read or write of a real connection, at every point of a call.

@@ -36,6 +36,23 @@ TEST(Cp1252, ConvertsToAndFromUtf16) {
   EXPECT_EQ(Utf16ToCp1252(u"\u65E5\U0001F600\xD800x"), "???x");
 }
 
+TEST(Cp1252, ExactConversionNamesTheFirstCharacterOutsideTheCodePage) {
+  EXPECT_EQ(Utf8ToCp1252Exact("Ação € \xE7"), "A\xE7\xE3o \x80 \xE7");
+  try {
+    Utf8ToCp1252Exact("ok 日本");
+    ADD_FAILURE() << "no error";
+  } catch (const ECodePageError& e) {
+    EXPECT_STREQ(e.what(), "character \"日\" U+65E5 is outside Windows-1252");
+  }
+  // A direction override is named but not written into the message.
+  EXPECT_THROW(
+      try { Utf8ToCp1252Exact("a\u202Eb"); } catch (const ECodePageError& e) {
+        EXPECT_STREQ(e.what(), "character U+202E is outside Windows-1252");
+        throw;
+      },
+      ECodePageError);
+}
+
 TEST(Cp1252, CaseMappingCoversAccentedLetters) {
   EXPECT_EQ(AnsiUpperCase("Código do cliente"_cp), "CÓDIGO DO CLIENTE"_cp);
   EXPECT_EQ(AnsiLowerCase("ÇÃO ŠŽŸ"_cp), "ção šžÿ"_cp);

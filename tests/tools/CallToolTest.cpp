@@ -1,76 +1,138 @@
-#include <gtest/gtest.h>
-#include <sys/wait.h>
+// The quvcall tool against the application server on loopback: the reply as
+// a table or JSON, parameters converted by their fields' types, and wrong
+// command lines, hosts and parameters refused before anything is sent.
 
-#include <cstdlib>
+#include <gtest/gtest.h>
+
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "platform/Exception.h"
-#include "tests/kit/TempFolder.h"
+#include "tests/kit/ProgramRun.h"
 #include "tests/kit/ServerProcess.h"
-#include "tools/common/ToolFiles.h"
+#include "tests/kit/TempFolder.h"
 #include "tools/quvcall/CallArguments.h"
+#include "tools/quvcall/CallHost.h"
 
 namespace quv {
 namespace {
 
+using testing::TProgramRun;
 using testing::TServerProcess;
 
-struct TRun {
-  int Status;
-  std::string Out;
-  std::string Err;
-};
-
-TRun RunCall(const TTempFolder& folder, const std::string& arguments) {
-  const std::string out = folder.Path() + "/out.txt";
-  const std::string err = folder.Path() + "/err.txt";
-  const int status =
-      std::system((std::string(QUV_CALL_BINARY) + " --intf " + QUV_TEST_QUVTEST_FILE + " " +
-                   arguments + " >" + out + " 2>" + err)
-                      .c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, toolfiles::ReadWholeFile(out),
-          toolfiles::ReadWholeFile(err)};
+TProgramRun RunCall(const TTempFolder& folder, const std::string& arguments) {
+  return testing::RunProgram(folder.Path(), std::string(QUV_CALL_BINARY) + " --intf " +
+                                                QUV_TEST_QUVTEST_FILE + " " + arguments);
 }
 
-TEST(CallTool, PrintsTheReplyAsATableOrAsJsonAndFailsWithTheErrorText) {
-  TServerProcess server;
-  TTempFolder folder;
-  const std::string host = "--host " + server.Address();
-  const TRun table = RunCall(folder, host + " quvtest.test.echo code=42 'name=Conceição' note=");
+class CallTool : public ::testing::Test {
+ protected:
+  TProgramRun Echo(const std::string& parameters) {
+    return RunCall(FFolder, "--host " + FServer.Address() + " quvtest.test.echo " + parameters);
+  }
+  // Status and standard error of a run, as one text.
+  static std::string Failure(const TProgramRun& run) {
+    return std::to_string(run.Status) + " " + run.Err;
+  }
+
+  TServerProcess FServer;
+  TTempFolder FFolder;
+};
+
+TEST_F(CallTool, PrintsTheReplyAsATableOrAsJsonAndFailsWithTheErrorText) {
+  const TProgramRun table = Echo("code=42 'name=Conceição' note=");
   ASSERT_EQ(table.Status, 0) << table.Err;
   EXPECT_EQ(table.Out,
             "code | name      | amount | active | note\n"
             "---- | --------- | ------ | ------ | ------\n"
             "42   | Conceição | (null) | (null) | (null)\n");
 
-  const TRun json = RunCall(folder, "--json " + host + " quvtest.test.rows count=2");
+  const TProgramRun json =
+      RunCall(FFolder, "--json --host " + FServer.Address() + " quvtest.test.rows count=2");
   ASSERT_EQ(json.Status, 0) << json.Err;
   const nlohmann::json reply = nlohmann::json::parse(json.Out);
   ASSERT_EQ(reply["rows"].size(), 2u);
   EXPECT_EQ(reply["rows"][1]["clientdesc"], "cliente 2");
 
-  const TRun failed = RunCall(folder, host + " quvtest.test.fail 'message=Não deu'");
-  EXPECT_EQ(failed.Status, 1);
-  EXPECT_EQ(failed.Err, "quvcall: Não deu\n");
+  const TProgramRun failed =
+      RunCall(FFolder, "--host " + FServer.Address() + " quvtest.test.fail 'message=Não deu'");
+  EXPECT_EQ(Failure(failed), "1 quvcall: Não deu\n");
   EXPECT_EQ(failed.Out, "");
-
-  EXPECT_EQ(RunCall(folder, host + " quvtest.test.echo code").Status, 2);
-  const TRun help = RunCall(folder, "--help");
-  EXPECT_EQ(help.Status, 0);
-  EXPECT_NE(help.Out.find("Examples:"), std::string::npos);
+  EXPECT_EQ(RunCall(FFolder, "--help").Out.find("Examples:") != std::string::npos, true);
+  EXPECT_EQ(RunCall(FFolder, "--version").Out.rfind("quvcall ", 0), 0u);
+  EXPECT_EQ(Echo("code=1 > /dev/full").Status, 1);
 }
 
-TEST(CallTool, ArgumentsSplitAtTheFirstEqualsSign) {
-  const calltool::TCallArguments args =
-      calltool::ParseCallArguments({"--timeout", "500", "quvtest.test.echo", "name=a=b", "note="});
+TEST_F(CallTool, ValuesAreConvertedByTheirFieldsTypesAndBadOnesNameTheParameter) {
+  const auto row = [&](const std::string& parameters) {
+    const TProgramRun run =
+        RunCall(FFolder, "--json --host " + FServer.Address() + " quvtest.test.echo " + parameters);
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    return run.Status == 0 ? nlohmann::json::parse(run.Out)["rows"][0] : nlohmann::json();
+  };
+  EXPECT_EQ(row("active=true")["active"], true);
+  EXPECT_EQ(row("active=TRUE")["active"], true);
+  EXPECT_EQ(row("active=1")["active"], true);
+  EXPECT_EQ(row("active=false")["active"], false);
+  const nlohmann::json numbers = row("code=-7 amount=12.5");
+  EXPECT_EQ(numbers["code"], -7);
+  EXPECT_EQ(numbers["amount"], 12.5);
+
+  EXPECT_EQ(Failure(Echo("active=sim")),
+            "2 quvcall: parameter \"active\": Could not convert variant \"sim\" (text) to "
+            "Boolean; try --help\n");
+  EXPECT_EQ(Failure(Echo("code=abc")),
+            "2 quvcall: parameter \"code\": Could not convert variant \"abc\" (text) to integer; "
+            "try --help\n");
+  EXPECT_EQ(Failure(Echo("colour=1")),
+            "2 quvcall: parameter \"colour\" is not a field of the method (its fields: code, "
+            "name, amount, active, note); try --help\n");
+  EXPECT_EQ(Failure(Echo("name=日本")),
+            "2 quvcall: parameter \"name\": character \"日\" U+65E5 is outside Windows-1252; try "
+            "--help\n");
+  EXPECT_EQ(Failure(Echo("code")),
+            "2 quvcall: parameters are name=value, not \"code\"; try --help\n");
+  // A long value is not echoed whole.
+  EXPECT_LT(Echo("code=" + std::string(5000, '9')).Err.size(), 450u);
+}
+
+TEST_F(CallTool, WrongHostsAndCommandLinesFailBeforeAnyCall) {
+  EXPECT_EQ(Failure(RunCall(FFolder, "--host no-such-host.invalid quvtest.test.echo code=1")),
+            "1 quvcall: cannot resolve the host \"no-such-host.invalid\": Name or service not "
+            "known\n");
+  for (const char* port : {"0", "65536", "x", "", "-1"}) {
+    EXPECT_EQ(
+        Failure(RunCall(FFolder, std::string("--host 127.0.0.1:") + port + " quvtest.test.echo")),
+        std::string("2 quvcall: --host: the port must be a number from 1 to 65535, not \"") + port +
+            "\"; try --help\n");
+  }
+  EXPECT_EQ(Failure(RunCall(FFolder, "--bogus quvtest.test.echo")),
+            "2 quvcall: The following argument was not expected: --bogus; try --help\n");
+  EXPECT_EQ(Failure(RunCall(FFolder, "--timeout")),
+            "2 quvcall: --timeout: 1 required MS missing; try --help\n");
+  EXPECT_EQ(Failure(RunCall(FFolder, "--intf " + FFolder.Path() + " quvtest.test.echo")),
+            "1 quvcall: " + FFolder.Path() + ": Is a directory\n");
+}
+
+TEST(CallArguments, OptionsRepeatAndParametersSplitAtTheFirstEqualsSign) {
+  CLI::App app;
+  calltool::TCallArguments args;
+  calltool::AddCallOptions(app, args);
+  std::vector<std::string> line = {
+      "--intf",   "a.quv", "--intf", "b.quv", "--timeout", "500", "quvtest.test.echo",
+      "name=a=b", "note="};
+  std::reverse(line.begin(), line.end());
+  app.parse(line);
+  EXPECT_EQ(args.InterfaceFiles, (std::vector<std::string>{"a.quv", "b.quv"}));
   EXPECT_EQ(args.Method, "quvtest.test.echo");
   EXPECT_EQ(args.TimeoutMs, 500);
-  EXPECT_EQ(args.Names, (std::vector<std::string>{"name", "note"}));
-  EXPECT_EQ(args.Values, (std::vector<std::string>{"a=b", ""}));
-  EXPECT_THROW(calltool::ParseCallArguments({"--timeout", "-1", "m"}), Exception);
-  EXPECT_THROW(calltool::ParseCallArguments({"--host"}), Exception);
-  EXPECT_THROW(calltool::ParseCallArguments({"m", "=x"}), Exception);
+  std::vector<std::string> names;
+  std::vector<std::string> values;
+  calltool::SplitParameters(args.Parameters, names, values);
+  EXPECT_EQ(names, (std::vector<std::string>{"name", "note"}));
+  EXPECT_EQ(values, (std::vector<std::string>{"a=b", ""}));
+  EXPECT_EQ(calltool::ParseHostOption("srv01").Port, 6015);
+  EXPECT_EQ(calltool::ParseHostOption("srv01:7000").Port, 7000);
 }
 
 }  // namespace

@@ -3,18 +3,16 @@
 // recordset bytes, and the program itself.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <sstream>
 
 #include "platform/Cp1252.h"
-#include "tests/kit/TempFolder.h"
 #include "tests/kit/ByteBuilder.h"
-#include "tools/common/ToolFiles.h"
+#include "tests/kit/ProgramRun.h"
+#include "tests/kit/TempFolder.h"
+#include "tools/common/RecordsetDump.h"
 #include "tools/quvintf/IntfDescription.h"
 #include "tools/quvrecordset/RecordsetBuild.h"
-#include "tools/common/RecordsetDump.h"
 
 namespace quv {
 namespace {
@@ -189,19 +187,8 @@ TEST_F(RecordsetToolTest, HostileBytesGiveTheRecordsetError) {
   EXPECT_EQ(MessageOf([&] { LoadRecordset(cut); }), "EOF error trying to read a  recordset");
 }
 
-struct TRun {
-  int Status;
-  std::string Out;
-  std::string Err;
-};
-
-TRun RunTool(const TTempFolder& folder, const std::string& arguments) {
-  const std::string out = folder.Path() + "/out.txt";
-  const std::string err = folder.Path() + "/err.txt";
-  const int status = std::system(
-      (std::string(QUV_RECORDSET_BINARY) + " " + arguments + " >" + out + " 2>" + err).c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, toolfiles::ReadWholeFile(out),
-          toolfiles::ReadWholeFile(err)};
+testing::TProgramRun RunTool(const TTempFolder& folder, const std::string& arguments) {
+  return testing::RunProgram(folder.Path(), std::string(QUV_RECORDSET_BINARY) + " " + arguments);
 }
 
 TEST_F(RecordsetToolTest, ProgramBuildsDumpsFromStandardInputAndFailsOnCorruptFiles) {
@@ -211,9 +198,9 @@ TEST_F(RecordsetToolTest, ProgramBuildsDumpsFromStandardInputAndFailsOnCorruptFi
                                  rows + " " + built)
                 .Status,
             0);
-  EXPECT_EQ(toolfiles::ReadWholeFile(built), BuildShop(kShopRows));
+  EXPECT_EQ(testing::FileBytes(built), BuildShop(kShopRows));
 
-  const TRun json = RunTool(FFolder, "dump --json < " + built);
+  const testing::TProgramRun json = RunTool(FFolder, "dump --json < " + built);
   ASSERT_EQ(json.Status, 0) << json.Err;
   const std::string dumped = FFolder.WriteFile("dumped.json", json.Out);
   const std::string again = FFolder.Path() + "/again.rs";
@@ -221,15 +208,58 @@ TEST_F(RecordsetToolTest, ProgramBuildsDumpsFromStandardInputAndFailsOnCorruptFi
                                  " " + again)
                 .Status,
             0);
-  EXPECT_EQ(toolfiles::ReadWholeFile(again), toolfiles::ReadWholeFile(built));
+  EXPECT_EQ(testing::FileBytes(again), testing::FileBytes(built));
   EXPECT_NE(RunTool(FFolder, "dump " + built).Out.find("(null)"), std::string::npos);
 
   const std::string corrupt = FFolder.WriteFile("corrupt.rs", std::string("\x01\x00\xFF\xFF", 4));
-  const TRun failed = RunTool(FFolder, "dump " + corrupt);
+  const testing::TProgramRun failed = RunTool(FFolder, "dump " + corrupt);
   EXPECT_EQ(failed.Status, 1);
   EXPECT_EQ(failed.Err, "quvrecordset: " + corrupt + ": Stream read error\n");
-  EXPECT_EQ(RunTool(FFolder, "frobnicate").Status, 2);
+}
+
+TEST_F(RecordsetToolTest, ProgramNamesWhatIsWrongWithItsCommandLineAndInputs) {
+  const std::string dir = FFolder.Path();
+  const std::string rows = FFolder.WriteFile("rows.json", kShopRows);
+  const std::string shop = ShopFile();
+  const auto error = [&](const std::string& arguments) {
+    const testing::TProgramRun run = RunTool(FFolder, arguments);
+    return std::to_string(run.Status) + " " + run.Err;
+  };
+  EXPECT_EQ(error("frobnicate"),
+            "2 quvrecordset: The following argument was not expected: frobnicate; try --help\n");
+  EXPECT_EQ(error("build --intf " + shop + " " + rows + " out.rs"),
+            "2 quvrecordset: --definition is required; try --help\n");
+  EXPECT_EQ(error("dump --intf x"),
+            "2 quvrecordset: The following argument was not expected: --intf; try --help\n");
+  EXPECT_EQ(error(""), "2 quvrecordset: a command is needed: dump or build; try --help\n");
+  EXPECT_EQ(error("dump " + dir), "1 quvrecordset: " + dir + ": Is a directory\n");
+  EXPECT_EQ(error("dump < /dev/null"), "1 quvrecordset: standard input: nothing arrived\n");
+  EXPECT_EQ(error("build --intf " + dir + " --definition orders.list " + rows + " " + dir + "/o"),
+            "1 quvrecordset: " + dir + ": Is a directory\n");
+  EXPECT_EQ(error("build --intf " + shop + " --definition orders.日 " + rows + " " + dir + "/o"),
+            "2 quvrecordset: --definition: character \"日\" U+65E5 is outside Windows-1252; "
+            "try --help\n");
+  const std::string foreign = FFolder.WriteFile("foreign.json", R"([{ "name": "Ação 日" }])");
+  EXPECT_EQ(
+      error("build --intf " + shop + " --definition orders.list " + foreign + " " + dir + "/o"),
+      "1 quvrecordset: " + foreign +
+          ":1: field \"name\": character \"日\" U+65E5 is outside Windows-1252\n");
+  // A hostile key is cut and its control characters shown, not sent to the terminal.
+  const std::string hostile =
+      FFolder.WriteFile("hostile.json", "[{ \"\\u001b]0;" + std::string(3000, 'k') + "\": 1 }]");
+  const std::string cut =
+      error("build --intf " + shop + " --definition orders.list " + hostile + " " + dir + "/o");
+  EXPECT_LT(cut.size(), 450u) << cut;
+  EXPECT_EQ(cut.find('\x1b'), std::string::npos) << cut;
+  EXPECT_NE(cut.find("\\x1B]0;kkk"), std::string::npos) << cut;
+  EXPECT_EQ(RunTool(FFolder, "dump " + rows + " > /dev/full").Status, 1);
+  const std::string built = dir + "/orders.rs";
+  ASSERT_EQ(error("build --intf " + shop + " --definition orders.list " + rows + " " + built),
+            "0 ");
+  EXPECT_EQ(error("dump " + built + " > /dev/full"),
+            "1 quvrecordset: cannot write to standard output: No space left on device\n");
   EXPECT_EQ(RunTool(FFolder, "--help").Status, 0);
+  EXPECT_EQ(RunTool(FFolder, "--version").Out.rfind("quvrecordset ", 0), 0u);
 }
 
 }  // namespace

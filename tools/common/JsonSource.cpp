@@ -4,11 +4,17 @@
 #include <iterator>
 #include <vector>
 
+#include "platform/Cp1252.h"
+
 namespace quv::tooljson {
 
 namespace {
 
 using nlohmann::json;
+
+// No input of the tools nests deeply; a deeper text is refused before the
+// line map, whose keys grow with the depth, is built.
+constexpr std::size_t kMaxDepth = 100;
 
 // Walks the text once more with a SAX parser to learn the line on which each
 // value starts, keyed by its JSON pointer.
@@ -21,6 +27,8 @@ class TLineMap final : public nlohmann::json_sax<json> {
   }
 
   std::map<std::string, int32_t> TakeLines() { return std::move(FLines); }
+  // The line where the text nests deeper than kMaxDepth, or 0.
+  int32_t TooDeepAt() const { return FTooDeepAt; }
 
   bool null() override { return Value(); }
   bool boolean(bool) override { return Value(); }
@@ -93,6 +101,10 @@ class TLineMap final : public nlohmann::json_sax<json> {
     return true;
   }
   bool Open(bool isArray) {
+    if (FFrames.size() >= kMaxDepth) {
+      FTooDeepAt = FState.LastLine;
+      return false;
+    }
     Record();
     FFrames.push_back({isArray, 0, {}});
     return true;
@@ -106,6 +118,7 @@ class TLineMap final : public nlohmann::json_sax<json> {
   TState FState;
   std::vector<TFrame> FFrames;
   std::map<std::string, int32_t> FLines;
+  int32_t FTooDeepAt = 0;
 };
 
 json Parse(const std::string& fileName, const std::string& text) {
@@ -125,9 +138,15 @@ json Parse(const std::string& fileName, const std::string& text) {
 }  // namespace
 
 TJsonSource::TJsonSource(std::string fileName, const std::string& text)
-    : FFileName(std::move(fileName)),
-      FRoot(Parse(FFileName, text)),
-      FLines(TLineMap(text).TakeLines()) {}
+    : FFileName(std::move(fileName)) {
+  TLineMap lines(text);
+  if (lines.TooDeepAt() > 0) {
+    throw EJsonInputError(FFileName + ":" + std::to_string(lines.TooDeepAt()) +
+                          ": nested deeper than " + std::to_string(kMaxDepth) + " levels");
+  }
+  FRoot = Parse(FFileName, text);
+  FLines = lines.TakeLines();
+}
 
 int32_t TJsonSource::LineOf(std::string pointer) const {
   for (;;) {
@@ -139,6 +158,14 @@ int32_t TJsonSource::LineOf(std::string pointer) const {
 
 void TJsonSource::Fail(const std::string& pointer, const std::string& what) const {
   throw EJsonInputError(FFileName + ":" + std::to_string(LineOf(pointer)) + ": " + what);
+}
+
+std::string TJsonSource::Cp1252At(const std::string& pointer, const std::string& utf8) const {
+  try {
+    return Utf8ToCp1252Exact(utf8);
+  } catch (const ECodePageError& e) {
+    Fail(pointer, e.what());
+  }
 }
 
 }  // namespace quv::tooljson

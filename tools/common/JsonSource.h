@@ -5,22 +5,23 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "platform/Exception.h"
+#include "tools/common/ToolMain.h"
 
 namespace quv::tooljson {
 
 // A JSON input of a tool that cannot be used; the message reads
 // "FILE:LINE: what is wrong".
-class EJsonInputError : public Exception {
+class EJsonInputError : public toolmain::EToolError {
  public:
-  using Exception::Exception;
+  using EToolError::EToolError;
 };
 
 // A parsed JSON text that remembers the line on which each value starts, so
 // that faults found after parsing still name their line. Not thread-safe.
 class TJsonSource final {
  public:
-  // Raises EJsonInputError for text that is not JSON.
+  // Raises EJsonInputError for text that is not JSON or nests deeper than
+  // 100 levels.
   TJsonSource(std::string fileName, const std::string& text);
 
   const nlohmann::json& Root() const { return FRoot; }
@@ -29,6 +30,9 @@ class TJsonSource final {
   // enclosing value.
   int32_t LineOf(std::string pointer) const;
   [[noreturn]] void Fail(const std::string& pointer, const std::string& what) const;
+  // The text `utf8` of the value at `pointer` in Windows-1252; a character
+  // outside it fails at that value's line.
+  std::string Cp1252At(const std::string& pointer, const std::string& utf8) const;
 
  private:
   std::string FFileName;

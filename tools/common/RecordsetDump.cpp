@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/Cp1252.h"
+#include "platform/ProgramIo.h"
 #include "tools/common/Base64.h"
 #include "tools/common/DateText.h"
 
@@ -50,17 +51,7 @@ ordered_json CellJson(TquvRecordset& recordset, int32_t index) {
 
 // Control characters would break the table's lines.
 std::string Printable(const std::string& utf8) {
-  std::string out;
-  for (const char c : utf8) {
-    if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) {
-      out += c;
-    } else {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned char>(c));
-      out += escape;
-    }
-  }
-  return out;
+  return program::ShownText(utf8, std::string::npos);
 }
 
 std::string CellText(TquvRecordset& recordset, int32_t index) {

@@ -1,40 +1,75 @@
 #include "tools/common/ToolFiles.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 
-#include "platform/Exception.h"
+#include "platform/Cp1252.h"
 #include "platform/ExePath.h"
+#include "platform/FileHandle.h"
+#include "platform/ProgramIo.h"
+#include "tools/common/ToolMain.h"
 
 namespace quv::toolfiles {
 
-std::string ReadWholeFile(const std::string& fileName) {
-  std::ifstream in(fileName, std::ios::binary);
-  if (!in) throw Exception("cannot read " + fileName);
-  return ReadWholeStream(in);
+namespace {
+
+using toolmain::EToolError;
+
+[[noreturn]] void FailWrite(const std::string& fileName, int code) {
+  throw EToolError("cannot write " + fileName + ": " + SysErrorMessage(code));
 }
 
-std::string ReadWholeStream(std::istream& in) {
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+// Writes `bytes` to the new file `path`; failures name `fileName`, the file
+// the caller wants written.
+void WriteNewFile(const std::string& path, const std::string& fileName, const std::string& bytes) {
+  TAutoCloseHandle file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!file.Valid()) FailWrite(fileName, errno);
+  if (!WriteAll(file.Get(), bytes) || ::close(file.Detach()) != 0) {
+    const int code = errno;
+    std::remove(path.c_str());
+    FailWrite(fileName, code);
+  }
+}
+
+}  // namespace
+
+std::string ReadNamedFile(const std::string& fileName) {
+  try {
+    return program::ReadInputFile(fileName);
+  } catch (const Exception& e) {
+    throw EToolError(e.what());
+  }
+}
+
+std::string ReadFileOrStandardInput(const std::string& fileName) {
+  if (fileName != "-") return ReadNamedFile(fileName);
+  try {
+    return program::ReadStandardInput();
+  } catch (const Exception& e) {
+    throw EToolError(e.what());
+  }
 }
 
 void ReplaceFile(const std::string& fileName, const std::string& bytes) {
   const std::string temporary = fileName + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out.flush()) throw Exception("cannot write " + temporary);
+  WriteNewFile(temporary, fileName, bytes);
+  if (std::rename(temporary.c_str(), fileName.c_str()) != 0) {
+    const int code = errno;
+    std::remove(temporary.c_str());
+    FailWrite(fileName, code);
   }
-  if (std::rename(temporary.c_str(), fileName.c_str()) != 0)
-    throw Exception("cannot replace " + fileName + ": " + std::strerror(errno));
 }
 
 std::string LibraryNameOf(const std::string& fileName) {
   const std::string base = ExtractFileName(fileName);
-  return base.substr(0, base.rfind('.'));
+  try {
+    return Utf8ToCp1252Exact(base.substr(0, base.rfind('.')));
+  } catch (const ECodePageError& e) {
+    throw EToolError("the library name of " + fileName + ": " + e.what());
+  }
 }
 
 }  // namespace quv::toolfiles

@@ -1,8 +1,10 @@
 #include "tools/quvintf/IntfDump.h"
 
+#include <set>
 #include <sstream>
 
 #include "platform/Cp1252.h"
+#include "platform/ProgramIo.h"
 #include "tools/quvintf/IntfSchema.h"
 
 namespace quv::intftool {
@@ -47,6 +49,11 @@ ordered_json FieldsOf(const TquvSymbolDefs& set) {
   return fields;
 }
 
+// A text of the file as a line of the text dump shows it.
+std::string Shown(const std::string& text) {
+  return program::ShownText(Cp1252ToUtf8(text), std::string::npos);
+}
+
 template <class T>
 void WriteProperties(std::ostream& out, const TSchema<T>& schema, const T& source) {
   for (const auto& p : schema.Ints) {
@@ -55,7 +62,7 @@ void WriteProperties(std::ostream& out, const TSchema<T>& schema, const T& sourc
   }
   for (const auto& p : schema.Texts) {
     const std::string text = p.Get(source);
-    if (!text.empty()) out << " " << p.Key << "=\"" << Cp1252ToUtf8(text) << "\"";
+    if (!text.empty()) out << " " << p.Key << "=\"" << Shown(text) << "\"";
   }
 }
 
@@ -68,9 +75,9 @@ void WriteSet(std::ostream& out, const TquvSymbolDefs& set, const char* title) {
   }
   for (int32_t i = 0; i < set.Count(); ++i) {
     const TquvSymbolDef& symbol = set.Item(i);
-    out << "    " << i << ": " << Cp1252ToUtf8(symbol.Name()) << " " << symbol.TypeCode()
+    out << "    " << i << ": " << Shown(symbol.Name()) << " " << Shown({symbol.TypeCode()})
         << " offset=" << symbol.Offset();
-    if (symbol.Group() != nullptr) out << " group=\"" << Cp1252ToUtf8(symbol.GroupName()) << "\"";
+    if (symbol.Group() != nullptr) out << " group=\"" << Shown(symbol.GroupName()) << "\"";
     WriteProperties(out, FieldSchema(), symbol);
     out << "\n";
   }
@@ -82,8 +89,12 @@ TDumpedFile ReadInterfaceFile(const std::string& fileName, const std::string& by
   TDumpedFile file;
   file.Header = ParseFileHeader(bytes, fileName);
   TMemoryStream stream(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+  std::set<std::string> names;
   for (const TIndexInfo& entry :
        ReadIntfIndex(stream, stream.Size(), file.Header.FileVersion, fileName)) {
+    // The registry refuses such a file as a whole.
+    if (!names.insert(AnsiUpperCase(entry.Name)).second)
+      throw TquvInterfaceError("Interface duplicada " + entry.Name);
     TDumpedInterface intf;
     intf.Entry = entry;
     intf.Header = ParseInterfaceData(
@@ -97,12 +108,17 @@ TDumpedFile ReadInterfaceFile(const std::string& fileName, const std::string& by
 ordered_json DumpAsJson(const TDumpedFile& file, const std::string& libraryName) {
   ordered_json root;
   root["library"] = Cp1252ToUtf8(libraryName);
+  if (file.Header.Signature != kFileSignature)
+    root["signature"] = Cp1252ToUtf8(file.Header.Signature);
+  if (file.Header.Reserved != 0) root["reserved"] = file.Header.Reserved;
   root["interfaces"] = ordered_json::array();
+  // Before group lists, the field records name the groups.
+  const bool listGroups = file.Header.FileVersion >= kFirstGroupListVersion;
   for (const TDumpedInterface& intf : file.Interfaces) {
     ordered_json out;
     out["name"] = Cp1252ToUtf8(intf.Entry.Name);
     PutProperties(out, InterfaceSchema(), intf);
-    if (intf.First->GroupCount() + intf.Second->GroupCount() > 0) {
+    if (listGroups && intf.First->GroupCount() + intf.Second->GroupCount() > 0) {
       ordered_json groups = GroupsOf(*intf.First);
       for (auto& group : GroupsOf(*intf.Second)) groups.push_back(std::move(group));
       out["groups"] = std::move(groups);
@@ -116,12 +132,13 @@ ordered_json DumpAsJson(const TDumpedFile& file, const std::string& libraryName)
 
 std::string DumpAsText(const TDumpedFile& file, const std::string& fileName) {
   std::ostringstream out;
-  out << "file " << fileName << "\n"
-      << "signature \"" << Cp1252ToUtf8(file.Header.Signature) << "\" version "
-      << file.Header.FileVersion << (file.Header.PlainFile ? " (plain file)" : "") << "\n"
-      << file.Interfaces.size() << " interfaces\n";
+  out << "file " << program::ShownText(fileName, std::string::npos) << "\n"
+      << "signature \"" << Shown(file.Header.Signature) << "\" version " << file.Header.FileVersion
+      << (file.Header.PlainFile ? " (plain file)" : "");
+  if (file.Header.Reserved != 0) out << " reserved=" << file.Header.Reserved;
+  out << "\n" << file.Interfaces.size() << " interfaces\n";
   for (const TDumpedInterface& intf : file.Interfaces) {
-    out << "\ninterface " << Cp1252ToUtf8(intf.Entry.Name) << " offset=" << intf.Entry.Offset;
+    out << "\ninterface " << Shown(intf.Entry.Name) << " offset=" << intf.Entry.Offset;
     WriteProperties(out, InterfaceSchema(), intf);
     out << "\n";
     WriteSet(out, *intf.First, "first set");

@@ -62,6 +62,7 @@ TSchema<TDumpedInterface> MakeInterfaceSchema() {
                  HeaderInt("word3", kWordMax, &TquvInterfaceHeader::Word3),
                  HeaderInt("byte1", kByteMax, &TquvInterfaceHeader::Byte1),
                  HeaderInt("byte2", kByteMax, &TquvInterfaceHeader::Byte2),
+                 HeaderInt("byte3", kByteMax, &TquvInterfaceHeader::Byte3),
                  HeaderInt("byte4", kByteMax, &TquvInterfaceHeader::Byte4)};
   schema.Texts = {{"extraText", [](const TDumpedInterface& i) { return i.Entry.ExtraText; },
                    [](TDumpedInterface& i, std::string v) { i.Entry.ExtraText = std::move(v); }},

@@ -13,6 +13,7 @@
 #include "tools/common/Base64.h"
 #include "tools/common/DateText.h"
 #include "tools/common/ToolFiles.h"
+#include "tools/common/ToolMain.h"
 
 namespace quv::rstool {
 
@@ -79,7 +80,12 @@ std::optional<TVariant> DateValue(char typeCode, const json& value) {
 
 std::optional<TVariant> TextValue(const TquvSymbolDef& field, const json& value) {
   if (!value.is_string()) return std::nullopt;
-  std::string text = Utf8ToCp1252(value.get<std::string>());
+  std::string text;
+  try {
+    text = Utf8ToCp1252Exact(value.get<std::string>());
+  } catch (const ECodePageError& e) {
+    throw TValueFault{e.what()};
+  }
   if (field.Size() > 0 && text.size() > field.Size())
     throw TValueFault{"longer than " + std::to_string(field.Size()) + " bytes"};
   return TVariant(std::move(text));
@@ -138,7 +144,7 @@ class TRowsReader final {
         values[i] = Value(int32_t(i), row[i], at + "/" + std::to_string(i));
     } else if (row.is_object()) {
       for (const auto& [key, value] : row.items()) {
-        const int32_t index = FDefs.IndexOf(Utf8ToCp1252(key));
+        const int32_t index = FDefs.IndexOf(FSource.Cp1252At(at + "/" + key, key));
         if (index < 0)
           FSource.Fail(at + "/" + key, "\"" + key + "\" is not a field of the definition");
         values[std::size_t(index)] = Value(index, value, at + "/" + key);
@@ -159,9 +165,9 @@ class TRowsReader final {
       const TquvSymbolDef& field = FDefs.Item(int32_t(i));
       const json& given = fields[i];
       const std::string at = "/fields/" + std::to_string(i);
-      const bool sameName =
-          given.is_object() && given.value("name", json()).is_string() &&
-          AnsiCompareText(Utf8ToCp1252(given["name"].get<std::string>()), field.Name()) == 0;
+      const bool sameName = given.is_object() && given.value("name", json()).is_string() &&
+                            AnsiCompareText(FSource.Cp1252At(at, given["name"].get<std::string>()),
+                                            field.Name()) == 0;
       const bool sameType =
           given.is_object() && given.value("type", json()) == std::string(1, field.TypeCode());
       if (!sameName || !sameType) {
@@ -199,7 +205,8 @@ void ReadTags(const TJsonSource& source, const json& root, TquvTagBag& tags) {
   if (!given.is_object()) source.Fail("/tags", "\"tags\" must be an object of texts");
   for (const auto& [key, value] : given.items()) {
     if (!value.is_string()) source.Fail("/tags/" + key, "tag \"" + key + "\" must be a text");
-    tags.SetTag(Utf8ToCp1252(key), Utf8ToCp1252(value.get<std::string>()));
+    const std::string at = "/tags/" + key;
+    tags.SetTag(source.Cp1252At(at, key), source.Cp1252At(at, value.get<std::string>()));
   }
 }
 
@@ -212,17 +219,20 @@ uint8_t SaveFlags(const TquvSymbolDefs& defs) {
 
 std::unique_ptr<TquvSymbolDefs> LoadDefinitions(const std::string& intfFileName,
                                                 const std::string& definitionName) {
-  const std::string name = Utf8ToCp1252(definitionName);
+  const std::string name = toolmain::ArgumentToCp1252("--definition", definitionName);
   const std::string library = toolfiles::LibraryNameOf(intfFileName);
   std::string key = name;
   if (std::count(name.begin(), name.end(), '.') >= 2) {
     const std::size_t dot = name.find('.');
     if (AnsiCompareText(name.substr(0, dot), library) != 0) {
-      throw Exception(intfFileName + ": the file holds the library \"" + Cp1252ToUtf8(library) +
-                      "\", not \"" + Cp1252ToUtf8(name.substr(0, dot)) + "\"");
+      throw toolmain::EToolError(intfFileName + ": the file holds the library \"" +
+                                 Cp1252ToUtf8(library) + "\", not \"" +
+                                 Cp1252ToUtf8(name.substr(0, dot)) + "\"");
     }
     key = name.substr(dot + 1);
   }
+  // Says plainly why a file cannot be read before the registry tries it.
+  toolfiles::ReadNamedFile(intfFileName);
   try {
     const std::string path =
         intfFileName.find('/') != std::string::npos ? intfFileName : "./" + intfFileName;
@@ -234,7 +244,7 @@ std::unique_ptr<TquvSymbolDefs> LoadDefinitions(const std::string& intfFileName,
     defs->SetQualifiedName(intf->QualifiedName());
     return defs;
   } catch (const std::exception& e) {
-    throw Exception(intfFileName + ": " + Cp1252ToUtf8(e.what()));
+    throw toolmain::EToolError(intfFileName + ": " + Cp1252ToUtf8(e.what()));
   }
 }
 

@@ -2,12 +2,13 @@
 
 #include <iostream>
 #include <string>
-#include <vector>
 
 #include "platform/Cp1252.h"
-#include "tools/common/ToolFiles.h"
-#include "tools/quvrecordset/RecordsetBuild.h"
+#include "platform/ProgramIo.h"
 #include "tools/common/RecordsetDump.h"
+#include "tools/common/ToolFiles.h"
+#include "tools/common/ToolMain.h"
+#include "tools/quvrecordset/RecordsetBuild.h"
 
 namespace {
 
@@ -20,8 +21,7 @@ constexpr const char* kHelp = R"(Usage:
       build a recordset with the fields of the interface NAME
       (library.module.interface, or module.interface) of FILE.quv and the
       rows of ROWS.json, and save it to OUT with its definitions
-  quvrecordset --help
-      this text
+  quvrecordset --help | --version
 
 The JSON document (texts in UTF-8; stored as Windows-1252):
   {
@@ -40,7 +40,10 @@ or a list of every field's value in field order. Values by field type:
              (dates may also be numbers of days since 1899-12-30)
   I, R       base64 texts of the bytes (R: a serialised recordset)
   null       a null value of any type
-In the table, null reads (null), an empty text "", blobs <blob N bytes>.
+In the table, null reads (null), an empty text "", blobs <blob N bytes>,
+and control characters \xNN. A text with a character outside Windows-1252
+is an error. Faults in ROWS.json are reported as FILE:LINE: what; a wrong
+command line exits with status 2, other failures with status 1.
 
 Examples:
   quvrecordset build --intf quvsystem.quv --definition quvsystem.tasks.cancel \
@@ -51,59 +54,62 @@ Examples:
       reply.json again.rs          # the same bytes as the dumped recordset
 )";
 
-int Dump(const std::vector<std::string>& args) {
-  bool asJson = false;
-  std::string fileName = "-";
-  for (const std::string& arg : args) {
-    if (arg == "--json" && !asJson)
-      asJson = true;
-    else if (fileName == "-")
-      fileName = arg;
-    else
-      throw quv::Exception("dump takes [--json] and one FILE; see --help");
-  }
-  const std::string shown = fileName == "-" ? "standard input" : fileName;
-  const std::string bytes = fileName == "-" ? quv::toolfiles::ReadWholeStream(std::cin)
-                                            : quv::toolfiles::ReadWholeFile(fileName);
+// Where a dump reads from and how it shows the recordset.
+struct TDumpArguments {
+  std::string FileName = "-";
+  bool AsJson = false;
+};
+
+int Dump(const TDumpArguments& args) {
+  const std::string shown = args.FileName == "-" ? "standard input" : args.FileName;
+  const std::string bytes = quv::toolfiles::ReadFileOrStandardInput(args.FileName);
   try {
     const auto recordset = quv::rstool::LoadRecordset(bytes);
-    if (asJson)
+    if (args.AsJson)
       std::cout << quv::rstool::DumpAsJson(*recordset).dump(2) << "\n";
     else
       std::cout << quv::rstool::DumpAsText(*recordset);
   } catch (const std::exception& e) {
-    throw quv::Exception(shown + ": " + quv::Cp1252ToUtf8(e.what()));
+    throw quv::toolmain::EToolError(shown + ": " + quv::Cp1252ToUtf8(e.what()));
   }
-  return 0;
+  return quv::program::kExitSuccess;
 }
 
-int Build(const std::vector<std::string>& args) {
-  if (args.size() != 6 || args[0] != "--intf" || args[2] != "--definition")
-    throw quv::Exception("build takes --intf FILE.quv --definition NAME ROWS.json OUT; see --help");
-  const std::string& rows = args[4];
-  auto definitions = quv::rstool::LoadDefinitions(args[1], args[3]);
-  quv::toolfiles::ReplaceFile(args[5],
-                              quv::rstool::BuildRecordset(std::move(definitions), rows,
-                                                          quv::toolfiles::ReadWholeFile(rows)));
-  return 0;
+// What a build takes.
+struct TBuildArguments {
+  std::string InterfaceFile;
+  std::string Definition;
+  std::string Rows;
+  std::string Output;
+};
+
+int Build(const TBuildArguments& args) {
+  auto definitions = quv::rstool::LoadDefinitions(args.InterfaceFile, args.Definition);
+  quv::toolfiles::ReplaceFile(
+      args.Output, quv::rstool::BuildRecordset(std::move(definitions), args.Rows,
+                                               quv::toolfiles::ReadNamedFile(args.Rows)));
+  return quv::program::kExitSuccess;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  try {
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-      std::cout << kHelp;
-      return 0;
-    }
-    const std::vector<std::string> rest(args.begin() + (args.empty() ? 0 : 1), args.end());
-    if (!args.empty() && args[0] == "dump") return Dump(rest);
-    if (!args.empty() && args[0] == "build") return Build(rest);
-    std::cerr << kHelp;
-    return 2;
-  } catch (const std::exception& e) {
-    std::cerr << "quvrecordset: " << e.what() << "\n";
-    return 1;
-  }
+  quv::toolmain::TTool tool("quvrecordset", kHelp);
+  CLI::App& app = tool.App();
+  app.require_subcommand(0, 1);
+  TDumpArguments dumpArgs;
+  CLI::App* dump = app.add_subcommand("dump");
+  dump->add_flag("--json", dumpArgs.AsJson);
+  dump->add_option("FILE", dumpArgs.FileName);
+  TBuildArguments buildArgs;
+  CLI::App* build = app.add_subcommand("build");
+  build->add_option("--intf", buildArgs.InterfaceFile)->required();
+  build->add_option("--definition", buildArgs.Definition)->required();
+  build->add_option("ROWS", buildArgs.Rows)->required();
+  build->add_option("OUT", buildArgs.Output)->required();
+  return tool.Run(argc, argv, [&] {
+    if (*dump) return Dump(dumpArgs);
+    if (*build) return Build(buildArgs);
+    throw quv::toolmain::EUsageError("a command is needed: dump or build");
+  });
 }

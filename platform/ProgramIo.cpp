@@ -1,0 +1,120 @@
+#include "platform/ProgramIo.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <iostream>
+
+#include "platform/Cp1252.h"
+#include "platform/Exception.h"
+#include "platform/FileHandle.h"
+
+namespace quv::program {
+
+namespace {
+
+constexpr std::string_view kCutMark = "...";
+
+bool IsControl(char32_t cp) { return cp < 0x20 || (cp >= 0x7F && cp < 0xA0); }
+
+// Characters that reorder what a terminal shows after them.
+bool IsDirectionControl(char32_t cp) {
+  return (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069) || cp == 0x200E ||
+         cp == 0x200F || cp == 0x061C;
+}
+
+std::string Escaped(const char* format, unsigned value) {
+  char text[12];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+// The way `text` at `i` is shown, and how many bytes of it that covers.
+std::string ShownAt(std::string_view text, std::size_t i, std::size_t& length) {
+  char32_t cp = 0;
+  length = DecodeUtf8(text, i, cp);
+  if (length == 0) {
+    length = 1;
+    return Escaped("\\x%02X", static_cast<unsigned char>(text[i]));
+  }
+  if (cp < 0x80 && IsControl(cp)) return Escaped("\\x%02X", static_cast<unsigned>(cp));
+  if (IsControl(cp) || IsDirectionControl(cp)) return Escaped("\\u%04X", static_cast<unsigned>(cp));
+  return std::string(text.substr(i, length));
+}
+
+// Reads `fd` to its end; `name` is the input's name in messages.
+std::string ReadAll(int fd, const std::string& name, std::string_view emptyReason) {
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw Exception(name + ": " + SysErrorMessage(errno));
+    if (got == 0) break;
+    if (static_cast<int64_t>(bytes.size()) + got > kMaxInputFileBytes)
+      throw Exception(name + ": larger than " + std::to_string(kMaxInputFileBytes >> 20) + " MiB");
+    bytes.append(buffer, static_cast<std::size_t>(got));
+  }
+  if (bytes.empty()) throw Exception(name + ": " + std::string(emptyReason));
+  return bytes;
+}
+
+}  // namespace
+
+std::string ShownText(std::string_view text, std::size_t maxBytes) {
+  std::string shown;
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t length = 0;
+    const std::string piece = ShownAt(text, i, length);
+    if (shown.size() + piece.size() + kCutMark.size() > maxBytes && i + length < text.size()) {
+      shown += kCutMark;
+      break;
+    }
+    shown += piece;
+    i += length;
+  }
+  return shown;
+}
+
+void ReportError(std::string_view program, std::string_view message) {
+  std::fflush(stdout);
+  const std::string line = std::string(program) + ": " + ShownText(message) + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+}
+
+int ReportUsageError(std::string_view program, std::string_view message) {
+  ReportError(program, std::string(message) + "; try --help");
+  return kExitUsage;
+}
+
+int FinishStandardOutput(std::string_view program, int status) {
+  // The C stream first: flushing the C++ stream would flush it too and lose
+  // the reason.
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0;
+  const int reason = errno;
+  std::cout.flush();
+  if (flushed && !std::ferror(stdout) && std::cout.good()) return status;
+  ReportError(program, "cannot write to standard output" +
+                           (reason != 0 ? ": " + SysErrorMessage(reason) : std::string()));
+  return kExitFailure;
+}
+
+std::string ReadInputFile(const std::string& fileName) {
+  const TAutoCloseHandle file(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.Valid()) throw Exception(fileName + ": " + SysErrorMessage(errno));
+  struct stat status {};
+  if (::fstat(file.Get(), &status) == 0 && S_ISDIR(status.st_mode))
+    throw Exception(fileName + ": " + SysErrorMessage(EISDIR));
+  return ReadAll(file.Get(), fileName, "the file is empty");
+}
+
+std::string ReadStandardInput() {
+  return ReadAll(STDIN_FILENO, "standard input", "nothing arrived");
+}
+
+}  // namespace quv::program

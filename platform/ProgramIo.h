@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// What every program of the project does at its edges, the same way: exit
+// statuses, one-line error messages on standard error, the check that
+// standard output took everything, and reading the files people name on the
+// command line. Messages are UTF-8.
+namespace quv::program {
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;  // the work failed
+inline constexpr int kExitUsage = 2;    // the command line is wrong
+
+// Most bytes of a message line; a longer one (an echo of a long input) is cut.
+inline constexpr std::size_t kMaxMessageBytes = 400;
+// Most bytes of a file read by ReadInputFile.
+inline constexpr int64_t kMaxInputFileBytes = int64_t(256) << 20;
+
+// `text` as one line that is safe to show: control characters, direction
+// overrides and bytes that are not UTF-8 written as \xNN or \uNNNN; cut at a
+// character to at most `maxBytes` bytes, "..." marking the cut.
+std::string ShownText(std::string_view text, std::size_t maxBytes = kMaxMessageBytes);
+
+// Writes "PROGRAM: MESSAGE" on standard error, the message as ShownText.
+void ReportError(std::string_view program, std::string_view message);
+// Reports a wrong command line as one line ending in "; try --help";
+// returns kExitUsage.
+int ReportUsageError(std::string_view program, std::string_view message);
+
+// Flushes standard output. When something written to it was lost (a full
+// disk, a closed pipe), reports "cannot write to standard output" with the
+// reason and returns kExitFailure; otherwise returns `status`.
+int FinishStandardOutput(std::string_view program, int status);
+
+// The bytes of the file named `fileName`. Raises Exception "FILE: REASON"
+// when it cannot be opened or read (the system's reason: "No such file or
+// directory", "Is a directory", ...), is empty, or holds more than
+// kMaxInputFileBytes.
+std::string ReadInputFile(const std::string& fileName);
+// The same for what arrives on standard input, named "standard input".
+std::string ReadStandardInput();
+
+}  // namespace quv::program

@@ -1,0 +1,41 @@
+#include "tools/quvcall/CallHost.h"
+
+#include <netdb.h>
+#include <sys/socket.h>
+
+#include <charconv>
+
+#include "tools/common/ToolMain.h"
+
+namespace quv::calltool {
+
+THostPort ParseHostOption(const std::string& text) {
+  const std::size_t colon = text.find(':');
+  THostPort result{text.substr(0, colon), kDefaultServerPort};
+  if (result.Host.empty()) throw toolmain::EUsageError("--host: no host name in \"" + text + "\"");
+  if (colon == std::string::npos) return result;
+  const std::string port = text.substr(colon + 1);
+  int32_t value = 0;
+  const auto parsed = std::from_chars(port.data(), port.data() + port.size(), value);
+  if (parsed.ec != std::errc() || parsed.ptr != port.data() + port.size() || value < 1 ||
+      value > 65535) {
+    throw toolmain::EUsageError("--host: the port must be a number from 1 to 65535, not \"" + port +
+                                "\"");
+  }
+  result.Port = static_cast<uint16_t>(value);
+  return result;
+}
+
+void CheckHostResolves(const std::string& host) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int error = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (found != nullptr) ::freeaddrinfo(found);
+  if (error != 0)
+    throw toolmain::EToolError("cannot resolve the host \"" + host +
+                               "\": " + ::gai_strerror(error));
+}
+
+}  // namespace quv::calltool
