@@ -103,7 +103,7 @@ TFileHeaderInfo ParseFileHeader(std::string_view bytes, const std::string& fileN
   const bool numeric = tens >= '0' && tens <= '9' && ones >= '0' && ones <= '9';
   info.FileVersion = numeric ? (tens - '0') * 10 + (ones - '0') : -1;
   info.Reserved =
-      static_cast<uint16_t>(LittleEndianAt(reinterpret_cast<const uint8_t*>(bytes.data()) + 6, 2));
+      static_cast<uint16_t>(GetLittleEndian(reinterpret_cast<const uint8_t*>(bytes.data()) + 6, 2));
   return info;
 }
 
