@@ -96,7 +96,7 @@ TServerOptions ParseServerOptions(int argc, const char* const argv[]) {
   options.Port = static_cast<uint16_t>(numbers.Port);
   options.LocatorPort = static_cast<uint16_t>(numbers.LocatorPort);
   if (numbers.Seed >= 0) options.Seed = static_cast<uint32_t>(numbers.Seed);
-  if (!files.empty()) options.FilesDirectory = CanonicalDirectory(files);
+  if (app.count("--files") > 0) options.FilesDirectory = CanonicalDirectory(files);
   if (options.LocatorListen.empty()) options.LocatorListen = options.ListenAddress;
   return options;
 }
