@@ -714,7 +714,10 @@ class TJSONParser final {
     FItems.resize(first);
   }
 
-  std::unique_ptr<TJSONarray> List(std::unique_ptr<TJSONlist> list) {
+  // Reads the items of a container up to `closing`, each through `readItem`,
+  // with the separator rules that lists and objects share.
+  template <class TReadItem>
+  void ReadItems(char closing, TReadItem readItem) {
     const std::size_t first = FItems.size();
     bool comma = false;
     for (;;) {
@@ -725,44 +728,35 @@ class TJSONParser final {
         if (comma || FItems.size() == first) RaiseAt("Empty element", FPos);
         comma = true;
         ++FPos;
-      } else if (c == ']') {
+      } else if (c == closing) {
         if (comma) RaiseAt("Empty element", FPos);
         ++FPos;
-        TakeItems(*list, first);
-        return list;
+        return;
       } else {
-        FItems.push_back(RequiredValue());
+        readItem();
         comma = false;
       }
     }
   }
 
+  std::unique_ptr<TJSONarray> List(std::unique_ptr<TJSONlist> list) {
+    const std::size_t first = FItems.size();
+    ReadItems(']', [this] { FItems.push_back(RequiredValue()); });
+    TakeItems(*list, first);
+    return list;
+  }
+
   std::unique_ptr<TJSONarray> Object(std::unique_ptr<TJSONobject> object) {
     const std::size_t first = FItems.size();
     const std::size_t firstName = FNames.size();
-    bool comma = false;
-    for (;;) {
-      SkipWhitespace();
-      if (AtEnd()) throw TJSONError(kMissingBracket);
-      const char c = Current();
-      if (c == ',') {
-        if (comma || FItems.size() == first) RaiseAt("Empty element", FPos);
-        comma = true;
-        ++FPos;
-      } else if (c == '}') {
-        if (comma) RaiseAt("Empty element", FPos);
-        ++FPos;
-        object->FNames.assign(FNames.begin() + static_cast<std::ptrdiff_t>(firstName),
-                              FNames.end());
-        FNames.resize(firstName);
-        TakeItems(*object, first);
-        return object;
-      } else {
-        FNames.push_back(MemberName());
-        FItems.push_back(MemberValue());
-        comma = false;
-      }
-    }
+    ReadItems('}', [this] {
+      FNames.push_back(MemberName());
+      FItems.push_back(MemberValue());
+    });
+    object->FNames.assign(FNames.begin() + static_cast<std::ptrdiff_t>(firstName), FNames.end());
+    FNames.resize(firstName);
+    TakeItems(*object, first);
+    return object;
   }
 
   // The name in Windows-1252 bytes, kept in the arena.

@@ -128,9 +128,10 @@ void TquvRecordset::RemoveDestroyListener(const void* owner) {
 
 // ---- Definitions ----
 
-void TquvRecordset::SetDefinition(const std::string& spec) {
-  const std::size_t colon = spec.find(':');
-  const std::string name = colon == std::string::npos ? spec : spec.substr(colon + 1);
+void TquvRecordset::SetDefinition(const std::string& prefixedName) {
+  const std::size_t colon = prefixedName.find(':');
+  const std::string name =
+      colon == std::string::npos ? prefixedName : prefixedName.substr(colon + 1);
   const bool newName = AnsiCompareText(name, FName) != 0;
   // What can fail comes first: a failed call leaves the recordset as it was.
   std::shared_ptr<const TquvSymbolDefs> defs;
@@ -140,7 +141,7 @@ void TquvRecordset::SetDefinition(const std::string& spec) {
     CheckFieldCount(defs->Count(), name);
     Clear();
   }
-  if (colon != std::string::npos) FPrefix = spec.substr(0, colon);
+  if (colon != std::string::npos) FPrefix = prefixedName.substr(0, colon);
   if (!newName) return;
   FName = name;
   FDefs = std::move(defs);

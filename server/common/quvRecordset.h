@@ -59,7 +59,7 @@ class TquvRecordset : public TquvValueObject {
   virtual void SetOption(uint8_t value) { FOption = value; }
   virtual bool Eof();
   // A name, or a prefix, ':' and a name.
-  virtual void SetDefinition(const std::string& spec);
+  virtual void SetDefinition(const std::string& prefixedName);
   // Serialised without definitions, with the stored flags.
   virtual std::string SaveToString();
   virtual void LoadFromString(const std::string& bytes);
