@@ -3,6 +3,7 @@
 #include "platform/Cp1252.h"
 #include "platform/ExePath.h"
 #include "platform/IniFile.h"
+#include "platform/StrUtils.h"
 
 namespace quv {
 
@@ -12,7 +13,8 @@ std::string SettingsFileName(const std::string& executablePath) {
   // ".exe" and ".ini" have the same length, so positions in the lower-case copy stay valid.
   const std::string lower = AnsiLowerCase(executablePath);
   std::string result = executablePath;
-  for (std::size_t at = lower.find(".exe"); at != std::string::npos; at = lower.find(".exe", at + 4))
+  for (std::size_t at = lower.find(".exe"); at != std::string::npos;
+       at = lower.find(".exe", at + 4))
     result.replace(at, 4, ".ini");
   return nameHasExe ? result : result + ".ini";
 }
@@ -21,6 +23,10 @@ THostConfig LoadHostConfig(const std::string& settingsFile, const std::string* f
   const TIniFile ini(settingsFile);
   THostConfig config;
   config.Title = ini.ReadString("MAIN", "TITLE", "");
+  config.WarnSeconds = StrToIntDef(ini.ReadString("MAIN", "WARNSECONDS", ""), config.WarnSeconds);
+  config.AlertSeconds =
+      StrToIntDef(ini.ReadString("MAIN", "ALERTSECONDS", ""), config.AlertSeconds);
+  config.ConfirmCancel = ini.ReadString("MAIN", "CONFIRMCANCEL", "0") == "1";
   for (const std::string& line : ini.ReadSectionValues("Hosts"))
     config.Hosts.push_back(Utf8ToCp1252(line));
   if (config.Hosts.empty())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,11 +14,16 @@ std::string SettingsFileName(const std::string& executablePath);
 struct THostConfig {
   std::string Title;               // "TITLE" of section "MAIN", as UTF-8 for display
   std::vector<std::string> Hosts;  // "label=address" lines, Windows-1252
+  int32_t WarnSeconds = 60;        // "WARNSECONDS": tasks running this long are marked
+  int32_t AlertSeconds = 300;      // "ALERTSECONDS": tasks running this long stand out more
+  bool ConfirmCancel = false;      // "CONFIRMCANCEL=1": a cancel asks first
 };
 
-// Reads the settings file: the title, and one host line per key of section
-// "Hosts" in file order; without any, the single line "1=" + `firstArgument`
-// (or "1=127.0.0.1" when there is no argument). A missing file reads as empty.
+// Reads the settings file: the title and the keys of section "MAIN" above
+// (a value that is not a number keeps the default), and one host line per
+// key of section "Hosts" in file order; without any, the single line "1=" +
+// `firstArgument` (or "1=127.0.0.1" when there is no argument). A missing
+// file reads as empty.
 THostConfig LoadHostConfig(const std::string& settingsFile, const std::string* firstArgument);
 
 // The text after the first "=" of a host line (the whole line without one).

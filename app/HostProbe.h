@@ -12,6 +12,8 @@ class IHostProbe {
   virtual ~IHostProbe() = default;
   // Raises an exception when `address` cannot be reached.
   virtual void Probe(const std::string& address) = 0;
+  // The longest a probe waits, in milliseconds.
+  virtual int TimeoutMs() const = 0;
 };
 
 // Opens and closes a TCP connection to the address's port within a connect
@@ -20,6 +22,7 @@ class TTcpProbe final : public IHostProbe {
  public:
   explicit TTcpProbe(int timeoutMs = 500) : FTimeoutMs(timeoutMs) {}
   void Probe(const std::string& address) override;
+  int TimeoutMs() const override { return FTimeoutMs; }
 
  private:
   int FTimeoutMs;

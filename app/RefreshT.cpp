@@ -1,47 +1,143 @@
 #include "app/RefreshT.h"
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 #include "app/HostConfig.h"
+#include "platform/Clock.h"
 
 namespace quv {
 
-TRefreshT::TRefreshT(IRemoteCalls& calls, IHostProbe& probe, TWorkerPool& workers)
-    : FCalls(calls), FProbe(probe), FWorkers(workers) {}
+namespace {
+
+// The longest real wait between two looks at the process clock, so that a
+// test clock moved on is seen soon.
+constexpr uint32_t kClockCheckMs = 20;
+
+// Runs `step`; the text of its failure, or empty when it succeeded.
+template <class F>
+std::string FailureOf(F step) {
+  try {
+    step();
+    return {};
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "erro desconhecido";
+  }
+}
+
+}  // namespace
+
+TRefreshT::TRefreshT(IRemoteCalls& calls, IHostProbe& probe, TWorkerPool& workers,
+                     THostCallTable& table)
+    : FCalls(calls), FProbe(probe), FWorkers(workers), FTable(table) {}
 
 TRefreshT::~TRefreshT() { TerminateAndWait(); }
 
 void TRefreshT::AddIP(const std::string& hostLine) {
   FHosts.push_back(hostLine);
+  FDone.push_back(false);
   FReplies.emplace_back();
+  FStatuses.emplace_back();
 }
 
 std::unique_ptr<IReplyRows> TRefreshT::TakeResult(std::size_t i) {
   return i < FReplies.size() ? std::move(FReplies[i]) : nullptr;
 }
 
+bool TRefreshT::Delivered() const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return FDelivered;
+}
+
 void TRefreshT::Execute() {
-  try {
-    FCalls.PrepareRefresh();
-    QueryAllHosts();
-  } catch (const std::exception& e) {
-    FErrorText = e.what();
+  FErrorText = FailureOf([this] { FCalls.PrepareRefresh(); });
+  if (!FErrorText.empty()) {
+    Deliver();
+    return;
   }
-  if (FOnDone) FOnDone(*this);
+  // The calls run on their own thread, so that this one can deliver at the
+  // deadline while they go on; it is joined before the run ends.
+  std::thread calls([this] { QueryAllHosts(); });
+  AwaitHostsOrDeadline();
+  Deliver();
+  calls.join();
 }
 
 void TRefreshT::QueryAllHosts() {
-  FWorkers.Run(FHosts.size(), [this](std::size_t i) {
-    if (!Terminated()) QueryHost(i);
-  });
+  const std::string failure =
+      FailureOf([this] { FWorkers.Run(FHosts.size(), [this](std::size_t i) { QueryHost(i); }); });
+  if (failure.empty()) return;
+  // The pool could not run the batch: the hosts not reached fail with its reason.
+  for (std::size_t i = 0; i < FHosts.size(); ++i)
+    FinishHost(i, nullptr, THostStatus{THostState::Error, failure});
 }
 
 void TRefreshT::QueryHost(std::size_t i) {
-  try {
-    const std::string address = HostAddress(FHosts[i]);
-    FProbe.Probe(address);
-    FReplies[i] = FCalls.ExecMethod(FMethodName, address);
-  } catch (...) {
-    // A host that cannot be reached or answered has no reply; nothing is reported.
+  if (Terminated() || !FTable.TryBegin(i)) {
+    FinishHost(i, nullptr, FTable.Status(i));
+    return;
   }
+  const int64_t start = Clock().Nanoseconds();
+  const std::string address = HostAddress(FHosts[i]);
+  std::unique_ptr<IReplyRows> reply;
+  THostStatus outcome;
+  outcome.Cause = FailureOf([&] { FProbe.Probe(address); });
+  if (!outcome.Cause.empty()) {
+    outcome.State = THostState::NoConnection;
+  } else {
+    outcome.Cause = FailureOf([&] { reply = FCalls.ExecMethod(FMethodName, address); });
+    outcome.State = outcome.Cause.empty() ? THostState::Answering : THostState::Error;
+  }
+  outcome.RoundTripMs = static_cast<int32_t>((Clock().Nanoseconds() - start) / 1000000);
+  if (reply) outcome.LastGood = Clock().Now();
+  FTable.End(i, outcome);
+  FinishHost(i, std::move(reply), FTable.Status(i));
+}
+
+void TRefreshT::FinishHost(std::size_t i, std::unique_ptr<IReplyRows> reply,
+                           const THostStatus& outcome) {
+  std::unique_ptr<IReplyRows> late;  // freed after the lock is left
+  std::lock_guard<std::mutex> guard(FLock);
+  if (FDone[i]) return;
+  if (FDelivered) {
+    late = std::move(reply);
+  } else {
+    FReplies[i] = std::move(reply);
+    FStatuses[i] = outcome;
+  }
+  FDone[i] = true;
+  ++FHostsDone;
+  FHostDone.notify_all();
+}
+
+void TRefreshT::AwaitHostsOrDeadline() {
+  const uint32_t deadline = 2 * static_cast<uint32_t>(FCalls.RefreshCallTimeoutMs()) +
+                            static_cast<uint32_t>(FProbe.TimeoutMs());
+  const uint32_t start = Clock().TickCount();
+  std::unique_lock<std::mutex> guard(FLock);
+  while (FHostsDone < FHosts.size() && !Terminated()) {
+    const uint32_t elapsed = Clock().TickCount() - start;
+    if (elapsed >= deadline) return;
+    FHostDone.wait_for(guard,
+                       std::chrono::milliseconds(std::min(deadline - elapsed, kClockCheckMs)));
+  }
+}
+
+void TRefreshT::Deliver() {
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    for (std::size_t i = 0; i < FHosts.size(); ++i) {
+      if (FDone[i]) continue;
+      FStatuses[i] = FTable.Status(i);
+      FStatuses[i].State = THostState::StillWaiting;
+      FStatuses[i].Cause = std::string(StillWaitingText());
+    }
+    FDelivered = true;
+  }
+  if (FOnDone) FOnDone(*this);
 }
 
 }  // namespace quv

@@ -35,6 +35,8 @@ void TClientRemoteCalls::PrepareRefresh() {
   TquvClientCfg::SetTimeout(kRefreshCallTimeoutMs);
 }
 
+int32_t TClientRemoteCalls::RefreshCallTimeoutMs() const { return kRefreshCallTimeoutMs; }
+
 std::unique_ptr<IReplyRows> TClientRemoteCalls::ExecMethod(const std::string& method,
                                                            const std::string& host) {
   std::unique_ptr<TquvClientRecordset> rows;

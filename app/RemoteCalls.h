@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -24,6 +25,8 @@ class IRemoteCalls {
   // Applies the client settings every refresh runs with: a call time-out of
   // 500 ms and interface files used as found, nothing fetched.
   virtual void PrepareRefresh() = 0;
+  // The call time-out PrepareRefresh applies, in milliseconds.
+  virtual int32_t RefreshCallTimeoutMs() const = 0;
   // Calls `method` without parameters on `host` and returns its reply.
   virtual std::unique_ptr<IReplyRows> ExecMethod(const std::string& method,
                                                  const std::string& host) = 0;
@@ -36,6 +39,7 @@ class IRemoteCalls {
 class TClientRemoteCalls final : public IRemoteCalls {
  public:
   void PrepareRefresh() override;
+  int32_t RefreshCallTimeoutMs() const override;
   std::unique_ptr<IReplyRows> ExecMethod(const std::string& method,
                                          const std::string& host) override;
   void ExecMethodValues(const std::string& method, const std::string& paramName,

@@ -2,9 +2,13 @@
 
 #include <QAbstractTableModel>
 #include <QString>
+#include <QVariant>
+#include <algorithm>
 #include <functional>
 #include <utility>
 #include <vector>
+
+#include "app/RowFilter.h"
 
 namespace quv {
 
@@ -13,26 +17,38 @@ struct TColumnDef {
   int Width;
 };
 
-// A read-only table of row records for a QTreeView: one record per row, the
-// cell texts from a callback. The rows are replaced as a whole by SetRows
-// (the view loses its focused row, as a cleared tree does). UI thread only.
+// How the rows of one table look: the cell texts, the key a column sorts by
+// (numbers as qlonglong, texts as QString) and the other roles of a row
+// (tool tip, colours; an invalid QVariant for none).
+template <typename Row>
+struct TRowLook {
+  std::function<QString(const Row&, int column)> Text;
+  std::function<QVariant(const Row&, int column)> SortKey;
+  std::function<QVariant(const Row&, int role)> RowRole;
+};
+
+// A read-only table of row records for a QTreeView. SetRows replaces the rows
+// as a whole; the view shows those that pass the filter (on any column's
+// text), in the order given or sorted by one column. Every change resets the
+// model, so the view loses its focused row: the owner puts it back by the
+// row's identity. UI thread only.
 template <typename Row>
 class TRowTableModel final : public QAbstractTableModel {
  public:
-  using TCellText = std::function<QString(const Row&, int column)>;
-
-  TRowTableModel(std::vector<TColumnDef> columns, TCellText cellText, QObject* parent)
-      : QAbstractTableModel(parent), FColumns(std::move(columns)), FCellText(std::move(cellText)) {}
+  TRowTableModel(std::vector<TColumnDef> columns, TRowLook<Row> look, QObject* parent)
+      : QAbstractTableModel(parent), FColumns(std::move(columns)), FLook(std::move(look)) {}
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override {
-    return parent.isValid() ? 0 : static_cast<int>(FRows.size());
+    return parent.isValid() ? 0 : static_cast<int>(FVisible.size());
   }
   int columnCount(const QModelIndex& parent = QModelIndex()) const override {
     return parent.isValid() ? 0 : static_cast<int>(FColumns.size());
   }
   QVariant data(const QModelIndex& index, int role) const override {
-    if (role != Qt::DisplayRole || !Contains(index)) return QVariant();
-    return FCellText(FRows[index.row()], index.column());
+    const Row* row = RowAt(index);
+    if (!row) return QVariant();
+    if (role == Qt::DisplayRole) return FLook.Text(*row, index.column());
+    return FLook.RowRole ? FLook.RowRole(*row, role) : QVariant();
   }
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
@@ -45,23 +61,81 @@ class TRowTableModel final : public QAbstractTableModel {
   const std::vector<Row>& Rows() const { return FRows; }
   // The record of a view row, or null when the index is not a row.
   const Row* RowAt(const QModelIndex& index) const {
-    return Contains(index) ? &FRows[index.row()] : nullptr;
+    return Contains(index) ? &FRows[FVisible[index.row()]] : nullptr;
   }
+  // The first view row for which `same` holds, or -1.
+  int FindRow(const std::function<bool(const Row&)>& same) const {
+    for (std::size_t i = 0; i < FVisible.size(); ++i)
+      if (same(FRows[FVisible[i]])) return static_cast<int>(i);
+    return -1;
+  }
+  int SortColumn() const { return FSortColumn; }
+  Qt::SortOrder SortOrder() const { return FSortOrder; }
+
   void SetRows(std::vector<Row> rows) {
     beginResetModel();
     FRows = std::move(rows);
+    Rebuild();
+    endResetModel();
+  }
+  void SetFilter(TRowFilter filter) {
+    beginResetModel();
+    FFilter = std::move(filter);
+    Rebuild();
+    endResetModel();
+  }
+  // Column -1: the rows' own order.
+  void SetSort(int column, Qt::SortOrder order) {
+    beginResetModel();
+    FSortColumn = column;
+    FSortOrder = order;
+    Rebuild();
     endResetModel();
   }
 
  private:
   bool Contains(const QModelIndex& index) const {
-    return index.isValid() && index.row() < static_cast<int>(FRows.size()) &&
+    return index.isValid() && index.row() < static_cast<int>(FVisible.size()) &&
            index.column() < static_cast<int>(FColumns.size());
+  }
+  bool Passes(const Row& row) const {
+    if (FFilter.IsEmpty()) return true;
+    for (int column = 0; column < static_cast<int>(FColumns.size()); ++column)
+      if (FColumns[column].Width > 0 && FFilter.Matches(FLook.Text(row, column))) return true;
+    return false;
+  }
+  void Rebuild() {
+    FVisible.clear();
+    for (std::size_t i = 0; i < FRows.size(); ++i)
+      if (Passes(FRows[i])) FVisible.push_back(i);
+    if (FSortColumn >= 0) SortVisible();
+  }
+  // Keys are made once per row, then the rows sorted by them (stable, so that
+  // equal keys keep the rows' own order).
+  void SortVisible() {
+    std::vector<QVariant> keys(FRows.size());
+    for (std::size_t i : FVisible) keys[i] = FLook.SortKey(FRows[i], FSortColumn);
+    const auto less = [&keys](std::size_t a, std::size_t b) {
+      const QVariant& x = keys[a];
+      const QVariant& y = keys[b];
+      if (x.typeId() == QMetaType::LongLong && y.typeId() == QMetaType::LongLong)
+        return x.toLongLong() < y.toLongLong();
+      return QString::compare(x.toString(), y.toString(), Qt::CaseInsensitive) < 0;
+    };
+    if (FSortOrder == Qt::AscendingOrder)
+      std::stable_sort(FVisible.begin(), FVisible.end(), less);
+    else
+      std::stable_sort(FVisible.begin(), FVisible.end(),
+                       [&less](std::size_t a, std::size_t b) { return less(b, a); });
   }
 
   std::vector<TColumnDef> FColumns;
-  TCellText FCellText;
+  TRowLook<Row> FLook;
   std::vector<Row> FRows;
+  std::vector<std::size_t> FVisible;  // indexes into FRows, in view order
+  TRowFilter FFilter;
+  int FSortColumn = -1;
+  Qt::SortOrder FSortOrder = Qt::AscendingOrder;
 };
 
 }  // namespace quv

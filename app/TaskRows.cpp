@@ -96,6 +96,7 @@ TTaskRow NoConnectionRow(const std::string& hostLine) {
   row.HostLine = LeftStr(hostLine, kShortTextLimit);
   row.RequestDesc = std::string(NoConnectionText());
   row.ElapsedTime = kNoConnectionElapsed;
+  row.NoConnection = true;
   return row;
 }
 
@@ -109,6 +110,21 @@ TSessionRow SessionRowFromReply(const IReplyRows& reply, const std::string& host
   row.Source = Field(reply, "source", kShortTextLimit);
   row.Licence = Field(reply, "licenceinfo", kLicenceLimit);
   return row;
+}
+
+bool SameTask(const TTaskRow& a, const TTaskRow& b) {
+  return a.Host == b.Host && a.NoConnection == b.NoConnection && a.RequestId == b.RequestId;
+}
+
+bool SameSession(const TSessionRow& a, const TSessionRow& b) {
+  return a.Host == b.Host && a.SessionKey == b.SessionKey;
+}
+
+TTaskAge TaskAge(const TTaskRow& row, int32_t warnSeconds, int32_t alertSeconds) {
+  const int64_t elapsed = row.ElapsedTime;
+  if (row.NoConnection) return TTaskAge::Normal;
+  if (elapsed >= int64_t{alertSeconds} * 1000) return TTaskAge::Alert;
+  return elapsed >= int64_t{warnSeconds} * 1000 ? TTaskAge::Warn : TTaskAge::Normal;
 }
 
 int CompareTasks(const TTaskRow& a, const TTaskRow& b) {
@@ -126,11 +142,14 @@ void BuildTaskRows(const std::vector<std::string>& hosts, const TTakeResult& tak
     const std::unique_ptr<IReplyRows> reply = take(i);
     if (!reply) {
       rows.push_back(NoConnectionRow(hosts[i]));
+      rows.back().Host = i;
       continue;
     }
     for (; !reply->Eof(); reply->Next())
-      if (reply->FieldText("requestdesc") != TaskListMethod())
+      if (reply->FieldText("requestdesc") != TaskListMethod()) {
         rows.push_back(TaskRowFromReply(*reply, hosts[i]));
+        rows.back().Host = i;
+      }
   }
   std::stable_sort(rows.begin(), rows.end(),
                    [](const TTaskRow& a, const TTaskRow& b) { return CompareTasks(a, b) < 0; });
@@ -145,6 +164,7 @@ void BuildSessionView(const std::vector<std::string>& hosts, const TTakeResult& 
     if (!reply) continue;
     for (; !reply->Eof(); reply->Next()) {
       view.Sessions.push_back(SessionRowFromReply(*reply, hosts[i]));
+      view.Sessions.back().Host = i;
       // Counted by the full texts; the rows show only their first characters.
       if (seenKeys.insert(reply->FieldText("sessionkey")).second)
         AddLicence(counts, reply->FieldText("licenceinfo"));
@@ -161,6 +181,8 @@ void BuildSessionView(const std::vector<std::string>& hosts, const TTakeResult& 
 
 std::string TaskLabelText() { return "."; }
 
-std::string SessionLabelText(int32_t total) { return std::to_string(total) + std::string(" sessões"_cp); }
+std::string SessionLabelText(int32_t total) {
+  return std::to_string(total) + std::string(" sessões"_cp);
+}
 
 }  // namespace quv

@@ -33,6 +33,8 @@ struct TTaskRow {
   std::string HostLine;  // at most 50
   std::string UserName;  // at most 50
   bool Cancelled = false;
+  std::size_t Host = 0;       // index of the host line in the host list
+  bool NoConnection = false;  // the row that stands for a host without reply
 };
 
 struct TSessionRow {
@@ -41,8 +43,9 @@ struct TSessionRow {
   std::string UserName;    // at most 50
   double LogonTime = 0;    // date-time
   bool Active = false;
-  std::string Source;   // at most 50
-  std::string Licence;  // at most 5
+  std::string Source;    // at most 50
+  std::string Licence;   // at most 5
+  std::size_t Host = 0;  // index of the host line in the host list
 };
 
 struct TLicenceRow {
@@ -64,6 +67,16 @@ std::string_view NoConnectionText();
 TTaskRow TaskRowFromReply(const IReplyRows& reply, const std::string& hostLine);
 TTaskRow NoConnectionRow(const std::string& hostLine);
 TSessionRow SessionRowFromReply(const IReplyRows& reply, const std::string& hostLine);
+
+// Whether two rows stand for the same task or session (the same host and
+// request id, or the same host and session key), wherever they are shown.
+bool SameTask(const TTaskRow& a, const TTaskRow& b);
+bool SameSession(const TSessionRow& a, const TSessionRow& b);
+
+// How long a task has run against the warning and alert thresholds (in
+// seconds); a host without reply is no task and never stands out.
+enum class TTaskAge { Normal, Warn, Alert };
+TTaskAge TaskAge(const TTaskRow& row, int32_t warnSeconds, int32_t alertSeconds);
 
 // Row orders: larger elapsed time first; user names ascending (locale-aware).
 int CompareTasks(const TTaskRow& a, const TTaskRow& b);

@@ -3,17 +3,20 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/HostConfig.h"
 #include "app/HostProbe.h"
+#include "app/HostStatus.h"
 #include "app/RefreshT.h"
 #include "app/RemoteCalls.h"
 #include "app/RowTableModel.h"
 #include "app/TaskRows.h"
 
 class QLabel;
+class QLineEdit;
 class QTabWidget;
 class QTimer;
 class QToolButton;
@@ -21,30 +24,49 @@ class QTreeView;
 
 namespace quv {
 
+// One host line with its health, a row of the host list.
+struct THostRow {
+  std::string Line;
+  THostStatus Status;
+};
+
 // The viewer's main window: the task tab, the session and licence tab, the
-// cancel button and the refresh timer. "calls" and "probe" must outlive the
-// window. UI thread only; closing the window waits for refreshes in flight.
+// cancel button and the refresh timer; below them the host list, and a
+// strip with pause, refresh, the filter box, the cancel target and the
+// fleet's health. "calls" and "probe" must outlive the window. UI thread
+// only; closing the window waits for the calls still running.
 class TFTasks final : public QWidget {
  public:
   TFTasks(const THostConfig& config, IRemoteCalls& calls, IHostProbe& probe,
           QWidget* parent = nullptr);
   ~TFTasks() override;
 
-  // Replaces the standard error box (tests capture the message instead).
+  // Replace the standard message boxes (tests answer them instead).
   void SetErrorPresenter(std::function<void(const QString&)> presenter);
+  void SetConfirmPresenter(std::function<bool(const QString&)> presenter);
 
   // The parts tests look at.
   QTabWidget* PageControl1;
   QTreeView* vsTasks;
   QTreeView* vsUsers;
   QTreeView* vsLicences;
+  QTreeView* vsHosts;
   QWidget* Panel1;
   QToolButton* SpeedButton1;
   QLabel* Label1;
   QLabel* StaticText1;
   QTimer* Timer1;
+  QToolButton* PauseButton;
+  QToolButton* RefreshButton;
+  QToolButton* HostsButton;
+  QLineEdit* FilterEdit;
+  QLabel* FilterCount;
+  QLabel* CancelTarget;
+  QLabel* StatusStrip;
   const std::vector<std::string>& Hosts() const { return FHosts; }
-  std::size_t RefreshesInFlight() const { return FWorkers.size(); }
+  // Refreshes started and not yet shown.
+  std::size_t RefreshesInFlight() const;
+  bool Paused() const { return FPaused; }
 
   // Event handlers.
   void FormResize();
@@ -53,39 +75,81 @@ class TFTasks final : public QWidget {
   void vsTasksClick();
   void vsUsersScroll();
   void SpeedButton1Click();
+  void TogglePause();
+  void RefreshNow();
+  // Both tabs back in their own row order.
+  void ResetSort();
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // A refresh, and whether the window has shown it.
+  struct TRefreshSlot {
+    std::unique_ptr<TRefreshT> Worker;
+    bool Shown = false;
+  };
+  // What the cancel button would cancel now.
+  struct TCancelTarget {
+    std::string Method, ParamName, ParamValue, HostLine;
+    QString Description;
+  };
+
   void FormCreate(const THostConfig& config);
   void BuildLayout();
+  QWidget* BuildStrip();
+  void BuildShortcuts();
   void SetUpTree(QTreeView* tree, QAbstractItemModel* model,
                  const std::vector<TColumnDef>& columns);
+  template <typename Row>
+  void SetUpSorting(QTreeView* tree, TRowTableModel<Row>* model, int defaultColumn);
+  void ArmTimer();
   void StartRefresh();
   void RefreshDone(TRefreshT& worker);
+  void ReapFinishedRefreshes();
+  void TakeHostStatus(const TRefreshT& worker);
   bool ShowTasks(TRefreshT& worker);
   bool ShowSessions(TRefreshT& worker);
-  void ReleaseWorker(TRefreshT& worker);
-  void CancelFocusedRow();
+  void SetTaskRows(std::vector<TTaskRow> rows);
+  void SetSessionRows(std::vector<TSessionRow> rows);
+  void KeepFocus(const std::function<void()>& change);
+  void ApplyFilter();
+  void UpdateCancelTarget();
+  void UpdateFilterCount();
+  void UpdateStatusStrip();
+  std::optional<TCancelTarget> FocusedTarget() const;
 
   QString vsTasksGetText(const TTaskRow& row, int column) const;
+  QVariant vsTasksSortKey(const TTaskRow& row, int column) const;
+  QVariant vsTasksRowRole(const TTaskRow& row, int role) const;
   QString vsUsersGetText(const TSessionRow& row, int column) const;
+  QVariant vsUsersSortKey(const TSessionRow& row, int column) const;
   QString vsLicencesGetText(const TLicenceRow& row, int column) const;
+  QString vsHostsGetText(const THostRow& row, int column) const;
+  QVariant vsHostsRowRole(const THostRow& row, int role) const;
 
   IRemoteCalls& FCalls;
   IHostProbe& FProbe;
-  // Kept for every refresh, so that none pays for starting threads; declared
-  // before FWorkers, which must end before it.
-  TWorkerPool FHostWorkers{TRefreshT::kMaxConcurrentHosts - 1};
   std::vector<std::string> FHosts;
+  // Declared before FRefreshes, whose calls use them until they end: the
+  // threads every refresh shares (none pays for starting threads), and which
+  // host is being called.
+  TWorkerPool FHostWorkers{TRefreshT::kMaxConcurrentHosts - 1};
+  THostCallTable FHostTable;
+  int32_t FWarnSeconds;
+  int32_t FAlertSeconds;
+  bool FConfirmCancel;
+  bool FPaused = false;
   std::function<void(const QString&)> FShowError;
+  std::function<bool(const QString&)> FConfirm;
   TRowTableModel<TTaskRow>* FTaskModel;
   TRowTableModel<TSessionRow>* FSessionModel;
   TRowTableModel<TLicenceRow>* FLicenceModel;
+  TRowTableModel<THostRow>* FHostModel;
+  QTimer* FStripTimer;
   bool FUpdatingViews = false;
-  std::vector<std::unique_ptr<TRefreshT>> FWorkers;
+  std::vector<TRefreshSlot> FRefreshes;
 };
 
 }  // namespace quv

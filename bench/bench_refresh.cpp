@@ -148,7 +148,8 @@ quv::TWorkerPool& HostWorkers() {
 double RefreshTaskTab(quv::IRemoteCalls& calls, quv::IHostProbe& probe,
                       const std::vector<std::string>& hosts, std::size_t& rowCount) {
   const auto started = TClock::now();
-  quv::TRefreshT worker(calls, probe, HostWorkers());
+  quv::THostCallTable table(hosts.size());
+  quv::TRefreshT worker(calls, probe, HostWorkers(), table);
   worker.SetMethodName(std::string(quv::TaskListMethod()));
   for (const std::string& host : hosts) worker.AddIP(host);
   quv::TEvent done;
@@ -326,7 +327,8 @@ void BM_RefreshDeadHosts(benchmark::State& state) {
   quv::TTcpProbe probe(kProbeTimeoutMs);
   const auto started = std::chrono::steady_clock::now();
   for (auto _ : state) {
-    quv::TRefreshT worker(calls, probe, HostWorkers());
+    quv::THostCallTable table(kHosts);
+    quv::TRefreshT worker(calls, probe, HostWorkers(), table);
     worker.SetMethodName("quvsystem.tasks.list");
     for (int i = 0; i < kHosts; ++i)
       worker.AddIP(std::to_string(i + 1) + "=127.0.0.1:" + std::to_string(listeners[i]->Port()));

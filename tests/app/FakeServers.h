@@ -1,9 +1,10 @@
 #pragma once
 
+#include <condition_variable>
 #include <map>
 #include <memory>
-#include <condition_variable>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -65,14 +66,14 @@ class TFakeServers final : public IRemoteCalls, public IHostProbe {
     std::lock_guard<std::mutex> guard(FLock);
     return FProbes;
   }
-  // From now on calls wait until ReleaseCalls.
-  void HoldCalls() {
+  // From now on calls (to `host` only, when one is named) wait until ReleaseCalls.
+  void HoldCalls(const std::string& host = "") {
     std::lock_guard<std::mutex> guard(FLock);
-    FHeld = true;
+    FHeld.insert(host);
   }
   void ReleaseCalls() {
     std::lock_guard<std::mutex> guard(FLock);
-    FHeld = false;
+    FHeld.clear();
     FReleased.notify_all();
   }
   // Calls that have begun, and calls that have returned or raised.
@@ -91,6 +92,8 @@ class TFakeServers final : public IRemoteCalls, public IHostProbe {
     for (const auto& host : FUnreachable)
       if (host == address) throw Exception("unreachable");
   }
+  int TimeoutMs() const override { return 500; }
+  int32_t RefreshCallTimeoutMs() const override { return 500; }
   void PrepareRefresh() override {
     std::lock_guard<std::mutex> guard(FLock);
     ++FPrepared;
@@ -103,7 +106,7 @@ class TFakeServers final : public IRemoteCalls, public IHostProbe {
       int& Count;
       ~TFinished() { ++Count; }  // under the lock, which outlives it
     } finished{FFinished};
-    FReleased.wait(guard, [this] { return !FHeld; });
+    FReleased.wait(guard, [&] { return !FHeld.count("") && !FHeld.count(host); });
     FCalls.push_back({method, "", "", host});
     const auto found = FTables.find(host);
     if (found == FTables.end()) throw Exception("Erro chamando " + method + ":no server");
@@ -123,7 +126,7 @@ class TFakeServers final : public IRemoteCalls, public IHostProbe {
   std::vector<std::string> FProbes;
   std::vector<TCall> FCalls;
   std::condition_variable FReleased;
-  bool FHeld = false;
+  std::set<std::string> FHeld;  // "" holds every host
   int FStarted = 0;
   int FFinished = 0;
   int FPrepared = 0;
@@ -131,13 +134,13 @@ class TFakeServers final : public IRemoteCalls, public IHostProbe {
 
 inline TRow Task(const std::string& id, const std::string& desc, const std::string& elapsed,
                  const std::string& user = "ana") {
-  return {{"requestid", id},       {"clientdesc", "10.0.0.9:5000"}, {"requestdesc", desc},
+  return {{"requestid", id},         {"clientdesc", "10.0.0.9:5000"}, {"requestdesc", desc},
           {"ellapsedtime", elapsed}, {"systemcmd", "false"},          {"username", user},
           {"cancelled", "false"}};
 }
 
 inline TRow Session(const std::string& key, const std::string& user, const std::string& licence) {
-  return {{"sessionkey", key}, {"username", user},   {"creation_time", "46364.75"},
+  return {{"sessionkey", key}, {"username", user},     {"creation_time", "46364.75"},
           {"active", "true"},  {"source", "10.0.0.7"}, {"licenceinfo", licence}};
 }
 

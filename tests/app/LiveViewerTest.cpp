@@ -17,7 +17,9 @@
 
 #include "app/uTasks2.h"
 #include "platform/Cp1252.h"
+#include "tests/kit/LastingClock.h"
 #include "tests/kit/ServerProcess.h"
+#include "tests/kit/StuckPeer.h"
 #include "transport/quvCallExchange.h"
 #include "transport/quvCallKinds.h"
 #include "transport/quvClientCfg.h"
@@ -55,7 +57,9 @@ std::string CallServer(const std::string& address, TquvCommandHeader header,
     wait.ReplyMs = 120000;
     const TquvCallOutcome outcome = ExchangeCall(
         package, header, sessionKey.empty() ? "" : "sessionkey=" + sessionKey,
-        [&](TquvPackageWriter& writer) { writer.WriteCommandAsRecordset(&parameters, false, false); },
+        [&](TquvPackageWriter& writer) {
+          writer.WriteCommandAsRecordset(&parameters, false, false);
+        },
         [&](TquvPackageReader& reader) { reader.ReadCommandAsRecordset(&result); }, wait);
     return header.ResultKind == kResultError ? outcome.ErrorText : std::string();
   } catch (const std::exception& e) {
@@ -86,7 +90,7 @@ std::string OpenSession(const std::string& address, const std::string& user,
   TquvRecordset result;
   result.CacheBlobs = true;
   const std::string error = CallServer(address, Numbered("quvsystem.sessions.open"), "",
-                                           {TVariant(user), TVariant(licence)}, result);
+                                       {TVariant(user), TVariant(licence)}, result);
   if (!error.empty()) throw Exception(error);
   result.First();
   return result.GetFieldValue("sessionkey").ToText();
@@ -158,6 +162,7 @@ class TLiveCalls final : public IRemoteCalls {
     FCalls.PrepareRefresh();
     TquvClientCfg::SetTimeout(kCallTimeoutMs);
   }
+  int32_t RefreshCallTimeoutMs() const override { return kCallTimeoutMs; }
   std::unique_ptr<IReplyRows> ExecMethod(const std::string& method,
                                          const std::string& host) override {
     return FCalls.ExecMethod(Renamed(method), host);
@@ -192,6 +197,7 @@ class TKillingProbe final : public IHostProbe {
     FProbe.Probe(address);
     if (address == FAddress && FArmed.exchange(false)) FVictim->Stop();
   }
+  int TimeoutMs() const override { return FProbe.TimeoutMs(); }
 
  private:
   TTcpProbe FProbe;
@@ -343,6 +349,47 @@ class LiveViewerTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(window.vsTasks, second.RequestNumber()) >= 0, kWaitMs);
     QCOMPARE(window.vsTasks->model()->rowCount(), 3);
     QCOMPARE(Cell(window.vsTasks, 0, 4), FNoConnection);
+  }
+
+  // A server that stops in the middle of its reply keeps its caller reading
+  // for the package's 30 s; the refresh shows the good server at its
+  // deadline anyway and keeps refreshing it, while the stuck one reads as
+  // still waiting and is not called again. The deadline runs on a test clock.
+  void aStuckServerDoesNotHoldTheOthers() {
+    TLiveServers live;
+    const TServerProcess& a = live.Start();
+    const TSleeper& first = live.Sleep(a);
+    TManualClock& clock = quv::testing::LastingManualClock();
+    const TClockOverride useClock(clock);
+    auto stuck = std::make_unique<quv::testing::TStuckPeer>();
+    TLiveCalls calls;
+    TTcpProbe probe;
+    TFTasks window(Hosts({"A=" + a.Address(), "S=" + stuck->Address()}), calls, probe);
+    struct TCloseFirst {  // ends the stuck call before the window waits for it
+      std::unique_ptr<quv::testing::TStuckPeer>& Peer;
+      ~TCloseFirst() { Peer.reset(); }
+    } closeFirst{stuck};
+    QTRY_COMPARE_WITH_TIMEOUT(stuck->StuckCalls(), 1, kWaitMs);
+    QCOMPARE(window.RefreshesInFlight(), std::size_t{1});
+    clock.Advance(2 * 5000 + 500);  // twice the call time-out plus the probe's
+    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(window.vsTasks, first.RequestNumber()) >= 0 &&
+                                 RowOf(window.vsTasks, 4, FNoConnection) >= 0,
+                             kWaitMs);
+    const int silent = RowOf(window.vsTasks, 4, FNoConnection);
+    QCOMPARE(Cell(window.vsTasks, silent, 3), QString("S"));
+    QVERIFY(window.vsTasks->model()
+                ->index(silent, 0)
+                .data(Qt::ToolTipRole)
+                .toString()
+                .contains("ainda aguardando"));
+    QCOMPARE(Cell(window.vsHosts, 1, 2), QString("aguardando"));
+    QVERIFY(window.StatusStrip->text().contains("1 sem resposta"));
+
+    const TSleeper& second = live.Sleep(a);
+    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(window.vsTasks, second.RequestNumber()) >= 0, kWaitMs);
+    QCOMPARE(Cell(window.vsHosts, 0, 2), QString("respondendo"));
+    QCOMPARE(stuck->StuckCalls(), 1);  // not called again while its call runs
+    QVERIFY(RowOf(window.vsTasks, 4, FNoConnection) >= 0);
   }
 
   void replyWithoutAFieldEndsTheRefreshEarly() {

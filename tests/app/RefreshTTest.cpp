@@ -3,26 +3,41 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <thread>
+
 #include "app/RefreshT.h"
 #include "platform/Sync.h"
 #include "tests/app/FakeServers.h"
+#include "tests/kit/LastingClock.h"
 
 namespace quv {
 namespace {
 
 using testing::Task;
 
-// Runs a refresh to its end and returns the worker for its results.
-std::unique_ptr<TRefreshT> RunRefresh(testing::TFakeServers& servers,
-                                      const std::vector<std::string>& hosts) {
+TWorkerPool& Workers() {
   static TWorkerPool workers(TRefreshT::kMaxConcurrentHosts - 1);
-  auto worker = std::make_unique<TRefreshT>(servers, servers, workers);
+  return workers;
+}
+
+// Starts a refresh of `hosts` over `table` and returns once it is delivered.
+std::unique_ptr<TRefreshT> DeliveredRefresh(testing::TFakeServers& servers, THostCallTable& table,
+                                            const std::vector<std::string>& hosts) {
+  auto worker = std::make_unique<TRefreshT>(servers, servers, Workers(), table);
   worker->SetMethodName("quvsystem.tasks.list");
   for (const auto& host : hosts) worker->AddIP(host);
   TEvent done;
   worker->SetOnDone([&done](TRefreshT&) { done.SetEvent(); });
   worker->Start();
   done.WaitFor(TEvent::kInfinite);
+  return worker;
+}
+
+// Runs a refresh to its end and returns the worker for its results.
+std::unique_ptr<TRefreshT> RunRefresh(testing::TFakeServers& servers,
+                                      const std::vector<std::string>& hosts) {
+  static THostCallTable table(1000);
+  auto worker = DeliveredRefresh(servers, table, hosts);
   worker->WaitFor();
   return worker;
 }
@@ -45,9 +60,89 @@ TEST(RefreshT, KeepsRepliesInHostOrderAndSwallowsFailures) {
     if (reply) {
       EXPECT_EQ(reply->FieldText("requestid"), std::to_string(i));
     }
+    const THostStatus& status = worker->HostStatus(i);
+    if (i % 9 == 0) {
+      EXPECT_EQ(status.State, THostState::NoConnection) << i;
+      EXPECT_EQ(status.Cause, "unreachable");
+    } else if (i % 3 == 0) {
+      EXPECT_EQ(status.State, THostState::Answering) << i;
+      EXPECT_EQ(status.Cause, "");
+    } else {
+      EXPECT_EQ(status.State, THostState::Error) << i;
+      EXPECT_EQ(status.Cause, "Erro chamando quvsystem.tasks.list:no server");
+    }
+    EXPECT_GE(status.RoundTripMs, 0);
   }
   EXPECT_EQ(worker->TakeResult(3), nullptr);  // taken replies are gone
   EXPECT_EQ(worker->TakeResult(999), nullptr);
+}
+
+// A host whose call hangs: the refresh is delivered at its deadline with the
+// other hosts' replies, the hung call goes on, and later refreshes leave
+// that host alone until its call has ended.
+TEST(RefreshT, DeliversAtTheDeadlineWhileAHostHangs) {
+  TManualClock& clock = testing::LastingManualClock();
+  const TClockOverride useClock(clock);
+  clock.SetNow(46000.5);
+  testing::TFakeServers servers;
+  servers.SetRows("10.0.0.1", {Task("1", "m", "1")});
+  servers.SetRows("10.0.0.2", {Task("2", "m", "1")});
+  servers.HoldCalls("10.0.0.1");
+  struct TReleaseOnExit {
+    testing::TFakeServers& Servers;
+    ~TReleaseOnExit() { Servers.ReleaseCalls(); }
+  } releaseOnExit{servers};
+  THostCallTable table(2);
+  const std::vector<std::string> hosts{"A=10.0.0.1", "B=10.0.0.2"};
+
+  auto worker = std::make_unique<TRefreshT>(servers, servers, Workers(), table);
+  worker->SetMethodName("quvsystem.tasks.list");
+  for (const auto& host : hosts) worker->AddIP(host);
+  TEvent done;
+  worker->SetOnDone([&done](TRefreshT&) { done.SetEvent(); });
+  worker->Start();
+  while (servers.CallsFinished() < 1) std::this_thread::yield();
+  EXPECT_FALSE(done.WaitFor(50));  // B has answered, A holds the refresh
+  clock.Advance(2 * 500 + 500);    // twice the call time-out plus the probe's
+  ASSERT_TRUE(done.WaitFor(TEvent::kInfinite));
+  EXPECT_EQ(worker->TakeResult(0), nullptr);
+  EXPECT_EQ(worker->HostStatus(0).State, THostState::StillWaiting);
+  EXPECT_EQ(worker->HostStatus(0).Cause, StillWaitingText());
+  ASSERT_NE(worker->TakeResult(1), nullptr);
+  EXPECT_EQ(worker->HostStatus(1).State, THostState::Answering);
+  EXPECT_EQ(worker->HostStatus(1).LastGood, 46000.5);
+  EXPECT_FALSE(worker->Finished());  // A's call goes on
+
+  const auto next = DeliveredRefresh(servers, table, hosts);
+  EXPECT_EQ(next->HostStatus(0).State, THostState::StillWaiting);
+  EXPECT_NE(next->TakeResult(1), nullptr);
+  next->WaitFor();
+  int probesOfA = 0;
+  for (const auto& address : servers.Probes()) probesOfA += address == "10.0.0.1";
+  EXPECT_EQ(probesOfA, 1);  // not called again while its call runs
+
+  servers.ReleaseCalls();
+  worker->WaitFor();
+  EXPECT_EQ(table.Status(0).State, THostState::Answering);  // the late reply counts for health
+  const auto after = DeliveredRefresh(servers, table, hosts);
+  EXPECT_NE(after->TakeResult(0), nullptr);
+  after->WaitFor();
+}
+
+TEST(HostCallTable, AFailureKeepsTheTimeOfTheLastReply) {
+  THostCallTable table(1);
+  EXPECT_EQ(table.Status(0).State, THostState::StillWaiting);
+  ASSERT_TRUE(table.TryBegin(0));
+  EXPECT_FALSE(table.TryBegin(0));
+  EXPECT_EQ(table.Status(0).Cause, StillWaitingText());
+  table.End(0, THostStatus{THostState::Answering, "", 12, 46000.25});
+  ASSERT_TRUE(table.TryBegin(0));
+  table.End(0, THostStatus{THostState::Error, "Erro chamando x:recusado", 3, 0});
+  const THostStatus status = table.Status(0);
+  EXPECT_EQ(status.State, THostState::Error);
+  EXPECT_EQ(status.Cause, "Erro chamando x:recusado");
+  EXPECT_EQ(status.RoundTripMs, 3);
+  EXPECT_EQ(status.LastGood, 46000.25);
 }
 
 TEST(RefreshT, ProbesTheHostOnly) {

@@ -70,7 +70,8 @@ class TasksWindowTest : public QObject {
     for (int i = 0; i < taskWidths.size(); ++i)
       if (taskWidths[i] >= 0) QCOMPARE(one.vsTasks->columnWidth(i), taskWidths[i]);
     const QList<int> userWidths{50, 100, 100, 0, 150, 60};
-    for (int i = 0; i < userWidths.size(); ++i) QCOMPARE(one.vsUsers->columnWidth(i), userWidths[i]);
+    for (int i = 0; i < userWidths.size(); ++i)
+      QCOMPARE(one.vsUsers->columnWidth(i), userWidths[i]);
     QCOMPARE(one.vsLicences->columnWidth(0), 60);
     QCOMPARE(one.vsLicences->columnWidth(1), 60);
 
@@ -93,7 +94,8 @@ class TasksWindowTest : public QObject {
   }
 
   void refreshShowsRepliesAndSilentHosts() {
-    FServers.SetRows("10.0.0.5", {Task("7", "quvsystem.tasks.list", "1"), Task("8", "app.run", "125000")});
+    FServers.SetRows("10.0.0.5",
+                     {Task("7", "quvsystem.tasks.list", "1"), Task("8", "app.run", "125000")});
     TFTasks window(Config({"A=10.0.0.5", "B=10.0.0.6"}), FServers, FServers);
     QAbstractItemModelTester tester(window.vsTasks->model());
     window.Timer1Timer();
@@ -183,14 +185,17 @@ class TasksWindowTest : public QObject {
     window.Timer1->setInterval(1000);
     window.SpeedButton1Click();
     FServers.CancelError.clear();
-    QCOMPARE(shown, QString("Erro chamando quvsystem.tasks.cancel:recusado"));
+    QCOMPARE(shown,
+             QString::fromUtf8("Não foi possível cancelar a tarefa 41 (app.run, ana) em A "
+                               "(10.0.0.8:7000): Erro chamando quvsystem.tasks.cancel:recusado"));
     QCOMPARE(window.Timer1->interval(), 1000);
   }
 
   void closingWaitsForRefreshesInFlight() {
     const int before = FServers.CallsStarted();
     FServers.HoldCalls();
-    auto window = std::make_unique<TFTasks>(Config({"A=10.0.0.1", "B=10.0.0.2"}), FServers, FServers);
+    auto window =
+        std::make_unique<TFTasks>(Config({"A=10.0.0.1", "B=10.0.0.2"}), FServers, FServers);
     struct TReleaseOnExit {  // a failed check must not leave the window's close waiting
       testing::TFakeServers& Servers;
       ~TReleaseOnExit() { Servers.ReleaseCalls(); }
