@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -38,15 +39,37 @@ constexpr int kPageMargin = 10;
 constexpr int kHostListHeight = 110;
 constexpr int kStripInterval = 1000;
 
-// Readable selection in the active and inactive window, whatever the style:
-// white text on blue, and on the model's colours for rows that are not selected.
-const char* const kTreeStyle =
-    "QTreeView::item { border-right: 1px solid #d8d8d8; }"
-    "QTreeView::item:selected:active { background: #1d55b5; color: white; }"
-    "QTreeView::item:selected:!active { background: #5b7cb8; color: white; }";
-
+const QColor kGridLineColour(216, 216, 216);
+const QColor kSelectionColour(29, 85, 181);
+const QColor kInactiveSelectionColour(91, 124, 184);
 const QColor kWarnColour(255, 214, 110);
 const QColor kAlertColour(255, 150, 150);
+
+// Draws each cell as the style does, then its vertical grid line.
+class TGridLineDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    QStyledItemDelegate::paint(painter, option, index);
+    painter->save();
+    painter->setPen(kGridLineColour);
+    painter->drawLine(option.rect.topRight(), option.rect.bottomRight());
+    painter->restore();
+  }
+};
+
+// Readable selection whatever the style: white text on blue, in the active
+// and in the inactive window.
+void SetSelectionColours(QWidget* tree) {
+  QPalette palette = tree->palette();
+  for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+    palette.setColor(group, QPalette::Highlight,
+                     group == QPalette::Active ? kSelectionColour : kInactiveSelectionColour);
+    palette.setColor(group, QPalette::HighlightedText, Qt::white);
+  }
+  tree->setPalette(palette);
+}
 
 QString ToQString(std::string_view cp1252) { return QString::fromStdString(Cp1252ToUtf8(cp1252)); }
 
@@ -282,8 +305,13 @@ void TFTasks::BuildLayout() {
 
 QWidget* TFTasks::BuildStrip() {
   auto* strip = new QWidget(this);
-  auto* layout = new QHBoxLayout(strip);
-  layout->setContentsMargins(4, 0, 4, 2);
+  auto* rows = new QVBoxLayout(strip);
+  rows->setContentsMargins(4, 0, 4, 2);
+  rows->setSpacing(2);
+  auto* health = new QHBoxLayout;
+  auto* layout = new QHBoxLayout;
+  rows->addLayout(health);
+  rows->addLayout(layout);
   PauseButton = new QToolButton(strip);
   PauseButton->setText(QStringLiteral("Pausar"));
   PauseButton->setCheckable(true);
@@ -317,8 +345,8 @@ QWidget* TFTasks::BuildStrip() {
   layout->addWidget(FilterEdit);
   layout->addWidget(FilterCount);
   layout->addWidget(CancelTarget, 1);
-  layout->addWidget(StatusStrip, 1);
-  layout->addWidget(HostsButton);
+  health->addWidget(StatusStrip, 1);
+  health->addWidget(HostsButton);
   return strip;
 }
 
@@ -352,7 +380,8 @@ void TFTasks::SetUpTree(QTreeView* tree, QAbstractItemModel* model,
   tree->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   tree->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   tree->setSortingEnabled(false);  // the models sort; the header only asks them
-  tree->setStyleSheet(QString::fromLatin1(kTreeStyle));
+  tree->setItemDelegate(new TGridLineDelegate(tree));
+  SetSelectionColours(tree);
   QHeaderView* header = tree->header();
   header->setSectionsMovable(true);
   header->setSectionResizeMode(QHeaderView::Interactive);
