@@ -1,10 +1,9 @@
-#include "app/HostConfig.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
 
+#include "app/HostConfig.h"
 #include "platform/Cp1252.h"
 
 namespace quv {
@@ -42,6 +41,17 @@ TEST_F(HostConfigFile, FallsBackToTheArgumentOrLoopback) {
   const THostConfig missing = LoadHostConfig("/nonexistent/quvtasks.ini", nullptr);
   EXPECT_EQ(missing.Hosts, std::vector<std::string>{"1=127.0.0.1"});
   EXPECT_EQ(missing.Title, "");
+  EXPECT_EQ(missing.WarnSeconds, 60);
+  EXPECT_EQ(missing.AlertSeconds, 300);
+  EXPECT_FALSE(missing.ConfirmCancel);
+}
+
+TEST_F(HostConfigFile, ThresholdsAndConfirmation) {
+  Write("[MAIN]\nWARNSECONDS=5\nalertseconds=x\nCONFIRMCANCEL=1\n");
+  const THostConfig config = LoadHostConfig(FName, nullptr);
+  EXPECT_EQ(config.WarnSeconds, 5);
+  EXPECT_EQ(config.AlertSeconds, 300);  // not a number: the default
+  EXPECT_TRUE(config.ConfirmCancel);
 }
 
 TEST(HostLine, AddressAndLabel) {

@@ -1,12 +1,15 @@
 #include <QAbstractItemModelTester>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeView>
 #include <QtTest>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "app/uTasks2.h"
@@ -34,6 +37,42 @@ QString Cell(QTreeView* tree, int row, int column) {
   return tree->model()->index(row, column).data().toString();
 }
 
+QString FocusedId(TFTasks& window) {
+  return window.vsTasks->currentIndex().siblingAtColumn(1).data().toString();
+}
+
+int RowOfId(QTreeView* tree, const QString& id) {
+  for (int row = 0; row < tree->model()->rowCount(); ++row)
+    if (Cell(tree, row, 1) == id) return row;
+  return -1;
+}
+
+QStringList Ids(QTreeView* tree) {
+  QStringList ids;
+  for (int row = 0; row < tree->model()->rowCount(); ++row) ids << Cell(tree, row, 1);
+  return ids;
+}
+
+bool Near(QColor a, QColor b) {
+  return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
+             std::abs(a.blue() - b.blue()) <
+         30;
+}
+
+// Pixels of `rect` in `image` that are near-white, and those near one of `colours`.
+std::pair<int, int> WhiteAndColourPixels(const QImage& image, const QRect& rect,
+                                         const std::vector<QColor>& colours) {
+  int white = 0, coloured = 0;
+  for (int y = rect.top(); y <= rect.bottom(); ++y)
+    for (int x = rect.left(); x <= rect.right(); ++x) {
+      const QColor pixel = image.pixelColor(x, y);
+      if (pixel.red() > 230 && pixel.green() > 230 && pixel.blue() > 230) ++white;
+      if (std::any_of(colours.begin(), colours.end(), [&](QColor c) { return Near(pixel, c); }))
+        ++coloured;
+    }
+  return {white, coloured};
+}
+
 }  // namespace
 
 class TasksWindowTest : public QObject {
@@ -45,6 +84,13 @@ class TasksWindowTest : public QObject {
   // Lets the window's first refresh run to its end.
   void AwaitRefresh(TFTasks& window) {
     QTRY_VERIFY_WITH_TIMEOUT(window.RefreshesInFlight() == 0, 10000);
+  }
+  // One refresh now, to its end; the timer stays off so that rows stay put.
+  void Refresh(TFTasks& window) {
+    AwaitRefresh(window);
+    window.RefreshNow();
+    AwaitRefresh(window);
+    window.Timer1->stop();
   }
 
  private slots:
@@ -189,6 +235,191 @@ class TasksWindowTest : public QObject {
              QString::fromUtf8("Não foi possível cancelar a tarefa 41 (app.run, ana) em A "
                                "(10.0.0.8:7000): Erro chamando quvsystem.tasks.cancel:recusado"));
     QCOMPARE(window.Timer1->interval(), 1000);
+  }
+
+  // The focused row's text stays readable: white text on the selection's
+  // blue (dark, in either window state), whether the window is active or not.
+  void focusedRowIsReadable() {
+    FServers.SetRows("10.0.1.1", {Task("11", "app.run", "10"), Task("12", "app.report", "20")});
+    TFTasks window(Config({"1=10.0.1.1"}), FServers, FServers);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    Refresh(window);
+    window.vsTasks->setCurrentIndex(window.vsTasks->model()->index(1, 0));
+    const QRect cell = window.vsTasks->visualRect(window.vsTasks->model()->index(1, 4));
+    QWidget other;
+    for (QWidget* active : {static_cast<QWidget*>(&window), &other}) {
+      active->show();
+      QApplication::setActiveWindow(active);
+      QVERIFY(QTest::qWaitForWindowActive(active));
+      const QPalette palette = window.vsTasks->palette();
+      const std::vector<QColor> selection{palette.color(QPalette::Active, QPalette::Highlight),
+                                          palette.color(QPalette::Inactive, QPalette::Highlight)};
+      const auto [white, blue] =
+          WhiteAndColourPixels(window.vsTasks->viewport()->grab().toImage(), cell, selection);
+      QVERIFY2(white > 5, "no text pixels");
+      QVERIFY2(blue > cell.width() * cell.height() / 2, "no selection background");
+      for (const QColor& colour : selection) QVERIFY(qGray(colour.rgb()) < 128);
+    }
+  }
+
+  void filterKeepsMatchingRowsAcrossRefreshes() {
+    FServers.SetRows("10.0.1.2", {Task("21", "app.run", "10"), Task("22", "app.report", "20"),
+                                  Task("23", "db.dump", "30", "Report.Bot")});
+    TFTasks window(Config({"1=10.0.1.2"}), FServers, FServers);
+    QAbstractItemModelTester tester(window.vsTasks->model());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    Refresh(window);
+    window.vsTasks->setFocus();
+    QTest::keyClick(window.vsTasks, Qt::Key_Slash);
+    QVERIFY(window.FilterEdit->hasFocus());
+    QTest::keyClicks(window.FilterEdit, "REPORT");  // any column, without regard to case
+    QCOMPARE(Ids(window.vsTasks), QStringList({"23", "22"}));
+    QCOMPARE(window.FilterCount->text(), QString("2 de 3"));
+    Refresh(window);
+    QCOMPARE(Ids(window.vsTasks), QStringList({"23", "22"}));
+    window.FilterEdit->setText("/^app\\.r/");
+    QCOMPARE(Ids(window.vsTasks), QStringList({"22", "21"}));
+    window.FilterEdit->setText("/(/");
+    QCOMPARE(window.FilterCount->text(), QString::fromUtf8("expressão inválida"));
+    QCOMPARE(window.vsTasks->model()->rowCount(), 3);
+    window.FilterEdit->setText("app");
+    QTest::keyClick(window.FilterEdit, Qt::Key_Escape);
+    QCOMPARE(window.FilterEdit->text(), QString());
+    QCOMPARE(window.FilterCount->text(), QString());
+    QCOMPARE(window.vsTasks->model()->rowCount(), 3);
+  }
+
+  // A header click sorts (numbers as numbers), a second reverses, the reset
+  // brings back the longest-first order; the focus follows its task.
+  void sortByColumnAndBackKeepingTheFocusedTask() {
+    FServers.SetRows("10.0.1.3",
+                     {Task("9", "a", "300"), Task("100", "b", "200"), Task("10", "c", "100")});
+    TFTasks window(Config({"1=10.0.1.3"}), FServers, FServers);
+    QAbstractItemModelTester tester(window.vsTasks->model());
+    Refresh(window);
+    window.vsTasks->setCurrentIndex(
+        window.vsTasks->model()->index(RowOfId(window.vsTasks, "10"), 0));
+    emit window.vsTasks->header()->sectionClicked(1);
+    QCOMPARE(Ids(window.vsTasks), QStringList({"9", "10", "100"}));
+    QCOMPARE(FocusedId(window), QString("10"));
+    emit window.vsTasks->header()->sectionClicked(1);
+    QCOMPARE(Ids(window.vsTasks), QStringList({"100", "10", "9"}));
+    QCOMPARE(window.vsTasks->header()->sortIndicatorOrder(), Qt::DescendingOrder);
+    window.ResetSort();
+    QCOMPARE(Ids(window.vsTasks), QStringList({"9", "100", "10"}));
+
+    // The rows move: the focus and the cancel stay with task 10.
+    FServers.SetRows("10.0.1.3",
+                     {Task("10", "c", "900"), Task("9", "a", "300"), Task("100", "b", "200")});
+    Refresh(window);
+    QCOMPARE(Ids(window.vsTasks), QStringList({"10", "9", "100"}));
+    QCOMPARE(FocusedId(window), QString("10"));
+    QVERIFY(window.CancelTarget->text().contains("tarefa 10 (c, ana)"));
+    QVERIFY(window.SpeedButton1->toolTip().contains("tarefa 10 (c, ana)"));
+    window.SpeedButton1Click();
+    QCOMPARE(QString::fromStdString(FServers.Calls().back().ParamValue), QString("10"));
+    // Gone from the server: nothing is focused, nothing can be cancelled.
+    FServers.SetRows("10.0.1.3", {Task("9", "a", "300")});
+    Refresh(window);
+    QVERIFY(!window.SpeedButton1->isEnabled());
+    QCOMPARE(window.CancelTarget->text(), QString());
+  }
+
+  void pauseStopsTheTimerAndF5RefreshesAnyway() {
+    FServers.SetRows("10.0.1.4", {Task("31", "a", "1")});
+    TFTasks window(Config({"1=10.0.1.4"}), FServers, FServers);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    AwaitRefresh(window);
+    window.vsTasks->setFocus();
+    QTest::keyClick(window.vsTasks, Qt::Key_Space);
+    QVERIFY(window.Paused());
+    QVERIFY(window.PauseButton->isChecked());
+    QVERIFY(!window.Timer1->isActive());
+    QVERIFY(window.StatusStrip->text().contains("pausado"));
+    window.vsTasksClick();  // a click postpones, but does not resume
+    QVERIFY(!window.Timer1->isActive());
+    FServers.SetRows("10.0.1.4", {Task("31", "a", "1"), Task("32", "b", "2")});
+    const std::size_t calls = FServers.Calls().size();
+    QTest::keyClick(window.vsTasks, Qt::Key_F5);
+    AwaitRefresh(window);
+    QCOMPARE(FServers.Calls().size(), calls + 1);
+    QCOMPARE(window.vsTasks->model()->rowCount(), 2);
+    QVERIFY(!window.Timer1->isActive());
+    QTest::keyClick(window.vsTasks, Qt::Key_Space);
+    QVERIFY(!window.Paused());
+    QVERIFY(window.Timer1->isActive());
+    QVERIFY(!window.StatusStrip->text().contains("pausado"));
+  }
+
+  void confirmedCancelAsksFirstAndNeverTargetsASilentHost() {
+    FServers.SetRows("10.0.1.5", {Task("51", "app.run", "10", "bia")});
+    THostConfig config = Config({"A=10.0.1.5", "B=10.0.1.6"});
+    config.ConfirmCancel = true;
+    TFTasks window(config, FServers, FServers);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    Refresh(window);
+    QStringList asked;
+    bool answer = false;
+    window.SetConfirmPresenter([&](const QString& question) {
+      asked << question;
+      return answer;
+    });
+    // Row 0 is host B without reply: nothing to cancel there.
+    window.vsTasks->setCurrentIndex(window.vsTasks->model()->index(0, 0));
+    QVERIFY(!window.SpeedButton1->isEnabled());
+    const std::size_t calls = FServers.Calls().size();
+    window.vsTasks->setFocus();
+    QTest::keyClick(window.vsTasks, Qt::Key_Delete);
+    window.SpeedButton1Click();
+    QCOMPARE(FServers.Calls().size(), calls);
+    QVERIFY(asked.isEmpty());
+
+    window.vsTasks->setCurrentIndex(window.vsTasks->model()->index(1, 0));
+    QVERIFY(window.SpeedButton1->isEnabled());
+    QTest::keyClick(window.vsTasks, Qt::Key_Delete);  // refused
+    QCOMPARE(asked, QStringList({"Cancelar a tarefa 51 (app.run, bia) em A (10.0.1.5)?"}));
+    QCOMPARE(FServers.Calls().size(), calls);
+    answer = true;
+    QTest::keyClick(window.vsTasks, Qt::Key_Delete);
+    QCOMPARE(FServers.Calls().size(), calls + 1);
+    QCOMPARE(QString::fromStdString(FServers.Calls().back().Host), QString("10.0.1.5"));
+  }
+
+  void longTasksAreColoured() {
+    FServers.SetRows("10.0.1.7",
+                     {Task("1", "a", "59999"), Task("2", "b", "60000"), Task("3", "c", "300000")});
+    TFTasks window(Config({"A=10.0.1.7", "B=10.0.1.8"}), FServers, FServers);
+    Refresh(window);
+    const auto background = [&window](int row) {
+      return window.vsTasks->model()->index(row, 4).data(Qt::BackgroundRole);
+    };
+    QCOMPARE(Ids(window.vsTasks), QStringList({"0", "3", "2", "1"}));
+    QVERIFY(!background(0).isValid());  // the silent host is no long task
+    QCOMPARE(background(1).value<QColor>(), QColor(255, 150, 150));
+    QCOMPARE(background(2).value<QColor>(), QColor(255, 214, 110));
+    QVERIFY(!background(3).isValid());
+  }
+
+  void deadHostInTheStripAndTheSessionTab() {
+    FServers.SetRows("10.0.1.9", {Session("k1", "bia", "ERP01")});
+    FServers.SetUnreachable("10.0.1.10");
+    QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
+    TFTasks window(Config({"A=10.0.1.9", "B=10.0.1.10"}), FServers, FServers);
+    QAbstractItemModelTester hosts(window.vsHosts->model());
+    window.PageControl1->setCurrentIndex(1);
+    AwaitRefresh(window);
+    QCOMPARE(Cell(window.vsUsers, 0, 4), QString("08/12/2026 18:00"));
+    QLocale::setDefault(QLocale::c());
+    QCOMPARE(window.Label1->text(), QString::fromUtf8("1 sessões"));
+    QVERIFY(window.StatusStrip->text().startsWith("1 de 2 servidores respondendo; 1 sem resposta"));
+    QCOMPARE(window.StatusStrip->toolTip(), QString("B (10.0.1.10): unreachable"));
+    QCOMPARE(Cell(window.vsHosts, 1, 2), QString::fromUtf8("sem conexão"));
+    QCOMPARE(Cell(window.vsHosts, 1, 3), QString("unreachable"));
+    QCOMPARE(Cell(window.vsHosts, 0, 2), QString("respondendo"));
   }
 
   void closingWaitsForRefreshesInFlight() {
