@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <set>
 
+#include "app/HostConfig.h"
 #include "platform/Cp1252.h"
+#include "platform/DateTime.h"
 #include "platform/Exception.h"
 #include "platform/StrUtils.h"
 
@@ -49,6 +51,17 @@ void AddLicence(TLicenceCounts& counts, const std::string& licence) {
     ++at->second;
   else
     counts.insert(at, {licence, 1});
+}
+
+std::string TwoDigits(int value) { return (value < 10 ? "0" : "") + std::to_string(value); }
+
+std::string IsoDateTimeText(double value) {
+  if (!IsValidDateTime(value)) return {};
+  const TDateTimeParts parts = DecodeDateTime(value);
+  std::string year = std::to_string(parts.Year);
+  year.insert(0, 4 - std::min<std::size_t>(4, year.size()), '0');
+  return year + "-" + TwoDigits(parts.Month) + "-" + TwoDigits(parts.Day) + " " +
+         TwoDigits(parts.Hour) + ":" + TwoDigits(parts.Minute) + ":" + TwoDigits(parts.Second);
 }
 
 }  // namespace
@@ -110,6 +123,60 @@ TSessionRow SessionRowFromReply(const IReplyRows& reply, const std::string& host
   row.Source = Field(reply, "source", kShortTextLimit);
   row.Licence = Field(reply, "licenceinfo", kLicenceLimit);
   return row;
+}
+
+const std::vector<std::string>& TaskColumnTitles() {
+  static const std::vector<std::string> titles{
+      "Canc", "Id", "IP Addr", "Host", "Commando", "Tempo", "Sistema", std::string("Usuário"_cp)};
+  return titles;
+}
+
+const std::vector<std::string>& SessionColumnTitles() {
+  static const std::vector<std::string> titles{
+      "Ativo", std::string("Usuário"_cp), "IP Addr", "Host", "DH Logon", std::string("Licença"_cp)};
+  return titles;
+}
+
+std::string TaskCellText(const TTaskRow& row, std::size_t column) {
+  switch (column) {
+    case 0:
+      return std::string(YesNoText(row.Cancelled));
+    case 1:
+      return std::to_string(row.RequestId);
+    case 2:
+      return row.ClientDesc;
+    case 3:
+      return HostLabel(row.HostLine);
+    case 4:
+      return row.RequestDesc;
+    case 5:
+      return ElapsedText(row.ElapsedTime);
+    case 6:
+      return std::string(YesNoText(row.SystemCmd));
+    case 7:
+      return row.UserName;
+    default:
+      return {};
+  }
+}
+
+std::string SessionCellText(const TSessionRow& row, std::size_t column) {
+  switch (column) {
+    case 0:
+      return std::string(YesNoText(row.Active));
+    case 1:
+      return row.UserName;
+    case 2:
+      return row.Source;
+    case 3:
+      return HostLabel(row.HostLine);
+    case 4:
+      return IsoDateTimeText(row.LogonTime);
+    case 5:
+      return row.Licence;
+    default:
+      return {};
+  }
 }
 
 bool SameTask(const TTaskRow& a, const TTaskRow& b) {

@@ -78,6 +78,16 @@ bool SameSession(const TSessionRow& a, const TSessionRow& b);
 enum class TTaskAge { Normal, Warn, Alert };
 TTaskAge TaskAge(const TTaskRow& row, int32_t warnSeconds, int32_t alertSeconds);
 
+// Column titles and cell texts of the task and session tables. The session
+// table's logon time reads yyyy-mm-dd hh:nn:ss here (the window shows it in
+// the user's locale instead).
+const std::vector<std::string>& TaskColumnTitles();
+const std::vector<std::string>& SessionColumnTitles();
+std::string TaskCellText(const TTaskRow& row, std::size_t column);
+std::string SessionCellText(const TSessionRow& row, std::size_t column);
+inline constexpr std::size_t kHostColumn = 3;
+inline constexpr std::size_t kLogonColumn = 4;
+
 // Row orders: larger elapsed time first; user names ascending (locale-aware).
 int CompareTasks(const TTaskRow& a, const TTaskRow& b);
 int CompareSessions(const TSessionRow& a, const TSessionRow& b);

@@ -19,6 +19,34 @@ void SetError(TViewerOptions& options, const std::string& error) {
   if (options.Error.empty()) options.Error = error;
 }
 
+// The value of `option` as a whole number of at least `least`.
+int NumberOption(const QCommandLineParser& parser, const QCommandLineOption& option, int least,
+                 int fallback, TViewerOptions& options) {
+  if (!parser.isSet(option)) return fallback;
+  bool ok = false;
+  const int value = parser.value(option).toInt(&ok);
+  if (ok && value >= least) return value;
+  SetError(options, "--" + option.names().front().toStdString() +
+                        " needs a whole number of at least " + std::to_string(least));
+  return fallback;
+}
+
+void ReadOnceOptions(const QCommandLineParser& parser, TViewerOptions& options) {
+  const QCommandLineOption count("count", "", "N");
+  const QCommandLineOption interval("interval", "", "S");
+  options.Once = parser.isSet("once");
+  options.Sessions = parser.isSet("sessions");
+  options.Json = parser.isSet("json");
+  options.Csv = parser.isSet("csv");
+  options.Count = NumberOption(parser, count, 1, 1, options);
+  options.IntervalSeconds = NumberOption(parser, interval, 0, 1, options);
+  if (options.Json && options.Csv) SetError(options, "--json and --csv exclude each other");
+  const bool onceOnly = options.Sessions || options.Json || options.Csv || parser.isSet(count) ||
+                        parser.isSet(interval);
+  if (onceOnly && !options.Once)
+    SetError(options, "--sessions, --json, --csv, --count and --interval need --once");
+}
+
 }  // namespace
 
 TViewerOptions ParseViewerArguments(const QStringList& arguments) {
@@ -27,7 +55,10 @@ TViewerOptions ParseViewerArguments(const QStringList& arguments) {
   const QCommandLineOption help(QStringList{"h", "help"});
   const QCommandLineOption version("version");
   const QCommandLineOption settings("settings", "", "FILE");
-  parser.addOptions({help, version, settings});
+  parser.addOptions({help, version, settings, QCommandLineOption("once"),
+                     QCommandLineOption("sessions"), QCommandLineOption("json"),
+                     QCommandLineOption("csv"), QCommandLineOption("count", "", "N"),
+                     QCommandLineOption("interval", "", "S")});
   parser.addPositionalArgument("server-address", "");
   TViewerOptions options;
   // The parser takes the program's name first.
@@ -38,6 +69,7 @@ TViewerOptions ParseViewerArguments(const QStringList& arguments) {
   options.SettingsFile = parser.value(settings).toStdString();
   if (parser.isSet(settings) && options.SettingsFile.empty())
     SetError(options, "--settings needs a file name");
+  ReadOnceOptions(parser, options);
   if (!parser.positionalArguments().isEmpty()) {
     options.Address = parser.positionalArguments().front().toStdString();
     try {

@@ -1,17 +1,22 @@
 // quvtasks: the task viewer. Lists the requests and sessions of the servers
 // named in quvtasks.ini beside the program (or in the file given with
 // --settings, or of one address given on the command line) and cancels the
-// focused one.
+// focused one; with --once it prints the merged view without a window.
 
 #include <unistd.h>
 
 #include <QApplication>
 #include <QStyleFactory>
+#include <chrono>
 #include <cstdio>
+#include <iostream>
+#include <optional>
 #include <string>
+#include <thread>
 
 #include "app/HostConfig.h"
 #include "app/HostProbe.h"
+#include "app/OnceReport.h"
 #include "app/RemoteCalls.h"
 #include "app/ViewerOptions.h"
 #include "app/uTasks2.h"
@@ -25,6 +30,8 @@ constexpr const char* kProgram = "quvtasks";
 
 const char* const kUsage =
     "Usage: quvtasks [--settings FILE] [server-address]\n"
+    "       quvtasks --once [--sessions] [--json|--csv] [--count N --interval S]\n"
+    "                [--settings FILE] [server-address]\n"
     "\n"
     "Shows the requests running on application servers and their open sessions.\n"
     "The servers are the keys of section [Hosts] of the settings file beside the\n"
@@ -33,6 +40,11 @@ const char* const kUsage =
     "(host:port); the default port is 6015. [MAIN] TITLE is added to the caption.\n"
     "\n"
     "  --settings FILE  read FILE instead of the settings file beside the program\n"
+    "  --once           print the merged task view once, without a window, and end;\n"
+    "                   status 1 when a server did not answer (named on stderr)\n"
+    "  --sessions       print the session view instead\n"
+    "  --json, --csv    print JSON (a list of objects) or CSV instead of a table\n"
+    "  --count N        print N times, --interval S seconds apart (default 1)\n"
     "  --help           show this text\n"
     "  --version        show the version\n"
     "\n"
@@ -68,6 +80,41 @@ bool CanReadSettings(const std::string& fileName) {
   }
 }
 
+// The settings the options name; none (reported) when the named file cannot be read.
+std::optional<quv::THostConfig> ReadConfig(const quv::TViewerOptions& options) {
+  if (!options.SettingsFile.empty() && !CanReadSettings(options.SettingsFile)) return std::nullopt;
+  const std::string settingsFile = options.SettingsFile.empty()
+                                       ? quv::SettingsFileName(quv::ExecutablePath())
+                                       : options.SettingsFile;
+  return quv::LoadHostConfig(settingsFile, options.Address ? &*options.Address : nullptr);
+}
+
+// --once: the merged view on standard output, without Qt's window system.
+int PrintOnce(const quv::TViewerOptions& options) {
+  if (!options.Error.empty()) return quv::program::ReportUsageError(kProgram, options.Error);
+  const std::optional<quv::THostConfig> config = ReadConfig(options);
+  if (!config) return quv::program::kExitUsage;
+  const quv::TOnceFormat format = options.Json  ? quv::TOnceFormat::Json
+                                  : options.Csv ? quv::TOnceFormat::Csv
+                                                : quv::TOnceFormat::Table;
+  quv::TClientRemoteCalls calls;
+  quv::TTcpProbe probe;
+  quv::TOnceReport report(config->Hosts, calls, probe);
+  bool allAnswered = true;
+  try {
+    for (int i = 0; i < options.Count; ++i) {
+      if (i > 0) std::this_thread::sleep_for(std::chrono::seconds(options.IntervalSeconds));
+      allAnswered &= report.Print(options.Sessions, format, std::cout, std::cerr);
+      std::cout.flush();
+    }
+  } catch (const std::exception& e) {
+    quv::program::ReportError(kProgram, e.what());
+    allAnswered = false;
+  }
+  return quv::program::FinishStandardOutput(
+      kProgram, allAnswered ? quv::program::kExitSuccess : quv::program::kExitFailure);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -81,6 +128,7 @@ int main(int argc, char** argv) {
       std::printf("%s %s\n", kProgram, QUV_VERSION);
     return quv::program::FinishStandardOutput(kProgram, quv::program::kExitSuccess);
   }
+  if (early.Once) return PrintOnce(early);
   qInstallMessageHandler(ReportFatal);
   QApplication app(argc, argv);
   qInstallMessageHandler(nullptr);
@@ -90,17 +138,12 @@ int main(int argc, char** argv) {
   arguments.removeFirst();
   const quv::TViewerOptions options = quv::ParseViewerArguments(arguments);
   if (!options.Error.empty()) return quv::program::ReportUsageError(kProgram, options.Error);
-  if (!options.SettingsFile.empty() && !CanReadSettings(options.SettingsFile))
-    return quv::program::kExitUsage;
-  const std::string settingsFile = options.SettingsFile.empty()
-                                       ? quv::SettingsFileName(quv::ExecutablePath())
-                                       : options.SettingsFile;
-  const quv::THostConfig config =
-      quv::LoadHostConfig(settingsFile, options.Address ? &*options.Address : nullptr);
+  const std::optional<quv::THostConfig> config = ReadConfig(options);
+  if (!config) return quv::program::kExitUsage;
 
   quv::TClientRemoteCalls calls;
   quv::TTcpProbe probe;
-  quv::TFTasks window(config, calls, probe);
+  quv::TFTasks window(*config, calls, probe);
   window.show();
   return QApplication::exec();
 }

@@ -102,15 +102,21 @@ QIcon CancelGlyph() {
   return icon;
 }
 
+// Titles with their widths; the Host column's width depends on the host count.
+std::vector<TColumnDef> ColumnsOf(const std::vector<std::string>& titles,
+                                  const std::vector<int>& widths) {
+  std::vector<TColumnDef> columns;
+  for (std::size_t i = 0; i < titles.size(); ++i)
+    columns.push_back({ToQString(titles[i]), widths[i]});
+  return columns;
+}
+
 std::vector<TColumnDef> TaskColumns(int hostWidth) {
-  return {{"Canc", 40},      {"Id", 80},    {"IP Addr", 95}, {"Host", hostWidth},
-          {"Commando", 250}, {"Tempo", 50}, {"Sistema", 50}, {QString::fromUtf8("Usuário"), 100}};
+  return ColumnsOf(TaskColumnTitles(), {40, 80, 95, hostWidth, 250, 50, 50, 100});
 }
 
 std::vector<TColumnDef> SessionColumns(int hostWidth) {
-  return {{"Ativo", 50},     {QString::fromUtf8("Usuário"), 100},
-          {"IP Addr", 100},  {"Host", hostWidth},
-          {"DH Logon", 150}, {QString::fromUtf8("Licença"), 60}};
+  return ColumnsOf(SessionColumnTitles(), {50, 100, 100, hostWidth, 150, 60});
 }
 
 std::vector<TColumnDef> LicenceColumns() {
@@ -679,26 +685,7 @@ void TFTasks::UpdateStatusStrip() {
 }
 
 QString TFTasks::vsTasksGetText(const TTaskRow& row, int column) const {
-  switch (column) {
-    case 0:
-      return ToQString(YesNoText(row.Cancelled));
-    case 1:
-      return QString::number(row.RequestId);
-    case 2:
-      return ToQString(row.ClientDesc);
-    case 3:
-      return ToQString(HostLabel(row.HostLine));
-    case 4:
-      return ToQString(row.RequestDesc);
-    case 5:
-      return QString::fromStdString(ElapsedText(row.ElapsedTime));
-    case 6:
-      return ToQString(YesNoText(row.SystemCmd));
-    case 7:
-      return ToQString(row.UserName);
-    default:
-      return QString();
-  }
+  return ToQString(TaskCellText(row, static_cast<std::size_t>(column)));
 }
 
 QVariant TFTasks::vsTasksSortKey(const TTaskRow& row, int column) const {
@@ -726,26 +713,13 @@ QVariant TFTasks::vsTasksRowRole(const TTaskRow& row, int role) const {
 }
 
 QString TFTasks::vsUsersGetText(const TSessionRow& row, int column) const {
-  switch (column) {
-    case 0:
-      return ToQString(YesNoText(row.Active));
-    case 1:
-      return ToQString(row.UserName);
-    case 2:
-      return ToQString(row.Source);
-    case 3:
-      return ToQString(HostLabel(row.HostLine));
-    case 4:
-      return LocaleDateTimeText(row.LogonTime);
-    case 5:
-      return ToQString(row.Licence);
-    default:
-      return QString();
-  }
+  if (column == static_cast<int>(kLogonColumn)) return LocaleDateTimeText(row.LogonTime);
+  return ToQString(SessionCellText(row, static_cast<std::size_t>(column)));
 }
 
 QVariant TFTasks::vsUsersSortKey(const TSessionRow& row, int column) const {
-  if (column == 4) return static_cast<qlonglong>(row.LogonTime * kMSecsPerDay);
+  if (column == static_cast<int>(kLogonColumn))
+    return static_cast<qlonglong>(row.LogonTime * kMSecsPerDay);
   return vsUsersGetText(row, column);
 }
 

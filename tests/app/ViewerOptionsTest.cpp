@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+#include <set>
+
 #include "app/ViewerOptions.h"
 #include "tests/kit/ProgramRun.h"
+#include "tests/kit/ServerProcess.h"
 #include "tests/kit/TempFolder.h"
 
 namespace quv {
@@ -45,6 +49,27 @@ TEST(ViewerOptions, FaultsAreNamedAndHelpIsStillSeen) {
             "server-address: character \"日\" U+65E5 is outside Windows-1252");
 }
 
+TEST(ViewerOptions, PrintOnceOptions) {
+  const TViewerOptions once = ParseViewerArguments(
+      {"--once", "--sessions", "--csv", "--count", "3", "--interval=0", "10.0.0.5"});
+  EXPECT_EQ(once.Error, "");
+  EXPECT_TRUE(once.Once && once.Sessions && once.Csv && !once.Json);
+  EXPECT_EQ(once.Count, 3);
+  EXPECT_EQ(once.IntervalSeconds, 0);
+  EXPECT_EQ(once.Address, "10.0.0.5");
+  const TViewerOptions plain = ParseViewerArguments({"--once"});
+  EXPECT_EQ(plain.Count, 1);
+  EXPECT_EQ(plain.IntervalSeconds, 1);
+  EXPECT_EQ(ParseViewerArguments({"--once", "--count", "0"}).Error,
+            "--count needs a whole number of at least 1");
+  EXPECT_EQ(ParseViewerArguments({"--once", "--interval", "x"}).Error,
+            "--interval needs a whole number of at least 0");
+  EXPECT_EQ(ParseViewerArguments({"--once", "--json", "--csv"}).Error,
+            "--json and --csv exclude each other");
+  EXPECT_EQ(ParseViewerArguments({"--json"}).Error,
+            "--sessions, --json, --csv, --count and --interval need --once");
+}
+
 // The viewer program itself; none of these runs opens a window.
 class ViewerProgram : public ::testing::Test {
  protected:
@@ -80,6 +105,45 @@ TEST_F(ViewerProgram, HelpAndVersionNeedNoDisplayAndAFullStandardOutputFails) {
             0u);
   EXPECT_EQ(Failure("--help > /dev/full"),
             "1 quvtasks: cannot write to standard output: No space left on device\n");
+}
+
+// Two servers and a dead address, printed once as JSON with neither a
+// display nor a Qt platform plugin: valid JSON, the silent host first and
+// then the longest tasks, the silent host named on standard error, status 1.
+TEST_F(ViewerProgram, OncePrintsJsonWithoutADisplay) {
+  testing::TServerProcess a({"--demo", "--seed", "3", "--demo-scale", "5"});
+  testing::TServerProcess c({"--demo", "--seed", "4", "--demo-scale", "5"});
+  std::string dead;
+  {
+    testing::TServerProcess gone;
+    dead = gone.Address();
+  }
+  const std::string settings = FFolder.WriteFile(
+      "v.ini", "[Hosts]\nA=" + a.Address() + "\nB=" + dead + "\nC=" + c.Address() + "\n");
+  const std::string command =
+      "DISPLAY= QT_QPA_PLATFORM=none QT_QPA_PLATFORM_PLUGIN_PATH=/nonexistent " +
+      std::string(QUV_TASKS_BINARY) + " --once --json --settings " + settings;
+  // The demo's clients start their calls a little after the servers: the
+  // print is repeated until both servers show tasks.
+  nlohmann::json rows;
+  std::set<std::string> hosts;
+  for (int attempt = 0; attempt < 50 && hosts.size() < 3; ++attempt) {
+    const testing::TProgramRun run = testing::RunProgram(FFolder.Path(), command);
+    ASSERT_EQ(run.Status, 1) << run.Err;
+    EXPECT_EQ(run.Err.rfind("quvtasks: B (" + dead + "): sem conexão: ", 0), 0u) << run.Err;
+    rows = nlohmann::json::parse(run.Out);  // throws unless valid
+    hosts.clear();
+    for (const auto& row : rows) hosts.insert(row.at("host").get<std::string>());
+  }
+  ASSERT_EQ(hosts, (std::set<std::string>{"A", "B", "C"}));
+  EXPECT_EQ(rows.at(0).at("host"), "B");
+  EXPECT_EQ(rows.at(0).at("connected"), false);
+  EXPECT_EQ(rows.at(0).at("requestdesc"), "Sem conexão com o servidor");
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i].at("connected"), true);
+    EXPECT_NE(rows[i].at("requestdesc"), "quvsystem.tasks.list");
+    EXPECT_GE(rows[i - 1].at("ellapsedtime").get<int>(), rows[i].at("ellapsedtime").get<int>());
+  }
 }
 
 }  // namespace

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/HostProbe.h"
+#include "app/HostStatus.h"
+#include "app/RefreshT.h"
+#include "app/RemoteCalls.h"
+#include "platform/WorkerPool.h"
+
+namespace quv {
+
+enum class TOnceFormat {
+  Table,  // aligned columns under the window's titles
+  Json,   // a list with one object per row, ASCII with \u escapes
+  Csv,    // the window's titles, then one line per row, quoted where needed
+};
+
+// The merged view of every host printed without a window, for scripts: the
+// same refresh as the window's (threads, deadline, a host still answering is
+// not called again) and the same rows in the same order. Output is UTF-8.
+// "calls" and "probe" must outlive the report; destroying it waits for the
+// calls still running. One thread.
+class TOnceReport final {
+ public:
+  TOnceReport(std::vector<std::string> hosts, IRemoteCalls& calls, IHostProbe& probe);
+  ~TOnceReport();
+
+  // Polls every host once and writes the task (or session) rows to `out`
+  // and one line per host without reply to `errors`; false when a host did
+  // not answer.
+  bool Print(bool sessions, TOnceFormat format, std::ostream& out, std::ostream& errors);
+
+ private:
+  std::unique_ptr<TRefreshT> Refresh(bool sessions);
+
+  const std::vector<std::string> FHosts;
+  IRemoteCalls& FCalls;
+  IHostProbe& FProbe;
+  TWorkerPool FWorkers{TRefreshT::kMaxConcurrentHosts - 1};
+  THostCallTable FTable;
+  std::vector<std::unique_ptr<TRefreshT>> FLingering;  // delivered, with calls still running
+};
+
+// One field of a CSV line: quoted (with inner quotes doubled) when it holds
+// a comma, a quote or a line break.
+std::string CsvField(const std::string& text);
+
+}  // namespace quv

@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "app/OnceReport.h"
+#include "platform/Cp1252.h"
+#include "tests/app/FakeServers.h"
+
+namespace quv {
+namespace {
+
+using testing::Session;
+using testing::Task;
+
+// Two servers and a silent one, printed in each format.
+class OnceReportTest : public ::testing::Test {
+ protected:
+  OnceReportTest() {
+    FServers.SetRows("10.0.2.1", {Task("7", "app.run", "125000", "bia"),
+                                  Task("8", "quvsystem.tasks.list", "1")});
+    FServers.SetRows("10.0.2.3", {Task("9", "rel, \"mensal\"", "500", std::string("José"_cp))});
+    FServers.SetUnreachable("10.0.2.2");
+  }
+  // The output of one print, which finds host B silent.
+  std::string Print(bool sessions, TOnceFormat format) {
+    std::ostringstream out;
+    EXPECT_FALSE(FReport.Print(sessions, format, out, FErrors));
+    return out.str();
+  }
+
+  testing::TFakeServers FServers;
+  TOnceReport FReport{{"A=10.0.2.1", "B=10.0.2.2", "C=10.0.2.3"}, FServers, FServers};
+  std::ostringstream FErrors;
+};
+
+TEST_F(OnceReportTest, TableInTheWindowsOrderWithSilentHostsOnStandardError) {
+  EXPECT_EQ(
+      Print(false, TOnceFormat::Table),
+      "Canc  Id  IP Addr        Host  Commando                    Tempo    Sistema  Usuário\n"
+      "Não   0                  B     Sem conexão com o servidor  596h31m  Não      \n"
+      "Não   7   10.0.0.9:5000  A     app.run                     2m5s     Não      bia\n"
+      "Não   9   10.0.0.9:5000  C     rel, \"mensal\"               500ms    Não      José\n");
+  EXPECT_EQ(FErrors.str(), "quvtasks: B (10.0.2.2): sem conexão: unreachable\n");
+}
+
+TEST_F(OnceReportTest, CsvQuotesWhereNeeded) {
+  EXPECT_EQ(Print(false, TOnceFormat::Csv),
+            "Canc,Id,IP Addr,Host,Commando,Tempo,Sistema,Usuário\r\n"
+            "Não,0,,B,Sem conexão com o servidor,596h31m,Não,\r\n"
+            "Não,7,10.0.0.9:5000,A,app.run,2m5s,Não,bia\r\n"
+            "Não,9,10.0.0.9:5000,C,\"rel, \"\"mensal\"\"\",500ms,Não,José\r\n");
+  EXPECT_EQ(CsvField("a\nb"), "\"a\nb\"");
+}
+
+TEST_F(OnceReportTest, JsonOfSessions) {
+  FServers.SetRows("10.0.2.1", {Session("k1", "bia", "ERP01")});
+  FServers.SetRows("10.0.2.3", {});
+  EXPECT_EQ(Print(true, TOnceFormat::Json),
+            "[{\"host\":\"A\",\"address\":\"10.0.2.1\",\"sessionkey\":\"k1\",\"username\":\"bia\","
+            "\"source\":\"10.0.0.7\",\"logon\":\"2026-12-08 18:00:00\",\"active\":true,"
+            "\"licenceinfo\":\"ERP01\"}]\n");
+}
+
+TEST_F(OnceReportTest, JsonOfTasksAndEveryHostAnswering) {
+  TOnceReport answering({"A=10.0.2.1", "C=10.0.2.3"}, FServers, FServers);
+  std::ostringstream out;
+  EXPECT_TRUE(answering.Print(false, TOnceFormat::Json, out, FErrors));
+  EXPECT_EQ(
+      out.str(),
+      "[{\"host\":\"A\",\"address\":\"10.0.2.1\",\"connected\":true,\"requestid\":7,"
+      "\"cancelled\":false,\"clientdesc\":\"10.0.0.9:5000\",\"requestdesc\":\"app.run\","
+      "\"ellapsedtime\":125000,\"elapsed\":\"2m5s\",\"systemcmd\":false,\"username\":\"bia\"},"
+      "{\"host\":\"C\",\"address\":\"10.0.2.3\",\"connected\":true,\"requestid\":9,"
+      "\"cancelled\":false,\"clientdesc\":\"10.0.0.9:5000\",\"requestdesc\":\"rel, "
+      "\\\"mensal\\\"\","
+      "\"ellapsedtime\":500,\"elapsed\":\"500ms\",\"systemcmd\":false,"
+      "\"username\":\"Jos\\u00E9\"}]\n");
+  EXPECT_EQ(FErrors.str(), "");
+}
+
+}  // namespace
+}  // namespace quv
