@@ -20,16 +20,23 @@ TWorkerPool& Workers() {
   return workers;
 }
 
-// Starts a refresh of `hosts` over `table` and returns once it is delivered.
-std::unique_ptr<TRefreshT> DeliveredRefresh(testing::TFakeServers& servers, THostCallTable& table,
-                                            const std::vector<std::string>& hosts) {
+// Starts a refresh of `hosts` over `table`; `delivered` is set when it is delivered.
+std::unique_ptr<TRefreshT> StartRefresh(testing::TFakeServers& servers, THostCallTable& table,
+                                        const std::vector<std::string>& hosts, TEvent& delivered) {
   auto worker = std::make_unique<TRefreshT>(servers, servers, Workers(), table);
   worker->SetMethodName("quvsystem.tasks.list");
   for (const auto& host : hosts) worker->AddIP(host);
-  TEvent done;
-  worker->SetOnDone([&done](TRefreshT&) { done.SetEvent(); });
+  worker->SetOnDone([&delivered](TRefreshT&) { delivered.SetEvent(); });
   worker->Start();
-  done.WaitFor(TEvent::kInfinite);
+  return worker;
+}
+
+// Starts a refresh of `hosts` over `table` and returns once it is delivered.
+std::unique_ptr<TRefreshT> DeliveredRefresh(testing::TFakeServers& servers, THostCallTable& table,
+                                            const std::vector<std::string>& hosts) {
+  TEvent delivered;
+  auto worker = StartRefresh(servers, table, hosts, delivered);
+  delivered.WaitFor(TEvent::kInfinite);
   return worker;
 }
 
@@ -95,12 +102,8 @@ TEST(RefreshT, DeliversAtTheDeadlineWhileAHostHangs) {
   THostCallTable table(2);
   const std::vector<std::string> hosts{"A=10.0.0.1", "B=10.0.0.2"};
 
-  auto worker = std::make_unique<TRefreshT>(servers, servers, Workers(), table);
-  worker->SetMethodName("quvsystem.tasks.list");
-  for (const auto& host : hosts) worker->AddIP(host);
   TEvent done;
-  worker->SetOnDone([&done](TRefreshT&) { done.SetEvent(); });
-  worker->Start();
+  auto worker = StartRefresh(servers, table, hosts, done);
   while (servers.CallsFinished() < 1) std::this_thread::yield();
   EXPECT_FALSE(done.WaitFor(50));  // B has answered, A holds the refresh
   clock.Advance(2 * 500 + 500);    // twice the call time-out plus the probe's
