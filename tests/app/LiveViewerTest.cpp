@@ -2,6 +2,7 @@
 // refreshes and cancels go through the remote-call client and the package
 // protocol to quvserver processes.
 
+#include <QAbstractItemModelTester>
 #include <QLabel>
 #include <QTabWidget>
 #include <QTimer>
@@ -243,6 +244,8 @@ class LiveViewerTest : public QObject {
     TTcpProbe probe;
     TFTasks window(Hosts({"A=" + a.Address(), "B=" + live.DeadAddress(), "C=" + c.Address()}),
                    calls, probe);
+    QAbstractItemModelTester taskModel(window.vsTasks->model());
+    QAbstractItemModelTester hostModel(window.vsHosts->model());
     // The first sleep runs a whole second before the second one starts.
     QTRY_VERIFY_WITH_TIMEOUT(
         TaskRowOf(window.vsTasks, older.RequestNumber()) >= 0 &&
@@ -268,6 +271,14 @@ class LiveViewerTest : public QObject {
     QVERIFY(Cell(tasks, 2, 2).startsWith("127.0.0.1:"));
     QCOMPARE(window.StaticText1->text(), QString());
     QCOMPARE(window.Label1->text(), QString("."));
+    // The dead host's cause, in its row's tool tip and in the host list.
+    QCOMPARE(Cell(window.vsHosts, 1, 2), QString::fromUtf8("sem conexão"));
+    const QString cause = Cell(window.vsHosts, 1, 3);
+    QVERIFY(cause.contains("Connection refused"));
+    QCOMPARE(tasks->model()->index(0, 4).data(Qt::ToolTipRole).toString(),
+             "B (" + QString::fromStdString(HostAddress(window.Hosts()[1])) + "): " + cause);
+    QVERIFY(window.StatusStrip->text().startsWith("2 de 3 servidores respondendo; 1 sem resposta"));
+    QVERIFY(!Cell(window.vsHosts, 0, 5).isEmpty());  // the time of A's last reply
   }
 
   void sessionViewCountsAKeyOfTwoServersOnce() {
@@ -283,6 +294,7 @@ class LiveViewerTest : public QObject {
     TTcpProbe probe;
     TFTasks window(Hosts({"A=" + a.Address(), "B=" + live.DeadAddress(), "C=" + c.Address()}),
                    calls, probe);
+    QAbstractItemModelTester sessionModel(window.vsUsers->model());
     window.PageControl1->setCurrentIndex(1);
     QTRY_COMPARE_WITH_TIMEOUT(window.Label1->text(), QString::fromUtf8("2 sessões"), kWaitMs);
 
@@ -300,6 +312,7 @@ class LiveViewerTest : public QObject {
     QCOMPARE(Cell(licences, 0, 1), QString("1"));
     QCOMPARE(Cell(licences, 1, 0), QString("PLENA"));
     QCOMPARE(Cell(licences, 1, 1), QString("1"));
+    QVERIFY(window.StatusStrip->text().startsWith("2 de 3 servidores respondendo; 1 sem resposta"));
   }
 
   void cancelOfATaskAndOfASessionReachesItsServer() {
