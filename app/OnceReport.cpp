@@ -131,10 +131,11 @@ std::unique_ptr<TRefreshT> TOnceReport::Refresh(bool sessions) {
   auto worker = std::make_unique<TRefreshT>(FCalls, FProbe, FWorkers, FTable);
   worker->SetMethodName(std::string(sessions ? SessionListMethod() : TaskListMethod()));
   for (const std::string& host : FHosts) worker->AddIP(host);
-  TEvent delivered;
-  worker->SetOnDone([&delivered](TRefreshT&) { delivered.SetEvent(); });
+  // The worker goes on after it has set the event: the event lives as long as it.
+  auto delivered = std::make_shared<TEvent>();
+  worker->SetOnDone([delivered](TRefreshT&) { delivered->SetEvent(); });
   worker->Start();
-  delivered.WaitFor(TEvent::kInfinite);
+  delivered->WaitFor(TEvent::kInfinite);
   return worker;
 }
 

@@ -20,13 +20,15 @@ TWorkerPool& Workers() {
   return workers;
 }
 
-// Starts a refresh of `hosts` over `table`; `delivered` is set when it is delivered.
+// Starts a refresh of `hosts` over `table`; `delivered` is set when it is
+// delivered (the worker keeps the event, since it goes on afterwards).
 std::unique_ptr<TRefreshT> StartRefresh(testing::TFakeServers& servers, THostCallTable& table,
-                                        const std::vector<std::string>& hosts, TEvent& delivered) {
+                                        const std::vector<std::string>& hosts,
+                                        std::shared_ptr<TEvent> delivered) {
   auto worker = std::make_unique<TRefreshT>(servers, servers, Workers(), table);
   worker->SetMethodName("quvsystem.tasks.list");
   for (const auto& host : hosts) worker->AddIP(host);
-  worker->SetOnDone([&delivered](TRefreshT&) { delivered.SetEvent(); });
+  worker->SetOnDone([delivered](TRefreshT&) { delivered->SetEvent(); });
   worker->Start();
   return worker;
 }
@@ -34,9 +36,9 @@ std::unique_ptr<TRefreshT> StartRefresh(testing::TFakeServers& servers, THostCal
 // Starts a refresh of `hosts` over `table` and returns once it is delivered.
 std::unique_ptr<TRefreshT> DeliveredRefresh(testing::TFakeServers& servers, THostCallTable& table,
                                             const std::vector<std::string>& hosts) {
-  TEvent delivered;
+  const auto delivered = std::make_shared<TEvent>();
   auto worker = StartRefresh(servers, table, hosts, delivered);
-  delivered.WaitFor(TEvent::kInfinite);
+  delivered->WaitFor(TEvent::kInfinite);
   return worker;
 }
 
@@ -102,12 +104,12 @@ TEST(RefreshT, DeliversAtTheDeadlineWhileAHostHangs) {
   THostCallTable table(2);
   const std::vector<std::string> hosts{"A=10.0.0.1", "B=10.0.0.2"};
 
-  TEvent done;
+  const auto done = std::make_shared<TEvent>();
   auto worker = StartRefresh(servers, table, hosts, done);
   while (servers.CallsFinished() < 1) std::this_thread::yield();
-  EXPECT_FALSE(done.WaitFor(50));  // B has answered, A holds the refresh
-  clock.Advance(2 * 500 + 500);    // twice the call time-out plus the probe's
-  ASSERT_TRUE(done.WaitFor(TEvent::kInfinite));
+  EXPECT_FALSE(done->WaitFor(50));  // B has answered, A holds the refresh
+  clock.Advance(2 * 500 + 500);     // twice the call time-out plus the probe's
+  ASSERT_TRUE(done->WaitFor(TEvent::kInfinite));
   EXPECT_EQ(worker->TakeResult(0), nullptr);
   EXPECT_EQ(worker->HostStatus(0).State, THostState::StillWaiting);
   EXPECT_EQ(worker->HostStatus(0).Cause, StillWaitingText());
