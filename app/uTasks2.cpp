@@ -670,7 +670,9 @@ void TFTasks::UpdateStatusStrip() {
     if (host.Status.State == THostState::Answering)
       ++answering;
     else
-      silent << HostDescription(host.Line) + ": " + ToQString(host.Status.Cause);
+      silent << HostDescription(host.Line) + ": " +
+                    ToQString(host.Status.Cause.empty() ? HostStateText(host.Status.State)
+                                                        : host.Status.Cause);
   }
   QString text =
       QStringLiteral("%1 de %2 servidores respondendo").arg(answering).arg(FHosts.size());

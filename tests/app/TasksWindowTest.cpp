@@ -101,6 +101,8 @@ class TasksWindowTest : public QObject {
     QCOMPARE(titled.windowTitle(), QString::fromUtf8("Visualizador de Tarefas Produção"));
     QCOMPARE(plain.StaticText1->text(), QString("Processndo..."));
     QCOMPARE(plain.Label1->text(), QString("."));
+    QCOMPARE(plain.StatusStrip->toolTip(),
+             QString("1 (127.0.0.1): aguardando"));  // none called yet
     QVERIFY(plain.Timer1->isActive());
     QCOMPARE(plain.Timer1->interval(), 1000);
   }
