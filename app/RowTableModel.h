@@ -28,8 +28,8 @@ struct TRowLook {
 };
 
 // A read-only table of row records for a QTreeView. SetRows replaces the rows
-// as a whole; the view shows those that pass the filter (on any column's
-// text), in the order given or sorted by one column. Every change resets the
+// as a whole; the view shows those that pass the filter (on the text of any
+// column with a width), in the order given or sorted by one column. Every change resets the
 // model, so the view loses its focused row: the owner puts it back by the
 // row's identity. UI thread only.
 template <typename Row>
