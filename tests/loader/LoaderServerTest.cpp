@@ -239,6 +239,73 @@ TEST(LoaderConnection, AServerThatIsNotThereCannotBeReached) {
   }
 }
 
+// Sets an environment variable for one test.
+class TEnvironment final {
+ public:
+  TEnvironment(const char* name, const std::string& value) : FName(name) {
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~TEnvironment() { ::unsetenv(FName); }
+
+ private:
+  const char* FName;
+};
+
+TEST_F(LoaderServerTest, ComponentsAreRegisteredInProcessOrByTheProgram) {
+  const std::string component = ReadWholeFile(QUV_TEST_COMPONENT);
+  const TEnvironment marker("QUV_TEST_REGISTERED", Local("registered"));
+  Publish("comp.so", component, kAge1, "IsCOMObj=1\r\n");
+  Update("comp.so");
+  EXPECT_TRUE(fs::exists(Local("registered")));
+  fs::remove(Local("registered"));
+  Publish("viaprogram.so", component, kAge1, "IsCOMObj=1\r\nRegisterWithProgram=1\r\n");
+  Update("viaprogram.so");
+  EXPECT_TRUE(fs::exists(Local("registered")));
+
+  Publish("broken.so", "not a library", kAge1, "IsCOMObj=1\r\n");
+  EXPECT_EQ(UpdateError("broken.so"),
+            std::string("Não foi possível carregar biblioteca de componente"_cp));
+  const TEnvironment fails("QUV_TEST_REGISTER_FAILS", "1");
+  Publish("refused.so", component, kAge1, "IsCOMObj=1\r\nRegisterWithProgram=1\r\n");
+  EXPECT_EQ(UpdateError("refused.so"),
+            std::string("Não foi possível registrar componente "_cp) + Local("refused.so"));
+}
+
+TEST_F(LoaderServerTest, ProgramsRunWhenUpdatedAndFontsGoToTheUsersFolder) {
+  const TEnvironment ran("QUV_TEST_RAN", Local("ran"));
+  Publish("setup.sh", "#!/bin/sh\ntouch \"$QUV_TEST_RAN\"\n", kAge1, "ExecWhenUpd=1\r\n");
+  Update("setup.sh");
+  EXPECT_TRUE(fs::exists(Local("ran")));
+  fs::remove(Local("ran"));
+  Update("setup.sh");  // current: not run again
+  EXPECT_FALSE(fs::exists(Local("ran")));
+
+  TTempFolder data;
+  const TEnvironment dataHome("XDG_DATA_HOME", data.Path());
+  Publish("face.ttf", "font bytes", kAge1, "IsFont=1\r\n");
+  Update("face.ttf");
+  EXPECT_EQ(ReadWholeFile(data.Path() + "/fonts/face.ttf"), "font bytes");
+}
+
+TEST_F(LoaderServerTest, ACompleteEarlierReceiptInNewIsReused) {
+  const std::string content(20000, 'r');
+  Publish("lib.quv", content, kAge1);
+  std::string header = "QUVR" + std::string(8, '\0');
+  const uint32_t crc = Crc32(content);
+  for (int i = 0; i < 4; ++i) {
+    header[4 + i] = static_cast<char>(crc >> (8 * i));
+    header[8 + i] = static_cast<char>(static_cast<uint32_t>(kAge1) >> (8 * i));
+  }
+  FProgram.WriteFile("_new/lib.quv", header + content.substr(0, 100));
+  EXPECT_EQ(Update("lib.quv"), Names{"lib.quv"});  // cut short: fetched again
+  EXPECT_EQ(LocalContent("lib.quv"), content);
+  fs::remove(Local("lib.quv"));
+  FProgram.WriteFile("_new/lib.quv", header + content);
+  EXPECT_EQ(Update("lib.quv"), Names{});
+  EXPECT_EQ(LocalContent("lib.quv"), content);
+  EXPECT_FALSE(fs::exists(Local("_new/lib.quv")));
+}
+
 // The registry asks the loader for its files and for the extension list.
 TEST_F(LoaderServerTest, TheRegistryTakesItsFilesThroughTheLoader) {
   Publish("live.quv", CurrentFile({{"old.one", {"a"}}}), kAge1);
