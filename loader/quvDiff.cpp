@@ -24,14 +24,12 @@ constexpr std::size_t kShortestKeptRun = 32;
 [[noreturn]] void RaiseCrcError() { throw ELoaderError(std::string(kCrcErrorMessage)); }
 
 // Reads the old file and the difference alongside each other and writes the
-// new file; owns the four work buffers.
+// new file; owns the four work buffers, which grow to what the blocks need
+// and never beyond kDiffBufferSize.
 class TDiffApplier final {
  public:
   TDiffApplier(TStream& old, TStream& diff, TStream& output)
-      : FOld(old), FDiff(diff), FOutput(output) {
-    for (std::vector<uint8_t>* buffer : {&FOldBlock, &FLiteral, &FTable, &FOutBlock})
-      buffer->reserve(kDiffBufferSize);
-  }
+      : FOld(old), FDiff(diff), FOutput(output) {}
 
   void Run() {
     uint8_t header[kDiffHeaderSize];
@@ -63,7 +61,7 @@ class TDiffApplier final {
     const uint32_t crc = ReadU32();
     ReadInto(FLiteral, length);
     if (Crc32Bytes(FLiteral.data(), FLiteral.size()) != crc) RaiseCrcError();
-    Emit(FLiteral);
+    Emit(FLiteral, crc);
     return true;
   }
 
@@ -94,7 +92,7 @@ class TDiffApplier final {
       outPos += length;
     }
     if (Crc32Bytes(FOutBlock.data(), FOutBlock.size()) != outCrc) RaiseCrcError();
-    Emit(FOutBlock);
+    Emit(FOutBlock, outCrc);
   }
 
   // Adds bytes to the output block, which may not outgrow its buffer.
@@ -103,9 +101,12 @@ class TDiffApplier final {
     FOutBlock.insert(FOutBlock.end(), bytes, bytes + count);
   }
 
-  void Emit(const std::vector<uint8_t>& block) {
+  // Writes a block whose CRC is `crc`; the new file's CRC follows from it
+  // without reading the block again.
+  void Emit(const std::vector<uint8_t>& block, uint32_t crc) {
     FOutput.WriteBuffer(block.data(), static_cast<int32_t>(block.size()));
-    FNewCrc = Crc32Bytes(block.data(), block.size(), FNewCrc);
+    FNewCrc =
+        static_cast<uint32_t>(crc32_combine(FNewCrc, crc, static_cast<z_off_t>(block.size())));
   }
 
   // The next bytes of the old file, fewer at its end.
