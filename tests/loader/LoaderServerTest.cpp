@@ -322,6 +322,11 @@ TEST_F(LoaderServerTest, TheRegistryTakesItsFilesThroughTheLoader) {
   TquvRegistryLoader installed(FServer.Address());
   TquvInterfaces registry(TquvLibraryOptions{FProgram.Path(), false, false});
   EXPECT_EQ(registry.GetInterface("live.new.one")->Defs().Count(), 2);
+  // A companion with the interface data, fetched when first read.
+  Publish("live.en.quvo", CurrentFile({{"new.one", {"a", "b", "c"}}}), kAge2);
+  TquvInterfaces suffixed(TquvLibraryOptions{FProgram.Path(), false, false, "en"});
+  EXPECT_EQ(suffixed.GetInterface("live.new.one")->Defs().Count(), 3);
+  EXPECT_TRUE(fs::exists(Local("live.en.quvo")));
   // With updates off the file is used as it is found.
   Publish("live.quv", CurrentFile({{"third.one", {}}}), kAge3);
   SetGlobalVersion("3");
