@@ -10,16 +10,11 @@ namespace quv {
 
 namespace {
 
-// Request kinds of the file exchange.
-constexpr uint8_t kRequestOne = 2;
-constexpr uint8_t kRequestList = 3;
-constexpr uint8_t kRequestBatch = 4;
-constexpr uint8_t kRequestBatchEnd = 5;
 constexpr std::size_t kMostNameBytes = 255;
 
 TquvFileRequest Request(uint8_t kind, const std::string& name, int32_t value) {
   if (name.size() > kMostNameBytes) throw ELoaderError("Nome de arquivo longo demais: " + name);
-  return TquvFileRequest{kind, name, value, kind == kRequestList ? INT32_MAX : 0};
+  return TquvFileRequest{kind, name, value, kind == kFileRequestList ? INT32_MAX : 0};
 }
 
 std::string Bytes(const TMemoryStream& stream) {
@@ -90,7 +85,7 @@ auto TquvLoader::Exchange(F&& exchange) {
 
 void TquvLoader::GetFile(const std::string& remoteName, const std::string&, int32_t tag,
                          TStream& stream) {
-  const TquvFileRequest request = Request(kRequestOne, remoteName, tag);
+  const TquvFileRequest request = Request(kFileRequestOne, remoteName, tag);
   Exchange([&](TExchange& exchange) {
     exchange.Writer.WriteFileRequest(request);
     exchange.ReadInto(stream);
@@ -99,7 +94,7 @@ void TquvLoader::GetFile(const std::string& remoteName, const std::string&, int3
 }
 
 std::vector<std::string> TquvLoader::ListFiles(const std::string& mask) {
-  const TquvFileRequest request = Request(kRequestList, mask, 0);
+  const TquvFileRequest request = Request(kFileRequestList, mask, 0);
   return Exchange([&](TExchange& exchange) {
     exchange.Writer.WriteFileRequest(request);
     TMemoryStream names;
@@ -113,11 +108,11 @@ std::vector<std::string> TquvLoader::RequestFiles(const std::vector<std::string>
   std::vector<TquvFileRequest> requests;
   int32_t value = 0;
   for (const std::string& name : remoteNames)
-    requests.push_back(Request(kRequestBatch, name, ++value));
+    requests.push_back(Request(kFileRequestBatch, name, ++value));
   return Exchange([&](TExchange& exchange) {
     exchange.Writer.BeginFileRequests();
     for (const TquvFileRequest& request : requests) exchange.Writer.WriteFileRequest(request);
-    exchange.Writer.WriteFileRequest(TquvFileRequest{kRequestBatchEnd, "", 0, 0});
+    exchange.Writer.WriteFileRequest(TquvFileRequest{kFileRequestBatchEnd, "", 0, 0});
     exchange.Writer.EndFileRequests();
     // Every answer is read, so that a refusal leaves the connection in step.
     std::vector<std::string> contents;

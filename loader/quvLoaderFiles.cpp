@@ -76,7 +76,7 @@ std::string FlattenedName(std::string_view name) {
 }
 
 void ForceFolder(const std::string& folder) {
-  if (!ForceDirectories(folder)) throw ELoaderError("Can not create dir " + folder);
+  if (!ForceDirectories(folder)) throw ELoaderError("Can not create dir");
 }
 
 std::string ReadWholeFile(const std::string& fileName) {

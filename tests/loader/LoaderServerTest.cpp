@@ -229,6 +229,21 @@ TEST_F(LoaderServerTest, ListsAndBatchesOfFiles) {
   EXPECT_EQ(loader.RequestFiles({"apps/b.quv"}), Names{"b"});  // still in step
 }
 
+TEST_F(LoaderServerTest, ACancelledLoaderAndAFolderThatCannotBeMadeStop) {
+  Publish("lib.quv", "content", kAge1);
+  TquvLoader loader(FServer.Address());
+  loader.Cancel();
+  try {
+    loader.Update(FProgram.Path(), "lib.quv");
+    ADD_FAILURE();
+  } catch (const ELoaderError& e) {
+    EXPECT_EQ(std::string(e.what()), std::string("Carga de módulo cancelada."_cp));
+  }
+  FProgram.WriteFile("_updcache", "a file where the cache folder belongs");
+  EXPECT_EQ(UpdateError("lib.quv"), "Can not create dir");
+  EXPECT_FALSE(fs::exists(Local("lib.quv")));
+}
+
 TEST(LoaderConnection, AServerThatIsNotThereCannotBeReached) {
   TquvLoader loader("127.0.0.1:1");
   try {
