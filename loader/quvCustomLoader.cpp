@@ -236,7 +236,10 @@ void TCustomLoader::Install(const TRemoteFileDef& file, uint32_t oldChecksum) {
       Receive(diffName.empty() ? file.Descriptor.SourceFor(OperatingSystemName(), file.RemoteName)
                                : diffName,
               file);
-  if (hadFile && IsDifferenceFor(content, oldChecksum)) content = Applied(file.LocalName, content);
+  // A difference asked for is applied whatever its header says: the applier
+  // refuses one that does not lead to the new file it was made for.
+  if (!diffName.empty() || (hadFile && IsDifferenceFor(content, oldChecksum)))
+    content = Applied(file.LocalName, content);
   ReplaceFile(file.LocalName, content);
   if (file.Descriptor.Age() != 0) SetFileAge(file.LocalName, file.Descriptor.Age());
   ReplaceFile(file.LocalName + std::string(kDescriptorExtension), file.Descriptor.Text());

@@ -34,18 +34,19 @@ std::string GaveUpMessage(const std::string& fileName, const std::string& lastEr
          std::string("Último erro:"_cp) + lastError;
 }
 
-// Writes `content` into a fresh `fileName`; the errno of a failure, else 0.
-int WriteNewFile(const std::string& fileName, std::string_view content) {
+// Writes a fresh `fileName` with `write`; the errno of a failure, else 0.
+int WriteNewFile(const std::string& fileName, const std::function<bool(THandle)>& write) {
   TAutoCloseHandle file(::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (!file.Valid()) return errno;
-  if (!WriteAll(file.Get(), content) || ::fsync(file.Get()) != 0) return errno != 0 ? errno : EIO;
+  errno = 0;
+  if (!write(file.Get()) || ::fsync(file.Get()) != 0) return errno != 0 ? errno : EIO;
   return 0;
 }
 
 // One attempt at the replacement; the errno of a failure, else 0.
-int TryReplace(const std::string& fileName, std::string_view content) {
+int TryReplace(const std::string& fileName, const std::function<bool(THandle)>& write) {
   const std::string temp = fileName + std::string(kTempSuffix);
-  int error = WriteNewFile(temp, content);
+  int error = WriteNewFile(temp, write);
   if (error == 0 && ::rename(temp.c_str(), fileName.c_str()) != 0) error = errno;
   if (error != 0) ::unlink(temp.c_str());
   return error;
@@ -93,9 +94,13 @@ std::string ReadWholeFile(const std::string& fileName) {
 }
 
 void ReplaceFile(const std::string& fileName, std::string_view content) {
+  ReplaceFileWith(fileName, [content](THandle file) { return WriteAll(file, content); });
+}
+
+void ReplaceFileWith(const std::string& fileName, const std::function<bool(THandle)>& write) {
   int error = 0;
   for (int attempt = 0; attempt < kReplaceAttempts; ++attempt) {
-    error = TryReplace(fileName, content);
+    error = TryReplace(fileName, write);
     if (error == 0) return;
     if (error == ETXTBSY || error == EBUSY) throw ELoaderError(InUseMessage(fileName));
   }

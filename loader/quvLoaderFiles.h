@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+
+#include "platform/FileHandle.h"
 
 // The file operations of the loader: names kept inside the program's
 // folder, whole-file reads, safe replacement and date stamps.
@@ -27,6 +30,9 @@ std::string ReadWholeFile(const std::string& fileName);
 // attempts; a file in use raises the in-use message at once, the third
 // failure the "mesmo após 3 tentativas" message with the last reason.
 void ReplaceFile(const std::string& fileName, std::string_view content);
+// The same with the content that `write` writes to the open temporary file;
+// it returns false with errno set when it fails, and runs once per attempt.
+void ReplaceFileWith(const std::string& fileName, const std::function<bool(THandle)>& write);
 
 // The modification time of `fileName` in seconds since 1970; 0 when missing.
 int64_t FileAge(const std::string& fileName);

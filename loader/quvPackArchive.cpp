@@ -74,16 +74,20 @@ std::vector<TEntry> CheckedEntries(zip_t* zip, const std::string& archive,
   return entries;
 }
 
-std::string EntryContent(zip_t* zip, const TEntry& entry, const std::string& archive) {
+// Copies the entry to `target` in pieces, so that no declared size, and no
+// entry larger than memory, decides what is held at once.
+bool CopyEntry(zip_t* zip, const TEntry& entry, THandle target, std::string& failure) {
   std::unique_ptr<zip_file_t, TZipFileCloser> file(zip_fopen_index(zip, entry.Index, 0));
-  if (!file) RaiseArchiveError(archive, zip_strerror(zip));
-  std::string content;
+  if (!file) {
+    failure = zip_strerror(zip);
+    return false;
+  }
   char buffer[65536];
   for (;;) {
     const zip_int64_t got = zip_fread(file.get(), buffer, sizeof buffer);
-    if (got < 0) RaiseArchiveError(archive, zip_file_strerror(file.get()));
-    if (got == 0) return content;
-    content.append(buffer, static_cast<std::size_t>(got));
+    if (got < 0) failure = zip_file_strerror(file.get());
+    if (got <= 0) return got == 0;
+    if (!WriteAll(target, std::string_view(buffer, static_cast<std::size_t>(got)))) return false;
   }
 }
 
@@ -97,7 +101,14 @@ void UnpackArchive(const std::string& archive, const std::string& folder) {
       continue;
     }
     ForceFolder(entry.Path.substr(0, entry.Path.rfind('/')));
-    ReplaceFile(entry.Path, EntryContent(zip.get(), entry, archive));
+    std::string failure;
+    try {
+      ReplaceFileWith(entry.Path,
+                      [&](THandle target) { return CopyEntry(zip.get(), entry, target, failure); });
+    } catch (const ELoaderError&) {
+      if (!failure.empty()) RaiseArchiveError(archive, failure);  // the archive is damaged
+      throw;
+    }
   }
 }
 

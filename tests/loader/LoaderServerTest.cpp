@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -38,7 +39,9 @@ class TNotingLoader final : public TquvLoader {
   }
 };
 
-std::string Zip(const std::vector<std::pair<std::string, std::string>>& entries) {
+// A zip archive of `entries`; those named in `links` are symbolic links to their content.
+std::string Zip(const std::vector<std::pair<std::string, std::string>>& entries,
+                const std::vector<std::string>& links = {}) {
   zip_error_t error;
   zip_error_init(&error);
   zip_source_t* buffer = zip_source_buffer_create(nullptr, 0, 0, &error);
@@ -46,7 +49,10 @@ std::string Zip(const std::vector<std::pair<std::string, std::string>>& entries)
   zip_t* archive = zip_open_from_source(buffer, ZIP_TRUNCATE, &error);
   for (const auto& [name, content] : entries) {
     zip_source_t* source = zip_source_buffer(archive, content.data(), content.size(), 0);
-    zip_file_add(archive, name.c_str(), source, ZIP_FL_ENC_RAW);
+    const zip_int64_t index = zip_file_add(archive, name.c_str(), source, ZIP_FL_ENC_RAW);
+    if (std::find(links.begin(), links.end(), name) != links.end())
+      zip_file_set_external_attributes(archive, static_cast<zip_uint64_t>(index), 0, ZIP_OPSYS_UNIX,
+                                       (S_IFLNK | 0777u) << 16);
   }
   zip_close(archive);
   zip_source_open(buffer);
@@ -140,6 +146,10 @@ TEST_F(LoaderServerTest, ACorruptDifferenceKeepsTheOldFile) {
   EXPECT_EQ(LocalContent("lib.quv"), v1);
   EXPECT_EQ(TUpdateDescriptor::FromFile(Local("lib.quv.upd")).CheckSum(), Crc32(v1));
   EXPECT_FALSE(fs::exists(Local("lib.quv.~tmp")));
+  // Bytes that are no difference at all are not taken for the file.
+  FServed.WriteFile("lib.diff", v2);
+  EXPECT_EQ(UpdateError("lib.quv"), "Erro processando diff:CRC Error");
+  EXPECT_EQ(LocalContent("lib.quv"), v1);
 }
 
 TEST_F(LoaderServerTest, OutOfDateRulesOfTheVersionBookkeeping) {
@@ -191,6 +201,15 @@ TEST_F(LoaderServerTest, NamesLeadingOutOfTheProgramFolderWriteNothing) {
             std::string::npos);
   EXPECT_FALSE(fs::exists(Local("good.txt")));
   EXPECT_FALSE(fs::exists(fs::path(FProgram.Path()).parent_path() / "evil.txt"));
+  Publish("link.zip", Zip({{"good.txt", "G"}, {"passwd", "/etc/passwd"}}, {"passwd"}), kAge1,
+          "IsPack=1\r\n");
+  EXPECT_NE(UpdateError("link.zip").find(std::string("link simbólico recusado: passwd"_cp)),
+            std::string::npos);
+  EXPECT_FALSE(fs::exists(Local("good.txt")));
+  EXPECT_FALSE(fs::exists(Local("passwd")));
+  Publish("junk.zip", "not an archive", kAge1, "IsPack=1\r\n");
+  EXPECT_EQ(UpdateError("junk.zip").rfind("Erro descompactando " + Local("junk.zip") + ": ", 0),
+            0u);
   Publish("x.dat", "x", kAge1, "[hard_dependencies]\r\n1=..\\outside.dat\r\n");
   EXPECT_EQ(UpdateError("x.dat"), "Nome de arquivo fora da pasta do programa: ..\\outside.dat");
   EXPECT_EQ(UpdateError("/etc/passwd"), "Nome de arquivo fora da pasta do programa: /etc/passwd");
