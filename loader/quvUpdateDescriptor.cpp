@@ -10,6 +10,7 @@ namespace quv {
 namespace {
 
 constexpr const char* kAttributes = "Attributes";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 // The value of a decimal number that fills `text`, or `defaultValue`.
 template <class T>
@@ -23,6 +24,14 @@ std::string Trimmed(const std::string& line) {
   const std::size_t first = line.find_first_not_of(" \t\r");
   if (first == std::string::npos) return "";
   return line.substr(first, line.find_last_not_of(" \t\r") - first + 1);
+}
+
+// A UTF-8 byte-order mark says nothing about a descriptor; without it the
+// INI reader and the line edits see the same first line.
+std::string WithoutByteOrderMark(const std::string& text) {
+  return text.compare(0, kByteOrderMark.size(), kByteOrderMark) == 0
+             ? text.substr(kByteOrderMark.size())
+             : text;
 }
 
 bool IsSectionLine(const std::string& line) { return !line.empty() && line[0] == '['; }
@@ -59,7 +68,7 @@ std::string Joined(const std::vector<std::string>& lines) {
 }  // namespace
 
 TUpdateDescriptor::TUpdateDescriptor(std::string text)
-    : FText(std::move(text)), FIni(TIniFile::FromText(FText)) {}
+    : FText(WithoutByteOrderMark(text)), FIni(TIniFile::FromText(FText)) {}
 
 TUpdateDescriptor TUpdateDescriptor::FromFile(const std::string& fileName) {
   std::ifstream in(fileName, std::ios::binary);
@@ -111,8 +120,9 @@ std::string TUpdateDescriptor::SourceFor(const std::string& osName, const std::s
 void TUpdateDescriptor::SetAttribute(const std::string& key, const std::string& value) {
   RemoveAttribute(key);
   std::vector<std::string> lines = Lines(FText);
-  auto section = std::find_if(lines.begin(), lines.end(),
-                              [](const std::string& line) { return IsSection(line, kAttributes); });
+  auto section = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+    return IsSection(Trimmed(line), kAttributes);
+  });
   if (section == lines.end()) {
     lines.push_back(std::string("[") + kAttributes + "]");
     section = lines.end() - 1;
