@@ -8,12 +8,6 @@
 
 namespace quv {
 
-// Request kinds of a file exchange.
-inline constexpr uint8_t kFileRequestOne = 2;       // send this one file
-inline constexpr uint8_t kFileRequestList = 3;      // send the names that match a mask
-inline constexpr uint8_t kFileRequestBatch = 4;     // one file of a batch
-inline constexpr uint8_t kFileRequestBatchEnd = 5;  // ends the batch
-
 // The most files one batch may ask for.
 inline constexpr int32_t kMostBatchFiles = 4096;
 

@@ -126,6 +126,12 @@ struct TquvFileRequest {
   bool operator==(const TquvFileRequest&) const = default;
 };
 
+// Request kinds of a file exchange.
+inline constexpr uint8_t kFileRequestOne = 2;       // send this one file
+inline constexpr uint8_t kFileRequestList = 3;      // send the names that match a mask
+inline constexpr uint8_t kFileRequestBatch = 4;     // one file of a batch
+inline constexpr uint8_t kFileRequestBatchEnd = 5;  // ends the batch
+
 inline constexpr int32_t kFileRequestSize = 268;
 using TFileRequestBytes = std::array<uint8_t, kFileRequestSize>;
 

@@ -187,22 +187,22 @@ struct TquvInterfaceLib::TContents {
 // cache (the handle is held, and so is the library lock, while it lives).
 class TquvInterfaceLib::TDataAccess final {
  public:
-  explicit TDataAccess(TquvInterfaceLib& lib) : FLib(lib) {
+  TDataAccess(TquvInterfaceLib& lib, std::string fileName)
+      : FLib(lib), FFileName(std::move(fileName)) {
     if (const auto resource = FindResource(kResourceType, lib.FName)) {
       FStream = std::make_unique<TViewStream>(*resource);
       return;
     }
-    if (access(lib.FFileName.c_str(), F_OK) != 0) {
-      Fail(std::string("Não foi possível acessar arquivo "_cp) + lib.FFileName);
+    if (access(FFileName.c_str(), F_OK) != 0) {
+      Fail(std::string("Não foi possível acessar arquivo "_cp) + FFileName);
     }
     lib.FCache.Expire(false);
-    FHandle = lib.FCache.Acquire(lib.FFileName);
-    if (FHandle == kNoHandle)
-      Fail(std::string("Não foi possível abrir o arquivo "_cp) + lib.FFileName);
+    FHandle = lib.FCache.Acquire(FFileName);
+    if (FHandle == kNoHandle) Fail(std::string("Não foi possível abrir o arquivo "_cp) + FFileName);
     FStream = std::make_unique<THandleStream>(FHandle);
   }
   ~TDataAccess() {
-    if (FHandle != kNoHandle) FLib.FCache.ReleaseHandle(FLib.FFileName, FHandle);
+    if (FHandle != kNoHandle) FLib.FCache.ReleaseHandle(FFileName, FHandle);
   }
   TDataAccess(const TDataAccess&) = delete;
   TDataAccess& operator=(const TDataAccess&) = delete;
@@ -211,6 +211,7 @@ class TquvInterfaceLib::TDataAccess final {
 
  private:
   TquvInterfaceLib& FLib;
+  const std::string FFileName;
   THandle FHandle = kNoHandle;
   std::unique_ptr<TStream> FStream;
 };
@@ -372,7 +373,7 @@ std::unique_ptr<TquvInterfaceLib::TContents> TquvInterfaceLib::ReadContents() {
   contents->Stamp = FileStampOf(FFileName);
   std::vector<TIndexInfo> entries;
   {
-    TDataAccess access(*this);
+    TDataAccess access(*this, FFileName);
     TStream& stream = access.Stream();
     const int64_t size = stream.Size();
     char headerBytes[kFileHeaderSize] = {};
@@ -482,8 +483,18 @@ TquvInterfaceRef TquvInterfaceLib::GetInterface(std::string_view name) {
 
 std::vector<uint8_t> TquvInterfaceLib::ReadInterfaceData(uint32_t offset) {
   std::lock_guard<TCriticalSection> guard(FLock);
-  TDataAccess access(*this);
+  TDataAccess access(*this, DataFileName());
   return ReadInterfaceBytes(access.Stream(), offset, FFileVersion.load(), FFileName);
+}
+
+std::string TquvInterfaceLib::DataFileName() {
+  if (FOptions.InterfaceSuffix.empty()) return FFileName;
+  const std::string folder = ExtractFileDir(FFileName);
+  const std::string companion =
+      BaseNameWithoutExtension(FFileName) + "." + FOptions.InterfaceSuffix + ".quvo";
+  if (IquvInterfaceLoader* loader = GLoader.load(); loader != nullptr && UpdatesAllowed())
+    loader->UpdateFile(folder, companion);
+  return FContents && FContents->PlainFile ? FFileName : folder + "/" + companion;
 }
 
 // ---- TquvInterfaces ----

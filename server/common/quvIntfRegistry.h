@@ -120,6 +120,9 @@ struct TquvLibraryOptions {
   std::string Folder;       // where bare library names are looked for
   bool UpdatesOff = false;  // this library never asks the loader
   bool WatchFiles = true;   // reload when the file changes on disk
+  // When set, the interface data of a library file that is not plain come
+  // from its companion <name>.<suffix>.quvo beside it.
+  std::string InterfaceSuffix = {};
 };
 
 // One interface file: its index, its interfaces, the extension libraries
@@ -173,6 +176,9 @@ class TquvInterfaceLib final {
 
  private:
   class TDataAccess;
+  // The file that holds the interface data (the companion with a suffix),
+  // asked of the loader first when updates are allowed.
+  std::string DataFileName();
   struct TContents;
 
   bool UpdatesAllowed() const;

@@ -79,6 +79,16 @@ TEST_F(IntfRegistryTest, ExtensionFilesExtendTheirLibrary) {
   EXPECT_TRUE(lib.Extensions("extra.more").empty());
 }
 
+TEST_F(IntfRegistryTest, AnInterfaceSuffixReadsTheDataOfTheCompanionFile) {
+  FFolder.WriteFile("suf.quv", CurrentFile({{"a.b", {"x"}}}));
+  FFolder.WriteFile("suf.en.quvo", CurrentFile({{"a.b", {"x", "y"}}}));
+  TquvInterfaces registry(TquvLibraryOptions{FFolder.Path(), true, false, "en"});
+  EXPECT_EQ(registry.GetInterface("suf.a.b")->Defs().Count(), 2);
+  TquvInterfaces missing(TquvLibraryOptions{FFolder.Path(), true, false, "pt"});
+  EXPECT_EQ(MessageOf([&] { missing.GetInterface("suf.a.b")->Defs(); }),
+            std::string("Não foi possível acessar arquivo "_cp) + FFolder.Path() + "/suf.pt.quvo");
+}
+
 TEST_F(IntfRegistryTest, DescriptorNamesAndSkippedFlaggedEntries) {
   FFolder.WriteFile("lib.quv", CurrentFile({{"desc.one", {}, "", -1, 10}, {"plain.two", {}}}));
   TquvInterfaceLib& lib = Registry().InternalGetItem("lib");

@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include "loader/quvUpdateDescriptor.h"
+
+namespace quv {
+namespace {
+
+const char* const kText =
+    "[Attributes]\r\n"
+    "GlobalVersion=7\r\n"
+    "CheckSum=4294967295\r\n"
+    "Age=1700000000\r\n"
+    "IsPack=Yes\r\n"
+    "Exists=0\r\n"
+    "[17]\r\n"
+    "Diff_Files=lib.quv.17.diff\r\n"
+    "[hard_dependencies]\r\n"
+    "1=a.quv\r\n"
+    "2=b.upd\r\n"
+    "[source]\r\n"
+    "LINUX=lib_linux.quv\r\n";
+
+TEST(UpdateDescriptor, ReadsItsAttributesSectionsAndDefaults) {
+  const TUpdateDescriptor descriptor(kText);
+  EXPECT_EQ(descriptor.GlobalVersion(), "7");
+  EXPECT_EQ(descriptor.CheckSum(), 4294967295u);
+  EXPECT_EQ(descriptor.Age(), 1700000000);
+  EXPECT_TRUE(descriptor.Flag("IsPack"));
+  EXPECT_FALSE(descriptor.Exists());
+  EXPECT_EQ(descriptor.DiffFile(17), "lib.quv.17.diff");
+  EXPECT_EQ(descriptor.DiffFile(18), "");
+  EXPECT_EQ(descriptor.HardDependencies(), (std::vector<std::string>{"a.quv", "b.upd"}));
+  EXPECT_EQ(descriptor.SourceFor("LINUX", "lib.quv"), "lib_linux.quv");
+  EXPECT_EQ(descriptor.SourceFor("WIN_10", "lib.quv"), "lib.quv");
+  EXPECT_EQ(TUpdateDescriptor("[source]\nELSE=x\n").SourceFor("WIN_10", "lib.quv"), "x");
+
+  const TUpdateDescriptor empty("");
+  EXPECT_TRUE(empty.Exists());
+  EXPECT_EQ(empty.CheckSum(), 0u);
+  EXPECT_EQ(empty.Age(), 0);
+  EXPECT_FALSE(empty.UnzipPackPending());
+  // Numbers that do not fit or are not numbers read as 0.
+  const TUpdateDescriptor odd("[Attributes]\nCheckSum=4294967296\nAge=12x\nExists=maybe\n");
+  EXPECT_EQ(odd.CheckSum(), 0u);
+  EXPECT_EQ(odd.Age(), 0);
+  EXPECT_TRUE(odd.Exists());
+}
+
+TEST(UpdateDescriptor, SettingAndRemovingAValueKeepsTheOtherLines) {
+  TUpdateDescriptor descriptor("[source]\r\nELSE=x\r\n[attributes]\r\nAge=5\r\n");
+  descriptor.SetAttribute("UnzipPackPending", "1");
+  EXPECT_EQ(descriptor.Text(),
+            "[source]\r\nELSE=x\r\n[attributes]\r\nUnzipPackPending=1\r\nAge=5\r\n");
+  EXPECT_TRUE(descriptor.UnzipPackPending());
+  descriptor.RemoveAttribute("unzippackpending");
+  EXPECT_EQ(descriptor.Text(), "[source]\r\nELSE=x\r\n[attributes]\r\nAge=5\r\n");
+
+  // A byte-order mark in front of the first section is no part of its name.
+  TUpdateDescriptor marked("\xEF\xBB\xBF[Attributes]\nUnzipPackPending=0\n");
+  marked.SetAttribute("UnzipPackPending", "1");
+  EXPECT_EQ(marked.Text(), "[Attributes]\r\nUnzipPackPending=1\r\n");
+
+  TUpdateDescriptor bare("");
+  bare.SetAttribute("GlobalVersion", "3");
+  EXPECT_EQ(bare.Text(), "[Attributes]\r\nGlobalVersion=3\r\n");
+}
+
+}  // namespace
+}  // namespace quv
