@@ -1,5 +1,6 @@
 #include "client/quvClient.h"
 
+#include "client/Activities.h"
 #include "client/quvCallSeams.h"
 #include "client/quvExecuteThreads.h"
 #include "client/quvMainThread.h"
@@ -38,7 +39,9 @@ void SetParameters(TquvRecordset& parameters, const std::vector<std::string>& na
 class TClientUnit final {
  public:
   TClientUnit() : FHub(TCOMObject::Create<TquvNotifyHub>()) {
-    // Made first, so that they go after the unit.
+    // Made first, so that they go after the unit: tasks freed as it goes
+    // remove their activities.
+    Activities();
     HandedOverThreads();
     PlainMainThread();
     FThreads = std::make_unique<TquvExecuteThreads>();

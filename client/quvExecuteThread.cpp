@@ -69,7 +69,9 @@ void TquvExecuteThread::CancelRequest(int32_t requestNumber) {
     // The dequeue of the next call waits until the server has been told.
     try {
       TVariant row;
-      ExecMethodValues(kCancelMethod, {""}, {requestNumber}, row, FCurrent.Task->Host);
+      // The method's parameter is a text field.
+      ExecMethodValues(kCancelMethod, {""}, {std::to_string(requestNumber)}, row,
+                       FCurrent.Task->Host);
     } catch (const std::exception& e) {
       OutputDebugString(std::string("quvclient: cancel failed: ") + e.what());
     }
@@ -122,9 +124,16 @@ void TquvExecuteThread::WorkOffQueue() {
         std::lock_guard<TCriticalSection> guard(FLock);
         if (FCurrent.State == TState::Pending) FCurrent.State = TState::Carried;
       }
-      FDelivering.store(1);
-      MainThread().Send([this] { Deliver(); });
-      FDelivering.store(0);
+      // A stopped thread delivers nothing: it does not wait for the main
+      // thread, which may be waiting for it to end.
+      if (!Terminated()) {
+        FDelivering.store(1);
+        MainThread().Send([this] {
+          Deliver();
+          FDelivering.store(0);  // no longer waiting for the main thread
+        });
+        FDelivering.store(0);
+      }
     }
     FreeCurrent();
   }
