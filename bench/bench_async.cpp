@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "bench/EchoCall.h"
 #include "bench/RatioReporter.h"
 #include "client/quvClient.h"
 #include "client/quvMainThread.h"
 #include "server/common/quvIntfRegistry.h"
-#include "tests/kit/ServerProcess.h"
 
 namespace quv {
 namespace {
@@ -24,20 +24,9 @@ constexpr int kRepetitions = 5;
 constexpr int kCallsPerRound = 8;
 constexpr uint32_t kMessageWaitMs = 100;
 
-testing::TServerProcess& Server() {
-  static testing::TServerProcess server;
-  return server;
-}
-
-void SynchronousCall() {
-  std::unique_ptr<TquvClientRecordset> reply;
-  ExecMethod("quvtest.test.echo", {"code"}, {42}, reply, Server().Address());
-  if (reply->RecordCount() != 1) throw Exception("short reply");
-}
-
 void BM_SynchronousCalls(benchmark::State& state) {
-  Server();
-  for (auto _ : state) SynchronousCall();
+  bench::EchoServer();
+  for (auto _ : state) bench::EchoCall();
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_SynchronousCalls)
@@ -55,7 +44,7 @@ std::vector<std::unique_ptr<TquvClientRecordset>> QueuedRecordsets(int channels)
   std::vector<std::unique_ptr<TquvClientRecordset>> recordsets;
   for (int i = 0; i < kCallsPerRound; ++i) {
     auto recordset = std::make_unique<TquvClientRecordset>();
-    recordset->SetDefinition(Server().Address() + "@quvtest.test.echo");
+    recordset->SetDefinition(bench::EchoServer().Address() + "@quvtest.test.echo");
     recordset->SetText("bench" + std::to_string(i % channels));
     recordset->SetOption(1);
     recordsets.push_back(std::move(recordset));
@@ -94,9 +83,8 @@ void PrintRate(const TRatioReporter& reporter, const std::string& label, const s
 
 void PrintShare(const TRatioReporter& reporter, const std::string& label, const std::string& queued,
                 const std::string& synchronous) {
-  const double calls = reporter.Rate(queued);
-  const double peers = reporter.Rate(synchronous);
-  if (calls > 0 && peers > 0) std::cout << label << ": " << calls / peers << " (target >= 0.8)\n";
+  const double share = RateShare(reporter, queued, synchronous);
+  if (share > 0) std::cout << label << ": " << share << " (target >= 0.8)\n";
 }
 
 }  // namespace

@@ -49,12 +49,12 @@ bool TquvPlainMainThread::Send(const std::function<void()>& job) {
     job();
     return true;
   }
-  TJob sent{job};
+  TJob sent{job, TJobState::Waiting, {}};
   std::unique_lock<std::mutex> guard(FLock);
   if (FClosed) return false;
   FJobs.push_back(&sent);
-  FChanged.notify_all();
-  FChanged.wait(
+  FArrived.notify_all();
+  sent.Ended.wait(
       guard, [&sent] { return sent.State == TJobState::Done || sent.State == TJobState::Refused; });
   return sent.State == TJobState::Done;
 }
@@ -63,13 +63,13 @@ bool TquvPlainMainThread::HandleOneMessage(uint32_t waitMs) {
   if (!IsMainThread()) {
     // Another thread has no messages of its own: it only waits.
     std::unique_lock<std::mutex> guard(FLock);
-    FChanged.wait_for(guard, std::chrono::milliseconds(waitMs), [this] { return FClosed; });
+    FArrived.wait_for(guard, std::chrono::milliseconds(waitMs), [this] { return FClosed; });
     return !FClosed;
   }
   TJob* job = nullptr;
   {
     std::unique_lock<std::mutex> guard(FLock);
-    FChanged.wait_for(guard, std::chrono::milliseconds(waitMs),
+    FArrived.wait_for(guard, std::chrono::milliseconds(waitMs),
                       [this] { return FClosed || !FJobs.empty(); });
     if (FClosed) return false;
     if (FJobs.empty()) return true;
@@ -90,15 +90,18 @@ bool TquvPlainMainThread::HandleOneMessage(uint32_t waitMs) {
 void TquvPlainMainThread::Finish(TJob& job) {
   std::lock_guard<std::mutex> guard(FLock);
   job.State = TJobState::Done;
-  FChanged.notify_all();
+  job.Ended.notify_one();
 }
 
 void TquvPlainMainThread::Close() {
   std::lock_guard<std::mutex> guard(FLock);
   FClosed = true;
-  for (TJob* job : FJobs) job->State = TJobState::Refused;
+  for (TJob* job : FJobs) {
+    job->State = TJobState::Refused;
+    job->Ended.notify_one();
+  }
   FJobs.clear();
-  FChanged.notify_all();
+  FArrived.notify_all();
 }
 
 TquvPlainMainThread& PlainMainThread() {

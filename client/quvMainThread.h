@@ -57,16 +57,18 @@ class TquvPlainMainThread final : public IquvMainThread {
 
  private:
   enum class TJobState { Waiting, Running, Done, Refused };
+  // Lives on its sender's stack until it is done or refused.
   struct TJob {
     const std::function<void()>& Run;
     TJobState State = TJobState::Waiting;
+    std::condition_variable Ended;  // notified under FLock
   };
 
   void Finish(TJob& job);
 
   const std::thread::id FThread;
   std::mutex FLock;
-  std::condition_variable FChanged;
+  std::condition_variable FArrived;  // a job, or Close
   std::deque<TJob*> FJobs;
   bool FClosed = false;
 };
