@@ -115,9 +115,9 @@ void TquvExecuteThread::Execute() {
 }
 
 void TquvExecuteThread::WorkOffQueue() {
-  for (;;) {
+  while (!Terminated()) {
     const TState state = Dequeue();
-    if (state == TState::Empty || Terminated()) return;
+    if (state == TState::Empty) return;
     if (state == TState::Pending) {
       Carry(*FCurrent.Task);
       {
