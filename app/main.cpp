@@ -17,6 +17,7 @@
 #include "app/HostConfig.h"
 #include "app/HostProbe.h"
 #include "app/OnceReport.h"
+#include "app/QtMainThread.h"
 #include "app/RemoteCalls.h"
 #include "app/ViewerOptions.h"
 #include "app/uTasks2.h"
@@ -132,6 +133,7 @@ int main(int argc, char** argv) {
   qInstallMessageHandler(ReportFatal);
   QApplication app(argc, argv);
   qInstallMessageHandler(nullptr);
+  const quv::TQtMainThread mainThread;  // replies of queued calls are applied on the GUI thread
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
   QStringList arguments = QApplication::arguments();

@@ -41,6 +41,15 @@ inline std::string MedianOf(const std::string& benchmark, int repetitions,
   return benchmark + "/repeats:" + std::to_string(repetitions) + "/real_time" + suffix + "_median";
 }
 
+// The rate of the run `run` over that of the run `peer`; 0 when either did
+// not run.
+inline double RateShare(const TRatioReporter& reporter, const std::string& run,
+                        const std::string& peer) {
+  const double rate = reporter.Rate(run);
+  const double peerRate = reporter.Rate(peer);
+  return rate > 0 && peerRate > 0 ? rate / peerRate : 0;
+}
+
 // Prints how many times the round trip of the run `raw` the run `call` takes,
 // both rates of calls, against the target of at most 2x.
 inline void PrintRoundTripRatio(const TRatioReporter& reporter, const std::string& label,

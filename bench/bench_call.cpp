@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "bench/EchoCall.h"
 #include "bench/RatioReporter.h"
 #include "bench/RawCall.h"
 #include "client/quvClient.h"
 #include "client/quvExecCommand.h"
 #include "server/common/quvIntfRegistry.h"
-#include "tests/kit/ServerProcess.h"
 #include "transport/quvpack.h"
 
 namespace quv {
@@ -23,18 +23,7 @@ namespace {
 constexpr int kRepetitions = 5;
 constexpr int32_t kProcessInfoBlockBytes = 4;  // an empty block: its length alone
 
-testing::TServerProcess& Server() {
-  static testing::TServerProcess server;
-  return server;
-}
-
-void OneCall() {
-  std::unique_ptr<TquvClientRecordset> reply;
-  ExecMethod("quvtest.test.echo", {"code"}, {42}, reply, Server().Address());
-  if (reply->RecordCount() != 1) throw Exception("short reply");
-}
-
-// The bytes of the call package that ExecMethod sends for OneCall.
+// The bytes of the call package that ExecMethod sends for bench::EchoCall.
 int64_t CallPackageBytes() {
   TquvRecordset parameters("", "quvtest.test.echo");
   parameters.SetFieldValue("code", TVariant(42));
@@ -45,8 +34,8 @@ int64_t CallPackageBytes() {
 }
 
 void BM_ExecMethod(benchmark::State& state) {
-  Server();
-  for (auto _ : state) OneCall();
+  bench::EchoServer();
+  for (auto _ : state) bench::EchoCall();
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_ExecMethod)->UseRealTime()->Repetitions(kRepetitions)->ReportAggregatesOnly(true);

@@ -12,9 +12,9 @@
 #include "server/common/quvIntfRegistry.h"
 #include "server/common/quvRecordset.h"
 #include "tests/kit/ServerProcess.h"
-#include "transport/quvClientConn.h"
 #include "transport/quvCallExchange.h"
 #include "transport/quvCallKinds.h"
+#include "transport/quvClientConn.h"
 #include "transport/quvpack.h"
 
 namespace quv {
@@ -141,9 +141,8 @@ BENCHMARK(BM_RawTransferSameBytes)
 
 void PrintRatio(const TRatioReporter& reporter, const char* text, const std::string& call,
                 const std::string& raw) {
-  const double a = reporter.Rate(call);
-  const double b = reporter.Rate(raw);
-  if (a > 0 && b > 0) std::cout << text << ": " << 100 * a / b << "% of raw\n";
+  const double share = RateShare(reporter, call, raw);
+  if (share > 0) std::cout << text << ": " << 100 * share << "% of raw\n";
 }
 
 }  // namespace

@@ -19,27 +19,27 @@ struct TquvQueuedCall {
   std::string Channel;
   std::string TaskName;  // method + " em " + host
   std::string Host;
-  std::string DataSource;
-  bool Compress = false;
   uint8_t CallKind = 0;
   TquvCommandHeader Header;
   std::unique_ptr<TquvRecordset> Parameters;  // a copy of the parameters, or none
 };
 
 // The asynchronous call queue as the remote call sees it. Implementations are
-// thread-safe.
+// thread-safe; the calls of one recordset come from the main thread.
 class IquvCallQueue {
  public:
   virtual ~IquvCallQueue() = default;
-  // Queues `call` on the execute thread of its channel (made on first use).
+  // Takes one reference on the execute thread of `channel`, made on first use.
+  virtual void Attach(const std::string& channel) = 0;
+  // Queues `call` on the attached thread of its channel, first cancelling
+  // the earlier calls of its recordset there (each cancelled call is
+  // forgotten, TquvClientRecordset::ForgetCall). Raises when the queue is full.
   virtual void Enqueue(TquvQueuedCall call) = 0;
   // Drops or cancels, on every execute thread, the request `requestNumber`.
   virtual void Cancel(int32_t requestNumber) = 0;
-  // Cancels the pending tasks of `recordset` on the thread of `channel` and
-  // releases that thread, waiting for it when `wait`.
+  // Cancels (and forgets) the pending calls of `recordset` on the thread of
+  // `channel` and releases that thread, waiting for it when `wait`.
   virtual void Detach(TquvClientRecordset& recordset, const std::string& channel, bool wait) = 0;
-  // Lets the application handle one message; false once it is terminating.
-  virtual bool HandleOneMessage() = 0;
 };
 
 // The change-notification hub as the remote call sees it. Thread-safe.

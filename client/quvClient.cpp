@@ -1,6 +1,10 @@
 #include "client/quvClient.h"
 
+#include "client/Activities.h"
 #include "client/quvCallSeams.h"
+#include "client/quvExecuteThreads.h"
+#include "client/quvMainThread.h"
+#include "platform/ThreadReaper.h"
 
 namespace quv {
 
@@ -31,17 +35,32 @@ void SetParameters(TquvRecordset& parameters, const std::vector<std::string>& na
 }
 
 // The unit's process-wide objects: made during static initialisation and
-// released after main.
+// released after main, in reverse order.
 class TClientUnit final {
  public:
-  TClientUnit() : FHub(TCOMObject::Create<TquvNotifyHub>()) { SetChangeNotifier(FHub.Get()); }
+  TClientUnit() : FHub(TCOMObject::Create<TquvNotifyHub>()) {
+    // Made first, so that they go after the unit: tasks freed as it goes
+    // remove their activities.
+    Activities();
+    HandedOverThreads();
+    PlainMainThread();
+    FThreads = std::make_unique<TquvExecuteThreads>();
+    SetCallQueue(FThreads.get());
+    SetChangeNotifier(FHub.Get());
+  }
   ~TClientUnit() {
     if (ChangeNotifier() == FHub.Get()) SetChangeNotifier(nullptr);
+    if (CallQueue() == FThreads.get()) SetCallQueue(nullptr);
+    FThreads.reset();
+    // A thread still applying a reply is let go before it is joined.
+    PlainMainThread().Close();
+    JoinHandedOverThreads();
   }
   TquvNotifyHub& Hub() const { return *FHub; }
 
  private:
   TRef<TquvNotifyHub> FHub;
+  std::unique_ptr<TquvExecuteThreads> FThreads;
 };
 
 TClientUnit& ClientUnit() {

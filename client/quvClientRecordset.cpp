@@ -6,6 +6,7 @@
 #include "client/Activities.h"
 #include "client/quvCallSeams.h"
 #include "client/quvExecCommand.h"
+#include "client/quvMainThread.h"
 #include "platform/Clock.h"
 #include "platform/DebugOutput.h"
 #include "support/MacroCaption.h"
@@ -21,6 +22,8 @@ constexpr uint16_t kKeyFlag = 0x0004;
 constexpr int32_t kErrorCode = 1;
 constexpr const char* kCallLogCategory = "LOG";
 constexpr const char* kAsyncUnavailable = "Async execution not avaliable";
+// A call waiting in the background looks at its reply at least this often.
+constexpr uint32_t kBackgroundSliceMs = 100;
 
 int32_t RandomRequestNumber() {
   thread_local std::mt19937 engine(
@@ -190,16 +193,19 @@ void TquvClientRecordset::Dispatch(TquvRecordset* parameters, uint8_t callKind, 
     CallSynchronously(parameters, callKind, withBroker);
     return;
   }
-  if (!Enqueue(parameters, callKind)) {
-    Fail(kAsyncUnavailable);
+  try {
+    Enqueue(parameters, callKind);
+  } catch (const std::exception& e) {
+    Fail(e.what());
+    if (Option() == 0) RaiseOnFailure();
     return;
   }
   if (Option() != 0) return;
   // A background call waits for its reply, keeping the application live.
-  IquvCallQueue* queue = CallQueue();
-  while (FPendingCalls.load() >= 1 && queue->HandleOneMessage()) {
+  while (FPendingCalls.load() >= 1 && MainThread().HandleOneMessage(kBackgroundSliceMs)) {
   }
   Detach();
+  RaiseOnFailure();
 }
 
 std::string TquvClientRecordset::TaskName() const { return FHeader.MethodName + " em " + FHost; }
@@ -222,28 +228,33 @@ void TquvClientRecordset::CallSynchronously(TquvRecordset* parameters, uint8_t c
   // The reply loads straight into this recordset.
   ExecCommand(FHost, nullptr, header, progress, *this, errorText, parameters, callKind);
   ApplyReply(header, this, errorText);
+  RaiseOnFailure();
 }
 
-bool TquvClientRecordset::Enqueue(TquvRecordset* parameters, uint8_t callKind) {
+void TquvClientRecordset::Enqueue(TquvRecordset* parameters, uint8_t callKind) {
   IquvCallQueue* queue = CallQueue();
-  if (queue == nullptr) return false;
+  if (queue == nullptr) throw Exception(kAsyncUnavailable);
+  if (!FAttached) {
+    queue->Attach(Text());
+    FChannel = Text();
+    FAttached = true;
+  }
   TquvQueuedCall call;
   call.Recordset = this;
-  call.Channel = Text();
+  call.Channel = FChannel;
   call.TaskName = TaskName();
   call.Host = FHost;
-  call.DataSource = FDataSource;
-  call.Compress = FHeader.Compression != 0;
   call.CallKind = callKind;
   call.Header = FHeader;
   if (parameters != nullptr) {
     call.Parameters = std::make_unique<TquvRecordset>();
     call.Parameters->CopyFrom(*parameters, false, true);
   }
-  FChannel = call.Channel;
-  FAttached = true;
   queue->Enqueue(std::move(call));
-  return true;
+}
+
+void TquvClientRecordset::ForgetCall() {
+  if (FPendingCalls.fetch_sub(1) == 1) FExecuting.store(false);
 }
 
 void TquvClientRecordset::Fail(const std::string& errorText) {
@@ -277,7 +288,10 @@ void TquvClientRecordset::ApplyReply(const TquvCommandHeader& header, TquvRecord
   if (kind != kResultError) PublishChange();
   if (kind == kResultError) SetError(kErrorCode, errorText);
   if (OnAfterExecute) OnAfterExecute(*this);
-  if (RaiseErrors && !Asynchronous() && kind == kResultError) ReportRemoteError(errorText);
+}
+
+void TquvClientRecordset::RaiseOnFailure() {
+  if (RaiseErrors && FHeader.ResultKind == kResultError) ReportRemoteError(ErrorText());
 }
 
 void TquvClientRecordset::PublishChange() {
@@ -296,6 +310,8 @@ void TquvClientRecordset::ReportRemoteError(const std::string& text) {
 
 void TquvClientRecordset::Detach() {
   if (!FAttached || ClientBrokerContext()) return;
+  // Detaching while this recordset's reply is applied must not wait for the
+  // thread that waits for the application.
   if (IquvCallQueue* queue = CallQueue()) queue->Detach(*this, FChannel, !FApplying);
   FAttached = false;
   FChannel.clear();

@@ -52,10 +52,11 @@ class TquvClientRecordset : public TquvRecordset {
   void Cancel();
 
   // Applies a call's reply: its header, its rows (taken from `result` unless
-  // it is this recordset) or its error text. Raises EquvRemoteError for a
-  // failed synchronous call when RaiseErrors is set.
+  // it is this recordset) or its error text.
   void ApplyReply(const TquvCommandHeader& header, TquvRecordset* result,
                   const std::string& errorText);
+  // A queued call of this recordset was cancelled and will never be applied.
+  void ForgetCall();
 
   const std::string& Host() const { return FHost; }
   void SetHost(std::string host) { FHost = std::move(host); }
@@ -82,9 +83,12 @@ class TquvClientRecordset : public TquvRecordset {
   void TakeKey(TquvRecordset& source);
   void Dispatch(TquvRecordset* parameters, uint8_t callKind, bool withBroker);
   void CallSynchronously(TquvRecordset* parameters, uint8_t callKind, bool withBroker);
-  // Hands the call to the queue; false when there is none.
-  bool Enqueue(TquvRecordset* parameters, uint8_t callKind);
+  // Hands the call to the queue (attaching to its thread first); raises
+  // when there is no queue or it refuses the call.
+  void Enqueue(TquvRecordset* parameters, uint8_t callKind);
   void Fail(const std::string& errorText);
+  // Raises the error of a failed call when RaiseErrors is set.
+  void RaiseOnFailure();
   void PublishChange();
   [[noreturn]] void ReportRemoteError(const std::string& text);
   void Detach();

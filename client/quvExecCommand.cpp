@@ -112,9 +112,7 @@ void CallOverNetwork(std::string host, const TquvTagBag* context, TquvCommandHea
   TStartedCall call = Connect(host, header.MethodName, progress);
   TquvCallWait wait;
   wait.ReplyMs = std::max<int32_t>(1, TquvClientCfg::Timeout());
-  // A server that takes the request and never answers must not hold the
-  // caller for longer than the configured time-out.
-  wait.AcknowledgeMs = std::min(kAcknowledgeTimeoutMs, wait.ReplyMs);
+  wait.AcknowledgeMs = kAcknowledgeTimeoutMs;
   wait.Progress = progress;
   call.Package->SetTimeout(wait.ReplyMs);
   PrepareHeader(header, kind);
@@ -127,12 +125,12 @@ void CallOverNetwork(std::string host, const TquvTagBag* context, TquvCommandHea
     SendCallRequest(*call.Package, header, CallContextText(context, false), writeParameters,
                     wait.AcknowledgeMs);
     try {
-      errorText = ReceiveCallReply(*call.Package, header,
-                                   [&result](TquvPackageReader& reader) {
-                                     reader.ReadCommandAsRecordset(&result);
-                                   },
-                                   wait)
-                      .ErrorText;
+      errorText =
+          ReceiveCallReply(
+              *call.Package, header,
+              [&result](TquvPackageReader& reader) { reader.ReadCommandAsRecordset(&result); },
+              wait)
+              .ErrorText;
     } catch (...) {
       OutputDebugString("**ERROR** Reading from the net at ExecCommand");
       Invalidate(header.MethodName);

@@ -22,8 +22,10 @@ void AwaitReplySignature(TquvPackage& package, const TquvCallWait& wait, int32_t
         conn->ResetConnection(TquvPackage::kResetTimeoutMs);
       throw ENoDataError();
     }
-    auto slice = static_cast<int32_t>(limit - elapsed);
-    if (wait.SliceMs > 0) slice = std::min(slice, wait.SliceMs);
+    // Each read waits a slice at most, so that the caller's progress hears of
+    // a silent server long before a long call time-out runs out.
+    const int32_t longest = wait.SliceMs > 0 ? wait.SliceMs : TquvPackage::kDefaultWaitMs;
+    const auto slice = static_cast<int32_t>(std::min<uint32_t>(limit - elapsed, longest));
     switch (package.ReadSignature(slice)) {
       case TquvSignature::Call:
         if (ElapsedSince(start) <= limit) return;
@@ -45,7 +47,8 @@ void AwaitReplySignature(TquvPackage& package, const TquvCallWait& wait, int32_t
       default:
         break;
     }
-    if (wait.Progress) wait.Progress(static_cast<int32_t>(int64_t(ElapsedSince(start)) * 100 / limit));
+    if (wait.Progress)
+      wait.Progress(static_cast<int32_t>(int64_t(ElapsedSince(start)) * 100 / limit));
   }
 }
 
@@ -84,8 +87,7 @@ void SendCallRequest(TquvPackage& package, const TquvCommandHeader& header,
 }
 
 TquvCallOutcome ReceiveCallReply(TquvPackage& package, TquvCommandHeader& header,
-                                 const TquvReadRecordset& readRecordset,
-                                 const TquvCallWait& wait) {
+                                 const TquvReadRecordset& readRecordset, const TquvCallWait& wait) {
   TquvCallOutcome outcome;
   AwaitReplySignature(package, wait, outcome.Probes);
   try {

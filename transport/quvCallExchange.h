@@ -25,8 +25,8 @@ using TquvCallProgress = std::function<void(int32_t percent)>;
 struct TquvCallWait {
   int32_t AcknowledgeMs = 20000;  // for the request's "RECVOK"
   int32_t ReplyMs = 30000;        // for the reply's signature
-  // The longest single wait for a signature (0: what is left of ReplyMs), so
-  // that Progress is called at least this often.
+  // The longest single wait for a signature (0: the package's default wait of
+  // 30000 ms), so that Progress is called at least this often.
   int32_t SliceMs = 0;
   TquvCallProgress Progress;  // after each signature read; may be empty
 };
@@ -56,8 +56,7 @@ void SendCallRequest(TquvPackage& package, const TquvCommandHeader& header,
 // resets the connection and raises ENoDataError; a closed connection raises
 // ENoConnectionError; the package's errors pass through.
 TquvCallOutcome ReceiveCallReply(TquvPackage& package, TquvCommandHeader& header,
-                                 const TquvReadRecordset& readRecordset,
-                                 const TquvCallWait& wait);
+                                 const TquvReadRecordset& readRecordset, const TquvCallWait& wait);
 
 // SendCallRequest, then ReceiveCallReply.
 TquvCallOutcome ExchangeCall(TquvPackage& package, TquvCommandHeader& header,

@@ -1,0 +1,112 @@
+// Queued calls against the application server on loopback, through one
+// channel and through 8 channels, beside the same calls made synchronously
+// from 1 and 8 threads. Rates are calls per second, totals across threads.
+#include <benchmark/benchmark.h>
+
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/EchoCall.h"
+#include "bench/RatioReporter.h"
+#include "client/quvClient.h"
+#include "client/quvMainThread.h"
+#include "server/common/quvIntfRegistry.h"
+
+namespace quv {
+namespace {
+
+// Each figure is the median of this many runs, so that one disturbed run
+// does not decide a ratio.
+constexpr int kRepetitions = 5;
+// Calls queued at once before their replies are applied.
+constexpr int kCallsPerRound = 8;
+constexpr uint32_t kMessageWaitMs = 100;
+
+void BM_SynchronousCalls(benchmark::State& state) {
+  bench::EchoServer();
+  for (auto _ : state) bench::EchoCall();
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_SynchronousCalls)
+    ->UseRealTime()
+    ->Repetitions(kRepetitions)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_SynchronousCalls)
+    ->Threads(8)
+    ->UseRealTime()
+    ->Repetitions(kRepetitions)
+    ->ReportAggregatesOnly(true);
+
+// kCallsPerRound asynchronous recordsets spread over `channels` channels.
+std::vector<std::unique_ptr<TquvClientRecordset>> QueuedRecordsets(int channels) {
+  std::vector<std::unique_ptr<TquvClientRecordset>> recordsets;
+  for (int i = 0; i < kCallsPerRound; ++i) {
+    auto recordset = std::make_unique<TquvClientRecordset>();
+    recordset->SetDefinition(bench::EchoServer().Address() + "@quvtest.test.echo");
+    recordset->SetText("bench" + std::to_string(i % channels));
+    recordset->SetOption(1);
+    recordsets.push_back(std::move(recordset));
+  }
+  return recordsets;
+}
+
+// Each round queues one call per recordset, then applies every reply on this
+// (the main) thread.
+void BM_QueuedCalls(benchmark::State& state) {
+  const std::vector<std::unique_ptr<TquvClientRecordset>> recordsets =
+      QueuedRecordsets(static_cast<int>(state.range(0)));
+  TquvRecordset parameters("", "quvtest.test.echo");
+  parameters.SetFieldValue("code", TVariant(42));
+  parameters.AppendRow();
+  for (auto _ : state) {
+    for (const auto& recordset : recordsets) recordset->Execute(&parameters);
+    for (const auto& recordset : recordsets) {
+      while (recordset->Executing()) MainThread().HandleOneMessage(kMessageWaitMs);
+      if (recordset->RecordCount() != 1) state.SkipWithError(recordset->ErrorText().c_str());
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kCallsPerRound);
+}
+BENCHMARK(BM_QueuedCalls)
+    ->ArgName("channels")
+    ->Arg(1)
+    ->Arg(8)
+    ->UseRealTime()
+    ->Repetitions(kRepetitions)
+    ->ReportAggregatesOnly(true);
+
+void PrintRate(const TRatioReporter& reporter, const std::string& label, const std::string& run) {
+  std::cout << label << ": " << reporter.Rate(run) << " calls per second\n";
+}
+
+void PrintShare(const TRatioReporter& reporter, const std::string& label, const std::string& queued,
+                const std::string& synchronous) {
+  const double share = RateShare(reporter, queued, synchronous);
+  if (share > 0) std::cout << label << ": " << share << " (target >= 0.8)\n";
+}
+
+}  // namespace
+}  // namespace quv
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  quv::TquvInterfaceRegistryScope interfaces;
+  quv::TRatioReporter reporter("items_per_second");
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  using quv::kRepetitions;
+  using quv::MedianOf;
+  const std::string oneThread = MedianOf("BM_SynchronousCalls", kRepetitions);
+  const std::string eightThreads = MedianOf("BM_SynchronousCalls", kRepetitions, "/threads:8");
+  const std::string oneChannel = MedianOf("BM_QueuedCalls/channels:1", kRepetitions);
+  const std::string eightChannels = MedianOf("BM_QueuedCalls/channels:8", kRepetitions);
+  quv::PrintRate(reporter, "synchronous, 1 thread", oneThread);
+  quv::PrintRate(reporter, "synchronous, 8 threads", eightThreads);
+  quv::PrintRate(reporter, "queued, 1 channel", oneChannel);
+  quv::PrintRate(reporter, "queued, 8 channels", eightChannels);
+  quv::PrintShare(reporter, "1 channel / 1 synchronous thread", oneChannel, oneThread);
+  quv::PrintShare(reporter, "8 channels / 8 synchronous threads", eightChannels, eightThreads);
+  benchmark::Shutdown();
+  return 0;
+}

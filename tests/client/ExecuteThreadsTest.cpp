@@ -1,0 +1,242 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/quvClient.h"
+#include "client/quvExecuteThreads.h"
+#include "client/quvMainThread.h"
+#include "platform/Clock.h"
+#include "platform/Cp1252.h"
+#include "platform/ThreadReaper.h"
+#include "tests/kit/LastingClock.h"
+#include "tests/kit/ServerProcess.h"
+
+namespace quv {
+namespace {
+
+using testing::TServerProcess;
+
+const std::string kCancelledText(std::string_view("A requisição foi cancelada."_cp));
+
+class ExecuteThreads : public ::testing::Test {
+ protected:
+  TquvExecuteThreads& Threads() { return dynamic_cast<TquvExecuteThreads&>(*CallQueue()); }
+
+  // An asynchronous recordset of quvtest.test.sleep on `channel`.
+  std::unique_ptr<TquvClientRecordset> Sleeper(const std::string& channel) {
+    auto recordset = std::make_unique<TquvClientRecordset>();
+    recordset->SetDefinition(FServer.Address() + "@quvtest.test.sleep");
+    recordset->SetText(channel);
+    recordset->SetOption(1);
+    return recordset;
+  }
+
+  static void Sleep(TquvClientRecordset& recordset, int32_t ms) {
+    TquvRecordset parameters("", "quvtest.test.sleep");
+    parameters.SetFieldValue("ms", TVariant(ms));
+    recordset.Execute(&parameters);
+  }
+
+  // Handles the main thread's messages until none of `recordsets` executes.
+  static void ApplyReplies(std::initializer_list<TquvClientRecordset*> recordsets) {
+    for (TquvClientRecordset* recordset : recordsets)
+      while (recordset->Executing()) ASSERT_TRUE(MainThread().HandleOneMessage(100));
+  }
+
+  // Returns once the server lists `requestNumber` among its running requests.
+  void WaitUntilRunning(int32_t requestNumber) {
+    for (int attempt = 0; attempt < 10000; ++attempt) {
+      std::unique_ptr<TquvClientRecordset> tasks;
+      ExecMethod("quvsystem.tasks.list", {}, {}, tasks, FServer.Address());
+      for (int32_t row = 0; row < tasks->RecordCount(); ++row) {
+        tasks->GoToRow(row);
+        if (tasks->GetFieldValue("requestid").ToText() == std::to_string(requestNumber)) return;
+      }
+      std::this_thread::yield();
+    }
+    FAIL() << "request " << requestNumber << " never ran";
+  }
+
+  // Cancels `requestNumber` on the server directly.
+  void CancelOnServer(int32_t requestNumber) {
+    TVariant row;
+    ExecMethodValues("quvsystem.tasks.cancel", {""}, {std::to_string(requestNumber)}, row,
+                     FServer.Address());
+  }
+
+  TServerProcess FServer;
+};
+
+TEST_F(ExecuteThreads, AHundredCallsWaitAndTheNextIsRefusedWhileTheServerCancelsTheCarriedOne) {
+  auto carried = Sleeper("cheio");
+  Sleep(*carried, 600000);
+  WaitUntilRunning(carried->Header().RequestNumber);
+  std::vector<std::unique_ptr<TquvClientRecordset>> waiting;
+  for (int32_t i = 0; i < 100; ++i) {
+    waiting.push_back(Sleeper("cheio"));
+    Sleep(*waiting.back(), i % 2);
+    ASSERT_EQ(waiting.back()->ErrorText(), "") << i;
+  }
+  EXPECT_EQ(Threads().Find("cheio")->Waiting(), 100u);
+  auto refused = Sleeper("cheio");
+  Sleep(*refused, 0);
+  EXPECT_EQ(refused->ErrorText(),
+            std::string("Não é possível enfileirar mais tarefas, pois não há mais espaço"_cp));
+  EXPECT_FALSE(refused->Executing());
+
+  carried->Cancel();  // the server is asked to cancel the request it runs
+  ApplyReplies({carried.get()});
+  EXPECT_EQ(carried->ErrorText(), kCancelledText);
+  for (const auto& recordset : waiting) ApplyReplies({recordset.get()});
+  EXPECT_EQ(waiting[98]->GetFieldValue("ms").ToInteger(), 0);
+  EXPECT_EQ(waiting[99]->GetFieldValue("ms").ToInteger(), 1);
+  EXPECT_EQ(waiting[99]->ErrorText(), "");
+}
+
+TEST_F(ExecuteThreads, RecordsetsOfOneChannelShareItsThreadUntilBothAreGone) {
+  auto first = Sleeper("partilhado");
+  auto second = Sleeper("partilhado");
+  std::vector<std::thread::id> appliedOn;
+  first->OnAfterExecute = [&](TquvClientRecordset&) {
+    appliedOn.push_back(std::this_thread::get_id());
+  };
+  Sleep(*first, 0);
+  Sleep(*second, 1);
+  TquvExecuteThread* thread = Threads().Find("partilhado");
+  ASSERT_NE(thread, nullptr);
+  EXPECT_EQ(thread->References, 2);
+  ApplyReplies({first.get(), second.get()});
+  EXPECT_EQ(appliedOn, std::vector<std::thread::id>{std::this_thread::get_id()});
+  EXPECT_EQ(second->GetFieldValue("ms").ToInteger(), 1);
+
+  first.reset();
+  EXPECT_EQ(Threads().Find("partilhado"), thread);
+  EXPECT_EQ(thread->References, 1);
+  const std::size_t handedOver = HandedOverThreads();
+  second.reset();  // stops the thread and waits for it
+  EXPECT_EQ(Threads().Find("partilhado"), nullptr);
+  EXPECT_EQ(HandedOverThreads(), handedOver);
+}
+
+TEST_F(ExecuteThreads, ASecondCallCancelsTheFirstWhetherWaitingOrRunning) {
+  auto blocker = Sleeper("vez");
+  Sleep(*blocker, 600000);
+  WaitUntilRunning(blocker->Header().RequestNumber);
+  auto calls = Sleeper("vez");
+  int32_t applied = 0;
+  calls->OnAfterExecute = [&](TquvClientRecordset&) { ++applied; };
+  Sleep(*calls, 1);
+  Sleep(*calls, 2);  // the first still waits: it is skipped
+  EXPECT_EQ(calls->PendingCalls(), 1);
+  blocker->Cancel();
+  ApplyReplies({blocker.get(), calls.get()});
+  EXPECT_EQ(applied, 1);
+  EXPECT_EQ(calls->GetFieldValue("ms").ToInteger(), 2);
+
+  Sleep(*calls, 600000);
+  const int32_t running = calls->Header().RequestNumber;
+  WaitUntilRunning(running);
+  Sleep(*calls, 3);  // the first runs on, and its reply is not applied
+  CancelOnServer(running);
+  ApplyReplies({calls.get()});
+  EXPECT_EQ(applied, 2);
+  EXPECT_EQ(calls->ErrorText(), "");
+  EXPECT_EQ(calls->GetFieldValue("ms").ToInteger(), 3);
+  EXPECT_EQ(calls->PendingCalls(), 0);
+}
+
+TEST_F(ExecuteThreads, AWaitingCallCancelledByItsNumberFailsAndStopsExecuting) {
+  auto blocker = Sleeper("fila");
+  Sleep(*blocker, 600000);
+  WaitUntilRunning(blocker->Header().RequestNumber);
+  auto waiting = Sleeper("fila");
+  Sleep(*waiting, 0);
+  waiting->Cancel();
+  blocker->Cancel();
+  ApplyReplies({blocker.get(), waiting.get()});
+  EXPECT_EQ(waiting->ErrorText(), "Erro chamando quvtest.test.sleep:" + kCancelledText);
+  EXPECT_EQ(waiting->RecordCount(), 0);
+  EXPECT_EQ(waiting->PendingCalls(), 0);
+}
+
+TEST_F(ExecuteThreads, ARecordsetLeavingItsThreadWhileItsReplyIsAppliedDoesNotWaitForIt) {
+  auto recordset = Sleeper("solto");
+  recordset->OnAfterExecute = [](TquvClientRecordset& sender) { sender.SetText("outro"); };
+  Sleep(*recordset, 0);
+  ApplyReplies({recordset.get()});
+  EXPECT_EQ(Threads().Find("solto"), nullptr);
+  EXPECT_EQ(recordset->Text(), "outro");
+  JoinHandedOverThreads();
+  EXPECT_EQ(HandedOverThreads(), 0u);
+}
+
+TEST_F(ExecuteThreads, BackgroundCallsWaitForTheirReplyAndRaiseItsError) {
+  TquvClientRecordset background;
+  background.Background = true;
+  background.RaiseErrors = true;
+  background.SetDefinition(FServer.Address() + "@quvtest.test.sleep");
+  Sleep(background, 5);
+  EXPECT_FALSE(background.Executing());
+  EXPECT_EQ(background.GetFieldValue("ms").ToInteger(), 5);
+  EXPECT_EQ(Threads().Find(""), nullptr);  // released once the reply came
+
+  background.SetDefinition(FServer.Address() + "@quvtest.test.fail");
+  TquvRecordset parameters("", "quvtest.test.fail");
+  parameters.SetFieldValue("message", TVariant("falhou"));
+  try {
+    background.Execute(&parameters);
+    FAIL() << "no error";
+  } catch (const EquvRemoteError& e) {
+    EXPECT_STREQ(e.what(), "falhou");
+  }
+}
+
+TEST_F(ExecuteThreads, AThreadThatDoesNotStopInTimeIsKeptUntilItEnds) {
+  TClockOverride clock(testing::LastingManualClock());
+  auto blocker = Sleeper("lento");
+  Sleep(*blocker, 600000);
+  const int32_t running = blocker->Header().RequestNumber;
+  WaitUntilRunning(running);
+  JoinHandedOverThreads();  // those of earlier tests
+  std::atomic<bool> released{false};
+  std::thread clockMover([&] {
+    while (!released.load()) {
+      testing::LastingManualClock().Advance(100);
+      std::this_thread::yield();
+    }
+  });
+  blocker.reset();  // waits 60000 ms of the clock for the thread, then lets it go
+  released.store(true);
+  clockMover.join();
+  EXPECT_EQ(HandedOverThreads(), 1u);
+  CancelOnServer(running);
+  JoinHandedOverThreads();
+  EXPECT_EQ(HandedOverThreads(), 0u);
+}
+
+TEST(PlainMainThread, RunsSentJobsOnItsThreadAndRefusesThemOnceClosed) {
+  TquvPlainMainThread mainThread;
+  EXPECT_TRUE(mainThread.IsMainThread());
+  std::thread::id ranOn;
+  bool sent = false;
+  std::thread sender([&] { sent = mainThread.Send([&] { ranOn = std::this_thread::get_id(); }); });
+  while (ranOn == std::thread::id()) ASSERT_TRUE(mainThread.HandleOneMessage(100));
+  sender.join();
+  EXPECT_TRUE(sent);
+  EXPECT_EQ(ranOn, std::this_thread::get_id());
+
+  // Whether the job waits already or comes later, Close refuses it.
+  std::thread refused([&] { sent = mainThread.Send([] { ADD_FAILURE() << "ran after Close"; }); });
+  mainThread.Close();
+  refused.join();
+  EXPECT_FALSE(sent);
+  EXPECT_FALSE(mainThread.HandleOneMessage(0));
+}
+
+}  // namespace
+}  // namespace quv
