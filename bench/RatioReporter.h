@@ -9,29 +9,39 @@
 
 namespace quv {
 
-// A console reporter that also keeps one rate counter of every run (for
-// example "bytes_per_second"), by benchmark name, so that a benchmark can
-// print ratios between its runs at the end.
-class TRatioReporter final : public benchmark::ConsoleReporter {
+// The display reporter that --benchmark_format asks for, which also keeps one
+// rate counter of every run (for example "bytes_per_second"), by benchmark
+// name, so that a benchmark can print ratios between its runs at the end.
+class TRatioReporter final : public benchmark::BenchmarkReporter {
  public:
-  explicit TRatioReporter(std::string counter) : FCounter(std::move(counter)) {}
+  explicit TRatioReporter(std::string counter)
+      : FCounter(std::move(counter)), FDisplay(benchmark::CreateDefaultDisplayReporter()) {}
 
+  bool ReportContext(const Context& context) override { return FDisplay->ReportContext(context); }
   void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
+    FDisplay->ReportRuns(runs);
     for (const Run& run : runs) {
       const auto rate = run.counters.find(FCounter);
       if (rate != run.counters.end()) FRates[run.benchmark_name()] = rate->second.value;
     }
   }
+  void Finalize() override { FDisplay->Finalize(); }
+
   // The rate of the run `name`, 0 when it did not run.
   double Rate(const std::string& name) const {
     const auto found = FRates.find(name);
     return found == FRates.end() ? 0 : found->second;
   }
+  // Where the ratio lines go: the console, or stderr when the runs are printed
+  // as JSON or CSV, so that standard output stays one document.
+  std::ostream& Notes() const {
+    return dynamic_cast<benchmark::ConsoleReporter*>(FDisplay) ? std::cout : std::cerr;
+  }
 
  private:
   std::string FCounter;
   std::map<std::string, double> FRates;
+  benchmark::BenchmarkReporter* FDisplay;  // owned by the benchmark library
 };
 
 // The name of the median of `repetitions` real-time runs of `benchmark`;
@@ -48,7 +58,7 @@ inline void PrintRoundTripRatio(const TRatioReporter& reporter, const std::strin
   const double calls = reporter.Rate(call);
   const double raws = reporter.Rate(raw);
   if (calls > 0 && raws > 0)
-    std::cout << label << ": " << raws / calls << "x the raw round trip (target <= 2x)\n";
+    reporter.Notes() << label << ": " << raws / calls << "x the raw round trip (target <= 2x)\n";
 }
 
 }  // namespace quv
