@@ -9,9 +9,10 @@
 
 namespace quv {
 
-// The display reporter that --benchmark_format asks for, which also keeps one
-// rate counter of every run (for example "bytes_per_second"), by benchmark
-// name, so that a benchmark can print ratios between its runs at the end.
+// The display reporter that --benchmark_format asks for, which also keeps the
+// counters of every run by benchmark name, so that a benchmark can print
+// ratios between its runs at the end. `counter` names the rate that Rate
+// gives (for example "bytes_per_second").
 class TRatioReporter final : public benchmark::BenchmarkReporter {
  public:
   explicit TRatioReporter(std::string counter)
@@ -21,16 +22,20 @@ class TRatioReporter final : public benchmark::BenchmarkReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     FDisplay->ReportRuns(runs);
     for (const Run& run : runs) {
-      const auto rate = run.counters.find(FCounter);
-      if (rate != run.counters.end()) FRates[run.benchmark_name()] = rate->second.value;
+      for (const auto& [name, counter] : run.counters)
+        FCounters[run.benchmark_name()][name] = counter.value;
     }
   }
   void Finalize() override { FDisplay->Finalize(); }
 
   // The rate of the run `name`, 0 when it did not run.
-  double Rate(const std::string& name) const {
-    const auto found = FRates.find(name);
-    return found == FRates.end() ? 0 : found->second;
+  double Rate(const std::string& name) const { return Counter(name, FCounter); }
+  // The counter `counter` of the run `name`, 0 when either is missing.
+  double Counter(const std::string& name, const std::string& counter) const {
+    const auto run = FCounters.find(name);
+    if (run == FCounters.end()) return 0;
+    const auto found = run->second.find(counter);
+    return found == run->second.end() ? 0 : found->second;
   }
   // Where the ratio lines go: the console, or stderr when the runs are printed
   // as JSON or CSV, so that standard output stays one document.
@@ -40,7 +45,7 @@ class TRatioReporter final : public benchmark::BenchmarkReporter {
 
  private:
   std::string FCounter;
-  std::map<std::string, double> FRates;
+  std::map<std::string, std::map<std::string, double>> FCounters;
   benchmark::BenchmarkReporter* FDisplay;  // owned by the benchmark library
 };
 
