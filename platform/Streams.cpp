@@ -66,10 +66,6 @@ uint8_t* NewMapping(std::size_t capacity) {
 // Holds at most kSpareBytes; the oldest mapping goes first.
 class TSpareMappings final {
  public:
-  ~TSpareMappings() {
-    for (const TMapping& mapping : FMappings) munmap(mapping.Memory, mapping.Capacity);
-  }
-
   // The smallest kept mapping of at least `capacity` bytes, taken out of the
   // list, or a new mapping of `capacity` bytes.
   TMapping Take(std::size_t capacity) {
@@ -90,19 +86,23 @@ class TSpareMappings final {
     return {NewMapping(capacity), capacity};
   }
 
-  void Keep(TMapping mapping) {
-    std::vector<TMapping> dropped;
-    {
-      std::lock_guard<std::mutex> guard(FLock);
+  // Keeps `mapping` for a later Take, unmapping the oldest ones beyond
+  // kSpareBytes; a mapping that cannot be listed is unmapped at once.
+  void Keep(TMapping mapping) noexcept {
+    std::lock_guard<std::mutex> guard(FLock);
+    try {
       FMappings.push_back(mapping);
-      FBytes += mapping.Capacity;
-      while (FBytes > kSpareBytes) {
-        dropped.push_back(FMappings.front());
-        FBytes -= FMappings.front().Capacity;
-        FMappings.pop_front();
-      }
+    } catch (...) {
+      munmap(mapping.Memory, mapping.Capacity);
+      return;
     }
-    for (const TMapping& each : dropped) munmap(each.Memory, each.Capacity);
+    FBytes += mapping.Capacity;
+    while (FBytes > kSpareBytes) {
+      const TMapping oldest = FMappings.front();
+      FMappings.pop_front();
+      FBytes -= oldest.Capacity;
+      munmap(oldest.Memory, oldest.Capacity);
+    }
   }
 
  private:
@@ -113,9 +113,11 @@ class TSpareMappings final {
   std::size_t FBytes = 0;          // guarded by FLock
 };
 
+// Never destroyed: a memory stream that outlives the other statics still
+// hands its mapping back at exit. The kept mappings go with the process.
 TSpareMappings& SpareMappings() {
-  static TSpareMappings spare;
-  return spare;
+  static TSpareMappings* const spare = new TSpareMappings;
+  return *spare;
 }
 
 }  // namespace
