@@ -2,6 +2,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <functional>
 #include <iostream>
 #include <map>
 #include <string>
@@ -54,6 +55,24 @@ class TRatioReporter final : public benchmark::BenchmarkReporter {
 inline std::string MedianOf(const std::string& benchmark, int repetitions,
                             const std::string& suffix = "") {
   return benchmark + "/repeats:" + std::to_string(repetitions) + "/real_time" + suffix + "_median";
+}
+
+// The name of the median of `repetitions` runs of `benchmark` (with its
+// arguments) that the benchmark timed itself.
+inline std::string ManualTimeMedianOf(const std::string& benchmark, int repetitions) {
+  return benchmark + "/repeats:" + std::to_string(repetitions) + "/manual_time_median";
+}
+
+// Runs the benchmarks that the command line selects through a TRatioReporter
+// that keeps `counter`, then lets `printRatios` print from it.
+inline int RunAndPrintRatios(int argc, char** argv, const std::string& counter,
+                             const std::function<void(const TRatioReporter&)>& printRatios) {
+  benchmark::Initialize(&argc, argv);
+  TRatioReporter reporter(counter);
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  printRatios(reporter);
+  benchmark::Shutdown();
+  return 0;
 }
 
 // Prints how many times the round trip of the run `raw` the run `call` takes,

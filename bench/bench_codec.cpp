@@ -263,8 +263,8 @@ QUV_CORPUS_BENCHMARK(BM_Memcpy);
 // Prints the codec's median compression rate over LZ4's for each corpus.
 void PrintRatios(const TRatioReporter& reporter) {
   for (std::int64_t kind : {0, 1}) {
-    const std::string median = "BM_Compress/corpus:" + std::to_string(kind) +
-                               "/repeats:" + std::to_string(kRepetitions) + "/manual_time_median";
+    const std::string median =
+        ManualTimeMedianOf("BM_Compress/corpus:" + std::to_string(kind), kRepetitions);
     const double ratio = reporter.Counter(median, "of_lz4");
     if (ratio > 0)
       reporter.Notes() << "compression, " << CorpusName(kind) << ": " << ratio
@@ -276,10 +276,5 @@ void PrintRatios(const TRatioReporter& reporter) {
 }  // namespace quv
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  quv::TRatioReporter reporter("bytes_per_second");
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  quv::PrintRatios(reporter);
-  benchmark::Shutdown();
-  return 0;
+  return quv::RunAndPrintRatios(argc, argv, "bytes_per_second", quv::PrintRatios);
 }

@@ -111,22 +111,19 @@ BENCHMARK(BM_FindMiss)->UseManualTime()->Repetitions(kRepetitions)->ReportAggreg
 
 // Prints THashList's median rate over the map's for `run`.
 void PrintRatio(const quv::TRatioReporter& reporter, const std::string& run, const char* keys) {
-  const std::string median =
-      run + "/repeats:" + std::to_string(kRepetitions) + "/manual_time_median";
-  const double ratio = reporter.Counter(median, "of_map");
+  const double ratio = reporter.Counter(quv::ManualTimeMedianOf(run, kRepetitions), "of_map");
   if (ratio > 0)
     reporter.Notes() << "THashList finds " << keys << " keys at " << ratio
                      << "x the rate of std::unordered_map (target >= 1x)\n";
 }
 
+void PrintRatios(const quv::TRatioReporter& reporter) {
+  PrintRatio(reporter, "BM_FindHit", "present");
+  PrintRatio(reporter, "BM_FindMiss", "absent");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  quv::TRatioReporter reporter("items_per_second");
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  PrintRatio(reporter, "BM_FindHit", "present");
-  PrintRatio(reporter, "BM_FindMiss", "absent");
-  benchmark::Shutdown();
-  return 0;
+  return quv::RunAndPrintRatios(argc, argv, "items_per_second", PrintRatios);
 }

@@ -76,10 +76,5 @@ void PrintRatios(const quv::TRatioReporter& reporter) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  quv::TRatioReporter reporter("items_per_second");
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  PrintRatios(reporter);
-  benchmark::Shutdown();
-  return 0;
+  return quv::RunAndPrintRatios(argc, argv, "items_per_second", PrintRatios);
 }

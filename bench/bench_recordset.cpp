@@ -232,14 +232,8 @@ BENCHMARK(BM_SaveAndLoad)
 BENCHMARK(BM_MemcpySameBytes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SmallRoundTripTempFiles)->Unit(benchmark::kMillisecond)->Iterations(1);
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  quv::TRatioReporter reporter("bytes_per_second");
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  const std::string load =
-      "BM_SaveAndLoad/iterations:3/repeats:" + std::to_string(kRepetitions) + "/manual_time_median";
+void PrintRatios(const quv::TRatioReporter& reporter) {
+  const std::string load = quv::ManualTimeMedianOf("BM_SaveAndLoad/iterations:3", kRepetitions);
   const double rate = reporter.Rate(load);
   const double memcpy = reporter.Rate("BM_MemcpySameBytes");
   if (rate > 0) {
@@ -251,6 +245,10 @@ int main(int argc, char** argv) {
   }
   if (rate > 0 && memcpy > 0)
     reporter.Notes() << "save+load: " << rate / memcpy << "x memcpy of the rows\n";
-  benchmark::Shutdown();
-  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return quv::RunAndPrintRatios(argc, argv, "bytes_per_second", PrintRatios);
 }

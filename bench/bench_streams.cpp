@@ -102,10 +102,5 @@ void PrintRatios(const TRatioReporter& reporter) {
 }  // namespace quv
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  quv::TRatioReporter reporter("bytes_per_second");
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  quv::PrintRatios(reporter);
-  benchmark::Shutdown();
-  return 0;
+  return quv::RunAndPrintRatios(argc, argv, "bytes_per_second", quv::PrintRatios);
 }
