@@ -106,7 +106,7 @@ class TSpareMappings final {
   }
 
  private:
-  static constexpr std::size_t kSpareBytes = std::size_t(256) << 20;
+  static constexpr std::size_t kSpareBytes = std::size_t(128) << 20;
 
   std::mutex FLock;
   std::deque<TMapping> FMappings;  // guarded by FLock, oldest first
