@@ -41,13 +41,13 @@ inline void ReceiveAll(int fd, uint8_t* data, int64_t count) {
   }
 }
 
-// A loopback peer on a thread: per exchange it receives `request` bytes,
-// answers `reply` bytes and receives `tail` bytes, until the client hangs up.
-// Owns its sockets; joined by its destructor.
+// A loopback peer on a thread: per exchange it receives `request` bytes and
+// answers `reply` bytes in one write, until the client hangs up. Both ends
+// have no-delay set, so neither write waits for more bytes. Owns its sockets;
+// joined by its destructor.
 class TRawPeer final : public TThread {
  public:
-  TRawPeer(int64_t request, int64_t reply, int64_t tail)
-      : FRequest(request), FReply(reply), FTail(tail) {
+  TRawPeer(int64_t request, int64_t reply) : FRequest(request), FReply(reply) {
     FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -77,13 +77,12 @@ class TRawPeer final : public TThread {
 
  protected:
   void Execute() override {
-    std::vector<uint8_t> in(static_cast<std::size_t>(std::max(FRequest, FTail)));
+    std::vector<uint8_t> in(static_cast<std::size_t>(FRequest));
     std::vector<uint8_t> out(static_cast<std::size_t>(FReply), 'r');
     try {
       for (;;) {
         ReceiveAll(FPeer, in.data(), FRequest);
         SendAll(FPeer, out.data(), FReply);
-        ReceiveAll(FPeer, in.data(), FTail);
       }
     } catch (const std::exception&) {
       // the client hung up
@@ -91,7 +90,7 @@ class TRawPeer final : public TThread {
   }
 
  private:
-  int64_t FRequest, FReply, FTail;
+  int64_t FRequest, FReply;
   int FListen = -1;
   int FPeer = -1;
 };

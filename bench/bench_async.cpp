@@ -34,7 +34,7 @@ BENCHMARK(BM_SynchronousCalls)
     ->Repetitions(kRepetitions)
     ->ReportAggregatesOnly(true);
 BENCHMARK(BM_SynchronousCalls)
-    ->Threads(8)
+    ->Threads(bench::kCallingThreads)
     ->UseRealTime()
     ->Repetitions(kRepetitions)
     ->ReportAggregatesOnly(true);
@@ -72,41 +72,43 @@ void BM_QueuedCalls(benchmark::State& state) {
 BENCHMARK(BM_QueuedCalls)
     ->ArgName("channels")
     ->Arg(1)
-    ->Arg(8)
+    ->Arg(bench::kCallingThreads)
     ->UseRealTime()
     ->Repetitions(kRepetitions)
     ->ReportAggregatesOnly(true);
 
 void PrintRate(const TRatioReporter& reporter, const std::string& label, const std::string& run) {
-  std::cout << label << ": " << reporter.Rate(run) << " calls per second\n";
+  reporter.Notes() << label << ": " << reporter.Rate(run) << " calls per second\n";
 }
 
 void PrintShare(const TRatioReporter& reporter, const std::string& label, const std::string& queued,
                 const std::string& synchronous) {
   const double share = RateShare(reporter, queued, synchronous);
-  if (share > 0) std::cout << label << ": " << share << " (target >= 0.8)\n";
+  if (share > 0) reporter.Notes() << label << ": " << share << " (target >= 0.8)\n";
 }
 
 }  // namespace
 }  // namespace quv
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
   quv::TquvInterfaceRegistryScope interfaces;
-  quv::TRatioReporter reporter("items_per_second");
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  using quv::kRepetitions;
-  using quv::MedianOf;
-  const std::string oneThread = MedianOf("BM_SynchronousCalls", kRepetitions);
-  const std::string eightThreads = MedianOf("BM_SynchronousCalls", kRepetitions, "/threads:8");
-  const std::string oneChannel = MedianOf("BM_QueuedCalls/channels:1", kRepetitions);
-  const std::string eightChannels = MedianOf("BM_QueuedCalls/channels:8", kRepetitions);
-  quv::PrintRate(reporter, "synchronous, 1 thread", oneThread);
-  quv::PrintRate(reporter, "synchronous, 8 threads", eightThreads);
-  quv::PrintRate(reporter, "queued, 1 channel", oneChannel);
-  quv::PrintRate(reporter, "queued, 8 channels", eightChannels);
-  quv::PrintShare(reporter, "1 channel / 1 synchronous thread", oneChannel, oneThread);
-  quv::PrintShare(reporter, "8 channels / 8 synchronous threads", eightChannels, eightThreads);
-  benchmark::Shutdown();
-  return 0;
+  return quv::RunAndPrintRatios(
+      argc, argv, "items_per_second", [](const quv::TRatioReporter& reporter) {
+        using quv::kRepetitions;
+        using quv::MedianOf;
+        const std::string threads = "/threads:" + std::to_string(quv::bench::kCallingThreads);
+        const std::string channels = std::to_string(quv::bench::kCallingThreads);
+        const std::string oneThread = MedianOf("BM_SynchronousCalls", kRepetitions);
+        const std::string manyThreads = MedianOf("BM_SynchronousCalls", kRepetitions, threads);
+        const std::string oneChannel = MedianOf("BM_QueuedCalls/channels:1", kRepetitions);
+        const std::string manyChannels =
+            MedianOf("BM_QueuedCalls/channels:" + channels, kRepetitions);
+        quv::PrintRate(reporter, "synchronous, 1 thread", oneThread);
+        quv::PrintRate(reporter, "synchronous, " + channels + " threads", manyThreads);
+        quv::PrintRate(reporter, "queued, 1 channel", oneChannel);
+        quv::PrintRate(reporter, "queued, " + channels + " channels", manyChannels);
+        quv::PrintShare(reporter, "1 channel / 1 synchronous thread", oneChannel, oneThread);
+        quv::PrintShare(reporter, channels + " channels / " + channels + " synchronous threads",
+                        manyChannels, manyThreads);
+      });
 }

@@ -114,16 +114,16 @@ void PrintRatio(const quv::TRatioReporter& reporter, const std::string& label,
   const double ourRate = reporter.Rate(quv::MedianOf(ours, kRepetitions));
   const double peerRate = reporter.Rate(quv::MedianOf(peer, kRepetitions));
   if (ourRate > 0 && peerRate > 0)
-    std::cout << label << ": " << peerRate / ourRate << "x the time of " << peer << " (target "
-              << target << ")\n";
+    reporter.Notes() << label << ": " << peerRate / ourRate << "x the time of " << peer
+                     << " (target " << target << ")\n";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  std::cout << "Document: " << Document().size() << " bytes\n";
   quv::TRatioReporter reporter("bytes_per_second");
+  reporter.Notes() << "Document: " << Document().size() << " bytes\n";
   benchmark::RunSpecifiedBenchmarks(&reporter);
   PrintRatio(reporter, "Parse", "BM_Parse_quv", "BM_Parse_nlohmann", "< 1x");
   PrintRatio(reporter, "Parse", "BM_Parse_quv", "BM_Parse_rapidjson", "<= 2x");

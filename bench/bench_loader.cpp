@@ -134,14 +134,12 @@ BENCHMARK(BM_OutOfDateCheck200)->Unit(benchmark::kMillisecond)->UseRealTime();
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  quv::TRatioReporter reporter("bytes_per_second");
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  const double apply = reporter.Rate("BM_ApplyDifference/real_time");
-  const double copy = reporter.Rate("BM_CopyFile/real_time");
-  if (apply > 0 && copy > 0)
-    std::cout << "applying a 1% difference of 50 MB: " << copy / apply
-              << "x the time of copying the file (target <= 2x)\n";
-  benchmark::Shutdown();
-  return 0;
+  return quv::RunAndPrintRatios(
+      argc, argv, "bytes_per_second", [](const quv::TRatioReporter& reporter) {
+        const double apply = reporter.Rate("BM_ApplyDifference/real_time");
+        const double copy = reporter.Rate("BM_CopyFile/real_time");
+        if (apply > 0 && copy > 0)
+          reporter.Notes() << "applying a 1% difference of 50 MB: " << copy / apply
+                           << "x the time of copying the file (target <= 2x)\n";
+      });
 }

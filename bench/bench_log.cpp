@@ -63,19 +63,18 @@ void PrintRatios(const quv::TRatioReporter& reporter) {
     const std::string suffix = std::string("/real_time/") + threads;
     const double log = reporter.Rate("BM_Log" + suffix);
     const double plain = reporter.Rate("BM_PlainWrite" + suffix);
-    if (log > 0 && plain > 0)
-      std::printf("%s: Log %.0f lines/s (%.2f us/line), write() %.0f lines/s, Log/write %.2f\n",
-                  threads, log, 1e6 / log, plain, log / plain);
+    if (log > 0 && plain > 0) {
+      char line[160];
+      std::snprintf(line, sizeof line,
+                    "%s: Log %.0f lines/s (%.2f us/line), write() %.0f lines/s, Log/write %.2f\n",
+                    threads, log, 1e6 / log, plain, log / plain);
+      reporter.Notes() << line;
+    }
   }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  quv::TRatioReporter reporter("items_per_second");
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  PrintRatios(reporter);
-  benchmark::Shutdown();
-  return 0;
+  return quv::RunAndPrintRatios(argc, argv, "items_per_second", PrintRatios);
 }

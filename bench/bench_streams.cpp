@@ -87,11 +87,14 @@ void PrintRatios(const TRatioReporter& reporter) {
   for (const char* buffer : {"8192", "0"}) {
     const double stream =
         reporter.Rate(std::string("BM_BufferedTempStream/") + buffer + "/real_time");
-    if (stream > 0 && copy > 0 && plain > 0)
-      std::printf(
-          "buffer %s: stream %.0f MB/s, memcpy %.0f MB/s, write()/read() %.0f MB/s, "
-          "stream/memcpy %.3f, stream/file %.2f\n",
-          buffer, stream / 1e6, copy / 1e6, plain / 1e6, stream / copy, stream / plain);
+    if (stream > 0 && copy > 0 && plain > 0) {
+      char line[200];
+      std::snprintf(line, sizeof line,
+                    "buffer %s: stream %.0f MB/s, memcpy %.0f MB/s, write()/read() %.0f MB/s, "
+                    "stream/memcpy %.3f, stream/file %.2f\n",
+                    buffer, stream / 1e6, copy / 1e6, plain / 1e6, stream / copy, stream / plain);
+      reporter.Notes() << line;
+    }
   }
 }
 
@@ -99,10 +102,5 @@ void PrintRatios(const TRatioReporter& reporter) {
 }  // namespace quv
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  quv::TRatioReporter reporter("bytes_per_second");
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  quv::PrintRatios(reporter);
-  benchmark::Shutdown();
-  return 0;
+  return quv::RunAndPrintRatios(argc, argv, "bytes_per_second", quv::PrintRatios);
 }

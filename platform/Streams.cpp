@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <mutex>
 
 namespace quv {
 
@@ -30,6 +32,11 @@ int64_t TStream::Remaining() { return std::max<int64_t>(0, Size() - Position());
 
 namespace {
 
+struct TMapping {
+  uint8_t* Memory;
+  std::size_t Capacity;
+};
+
 // Blocks from this size on get a mapping of their own, in whole huge pages.
 constexpr std::size_t kMappedBlock = std::size_t(1) << 20;
 constexpr std::size_t kMinimumCapacity = 256;
@@ -47,7 +54,70 @@ uint8_t* NewMapping(std::size_t capacity) {
   void* memory =
       mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (memory == MAP_FAILED) FailAllocation();
+  // Fewer page faults on large blocks; only a hint.
+  madvise(memory, capacity, MADV_HUGEPAGE);
   return static_cast<uint8_t*>(memory);
+}
+
+// The mappings of freed memory streams, kept for the next large stream: a
+// program that builds big streams in turn (saving and loading a large
+// recordset, one big reply after another) writes into pages it already has
+// instead of having the kernel fault in and clear fresh ones every time.
+// Holds at most kSpareBytes; the oldest mapping goes first.
+class TSpareMappings final {
+ public:
+  // The smallest kept mapping of at least `capacity` bytes, taken out of the
+  // list, or a new mapping of `capacity` bytes.
+  TMapping Take(std::size_t capacity) {
+    {
+      std::lock_guard<std::mutex> guard(FLock);
+      auto best = FMappings.end();
+      for (auto it = FMappings.begin(); it != FMappings.end(); ++it) {
+        if (it->Capacity >= capacity && (best == FMappings.end() || it->Capacity < best->Capacity))
+          best = it;
+      }
+      if (best != FMappings.end()) {
+        const TMapping mapping = *best;
+        FMappings.erase(best);
+        FBytes -= mapping.Capacity;
+        return mapping;
+      }
+    }
+    return {NewMapping(capacity), capacity};
+  }
+
+  // Keeps `mapping` for a later Take, unmapping the oldest ones beyond
+  // kSpareBytes; a mapping that cannot be listed is unmapped at once.
+  void Keep(TMapping mapping) noexcept {
+    std::lock_guard<std::mutex> guard(FLock);
+    try {
+      FMappings.push_back(mapping);
+    } catch (...) {
+      munmap(mapping.Memory, mapping.Capacity);
+      return;
+    }
+    FBytes += mapping.Capacity;
+    while (FBytes > kSpareBytes) {
+      const TMapping oldest = FMappings.front();
+      FMappings.pop_front();
+      FBytes -= oldest.Capacity;
+      munmap(oldest.Memory, oldest.Capacity);
+    }
+  }
+
+ private:
+  static constexpr std::size_t kSpareBytes = std::size_t(128) << 20;
+
+  std::mutex FLock;
+  std::deque<TMapping> FMappings;  // guarded by FLock, oldest first
+  std::size_t FBytes = 0;          // guarded by FLock
+};
+
+// Never destroyed: a memory stream that outlives the other statics still
+// hands its mapping back at exit. The kept mappings go with the process.
+TSpareMappings& SpareMappings() {
+  static TSpareMappings* const spare = new TSpareMappings;
+  return *spare;
 }
 
 }  // namespace
@@ -61,7 +131,7 @@ TMemoryStream::~TMemoryStream() { Release(); }
 
 void TMemoryStream::Release() {
   if (FMapped) {
-    munmap(FMemory, FCapacity);
+    SpareMappings().Keep({FMemory, FCapacity});
   } else {
     std::free(FMemory);
   }
@@ -81,22 +151,20 @@ void TMemoryStream::Reserve(std::size_t capacity) {
     FCapacity = wanted;
     return;
   }
-  const std::size_t mapped = RoundUp(wanted, kHugePage);
-  uint8_t* memory = nullptr;
+  TMapping mapping{nullptr, RoundUp(wanted, kHugePage)};
   if (FMapped) {
     // The pages move with their mapping: nothing is copied.
-    void* moved = mremap(FMemory, FCapacity, mapped, MREMAP_MAYMOVE);
+    void* moved = mremap(FMemory, FCapacity, mapping.Capacity, MREMAP_MAYMOVE);
     if (moved == MAP_FAILED) FailAllocation();
-    memory = static_cast<uint8_t*>(moved);
+    mapping.Memory = static_cast<uint8_t*>(moved);
+    madvise(mapping.Memory, mapping.Capacity, MADV_HUGEPAGE);
   } else {
-    memory = NewMapping(mapped);
-    if (FSize > 0) std::memcpy(memory, FMemory, FSize);
+    mapping = SpareMappings().Take(mapping.Capacity);
+    if (FSize > 0) std::memcpy(mapping.Memory, FMemory, FSize);
     std::free(FMemory);
   }
-  // Fewer page faults on large blocks; only a hint.
-  madvise(memory, mapped, MADV_HUGEPAGE);
-  FMemory = memory;
-  FCapacity = mapped;
+  FMemory = mapping.Memory;
+  FCapacity = mapping.Capacity;
   FMapped = true;
 }
 

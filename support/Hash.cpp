@@ -151,9 +151,14 @@ uint32_t THashList::HashOf(std::string_view key) const {
   return FMode.CaseInsensitive ? CaseInsensitiveHash(key) : StringHash(key);
 }
 
+// |hash mod Capacity| with hash taken as signed, which is |hash| mod Capacity;
+// the remainder comes from two multiplications instead of a division (exact
+// for every 32-bit number and divisor).
 int32_t THashList::BucketOfHash(uint32_t hash) const {
-  const int32_t remainder = static_cast<int32_t>(hash) % FCapacity;
-  return remainder < 0 ? -remainder : remainder;
+  const uint32_t magnitude = static_cast<int32_t>(hash) < 0 ? 0u - hash : hash;
+  const uint64_t fraction = FRemainderFactor * magnitude;
+  return static_cast<int32_t>(
+      (static_cast<unsigned __int128>(fraction) * static_cast<uint32_t>(FCapacity)) >> 64);
 }
 
 int32_t THashList::BucketOf(std::string_view key) const { return BucketOfHash(HashOf(key)); }
@@ -166,13 +171,13 @@ void THashList::Add(std::string_view key, THashValue value) {
   if (!value.IsNil() && value.Kind() != FMode.Ownership)
     throw Exception("Hash list value does not match its ownership: " + std::string(key));
   const uint32_t hash = HashOf(key);
-  TBucket& bucket = FBuckets[BucketOfHash(hash)];
-  if (!bucket.Used) {
-    bucket.Used = true;
+  const int32_t index = BucketOfHash(hash);
+  TBucket& bucket = FBuckets[index];
+  if (!bucket.Used()) {
+    bucket.Chain = kNone;
     bucket.Hash = hash;
     bucket.Key = key;
     bucket.Value = std::move(value);
-    const auto index = static_cast<int32_t>(&bucket - FBuckets.data());
     if (FLast >= 0) FBuckets[FLast].Next = index;
     FLast = index;
     if (FFirst < 0) FFirst = index;
@@ -182,13 +187,16 @@ void THashList::Add(std::string_view key, THashValue value) {
   ++FCollisions;
   if (bucket.Hash == hash && Equal(bucket.Key, key))
     return ApplyDuplicate(key, bucket.Value, std::move(value));
-  std::unique_ptr<TNode>* link = &bucket.Chain;
-  for (; *link; link = &(*link)->Next) {
-    TNode& node = **link;
+  int32_t last = kNone;
+  for (int32_t n = bucket.Chain; n != kNone; n = FNodes[n].Next) {
+    TNode& node = FNodes[n];
     if (node.Hash == hash && Equal(node.Key, key))
       return ApplyDuplicate(key, node.Value, std::move(value));
+    last = n;
   }
-  *link = std::make_unique<TNode>(TNode{hash, std::string(key), std::move(value), nullptr});
+  const auto added = static_cast<int32_t>(FNodes.size());
+  FNodes.push_back(TNode{hash, kNone, std::string(key), std::move(value)});
+  (last == kNone ? bucket.Chain : FNodes[last].Next) = added;
   ++FCount;
 }
 
@@ -209,14 +217,15 @@ bool THashList::Find(std::string_view key, void*& value) const {
   if (FCapacity < 1) return false;
   const uint32_t hash = HashOf(key);
   const TBucket& bucket = FBuckets[BucketOfHash(hash)];
-  if (!bucket.Used) return false;
+  if (!bucket.Used()) return false;
   if (bucket.Hash == hash && Equal(bucket.Key, key)) {
     value = bucket.Value.Get();
     return true;
   }
-  for (const TNode* node = bucket.Chain.get(); node != nullptr; node = node->Next.get()) {
-    if (node->Hash == hash && Equal(node->Key, key)) {
-      value = node->Value.Get();
+  for (int32_t n = bucket.Chain; n != kNone; n = FNodes[n].Next) {
+    const TNode& node = FNodes[n];
+    if (node.Hash == hash && Equal(node.Key, key)) {
+      value = node.Value.Get();
       return true;
     }
   }
@@ -232,8 +241,8 @@ void THashList::ForEach(const std::function<void(const std::string&, void*)>& vi
   for (int32_t i = FFirst; i >= 0; i = FBuckets[i].Next) {
     const TBucket& bucket = FBuckets[i];
     visit(bucket.Key, bucket.Value.Get());
-    for (const TNode* node = bucket.Chain.get(); node != nullptr; node = node->Next.get())
-      visit(node->Key, node->Value.Get());
+    for (int32_t n = bucket.Chain; n != kNone; n = FNodes[n].Next)
+      visit(FNodes[n].Key, FNodes[n].Value.Get());
   }
 }
 
@@ -242,15 +251,16 @@ void THashList::ForEach(const std::function<void(const std::string&, void*)>& vi
 void THashList::Empty() {
   for (int32_t i = FFirst; i >= 0; i = FBuckets[i].Next) {
     TBucket& bucket = FBuckets[i];
-    if (bucket.Value.IsNil() && !bucket.Chain) continue;
+    if (bucket.Value.IsNil() && bucket.Chain == kNone) continue;
     if (FOnRelease) FOnRelease(*this, bucket.Value.Get());
     bucket.Value.Reset();
-    while (bucket.Chain) {
-      if (FOnRelease) FOnRelease(*this, bucket.Chain->Value.Get());
-      bucket.Chain = std::move(bucket.Chain->Next);
+    for (int32_t n = bucket.Chain; n != kNone; n = FNodes[n].Next) {
+      if (FOnRelease) FOnRelease(*this, FNodes[n].Value.Get());
+      FNodes[n].Value.Reset();
     }
   }
   FBuckets.clear();
+  FNodes.clear();
   FCount = 0;
   FCollisions = 0;
   FFirst = -1;
@@ -264,6 +274,7 @@ void THashList::ReplaceBuckets(int32_t capacity) {
   Empty();
   FBuckets = std::move(buckets);
   FCapacity = capacity;
+  FRemainderFactor = UINT64_MAX / static_cast<uint32_t>(capacity) + 1;
 }
 
 void THashList::Clear() { ReplaceBuckets(FCapacity); }

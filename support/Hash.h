@@ -123,7 +123,7 @@ class THashList final {
   void SetCapacity(int32_t n);
   // Adds every item of a comma text with a nil value, after SetCapacity(item count).
   void LoadCommaText(std::string_view text);
-  // Visits every item in iteration order.
+  // Visits every item in iteration order; the visitor must not add items.
   void ForEach(const std::function<void(const std::string& key, void* value)>& visit) const;
 
   int32_t BucketOf(std::string_view key) const;
@@ -134,19 +134,26 @@ class THashList final {
   const THashListMode& Mode() const { return FMode; }
 
  private:
-  struct TNode {
-    uint32_t Hash;  // the key's hash, compared before the key itself
+  // A bucket is one cache line, so that a lookup that ends at a bucket's own
+  // key touches one line (keys of over 15 bytes aside). Chains are index
+  // links into one dense node array, which keeps them few lines apart.
+  static constexpr int32_t kNone = -1;
+  static constexpr int32_t kUnused = INT32_MIN;
+  struct alignas(64) TBucket {
     std::string Key;
     THashValue Value;
-    std::unique_ptr<TNode> Next;
-  };
-  struct TBucket {
-    bool Used = false;
     uint32_t Hash = 0;
+    int32_t Chain =
+        kUnused;           // the first overflow node, kNone, or kUnused while the bucket is empty
+    int32_t Next = kNone;  // the next used bucket in insertion order
+    bool Used() const { return Chain != kUnused; }
+  };
+  static_assert(sizeof(TBucket) == 64);
+  struct TNode {
+    uint32_t Hash;
+    int32_t Next;  // the next node of the chain, or kNone
     std::string Key;
     THashValue Value;
-    std::unique_ptr<TNode> Chain;
-    int32_t Next = -1;  // insertion-order list, bucket indexes
   };
 
   uint32_t HashOf(std::string_view key) const;
@@ -158,7 +165,9 @@ class THashList final {
   void ApplyDuplicate(std::string_view key, THashValue& existing, THashValue&& value);
 
   std::vector<TBucket> FBuckets;
+  std::vector<TNode> FNodes;
   int32_t FCapacity = 0;
+  uint64_t FRemainderFactor = 0;  // turns the remainder by FCapacity into multiplications
   TReleaseEvent FOnRelease;
   THashListMode FMode;
   int32_t FCollisions = 0;

@@ -120,9 +120,12 @@ class TBlockEncoder final {
   // choice between them cheap.
   void EncodeItemInside() {
     const std::uint8_t* at = FSource + FX;
-    const std::uint64_t filled = 0x0101010101010101ull * at[0];
-    if (((Load64(at) ^ filled) | (Load64(at + WordSize) ^ filled)) == 0) {
-      return EmitRun(RunLengthAt(FSource, FX, FN));
+    // A run needs its first two bytes equal; most positions fail there.
+    if (at[0] == at[1]) {
+      const std::uint64_t filled = 0x0101010101010101ull * at[0];
+      if (((Load64(at) ^ filled) | (Load64(at + WordSize) ^ filled)) == 0) {
+        return EmitRun(RunLengthAt(FSource, FX, FN));
+      }
     }
     const std::size_t distance = Probe(Hash(at[0], at[1], at[2]));
     const bool reached = distance <= MaxDistance;

@@ -365,7 +365,11 @@ TquvBufferedTempStream::TquvBufferedTempStream(int32_t bufferSize)
   FlushOnDestroy = false;
 }
 
+// The size asked for bounds the memory-only phase (small recordsets never
+// touch the disk); spilled content streams to its file in big blocks, which
+// also keeps the file in large page-cache pages that read back fast.
 TStream* TquvBufferedTempStream::CreateInnerStream() {
+  DropRequestedSize();
   return new TTempStream("", true, kTempOpenReadWrite | kTempShareDenyNone);
 }
 

@@ -61,6 +61,8 @@ class TquvBufferedStream : public TStream {
   virtual int32_t ReadFromInner(void* buffer, int32_t count);
   // Makes the inner stream; here the result of OnGetStream, or null.
   virtual TStream* CreateInnerStream();
+  // From now on the buffer is sized as if no size had been asked for.
+  void DropRequestedSize() { FRequestedSize = 0; }
 
  private:
   bool Buffered(uint8_t mode) const { return (FModes & mode) != 0 && FCapacity > 0; }
@@ -128,6 +130,8 @@ class TTempStream final : public THandleStream {
 // buffer window, and then in a temporary file that goes with the stream.
 class TquvBufferedTempStream final : public TquvBufferedStream {
  public:
+  // `bufferSize` is the memory-only buffer; once the content spills to the
+  // file, the buffer grows to the default size over files.
   explicit TquvBufferedTempStream(int32_t bufferSize);
 
  protected:

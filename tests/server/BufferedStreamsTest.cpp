@@ -201,6 +201,16 @@ TEST(BufferedStreamTest, BufferSizeFollowsTheInnerStream) {
   TquvStream wrapper;
   EXPECT_EQ(TquvBufferedStream(&wrapper, 100).Capacity(), 8192);
 
+  // A temporary stream's own size holds while it is in memory; spilled, it
+  // buffers like any stream over a file and keeps every byte.
+  TquvBufferedTempStream temp(8192);
+  const TBytes bytes = Pattern(20000);
+  temp.WriteBuffer(bytes.data(), 8000);
+  EXPECT_EQ(temp.Capacity(), 8192);
+  temp.WriteBuffer(bytes.data() + 8000, 12000);
+  EXPECT_EQ(temp.Capacity(), std::max(DefaultFileBufferSize(), 8192));
+  EXPECT_EQ(ReadAll(temp), bytes);
+
   // A stream supplied on first need becomes the inner stream.
   TMemoryStream supplied;
   TquvBufferedStream lazy(nullptr, 100);

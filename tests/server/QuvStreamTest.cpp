@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "platform/Assertion.h"
 #include "server/common/quvBufferedStreams.h"
 #include "server/common/quvstream.h"
@@ -63,6 +65,30 @@ TEST(MemoryStreamTest, LargeBlocksKeepTheirBytesAndCopyBothWaysWithProgress) {
   file.SetPosition(0);
   EXPECT_EQ(MessageOf([&] { CopyStreams(file, back, int64_t(pattern.size()) + 1); }),
             "Stream copy error at quvStreams.CopyStreams");
+}
+
+// Freed large blocks are kept for the next large stream, so a new stream may
+// sit on another's old bytes: none of them may show through.
+TEST(MemoryStreamTest, AReusedLargeBlockShowsNoneOfItsOldBytes) {
+  constexpr int32_t kLarge = 4 << 20;
+  const auto leaveDirtyBlock = [] {
+    TMemoryStream old;
+    const std::vector<uint8_t> bytes(kLarge, 0xAB);
+    old.WriteBuffer(bytes.data(), kLarge);
+  };
+  const auto zeros = [](const TMemoryStream& stream, int64_t count) {
+    return std::all_of(stream.Memory(), stream.Memory() + count, [](uint8_t b) { return b == 0; });
+  };
+  leaveDirtyBlock();
+  TMemoryStream grown;
+  grown.SetSize(kLarge);
+  EXPECT_TRUE(zeros(grown, kLarge));
+  leaveDirtyBlock();
+  TMemoryStream gap;
+  gap.SetPosition(kLarge - 1);
+  gap.WriteBuffer("z", 1);
+  EXPECT_TRUE(zeros(gap, kLarge - 1));
+  EXPECT_EQ(gap.Memory()[kLarge - 1], 'z');
 }
 
 TEST(FileStreamTest, CreatesReopensAndNamesAMissingFile) {
