@@ -151,7 +151,7 @@ void TquvRecordset::SetFieldDefs(std::unique_ptr<TquvSymbolDefs> definitions) {
 }
 
 void TquvRecordset::PrepareFieldLists() {
-  FCalc.Prepare();
+  FCalc.AddRegisteredFields();
   const int32_t count = FieldCount();
   CheckFieldCount(count, FName);
   if (FOwnDefs) FOwnDefs->RecomputeOffsets();  // shared sets have theirs already
@@ -164,6 +164,7 @@ void TquvRecordset::PrepareFieldLists() {
   FNullBits.SetAll(true);
   FBlobPositions.assign(static_cast<std::size_t>(count), -1);
   FBlobCached.assign(static_cast<std::size_t>(count), true);
+  FCalc.Prepare();  // last: a bad expression leaves consistent plain fields
 }
 
 TquvSymbolDefs& TquvRecordset::MutableFieldDefs() {
@@ -638,12 +639,11 @@ void TquvRecordset::Filter(const std::string& expression, bool reset) {
     TCalcEngine engine(*this);
     engine.Parse(expression);
     FilterWith([&engine] { return ExprTruth(engine.Evaluate()); }, reset);
-    return;
+  } else if (reset) {
+    if (FSavedIndex) FIndex = std::move(FSavedIndex);
+    FRecNo = 0;
+    UpdateRowCount();
   }
-  if (!reset) return;
-  if (FSavedIndex) FIndex = std::move(FSavedIndex);
-  FRecNo = 0;
-  UpdateRowCount();
 }
 
 void TquvRecordset::FilterByRecord() {

@@ -65,7 +65,6 @@ void TquvRecordsetCalc::Prepare() {
   FEngines.clear();
   FAggregates.clear();
   FEngineOf.clear();
-  AddRegisteredFields();
   const int32_t count = FRecordset.FieldCount();
   std::vector<TCalculated> engines;
   std::vector<TAggregate> aggregates;

@@ -24,6 +24,8 @@ class TquvRecordsetCalc final {
   // Remembers the fields of `definitions` that have an expression; later
   // definitions without a field of that name get it added.
   void Register(const TquvSymbolDefs& definitions);
+  // Adds the registered fields that the recordset's definitions lack.
+  void AddRegisteredFields();
   // Sorts the fields into calculated, aggregate and plain ones and parses
   // every expression. A bad expression raises its parse error and leaves
   // every field plain.
@@ -56,7 +58,6 @@ class TquvRecordsetCalc final {
     TOLAPDef Definition;
   };
 
-  void AddRegisteredFields();
   const std::string& ExpressionOf(int32_t index) const;
   void ComputeRow();
 
