@@ -80,7 +80,13 @@ TEST(ExprParser, NullsPropagateThroughEveryOperatorKind) {
   EXPECT_EQ(Eval("null > 1", true), TVariant(false));
   EXPECT_EQ(Eval("null like '%'", true), TVariant(false));
   EXPECT_EQ(Eval("null in [1]", true), TVariant(false));
-  EXPECT_EQ(Eval("null + 1", true), TVariant::Null());
+  for (const char* text : {"null + 1", "1 - null", "null * 2", "2 / null", "null \\ 2",
+                           "null or true", "x + (null)"}) {
+    EXPECT_EQ(Eval(text, true), TVariant::Null()) << text;
+  }
+  for (const char* text : {"null < 1", "1 >= null", "null <= 1", "'a' like null"}) {
+    EXPECT_EQ(Eval(text, true), TVariant(false)) << text;
+  }
   EXPECT_EQ(Eval("null || 'a'", true), TVariant::Null());
   EXPECT_EQ(Eval("NULL and true", true), TVariant::Null());
   EXPECT_EQ(Eval("null = null", true), TVariant(true));
