@@ -33,7 +33,7 @@ inline constexpr std::string_view kUnknownVariable = "Could not evaluate variabl
 inline constexpr std::string_view kUnknownVariableEnd = ". It is not declared or avaliable."_cp;
 inline constexpr std::string_view kCannotInvoke = "Could not invoke function"_cp;
 
-// Messages of this implementation where the reference leaves the case open.
+// Messages of this implementation for cases the fixed texts above do not cover.
 inline constexpr std::string_view kTooDeep = "Expressão aninhada em mais de 200 níveis"_cp;
 inline constexpr std::string_view kInNeedsSet = "O operador in espera um conjunto"_cp;
 inline constexpr std::string_view kAssignmentNotEvaluated =
