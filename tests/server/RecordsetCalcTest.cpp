@@ -89,6 +89,18 @@ TEST(CalculatedFields, StoredInTheRowsWhenLoaded) {
   EXPECT_EQ(Column(*raw, "a"), (std::vector<TVariant>{1, 2, 3}));
 }
 
+TEST(CalculatedFields, StayWhenLaterDefinitionsLackThem) {
+  auto plain = Recordset({{"a", 'N', 4, 0, ""}});
+  plain->AppendValues(std::vector<TVariant>{21});
+  TMemoryStream stream;
+  plain->SaveToStream(stream, kRsWithDefinitions);
+  auto rs = Recordset({{"a", 'N', 4, 0, ""}, {"twice", 'N', 4, 0, "a + a"}});
+  stream.SetPosition(0);
+  rs->LoadFromStream(stream, true);
+  ASSERT_EQ(rs->FieldCount(), 2);
+  EXPECT_EQ(Column(*rs, "twice"), std::vector<TVariant>{42});
+}
+
 TEST(CalculatedFields, ErrorsOfExpressions) {
   auto rs = Recordset({{"a", 'N', 4, 0, ""}, {"bad", 'N', 4, 0, "missing + 1"}});
   rs->AppendValues(std::vector<TVariant>{1});
