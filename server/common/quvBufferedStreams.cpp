@@ -439,4 +439,15 @@ std::string StreamFileName(TStream& stream) {
   return name;
 }
 
+std::unique_ptr<TquvStream> NewRowStream(const std::string& fileName) {
+  constexpr int32_t kRowStreamBuffer = 8192;
+  TStream* inner =
+      fileName.empty()
+          ? static_cast<TStream*>(new TquvBufferedTempStream(kRowStreamBuffer))
+          : new TquvBufferedStream(
+                new TTempStream(fileName, true, kTempOpenReadWrite | kTempShareDenyNone),
+                kRowStreamBuffer, true);
+  return std::make_unique<TquvStream>(inner, true);
+}
+
 }  // namespace quv

@@ -185,4 +185,10 @@ std::string StreamFileName(TStream& stream);
 // physical memory, at least 1024 bytes.
 int32_t DefaultFileBufferSize();
 
+class TquvStream;
+// The stream of a recordset's rows or row index: an owning TquvStream over a
+// buffered temporary stream with 8192-byte buffers, on `fileName` (removed
+// when closed) or on an anonymous temporary file when the name is empty.
+std::unique_ptr<TquvStream> NewRowStream(const std::string& fileName = "");
+
 }  // namespace quv

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 
+#include "expr/ExprOperators.h"
 #include "platform/Cp1252.h"
 #include "platform/DebugOutput.h"
 #include "platform/LittleEndian.h"
@@ -20,22 +21,11 @@ namespace quv {
 
 namespace {
 
-constexpr int32_t kRowStreamBuffer = 8192;
 constexpr int32_t kMaxFields = 2016;  // 63 bitmap words: the byte size travels in one byte
 constexpr int32_t kMoveChunk = 65536;
 constexpr std::string_view kReadOnlyError = "Can not write to a ReadOnly recordset";
 
 bool IsTextOrObjectCode(char code) { return code == 'A' || code == 'I' || code == 'R'; }
-
-std::unique_ptr<TquvStream> NewTempStream(const std::string& fileName) {
-  TStream* inner =
-      fileName.empty()
-          ? static_cast<TStream*>(new TquvBufferedTempStream(kRowStreamBuffer))
-          : new TquvBufferedStream(
-                new TTempStream(fileName, true, kTempOpenReadWrite | kTempShareDenyNone),
-                kRowStreamBuffer, true);
-  return std::make_unique<TquvStream>(inner, true);
-}
 
 std::string ChangeFileExt(const std::string& fileName, std::string_view extension) {
   const std::size_t slash = fileName.find_last_of('/');
@@ -114,8 +104,8 @@ TquvRecordset::~TquvRecordset() {
 }
 
 void TquvRecordset::UseTemporaryStreams(const std::string& fileName) {
-  FData = NewTempStream(fileName);
-  FIndex = NewTempStream(fileName.empty() ? fileName : ChangeFileExt(fileName, ".fdx"));
+  FData = NewRowStream(fileName);
+  FIndex = NewRowStream(fileName.empty() ? fileName : ChangeFileExt(fileName, ".fdx"));
 }
 
 void TquvRecordset::AddDestroyListener(const void* owner, TNotifyEvent listener) {
@@ -154,14 +144,14 @@ void TquvRecordset::SetFieldDefs(std::unique_ptr<TquvSymbolDefs> definitions) {
   Clear();
   FOwnDefs = definitions ? std::move(definitions) : std::make_unique<TquvSymbolDefs>();
   FDefs = FOwnDefs;
+  FCalc.Register(*FDefs);
   FName = DefinitionsName(*FDefs);
   PrepareFieldLists();
   Changed();
 }
 
-// Calculated and aggregate fields join here once expressions are available;
-// until then every field is a stored field.
 void TquvRecordset::PrepareFieldLists() {
+  FCalc.AddRegisteredFields();
   const int32_t count = FieldCount();
   CheckFieldCount(count, FName);
   if (FOwnDefs) FOwnDefs->RecomputeOffsets();  // shared sets have theirs already
@@ -174,6 +164,7 @@ void TquvRecordset::PrepareFieldLists() {
   FNullBits.SetAll(true);
   FBlobPositions.assign(static_cast<std::size_t>(count), -1);
   FBlobCached.assign(static_cast<std::size_t>(count), true);
+  FCalc.Prepare();  // last: a bad expression leaves consistent plain fields
 }
 
 TquvSymbolDefs& TquvRecordset::MutableFieldDefs() {
@@ -226,6 +217,7 @@ void TquvRecordset::EnsureRowLoaded() {
 }
 
 void TquvRecordset::ClearRowBuffer() {
+  FCalc.RowChanged();
   FNullBits.SetAll(true);
   std::fill(FValueRefs.begin(), FValueRefs.end(), TValueRef{});
   std::fill(FBlobPositions.begin(), FBlobPositions.end(), -1);
@@ -234,6 +226,7 @@ void TquvRecordset::ClearRowBuffer() {
 
 void TquvRecordset::LoadRow() {
   DetachBlobStreams(true);
+  FCalc.RowChanged();
   if (FRecNo >= 0 && FRecNo < FRecordCount) {
     try {
       DecodeRow(ReadIndexEntry(FIndex->Stream(), FRecNo));
@@ -321,6 +314,7 @@ TVariant TquvRecordset::GetFieldValueByIndex(int32_t index) {
   const auto i = std::size_t(index);
   const TFieldLayout& layout = FLayouts[i];
   EnsureRowLoaded();
+  if (CalcEnabled) FCalc.ComputeIfNeeded(index);
   if (FNullBits.Bit(index)) return {};
   if (layout.Kind == TFieldKind::Unbounded && !FBlobCached[i]) return {};
   return DataToVar(RowValueBytes(i), FDefs->Item(index));
@@ -346,6 +340,7 @@ void TquvRecordset::EnsureWriters() {
 void TquvRecordset::StoreValue(int32_t index, std::string bytes) {
   DetachBlobStreams(true);
   KeepRowValuesInMemory();
+  FCalc.RowChanged();
   FNullBits.SetBit(index, bytes.empty());
   FRowValues[std::size_t(index)] = std::move(bytes);
   FBlobPositions[std::size_t(index)] = -1;
@@ -356,6 +351,7 @@ void TquvRecordset::SetFieldValueByIndex(int32_t index, const TVariant& value) {
   const TquvSymbolDef& field = Field(index);
   if (!FAppending) EnsureRowLoaded();
   if (value.IsEmptyOrNull() || (value.IsText() && value.Text().empty())) {
+    FCalc.RowChanged();
     FNullBits.SetBit(index, true);
     return;
   }
@@ -623,7 +619,7 @@ void TquvRecordset::Execute(TquvRecordset*) {
 void TquvRecordset::FilterWith(const std::function<bool()>& accept, bool reset) {
   if (reset && FSavedIndex) FIndex = std::move(FSavedIndex);
   UpdateRowCount();
-  std::unique_ptr<TquvStream> selected = NewTempStream("");
+  std::unique_ptr<TquvStream> selected = NewRowStream("");
   uint8_t entry[kIndexEntrySize];
   for (int32_t row = 0; row < FRecordCount; ++row) {
     GoToRow(row);
@@ -640,12 +636,14 @@ void TquvRecordset::FilterWith(const std::function<bool()>& accept, bool reset) 
 
 void TquvRecordset::Filter(const std::string& expression, bool reset) {
   if (!expression.empty()) {
-    throw EquvRecordsetError("Filter expressions are not available in this build");
+    TCalcEngine engine(*this);
+    engine.Parse(expression);
+    FilterWith([&engine] { return ExprTruth(engine.Evaluate()); }, reset);
+  } else if (reset) {
+    if (FSavedIndex) FIndex = std::move(FSavedIndex);
+    FRecNo = 0;
+    UpdateRowCount();
   }
-  if (!reset) return;
-  if (FSavedIndex) FIndex = std::move(FSavedIndex);
-  FRecNo = 0;
-  UpdateRowCount();
 }
 
 void TquvRecordset::FilterByRecord() {
@@ -723,7 +721,10 @@ void TquvRecordset::LoadFromStream(TStream& stream, bool forceDefinitions) {
     throw;
   }
   UpdateRowCount();
+  if (CalcEnabled) FCalc.StoreAllRows();
 }
+
+void TquvRecordset::StoreCalculatedFields() { FCalc.StoreAllRows(); }
 
 void TquvRecordset::Open(TStream& stream) {
   Clear();
@@ -744,8 +745,8 @@ void TquvRecordset::Open(TStream& stream) {
 }
 
 void TquvRecordset::DropRowsAfterFailedLoad() {
-  FData = NewTempStream("");
-  FIndex = NewTempStream("");
+  FData = NewRowStream("");
+  FIndex = NewRowStream("");
   UpdateRowCount();
 }
 
@@ -818,6 +819,9 @@ void TquvRecordset::TakeOver(TquvRecordset& source) {
   source.FDefs = SharedEmptyDefinitions();
   source.FOwnDefs.reset();
   source.FReadOnly = false;
+  // The calculated fields go with the definitions.
+  FCalc.Register(*FDefs);
+  source.FCalc.Register(*source.FDefs);
   source.PrepareFieldLists();
   source.FRecNo = -1;
   source.UpdateRowCount();
@@ -876,14 +880,14 @@ void TquvRecordset::LeaveSharing() {
   DetachSharers();
   std::erase(FSharedWith->FSharers, this);
   FSharedWith = nullptr;
-  FData = NewTempStream("");
+  FData = NewRowStream("");
 }
 
 void TquvRecordset::OwnData() {
   if (!FSharedWith) return;
   // Recordsets sharing this one's data read through the stream about to go.
   DetachSharers();
-  std::unique_ptr<TquvStream> copy = NewTempStream("");
+  std::unique_ptr<TquvStream> copy = NewRowStream("");
   CopyStreams(*FData, *copy, 0);
   std::erase(FSharedWith->FSharers, this);
   FSharedWith = nullptr;

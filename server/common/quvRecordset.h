@@ -15,6 +15,7 @@
 #include "server/common/quvBitsAndTags.h"
 #include "server/common/quvBlobStream.h"
 #include "server/common/quvIntf.h"
+#include "server/common/quvRecordsetCalc.h"
 #include "server/common/quvRecordsetFormat.h"
 #include "server/common/quvRecordsetValue.h"
 #include "server/common/quvstream.h"
@@ -66,9 +67,10 @@ class TquvRecordset : public TquvValueObject {
   virtual void Changed();
   virtual void Execute(TquvRecordset* parameters);
   virtual void UpdateRowCount();
-  // An expression needs the expression engine: any non-empty expression
-  // raises EquvRecordsetError. An empty one with `reset` restores the index
-  // that the last filter saved.
+  // Keeps the rows for which `expression` (over the fields of the row, see
+  // TCalcEngine) is true; with `reset` the rows the last filter hid come back
+  // first. An empty expression with `reset` only brings them back. A bad
+  // expression raises its parse error before anything changes.
   virtual void Filter(const std::string& expression, bool reset);
   virtual void FilterByRecord();
   virtual void First();
@@ -78,6 +80,8 @@ class TquvRecordset : public TquvValueObject {
   virtual void GoToRow(int32_t index);
 
   // ---- Definitions and fields ----
+  // Takes `definitions`; its fields with an expression stay calculated (or
+  // aggregate) fields even when later definitions lack them.
   void SetFieldDefs(std::unique_ptr<TquvSymbolDefs> definitions);
   const TquvSymbolDefs& FieldDefs() const { return *FDefs; }
   // The definitions for changing: a copy of this recordset's own first when
@@ -85,6 +89,8 @@ class TquvRecordset : public TquvValueObject {
   TquvSymbolDefs& MutableFieldDefs();
   int32_t FieldCount() const { return FDefs->Count(); }
   int32_t FieldIndex(std::string_view name) const;
+  // A calculated field is computed on its first read in a row (when
+  // CalcEnabled) and its value stored in the row buffer.
   TVariant GetFieldValue(std::string_view name);
   TVariant GetFieldValueByIndex(int32_t index);
   void SetFieldValue(std::string_view name, const TVariant& value);
@@ -98,6 +104,9 @@ class TquvRecordset : public TquvValueObject {
   void AppendValues(std::span<const TVariant> values);
   void Clear();
   void SetError(int32_t code, std::string text);
+  // Computes the calculated and aggregate fields of every row and stores
+  // them in the rows, as loading does.
+  void StoreCalculatedFields();
 
   // ---- Serialised form ----
   void SaveToStream(TStream& stream, uint8_t flags);
@@ -149,6 +158,7 @@ class TquvRecordset : public TquvValueObject {
 
  private:
   friend class TquvBlobStream;
+  friend class TquvRecordsetCalc;
   // How a field's value lies in an encoded row: fixed bytes, int32-length
   // text cut at its first NUL, or an int32-length value that may stay in
   // the data stream.
@@ -249,6 +259,7 @@ class TquvRecordset : public TquvValueObject {
   std::string FText;
   uint8_t FOption = 0;
   TCriticalSection FLock;
+  TquvRecordsetCalc FCalc{*this};
   TquvRecordset* FSharedWith = nullptr;
   std::vector<TquvRecordset*> FSharers;
   std::vector<TquvBlobStream*> FBlobStreams;

@@ -231,7 +231,7 @@ TEST_F(RecordsetToolTest, ProgramNamesWhatIsWrongWithItsCommandLineAndInputs) {
             "2 quvrecordset: --definition is required; try --help\n");
   EXPECT_EQ(error("dump --intf x"),
             "2 quvrecordset: The following argument was not expected: --intf; try --help\n");
-  EXPECT_EQ(error(""), "2 quvrecordset: a command is needed: dump or build; try --help\n");
+  EXPECT_EQ(error(""), "2 quvrecordset: a command is needed: dump, filter or build; try --help\n");
   EXPECT_EQ(error("dump " + dir), "1 quvrecordset: " + dir + ": Is a directory\n");
   EXPECT_EQ(error("dump < /dev/null"), "1 quvrecordset: standard input: nothing arrived\n");
   EXPECT_EQ(error("build --intf " + dir + " --definition orders.list " + rows + " " + dir + "/o"),
@@ -260,6 +260,42 @@ TEST_F(RecordsetToolTest, ProgramNamesWhatIsWrongWithItsCommandLineAndInputs) {
             "1 quvrecordset: cannot write to standard output: No space left on device\n");
   EXPECT_EQ(RunTool(FFolder, "--help").Status, 0);
   EXPECT_EQ(RunTool(FFolder, "--version").Out.rfind("quvrecordset ", 0), 0u);
+}
+
+TEST_F(RecordsetToolTest, CalculatedFieldsDumpWithTheirExpressionsAndFiltersKeepRows) {
+  const std::string description = R"js({ "library": "calc", "interfaces": [
+    { "name": "scores.list", "fields": [
+        { "name": "id", "type": "N" },
+        { "name": "name", "type": "A", "size": 10 },
+        { "name": "twice", "type": "N", "text12": "id * 2" },
+        { "name": "place", "type": "N", "text12": "RANK(id, [])" } ] } ] })js";
+  const std::string intf =
+      FFolder.WriteFile("calc.quv", intftool::BuildInterfaceFile("calc.json", description, "calc"));
+  const std::string built = FFolder.WriteFile(
+      "scores.rs", BuildRecordset(LoadDefinitions(intf, "calc.scores.list"), "rows.json",
+                                  R"([{ "id": 3, "name": "bia" }, { "id": 5, "name": "ana" },
+                         { "id": 3, "name": "caio" }])"));
+  const testing::TProgramRun dump = RunTool(FFolder, "dump " + built);
+  ASSERT_EQ(dump.Status, 0) << dump.Err;
+  EXPECT_NE(dump.Out.find("field 2: twice N = id * 2\n"), std::string::npos) << dump.Out;
+  EXPECT_NE(dump.Out.find("field 3: place N = RANK(id, [])\n"), std::string::npos) << dump.Out;
+
+  const testing::TProgramRun json =
+      RunTool(FFolder, "filter --json \"(twice > 6) or (name like '%i%')\" " + built);
+  ASSERT_EQ(json.Status, 0) << json.Err;
+  const auto document = nlohmann::ordered_json::parse(json.Out);
+  EXPECT_EQ(document["fields"][2]["expression"], "id * 2");
+  EXPECT_EQ(document["rows"].dump(), R"([{"id":3,"name":"bia","twice":6,"place":2},)"
+                                     R"({"id":5,"name":"ana","twice":10,"place":1},)"
+                                     R"({"id":3,"name":"caio","twice":6,"place":2}])");
+  const testing::TProgramRun one = RunTool(FFolder, "filter \"name = 'ana'\" < " + built);
+  ASSERT_EQ(one.Status, 0) << one.Err;
+  EXPECT_NE(one.Out.find(", 1 rows)\n"), std::string::npos) << one.Out;
+  const testing::TProgramRun bad = RunTool(FFolder, "filter \"id >\" " + built);
+  EXPECT_EQ(bad.Status, 1);
+  EXPECT_EQ(bad.Err,
+            "quvrecordset: EXPR: Esperado valor, variável ou função válidos, encontrado "
+            "(fim da expressão)\n");
 }
 
 }  // namespace

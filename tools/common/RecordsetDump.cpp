@@ -7,6 +7,7 @@
 
 #include "platform/Cp1252.h"
 #include "platform/ProgramIo.h"
+#include "server/common/quvCalcEngine.h"
 #include "tools/common/Base64.h"
 #include "tools/common/DateText.h"
 
@@ -95,7 +96,10 @@ void WriteHeader(std::ostream& out, TquvRecordset& recordset) {
   }
   for (int32_t i = 0; i < recordset.FieldCount(); ++i) {
     const TquvSymbolDef& field = recordset.FieldDefs().Item(i);
-    out << "field " << i << ": " << Cp1252ToUtf8(field.Name()) << " " << TypeOf(field) << "\n";
+    out << "field " << i << ": " << Cp1252ToUtf8(field.Name()) << " " << TypeOf(field);
+    if (!FieldExpression(field).empty())
+      out << " = " << Printable(Cp1252ToUtf8(FieldExpression(field)));
+    out << "\n";
   }
 }
 
@@ -130,10 +134,12 @@ ordered_json DumpAsJson(TquvRecordset& recordset) {
   root["fields"] = ordered_json::array();
   for (int32_t i = 0; i < recordset.FieldCount(); ++i) {
     const TquvSymbolDef& field = recordset.FieldDefs().Item(i);
-    root["fields"].push_back({{"name", Cp1252ToUtf8(field.Name())},
-                              {"type", std::string(1, field.TypeCode())},
-                              {"size", field.Size()},
-                              {"decimals", field.Decimals()}});
+    ordered_json& entry =
+        root["fields"].emplace_back(ordered_json{{"name", Cp1252ToUtf8(field.Name())},
+                                                 {"type", std::string(1, field.TypeCode())},
+                                                 {"size", field.Size()},
+                                                 {"decimals", field.Decimals()}});
+    if (!FieldExpression(field).empty()) entry["expression"] = Cp1252ToUtf8(FieldExpression(field));
   }
   root["rows"] = ordered_json::array();
   for (int32_t row = 0; row < recordset.RecordCount(); ++row) {

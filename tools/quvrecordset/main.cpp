@@ -12,11 +12,17 @@
 
 namespace {
 
-constexpr const char* kHelp = R"(Usage:
+constexpr const char* kHelp = R"help(Usage:
   quvrecordset dump [--json] [FILE]
       show the recordset serialised in FILE (standard input without FILE
       or with "-"): a header with its name, tags and fields, then a table
-      of its rows; --json prints it as a JSON document instead
+      of its rows; --json prints it as a JSON document instead. Calculated
+      and aggregate fields show their expression after their type.
+  quvrecordset filter [--json] EXPR [FILE]
+      dump only the rows for which the expression EXPR holds, for instance
+      "(state = 'running') and (elapsed > 60)"; names are fields of the
+      row, texts are quoted with ' or ", and comparisons bind loosest, so
+      put them in parentheses when they meet and, or, + or -
   quvrecordset build --intf FILE.quv --definition NAME ROWS.json OUT
       build a recordset with the fields of the interface NAME
       (library.module.interface, or module.interface) of FILE.quv and the
@@ -50,26 +56,42 @@ Examples:
       rows.json cancel.rs
   quvrecordset dump cancel.rs
   some-client | quvrecordset dump --json > reply.json
+  quvrecordset filter "(user like 'ana%') and not done" tasks.rs
+  quvrecordset filter --json "requestid in [42, 43]" cancel.rs
   quvrecordset build --intf quvsystem.quv --definition quvsystem.tasks.list \
       reply.json again.rs          # the same bytes as the dumped recordset
-)";
+)help";
 
-// Where a dump reads from and how it shows the recordset.
+// Where a dump reads from, which rows it shows (every row for an empty
+// expression) and how.
 struct TDumpArguments {
   std::string FileName = "-";
   bool AsJson = false;
+  std::string Expression;
 };
+
+void Filter(quv::TquvRecordset& recordset, const std::string& expression) {
+  if (expression.empty()) return;
+  const std::string text = quv::toolmain::ArgumentToCp1252("EXPR", expression);
+  try {
+    recordset.Filter(text, false);
+  } catch (const std::exception& e) {
+    throw quv::toolmain::EToolError("EXPR: " + quv::Cp1252ToUtf8(e.what()));
+  }
+}
 
 int Dump(const TDumpArguments& args) {
   const std::string shown = args.FileName == "-" ? "standard input" : args.FileName;
   const std::string bytes = quv::toolfiles::ReadFileOrStandardInput(args.FileName);
   try {
     const auto recordset = quv::rstool::LoadRecordset(bytes);
+    Filter(*recordset, args.Expression);
     if (args.AsJson)
       std::cout << quv::rstool::DumpAsJson(*recordset).dump(2) << "\n";
     else
       std::cout << quv::rstool::DumpAsText(*recordset);
   } catch (const std::exception& e) {
+    if (dynamic_cast<const quv::toolmain::EToolError*>(&e)) throw;
     throw quv::toolmain::EToolError(shown + ": " + quv::Cp1252ToUtf8(e.what()));
   }
   return quv::program::kExitSuccess;
@@ -101,6 +123,11 @@ int main(int argc, char** argv) {
   CLI::App* dump = app.add_subcommand("dump");
   dump->add_flag("--json", dumpArgs.AsJson);
   dump->add_option("FILE", dumpArgs.FileName);
+  TDumpArguments filterArgs;
+  CLI::App* filter = app.add_subcommand("filter");
+  filter->add_flag("--json", filterArgs.AsJson);
+  filter->add_option("EXPR", filterArgs.Expression)->required();
+  filter->add_option("FILE", filterArgs.FileName);
   TBuildArguments buildArgs;
   CLI::App* build = app.add_subcommand("build");
   build->add_option("--intf", buildArgs.InterfaceFile)->required();
@@ -109,7 +136,8 @@ int main(int argc, char** argv) {
   build->add_option("OUT", buildArgs.Output)->required();
   return tool.Run(argc, argv, [&] {
     if (*dump) return Dump(dumpArgs);
+    if (*filter) return Dump(filterArgs);
     if (*build) return Build(buildArgs);
-    throw quv::toolmain::EUsageError("a command is needed: dump or build");
+    throw quv::toolmain::EUsageError("a command is needed: dump, filter or build");
   });
 }
