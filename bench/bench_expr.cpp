@@ -107,21 +107,18 @@ BENCHMARK(BM_ParseShortExpressions)->Iterations(100000);
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  quv::TRatioReporter reporter("items_per_second");
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  const double byExpression = reporter.Rate("BM_FilterByExpression/iterations:3");
-  const double byHand = reporter.Rate("BM_FilterByHandWrittenPredicate/iterations:3");
-  const double parses = reporter.Rate("BM_ParseShortExpressions/iterations:100000");
-  if (byExpression > 0 && byHand > 0) {
-    std::cout << "filter of " << kRows << " rows: " << byExpression / 1e6
-              << " M rows/s by expression, " << byHand / 1e6
-              << " M rows/s by hand: " << byHand / byExpression
-              << "x the hand-written predicate (target <= 10x)\n";
-  }
-  if (parses > 0) {
-    std::cout << "parsing: " << parses << " short expressions/s (target >= 100000)\n";
-  }
-  benchmark::Shutdown();
-  return 0;
+  return quv::RunAndPrintRatios(
+      argc, argv, "items_per_second", [](const quv::TRatioReporter& reporter) {
+        const double byExpression = reporter.Rate("BM_FilterByExpression/iterations:3");
+        const double byHand = reporter.Rate("BM_FilterByHandWrittenPredicate/iterations:3");
+        const double parses = reporter.Rate("BM_ParseShortExpressions/iterations:100000");
+        if (byExpression > 0 && byHand > 0) {
+          reporter.Notes() << "filter of " << kRows << " rows: " << byExpression / 1e6
+                           << " M rows/s by expression, " << byHand / 1e6
+                           << " M rows/s by hand: " << byHand / byExpression
+                           << "x the hand-written predicate (target <= 10x)\n";
+        }
+        if (parses > 0)
+          reporter.Notes() << "parsing: " << parses << " short expressions/s (target >= 100000)\n";
+      });
 }

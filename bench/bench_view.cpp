@@ -8,7 +8,6 @@
 
 #include <QApplication>
 #include <QTreeView>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -117,18 +116,16 @@ BENCHMARK(BM_RebuildView)->Unit(benchmark::kMillisecond)->UseRealTime();
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  quv::TRatioReporter reporter("rows_per_second");
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  const double built = reporter.Rate("BM_BuildRows/real_time");
-  const double rebuilt = reporter.Rate("BM_RebuildView/real_time");
-  if (built > 0 && rebuilt > 0) {
-    const double rows = double(kHosts * kTasksPerHost);
-    std::printf(
-        "view rebuild of %.0f rows: %.2f ms (target at most 50 ms), %.2f us per row; "
-        "the rows built alone: %.2f ms, %.2f of the rebuild\n",
-        rows, rows / rebuilt * 1000, 1e6 / rebuilt, rows / built * 1000, rebuilt / built);
-  }
-  benchmark::Shutdown();
-  return 0;
+  return quv::RunAndPrintRatios(
+      argc, argv, "rows_per_second", [](const quv::TRatioReporter& reporter) {
+        const double built = reporter.Rate("BM_BuildRows/real_time");
+        const double rebuilt = reporter.Rate("BM_RebuildView/real_time");
+        if (built > 0 && rebuilt > 0) {
+          const double rows = double(kHosts * kTasksPerHost);
+          reporter.Notes() << "view rebuild of " << rows << " rows: " << rows / rebuilt * 1000
+                           << " ms (target at most 50 ms), " << 1e6 / rebuilt
+                           << " us per row; the rows built alone: " << rows / built * 1000
+                           << " ms, " << rebuilt / built << " of the rebuild\n";
+        }
+      });
 }
