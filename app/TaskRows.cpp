@@ -125,15 +125,20 @@ TSessionRow SessionRowFromReply(const IReplyRows& reply, const std::string& host
   return row;
 }
 
+// Column titles with accents, named apart: clang 14 crashes on code-page
+// literals converted inside these braced lists.
+constexpr std::string_view kUserTitle = "Usuário"_cp;
+constexpr std::string_view kLicenceTitle = "Licença"_cp;
+
 const std::vector<std::string>& TaskColumnTitles() {
   static const std::vector<std::string> titles{
-      "Canc", "Id", "IP Addr", "Host", "Commando", "Tempo", "Sistema", std::string("Usuário"_cp)};
+      "Canc", "Id", "IP Addr", "Host", "Commando", "Tempo", "Sistema", std::string(kUserTitle)};
   return titles;
 }
 
 const std::vector<std::string>& SessionColumnTitles() {
   static const std::vector<std::string> titles{
-      "Ativo", std::string("Usuário"_cp), "IP Addr", "Host", "DH Logon", std::string("Licença"_cp)};
+      "Ativo", std::string(kUserTitle), "IP Addr", "Host", "DH Logon", std::string(kLicenceTitle)};
   return titles;
 }
 
