@@ -146,5 +146,24 @@ TEST_F(ViewerProgram, OncePrintsJsonWithoutADisplay) {
   }
 }
 
+// --count repeats the whole print, titles included; every host answered, so
+// the status is 0.
+TEST_F(ViewerProgram, OnceRepeatsThePrintCountTimes) {
+  testing::TServerProcess server;
+  const std::string settings =
+      FFolder.WriteFile("one.ini", "[Hosts]\nA=" + server.Address() + "\n");
+  const testing::TProgramRun run = testing::RunProgram(
+      FFolder.Path(), "DISPLAY= " + std::string(QUV_TASKS_BINARY) +
+                          " --once --csv --count 3 --interval 0 --settings " + settings);
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Err, "");
+  const std::string titles = "Canc,Id,IP Addr,Host,Commando,Tempo,Sistema,Usuário\r\n";
+  std::size_t prints = 0;
+  for (std::size_t at = run.Out.find(titles); at != std::string::npos;
+       at = run.Out.find(titles, at + 1))
+    ++prints;
+  EXPECT_EQ(prints, 3u) << run.Out;
+}
+
 }  // namespace
 }  // namespace quv
