@@ -58,6 +58,20 @@ void WriteCsv(const TTextTable& table, std::ostream& out) {
   for (const auto& cells : table.Rows) line(cells);
 }
 
+// Named apart: clang 14 crashes on code-page literals inside braced lists.
+constexpr std::string_view kLicenceTitle = "Licença"_cp;
+
+// The licence counts and the session total that the window shows beside the
+// sessions, printed under their table.
+void WriteLicences(const TSessionView& view, std::ostream& out) {
+  TTextTable table{{std::string(kLicenceTitle), "Qtde Uso"}, {}};
+  for (const TLicenceRow& row : view.Licences)
+    table.Rows.push_back({row.Licence, std::to_string(row.Count)});
+  out << '\n';
+  WriteAligned(table, out);
+  out << Cp1252ToUtf8(SessionLabelText(view.Total)) << '\n';
+}
+
 std::unique_ptr<TJSONbase> JsonText(const std::string& cp1252) {
   return std::make_unique<TJSONbase>(Cp1252ToUtf16(cp1252));
 }
@@ -158,6 +172,7 @@ bool TOnceReport::Print(bool sessions, TOnceFormat format, std::ostream& out,
     TSessionView view;
     BuildSessionView(FHosts, take, view);
     WriteRows(SessionColumnTitles(), view.Sessions, &SessionCellText, &SessionObject, format, out);
+    if (format == TOnceFormat::Table) WriteLicences(view, out);
   } else {
     std::vector<TTaskRow> rows;
     BuildTaskRows(FHosts, take, rows);

@@ -61,6 +61,19 @@ TEST_F(OnceReportTest, JsonOfSessions) {
             "\"licenceinfo\":\"ERP01\"}]\n");
 }
 
+TEST_F(OnceReportTest, TableOfSessionsWithTheLicenceCounts) {
+  FServers.SetRows("10.0.2.1", {Session("k1", "bia", "ERP01"), Session("k2", "ana", "ERP01")});
+  FServers.SetRows("10.0.2.3", {Session("K1", "bia", "ERP01"), Session("k3", "rui", "BASIC")});
+  const std::string out = Print(true, TOnceFormat::Table);
+  const std::string counts = out.substr(out.find("\n\n"));
+  EXPECT_EQ(counts,
+            "\n\nLicença  Qtde Uso\n"
+            "BASIC    1\n"
+            "ERP01    2\n"
+            "3 sessões\n")
+      << out;
+}
+
 TEST_F(OnceReportTest, JsonOfTasksAndEveryHostAnswering) {
   TOnceReport answering({"A=10.0.2.1", "C=10.0.2.3"}, FServers, FServers);
   std::ostringstream out;
