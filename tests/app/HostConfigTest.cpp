@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
+#include <string>
 
 #include "app/HostConfig.h"
 #include "platform/Cp1252.h"
@@ -20,7 +22,10 @@ class HostConfigFile : public ::testing::Test {
  protected:
   void Write(const std::string& text) { std::ofstream(FName, std::ios::binary) << text; }
   void TearDown() override { std::remove(FName.c_str()); }
-  const std::string FName = ::testing::TempDir() + "hostconfig_test.ini";
+  // One file per test and process: CTest runs tests side by side.
+  const std::string FName = ::testing::TempDir() + "hostconfig_" +
+                            ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+                            std::to_string(::getpid()) + ".ini";
 };
 
 TEST_F(HostConfigFile, HostsSectionInFileOrderWinsOverTheArgument) {

@@ -42,9 +42,12 @@ std::unique_ptr<TRefreshT> DeliveredRefresh(testing::TFakeServers& servers, THos
   return worker;
 }
 
-// Runs a refresh to its end and returns the worker for its results.
+// Runs a refresh to its end and returns the worker for its results. The
+// clock stands still meanwhile, so the deadline never cuts a slow host short
+// on a busy machine.
 std::unique_ptr<TRefreshT> RunRefresh(testing::TFakeServers& servers,
                                       const std::vector<std::string>& hosts) {
+  const TClockOverride stoppedClock(testing::LastingManualClock());
   static THostCallTable table(1000);
   auto worker = DeliveredRefresh(servers, table, hosts);
   worker->WaitFor();
