@@ -838,7 +838,12 @@ void TquvRecordset::CopyFrom(TquvRecordset& source, bool shareData, bool copyDef
   Clear();
   FTags->Assign(*source.FTags);
   if (copyDefinitions) {
-    MutableFieldDefs().Assign(*source.FDefs);
+    if (source.FOwnDefs) {
+      MutableFieldDefs().Assign(*source.FDefs);
+    } else {  // a shared set is read-only: this one copies it before any change
+      FDefs = source.FDefs;
+      FOwnDefs.reset();
+    }
     FName = source.FName;
     Changed();
   }

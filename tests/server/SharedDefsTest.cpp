@@ -70,6 +70,23 @@ TEST(SharedDefinitions, AChangeMakesACopyAndLeavesTheOthersAsTheyWere) {
   EXPECT_EQ(Resaved(*Loaded(bytes)), bytes);
 }
 
+// A copy shares a shared set, writes the same bytes, and copies the set
+// before changing it; a set of the source's own is copied at once.
+TEST(SharedDefinitions, ACopySharesTheSetUntilItChangesIt) {
+  const std::vector<uint8_t> bytes = SavedWithDefinitions("codigo");
+  auto source = Loaded(bytes);
+  TquvRecordset copy;
+  copy.CopyFrom(*source, false, true);
+  EXPECT_EQ(&copy.FieldDefs(), &source->FieldDefs());
+  EXPECT_EQ(Resaved(copy), bytes);
+  copy.MutableFieldDefs().Item(0).SetName("chave");
+  EXPECT_EQ(source->FieldDefs().Item(0).Name(), "codigo");
+  TquvRecordset second;
+  second.CopyFrom(copy, false, true);
+  EXPECT_NE(&second.FieldDefs(), &copy.FieldDefs());
+  EXPECT_EQ(second.FieldIndex("chave"), 0);
+}
+
 TEST(SharedDefinitions, AReadErrorKeepsNothing) {
   std::vector<uint8_t> bytes = SavedWithDefinitions("codigo");
   TMemoryStream block(std::vector<uint8_t>(bytes.begin() + 6, bytes.begin() + 12));
