@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/Thread.h"
+#include "tests/kit/LoopbackAddress.h"
 
 namespace quv::bench {
 
@@ -49,9 +50,7 @@ class TRawPeer final : public TThread {
  public:
   TRawPeer(int64_t request, int64_t reply) : FRequest(request), FReply(reply) {
     FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = testing::LoopbackAddress();
     socklen_t length = sizeof address;
     if (::bind(FListen, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         ::listen(FListen, 1) != 0 ||

@@ -48,7 +48,7 @@ constexpr int64_t kOneWayDelayNs = 10 * 1000 * 1000;
 class TDeadListener final {
  public:
   TDeadListener() : FFd(::socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in address = Loopback(0);
+    sockaddr_in address = quv::testing::LoopbackAddress();
     ::bind(FFd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     ::listen(FFd, 0);
     socklen_t length = sizeof address;
@@ -63,18 +63,11 @@ class TDeadListener final {
   int Port() const { return FPort; }
 
  private:
-  static sockaddr_in Loopback(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    return address;
-  }
   // Connects until a connect no longer completes: the queue is full then.
   void FillQueue() {
     for (int i = 0; i < 16; ++i) {
       const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-      const sockaddr_in address = Loopback(FPort);
+      const sockaddr_in address = quv::testing::LoopbackAddress(FPort);
       ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
       pollfd waiter{fd, POLLOUT, 0};
       const bool connected = ::poll(&waiter, 1, 100) == 1;

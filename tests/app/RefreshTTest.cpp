@@ -9,6 +9,7 @@
 #include "platform/Sync.h"
 #include "tests/app/FakeServers.h"
 #include "tests/kit/LastingClock.h"
+#include "tests/kit/LoopbackAddress.h"
 
 namespace quv {
 namespace {
@@ -177,9 +178,7 @@ TEST(HostPort, ExplicitPortOrTheDefault) {
 class TListener final {
  public:
   TListener() : FFd(::socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = testing::LoopbackAddress();
     ::bind(FFd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     ::listen(FFd, 4);
     socklen_t length = sizeof address;

@@ -23,6 +23,7 @@
 #include "tests/kit/ByteBuilder.h"
 #include "tests/kit/FaultConn.h"
 #include "tests/kit/LastingClock.h"
+#include "tests/kit/LoopbackAddress.h"
 #include "tests/kit/ProgramRun.h"
 #include "tests/kit/ServerProcess.h"
 #include "tests/kit/TempFolder.h"
@@ -47,10 +48,7 @@ using testing::TServerProcess;
 class TRawClient final {
  public:
   explicit TRawClient(uint16_t port) : FFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
+    sockaddr_in address = testing::LoopbackAddress(port);
     EXPECT_EQ(::connect(FFd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
   }
   ~TRawClient() { ::close(FFd); }

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "tests/kit/LoopbackAddress.h"
 
 namespace quv::testing {
 
@@ -63,7 +64,7 @@ class TLatencyProxy final {
   // Opens a loopback port that forwards to 127.0.0.1:`serverPort`; returns its number.
   uint16_t AddPort(uint16_t serverPort) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_in address = Loopback(0);
+    sockaddr_in address = testing::LoopbackAddress();
     socklen_t length = sizeof address;
     if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(fd, SOMAXCONN) != 0 ||
@@ -136,13 +137,6 @@ class TLatencyProxy final {
     bool ToServer;
   };
 
-  static sockaddr_in Loopback(uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    return address;
-  }
   void Watch(int fd, uint32_t events, TWatch* watch) {
     epoll_event event{};
     event.events = events;
@@ -198,7 +192,7 @@ class TLatencyProxy final {
       const int on = 1;
       ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
       ::setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-      const sockaddr_in address = Loopback(listener.ServerPort);
+      const sockaddr_in address = testing::LoopbackAddress(listener.ServerPort);
       const bool connected =
           ::connect(server, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
       const bool failed = !connected && errno != EINPROGRESS;

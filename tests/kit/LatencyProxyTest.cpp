@@ -26,10 +26,7 @@ class TSocket final {
 
   static TSocket Connect(uint16_t port) {
     TSocket socket(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
+    sockaddr_in address = testing::LoopbackAddress(port);
     EXPECT_EQ(::connect(socket.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     return socket;
   }
@@ -66,9 +63,7 @@ class TSocket final {
 class TServer final {
  public:
   TServer() : FSocket(::socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = testing::LoopbackAddress();
     socklen_t length = sizeof address;
     ::bind(FSocket.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof address);
     ::listen(FSocket.Fd(), 16);

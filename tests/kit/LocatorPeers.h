@@ -26,9 +26,7 @@ class TUdpResponder final : public TThread {
  public:
   explicit TUdpResponder(std::vector<std::string> answers = {})
       : FAnswers(std::move(answers)), FSocket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = testing::LoopbackAddress();
     if (::bind(FSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
       ADD_FAILURE() << "bind failed";
     FPort = LocalPort(FSocket);

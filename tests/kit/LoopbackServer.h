@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/Thread.h"
+#include "tests/kit/LoopbackAddress.h"
 
 namespace quv::testing {
 
@@ -27,10 +28,7 @@ inline int BindLoopback(uint16_t port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int on = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
+  sockaddr_in address = testing::LoopbackAddress(port);
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return fd;
   ::close(fd);
   return -1;
