@@ -20,8 +20,9 @@ namespace {
 // Each figure is the median of this many runs, so that one disturbed run
 // does not decide a ratio.
 constexpr int kRepetitions = 5;
-// Calls queued at once before their replies are applied.
-constexpr int kCallsPerRound = 8;
+// Calls queued at once on each channel before their replies are applied, so
+// that every channel's queue stays busy as a calling thread does.
+constexpr int kCallsPerChannel = 8;
 constexpr uint32_t kMessageWaitMs = 100;
 
 void BM_SynchronousCalls(benchmark::State& state) {
@@ -39,10 +40,10 @@ BENCHMARK(BM_SynchronousCalls)
     ->Repetitions(kRepetitions)
     ->ReportAggregatesOnly(true);
 
-// kCallsPerRound asynchronous recordsets spread over `channels` channels.
+// kCallsPerChannel asynchronous recordsets on each of `channels` channels.
 std::vector<std::unique_ptr<TquvClientRecordset>> QueuedRecordsets(int channels) {
   std::vector<std::unique_ptr<TquvClientRecordset>> recordsets;
-  for (int i = 0; i < kCallsPerRound; ++i) {
+  for (int i = 0; i < kCallsPerChannel * channels; ++i) {
     auto recordset = std::make_unique<TquvClientRecordset>();
     recordset->SetDefinition(bench::EchoServer().Address() + "@quvtest.test.echo");
     recordset->SetText("bench" + std::to_string(i % channels));
@@ -67,7 +68,7 @@ void BM_QueuedCalls(benchmark::State& state) {
       if (recordset->RecordCount() != 1) state.SkipWithError(recordset->ErrorText().c_str());
     }
   }
-  state.SetItemsProcessed(state.iterations() * kCallsPerRound);
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(recordsets.size()));
 }
 BENCHMARK(BM_QueuedCalls)
     ->ArgName("channels")

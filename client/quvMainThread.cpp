@@ -10,6 +10,10 @@ namespace quv {
 namespace {
 
 constexpr uint32_t kMessageSliceMs = 100;
+// Rounds of spinning before a sleep: the main thread applies a reply in a few
+// microseconds, and replies of queued calls tend to follow each other closely.
+constexpr int kJobEndSpinRounds = 4000;
+constexpr int kJobArrivalSpinRounds = 4000;
 
 std::atomic<IquvMainThread*> GInstalled{nullptr};
 
@@ -49,14 +53,31 @@ bool TquvPlainMainThread::Send(const std::function<void()>& job) {
     job();
     return true;
   }
-  TJob sent{job, TJobState::Waiting, {}};
-  std::unique_lock<std::mutex> guard(FLock);
-  if (FClosed) return false;
-  FJobs.push_back(&sent);
-  FArrived.notify_all();
-  sent.Ended.wait(
-      guard, [&sent] { return sent.State == TJobState::Done || sent.State == TJobState::Refused; });
+  TJob sent{job};
+  bool first = false;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    if (FClosed) return false;
+    FJobs.push_back(&sent);
+    FJobCount.store(FJobs.size());
+    first = FJobs.size() == 1;
+    FArrived.notify_all();
+  }
+  // Behind other jobs the wait is long: spinning would only take the
+  // processor from the main thread.
+  if (!first || !SpinUntil([&sent] { return Over(sent); }, kJobEndSpinRounds)) {
+    std::unique_lock<std::mutex> guard(FLock);
+    sent.Ended.wait(guard, [&sent] { return Over(sent); });
+  }
+  // The job's end is published under FLock: taking it once more makes sure
+  // the main thread has left the lock before `sent` leaves this stack.
+  std::lock_guard<std::mutex> guard(FLock);
   return sent.State == TJobState::Done;
+}
+
+bool TquvPlainMainThread::Over(const TJob& job) {
+  const TJobState state = job.State.load();
+  return state == TJobState::Done || state == TJobState::Refused;
 }
 
 bool TquvPlainMainThread::HandleOneMessage(uint32_t waitMs) {
@@ -67,6 +88,7 @@ bool TquvPlainMainThread::HandleOneMessage(uint32_t waitMs) {
     return !FClosed;
   }
   TJob* job = nullptr;
+  if (waitMs > 0) SpinUntil([this] { return FJobCount.load() != 0; }, kJobArrivalSpinRounds);
   {
     std::unique_lock<std::mutex> guard(FLock);
     FArrived.wait_for(guard, std::chrono::milliseconds(waitMs),
@@ -75,6 +97,7 @@ bool TquvPlainMainThread::HandleOneMessage(uint32_t waitMs) {
     if (FJobs.empty()) return true;
     job = FJobs.front();
     FJobs.pop_front();
+    FJobCount.store(FJobs.size());
     job->State = TJobState::Running;
   }
   // The sender waits until the job is over, also when it raised.
@@ -101,6 +124,7 @@ void TquvPlainMainThread::Close() {
     job->Ended.notify_one();
   }
   FJobs.clear();
+  FJobCount.store(0);
   FArrived.notify_all();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -59,10 +60,13 @@ class TquvPlainMainThread final : public IquvMainThread {
   enum class TJobState { Waiting, Running, Done, Refused };
   // Lives on its sender's stack until it is done or refused.
   struct TJob {
+    explicit TJob(const std::function<void()>& run) : Run(run) {}
     const std::function<void()>& Run;
-    TJobState State = TJobState::Waiting;
-    std::condition_variable Ended;  // notified under FLock
+    std::atomic<TJobState> State{TJobState::Waiting};  // changed under FLock
+    std::condition_variable Ended;                     // notified under FLock
   };
+
+  static bool Over(const TJob& job);
 
   void Finish(TJob& job);
 
@@ -70,6 +74,7 @@ class TquvPlainMainThread final : public IquvMainThread {
   std::mutex FLock;
   std::condition_variable FArrived;  // a job, or Close
   std::deque<TJob*> FJobs;
+  std::atomic<std::size_t> FJobCount{0};  // FJobs.size(), readable without FLock
   bool FClosed = false;
 };
 

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <thread>
 
 namespace quv {
 
@@ -39,5 +40,29 @@ class TEvent final {
   const bool FManualReset;
   bool FSignalled;
 };
+
+// A hint to the processor that this thread is spinning.
+inline void CpuPause() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
+// Checks `done` up to `rounds` times, pausing the processor between checks;
+// true as soon as it holds. For hand-overs between threads that usually end
+// within microseconds: a sleep and wake-up costs far more, most of all on a
+// virtual machine. Every 64th round yields, so a waiter on a busy core lets
+// the thread it waits for run.
+template <typename TDone>
+bool SpinUntil(TDone done, int rounds) {
+  for (int round = 1; round <= rounds; ++round) {
+    if (done()) return true;
+    if (round % 64 == 0)
+      std::this_thread::yield();
+    else
+      CpuPause();
+  }
+  return done();
+}
 
 }  // namespace quv
