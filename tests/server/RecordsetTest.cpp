@@ -361,20 +361,14 @@ TEST(Recordset, OpenReadsRowsInPlaceAndIsReadOnly) {
             "Can not write to a ReadOnly recordset");
 }
 
-TEST(Recordset, RowsInFilesAndStringsRoundTrip) {
-  auto recordset = ThreeRows();
-  for (uint8_t flags : {uint8_t(kRsRowsInFiles), uint8_t(0)}) {
-    TMemoryStream stream(Saved(*recordset, flags | kRsWithDefinitions));
-    TquvRecordset loaded;
-    loaded.CacheBlobs = true;
-    loaded.LoadFromStream(stream, true);
-    loaded.Last();
-    EXPECT_EQ(loaded.GetFieldValue("memo"), TVariant("ccccc"));
-  }
+TEST(Recordset, SaveToStringRoundTrip) {
   TquvRecordset fromString;
+  fromString.CacheBlobs = true;
   fromString.SetFieldDefs(Defs({{"memo", 'A', 0, 0}, {"n", 'N', 4, 0}}));
-  fromString.LoadFromString(recordset->SaveToString());
-  EXPECT_EQ(fromString.RecordCount(), 3);
+  fromString.LoadFromString(ThreeRows()->SaveToString());
+  ASSERT_EQ(fromString.RecordCount(), 3);
+  fromString.Last();
+  EXPECT_EQ(fromString.GetFieldValue("memo"), TVariant("ccccc"));
 }
 
 // Rows passed by file name: a receiver that closes the files must leave
