@@ -40,11 +40,8 @@ TEST_F(ClientCfg, FileValuesWinOverTheStoreAndMissingKeysKeepIt) {
   EXPECT_TRUE(TquvClientCfg::Debug());
   EXPECT_TRUE(TquvClientCfg::RequestCompression());
   EXPECT_EQ(TquvClientCfg::ForceAddress(), "Servidor-Ação"_cp);
-}
-
-TEST_F(ClientCfg, FileCanSwitchAStoreBooleanOff) {
   Load("[CLIENT]\nDEBUG=1\n", "[CLIENT]\nDEBUG=0\n");
-  EXPECT_FALSE(TquvClientCfg::Debug());
+  EXPECT_FALSE(TquvClientCfg::Debug()) << "the file switches a store boolean off";
 }
 
 TEST_F(ClientCfg, UserTimeoutNotAboveZeroInEitherSourceIsTheDefault) {
@@ -72,12 +69,6 @@ TEST_F(ClientCfg, LocatorTargetDefaultsToTheBroadcastAndAPortOutOfRangeIsTheDefa
   EXPECT_EQ(TquvClientCfg::LocatorPort(), 7000);
   Load("", "[CLIENT]\nLOCATORPORT=65536\n");
   EXPECT_EQ(TquvClientCfg::LocatorPort(), 6015);
-}
-
-TEST_F(ClientCfg, SetTimeoutReplacesTheLoadedValue) {
-  Load("", "[CLIENT]\nTIMEOUT=5000\n");
-  TquvClientCfg::SetTimeout(500);
-  EXPECT_EQ(TquvClientCfg::Timeout(), 500);
 }
 
 TEST_F(ClientCfg, TimeoutIsReadWhileAnotherThreadSetsIt) {
