@@ -58,19 +58,16 @@ TEST_F(MacroCaptionTest, ProcessWideDictionary) {
   EXPECT_EQ(MacroCaption("codcli", kCaptionWords), "codcli");
 }
 
-TEST(MacroCaption, MissingFileGivesEmptyDictionary) {
-  const TquvMacroCaption captions("/nonexistent/quvMacroCaption.bin");
-  EXPECT_EQ(captions.Caption("A B", kCaptionWords), "A B");
-  EXPECT_EQ(captions.Caption("", kCaptionPath), "");
-}
-
-TEST(MacroCaption, UnreadableFileGivesEmptyDictionary) {
+TEST(MacroCaption, MissingOrUnreadableFileGivesEmptyDictionary) {
   const std::string folder = ::testing::TempDir() + "captions_dir_" + std::to_string(::getpid());
   std::filesystem::create_directory(folder);
-  const TquvMacroCaption captions(folder);
-  EXPECT_EQ(captions.Caption("A B", kCaptionWords), "A B");
-  LoadMacroCaptions(folder);
-  EXPECT_EQ(MacroCaption("codcli", kCaptionWords), "codcli");
+  for (const std::string& path : {std::string("/nonexistent/quvMacroCaption.bin"), folder}) {
+    const TquvMacroCaption captions(path);
+    EXPECT_EQ(captions.Caption("A B", kCaptionWords), "A B") << path;
+    EXPECT_EQ(captions.Caption("", kCaptionPath), "") << path;
+    LoadMacroCaptions(path);
+    EXPECT_EQ(MacroCaption("codcli", kCaptionWords), "codcli") << path;
+  }
   std::filesystem::remove(folder);
 }
 
