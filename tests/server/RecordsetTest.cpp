@@ -510,16 +510,10 @@ std::string LoadMessage(const std::vector<uint8_t>& bytes) {
 
 std::vector<uint8_t> Serialised(const std::vector<uint8_t>& data,
                                 const std::vector<uint8_t>& index) {
-  return TByteBuilder()
-      .U8(1)
-      .U8(0)
-      .I32(4)
-      .I32(0)
-      .I32(int32_t(data.size()))
-      .Append(data)
-      .I32(int32_t(index.size()))
-      .Append(index)
-      .Bytes();
+  TByteBuilder b;
+  b.U8(1).U8(0).I32(4).I32(0).I32(int32_t(data.size())).Append(data);
+  b.I32(int32_t(index.size())).Append(index);
+  return b.Bytes();
 }
 
 TEST(RecordsetHostile, RowsThatDoNotHoldWhatTheyAnnounce) {
