@@ -32,6 +32,17 @@ struct TSettingsGuard {
   ~TSettingsGuard() { TquvClientCfg::LoadFrom("/nonexistent/store", "/nonexistent/quvclient.ini"); }
 };
 
+// The text of the remote error that `call` raises, "(no error)" when it raises none.
+template <class F>
+std::string RemoteErrorOf(F&& call) {
+  try {
+    call();
+  } catch (const EquvRemoteError& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
 class ClientCall : public ::testing::Test {
  protected:
   TServerProcess FServer{{"--probe-interval", "10"}};
@@ -84,13 +95,11 @@ TEST_F(ClientCall, MismatchedNamesFailBeforeAnythingIsSent) {
 
 TEST_F(ClientCall, AServerErrorTextIsRaisedAndRecorded) {
   std::unique_ptr<TquvClientRecordset> reply;
-  try {
-    ExecMethod("quvtest.test.fail", {"message"}, {"Falhou no cálculo"_cp}, reply,
-               FServer.Address());
-    FAIL() << "no error";
-  } catch (const EquvRemoteError& e) {
-    EXPECT_EQ(std::string(e.what()), "Falhou no cálculo"_cp);
-  }
+  EXPECT_EQ(RemoteErrorOf([&] {
+              ExecMethod("quvtest.test.fail", {"message"}, {"Falhou no cálculo"_cp}, reply,
+                         FServer.Address());
+            }),
+            "Falhou no cálculo"_cp);
   EXPECT_EQ(reply, nullptr);
 
   // Without raising, the recordset keeps the error and no rows.
@@ -113,12 +122,10 @@ TEST_F(ClientCall, TheDebugSettingPrefixesRemoteErrors) {
   TquvClientCfg::LoadFrom("/nonexistent/store", ini);
   std::remove(ini.c_str());
   std::unique_ptr<TquvClientRecordset> reply;
-  try {
-    ExecMethod("quvtest.test.fail", {"message"}, {"falhou"}, reply, FServer.Address());
-    FAIL() << "no error";
-  } catch (const EquvRemoteError& e) {
-    EXPECT_STREQ(e.what(), "Remote Error:falhou");
-  }
+  EXPECT_EQ(RemoteErrorOf([&] {
+              ExecMethod("quvtest.test.fail", {"message"}, {"falhou"}, reply, FServer.Address());
+            }),
+            "Remote Error:falhou");
 }
 
 TEST_F(ClientCall, TheDefinitionNamesHostAndDataSourceAndTheHostArgumentWins) {
@@ -195,12 +202,9 @@ TEST_F(ClientCall, AMissingServerFailsWithinTheTimeoutAndALateAcknowledgementIsA
   const std::string refused = "127.0.0.1:" + std::to_string(testing::UnusedPort());
   const uint32_t start = Clock().TickCount();
   std::unique_ptr<TquvClientRecordset> reply;
-  try {
-    ExecMethod("quvtest.test.echo", {"code"}, {1}, reply, refused);
-    FAIL() << "no error";
-  } catch (const EquvRemoteError& e) {
-    EXPECT_EQ(std::string(e.what()).rfind("Erro chamando quvtest.test.echo:", 0), 0u) << e.what();
-  }
+  const std::string refusal =
+      RemoteErrorOf([&] { ExecMethod("quvtest.test.echo", {"code"}, {1}, reply, refused); });
+  EXPECT_EQ(refusal.rfind("Erro chamando quvtest.test.echo:", 0), 0u) << refusal;
   EXPECT_LT(Clock().TickCount() - start, 10000u);  // far below 15 s of connection attempts
 
   // The request's acknowledgement may take up to 20000 ms, whatever the call
@@ -209,11 +213,8 @@ TEST_F(ClientCall, AMissingServerFailsWithinTheTimeoutAndALateAcknowledgementIsA
   TLoopbackServer peer;
   std::string message;
   std::thread caller([&] {
-    try {
-      ExecMethod("quvtest.test.echo", {"code"}, {1}, reply, peer.Address());
-    } catch (const EquvRemoteError& e) {
-      message = e.what();
-    }
+    message = RemoteErrorOf(
+        [&] { ExecMethod("quvtest.test.echo", {"code"}, {1}, reply, peer.Address()); });
   });
   const std::string requestEnd("\xec\x03\x00\x00", 4);  // pack_dt_eof
   std::string received;
@@ -264,11 +265,8 @@ TEST_F(ClientCall, AConnectionLeftInAnUnknownStateIsNotPooledAsItIs) {
     std::string message;
     std::thread caller([&] {
       std::unique_ptr<TquvClientRecordset> reply;
-      try {
-        ExecMethod("quvtest.test.echo", {"code"}, {1}, reply, peer.Address());
-      } catch (const EquvRemoteError& e) {
-        message = e.what();
-      }
+      message = RemoteErrorOf(
+          [&] { ExecMethod("quvtest.test.echo", {"code"}, {1}, reply, peer.Address()); });
     });
     // The second call must come on a new connection, not on the spoilt one.
     ASSERT_TRUE(peer.WaitForConnections(call + 1));
