@@ -14,6 +14,7 @@
 #include "client/quvMessageBus.h"
 #include "platform/Clock.h"
 #include "platform/Cp1252.h"
+#include "tests/kit/ByteBuilder.h"
 #include "tests/kit/LastingClock.h"
 #include "tests/kit/LoopbackServer.h"
 #include "tests/kit/ServerProcess.h"
@@ -22,6 +23,7 @@
 namespace quv {
 namespace {
 
+using testing::MessageOf;
 using testing::TLoopbackServer;
 using testing::TServerProcess;
 
@@ -31,17 +33,6 @@ const std::vector<std::string> kEchoNames = {"code", "name", "amount", "active",
 struct TSettingsGuard {
   ~TSettingsGuard() { TquvClientCfg::LoadFrom("/nonexistent/store", "/nonexistent/quvclient.ini"); }
 };
-
-// The text of the remote error that `call` raises, "(no error)" when it raises none.
-template <class F>
-std::string RemoteErrorOf(F&& call) {
-  try {
-    call();
-  } catch (const EquvRemoteError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
 
 class ClientCall : public ::testing::Test {
  protected:
@@ -95,7 +86,7 @@ TEST_F(ClientCall, MismatchedNamesFailBeforeAnythingIsSent) {
 
 TEST_F(ClientCall, AServerErrorTextIsRaisedAndRecorded) {
   std::unique_ptr<TquvClientRecordset> reply;
-  EXPECT_EQ(RemoteErrorOf([&] {
+  EXPECT_EQ(MessageOf<EquvRemoteError>([&] {
               ExecMethod("quvtest.test.fail", {"message"}, {"Falhou no cálculo"_cp}, reply,
                          FServer.Address());
             }),
@@ -122,7 +113,7 @@ TEST_F(ClientCall, TheDebugSettingPrefixesRemoteErrors) {
   TquvClientCfg::LoadFrom("/nonexistent/store", ini);
   std::remove(ini.c_str());
   std::unique_ptr<TquvClientRecordset> reply;
-  EXPECT_EQ(RemoteErrorOf([&] {
+  EXPECT_EQ(MessageOf<EquvRemoteError>([&] {
               ExecMethod("quvtest.test.fail", {"message"}, {"falhou"}, reply, FServer.Address());
             }),
             "Remote Error:falhou");
@@ -202,8 +193,8 @@ TEST_F(ClientCall, AMissingServerFailsWithinTheTimeoutAndALateAcknowledgementIsA
   const std::string refused = "127.0.0.1:" + std::to_string(testing::UnusedPort());
   const uint32_t start = Clock().TickCount();
   std::unique_ptr<TquvClientRecordset> reply;
-  const std::string refusal =
-      RemoteErrorOf([&] { ExecMethod("quvtest.test.echo", {"code"}, {1}, reply, refused); });
+  const std::string refusal = MessageOf<EquvRemoteError>(
+      [&] { ExecMethod("quvtest.test.echo", {"code"}, {1}, reply, refused); });
   EXPECT_EQ(refusal.rfind("Erro chamando quvtest.test.echo:", 0), 0u) << refusal;
   EXPECT_LT(Clock().TickCount() - start, 10000u);  // far below 15 s of connection attempts
 
@@ -213,7 +204,7 @@ TEST_F(ClientCall, AMissingServerFailsWithinTheTimeoutAndALateAcknowledgementIsA
   TLoopbackServer peer;
   std::string message;
   std::thread caller([&] {
-    message = RemoteErrorOf(
+    message = MessageOf<EquvRemoteError>(
         [&] { ExecMethod("quvtest.test.echo", {"code"}, {1}, reply, peer.Address()); });
   });
   const std::string requestEnd("\xec\x03\x00\x00", 4);  // pack_dt_eof
@@ -265,7 +256,7 @@ TEST_F(ClientCall, AConnectionLeftInAnUnknownStateIsNotPooledAsItIs) {
     std::string message;
     std::thread caller([&] {
       std::unique_ptr<TquvClientRecordset> reply;
-      message = RemoteErrorOf(
+      message = MessageOf<EquvRemoteError>(
           [&] { ExecMethod("quvtest.test.echo", {"code"}, {1}, reply, peer.Address()); });
     });
     // The second call must come on a new connection, not on the spoilt one.
