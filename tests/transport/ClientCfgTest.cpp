@@ -24,15 +24,6 @@ class ClientCfg : public ::testing::Test {
   const std::string FNone = FTemp.Path() + "/missing.ini";
 };
 
-TEST_F(ClientCfg, NeitherStoreNorFileGivesTheDefaults) {
-  Load("", "");
-  EXPECT_EQ(TquvClientCfg::Timeout(), 600000);
-  EXPECT_EQ(TquvClientCfg::UserTimeout(), 1800000);
-  EXPECT_FALSE(TquvClientCfg::Debug());
-  EXPECT_FALSE(TquvClientCfg::RequestCompression());
-  EXPECT_EQ(TquvClientCfg::ForceAddress(), "");
-}
-
 TEST_F(ClientCfg, FileValuesWinOverTheStoreAndMissingKeysKeepIt) {
   Load("[CLIENT]\nTIMEOUT=20000\nDEBUG=1\nFORCEADDRESS=10.0.0.1;10.0.0.2\nREQUESTCOMPRESSION=7\n",
        "[client]\ntimeout=5000\nForceAddress=Servidor-Ação\n");
