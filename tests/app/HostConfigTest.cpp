@@ -42,9 +42,6 @@ TEST_F(HostConfigFile, FallsBackToTheArgumentOrLoopback) {
   const THostConfig missing = LoadHostConfig("/nonexistent/quvtasks.ini", nullptr);
   EXPECT_EQ(missing.Hosts, std::vector<std::string>{"1=127.0.0.1"});
   EXPECT_EQ(missing.Title, "");
-  EXPECT_EQ(missing.WarnSeconds, 60);
-  EXPECT_EQ(missing.AlertSeconds, 300);
-  EXPECT_FALSE(missing.ConfirmCancel);
 }
 
 TEST_F(HostConfigFile, ThresholdsAndConfirmation) {
