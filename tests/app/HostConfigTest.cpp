@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
 #include <string>
 
 #include "app/HostConfig.h"
 #include "platform/Cp1252.h"
+#include "tests/kit/TempFolder.h"
 
 namespace quv {
 namespace {
@@ -20,12 +18,10 @@ TEST(SettingsFileName, ReplacesExeOrAppendsIni) {
 
 class HostConfigFile : public ::testing::Test {
  protected:
-  void Write(const std::string& text) { std::ofstream(FName, std::ios::binary) << text; }
-  void TearDown() override { std::remove(FName.c_str()); }
-  // One file per test and process: CTest runs tests side by side.
-  const std::string FName = ::testing::TempDir() + "hostconfig_" +
-                            ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
-                            std::to_string(::getpid()) + ".ini";
+  void Write(const std::string& text) { FFolder.WriteFile("quvtasks.ini", text); }
+
+  TTempFolder FFolder;
+  const std::string FName = FFolder.Path() + "/quvtasks.ini";
 };
 
 TEST_F(HostConfigFile, HostsSectionInFileOrderWinsOverTheArgument) {
@@ -46,9 +42,6 @@ TEST_F(HostConfigFile, FallsBackToTheArgumentOrLoopback) {
   const THostConfig missing = LoadHostConfig("/nonexistent/quvtasks.ini", nullptr);
   EXPECT_EQ(missing.Hosts, std::vector<std::string>{"1=127.0.0.1"});
   EXPECT_EQ(missing.Title, "");
-  EXPECT_EQ(missing.WarnSeconds, 60);
-  EXPECT_EQ(missing.AlertSeconds, 300);
-  EXPECT_FALSE(missing.ConfirmCancel);
 }
 
 TEST_F(HostConfigFile, ThresholdsAndConfirmation) {

@@ -27,13 +27,10 @@ TEST(ViewerOptions, SettingsFileAndTheFirstAddress) {
   EXPECT_EQ(none.SettingsFile, "");
   EXPECT_FALSE(none.Address.has_value());
   EXPECT_FALSE(none.Help || none.Version);
-}
-
-TEST(ViewerOptions, DoubleDashEndsTheOptions) {
-  const TViewerOptions options = ParseViewerArguments({"--", "--settings"});
-  EXPECT_EQ(options.Address, "--settings");
-  EXPECT_EQ(options.SettingsFile, "");
-  EXPECT_EQ(options.Error, "");
+  const TViewerOptions afterDoubleDash = ParseViewerArguments({"--", "--settings"});
+  EXPECT_EQ(afterDoubleDash.Address, "--settings");
+  EXPECT_EQ(afterDoubleDash.SettingsFile, "");
+  EXPECT_EQ(afterDoubleDash.Error, "");
 }
 
 TEST(ViewerOptions, FaultsAreNamedAndHelpIsStillSeen) {

@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/Cp1252.h"
 #include "appserver/quvFileRequests.h"
+#include "platform/Cp1252.h"
 #include "tests/kit/ServerProcess.h"
+#include "tests/kit/TempFolder.h"
 #include "transport/quvClientConn.h"
 #include "transport/quvpack.h"
 
@@ -30,8 +31,6 @@ void WriteFile(const fs::path& path, std::string_view bytes) {
 class FileFolder {
  public:
   FileFolder() {
-    char pattern[] = "/tmp/quvfilesXXXXXX";
-    FRoot = ::mkdtemp(pattern);
     WriteFile(Served() / "a.txt", "conteúdo"_cp);
     for (int i = 0; i < 30000; ++i) FLarge += static_cast<char>((i * 7919) % 251);
     WriteFile(Served() / "sub" / "b.bin", FLarge);
@@ -43,13 +42,13 @@ class FileFolder {
     fs::create_symlink(FRoot, Served() / "up");
     ::mkfifo((Served() / "fifo").c_str(), 0600);
   }
-  ~FileFolder() { fs::remove_all(FRoot); }
 
   fs::path Served() const { return FRoot / "served"; }
   const std::string& Large() const { return FLarge; }
 
  private:
-  fs::path FRoot;
+  TTempFolder FTemp;
+  fs::path FRoot = FTemp.Path();
   std::string FLarge;
 };
 

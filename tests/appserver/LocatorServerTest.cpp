@@ -8,11 +8,11 @@
 
 #include "platform/Clock.h"
 #include "platform/Cp1252.h"
-#include "tests/kit/LastingClock.h"
-#include "tests/kit/TempFolder.h"
 #include "tests/kit/ByteBuilder.h"
+#include "tests/kit/LastingClock.h"
 #include "tests/kit/LoopbackServer.h"
 #include "tests/kit/ServerProcess.h"
+#include "tests/kit/TempFolder.h"
 #include "transport/quvClientCfg.h"
 #include "transport/quvClientConn.h"
 #include "transport/quvlocatorclient.h"
@@ -143,13 +143,7 @@ TEST_F(ServerLocator, MalformedDatagramsGetNoAnswerAndTheResponderCarriesOn) {
   EXPECT_FALSE(udp.Receive(reply)) << reply.Data;
 }
 
-TEST(ServerLocatorOptions, AreDescribedAndBadValuesAreRefused) {
-  int status = 0;
-  const std::string text = testing::OutputOf(QUV_SERVER_BINARY " --help", status);
-  EXPECT_EQ(status, 0);
-  for (const char* option :
-       {"--locator-port", "--locator-listen", "--locator-answer", "--locator-validity"})
-    EXPECT_NE(text.find(option), std::string::npos) << option;
+TEST(ServerLocatorOptions, BadValuesAreRefused) {
   for (const char* bad :
        {"--locator-validity 1000000", "--locator-port 65536", "--locator-listen nowhere",
         "--locator-answer 'a b'", "--locator-answer 'x#END#'"}) {

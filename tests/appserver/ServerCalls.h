@@ -39,17 +39,11 @@ inline TquvCommandHeader Request(const std::string& method, bool compressed = fa
 // A serialised recordset without definitions: an empty tag bag, `data` as
 // its data and one index entry over it.
 inline std::vector<uint8_t> Recordset(const std::string& data) {
-  return TByteBuilder()
-      .U8(1)
-      .U8(0)
-      .I32(4)
-      .I32(0)
-      .I32(static_cast<int32_t>(data.size()))
-      .Raw(data)
-      .I32(8)
-      .I32(0)
-      .I32(static_cast<int32_t>(data.size()))
-      .Bytes();
+  const auto size = static_cast<int32_t>(data.size());
+  TByteBuilder b;
+  b.U8(1).U8(0).I32(4).I32(0).I32(size).Raw(data);  // version, flags, tags, data
+  b.I32(8).I32(0).I32(size);                        // the index: one row over all the data
+  return b.Bytes();
 }
 
 // A call through the client's call exchange: the request (with
@@ -95,11 +89,9 @@ inline TReply Call(TCustomConn& conn, const TquvCommandHeader& header, std::stri
 inline TReply Call(TCustomConn& conn, const TquvCommandHeader& header, std::string_view context,
                    TquvRecordset* parameters, TquvRecordset& result) {
   return Call(conn, header, context,
-              parameters == nullptr
-                  ? nullptr
-                  : TquvWriteParameters([&](TquvPackageWriter& w) {
-                      w.WriteCommandAsRecordset(parameters, false, false);
-                    }),
+              parameters == nullptr ? nullptr : TquvWriteParameters([&](TquvPackageWriter& w) {
+                w.WriteCommandAsRecordset(parameters, false, false);
+              }),
               [&](TquvPackageReader& reader) { reader.ReadCommandAsRecordset(&result); });
 }
 

@@ -12,6 +12,7 @@
 #include "platform/DynamicLibrary.h"
 #include "platform/ExePath.h"
 #include "platform/StrUtils.h"
+#include "tests/kit/ByteBuilder.h"
 #include "tests/kit/bridge/TestBridge.h"
 
 namespace quv {
@@ -98,12 +99,9 @@ TEST_F(BrokerCall, StatusTwoIsAnErrorTextAndBothLogLinesAreWritten) {
   SetContext(&fields);
   const std::string before = CallLog();
   std::unique_ptr<TquvClientRecordset> reply;
-  try {
-    ExecMethod("quvtest.test.fail", {"message"}, {"x"}, reply);
-    FAIL() << "no error";
-  } catch (const EquvRemoteError& e) {
-    EXPECT_STREQ(e.what(), "Falhou no broker");
-  }
+  EXPECT_EQ(testing::MessageOf<EquvRemoteError>(
+                [&] { ExecMethod("quvtest.test.fail", {"message"}, {"x"}, reply); }),
+            "Falhou no broker");
   TquvClientRecordset call;
   call.SetDefinition("quvtest.test.fail");
   call.Execute(nullptr);
@@ -125,12 +123,9 @@ TEST_F(BrokerCall, AReplyThatIsNoRecordsetFailsTheCall) {
     fields.Output = output;
     SetContext(&fields);
     std::unique_ptr<TquvClientRecordset> reply;
-    try {
-      ExecMethod("quvtest.test.echo", {"code"}, {1}, reply);
-      FAIL() << "no error for " << output.size() << " bytes";
-    } catch (const EquvRemoteError& e) {
-      EXPECT_EQ(std::string(e.what()).rfind("Erro chamando quvtest.test.echo:", 0), 0u) << e.what();
-    }
+    const std::string message = testing::MessageOf<EquvRemoteError>(
+        [&] { ExecMethod("quvtest.test.echo", {"code"}, {1}, reply); });
+    EXPECT_EQ(message.rfind("Erro chamando quvtest.test.echo:", 0), 0u) << message;
   }
 }
 

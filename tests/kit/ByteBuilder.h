@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "platform/Exception.h"
-
 #include "platform/Streams.h"
 
 namespace quv::testing {
@@ -41,12 +40,12 @@ class TByteBuilder {
   std::vector<uint8_t> FBytes;
 };
 
-// The message of the error `f` raises, or "(no error)".
-template <class F>
+// The message of the error of type `E` that `f` raises, or "(no error)".
+template <class E = Exception, class F>
 std::string MessageOf(F&& f) {
   try {
     f();
-  } catch (const Exception& e) {
+  } catch (const E& e) {
     return e.Message();
   }
   return "(no error)";

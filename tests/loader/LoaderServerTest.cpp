@@ -13,6 +13,7 @@
 #include "loader/quvLoaderFiles.h"
 #include "loader/quvRegistryLoader.h"
 #include "platform/Cp1252.h"
+#include "tests/kit/ByteBuilder.h"
 #include "tests/kit/IntfTestFiles.h"
 #include "tests/kit/ServerProcess.h"
 #include "tests/kit/TempFolder.h"
@@ -90,12 +91,7 @@ class LoaderServerTest : public ::testing::Test {
     return loader.Received;
   }
   std::string UpdateError(const std::string& name) {
-    try {
-      Update(name);
-    } catch (const Exception& e) {
-      return e.what();
-    }
-    return "no error";
+    return testing::MessageOf([&] { Update(name); });
   }
 
   TTempFolder FServed, FProgram;
@@ -252,12 +248,8 @@ TEST_F(LoaderServerTest, ACancelledLoaderAndAFolderThatCannotBeMadeStop) {
   Publish("lib.quv", "content", kAge1);
   TquvLoader loader(FServer.Address());
   loader.Cancel();
-  try {
-    loader.Update(FProgram.Path(), "lib.quv");
-    ADD_FAILURE();
-  } catch (const ELoaderError& e) {
-    EXPECT_EQ(std::string(e.what()), std::string("Carga de módulo cancelada."_cp));
-  }
+  EXPECT_EQ(testing::MessageOf<ELoaderError>([&] { loader.Update(FProgram.Path(), "lib.quv"); }),
+            "Carga de módulo cancelada."_cp);
   FProgram.WriteFile("_updcache", "a file where the cache folder belongs");
   EXPECT_EQ(UpdateError("lib.quv"), "Can not create dir");
   EXPECT_FALSE(fs::exists(Local("lib.quv")));
@@ -265,12 +257,8 @@ TEST_F(LoaderServerTest, ACancelledLoaderAndAFolderThatCannotBeMadeStop) {
 
 TEST(LoaderConnection, AServerThatIsNotThereCannotBeReached) {
   TquvLoader loader("127.0.0.1:1");
-  try {
-    loader.Update("/nonexistent", "lib.quv");
-    ADD_FAILURE();
-  } catch (const ELoaderError& e) {
-    EXPECT_EQ(std::string(e.what()), std::string("Não foi possível conectar ao servidor"_cp));
-  }
+  EXPECT_EQ(testing::MessageOf<ELoaderError>([&] { loader.Update("/nonexistent", "lib.quv"); }),
+            "Não foi possível conectar ao servidor"_cp);
 }
 
 // Sets an environment variable for one test.

@@ -107,7 +107,7 @@ class TUseBufferManager final {
   }
 };
 
-TEST(CopyStreamsBufferTest, SmallCopiesBorrowFromTheManagerOnlyWhenSwitchedOn) {
+TEST(CopyStreamsBufferTest, CopiesBorrowFromTheManagerOnlyWhenSwitchedOn) {
   TMemoryStream source(std::vector<uint8_t>(3000, 5));
   TChunkRecorder plain;
   CopyStreams(source, plain, 0);
@@ -126,19 +126,15 @@ TEST(CopyStreamsBufferTest, SmallCopiesBorrowFromTheManagerOnlyWhenSwitchedOn) {
     failing.FailWrites = true;
     EXPECT_EQ(MessageOf([&] { CopyStreams(source, failing, 0); }), "Stream write error");
     EXPECT_EQ(ProcessBufferManager()->UsedCount(), 0);
+    // An interface source borrows its chunk too.
+    auto* bytes = new TMemoryStream(std::vector<uint8_t>(2500, 9));
+    const TRef<IStream> stream(new TStreamInterface(*bytes, true));
+    TChunkRecorder fromInterface;
+    EXPECT_EQ(CopyStreams(*stream, fromInterface, 0, false), 2500);
+    EXPECT_EQ(fromInterface.Chunks, std::vector<int32_t>({1000, 1000, 500}));
+    EXPECT_EQ(fromInterface.LentDuringCopy, 1);
+    EXPECT_EQ(ProcessBufferManager()->UsedCount(), 0);
   }
-}
-
-TEST(CopyStreamsBufferTest, InterfaceSourcesBorrowTheirChunkWhenSwitchedOn) {
-  TUseBufferManager on;
-  ProcessBufferManager()->SetBufferSize(1000);
-  auto* bytes = new TMemoryStream(std::vector<uint8_t>(2500, 9));
-  const TRef<IStream> source(new TStreamInterface(*bytes, true));
-  TChunkRecorder dest;
-  EXPECT_EQ(CopyStreams(*source, dest, 0, false), 2500);
-  EXPECT_EQ(dest.Chunks, std::vector<int32_t>({1000, 1000, 500}));
-  EXPECT_EQ(dest.LentDuringCopy, 1);
-  EXPECT_EQ(ProcessBufferManager()->UsedCount(), 0);
 }
 
 TEST(CopyStreamsBufferTest, BufferedStreamsBorrowTheirBufferWhenNoSizeIsAsked) {

@@ -8,7 +8,6 @@
 #include <random>
 #include <regex>
 
-#include "platform/SystemInfo.h"
 #include "server/common/quvBufferedStreams.h"
 #include "server/common/quvstream.h"
 #include "tests/kit/ByteBuilder.h"
@@ -195,8 +194,6 @@ TEST(BufferedStreamTest, BufferSizeFollowsTheInnerStream) {
 
   TquvBufferedStream overFile(new TTempStream("", true, kTempOpenReadWrite), 0, true);
   EXPECT_EQ(overFile.Capacity(), DefaultFileBufferSize());
-  const uint64_t share = PhysicalMemorySize() / 8000;
-  EXPECT_EQ(DefaultFileBufferSize(), share < 1024 ? 1024 : int32_t(share));
 
   TquvStream wrapper;
   EXPECT_EQ(TquvBufferedStream(&wrapper, 100).Capacity(), 8192);

@@ -98,32 +98,16 @@ TEST(DatasetValue, TwoRowsAreWrittenInRecordsetForm) {
   }
   TMemoryStream defs;
   expectedDefs.WriteToStream(defs, 1, 2, false);
-  const TBytes data = TByteBuilder()
-                          .U8(4)
-                          .I32(int32_t(0xFFFFFFF8))
-                          .I32(7)
-                          .Text(4, "ab")
-                          .U16(0xFFFF)
-                          .U8(4)
-                          .I32(int32_t(0xFFFFFFF8))
-                          .I32(8)
-                          .Text(4, "c")
-                          .U16(0)
-                          .Bytes();
+  TByteBuilder rows;
+  rows.U8(4).I32(int32_t(0xFFFFFFF8)).I32(7).Text(4, "ab").U16(0xFFFF);
+  rows.U8(4).I32(int32_t(0xFFFFFFF8)).I32(8).Text(4, "c").U16(0);
+  const TBytes& data = rows.Bytes();
   const TBytes index = TByteBuilder().I32(0).I32(17).I32(17).I32(16).Bytes();
   auto body = [&](uint8_t flags) {
-    return TByteBuilder()
-        .U8(1)
-        .U8(flags)
-        .I32(4)
-        .I32(0)
-        .I32(int32_t(defs.Size()))
-        .Append(defs.Bytes())
-        .I32(int32_t(data.size()))
-        .Append(data)
-        .I32(int32_t(index.size()))
-        .Append(index)
-        .Bytes();
+    TByteBuilder b;
+    b.U8(1).U8(flags).I32(4).I32(0).I32(int32_t(defs.Size())).Append(defs.Bytes());
+    b.I32(int32_t(data.size())).Append(data).I32(int32_t(index.size())).Append(index);
+    return b.Bytes();
   };
   EXPECT_EQ(Encode(TwoRows(), field.Field(), false), body(1));
   const TBytes withLength = body(3);

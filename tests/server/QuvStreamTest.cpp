@@ -7,6 +7,7 @@
 #include "server/common/quvBufferedStreams.h"
 #include "server/common/quvstream.h"
 #include "tests/kit/ByteBuilder.h"
+#include "tests/kit/TempFolder.h"
 
 namespace quv {
 namespace {
@@ -92,9 +93,8 @@ TEST(MemoryStreamTest, AReusedLargeBlockShowsNoneOfItsOldBytes) {
 }
 
 TEST(FileStreamTest, CreatesReopensAndNamesAMissingFile) {
-  char dir[] = "/tmp/quv-streams-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string name = std::string(dir) + "/data.bin";
+  const TTempFolder folder;
+  const std::string name = folder.Path() + "/data.bin";
   {
     TFileStream out(name, TFileMode::Create);
     out.WriteBuffer("hello", 5);
@@ -109,7 +109,6 @@ TEST(FileStreamTest, CreatesReopensAndNamesAMissingFile) {
     EXPECT_EQ(MessageOf([&] { in.WriteBuffer("x", 1); }), "Stream write error");
   }
   unlink(name.c_str());
-  rmdir(dir);
   const std::string message = MessageOf([&] { TFileStream missing(name, TFileMode::OpenRead); });
   EXPECT_EQ(message.rfind("Cannot open file \"" + name + "\". ", 0), 0u) << message;
 }
@@ -209,7 +208,7 @@ TEST(QuvStreamTest, HostileCountsFailWithoutReadingPastTheEnd) {
   EXPECT_EQ(MessageOf([&] { copier.ReadStream(dest); }), "Stream read error");
 }
 
-TEST(QuvStreamTest, ForwardsToTheInnerStreamAndOwnsItWhenAsked) {
+TEST(QuvStreamTest, ForwardsToTheInnerStreamAndFreesItWhenItOwnsIt) {
   auto* inner = new TMemoryStream();
   {
     TquvStream owner(inner, true);
@@ -218,12 +217,7 @@ TEST(QuvStreamTest, ForwardsToTheInnerStreamAndOwnsItWhenAsked) {
     EXPECT_EQ(inner->Size(), 4);
     owner.SetSize(2);
     EXPECT_EQ(inner->Size(), 2);
-    EXPECT_EQ(owner.Seek(0, TSeekOrigin::Beginning), 0);
   }  // the sanitizer build reports a leak if the wrapper did not free `inner`
-  TquvStream own;
-  EXPECT_FALSE(own.OwnsStream());
-  own.WriteString("x");
-  EXPECT_EQ(own.Size(), 5);
 }
 
 // A remote destination that records how CopyStreams drives it.

@@ -3,8 +3,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -14,6 +12,7 @@
 #include "platform/Exception.h"
 #include "platform/Thread.h"
 #include "support/HandleCache.h"
+#include "tests/kit/TempFolder.h"
 
 namespace quv {
 namespace {
@@ -205,19 +204,6 @@ TEST(HandleCacheThreads, EachHandleHasOneUserAtATimeWhileItemsComeAndGo) {
 
 class TFileCacheTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quv-cache-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    FFolder = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(FFolder); }
-
-  std::string WriteFile(const std::string& name, const std::string& content) {
-    const auto path = FFolder / name;
-    std::ofstream(path, std::ios::binary) << content;
-    return path.string();
-  }
-
   static std::string ReadAll(THandle handle) {
     char buffer[64];
     const ssize_t got = pread(handle, buffer, sizeof buffer, 0);
@@ -226,7 +212,7 @@ class TFileCacheTest : public ::testing::Test {
 
   static bool IsOpen(THandle handle) { return fcntl(handle, F_GETFD) != -1; }
 
-  std::filesystem::path FFolder;
+  TTempFolder FFolder;
 };
 
 class TCountingFileCache final : public TReadFileCache {
@@ -241,7 +227,7 @@ class TCountingFileCache final : public TReadFileCache {
 };
 
 TEST_F(TFileCacheTest, OpensAFileOnceForItsReaders) {
-  const std::string path = WriteFile("lib.quv", "interface data");
+  const std::string path = FFolder.WriteFile("lib.quv", "interface data");
   TCountingFileCache cache;
   const THandle first = cache.Acquire(path);
   ASSERT_NE(first, kNoHandle);
@@ -258,15 +244,15 @@ TEST_F(TFileCacheTest, OpensAFileOnceForItsReaders) {
 
 TEST_F(TFileCacheTest, MissingFilesAndFoldersGiveNoHandle) {
   TReadFileCache cache;
-  EXPECT_EQ(cache.Acquire((FFolder / "absent.quv").string()), kNoHandle);
-  EXPECT_EQ(cache.Acquire(FFolder.string()), kNoHandle);
+  EXPECT_EQ(cache.Acquire(FFolder.Path() + "/absent.quv"), kNoHandle);
+  EXPECT_EQ(cache.Acquire(FFolder.Path()), kNoHandle);
   EXPECT_EQ(cache.Count(), 0);
-  EXPECT_THROW(TReadFileCacheItem(FFolder.string()), EOSError);
+  EXPECT_THROW(TReadFileCacheItem(FFolder.Path()), EOSError);
 }
 
 TEST_F(TFileCacheTest, FileNamesThatDifferInCaseAreDifferentFiles) {
-  const std::string upper = WriteFile("Lib.quv", "upper");
-  const std::string lower = WriteFile("lib.quv", "lower");
+  const std::string upper = FFolder.WriteFile("Lib.quv", "upper");
+  const std::string lower = FFolder.WriteFile("lib.quv", "lower");
   TReadFileCache cache;
   const THandle upperHandle = cache.Acquire(upper);
   const THandle lowerHandle = cache.Acquire(lower);

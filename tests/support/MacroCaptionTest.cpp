@@ -1,34 +1,24 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 
 #include "platform/Cp1252.h"
 #include "support/MacroCaption.h"
+#include "tests/kit/TempFolder.h"
 
 namespace quv {
 namespace {
 
-// Writes a dictionary file for one test and removes it afterwards.
+// A dictionary file in a folder of its own.
 class MacroCaptionTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string text;
-    text += "CODCLI;Código do cliente\r\n"_cp;
-    text += "NOME;Nome\n";
-    text += "ACAO;Ação\r"_cp;
-    text += "ONLYONEFIELD\n";
-    text += "A;B;C\n";
-    text += "'x;y';\"Com \"\"aspas\"\"; e ponto\"\n";
-    text += "codcli;Second line loses\n";
-    std::ofstream(FPath, std::ios::binary) << text;
-  }
-  void TearDown() override { std::remove(FPath.c_str()); }
-
+  TTempFolder FFolder;
   const std::string FPath =
-      ::testing::TempDir() + "captions_" + std::to_string(::getpid()) + ".bin";
+      FFolder.WriteFile("captions.bin", std::string("CODCLI;Código do cliente\r\n"
+                                                    "NOME;Nome\n"
+                                                    "ACAO;Ação\r"
+                                                    "ONLYONEFIELD\n"
+                                                    "A;B;C\n"
+                                                    "'x;y';\"Com \"\"aspas\"\"; e ponto\"\n"
+                                                    "codcli;Second line loses\n"_cp));
 };
 
 TEST_F(MacroCaptionTest, TranslatesWords) {
@@ -58,20 +48,15 @@ TEST_F(MacroCaptionTest, ProcessWideDictionary) {
   EXPECT_EQ(MacroCaption("codcli", kCaptionWords), "codcli");
 }
 
-TEST(MacroCaption, MissingFileGivesEmptyDictionary) {
-  const TquvMacroCaption captions("/nonexistent/quvMacroCaption.bin");
-  EXPECT_EQ(captions.Caption("A B", kCaptionWords), "A B");
-  EXPECT_EQ(captions.Caption("", kCaptionPath), "");
-}
-
-TEST(MacroCaption, UnreadableFileGivesEmptyDictionary) {
-  const std::string folder = ::testing::TempDir() + "captions_dir_" + std::to_string(::getpid());
-  std::filesystem::create_directory(folder);
-  const TquvMacroCaption captions(folder);
-  EXPECT_EQ(captions.Caption("A B", kCaptionWords), "A B");
-  LoadMacroCaptions(folder);
-  EXPECT_EQ(MacroCaption("codcli", kCaptionWords), "codcli");
-  std::filesystem::remove(folder);
+TEST(MacroCaption, MissingOrUnreadableFileGivesEmptyDictionary) {
+  const TTempFolder folder;
+  for (const std::string& path : {std::string("/nonexistent/quvMacroCaption.bin"), folder.Path()}) {
+    const TquvMacroCaption captions(path);
+    EXPECT_EQ(captions.Caption("A B", kCaptionWords), "A B") << path;
+    EXPECT_EQ(captions.Caption("", kCaptionPath), "") << path;
+    LoadMacroCaptions(path);
+    EXPECT_EQ(MacroCaption("codcli", kCaptionWords), "codcli") << path;
+  }
 }
 
 TEST(MacroCaption, NormalizesAccentsCommasAndCase) {

@@ -4,18 +4,14 @@
 
 #include "platform/DateTime.h"
 #include "support/Variant.h"
+#include "tests/kit/ByteBuilder.h"
 
 namespace quv {
 namespace {
 
 template <class F>
 std::string MessageOf(F&& f) {
-  try {
-    f();
-  } catch (const EVariantError& e) {
-    return e.Message();
-  }
-  return "(no error)";
+  return testing::MessageOf<EVariantError>(f);
 }
 
 class TProbe final : public TInterfacedObject {};

@@ -71,7 +71,6 @@ TEST_F(CallTool, ValuesAreConvertedByTheirFieldsTypesAndBadOnesNameTheParameter)
     return run.Status == 0 ? nlohmann::json::parse(run.Out)["rows"][0] : nlohmann::json();
   };
   EXPECT_EQ(row("active=true")["active"], true);
-  EXPECT_EQ(row("active=TRUE")["active"], true);
   EXPECT_EQ(row("active=1")["active"], true);
   EXPECT_EQ(row("active=false")["active"], false);
   const nlohmann::json numbers = row("code=-7 amount=12.5");

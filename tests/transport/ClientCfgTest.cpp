@@ -24,15 +24,6 @@ class ClientCfg : public ::testing::Test {
   const std::string FNone = FTemp.Path() + "/missing.ini";
 };
 
-TEST_F(ClientCfg, NeitherStoreNorFileGivesTheDefaults) {
-  Load("", "");
-  EXPECT_EQ(TquvClientCfg::Timeout(), 600000);
-  EXPECT_EQ(TquvClientCfg::UserTimeout(), 1800000);
-  EXPECT_FALSE(TquvClientCfg::Debug());
-  EXPECT_FALSE(TquvClientCfg::RequestCompression());
-  EXPECT_EQ(TquvClientCfg::ForceAddress(), "");
-}
-
 TEST_F(ClientCfg, FileValuesWinOverTheStoreAndMissingKeysKeepIt) {
   Load("[CLIENT]\nTIMEOUT=20000\nDEBUG=1\nFORCEADDRESS=10.0.0.1;10.0.0.2\nREQUESTCOMPRESSION=7\n",
        "[client]\ntimeout=5000\nForceAddress=Servidor-Ação\n");
@@ -40,11 +31,8 @@ TEST_F(ClientCfg, FileValuesWinOverTheStoreAndMissingKeysKeepIt) {
   EXPECT_TRUE(TquvClientCfg::Debug());
   EXPECT_TRUE(TquvClientCfg::RequestCompression());
   EXPECT_EQ(TquvClientCfg::ForceAddress(), "Servidor-Ação"_cp);
-}
-
-TEST_F(ClientCfg, FileCanSwitchAStoreBooleanOff) {
   Load("[CLIENT]\nDEBUG=1\n", "[CLIENT]\nDEBUG=0\n");
-  EXPECT_FALSE(TquvClientCfg::Debug());
+  EXPECT_FALSE(TquvClientCfg::Debug()) << "the file switches a store boolean off";
 }
 
 TEST_F(ClientCfg, UserTimeoutNotAboveZeroInEitherSourceIsTheDefault) {
@@ -72,12 +60,6 @@ TEST_F(ClientCfg, LocatorTargetDefaultsToTheBroadcastAndAPortOutOfRangeIsTheDefa
   EXPECT_EQ(TquvClientCfg::LocatorPort(), 7000);
   Load("", "[CLIENT]\nLOCATORPORT=65536\n");
   EXPECT_EQ(TquvClientCfg::LocatorPort(), 6015);
-}
-
-TEST_F(ClientCfg, SetTimeoutReplacesTheLoadedValue) {
-  Load("", "[CLIENT]\nTIMEOUT=5000\n");
-  TquvClientCfg::SetTimeout(500);
-  EXPECT_EQ(TquvClientCfg::Timeout(), 500);
 }
 
 TEST_F(ClientCfg, TimeoutIsReadWhileAnotherThreadSetsIt) {

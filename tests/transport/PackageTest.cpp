@@ -2,8 +2,8 @@
 
 #include <random>
 
-#include "tests/kit/ByteBuilder.h"
 #include "tests/kit/BufferConn.h"
+#include "tests/kit/ByteBuilder.h"
 #include "transport/quvpack.h"
 
 namespace quv {
@@ -59,22 +59,10 @@ std::string HeaderBytes(const TquvCommandHeader& header) {
 TEST(CommandHeader, FieldsSitAtTheirOffsetsAndRoundTrip) {
   const TquvCommandHeader header = SampleHeader(1);
   const auto bytes = EncodeCommandHeader(header);
-  const std::string expected = Text(TByteBuilder()
-                                        .I32(123456789)
-                                        .U8(20)
-                                        .Raw("quvsystem.tasks.list")
-                                        .Raw(std::string(83, '\0'))
-                                        .I32(7)
-                                        .I32(0)
-                                        .U8(1)
-                                        .U8(3)
-                                        .U16(0)
-                                        .I32(30)
-                                        .I32(4)
-                                        .U8(1)
-                                        .Raw(std::string(3, '\0'))
-                                        .Bytes());
-  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), expected);
+  TByteBuilder expected;
+  expected.I32(123456789).U8(20).Raw("quvsystem.tasks.list").Raw(std::string(83, '\0'));
+  expected.I32(7).I32(0).U8(1).U8(3).U16(0).I32(30).I32(4).U8(1).Raw(std::string(3, '\0'));
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), Text(expected.Bytes()));
   EXPECT_EQ(DecodeCommandHeader(bytes), header);
 }
 
@@ -112,16 +100,10 @@ TEST_F(PackageTest, RequestWithAnEmptyContextIsFramedExactly) {
   FWriter.WriteCommandHeader(header, "");
   FWriter.EndCommand();
   FPackage.EndSend(20000);
-  const std::string expected = Text(TByteBuilder()
-                                        .Raw("QUV1")
-                                        .I32(pack_dt_command_h)
-                                        .I32(132)
-                                        .Raw(HeaderBytes(header))
-                                        .I32(pack_dt_context)
-                                        .I32(0)
-                                        .I32(pack_dt_eof)
-                                        .Bytes());
-  EXPECT_EQ(FConn.WrittenText(), expected);
+  TByteBuilder expected;
+  expected.Raw("QUV1").I32(pack_dt_command_h).I32(132).Raw(HeaderBytes(header));
+  expected.I32(pack_dt_context).I32(0).I32(pack_dt_eof);
+  EXPECT_EQ(FConn.WrittenText(), Text(expected.Bytes()));
   EXPECT_EQ(FPackage.State(), TquvPackageState::Idle);
   EXPECT_EQ(FConn.LockDepth(), 0);
   EXPECT_EQ(FConn.Unread(), 0u);
@@ -174,12 +156,9 @@ TEST_F(PackageTest, IncompressibleChunkIsStoredWithOneFlagByte) {
   FWriter.WriteCommandAsRecordset(
       [&](TStream& out) { out.WriteBuffer(data.data(), static_cast<int32_t>(data.size())); });
   FPackage.Flush(0);
-  EXPECT_EQ(FConn.WrittenText(), Text(TByteBuilder()
-                                          .I32(pack_dt_recordset_z)
-                                          .I32(5001)
-                                          .U8(fastlzw::StoredFlag)
-                                          .Raw(data)
-                                          .Bytes()));
+  TByteBuilder expected;
+  expected.I32(pack_dt_recordset_z).I32(5001).U8(fastlzw::StoredFlag).Raw(data);
+  EXPECT_EQ(FConn.WrittenText(), Text(expected.Bytes()));
 }
 
 TEST_F(PackageTest, TextsFileAndLocatorRequestsAreFlushedAsWritten) {
@@ -191,15 +170,12 @@ TEST_F(PackageTest, TextsFileAndLocatorRequestsAreFlushedAsWritten) {
   FWriter.SendLocatorRequest("quvsystem");
   const auto a = EncodeFileRequest({4, "a.quv", 11, 0});
   const auto end = EncodeFileRequest({5, "", 0, 0});
-  EXPECT_EQ(FConn.WrittenText(), Text(TByteBuilder()
-                                          .Raw("QUFT")
-                                          .Raw(std::string(a.begin(), a.end()))
-                                          .Raw(std::string(end.begin(), end.end()))
-                                          .Raw("QULS")
-                                          .I32(pack_dt_text)
-                                          .I32(9)
-                                          .Raw("quvsystem")
-                                          .Bytes()));
+  TByteBuilder expected;
+  expected.Raw("QUFT")
+      .Raw(std::string(a.begin(), a.end()))
+      .Raw(std::string(end.begin(), end.end()));
+  expected.Raw("QULS").I32(pack_dt_text).I32(9).Raw("quvsystem");
+  EXPECT_EQ(FConn.WrittenText(), Text(expected.Bytes()));
   EXPECT_EQ(FConn.Flushes(), 2);
 }
 

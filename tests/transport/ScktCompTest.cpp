@@ -18,6 +18,17 @@ using testing::MessageOf;
 using testing::TLoopbackServer;
 using testing::UnusedPort;
 
+// Receives `count` bytes, looping over partial receives.
+std::string ReceiveAll(TCustomWinSocket& socket, int32_t count) {
+  std::string bytes(static_cast<std::size_t>(count), '\0');
+  for (int32_t got = 0; got < count;) {
+    const int32_t result = socket.ReceiveBuf(bytes.data() + got, count - got);
+    if (result <= 0) return bytes.substr(0, static_cast<std::size_t>(got));
+    got += result;
+  }
+  return bytes;
+}
+
 class ClientSocket : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(FServer.Listening()); }
@@ -59,14 +70,7 @@ TEST_F(ClientSocket, SendsAndReceivesByNumericAddress) {
   EXPECT_EQ(FServer.WaitForReceived(0, 4), "QUV1");
   EXPECT_EQ(socket.SendBuf("", 0), 0);
   FServer.Send(0, "RECVOK");
-  char reply[6];
-  int32_t got = 0;
-  while (got < 6) {
-    const int32_t count = socket.ReceiveBuf(reply + got, 6 - got);
-    ASSERT_GT(count, 0);
-    got += count;
-  }
-  EXPECT_EQ(std::string(reply, 6), "RECVOK");
+  EXPECT_EQ(ReceiveAll(socket, 6), "RECVOK");
 }
 
 TEST_F(ClientSocket, WaitThatRunsOutGivesMinusOneAndPeekFindsLaterData) {
@@ -81,17 +85,6 @@ TEST_F(ClientSocket, WaitThatRunsOutGivesMinusOneAndPeekFindsLaterData) {
   EXPECT_EQ(socket.ReceiveBuf(&byte, -1), 1);
   EXPECT_EQ(socket.ReceiveBuf(&byte, 1), 1);  // the peek left the byte there
   EXPECT_EQ(byte, 'x');
-}
-
-// Receives `count` bytes, looping over partial receives.
-std::string ReceiveAll(TCustomWinSocket& socket, int32_t count) {
-  std::string bytes(static_cast<std::size_t>(count), '\0');
-  for (int32_t got = 0; got < count;) {
-    const int32_t result = socket.ReceiveBuf(bytes.data() + got, count - got);
-    if (result <= 0) return bytes.substr(0, static_cast<std::size_t>(got));
-    got += result;
-  }
-  return bytes;
 }
 
 TEST_F(ClientSocket, BytesReadAheadComeInOrderAndGoWithTheirConnection) {
