@@ -26,15 +26,14 @@ TReplyTable::TReplyTable(TquvRecordset& rows) : FName(rows.Name()) {
 
 TReplyTable::TRow TReplyTable::ReadRow(TquvRecordset& rows) const {
   TRow row;
-  row.Ends.reserve(FFieldNames.size());
+  row.Texts.resize(FFieldNames.size());
   for (std::size_t i = 0; i < FFieldNames.size(); ++i) {
     try {
-      row.Texts += rows.GetFieldValueByIndex(static_cast<int32_t>(i)).ToText();
+      row.Texts[i] = rows.GetFieldValueByIndex(static_cast<int32_t>(i)).ToText();
     } catch (...) {
       row.Failures.resize(FFieldNames.size());
       row.Failures[i] = std::current_exception();
     }
-    row.Ends.push_back(static_cast<uint32_t>(row.Texts.size()));
   }
   return row;
 }
@@ -51,8 +50,7 @@ std::string TReplyTable::FieldText(const std::string& name) const {
   const TRow& row = FRows.at(FRow);
   const auto i = static_cast<std::size_t>(index);
   if (!row.Failures.empty() && row.Failures[i]) std::rethrow_exception(row.Failures[i]);
-  const uint32_t start = i == 0 ? 0 : row.Ends[i - 1];
-  return row.Texts.substr(start, row.Ends[i] - start);
+  return row.Texts[i];
 }
 
 }  // namespace quv

@@ -27,10 +27,9 @@ class TReplyTable final : public IReplyRows {
   std::string FieldText(const std::string& name) const override;
 
  private:
-  // One row's texts end to end; Failures is empty unless a value failed.
+  // One row's texts by field; Failures is empty unless a value failed.
   struct TRow {
-    std::string Texts;
-    std::vector<uint32_t> Ends;
+    std::vector<std::string> Texts;
     std::vector<std::exception_ptr> Failures;
   };
 
