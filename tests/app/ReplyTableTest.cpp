@@ -5,9 +5,12 @@
 
 #include "app/ReplyTable.h"
 #include "server/common/quvAggregates.h"
+#include "tests/kit/ByteBuilder.h"
 
 namespace quv {
 namespace {
+
+using testing::MessageOf;
 
 // Fields "id" (N), "name" (A) and "broken", calculated from a field that does not exist.
 // Without `withRows`, the same fields and no row.
@@ -29,15 +32,6 @@ std::unique_ptr<TquvRecordset> Tasks(bool withRows = true) {
   return rows;
 }
 
-std::string ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
-
 TEST(ReplyTable, ReadsEveryRowByNameInAnyCaseAsTheRecordsetWould) {
   auto rows = Tasks();
   TReplyTable table(*rows);
@@ -56,12 +50,12 @@ TEST(ReplyTable, ReadsEveryRowByNameInAnyCaseAsTheRecordsetWould) {
 TEST(ReplyTable, ErrorsComeWhereTheValueIsAskedForWithTheRecordsetsTexts) {
   auto rows = Tasks();
   rows->First();
-  const std::string unknown = ErrorOf([&] { rows->GetFieldValue("nosuchfield"); });
-  const std::string broken = ErrorOf([&] { rows->GetFieldValue("broken"); });
+  const std::string unknown = MessageOf([&] { rows->GetFieldValue("nosuchfield"); });
+  const std::string broken = MessageOf([&] { rows->GetFieldValue("broken"); });
   ASSERT_NE(broken, "(no error)");
   TReplyTable table(*rows);
-  EXPECT_EQ(ErrorOf([&] { table.FieldText("nosuchfield"); }), unknown);
-  EXPECT_EQ(ErrorOf([&] { table.FieldText("broken"); }), broken);
+  EXPECT_EQ(MessageOf([&] { table.FieldText("nosuchfield"); }), unknown);
+  EXPECT_EQ(MessageOf([&] { table.FieldText("broken"); }), broken);
   EXPECT_EQ(table.FieldText("name"), "first");  // the rest of the row still reads
 }
 

@@ -1,11 +1,14 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <string>
 #include <thread>
 
 #include "tests/kit/ByteBuilder.h"
+#include "tests/kit/LoopbackAddress.h"
 #include "tests/kit/LoopbackServer.h"
 #include "transport/quvScktComp.h"
 
@@ -24,14 +27,22 @@ std::size_t OpenDescriptors() {
   return count;
 }
 
+// A listener that never accepts: a probe's connection waits in its queue and
+// adds no descriptor to this process.
 TEST(ProbeConnect, ReachesTheServerAndLeavesNoDescriptorBehind) {
-  TLoopbackServer server;
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = testing::LoopbackAddress();
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
   const std::size_t before = OpenDescriptors();
-  EXPECT_NO_THROW(ProbeConnect(ServerTarget(server.Address()), 500));
-  EXPECT_TRUE(server.WaitForConnections(1));
+  EXPECT_NO_THROW(
+      ProbeConnect(ServerTarget("127.0.0.1:" + std::to_string(ntohs(address.sin_port))), 500));
   EXPECT_EQ(MessageOf([] { ProbeConnect(ServerTarget("127.0.0.1:abc"), 500); }),
             "Erro de socket: Connection refused (111), na API 'connect'");
   EXPECT_EQ(OpenDescriptors(), before);
+  ::close(listener);
 }
 
 TEST(ProbeConnect, FailsAsAClientSocketFails) {
