@@ -5,10 +5,7 @@
 namespace quv {
 
 void TTcpProbe::Probe(const std::string& address) {
-  TClientSocket socket;
-  SetServerAddress(socket, address);
-  socket.SetConnectTimeout(FTimeoutMs);
-  socket.Open();
+  ProbeConnect(ServerTarget(address), FTimeoutMs);
 }
 
 }  // namespace quv

@@ -109,8 +109,9 @@ void TRefreshT::FinishHost(std::size_t i, std::unique_ptr<IReplyRows> reply,
     FStatuses[i] = outcome;
   }
   FDone[i] = true;
-  ++FHostsDone;
-  FHostDone.notify_all();
+  // Only the last host wakes the waiting thread: a wake-up per host would
+  // cost a switch to it and back for every host of the list.
+  if (++FHostsDone == FHosts.size()) FHostDone.notify_all();
 }
 
 void TRefreshT::AwaitHostsOrDeadline() {

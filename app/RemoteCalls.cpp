@@ -1,5 +1,6 @@
 #include "app/RemoteCalls.h"
 
+#include "app/ReplyTable.h"
 #include "client/quvClient.h"
 #include "server/common/quvIntfRegistry.h"
 #include "transport/quvClientCfg.h"
@@ -9,24 +10,6 @@ namespace quv {
 namespace {
 
 constexpr int32_t kRefreshCallTimeoutMs = 500;
-
-// A client recordset read row by row. It ends after the last row the reply
-// holds: a reply that is not complete never reaches Eof by itself, and the
-// viewer's loops would then run for ever.
-class TRecordsetReply final : public IReplyRows {
- public:
-  explicit TRecordsetReply(std::unique_ptr<TquvClientRecordset> rows) : FRows(std::move(rows)) {
-    FRows->First();
-  }
-  bool Eof() const override { return FRows->RecNo() >= FRows->RecordCount() || FRows->Eof(); }
-  void Next() override { FRows->Next(); }
-  std::string FieldText(const std::string& name) const override {
-    return FRows->GetFieldValue(name).ToText();
-  }
-
- private:
-  std::unique_ptr<TquvClientRecordset> FRows;
-};
 
 }  // namespace
 
@@ -41,7 +24,7 @@ std::unique_ptr<IReplyRows> TClientRemoteCalls::ExecMethod(const std::string& me
                                                            const std::string& host) {
   std::unique_ptr<TquvClientRecordset> rows;
   quv::ExecMethod(method, {}, {}, rows, host);
-  return std::make_unique<TRecordsetReply>(std::move(rows));
+  return std::make_unique<TReplyTable>(*rows);
 }
 
 void TClientRemoteCalls::ExecMethodValues(const std::string& method, const std::string& paramName,

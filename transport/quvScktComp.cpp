@@ -58,12 +58,19 @@ sockaddr_in PeerAddress(const TSocketTarget& target) {
 
 int WaitMs(int32_t ms) { return ms > 0 ? ms : -1; }
 
-// Connects `handle` to `peer` within the wait; 0 or the error code.
+// A new socket that connects without blocking, so that the connect can be
+// waited for within a time-out.
+int NewConnectingSocket() {
+  const int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (handle < 0) throw ESocketError(std::string("Não é possível criar um novo socket"_cp));
+  return handle;
+}
+
+// Connects `handle`, a socket from NewConnectingSocket, to `peer` within the
+// wait; 0 or the error code.
 int ConnectWithin(int handle, const sockaddr_in& peer, int32_t waitMs) {
   // Linux takes 0.0.0.0 for this host; a failed lookup must not reach a local server.
   if (peer.sin_addr.s_addr == INADDR_ANY) return EADDRNOTAVAIL;
-  const int flags = ::fcntl(handle, F_GETFL);
-  ::fcntl(handle, F_SETFL, flags | O_NONBLOCK);
   int code = 0;
   if (::connect(handle, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
     code = errno;
@@ -78,8 +85,14 @@ int ConnectWithin(int handle, const sockaddr_in& peer, int32_t waitMs) {
         code = errno;
     }
   }
-  ::fcntl(handle, F_SETFL, flags & ~O_NONBLOCK);
   return code;
+}
+
+// A failed connect: an ESocketError, or the code handed to the calling
+// thread's socket error procedure.
+void ReportConnectFailure(int code) {
+  if (tSocketErrorProc == nullptr) throw SocketError(code, "connect");
+  tSocketErrorProc(code);
 }
 
 bool WouldBlock(int code) { return code == EAGAIN || code == EWOULDBLOCK; }
@@ -231,8 +244,7 @@ void TClientWinSocket::Open(const TSocketTarget& target, int32_t connectWaitMs) 
   std::lock_guard<TCriticalSection> guard(FLock);
   if (FConnected.load()) throw ESocketError(std::string("Socket já aberto"_cp));
   CloseHandle();
-  FHandle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (FHandle < 0) throw ESocketError(std::string("Não é possível criar um novo socket"_cp));
+  FHandle = NewConnectingSocket();
   sockaddr_in peer;
   try {
     Event(TSocketEvent::seLookup);
@@ -244,15 +256,22 @@ void TClientWinSocket::Open(const TSocketTarget& target, int32_t connectWaitMs) 
   }
   const int failure = ConnectWithin(FHandle, peer, connectWaitMs);
   if (failure == 0) {
+    ::fcntl(FHandle, F_SETFL, 0);  // blocking from now on
     FConnected.store(true);
     Event(TSocketEvent::seConnect);
     return;
   }
   const int code = Error(TErrorEvent::eeConnect, failure);
   CloseHandle();
-  if (code == 0) return;
-  if (tSocketErrorProc == nullptr) throw SocketError(code, "connect");
-  tSocketErrorProc(code);
+  if (code != 0) ReportConnectFailure(code);
+}
+
+void ProbeConnect(const TSocketTarget& target, int32_t connectWaitMs) {
+  const sockaddr_in peer = PeerAddress(target);
+  const int handle = NewConnectingSocket();
+  const int failure = ConnectWithin(handle, peer, connectWaitMs);
+  ::close(handle);
+  if (failure != 0) ReportConnectFailure(failure);
 }
 
 TServerClientWinSocket::TServerClientWinSocket(int handle) {
@@ -299,10 +318,18 @@ void TCustomSocket::Error(TCustomWinSocket& socket, TErrorEvent event, int& erro
   if (OnError) OnError(*this, socket, event, errorCode);
 }
 
+TSocketTarget ServerTarget(std::string_view address) {
+  THostPort split = SplitHostPort(address);
+  TSocketTarget target;
+  (IsNumericAddress(split.Host) ? target.Address : target.Host) = std::move(split.Host);
+  target.Port = split.Port;
+  return target;
+}
+
 void SetServerAddress(TAbstractSocket& socket, std::string_view address) {
-  const THostPort target = SplitHostPort(address);
-  if (IsNumericAddress(target.Host))
-    socket.SetAddress(target.Host);
+  const TSocketTarget target = ServerTarget(address);
+  if (!target.Address.empty())
+    socket.SetAddress(target.Address);
   else
     socket.SetHost(target.Host);
   socket.SetPort(target.Port);

@@ -205,9 +205,16 @@ class TCustomSocket : public TAbstractSocket {
   void Error(TCustomWinSocket& socket, TErrorEvent event, int& errorCode);
 };
 
-// Points `socket` at a server address "host" or "host:port" (the rule of
+// The target of a server address "host" or "host:port" (the rule of
 // SplitHostPort): a numeric host becomes its Address, any other its Host.
+TSocketTarget ServerTarget(std::string_view address);
+// Points `socket` at a server address as ServerTarget reads it.
 void SetServerAddress(TAbstractSocket& socket, std::string_view address);
+
+// Opens a TCP connection to `target` within `connectWaitMs` and closes it at
+// once: a reachability check that needs no socket object and makes the fewest
+// system calls. Fails as TClientWinSocket::Open fails.
+void ProbeConnect(const TSocketTarget& target, int32_t connectWaitMs);
 
 // A client socket component that owns one TClientWinSocket. Blocking mode
 // only. Setting ConnectTimeout bounds the connect (0: the client settings'

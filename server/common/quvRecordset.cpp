@@ -309,6 +309,11 @@ inline std::span<const uint8_t> TquvRecordset::RowValueBytes(std::size_t index) 
   return {reinterpret_cast<const uint8_t*>(value.data()), value.size()};
 }
 
+std::string UnknownFieldText(std::string_view name, std::string_view recordsetName) {
+  return std::string("Não existe um campo chamado \""_cp) + std::string(name) + "\" em " +
+         std::string(recordsetName);
+}
+
 TVariant TquvRecordset::GetFieldValueByIndex(int32_t index) {
   if (index < 0 || index >= static_cast<int32_t>(FLayouts.size())) FailFieldIndex(index);
   const auto i = std::size_t(index);
@@ -323,8 +328,7 @@ TVariant TquvRecordset::GetFieldValueByIndex(int32_t index) {
 TVariant TquvRecordset::GetFieldValue(std::string_view name) {
   const int32_t index = FieldIndex(name);
   if (index < 0) {
-    throw Exception(std::string("Não existe um campo chamado \""_cp) + std::string(name) +
-                    "\" em " + FName);
+    throw Exception(UnknownFieldText(name, FName));
   }
   return GetFieldValueByIndex(index);
 }
@@ -378,8 +382,7 @@ void TquvRecordset::SetFieldValueByIndex(int32_t index, const TVariant& value) {
 void TquvRecordset::SetFieldValue(std::string_view name, const TVariant& value) {
   const int32_t index = FieldIndex(name);
   if (index < 0) {
-    throw Exception(std::string("Não existe um campo chamado \""_cp) + std::string(name) +
-                    "\" em " + FName);
+    throw Exception(UnknownFieldText(name, FName));
   }
   SetFieldValueByIndex(index, value);
 }

@@ -32,6 +32,9 @@ struct TquvSortKey {
 // The sort keys of the calling thread, which CompareRows walks.
 std::vector<TquvSortKey>& ThreadSortKeys();
 
+// The error text of a field name that a recordset named `recordsetName` lacks.
+std::string UnknownFieldText(std::string_view name, std::string_view recordsetName);
+
 // A named table of rows held as two streams: encoded rows back to back in
 // the data stream and an (offset, length) entry of 8 bytes per row in the
 // index stream. One row at a time is decoded into the row buffer. Owns its

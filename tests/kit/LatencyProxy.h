@@ -33,11 +33,14 @@ namespace quv::testing {
 // 127.0.0.1 and forwards every connection it accepts to a loopback server,
 // delivering each chunk of bytes, in either direction, a fixed one-way delay
 // after it arrived (so a round trip costs twice the delay). A connect costs
-// nothing: the proxy accepts at once and connects to the server behind it.
-// End of stream travels like data. One thread waits on every socket at once
-// and delivers from a queue ordered by due time, which the fixed delay keeps
-// in arrival order; due times come from the process-wide clock. The
-// destructor stops and joins that thread and closes every socket.
+// nothing: the proxy accepts at once, and connects to the server behind it
+// when the first bytes arrive, so that a connection closed before it sent
+// anything (a reachability probe) costs the server nothing, as it would cost
+// a distant server nothing on this machine. End of stream travels like data.
+// One thread waits on every socket at once and delivers from a queue ordered
+// by due time, which the fixed delay keeps in arrival order; due times come
+// from the process-wide clock. The destructor stops and joins that thread and
+// closes every socket.
 class TLatencyProxy final {
  public:
   explicit TLatencyProxy(int64_t oneWayDelayNs)
@@ -115,7 +118,7 @@ class TLatencyProxy final {
     explicit TSide(TLink* link) : TWatch{EKind::Side}, Link(link) {}
     TLink* Link;
     int Fd = -1;
-    bool Connected = true;  // false while the connect to the server is under way
+    bool Connected = true;  // false until the connect to the server has completed
     bool ReadEnded = false;
     bool WriteEnded = false;
     std::deque<TChunk> Inbound;  // due to be written to this socket
@@ -126,6 +129,7 @@ class TLatencyProxy final {
   // The two sockets of one forwarded connection.
   struct TLink {
     uint64_t Id;
+    uint16_t ServerPort;
     TSide Client{this};
     TSide Server{this};
     TSide& Other(TSide& side) { return &side == &Client ? Server : Client; }
@@ -142,6 +146,11 @@ class TLatencyProxy final {
     event.events = events;
     event.data.ptr = watch;
     ::epoll_ctl(FPoll, EPOLL_CTL_ADD, fd, &event);
+  }
+  // Watches a side's new socket for the events it needs now.
+  void Register(TSide& side) {
+    side.Events = WantedEvents(side);
+    Watch(side.Fd, side.Events, &side);
   }
 
   void Run() {
@@ -176,37 +185,33 @@ class TLatencyProxy final {
     if (side.Fd >= 0 && (event.events & EPOLLOUT)) Flush(side);
   }
 
+  // Takes one connection per event: a listener with more waiting reports again.
   void Accept(const TListener& listener) {
-    for (;;) {
-      const int client = ::accept4(listener.Fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-      if (client < 0) return;
-      const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-      if (server < 0) {
-        ::close(client);
-        continue;
-      }
-      auto link = std::make_unique<TLink>();
-      link->Id = ++FLastId;
-      link->Client.Fd = client;
-      link->Server.Fd = server;
-      const int on = 1;
-      ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-      ::setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-      const sockaddr_in address = testing::LoopbackAddress(listener.ServerPort);
-      const bool connected =
-          ::connect(server, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-      const bool failed = !connected && errno != EINPROGRESS;
-      link->Server.Connected = connected;
-      Watch(client, 0, &link->Client);
-      Watch(server, 0, &link->Server);
-      TLink& added = *FLinks.emplace(link->Id, std::move(link)).first->second;
-      if (failed) {
-        Close(added);
-        continue;
-      }
-      UpdateEvents(added.Client);
-      UpdateEvents(added.Server);
-    }
+    const int client = ::accept4(listener.Fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (client < 0) return;
+    auto link = std::make_unique<TLink>();
+    link->Id = ++FLastId;
+    link->ServerPort = listener.ServerPort;
+    link->Client.Fd = client;
+    link->Server.Connected = false;
+    TLink& added = *FLinks.emplace(link->Id, std::move(link)).first->second;
+    Register(added.Client);
+  }
+  // Connects the server side of `link`; false when that failed at once.
+  bool ConnectServer(TLink& link) {
+    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (server < 0) return false;
+    const int on = 1;
+    ::setsockopt(link.Client.Fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    ::setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    link.Server.Fd = server;
+    const sockaddr_in address = testing::LoopbackAddress(link.ServerPort);
+    const bool connected =
+        ::connect(server, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    if (!connected && errno != EINPROGRESS) return false;
+    link.Server.Connected = connected;
+    Register(link.Server);
+    return true;
   }
   void FinishConnect(TSide& side) {
     int error = 0;
@@ -218,7 +223,8 @@ class TLatencyProxy final {
     UpdateEvents(side.Link->Other(side));
   }
 
-  // Reads what `from` sent and files it for delivery to the other side.
+  // Reads what `from` sent and files it for delivery to the other side. A
+  // client that ends before it sent anything never reaches the server.
   void Receive(TSide& from) {
     TSide& to = from.Link->Other(from);
     const ssize_t got = ::read(from.Fd, FBuffer.data(), FBuffer.size());
@@ -226,6 +232,7 @@ class TLatencyProxy final {
       if (errno != EAGAIN && errno != EINTR) Close(*from.Link);
       return;
     }
+    if (to.Fd < 0 && (got == 0 || !ConnectServer(*from.Link))) return Close(*from.Link);
     const int64_t due = Clock().Nanoseconds() + FDelayNs;
     to.Inbound.push_back({due, std::string(FBuffer.data(), static_cast<std::size_t>(got))});
     to.InboundBytes += static_cast<std::size_t>(got);
@@ -277,6 +284,15 @@ class TLatencyProxy final {
 
   // Reads a side while it has not ended and its bytes are not piling up on
   // the other side; waits to write while a due chunk is stuck, or the connect.
+  uint32_t WantedEvents(TSide& side) {
+    TSide& other = side.Link->Other(side);
+    uint32_t events = 0;
+    if (!side.ReadEnded && other.InboundBytes < kQueueLimit) events |= EPOLLIN;
+    const bool stuck = side.Offset > 0 ||
+                       (!side.Inbound.empty() && side.Inbound.front().Due <= Clock().Nanoseconds());
+    if (!side.Connected || stuck) events |= EPOLLOUT;
+    return events;
+  }
   // A side ended both ways is no longer watched: it would report a hang-up
   // while the other side may still have bytes to deliver.
   void UpdateEvents(TSide& side) {
@@ -286,12 +302,7 @@ class TLatencyProxy final {
       side.Events = kUnwatched;
       return;
     }
-    TSide& other = side.Link->Other(side);
-    uint32_t events = 0;
-    if (!side.ReadEnded && other.InboundBytes < kQueueLimit) events |= EPOLLIN;
-    const bool stuck = side.Offset > 0 ||
-                       (!side.Inbound.empty() && side.Inbound.front().Due <= Clock().Nanoseconds());
-    if (!side.Connected || stuck) events |= EPOLLOUT;
+    const uint32_t events = WantedEvents(side);
     if (events == side.Events) return;
     side.Events = events;
     epoll_event event{};

@@ -88,9 +88,9 @@ TEST(LatencyProxy, DeliversEachWayOnlyOnceTheDelayHasPassed) {
   TServer server;
   TLatencyProxy proxy(10 * kMs);
   TSocket client = TSocket::Connect(proxy.AddPort(server.Port()));
-  TSocket served = server.Accept();
 
   client.Send("ping");
+  TSocket served = server.Accept();
   WaitForPending(proxy, 1);
   EXPECT_FALSE(served.Readable());
   clock.Advance(10);
@@ -144,7 +144,21 @@ TEST(LatencyProxy, ClosesTheClientWhenTheServerIsGone) {
   }
   TLatencyProxy proxy(1 * kMs);
   TSocket client = TSocket::Connect(proxy.AddPort(gonePort));
+  client.Send("x");
   EXPECT_EQ(client.Receive(1), "");
+}
+
+// The server is connected once bytes arrive: the first connection it accepts
+// is the one that sent, not the one that closed at once.
+TEST(LatencyProxy, ConnectionClosedBeforeSendingNeverReachesTheServer) {
+  TServer server;
+  TLatencyProxy proxy(1 * kMs);
+  const uint16_t port = proxy.AddPort(server.Port());
+  { TSocket probe = TSocket::Connect(port); }
+  TSocket client = TSocket::Connect(port);
+  client.Send("call");
+  TSocket served = server.Accept();
+  EXPECT_EQ(served.Receive(4), "call");
 }
 
 }  // namespace

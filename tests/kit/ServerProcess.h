@@ -55,6 +55,7 @@ class TServerProcess final {
   TServerProcess& operator=(const TServerProcess&) = delete;
 
   uint16_t Port() const { return FPort; }
+  pid_t Pid() const { return FPid; }
   std::string Address() const { return "127.0.0.1:" + std::to_string(FPort); }
   // The UDP port the server answers locator requests on.
   uint16_t LocatorPort() const { return FLocatorPort; }

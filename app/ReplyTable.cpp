@@ -1,0 +1,56 @@
+#include "app/ReplyTable.h"
+
+#include <algorithm>
+
+#include "support/Hash.h"
+
+namespace quv {
+
+namespace {
+
+bool SameName(std::string_view a, std::string_view b) {
+  return std::ranges::equal(a, b,
+                            [](char x, char y) { return AsciiUpperChar(x) == AsciiUpperChar(y); });
+}
+
+}  // namespace
+
+TReplyTable::TReplyTable(TquvRecordset& rows) : FName(rows.Name()) {
+  for (int32_t i = 0; i < rows.FieldCount(); ++i)
+    FFieldNames.push_back(rows.FieldDefs().Item(i).Name());
+  // A reply that is not complete never reaches Eof by itself: it ends after
+  // the last row it holds.
+  for (rows.First(); rows.RecNo() < rows.RecordCount() && !rows.Eof(); rows.Next())
+    FRows.push_back(ReadRow(rows));
+}
+
+TReplyTable::TRow TReplyTable::ReadRow(TquvRecordset& rows) const {
+  TRow row;
+  row.Texts.resize(FFieldNames.size());
+  for (std::size_t i = 0; i < FFieldNames.size(); ++i) {
+    try {
+      row.Texts[i] = rows.GetFieldValueByIndex(static_cast<int32_t>(i)).ToText();
+    } catch (...) {
+      row.Failures.resize(FFieldNames.size());
+      row.Failures[i] = std::current_exception();
+    }
+  }
+  return row;
+}
+
+int32_t TReplyTable::IndexOf(std::string_view name) const {
+  const auto found = std::ranges::find_if(
+      FFieldNames, [name](const std::string& field) { return SameName(field, name); });
+  return found == FFieldNames.end() ? -1 : static_cast<int32_t>(found - FFieldNames.begin());
+}
+
+std::string TReplyTable::FieldText(const std::string& name) const {
+  const int32_t index = IndexOf(name);
+  if (index < 0) throw Exception(UnknownFieldText(name, FName));
+  const TRow& row = FRows.at(FRow);
+  const auto i = static_cast<std::size_t>(index);
+  if (!row.Failures.empty() && row.Failures[i]) std::rethrow_exception(row.Failures[i]);
+  return row.Texts[i];
+}
+
+}  // namespace quv
