@@ -238,5 +238,48 @@ TEST(PlainMainThread, RunsSentJobsOnItsThreadAndRefusesThemOnceClosed) {
   EXPECT_FALSE(mainThread.HandleOneMessage(0));
 }
 
+// Senders that queue behind one another sleep, the first one spins: each job
+// runs once on the main thread, and a job that raises releases its sender and
+// raises on the main thread, where it ran.
+TEST(PlainMainThread, ManySendersEachGetTheirJobRunOnce) {
+  TquvPlainMainThread mainThread;
+  constexpr int kSenders = 6;
+  constexpr int kJobsEach = 50;
+  std::atomic<int> ran{0};
+  std::atomic<int> accepted{0};
+  std::vector<std::thread> senders;
+  for (int s = 0; s < kSenders; ++s) {
+    senders.emplace_back([&, s] {
+      for (int j = 0; j < kJobsEach; ++j) {
+        try {
+          if (mainThread.Send([&] {
+                if (!mainThread.IsMainThread()) ADD_FAILURE() << "ran off the main thread";
+                ++ran;
+                if ((s + j) % 7 == 0) throw Exception("job failed");
+              }))
+            ++accepted;
+        } catch (const Exception&) {
+          ADD_FAILURE() << "a job's error reached its sender";
+        }
+      }
+    });
+  }
+  int raised = 0;
+  while (ran.load() < kSenders * kJobsEach) {
+    try {
+      ASSERT_TRUE(mainThread.HandleOneMessage(100));
+    } catch (const Exception&) {
+      ++raised;
+    }
+  }
+  for (std::thread& sender : senders) sender.join();
+  EXPECT_EQ(ran.load(), kSenders * kJobsEach);
+  int failing = 0;
+  for (int s = 0; s < kSenders; ++s)
+    for (int j = 0; j < kJobsEach; ++j) failing += (s + j) % 7 == 0 ? 1 : 0;
+  EXPECT_EQ(raised, failing);
+  EXPECT_EQ(accepted.load(), kSenders * kJobsEach);
+}
+
 }  // namespace
 }  // namespace quv
