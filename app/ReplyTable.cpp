@@ -2,18 +2,9 @@
 
 #include <algorithm>
 
-#include "support/Hash.h"
+#include "platform/IniFile.h"
 
 namespace quv {
-
-namespace {
-
-bool SameName(std::string_view a, std::string_view b) {
-  return std::ranges::equal(a, b,
-                            [](char x, char y) { return AsciiUpperChar(x) == AsciiUpperChar(y); });
-}
-
-}  // namespace
 
 TReplyTable::TReplyTable(TquvRecordset& rows) : FName(rows.Name()) {
   for (int32_t i = 0; i < rows.FieldCount(); ++i)
@@ -38,9 +29,9 @@ TReplyTable::TRow TReplyTable::ReadRow(TquvRecordset& rows) const {
   return row;
 }
 
-int32_t TReplyTable::IndexOf(std::string_view name) const {
+int32_t TReplyTable::IndexOf(const std::string& name) const {
   const auto found = std::ranges::find_if(
-      FFieldNames, [name](const std::string& field) { return SameName(field, name); });
+      FFieldNames, [&name](const std::string& field) { return SameTextAscii(field, name); });
   return found == FFieldNames.end() ? -1 : static_cast<int32_t>(found - FFieldNames.begin());
 }
 

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <exception>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "app/RemoteCalls.h"
@@ -34,7 +33,7 @@ class TReplyTable final : public IReplyRows {
   };
 
   TRow ReadRow(TquvRecordset& rows) const;
-  int32_t IndexOf(std::string_view name) const;
+  int32_t IndexOf(const std::string& name) const;
 
   std::string FName;
   std::vector<std::string> FFieldNames;
