@@ -5,6 +5,10 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "platform/Clock.h"
 #include "platform/Cp1252.h"
 #include "platform/Resources.h"
@@ -99,17 +103,27 @@ TEST_F(IntfRegistryTest, DescriptorNamesAndSkippedFlaggedEntries) {
 
 TEST_F(IntfRegistryTest, ReplacedFileIsReloadedWhenTheWatcherSeesIt) {
   const std::string path = FFolder.WriteFile("live.quv", CurrentFile({{"old.one", {"a"}}}));
+  // The test watches the file before the library does, so the library's item
+  // is looked at after the test's in every scan: once the scan in which the
+  // test saw the change has ended, the library has seen it too.
+  std::shared_ptr<TFileWatcher> watcher = AcquireFileWatcher();
+  TEvent seen;
+  std::atomic<uint32_t> scanSeenIn{0};
+  watcher->Add(path, this, [&](const std::string&) {
+    scanSeenIn.store(watcher->ScanCount());
+    seen.SetEvent();
+  });
   TquvInterfaceLib& lib = Registry(true).InternalGetItem("live");
   TquvInterfaceRef old = lib.GetInterface("live.old.one");
   ASSERT_EQ(old->Defs().Count(), 1);
-  // The test's own callback runs after the library's in the same scan.
-  TEvent seen;
-  std::shared_ptr<TFileWatcher> watcher = AcquireFileWatcher();
-  watcher->Add(path, this, [&seen](const std::string&) { seen.SetEvent(); });
   const std::string replacement =
       FFolder.WriteFile("live.tmp", CurrentFile({{"new.one", {"a", "b"}}}));
   ASSERT_EQ(rename(replacement.c_str(), path.c_str()), 0);
   ASSERT_TRUE(seen.WaitFor(kWatcherCap));
+  for (uint32_t waitedMs = 0; watcher->ScanCount() <= scanSeenIn.load(); ++waitedMs) {
+    ASSERT_LT(waitedMs, kWatcherCap);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   watcher->Remove(this);
   EXPECT_EQ(lib.GetInterface("live.new.one")->Defs().Count(), 2);
   EXPECT_EQ(lib.ReloadCount(), 1u);
