@@ -3,9 +3,11 @@
 // from 1 and 8 threads. Rates are calls per second, totals across threads.
 #include <benchmark/benchmark.h>
 
+#include <future>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/EchoCall.h"
@@ -35,6 +37,55 @@ BENCHMARK(BM_SynchronousCalls)
     ->Repetitions(kRepetitions)
     ->ReportAggregatesOnly(true);
 BENCHMARK(BM_SynchronousCalls)
+    ->Threads(bench::kCallingThreads)
+    ->UseRealTime()
+    ->Repetitions(kRepetitions)
+    ->ReportAggregatesOnly(true);
+
+// A plain main thread of its own that does nothing but handle the jobs sent
+// to it, until the program ends.
+class TPumpingMainThread final {
+ public:
+  TPumpingMainThread() {
+    std::promise<TquvPlainMainThread*> made;
+    FMade = made.get_future();
+    FThread = std::thread([this, &made] {
+      TquvPlainMainThread mainThread;
+      made.set_value(&mainThread);
+      while (mainThread.HandleOneMessage(kMessageWaitMs)) {
+      }
+    });
+    FMainThread = FMade.get();
+  }
+  ~TPumpingMainThread() {
+    FMainThread->Close();
+    FThread.join();
+  }
+  TquvPlainMainThread& Get() { return *FMainThread; }
+
+ private:
+  std::future<TquvPlainMainThread*> FMade;
+  TquvPlainMainThread* FMainThread = nullptr;
+  std::thread FThread;
+};
+
+// The least a queued call can cost: a synchronous call, then the synchronous
+// hand-over of an empty job to a main thread, as every queued reply is
+// handed over before its execute thread takes the next task.
+void BM_SynchronousCallsHandedOver(benchmark::State& state) {
+  bench::EchoServer();
+  static TPumpingMainThread mainThread;
+  for (auto _ : state) {
+    bench::EchoCall();
+    mainThread.Get().Send([] {});
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_SynchronousCallsHandedOver)
+    ->UseRealTime()
+    ->Repetitions(kRepetitions)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_SynchronousCallsHandedOver)
     ->Threads(bench::kCallingThreads)
     ->UseRealTime()
     ->Repetitions(kRepetitions)
@@ -82,10 +133,10 @@ void PrintRate(const TRatioReporter& reporter, const std::string& label, const s
   reporter.Notes() << label << ": " << reporter.Rate(run) << " calls per second\n";
 }
 
-void PrintShare(const TRatioReporter& reporter, const std::string& label, const std::string& queued,
-                const std::string& synchronous) {
-  const double share = RateShare(reporter, queued, synchronous);
-  if (share > 0) reporter.Notes() << label << ": " << share << " (target >= 0.8)\n";
+void PrintShare(const TRatioReporter& reporter, const std::string& label, const std::string& run,
+                const std::string& baseline, const std::string& comment) {
+  const double share = RateShare(reporter, run, baseline);
+  if (share > 0) reporter.Notes() << label << ": " << share << " (" << comment << ")\n";
 }
 
 }  // namespace
@@ -101,15 +152,25 @@ int main(int argc, char** argv) {
         const std::string channels = std::to_string(quv::bench::kCallingThreads);
         const std::string oneThread = MedianOf("BM_SynchronousCalls", kRepetitions);
         const std::string manyThreads = MedianOf("BM_SynchronousCalls", kRepetitions, threads);
+        const std::string handedOver =
+            MedianOf("BM_SynchronousCallsHandedOver", kRepetitions, threads);
         const std::string oneChannel = MedianOf("BM_QueuedCalls/channels:1", kRepetitions);
         const std::string manyChannels =
             MedianOf("BM_QueuedCalls/channels:" + channels, kRepetitions);
         quv::PrintRate(reporter, "synchronous, 1 thread", oneThread);
         quv::PrintRate(reporter, "synchronous, " + channels + " threads", manyThreads);
+        quv::PrintRate(reporter, "synchronous and handed over, " + channels + " threads",
+                       handedOver);
         quv::PrintRate(reporter, "queued, 1 channel", oneChannel);
         quv::PrintRate(reporter, "queued, " + channels + " channels", manyChannels);
-        quv::PrintShare(reporter, "1 channel / 1 synchronous thread", oneChannel, oneThread);
+        const std::string target = "target >= 0.8";
+        quv::PrintShare(reporter, "1 channel / 1 synchronous thread", oneChannel, oneThread,
+                        target);
         quv::PrintShare(reporter, channels + " channels / " + channels + " synchronous threads",
-                        manyChannels, manyThreads);
+                        manyChannels, manyThreads, target);
+        quv::PrintShare(reporter, channels + " handed over / " + channels + " synchronous threads",
+                        handedOver, manyThreads, "the most a synchronous hand-over allows");
+        quv::PrintShare(reporter, channels + " channels / " + channels + " handed over",
+                        manyChannels, handedOver, "the queue's own cost");
       });
 }
