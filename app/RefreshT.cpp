@@ -63,7 +63,24 @@ void TRefreshT::Execute() {
   std::thread calls([this] { QueryAllHosts(); });
   AwaitHostsOrDeadline();
   Deliver();
+  AwaitCalls();
   calls.join();
+}
+
+// A call to a server that stopped in the middle of its reply reads for up to
+// a package's 30 s; once the refresh is told to stop, its owner should not
+// wait that long, so the calls still running are cut off, again each round
+// for any that began just before the stop.
+void TRefreshT::AwaitCalls() {
+  std::unique_lock<std::mutex> guard(FLock);
+  while (FHostsDone < FHosts.size()) {
+    if (Terminated()) {
+      guard.unlock();
+      FCalls.InterruptCallsInFlight();
+      guard.lock();
+    }
+    FHostDone.wait_for(guard, std::chrono::milliseconds(kClockCheckMs));
+  }
 }
 
 void TRefreshT::QueryAllHosts() {

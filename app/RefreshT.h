@@ -28,7 +28,8 @@ namespace quv {
 // host still in flight then has no reply and reads as still waiting; its call
 // goes on in the background and only updates "table". A host whose previous
 // call (of another refresh) still runs is not called again. The worker's run
-// ends when its last call has ended.
+// ends when its last call has ended; once terminated, it interrupts the calls
+// still running instead of waiting for them.
 //
 // "calls", "probe", "workers" and "table" must outlive the worker; host line
 // i is host i of "table". The owner adds hosts and sets the handler before
@@ -63,6 +64,7 @@ class TRefreshT final : public TThread {
   void QueryHost(std::size_t i);
   void FinishHost(std::size_t i, std::unique_ptr<IReplyRows> reply, const THostStatus& outcome);
   void AwaitHostsOrDeadline();
+  void AwaitCalls();
   void Deliver();
 
   IRemoteCalls& FCalls;

@@ -4,6 +4,7 @@
 #include "client/quvClient.h"
 #include "server/common/quvIntfRegistry.h"
 #include "transport/quvClientCfg.h"
+#include "transport/quvConPool.h"
 
 namespace quv {
 
@@ -32,5 +33,7 @@ void TClientRemoteCalls::ExecMethodValues(const std::string& method, const std::
   TVariant row;
   quv::ExecMethodValues(method, {paramName}, {paramValue}, row, host);
 }
+
+void TClientRemoteCalls::InterruptCallsInFlight() { DefaultPool().InterruptInUse(); }
 
 }  // namespace quv

@@ -33,6 +33,9 @@ class IRemoteCalls {
   // Calls `method` with one text parameter on `host`; the reply is not used.
   virtual void ExecMethodValues(const std::string& method, const std::string& paramName,
                                 const std::string& paramValue, const std::string& host) = 0;
+  // Makes every call of this process that waits on a server fail at once,
+  // as on a lost connection, so that the threads making them can be joined.
+  virtual void InterruptCallsInFlight() = 0;
 };
 
 // The calls through the remote-call client. Thread-safe.
@@ -44,6 +47,7 @@ class TClientRemoteCalls final : public IRemoteCalls {
                                          const std::string& host) override;
   void ExecMethodValues(const std::string& method, const std::string& paramName,
                         const std::string& paramValue, const std::string& host) override;
+  void InterruptCallsInFlight() override;
 };
 
 }  // namespace quv

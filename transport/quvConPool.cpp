@@ -239,12 +239,19 @@ void TConnectionPool::Release(TConnectionItem* item) {
   std::lock_guard<TCriticalSection> guard(FLock);
   const auto position = Find(item);
   if (position == FItems.end() || --item->FUseCount >= 1) return;
-  if (!item->FExclusive && FAddressItems[item->FAddress].Count <= FIdleLimit) {
+  if (!item->FExclusive && !item->FSocket.Socket().Interrupted() &&
+      FAddressItems[item->FAddress].Count <= FIdleLimit) {
     item->FLastRelease = Clock().TickCount();
     item->FOwner = std::thread::id();
   } else {
     Remove(position);
   }
+}
+
+void TConnectionPool::InterruptInUse() {
+  std::lock_guard<TCriticalSection> guard(FLock);
+  for (const auto& item : FItems)
+    if (item->FUseCount > 0) item->FSocket.Socket().Interrupt();
 }
 
 TConnectionPool::TItems::iterator TConnectionPool::Find(const TConnectionItem* item) {

@@ -79,6 +79,11 @@ class TConnectionPool final {
   TConnectionItem* Acquire(const std::string& address, bool exclusive);
   void Release(TConnectionItem* item);
 
+  // Interrupts the socket of every item in use: calls waiting on one end at
+  // once as on a lost connection, and cannot connect it again. Such items are
+  // closed on release, never kept idle.
+  void InterruptInUse();
+
   void SetIdleLimit(int32_t idleLimit);
   void SetClosed(bool closed);
   int32_t ItemCount();

@@ -141,10 +141,21 @@ void TCustomWinSocket::CloseHandle() {
   if (FConnected.load()) Event(TSocketEvent::seDisconnect);
   ::shutdown(FHandle, SHUT_WR);
   ::close(FHandle);
-  FHandle = -1;
+  SetHandle(-1);
   FAppliedReceiveTimeout = 0;
   FReadPos = FReadFill = 0;
   FConnected.store(false);
+}
+
+void TCustomWinSocket::SetHandle(int handle) {
+  std::lock_guard<std::mutex> guard(FHandleLock);
+  FHandle = handle;
+}
+
+void TCustomWinSocket::Interrupt() {
+  std::lock_guard<std::mutex> guard(FHandleLock);
+  FInterrupted.store(true);
+  if (FHandle >= 0) ::shutdown(FHandle, SHUT_RDWR);
 }
 
 bool TCustomWinSocket::WaitFor(short events) const {
@@ -244,7 +255,7 @@ void TClientWinSocket::Open(const TSocketTarget& target, int32_t connectWaitMs) 
   std::lock_guard<TCriticalSection> guard(FLock);
   if (FConnected.load()) throw ESocketError(std::string("Socket já aberto"_cp));
   CloseHandle();
-  FHandle = NewConnectingSocket();
+  SetHandle(NewConnectingSocket());
   sockaddr_in peer;
   try {
     Event(TSocketEvent::seLookup);
@@ -254,7 +265,9 @@ void TClientWinSocket::Open(const TSocketTarget& target, int32_t connectWaitMs) 
     CloseHandle();
     throw;
   }
-  const int failure = ConnectWithin(FHandle, peer, connectWaitMs);
+  int failure = ConnectWithin(FHandle, peer, connectWaitMs);
+  // An interrupt that came before the handle was set found nothing to shut down.
+  if (failure == 0 && Interrupted()) failure = ECONNABORTED;
   if (failure == 0) {
     ::fcntl(FHandle, F_SETFL, 0);  // blocking from now on
     FConnected.store(true);
@@ -277,12 +290,6 @@ void ProbeConnect(const TSocketTarget& target, int32_t connectWaitMs) {
 TServerClientWinSocket::TServerClientWinSocket(int handle) {
   FHandle = handle;
   FConnected.store(handle >= 0);
-}
-
-// Reads the handle without the lock: it changes only on construction and
-// destruction, which its owner keeps apart from every other call.
-void TServerClientWinSocket::Interrupt() {
-  if (FHandle >= 0) ::shutdown(FHandle, SHUT_RDWR);
 }
 
 void TAbstractSocket::SetActive(bool value) {

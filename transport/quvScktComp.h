@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -79,6 +80,11 @@ class TCustomWinSocket {
   int32_t ReceiveBuf(void* buffer, int32_t count);
 
   bool Connected() const { return FConnected.load(); }
+  // May be called from any thread while another uses the socket: shuts both
+  // directions down, so that its waits end and later transfers report the
+  // connection as gone. A socket interrupted never connects again.
+  void Interrupt();
+  bool Interrupted() const { return FInterrupted.load(); }
   // The wait of each send and receive in ms; 0 waits without limit.
   int32_t Timeout() const { return FTimeout.load(); }
   void SetTimeout(int32_t ms) { FTimeout.store(ms); }
@@ -94,6 +100,8 @@ class TCustomWinSocket {
   // Reports `code` to the error handler; returns the code it leaves.
   int Error(TErrorEvent event, int code);
   void CloseHandle();
+  // Gives the socket a new handle, under the lock that Interrupt takes.
+  void SetHandle(int handle);
 
   int FHandle = -1;
   std::atomic<bool> FConnected{false};
@@ -115,6 +123,9 @@ class TCustomWinSocket {
   // else the error reported and raised (or -2 when the handler cleared it).
   int32_t Failed(TErrorEvent event, const char* call);
 
+  // Guards changes of FHandle against Interrupt; never held while waiting.
+  std::mutex FHandleLock;
+  std::atomic<bool> FInterrupted{false};
   std::atomic<int32_t> FTimeout{0};
   int32_t FAppliedReceiveTimeout = 0;  // what the handle has: 0 waits for ever
   std::vector<uint8_t> FReadAhead;     // made on the first small receive
@@ -122,14 +133,11 @@ class TCustomWinSocket {
   int32_t FReadFill = 0;
 };
 
-// The server's end of an accepted TCP connection; owns `handle`. Interrupt
-// may be called from any thread while another uses the socket: it shuts both
-// directions down, so that waits end and later transfers report the
-// connection as gone; the handle itself is closed on destruction.
+// The server's end of an accepted TCP connection; owns `handle`, which is
+// closed on destruction.
 class TServerClientWinSocket final : public TCustomWinSocket {
  public:
   explicit TServerClientWinSocket(int handle);
-  void Interrupt();
 };
 
 // Where a client socket connects to. A host name takes precedence over the

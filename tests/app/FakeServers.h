@@ -76,6 +76,16 @@ class TFakeServers final : public IRemoteCalls, public IHostProbe {
     FHeld.clear();
     FReleased.notify_all();
   }
+  // Releases the held calls, as an interrupted connection ends a real one.
+  void InterruptCallsInFlight() override {
+    ReleaseCalls();
+    std::lock_guard<std::mutex> guard(FLock);
+    ++FInterrupts;
+  }
+  int Interrupts() const {
+    std::lock_guard<std::mutex> guard(FLock);
+    return FInterrupts;
+  }
   // Calls that have begun, and calls that have returned or raised.
   int CallsStarted() const {
     std::lock_guard<std::mutex> guard(FLock);
@@ -130,6 +140,7 @@ class TFakeServers final : public IRemoteCalls, public IHostProbe {
   int FStarted = 0;
   int FFinished = 0;
   int FPrepared = 0;
+  int FInterrupts = 0;
 };
 
 inline TRow Task(const std::string& id, const std::string& desc, const std::string& elapsed,

@@ -55,6 +55,30 @@ std::unique_ptr<TRefreshT> RunRefresh(testing::TFakeServers& servers,
   return worker;
 }
 
+// A refresh told to stop while a host's call hangs cuts that call off, so
+// that its owner is not held by it. Should the cut not come, a watchdog
+// releases the call after a while and the count of interrupts tells.
+TEST(RefreshT, StoppedRefreshInterruptsTheCallsStillRunning) {
+  const TClockOverride stoppedClock(testing::LastingManualClock());
+  testing::TFakeServers servers;
+  servers.SetRows("10.0.0.1", {Task("1", "m", "1")});
+  servers.HoldCalls("10.0.0.1");
+  THostCallTable table(1);
+  const auto delivered = std::make_shared<TEvent>();
+  auto worker = StartRefresh(servers, table, {"A=10.0.0.1"}, delivered);
+  while (servers.CallsStarted() < 1) std::this_thread::yield();
+  TEvent stopped;
+  std::thread watchdog([&] {
+    if (!stopped.WaitFor(10000)) servers.ReleaseCalls();
+  });
+  worker->TerminateAndWait();
+  stopped.SetEvent();
+  watchdog.join();
+  EXPECT_GE(servers.Interrupts(), 1);
+  EXPECT_EQ(servers.CallsFinished(), 1);
+  EXPECT_TRUE(delivered->WaitFor(0));
+}
+
 TEST(RefreshT, KeepsRepliesInHostOrderAndSwallowsFailures) {
   testing::TFakeServers servers;
   std::vector<std::string> hosts;

@@ -11,8 +11,8 @@
 #include "platform/Clock.h"
 #include "platform/Cp1252.h"
 #include "tests/kit/ByteBuilder.h"
-#include "tests/kit/LastingClock.h"
 #include "tests/kit/FaultConn.h"
+#include "tests/kit/LastingClock.h"
 #include "tests/kit/LoopbackServer.h"
 #include "transport/quvAddress.h"
 #include "transport/quvClientConn.h"
@@ -121,6 +121,30 @@ TEST(ConnectionPoolReuse, AnIdleItemThatCannotReconnectIsRemovedOnReuse) {
   server.reset();
   EXPECT_THROW(pool.Acquire(address, false), ESocketError);
   EXPECT_EQ(pool.ItemCount(), 0);
+}
+
+// An interrupted call ends at once as a lost connection, not as a wait that
+// ran out; the item cannot be reopened and is not kept once released.
+TEST_F(ConnectionPool, InterruptEndsTheWaitOfAnItemInUseAndTheItemIsDropped) {
+  TConnectionItem* waiting = FPool.Acquire(FServer.Address(), false);
+  TConnectionItem* idle = FPool.Acquire(FServer.Address(), false);
+  FPool.Release(idle);
+  TClientWinSocket& socket = waiting->Socket().Socket();
+  socket.SetTimeout(30000);
+  int32_t received = 0;
+  std::thread reader([&] {
+    char byte;
+    received = socket.ReceiveBuf(&byte, 1);  // the server never sends
+  });
+  FPool.InterruptInUse();
+  reader.join();
+  EXPECT_EQ(received, kConnGone);
+  EXPECT_FALSE(idle->Socket().Socket().Interrupted());
+  waiting->Reset();
+  EXPECT_FALSE(socket.Connected());
+  FPool.Release(waiting);
+  EXPECT_EQ(FPool.ItemCount(), 1);
+  EXPECT_EQ(FPool.Acquire(FServer.Address(), false), idle);
 }
 
 TEST_F(ConnectionPool, AClosedPoolGivesNothing) {
