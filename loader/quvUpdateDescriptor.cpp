@@ -27,11 +27,13 @@ std::string Trimmed(const std::string& line) {
 }
 
 // A UTF-8 byte-order mark says nothing about a descriptor; without it the
-// INI reader and the line edits see the same first line.
-std::string WithoutByteOrderMark(const std::string& text) {
-  return text.compare(0, kByteOrderMark.size(), kByteOrderMark) == 0
-             ? text.substr(kByteOrderMark.size())
-             : text;
+// INI reader and the line edits see the same first line. Every leading mark
+// goes, so that an edit, which reads the text again, finds it as it was.
+std::string WithoutByteOrderMarks(const std::string& text) {
+  std::size_t start = 0;
+  while (text.compare(start, kByteOrderMark.size(), kByteOrderMark) == 0)
+    start += kByteOrderMark.size();
+  return text.substr(start);
 }
 
 bool IsSectionLine(const std::string& line) { return !line.empty() && line[0] == '['; }
@@ -68,7 +70,7 @@ std::string Joined(const std::vector<std::string>& lines) {
 }  // namespace
 
 TUpdateDescriptor::TUpdateDescriptor(std::string text)
-    : FText(WithoutByteOrderMark(text)), FIni(TIniFile::FromText(FText)) {}
+    : FText(WithoutByteOrderMarks(text)), FIni(TIniFile::FromText(FText)) {}
 
 TUpdateDescriptor TUpdateDescriptor::FromFile(const std::string& fileName) {
   std::ifstream in(fileName, std::ios::binary);

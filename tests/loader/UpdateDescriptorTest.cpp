@@ -55,10 +55,13 @@ TEST(UpdateDescriptor, SettingAndRemovingAValueKeepsTheOtherLines) {
   descriptor.RemoveAttribute("unzippackpending");
   EXPECT_EQ(descriptor.Text(), "[source]\r\nELSE=x\r\n[attributes]\r\nAge=5\r\n");
 
-  // A byte-order mark in front of the first section is no part of its name.
-  TUpdateDescriptor marked("\xEF\xBB\xBF[Attributes]\nUnzipPackPending=0\n");
-  marked.SetAttribute("UnzipPackPending", "1");
-  EXPECT_EQ(marked.Text(), "[Attributes]\r\nUnzipPackPending=1\r\n");
+  // Byte-order marks in front of the first section are no part of its name;
+  // with two of them, the edit once kept the old value beside the new one.
+  for (const std::string marks : {"\xEF\xBB\xBF", "\xEF\xBB\xBF\xEF\xBB\xBF"}) {
+    TUpdateDescriptor marked(marks + "[Attributes]\nUnzipPackPending=0\n");
+    marked.SetAttribute("UnzipPackPending", "1");
+    EXPECT_EQ(marked.Text(), "[Attributes]\r\nUnzipPackPending=1\r\n");
+  }
 
   TUpdateDescriptor bare("");
   bare.SetAttribute("GlobalVersion", "3");
