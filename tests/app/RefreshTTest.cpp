@@ -94,9 +94,7 @@ TEST(RefreshT, KeepsRepliesInHostOrderAndSwallowsFailures) {
   for (int i = 0; i < 70; ++i) {
     auto reply = worker->TakeResult(i);
     ASSERT_EQ(reply != nullptr, i % 3 == 0 && i % 9 != 0) << i;
-    if (reply) {
-      EXPECT_EQ(reply->FieldText("requestid"), std::to_string(i));
-    }
+    if (reply) EXPECT_EQ(reply->FieldText("requestid"), std::to_string(i));
     const THostStatus& status = worker->HostStatus(i);
     if (i % 9 == 0) {
       EXPECT_EQ(status.State, THostState::NoConnection) << i;
@@ -187,15 +185,6 @@ TEST(RefreshT, ProbesTheHostOnly) {
   EXPECT_EQ(servers.Calls()[0].Host, "10.0.0.5:7000");
   EXPECT_EQ(servers.Calls()[0].Method, "quvsystem.tasks.list");
   EXPECT_NE(worker->TakeResult(0), nullptr);
-}
-
-TEST(HostPort, ExplicitPortOrTheDefault) {
-  EXPECT_EQ(SplitHostPort("srv").Port, 6015);
-  EXPECT_EQ(SplitHostPort("srv").Host, "srv");
-  EXPECT_EQ(SplitHostPort("10.0.0.5:7000").Port, 7000);
-  EXPECT_EQ(SplitHostPort("10.0.0.5:7000").Host, "10.0.0.5");
-  EXPECT_EQ(SplitHostPort("10.0.0.5:abc").Port, 0);
-  EXPECT_EQ(SplitHostPort("10.0.0.5:70000").Port, 0);
 }
 
 // A loopback listener on a free port.
