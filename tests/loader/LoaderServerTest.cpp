@@ -312,12 +312,9 @@ TEST_F(LoaderServerTest, ProgramsRunWhenUpdatedAndFontsGoToTheUsersFolder) {
 TEST_F(LoaderServerTest, ACompleteEarlierReceiptInNewIsReused) {
   const std::string content(20000, 'r');
   Publish("lib.quv", content, kAge1);
-  std::string header = "QUVR" + std::string(8, '\0');
-  const uint32_t crc = Crc32(content);
-  for (int i = 0; i < 4; ++i) {
-    header[4 + i] = static_cast<char>(crc >> (8 * i));
-    header[8 + i] = static_cast<char>(static_cast<uint32_t>(kAge1) >> (8 * i));
-  }
+  testing::TByteBuilder receipt;
+  receipt.Raw("QUVR").I32(static_cast<int32_t>(Crc32(content))).I32(static_cast<int32_t>(kAge1));
+  const std::string header = testing::AsString(receipt.Bytes());
   FProgram.WriteFile("_new/lib.quv", header + content.substr(0, 100));
   EXPECT_EQ(Update("lib.quv"), Names{"lib.quv"});  // cut short: fetched again
   EXPECT_EQ(LocalContent("lib.quv"), content);
