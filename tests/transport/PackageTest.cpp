@@ -200,11 +200,8 @@ TEST_F(PackageTest, SignaturesAreClassified) {
   for (const auto& [bytes, code] : cases) EXPECT_EQ(FPackage.ReadSignature(0), code) << bytes;
   EXPECT_EQ(FPackage.ReadSignature(0), TquvSignature::Closed);
   EXPECT_EQ(FConn.Wait(), 15000);  // the signature's wait is undone
-}
-
-TEST_F(PackageTest, SignatureOfTwoBytesIsNotRecognised) {
   FConn.SetPeerClosed(false);
-  FConn.Feed("QU");
+  FConn.Feed("QU");  // two bytes are no signature
   EXPECT_EQ(FPackage.ReadSignature(500), TquvSignature::None);
 }
 
