@@ -158,7 +158,7 @@ TEST(FastLzwDecompress, RefusesOutputBeyondCapacity) {
   EXPECT_EQ(DecompressBytes({StoredFlag, 1, 2, 3}, 3), (TBytes{1, 2, 3}));
 }
 
-TEST(FastLzwDecompress, RefusesItemsCutShort) {
+TEST(FastLzwDecompress, RefusesItemsCutShortOrReachingBeforeTheOutput) {
   // Copy item of one byte; run of three bytes; control word of one byte.
   EXPECT_THROW(DecompressBytes({0x40, 0x40, 0x00, 'a', 0x00}, 100), EFastLzwError);
   EXPECT_THROW(DecompressBytes({0x40, 0x80, 0x00, 0x00, 0x00, 0x05}, 100), EFastLzwError);
@@ -170,9 +170,7 @@ TEST(FastLzwDecompress, RefusesItemsCutShort) {
                  EFastLzwError)
         << int(first);
   }
-}
-
-TEST(FastLzwDecompress, RefusesPatternsBeforeTheOutput) {
+  // Patterns that reach back before the start of the output.
   EXPECT_THROW(DecompressBytes({0x40, 0x40, 0x00, 'a', 0x00, 0x20}, 100), EFastLzwError);
   EXPECT_THROW(DecompressBytes({0x40, 0x80, 0x00, 0x00, 0x10}, 100), EFastLzwError);
   EXPECT_EQ(DecompressBytes({0x40, 0x40, 0x00, 'a', 0x00, 0x10}, 100), Bytes("aaaa"));
