@@ -244,7 +244,7 @@ TEST_F(LoaderServerTest, ListsAndBatchesOfFiles) {
   EXPECT_EQ(loader.RequestFiles({"apps/b.quv"}), Names{"b"});  // still in step
 }
 
-TEST_F(LoaderServerTest, ACancelledLoaderAndAFolderThatCannotBeMadeStop) {
+TEST_F(LoaderServerTest, ACancelledLoaderAFolderThatCannotBeMadeAndAnAbsentServerStop) {
   Publish("lib.quv", "content", kAge1);
   TquvLoader loader(FServer.Address());
   loader.Cancel();
@@ -253,12 +253,10 @@ TEST_F(LoaderServerTest, ACancelledLoaderAndAFolderThatCannotBeMadeStop) {
   FProgram.WriteFile("_updcache", "a file where the cache folder belongs");
   EXPECT_EQ(UpdateError("lib.quv"), "Can not create dir");
   EXPECT_FALSE(fs::exists(Local("lib.quv")));
-}
-
-TEST(LoaderConnection, AServerThatIsNotThereCannotBeReached) {
-  TquvLoader loader("127.0.0.1:1");
-  EXPECT_EQ(testing::MessageOf<ELoaderError>([&] { loader.Update("/nonexistent", "lib.quv"); }),
-            "Não foi possível conectar ao servidor"_cp);
+  TquvLoader unreachable("127.0.0.1:1");
+  EXPECT_EQ(
+      testing::MessageOf<ELoaderError>([&] { unreachable.Update("/nonexistent", "lib.quv"); }),
+      "Não foi possível conectar ao servidor"_cp);
 }
 
 // Sets an environment variable for one test.
