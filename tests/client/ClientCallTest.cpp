@@ -12,6 +12,7 @@
 #include "client/quvClient.h"
 #include "client/quvExecCommand.h"
 #include "client/quvMessageBus.h"
+#include "client/quvNotifyHub.h"
 #include "platform/Clock.h"
 #include "platform/Cp1252.h"
 #include "tests/kit/ByteBuilder.h"
@@ -340,6 +341,7 @@ class TKeptBus final : public IquvMessageBus {
 // while a hub and a bus are there to take it.
 TEST_F(ClientCall, TheProcessHubPostsSuccessfulChangesOnAnInstalledBus) {
   ASSERT_EQ(ChangeNotifier(), static_cast<IquvChangeNotifier*>(&NotifyHub()));
+  EXPECT_TRUE(Supports<IquvMessageSubscriber>(static_cast<TCOMObject*>(&NotifyHub())));
   std::unique_ptr<TquvClientRecordset> reply;
   ExecMethod("quvtest.test.echo", {"code"}, {1}, reply, FServer.Address());  // no bus yet
   TKeptBus bus;
