@@ -42,10 +42,8 @@ TquvCommandHeader Numbered(const std::string& method) {
   return header;
 }
 
-// Calls `header`'s method on `address` with one parameters row of `values`
-// through the client's call exchange, in the session `sessionKey` (none when
-// empty), waiting as long as the sleeps of these tests last (longer than the
-// refresh's call time-out); the error text, empty when the call succeeded.
+// Calls `header`'s method with one parameters row of `values`, in the session `sessionKey` (if
+// any), waiting out the sleeps of these tests; the error text, empty on success.
 std::string CallServer(const std::string& address, TquvCommandHeader header,
                        const std::string& sessionKey, std::vector<TVariant> values,
                        TquvRecordset& result) {

@@ -104,9 +104,7 @@ TEST_F(ViewerProgram, HelpAndVersionNeedNoDisplayAndAFullStandardOutputFails) {
             "1 quvtasks: cannot write to standard output: No space left on device\n");
 }
 
-// Two servers and a dead address, printed once as JSON with neither a
-// display nor a Qt platform plugin: valid JSON, the silent host first and
-// then the longest tasks, the silent host named on standard error, status 1.
+// Printing once needs neither a display nor a Qt platform plugin.
 TEST_F(ViewerProgram, OncePrintsJsonWithoutADisplay) {
   testing::TServerProcess a({"--demo", "--seed", "3", "--demo-scale", "5"});
   testing::TServerProcess c({"--demo", "--seed", "4", "--demo-scale", "5"});
@@ -143,8 +141,7 @@ TEST_F(ViewerProgram, OncePrintsJsonWithoutADisplay) {
   }
 }
 
-// --count repeats the whole print, titles included; every host answered, so
-// the status is 0.
+// --count repeats the whole print, titles included.
 TEST_F(ViewerProgram, OnceRepeatsThePrintCountTimes) {
   testing::TServerProcess server;
   const std::string settings =
