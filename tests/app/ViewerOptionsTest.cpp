@@ -152,11 +152,7 @@ TEST_F(ViewerProgram, OnceRepeatsThePrintCountTimes) {
   ASSERT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(run.Err, "");
   const std::string titles = "Canc,Id,IP Addr,Host,Commando,Tempo,Sistema,Usuário\r\n";
-  std::size_t prints = 0;
-  for (std::size_t at = run.Out.find(titles); at != std::string::npos;
-       at = run.Out.find(titles, at + 1))
-    ++prints;
-  EXPECT_EQ(prints, 3u) << run.Out;
+  EXPECT_EQ(testing::CountOf(run.Out, titles), 3u) << run.Out;
 }
 
 }  // namespace
