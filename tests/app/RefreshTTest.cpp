@@ -91,7 +91,9 @@ TEST(RefreshT, KeepsRepliesInHostOrderAndSwallowsFailures) {
   for (int i = 0; i < 70; ++i) {
     auto reply = worker->TakeResult(i);
     ASSERT_EQ(reply != nullptr, i % 3 == 0 && i % 9 != 0) << i;
-    if (reply) EXPECT_EQ(reply->FieldText("requestid"), std::to_string(i));
+    if (reply) {
+      EXPECT_EQ(reply->FieldText("requestid"), std::to_string(i));
+    }
     const THostStatus& status = worker->HostStatus(i);
     if (i % 9 == 0) {
       EXPECT_EQ(status.State, THostState::NoConnection) << i;
