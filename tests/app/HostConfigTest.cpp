@@ -33,6 +33,9 @@ TEST_F(HostConfigFile, HostsSectionInFileOrderWinsOverTheArgument) {
             (std::vector<std::string>{"B=10.0.0.6", "A=10.0.0.5:7000=x", "São=s"_cp.data()}));
   EXPECT_EQ(HostAddress(config.Hosts[1]), "10.0.0.5:7000=x");
   EXPECT_EQ(HostLabel(config.Hosts[1]), "A");
+  EXPECT_EQ(HostAddress("plain"), "plain");
+  EXPECT_EQ(HostLabel("plain"), "");
+  EXPECT_EQ(HostAddress("=a"), "a");
 }
 
 TEST_F(HostConfigFile, FallsBackToTheArgumentOrLoopback) {
@@ -50,12 +53,6 @@ TEST_F(HostConfigFile, ThresholdsAndConfirmation) {
   EXPECT_EQ(config.WarnSeconds, 5);
   EXPECT_EQ(config.AlertSeconds, 300);  // not a number: the default
   EXPECT_TRUE(config.ConfirmCancel);
-}
-
-TEST(HostLine, AddressAndLabel) {
-  EXPECT_EQ(HostAddress("plain"), "plain");
-  EXPECT_EQ(HostLabel("plain"), "");
-  EXPECT_EQ(HostAddress("=a"), "a");
 }
 
 }  // namespace

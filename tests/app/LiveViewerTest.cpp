@@ -42,10 +42,8 @@ TquvCommandHeader Numbered(const std::string& method) {
   return header;
 }
 
-// Calls `header`'s method on `address` with one parameters row of `values`
-// through the client's call exchange, in the session `sessionKey` (none when
-// empty), waiting as long as the sleeps of these tests last (longer than the
-// refresh's call time-out); the error text, empty when the call succeeded.
+// Calls `header`'s method with one parameters row of `values`, in the session `sessionKey` (if
+// any), waiting out the sleeps of these tests; the error text, empty on success.
 std::string CallServer(const std::string& address, TquvCommandHeader header,
                        const std::string& sessionKey, std::vector<TVariant> values,
                        TquvRecordset& result) {
@@ -218,6 +216,7 @@ class LiveViewerTest : public QObject {
  private:
   const QString FNoConnection = QString::fromUtf8("Sem conexão com o servidor");
   const std::string FCancelled = std::string("A requisição foi cancelada."_cp);
+  TTcpProbe FProbe;
 
   // Stops the timer once no refresh is in flight, so that the rows stay
   // as they are while the test acts on them.
@@ -242,9 +241,8 @@ class LiveViewerTest : public QObject {
     const TServerProcess& c = live.Start();
     const TSleeper& older = live.Sleep(a);
     TLiveCalls calls;
-    TTcpProbe probe;
     TFTasks window(Hosts({"A=" + a.Address(), "B=" + live.DeadAddress(), "C=" + c.Address()}),
-                   calls, probe);
+                   calls, FProbe);
     QAbstractItemModelTester taskModel(window.vsTasks->model());
     QAbstractItemModelTester hostModel(window.vsHosts->model());
     // The first sleep runs a whole second before the second one starts.
@@ -292,9 +290,8 @@ class LiveViewerTest : public QObject {
              QString::fromStdString(shared));
     OpenSession(a.Address(), "ana", "BASICO");
     TLiveCalls calls;
-    TTcpProbe probe;
     TFTasks window(Hosts({"A=" + a.Address(), "B=" + live.DeadAddress(), "C=" + c.Address()}),
-                   calls, probe);
+                   calls, FProbe);
     QAbstractItemModelTester sessionModel(window.vsUsers->model());
     window.PageControl1->setCurrentIndex(1);
     QTRY_COMPARE_WITH_TIMEOUT(window.Label1->text(), QString::fromUtf8("2 sessões"), kWaitMs);
@@ -322,8 +319,7 @@ class LiveViewerTest : public QObject {
     const TServerProcess& c = live.Start();
     const TSleeper& task = live.Sleep(c);
     TLiveCalls calls;
-    TTcpProbe probe;
-    TFTasks window(Hosts({"A=" + a.Address(), "C=" + c.Address()}), calls, probe);
+    TFTasks window(Hosts({"A=" + a.Address(), "C=" + c.Address()}), calls, FProbe);
     QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(window.vsTasks, task.RequestNumber()) >= 0, kWaitMs);
     HoldRefreshes(window);
     CancelRow(window, window.vsTasks, TaskRowOf(window.vsTasks, task.RequestNumber()));
@@ -377,10 +373,9 @@ class LiveViewerTest : public QObject {
     const TClockOverride useClock(clock);
     quv::testing::TStuckPeer stuck;
     TLiveCalls calls;
-    TTcpProbe probe;
     // Closing the window at the end cuts the stuck call off: it does not wait
     // for the package's 30 s.
-    TFTasks window(Hosts({"A=" + a.Address(), "S=" + stuck.Address()}), calls, probe);
+    TFTasks window(Hosts({"A=" + a.Address(), "S=" + stuck.Address()}), calls, FProbe);
     QTRY_COMPARE_WITH_TIMEOUT(stuck.StuckCalls(), 1, kWaitMs);
     QCOMPARE(window.RefreshesInFlight(), std::size_t{1});
     clock.Advance(2 * 5000 + 500);  // twice the call time-out plus the probe's
@@ -410,8 +405,7 @@ class LiveViewerTest : public QObject {
     // Task rows where session rows are read: "sessionkey" is missing.
     TLiveCalls calls(
         std::map<std::string, std::string>{{"quvsystem.sessions.list", "quvsystem.tasks.list"}});
-    TTcpProbe probe;
-    TFTasks window(Hosts({"A=" + a.Address()}), calls, probe);
+    TFTasks window(Hosts({"A=" + a.Address()}), calls, FProbe);
     window.PageControl1->setCurrentIndex(1);
     QTRY_VERIFY_WITH_TIMEOUT(window.RefreshesInFlight() == 0, kWaitMs);
     QCOMPARE(window.StaticText1->text(), QString());
@@ -429,8 +423,7 @@ class LiveViewerTest : public QObject {
     // Both servers answer the task list with three rows of result kind 0.
     TLiveCalls calls(
         std::map<std::string, std::string>{{"quvsystem.tasks.list", "quvtest.test.partial"}});
-    TTcpProbe probe;
-    TFTasks window(Hosts({"A=" + a.Address(), "C=" + c.Address()}), calls, probe);
+    TFTasks window(Hosts({"A=" + a.Address(), "C=" + c.Address()}), calls, FProbe);
     QTRY_VERIFY_WITH_TIMEOUT(window.vsTasks->model()->rowCount() == 6, kWaitMs);
     std::multiset<QString> seen;
     for (int row = 0; row < 6; ++row)

@@ -85,8 +85,7 @@ TEST_F(OnceReportTest, JsonOfTasksAndEveryHostAnswering) {
       "\"ellapsedtime\":125000,\"elapsed\":\"2m5s\",\"systemcmd\":false,\"username\":\"bia\"},"
       "{\"host\":\"C\",\"address\":\"10.0.2.3\",\"connected\":true,\"requestid\":9,"
       "\"cancelled\":false,\"clientdesc\":\"10.0.0.9:5000\",\"requestdesc\":\"rel, "
-      "\\\"mensal\\\"\","
-      "\"ellapsedtime\":500,\"elapsed\":\"500ms\",\"systemcmd\":false,"
+      "\\\"mensal\\\"\",\"ellapsedtime\":500,\"elapsed\":\"500ms\",\"systemcmd\":false,"
       "\"username\":\"Jos\\u00E9\"}]\n");
   EXPECT_EQ(FErrors.str(), "");
 }

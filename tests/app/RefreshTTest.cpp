@@ -1,7 +1,4 @@
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <thread>
 
@@ -9,7 +6,7 @@
 #include "platform/Sync.h"
 #include "tests/app/FakeServers.h"
 #include "tests/kit/LastingClock.h"
-#include "tests/kit/LoopbackAddress.h"
+#include "tests/kit/LoopbackServer.h"
 
 namespace quv {
 namespace {
@@ -189,43 +186,11 @@ TEST(RefreshT, ProbesTheHostOnly) {
   EXPECT_NE(worker->TakeResult(0), nullptr);
 }
 
-TEST(HostPort, ExplicitPortOrTheDefault) {
-  EXPECT_EQ(SplitHostPort("srv").Port, 6015);
-  EXPECT_EQ(SplitHostPort("srv").Host, "srv");
-  EXPECT_EQ(SplitHostPort("10.0.0.5:7000").Port, 7000);
-  EXPECT_EQ(SplitHostPort("10.0.0.5:7000").Host, "10.0.0.5");
-  EXPECT_EQ(SplitHostPort("10.0.0.5:abc").Port, 0);
-  EXPECT_EQ(SplitHostPort("10.0.0.5:70000").Port, 0);
-}
-
-// A loopback listener on a free port.
-class TListener final {
- public:
-  TListener() : FFd(::socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in address = testing::LoopbackAddress();
-    ::bind(FFd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(FFd, 4);
-    socklen_t length = sizeof address;
-    ::getsockname(FFd, reinterpret_cast<sockaddr*>(&address), &length);
-    FPort = ntohs(address.sin_port);
-  }
-  ~TListener() { ::close(FFd); }
-  int Port() const { return FPort; }
-
- private:
-  int FFd;
-  int FPort = 0;
-};
-
 TEST(TcpProbe, ConnectsToThePortTheAddressNames) {
   TTcpProbe probe;
-  int closedPort;
-  {
-    TListener listener;
-    EXPECT_NO_THROW(probe.Probe("127.0.0.1:" + std::to_string(listener.Port())));
-    closedPort = listener.Port();
-  }
-  EXPECT_THROW(probe.Probe("127.0.0.1:" + std::to_string(closedPort)), Exception);
+  const testing::TLoopbackServer listener;
+  EXPECT_NO_THROW(probe.Probe(listener.Address()));
+  EXPECT_THROW(probe.Probe("127.0.0.1:" + std::to_string(testing::UnusedPort())), Exception);
   EXPECT_THROW(probe.Probe("127.0.0.1:abc"), Exception);  // port 0
 }
 

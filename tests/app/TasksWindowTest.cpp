@@ -94,7 +94,7 @@ class TasksWindowTest : public QObject {
   }
 
  private slots:
-  void captionWithAndWithoutTitle() {
+  void captionAndColumnsWithOneHostAndWithTwo() {
     TFTasks plain(Config({"1=127.0.0.1"}), FServers, FServers);
     QCOMPARE(plain.windowTitle(), QString("Visualizador de Tarefas "));
     TFTasks titled(Config({"1=127.0.0.1"}, "Produção"), FServers, FServers);
@@ -105,18 +105,16 @@ class TasksWindowTest : public QObject {
              QString("1 (127.0.0.1): aguardando"));  // none called yet
     QVERIFY(plain.Timer1->isActive());
     QCOMPARE(plain.Timer1->interval(), 1000);
-  }
-
-  void columnsWithOneHostAndWithTwo() {
-    TFTasks one(Config({"1=127.0.0.1"}), FServers, FServers);
-    QCOMPARE(Titles(one.vsTasks), QStringList({"Canc", "Id", "IP Addr", "Host", "Commando", "Tempo",
-                                               "Sistema", QString::fromUtf8("Usuário")}));
-    QCOMPARE(Titles(one.vsUsers), QStringList({"Ativo", QString::fromUtf8("Usuário"), "IP Addr",
-                                               "Host", "DH Logon", QString::fromUtf8("Licença")}));
-    QCOMPARE(Titles(one.vsLicences), QStringList({QString::fromUtf8("Licença"), "Qtde Uso"}));
+    QCOMPARE(Titles(plain.vsTasks),
+             QStringList({"Canc", "Id", "IP Addr", "Host", "Commando", "Tempo", "Sistema",
+                          QString::fromUtf8("Usuário")}));
+    QCOMPARE(Titles(plain.vsUsers),
+             QStringList({"Ativo", QString::fromUtf8("Usuário"), "IP Addr", "Host", "DH Logon",
+                          QString::fromUtf8("Licença")}));
+    QCOMPARE(Titles(plain.vsLicences), QStringList({QString::fromUtf8("Licença"), "Qtde Uso"}));
     // The host column shows only when there is more than one host.
-    QCOMPARE(one.vsTasks->columnWidth(3), 0);
-    QCOMPARE(one.vsUsers->columnWidth(3), 0);
+    QCOMPARE(plain.vsTasks->columnWidth(3), 0);
+    QCOMPARE(plain.vsUsers->columnWidth(3), 0);
     TFTasks two(Config({"A=1", "B=2"}), FServers, FServers);
     QCOMPARE(two.vsTasks->columnWidth(3), 50);
     QCOMPARE(two.vsUsers->columnWidth(3), 50);

@@ -46,10 +46,8 @@ inline std::vector<uint8_t> Recordset(const std::string& data) {
   return b.Bytes();
 }
 
-// A call through the client's call exchange: the request (with
-// `writeParameters` writing the parameters item, when given), probes answered
-// while waiting, the reply read (a reply recordset by `readRecordset`) and
-// acknowledged. Raises what the exchange raises.
+// A call through the client's call exchange, with `writeParameters` (if given) writing the
+// parameters and `readRecordset` reading a reply recordset. Raises what the exchange raises.
 inline TReply Call(TCustomConn& conn, const TquvCommandHeader& header, std::string_view context,
                    const TquvWriteParameters& writeParameters,
                    const TquvReadRecordset& readRecordset) {

@@ -129,7 +129,7 @@ TEST_F(ServerCall, FailuresUnknownMethodsAndMissingParametersAnswerAnErrorText) 
   EXPECT_EQ(Call(conn, Request("quvtest.test.echo"), "", Recordset("y")).Recordset, Recordset("y"));
 }
 
-TEST_F(ServerCall, RowsAnswersTheCountOfTaskRows) {
+TEST_F(ServerCall, RowsAndPartialAnswerTheirTaskRows) {
   const auto parameters = Parameters("quvtest.test.rows", {TVariant(10000)});
   TClientConn conn(FServer.Address(), false);
   for (const bool compressed : {false, true}) {
@@ -149,17 +149,14 @@ TEST_F(ServerCall, RowsAnswersTheCountOfTaskRows) {
   TquvRecordset result;
   const auto tooMany = Parameters("quvtest.test.rows", {TVariant(-1)});
   EXPECT_EQ(Call(conn, Request("quvtest.test.rows"), tooMany.get(), result).Header.ResultKind, 2);
-}
-
-TEST_F(ServerCall, PartialAnswersItsRowsAsAnIncompleteReply) {
-  TClientConn conn(FServer.Address(), false);
-  TquvRecordset result;
-  const TReply reply = Call(conn, Request("quvtest.test.partial"), nullptr, result);
+  // The partial method answers its rows as an incomplete reply.
+  TquvRecordset partial;
+  const TReply reply = Call(conn, Request("quvtest.test.partial"), nullptr, partial);
   ASSERT_EQ(reply.Header.ResultKind, 0) << reply.Text;
   EXPECT_EQ(reply.Header.RowCount, 3);
-  ASSERT_EQ(result.RecordCount(), 3);
-  result.Last();
-  EXPECT_EQ(result.GetFieldValue("requestid").ToText(), "3");
+  ASSERT_EQ(partial.RecordCount(), 3);
+  partial.Last();
+  EXPECT_EQ(partial.GetFieldValue("requestid").ToText(), "3");
 }
 
 TEST_F(ServerCall, SleepProbesTheClientAndAnswersItsParameters) {

@@ -13,6 +13,7 @@
 #include "platform/ExePath.h"
 #include "platform/StrUtils.h"
 #include "tests/kit/ByteBuilder.h"
+#include "tests/kit/ProgramRun.h"
 #include "tests/kit/bridge/TestBridge.h"
 
 namespace quv {
@@ -48,13 +49,6 @@ std::string CallLog() {
     all += std::string(std::istreambuf_iterator<char>(file), {});
   }
   return all;
-}
-
-std::size_t Count(const std::string& text, const std::string& part) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-    ++count;
-  return count;
 }
 
 class BrokerCall : public ::testing::Test {
@@ -111,8 +105,8 @@ TEST_F(BrokerCall, StatusTwoIsAnErrorTextAndBothLogLinesAreWritten) {
   const std::string after = CallLog();
   const std::string start = "QUVCLIENT_CALL_START quvtest.test.fail";
   const std::string end = "QUVCLIENT_CALL_END quvtest.test.fail ";
-  EXPECT_EQ(Count(after, start) - Count(before, start), 2u) << after;
-  EXPECT_EQ(Count(after, end) - Count(before, end), 2u) << after;
+  EXPECT_EQ(testing::CountOf(after, start) - testing::CountOf(before, start), 2u) << after;
+  EXPECT_EQ(testing::CountOf(after, end) - testing::CountOf(before, end), 2u) << after;
 }
 
 TEST_F(BrokerCall, AReplyThatIsNoRecordsetFailsTheCall) {

@@ -13,6 +13,7 @@
 #include "platform/Clock.h"
 #include "platform/Cp1252.h"
 #include "platform/ThreadReaper.h"
+#include "tests/kit/ByteBuilder.h"
 #include "tests/kit/LastingClock.h"
 #include "tests/kit/ServerProcess.h"
 
@@ -188,12 +189,8 @@ TEST_F(ExecuteThreads, BackgroundCallsWaitForTheirReplyAndRaiseItsError) {
   background.SetDefinition(FServer.Address() + "@quvtest.test.fail");
   TquvRecordset parameters("", "quvtest.test.fail");
   parameters.SetFieldValue("message", TVariant("falhou"));
-  try {
-    background.Execute(&parameters);
-    FAIL() << "no error";
-  } catch (const EquvRemoteError& e) {
-    EXPECT_STREQ(e.what(), "falhou");
-  }
+  EXPECT_EQ(testing::MessageOf<EquvRemoteError>([&] { background.Execute(&parameters); }),
+            "falhou");
 }
 
 TEST_F(ExecuteThreads, AThreadThatDoesNotStopInTimeIsKeptUntilItEnds) {

@@ -239,11 +239,6 @@ TEST_F(Hub, BadMessagesAreSwallowedWithADebuggerLine) {
   EXPECT_TRUE(FDeliveries.empty());
 }
 
-TEST_F(Hub, TheProcessHubIsTheCallsChangeNotifier) {
-  EXPECT_EQ(ChangeNotifier(), static_cast<IquvChangeNotifier*>(&NotifyHub()));
-  EXPECT_TRUE(Supports<IquvMessageSubscriber>(static_cast<TCOMObject*>(&NotifyHub())));
-}
-
 // The bus delivers on its thread while the main thread publishes and
 // subscribes; under the thread sanitizer this checks the hub's locking.
 TEST_F(Hub, TheBusThreadDeliversWhileTheMainThreadPublishes) {

@@ -15,6 +15,14 @@ inline std::string FileBytes(const std::string& fileName) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// How often `part` stands in `text`, overlapping runs included.
+inline std::size_t CountOf(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+    ++count;
+  return count;
+}
+
 // What a program run through the shell did.
 struct TProgramRun {
   int Status;  // the exit status; -1 when it did not exit by itself

@@ -244,7 +244,7 @@ TEST_F(LoaderServerTest, ListsAndBatchesOfFiles) {
   EXPECT_EQ(loader.RequestFiles({"apps/b.quv"}), Names{"b"});  // still in step
 }
 
-TEST_F(LoaderServerTest, ACancelledLoaderAndAFolderThatCannotBeMadeStop) {
+TEST_F(LoaderServerTest, ACancelledLoaderAFolderThatCannotBeMadeAndAnAbsentServerStop) {
   Publish("lib.quv", "content", kAge1);
   TquvLoader loader(FServer.Address());
   loader.Cancel();
@@ -253,12 +253,10 @@ TEST_F(LoaderServerTest, ACancelledLoaderAndAFolderThatCannotBeMadeStop) {
   FProgram.WriteFile("_updcache", "a file where the cache folder belongs");
   EXPECT_EQ(UpdateError("lib.quv"), "Can not create dir");
   EXPECT_FALSE(fs::exists(Local("lib.quv")));
-}
-
-TEST(LoaderConnection, AServerThatIsNotThereCannotBeReached) {
-  TquvLoader loader("127.0.0.1:1");
-  EXPECT_EQ(testing::MessageOf<ELoaderError>([&] { loader.Update("/nonexistent", "lib.quv"); }),
-            "Não foi possível conectar ao servidor"_cp);
+  TquvLoader unreachable("127.0.0.1:1");
+  EXPECT_EQ(
+      testing::MessageOf<ELoaderError>([&] { unreachable.Update("/nonexistent", "lib.quv"); }),
+      "Não foi possível conectar ao servidor"_cp);
 }
 
 // Sets an environment variable for one test.
@@ -312,12 +310,9 @@ TEST_F(LoaderServerTest, ProgramsRunWhenUpdatedAndFontsGoToTheUsersFolder) {
 TEST_F(LoaderServerTest, ACompleteEarlierReceiptInNewIsReused) {
   const std::string content(20000, 'r');
   Publish("lib.quv", content, kAge1);
-  std::string header = "QUVR" + std::string(8, '\0');
-  const uint32_t crc = Crc32(content);
-  for (int i = 0; i < 4; ++i) {
-    header[4 + i] = static_cast<char>(crc >> (8 * i));
-    header[8 + i] = static_cast<char>(static_cast<uint32_t>(kAge1) >> (8 * i));
-  }
+  testing::TByteBuilder receipt;
+  receipt.Raw("QUVR").I32(static_cast<int32_t>(Crc32(content))).I32(static_cast<int32_t>(kAge1));
+  const std::string header = testing::AsString(receipt.Bytes());
   FProgram.WriteFile("_new/lib.quv", header + content.substr(0, 100));
   EXPECT_EQ(Update("lib.quv"), Names{"lib.quv"});  // cut short: fetched again
   EXPECT_EQ(LocalContent("lib.quv"), content);

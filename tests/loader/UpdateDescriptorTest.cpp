@@ -6,19 +6,11 @@ namespace quv {
 namespace {
 
 const char* const kText =
-    "[Attributes]\r\n"
-    "GlobalVersion=7\r\n"
-    "CheckSum=4294967295\r\n"
-    "Age=1700000000\r\n"
-    "IsPack=Yes\r\n"
-    "Exists=0\r\n"
-    "[17]\r\n"
-    "Diff_Files=lib.quv.17.diff\r\n"
-    "[hard_dependencies]\r\n"
-    "1=a.quv\r\n"
-    "2=b.upd\r\n"
-    "[source]\r\n"
-    "LINUX=lib_linux.quv\r\n";
+    "[Attributes]\r\nGlobalVersion=7\r\nCheckSum=4294967295\r\nAge=1700000000\r\n"
+    "IsPack=Yes\r\nExists=0\r\n"
+    "[17]\r\nDiff_Files=lib.quv.17.diff\r\n"
+    "[hard_dependencies]\r\n1=a.quv\r\n2=b.upd\r\n"
+    "[source]\r\nLINUX=lib_linux.quv\r\n";
 
 TEST(UpdateDescriptor, ReadsItsAttributesSectionsAndDefaults) {
   const TUpdateDescriptor descriptor(kText);

@@ -54,11 +54,6 @@ TBytes RepetitiveBytes(std::size_t n, std::uint32_t seed) {
   return bytes;
 }
 
-TEST(FastLzwCompress, EmptyInputIsAStoredByte) {
-  EXPECT_EQ(CompressBytes({}), TBytes{StoredFlag});
-  EXPECT_EQ(DecompressBytes({StoredFlag}, 0), TBytes{});
-}
-
 TEST(FastLzwCompress, ExactBlocksOfHandCheckedInputs) {
   EXPECT_EQ(CompressBytes(Bytes("abcabcabc")),
             (TBytes{0x40, 0x10, 0x00, 'a', 'b', 'c', 0x00, 0x33}));
@@ -112,9 +107,10 @@ TEST(FastLzwCompress, PatternsReachBackAtMost4095Bytes) {
 }
 
 TEST(FastLzwCompress, InputThatDoesNotShrinkIsStored) {
-  for (const TBytes& input : {Bytes("a"), Bytes("aa"), Bytes("aaa"), RandomBytes(1000, 7)}) {
+  for (const TBytes& input :
+       {TBytes{}, Bytes("a"), Bytes("aa"), Bytes("aaa"), RandomBytes(1000, 7)})
     EXPECT_EQ(CompressBytes(input), Join({{StoredFlag}, input}));
-  }
+  EXPECT_EQ(DecompressBytes({StoredFlag}, 0), TBytes{});
 }
 
 TEST(FastLzwCompress, RefusesChunksBeyondTheLimit) {
@@ -130,14 +126,11 @@ void ExpectRoundTrip(const TBytes& input) {
   EXPECT_EQ(DecompressBytes(block, input.size()), input) << "length " << input.size();
 }
 
-TEST(FastLzwRoundTrip, EveryShortLength) {
+TEST(FastLzwRoundTrip, EveryShortLengthAndTheChunkSizes) {
   for (std::size_t n = 0; n <= 300; ++n) {
     ExpectRoundTrip(RandomBytes(n, std::uint32_t(n)));
     ExpectRoundTrip(RepetitiveBytes(n, std::uint32_t(n)));
   }
-}
-
-TEST(FastLzwRoundTrip, ChunkSizes) {
   for (std::size_t n : {std::size_t(10240), MaxInput}) {
     ExpectRoundTrip(RandomBytes(n, 1));
     ExpectRoundTrip(RepetitiveBytes(n, 2));
@@ -165,7 +158,7 @@ TEST(FastLzwDecompress, RefusesOutputBeyondCapacity) {
   EXPECT_EQ(DecompressBytes({StoredFlag, 1, 2, 3}, 3), (TBytes{1, 2, 3}));
 }
 
-TEST(FastLzwDecompress, RefusesItemsCutShort) {
+TEST(FastLzwDecompress, RefusesItemsCutShortOrReachingBeforeTheOutput) {
   // Copy item of one byte; run of three bytes; control word of one byte.
   EXPECT_THROW(DecompressBytes({0x40, 0x40, 0x00, 'a', 0x00}, 100), EFastLzwError);
   EXPECT_THROW(DecompressBytes({0x40, 0x80, 0x00, 0x00, 0x00, 0x05}, 100), EFastLzwError);
@@ -177,9 +170,7 @@ TEST(FastLzwDecompress, RefusesItemsCutShort) {
                  EFastLzwError)
         << int(first);
   }
-}
-
-TEST(FastLzwDecompress, RefusesPatternsBeforeTheOutput) {
+  // Patterns that reach back before the start of the output.
   EXPECT_THROW(DecompressBytes({0x40, 0x40, 0x00, 'a', 0x00, 0x20}, 100), EFastLzwError);
   EXPECT_THROW(DecompressBytes({0x40, 0x80, 0x00, 0x00, 0x10}, 100), EFastLzwError);
   EXPECT_EQ(DecompressBytes({0x40, 0x40, 0x00, 'a', 0x00, 0x10}, 100), Bytes("aaaa"));

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "server/common/quvIntfRegistry.h"
-#include "tests/kit/TempFolder.h"
 #include "tests/kit/ByteBuilder.h"
 #include "tests/kit/IntfTestFiles.h"
+#include "tests/kit/TempFolder.h"
 
 namespace quv {
 namespace {
@@ -216,17 +216,15 @@ TEST_F(IntfFileTest, HostileFilesRaiseTheirErrors) {
       {Version36File(7), "Extra text number out of range in "},
       {"SQV99F\0\0"s + good.substr(8), ""},
   };
-  for (const TCase& c : cases) {
-    TTempFolder folder;
-    folder.WriteFile("bad.quv", c.Bytes);
-    TquvInterfaces registry(TquvLibraryOptions{folder.Path(), true, false});
-    const std::string message =
-        MessageOf([&] { registry.InternalGetItem("bad").GetInterface("orders.item")->Defs(); });
-    if (c.Message.empty())
-      EXPECT_EQ(message, "Unsupported interface file version 99");
-    else
-      EXPECT_EQ(message, c.Message + folder.Path() + "/bad.quv");
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const std::string message = MessageOf([&] {
+      Open("bad" + std::to_string(i), cases[i].Bytes).GetInterface("orders.item")->Defs();
+    });
+    EXPECT_EQ(message, cases[i].Message.empty() ? "Unsupported interface file version 99"
+                                                : cases[i].Message + FPath);
   }
+  const std::string twice = testing::CurrentFile({{"a.b", {"x"}}, {"A.B", {"y"}}});
+  EXPECT_EQ(MessageOf([&] { Open("dup", twice); }), "Interface duplicada A.B");
 }
 
 TEST_F(IntfFileTest, CorruptInterfaceDataRaisesItsErrors) {
@@ -237,12 +235,8 @@ TEST_F(IntfFileTest, CorruptInterfaceDataRaisesItsErrors) {
   std::string bytes = Version36File();
   bytes[8] = static_cast<char>(0xFF);
   bytes[9] = static_cast<char>(0xFF);
-  TTempFolder other;
-  other.WriteFile("shop.quv", bytes);
-  TquvInterfaces registry(TquvLibraryOptions{other.Path(), true, false});
-  EXPECT_EQ(
-      MessageOf([&] { registry.InternalGetItem("shop").GetInterface("orders.item")->Defs(); }),
-      "Stream read error");
+  EXPECT_EQ(MessageOf([&] { Open("long", bytes).GetInterface("orders.item")->Defs(); }),
+            "Stream read error");
 }
 
 TEST_F(IntfFileTest, NameMismatchBeforeVersion3IsAnError) {
@@ -253,14 +247,6 @@ TEST_F(IntfFileTest, NameMismatchBeforeVersion3IsAnError) {
   TquvStream stream(&memory, false);
   EXPECT_EQ(MessageOf([&] { ReadInterfaceHeader(stream, 2, false); }),
             "Interface name mismatch: other.name and orders.list");
-}
-
-TEST_F(IntfFileTest, DuplicateInterfaceIsAnError) {
-  const std::string bytes = testing::CurrentFile({{"a.b", {"x"}}, {"A.B", {"y"}}});
-  TTempFolder folder;
-  folder.WriteFile("dup.quv", bytes);
-  TquvInterfaces registry(TquvLibraryOptions{folder.Path(), true, false});
-  EXPECT_EQ(MessageOf([&] { registry.InternalGetItem("dup"); }), "Interface duplicada A.B");
 }
 
 }  // namespace

@@ -127,14 +127,9 @@ TEST(QuvStreamTest, PrimitiveWritesGiveTheirExactBytes) {
 }
 
 TEST(QuvStreamTest, PrimitiveReadsTakeWhatTheWritesGave) {
-  TMemoryStream inner = TByteBuilder()
-                            .I32(7)
-                            .I32(0)
-                            .Text(4, "abc")
-                            .Text(4, "abc")
-                            .Text(4, "xy")
-                            .Text(4, "zz")
-                            .Stream();
+  TByteBuilder bytes;
+  bytes.I32(7).I32(0).Text(4, "abc").Text(4, "abc").Text(4, "xy").Text(4, "zz");
+  TMemoryStream inner = bytes.Stream();
   TquvStream stream(&inner, false);
   EXPECT_EQ(stream.ReadInteger(), 7);
   EXPECT_EQ(stream.ReadString(), "");

@@ -6,6 +6,7 @@
 namespace quv {
 namespace {
 
+using testing::MessageOf;
 using testing::TByteBuilder;
 
 // Reads `bytes` into a set that holds one field beforehand; returns the
@@ -14,12 +15,7 @@ std::string ReadFailure(const std::vector<uint8_t>& bytes, bool withGroups = fal
   TquvSymbolDefs defs;
   defs.AddSymbol("before");
   TMemoryStream stream(bytes);
-  std::string message = "(no error)";
-  try {
-    defs.ReadFromStream(stream, true, 2, withGroups);
-  } catch (const Exception& e) {
-    message = e.Message();
-  }
+  const std::string message = MessageOf([&] { defs.ReadFromStream(stream, true, 2, withGroups); });
   EXPECT_EQ(defs.Count(), 1);
   EXPECT_EQ(defs.Item(0).Name(), "before");
   return message;
@@ -82,14 +78,13 @@ TEST(SymbolDefsHostileTest, CountsAndVersionsAreChecked) {
 }
 
 TEST(SymbolDefsHostileTest, AStreamEndingAtThe51stSymbolIsInvalid) {
-  TByteBuilder fifty = Header(25, 1);
-  fifty.I32(51);
-  for (int i = 0; i < 50; ++i) ShortSymbol(fifty, "f" + std::to_string(i));
-  EXPECT_EQ(ReadFailure(fifty.Bytes()), "Invalid symboldef stream");
-  TByteBuilder fewer = Header(25, 1);
-  fewer.I32(51);
-  for (int i = 0; i < 49; ++i) ShortSymbol(fewer, "f" + std::to_string(i));
-  EXPECT_EQ(ReadFailure(fewer.Bytes()), "Stream read error");
+  for (const auto& [symbols, message] :
+       {std::pair{50, "Invalid symboldef stream"}, std::pair{49, "Stream read error"}}) {
+    TByteBuilder b = Header(25, 1);
+    b.I32(51);
+    for (int i = 0; i < symbols; ++i) ShortSymbol(b, "f" + std::to_string(i));
+    EXPECT_EQ(ReadFailure(b.Bytes()), message) << symbols;
+  }
 }
 
 TEST(SymbolDefsHostileTest, DeepNestingIsRefusedBeforeTheStackRunsOut) {

@@ -162,7 +162,7 @@ TEST(SymbolDefsTest, ReadsAVersionZeroStreamAsVersion25) {
 }
 
 // Before version 3 every text is long and two texts lead each record.
-TEST(SymbolDefsTest, ReadsAVersionTwoStream) {
+TEST(SymbolDefsTest, ReadsVersionTwoAndThreeStreams) {
   TByteBuilder b = SetHead(0, "s", "", 1, 2);
   b.U8(2).I32(1).Text(4, "G").U16(1).I32(2);
   b.Text(4, "old1").Text(4, "old2").Text(4, "Nome").U8('A').U16(30).U8(0x10).U8(0).Text(4, "c1");
@@ -174,31 +174,27 @@ TEST(SymbolDefsTest, ReadsAVersionTwoStream) {
   EXPECT_EQ(defs->Item(0).Constraint(), "c1");
   EXPECT_EQ(defs->Item(1).Offset(), 31);
   EXPECT_EQ(defs->Group(0).Name, "G");
-}
-
-// Version 3: a "NOT NULL" constraint becomes the required flag; the group
-// travels by name.
-TEST(SymbolDefsTest, ReadsAVersionThreeStream) {
-  TByteBuilder b = SetHead(0, "s", "", 1, 3);
-  b.U8(2).I32(1).Text(4, "Dados").U16(1).I32(2);
-  b.Text(4, "A").U8('A').U16(5).U8(0).U8(0).Text(4, "NOT NULL").Text(4, "Dados");
-  b.Text(4, "1").Text(4, "4").Text(4, "2").Text(4, "3").Text(4, "5").Text(4, "");
-  b.Text(4, "").U8('N').U16(4).U8(0).U8(0).Text(4, "not null").Text(4, "Dados Gerais");
-  b.Text(4, "").Text(4, "").Text(4, "").Text(4, "").Text(4, "").Text(4, "x.y");
-  const auto defs = ReadBack(b.Bytes());
-  EXPECT_EQ(defs->Item(0).Flags(), kSymbolRequired);
-  EXPECT_EQ(defs->Item(0).Constraint(), "");
-  EXPECT_EQ(defs->Item(0).Group(), &defs->Group(0));
-  EXPECT_EQ(defs->Item(0).Text(5), "5");
-  EXPECT_EQ(defs->Item(1).Constraint(), "not null");
-  EXPECT_EQ(defs->Item(1).Group(), nullptr) << "Dados Gerais is no named group";
-  EXPECT_EQ(defs->Item(1).Reference(), "s.x.y");
-  EXPECT_EQ(defs->GroupCount(), 1);
+  // Version 3: a "NOT NULL" constraint becomes the required flag; the group travels by name.
+  TByteBuilder v3 = SetHead(0, "s", "", 1, 3);
+  v3.U8(2).I32(1).Text(4, "Dados").U16(1).I32(2);
+  v3.Text(4, "A").U8('A').U16(5).U8(0).U8(0).Text(4, "NOT NULL").Text(4, "Dados");
+  v3.Text(4, "1").Text(4, "4").Text(4, "2").Text(4, "3").Text(4, "5").Text(4, "");
+  v3.Text(4, "").U8('N').U16(4).U8(0).U8(0).Text(4, "not null").Text(4, "Dados Gerais");
+  v3.Text(4, "").Text(4, "").Text(4, "").Text(4, "").Text(4, "").Text(4, "x.y");
+  const auto three = ReadBack(v3.Bytes());
+  EXPECT_EQ(three->Item(0).Flags(), kSymbolRequired);
+  EXPECT_EQ(three->Item(0).Constraint(), "");
+  EXPECT_EQ(three->Item(0).Group(), &three->Group(0));
+  EXPECT_EQ(three->Item(0).Text(5), "5");
+  EXPECT_EQ(three->Item(1).Constraint(), "not null");
+  EXPECT_EQ(three->Item(1).Group(), nullptr) << "Dados Gerais is no named group";
+  EXPECT_EQ(three->Item(1).Reference(), "s.x.y");
+  EXPECT_EQ(three->GroupCount(), 1);
 }
 
 // Short records of version 37: flags are present from 36 on; a nested set
 // follows its byte.
-TEST(SymbolDefsTest, ReadsShortRecordsOfVersion37WithANestedSet) {
+TEST(SymbolDefsTest, ReadsShortRecordsOfVersions37And30) {
   TByteBuilder nested = SetHead(1, "in", "", 0, 37);
   nested.U8(2).I32(1).Text(1, "X").U8('B').U16(0).U16(0).U8(0);
   nested.Text(1, "").Text(2, "").U8(0).U8(0).Text(2, "");
@@ -214,13 +210,10 @@ TEST(SymbolDefsTest, ReadsShortRecordsOfVersion37WithANestedSet) {
   ASSERT_NE(symbol.NestedIfMade(), nullptr);
   EXPECT_EQ(symbol.NestedIfMade()->Item(0).TypeCode(), 'B');
   EXPECT_EQ(Written(*defs, 1, 2, false), b.Bytes());
-}
-
-// Short records before 36 carry no flags.
-TEST(SymbolDefsTest, ShortRecordsOfVersion30HaveNoFlags) {
-  TByteBuilder b = SetHead(1, "s", "", 0, 30);
-  b.U8(2).I32(1).Text(1, "V").U8('+').U16(4).U8(0).Text(1, "").Text(2, "").U8(0);
-  EXPECT_EQ(ReadBack(b.Bytes(), 2, false)->Item(0).Flags(), kSymbolIncrement);
+  // Before 36 short records carry no flags.
+  TByteBuilder old = SetHead(1, "s", "", 0, 30);
+  old.U8(2).I32(1).Text(1, "V").U8('+').U16(4).U8(0).Text(1, "").Text(2, "").U8(0);
+  EXPECT_EQ(ReadBack(old.Bytes(), 2, false)->Item(0).Flags(), kSymbolIncrement);
 }
 
 TEST(SymbolDefsTest, ASecondReadWithoutForceKeepsTheFirst) {

@@ -180,7 +180,7 @@ TEST(DataToVar, TextsEmptiesAndShortOrHostileBytes) {
   EXPECT_EQ(MessageOf([&] { Encode(far, TField('H')); }).rfind("Could not convert variant", 0), 0u);
 }
 
-TEST(CopyStreamsInterface, CopiesAllFromTheStartWithItsLength) {
+TEST(CopyStreamsInterface, CopiesAllFromTheStartWithItsLengthAndFailsOnAShortSource) {
   std::string content(150000, '\0');
   for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
   const TRef<IInterface> source = StreamHolding(content);
@@ -200,14 +200,12 @@ TEST(CopyStreamsInterface, CopiesAllFromTheStartWithItsLength) {
   TMemoryStream nothing;
   EXPECT_EQ(CopyStreams(*empty, nothing, 0, true), 0);
   EXPECT_EQ(nothing.Bytes(), TByteBuilder().I32(0).Bytes());
-}
-
-TEST(CopyStreamsInterface, ASourceThatEndsEarlyFails) {
-  const TRef<IStream> stream = Supports<IStream>(StreamHolding("only ten b").Get());
-  TMemoryStream out;
-  EXPECT_EQ(MessageOf([&] { CopyStreams(*stream, out, 70000, true); }),
+  // A source that ends early fails.
+  const TRef<IStream> early = Supports<IStream>(StreamHolding("only ten b").Get());
+  TMemoryStream cut;
+  EXPECT_EQ(MessageOf([&] { CopyStreams(*early, cut, 70000, true); }),
             "Erro lendo stream em \"CopyStreams\"");
-  EXPECT_EQ(out.Size(), 4 + 10);  // what arrived before the failure stays
+  EXPECT_EQ(cut.Size(), 4 + 10);  // what arrived before the failure stays
 }
 
 }  // namespace

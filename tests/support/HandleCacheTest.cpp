@@ -40,99 +40,97 @@ TCacheItemClass ProbeClass(TItemLog& log) {
   };
 }
 
-TEST(HandleCache, AcquiringOneNameAgainReusesTheItemWhateverTheCase) {
-  TItemLog log;
-  THandleCache cache(ProbeClass(log));
-  const THandle first = cache.Acquire("intf.quv");
-  cache.ReleaseHandle("intf.quv", first);
-  const THandle second = cache.Acquire("INTF.QUV");
+// A cache of probe items and the log of their lives.
+class HandleCache : public ::testing::Test {
+ protected:
+  TItemLog FLog;
+  THandleCache FCache{ProbeClass(FLog)};
+};
+using HandleCacheThreads = HandleCache;
+
+TEST_F(HandleCache, AcquiringOneNameAgainReusesTheItemWhateverTheCase) {
+  const THandle first = FCache.Acquire("intf.quv");
+  FCache.ReleaseHandle("intf.quv", first);
+  const THandle second = FCache.Acquire("INTF.QUV");
   EXPECT_EQ(first, second);
-  EXPECT_EQ(log.Created, 1);
-  cache.ReleaseHandle("Intf.Quv", second);
-  EXPECT_EQ(cache.Count(), 1);
-  EXPECT_EQ(log.Destroyed, 0);  // idle items stay open
+  EXPECT_EQ(FLog.Created, 1);
+  FCache.ReleaseHandle("Intf.Quv", second);
+  EXPECT_EQ(FCache.Count(), 1);
+  EXPECT_EQ(FLog.Destroyed, 0);  // idle items stay open
 }
 
-TEST(HandleCache, ReleasesThatDoNotMatchAUseAreIgnored) {
-  TItemLog log;
-  THandleCache cache(ProbeClass(log));
-  cache.SetExpiry(0);
-  const THandle handle = cache.Acquire("a");
-  cache.ReleaseHandle("b", handle);
-  cache.ReleaseHandle("a", handle + 1);
-  EXPECT_EQ(cache.UseCount("a"), 1);
-  cache.ReleaseHandle("a", handle);
-  EXPECT_EQ(log.Destroyed, 1);
-  cache.ReleaseHandle("a", handle);  // no longer cached
+TEST_F(HandleCache, ReleasesThatDoNotMatchAUseAreIgnored) {
+  FCache.SetExpiry(0);
+  const THandle handle = FCache.Acquire("a");
+  FCache.ReleaseHandle("b", handle);
+  FCache.ReleaseHandle("a", handle + 1);
+  EXPECT_EQ(FCache.UseCount("a"), 1);
+  FCache.ReleaseHandle("a", handle);
+  EXPECT_EQ(FLog.Destroyed, 1);
+  FCache.ReleaseHandle("a", handle);  // no longer cached
 
-  cache.SetExpiry(60000);
-  const THandle again = cache.Acquire("a");
-  cache.ReleaseHandle("a", again);
-  cache.ReleaseHandle("a", again);  // one release too many
-  EXPECT_EQ(cache.UseCount("a"), 0);
-  EXPECT_EQ(cache.Count(), 1);
+  FCache.SetExpiry(60000);
+  const THandle again = FCache.Acquire("a");
+  FCache.ReleaseHandle("a", again);
+  FCache.ReleaseHandle("a", again);  // one release too many
+  EXPECT_EQ(FCache.UseCount("a"), 0);
+  EXPECT_EQ(FCache.Count(), 1);
 }
 
-TEST(HandleCache, ZeroExpiryOrForceClosesOnTheLastRelease) {
-  TItemLog log;
-  THandleCache cache(ProbeClass(log));
-  const THandle forced = cache.Acquire("forced");
-  cache.ReleaseHandle("forced", forced, true);
-  EXPECT_EQ(log.Destroyed, 1);
+TEST_F(HandleCache, ZeroExpiryOrForceClosesOnTheLastRelease) {
+  const THandle forced = FCache.Acquire("forced");
+  FCache.ReleaseHandle("forced", forced, true);
+  EXPECT_EQ(FLog.Destroyed, 1);
 
-  cache.SetExpiry(0);
-  const THandle outer = cache.Acquire("nested");
-  const THandle inner = cache.Acquire("nested");  // the item lock is re-entrant
-  cache.ReleaseHandle("nested", inner);
-  EXPECT_EQ(log.Destroyed, 1);
-  cache.ReleaseHandle("nested", outer);
-  EXPECT_EQ(log.Destroyed, 2);
-  EXPECT_EQ(cache.Count(), 0);
+  FCache.SetExpiry(0);
+  const THandle outer = FCache.Acquire("nested");
+  const THandle inner = FCache.Acquire("nested");  // the item lock is re-entrant
+  FCache.ReleaseHandle("nested", inner);
+  EXPECT_EQ(FLog.Destroyed, 1);
+  FCache.ReleaseHandle("nested", outer);
+  EXPECT_EQ(FLog.Destroyed, 2);
+  EXPECT_EQ(FCache.Count(), 0);
 }
 
-TEST(HandleCache, ExpireClosesOnlyIdleItemsPastTheirExpiry) {
+TEST_F(HandleCache, ExpireClosesOnlyIdleItemsPastTheirExpiry) {
   TManualClock clock(1000);
   TClockOverride useClock(clock);
-  TItemLog log;
-  THandleCache cache(ProbeClass(log));
-  cache.SetExpiry(5000);
-  const THandle busy = cache.Acquire("busy");
-  cache.ReleaseHandle("idle", cache.Acquire("idle"));
+  FCache.SetExpiry(5000);
+  const THandle busy = FCache.Acquire("busy");
+  FCache.ReleaseHandle("idle", FCache.Acquire("idle"));
   clock.Advance(5000);
-  cache.Expire(false);
-  EXPECT_EQ(cache.Count(), 2);  // idle for exactly the expiry: kept
+  FCache.Expire(false);
+  EXPECT_EQ(FCache.Count(), 2);  // idle for exactly the expiry: kept
   clock.Advance(1);
-  cache.Expire(false);
-  EXPECT_EQ(cache.UseCount("busy"), 1);
-  EXPECT_EQ(cache.Count(), 1);
+  FCache.Expire(false);
+  EXPECT_EQ(FCache.UseCount("busy"), 1);
+  EXPECT_EQ(FCache.Count(), 1);
 
-  cache.ReleaseAll();
-  EXPECT_EQ(cache.Count(), 1);  // still in use
-  cache.ReleaseHandle("busy", busy);
-  cache.ReleaseAll();
-  EXPECT_EQ(cache.Count(), 0);
-  EXPECT_EQ(log.Destroyed, 2);
+  FCache.ReleaseAll();
+  EXPECT_EQ(FCache.Count(), 1);  // still in use
+  FCache.ReleaseHandle("busy", busy);
+  FCache.ReleaseAll();
+  EXPECT_EQ(FCache.Count(), 0);
+  EXPECT_EQ(FLog.Destroyed, 2);
 
-  cache.SetExpiry(-1);  // a negative expiry closes every idle item
-  cache.ReleaseHandle("fresh", cache.Acquire("fresh"));
-  cache.Expire(false);
-  EXPECT_EQ(cache.Count(), 0);
+  FCache.SetExpiry(-1);  // a negative expiry closes every idle item
+  FCache.ReleaseHandle("fresh", FCache.Acquire("fresh"));
+  FCache.Expire(false);
+  EXPECT_EQ(FCache.Count(), 0);
 }
 
-TEST(HandleCache, ExpiryCountsIdleTimeAcrossTheTickWrapAround) {
+TEST_F(HandleCache, ExpiryCountsIdleTimeAcrossTheTickWrapAround) {
   TManualClock clock(0xFFFFFF00u);
   TClockOverride useClock(clock);
-  TItemLog log;
-  THandleCache cache(ProbeClass(log));
-  cache.SetExpiry(1000);
-  cache.ReleaseHandle("a", cache.Acquire("a"));
+  FCache.SetExpiry(1000);
+  FCache.ReleaseHandle("a", FCache.Acquire("a"));
   clock.Advance(1000);
   ASSERT_LT(clock.TickCount(), 0xFFFFFF00u);
-  cache.Expire(false);
-  EXPECT_EQ(cache.Count(), 1);
+  FCache.Expire(false);
+  EXPECT_EQ(FCache.Count(), 1);
   clock.Advance(1);
-  cache.Expire(false);
-  EXPECT_EQ(cache.Count(), 0);
+  FCache.Expire(false);
+  EXPECT_EQ(FCache.Count(), 0);
 }
 
 // Runs a function on its own thread; joined when destroyed.
@@ -152,35 +150,31 @@ void WaitForUseCount(const THandleCache& cache, const std::string& name, int32_t
   while (cache.UseCount(name) != count) std::this_thread::yield();
 }
 
-TEST(HandleCacheThreads, OneNameIsSerializedWhileAWaiterBlocksNoOtherName) {
-  TItemLog log;
-  THandleCache cache(ProbeClass(log));
-  const THandle held = cache.Acquire("shared");
+TEST_F(HandleCacheThreads, OneNameIsSerializedWhileAWaiterBlocksNoOtherName) {
+  const THandle held = FCache.Acquire("shared");
   std::atomic<bool> heldReleased{false};
   std::atomic<bool> waiterSawRelease{false};
   TTaskThread waiter([&] {
-    const THandle handle = cache.Acquire("shared");
+    const THandle handle = FCache.Acquire("shared");
     waiterSawRelease = heldReleased.load();
-    cache.ReleaseHandle("shared", handle);
+    FCache.ReleaseHandle("shared", handle);
   });
-  WaitForUseCount(cache, "shared", 2);  // the waiter now waits for the item lock
+  WaitForUseCount(FCache, "shared", 2);  // the waiter now waits for the item lock
 
   // Neither the held item nor the waiter may hold up another name.
-  TTaskThread other([&] { cache.ReleaseHandle("other", cache.Acquire("other")); });
+  TTaskThread other([&] { FCache.ReleaseHandle("other", FCache.Acquire("other")); });
   other.WaitFor();
-  EXPECT_EQ(cache.UseCount("other"), 0);
+  EXPECT_EQ(FCache.UseCount("other"), 0);
 
   heldReleased = true;
-  cache.ReleaseHandle("shared", held);
+  FCache.ReleaseHandle("shared", held);
   waiter.WaitFor();
   EXPECT_TRUE(waiterSawRelease);
-  EXPECT_EQ(log.Created, 2);
+  EXPECT_EQ(FLog.Created, 2);
 }
 
-TEST(HandleCacheThreads, EachHandleHasOneUserAtATimeWhileItemsComeAndGo) {
-  TItemLog log;
-  THandleCache cache(ProbeClass(log));
-  cache.SetExpiry(0);
+TEST_F(HandleCacheThreads, EachHandleHasOneUserAtATimeWhileItemsComeAndGo) {
+  FCache.SetExpiry(0);
   const std::vector<std::string> names{"a", "b", "c"};
   std::map<std::string, std::atomic<int>> users;
   for (const auto& name : names) users[name] = 0;
@@ -190,16 +184,16 @@ TEST(HandleCacheThreads, EachHandleHasOneUserAtATimeWhileItemsComeAndGo) {
     threads.push_back(std::make_unique<TTaskThread>([&, t] {
       for (int round = 0; round < 500; ++round) {
         const std::string& name = names[(round + t) % names.size()];
-        const THandle handle = cache.Acquire(name);
+        const THandle handle = FCache.Acquire(name);
         if (users.at(name).fetch_add(1) != 0) ++overlaps;
         users.at(name).fetch_sub(1);
-        cache.ReleaseHandle(name, handle);
+        FCache.ReleaseHandle(name, handle);
       }
     }));
   threads.clear();
   EXPECT_EQ(overlaps, 0);
-  EXPECT_EQ(cache.Count(), 0);
-  EXPECT_EQ(log.Created, log.Destroyed);
+  EXPECT_EQ(FCache.Count(), 0);
+  EXPECT_EQ(FLog.Created, FLog.Destroyed);
 }
 
 class TFileCacheTest : public ::testing::Test {

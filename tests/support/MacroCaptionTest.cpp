@@ -21,7 +21,7 @@ class MacroCaptionTest : public ::testing::Test {
                                                     "codcli;Second line loses\n"_cp));
 };
 
-TEST_F(MacroCaptionTest, TranslatesWords) {
+TEST_F(MacroCaptionTest, TranslatesWordsAndPaths) {
   const TquvMacroCaption captions(FPath);
   EXPECT_EQ(captions.Caption("CODCLI", kCaptionWords), "CÓDIGO DO CLIENTE"_cp);
   EXPECT_EQ(captions.Caption("codcli", kCaptionWords), "Código do cliente"_cp);
@@ -31,10 +31,6 @@ TEST_F(MacroCaptionTest, TranslatesWords) {
   EXPECT_EQ(captions.Caption("x;y", kCaptionWords), "Com \"aspas\"; e ponto");
   EXPECT_EQ(captions.Caption("ONLYONEFIELD A", kCaptionWords), "ONLYONEFIELD A");
   EXPECT_EQ(captions.Caption("   ", kCaptionWords), "   ");
-}
-
-TEST_F(MacroCaptionTest, TranslatesPaths) {
-  const TquvMacroCaption captions(FPath);
   EXPECT_EQ(captions.Caption("CODCLI\\NOME\\", kCaptionPath), "CÓDIGO DO CLIENTE\\NOME\\"_cp);
   EXPECT_EQ(captions.Caption("CODCLI\\NOME", kCaptionPath), "CÓDIGO DO CLIENTE\\NOME"_cp);
   EXPECT_EQ(captions.Caption("\\\\ codcli\\  \\nome", kCaptionPath), "Código do cliente\\Nome"_cp);

@@ -80,9 +80,6 @@ TEST_F(CallTool, ValuesAreConvertedByTheirFieldsTypesAndBadOnesNameTheParameter)
   EXPECT_EQ(Failure(Echo("active=sim")),
             "2 quvcall: parameter \"active\": Could not convert variant \"sim\" (text) to "
             "Boolean; try --help\n");
-  EXPECT_EQ(Failure(Echo("code=abc")),
-            "2 quvcall: parameter \"code\": Could not convert variant \"abc\" (text) to integer; "
-            "try --help\n");
   EXPECT_EQ(Failure(Echo("colour=1")),
             "2 quvcall: parameter \"colour\" is not a field of the method (its fields: code, "
             "name, amount, active, note); try --help\n");

@@ -98,14 +98,9 @@ TEST_F(UpdateToolTest, TwoProcessesUpdatingOneFileFetchItOnce) {
                            Update("lib.quv") + " > " + FWork.Path() + "/b.out & wait)";
   EXPECT_EQ(RunIn(FWork, both, "").Status, 0);
   const std::string out = FileBytes(FWork.Path() + "/a.out") + FileBytes(FWork.Path() + "/b.out");
-  const auto count = [&](const std::string& what) {
-    std::size_t n = 0;
-    for (std::size_t at = out.find(what); at != std::string::npos; at = out.find(what, at + 1)) ++n;
-    return n;
-  };
-  EXPECT_EQ(count("received lib.quv"), 1u) << out;
-  EXPECT_EQ(count(": updated"), 1u) << out;
-  EXPECT_EQ(count(": up to date"), 1u) << out;
+  EXPECT_EQ(testing::CountOf(out, "received lib.quv"), 1u) << out;
+  EXPECT_EQ(testing::CountOf(out, ": updated"), 1u) << out;
+  EXPECT_EQ(testing::CountOf(out, ": up to date"), 1u) << out;
   EXPECT_EQ(FileBytes(FProgram.Path() + "/lib.quv"), FContent);
 }
 

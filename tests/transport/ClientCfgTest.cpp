@@ -24,7 +24,7 @@ class ClientCfg : public ::testing::Test {
   const std::string FNone = FTemp.Path() + "/missing.ini";
 };
 
-TEST_F(ClientCfg, FileValuesWinOverTheStoreAndMissingKeysKeepIt) {
+TEST_F(ClientCfg, FileValuesWinOverTheStoreAndMissingOrUnreadableOnesKeepIt) {
   Load("[CLIENT]\nTIMEOUT=20000\nDEBUG=1\nFORCEADDRESS=10.0.0.1;10.0.0.2\nREQUESTCOMPRESSION=7\n",
        "[client]\ntimeout=5000\nForceAddress=Servidor-Ação\n");
   EXPECT_EQ(TquvClientCfg::Timeout(), 5000);
@@ -33,6 +33,11 @@ TEST_F(ClientCfg, FileValuesWinOverTheStoreAndMissingKeysKeepIt) {
   EXPECT_EQ(TquvClientCfg::ForceAddress(), "Servidor-Ação"_cp);
   Load("[CLIENT]\nDEBUG=1\n", "[CLIENT]\nDEBUG=0\n");
   EXPECT_FALSE(TquvClientCfg::Debug()) << "the file switches a store boolean off";
+  // A file value that does not parse keeps the store's.
+  Load("[CLIENT]\nTIMEOUT=20000\nDEBUG=1\n", "[CLIENT]\nTIMEOUT=5s\nDEBUG=yes\nUSERTIMEOUT=\n");
+  EXPECT_EQ(TquvClientCfg::Timeout(), 20000);
+  EXPECT_TRUE(TquvClientCfg::Debug());
+  EXPECT_EQ(TquvClientCfg::UserTimeout(), 1800000);
 }
 
 TEST_F(ClientCfg, UserTimeoutNotAboveZeroInEitherSourceIsTheDefault) {
@@ -42,13 +47,6 @@ TEST_F(ClientCfg, UserTimeoutNotAboveZeroInEitherSourceIsTheDefault) {
   EXPECT_EQ(TquvClientCfg::UserTimeout(), 1800000);
   Load("", "[CLIENT]\nUSERTIMEOUT=60000\n");
   EXPECT_EQ(TquvClientCfg::UserTimeout(), 60000);
-}
-
-TEST_F(ClientCfg, FileValueThatDoesNotParseKeepsTheStoreValue) {
-  Load("[CLIENT]\nTIMEOUT=20000\nDEBUG=1\n", "[CLIENT]\nTIMEOUT=5s\nDEBUG=yes\nUSERTIMEOUT=\n");
-  EXPECT_EQ(TquvClientCfg::Timeout(), 20000);
-  EXPECT_TRUE(TquvClientCfg::Debug());
-  EXPECT_EQ(TquvClientCfg::UserTimeout(), 1800000);
 }
 
 TEST_F(ClientCfg, LocatorTargetDefaultsToTheBroadcastAndAPortOutOfRangeIsTheDefault) {

@@ -25,15 +25,22 @@ using testing::MessageOf;
 using testing::TLoopbackServer;
 using testing::UnusedPort;
 
-TEST(ServerAddress, NumericHostsHaveOnlyDigitsAndThreeDots) {
+TEST(ServerAddress, NumericHostsAndPortsAreRecognised) {
   EXPECT_TRUE(IsNumericAddress("10.0.0.5"));
   EXPECT_TRUE(IsNumericAddress("999.1.1.1"));  // the connect refuses it later
   EXPECT_FALSE(IsNumericAddress("10.0.0"));
   EXPECT_FALSE(IsNumericAddress("10.0.0.5.1"));
   EXPECT_FALSE(IsNumericAddress("10.0.0.a"));
   EXPECT_FALSE(IsNumericAddress("localhost"));
-  EXPECT_EQ(SplitHostPort("10.0.0.5:abc").Port, 0);
-  EXPECT_EQ(SplitHostPort("host:6015:7").Port, 0);
+  const auto split = [](std::string_view address) {
+    const THostPort parts = SplitHostPort(address);
+    return parts.Host + " " + std::to_string(parts.Port);
+  };
+  EXPECT_EQ(split("srv"), "srv 6015");
+  EXPECT_EQ(split("10.0.0.5:7000"), "10.0.0.5 7000");
+  EXPECT_EQ(split("10.0.0.5:abc"), "10.0.0.5 0");
+  EXPECT_EQ(split("10.0.0.5:70000"), "10.0.0.5 0");
+  EXPECT_EQ(split("host:6015:7"), "host 0");
 }
 
 class ConnectionPool : public ::testing::Test {

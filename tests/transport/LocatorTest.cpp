@@ -5,9 +5,9 @@
 
 #include "platform/Clock.h"
 #include "platform/Cp1252.h"
-#include "tests/kit/TempFolder.h"
 #include "tests/kit/ByteBuilder.h"
 #include "tests/kit/LocatorPeers.h"
+#include "tests/kit/TempFolder.h"
 #include "transport/quvClientCfg.h"
 #include "transport/quvlocatorclient.h"
 #include "transport/udp.h"
@@ -52,7 +52,7 @@ class Locator : public ::testing::Test {
   TUdpResponder FSilent;
 };
 
-TEST(LocatorResponse, SuffixGivesTheExpiryAndTheFirstWordIsDropped) {
+TEST(LocatorResponse, SuffixGivesTheExpiryTheFirstWordIsDroppedAndMalformedTextsGiveNothing) {
   TManualClock clock(1000);
   TClockOverride useClock(clock);
   TAddrCacheInfo info = ParseLocatorResponse(Response("10.0.0.1") + "#TIMEOUT300000#");
@@ -67,9 +67,7 @@ TEST(LocatorResponse, SuffixGivesTheExpiryAndTheFirstWordIsDropped) {
   info = ParseLocatorResponse(Response("x") + "#TIMEOUTabcdef!");
   EXPECT_EQ(info.Address, "x");
   EXPECT_EQ(info.Expiry, 1000u);
-}
-
-TEST(LocatorResponse, MalformedTextsGiveNoAddress) {
+  // Malformed texts give no address.
   for (const std::string text :
        {"", "#RESPONSE#END#", "#RESPONSE#srv 10.0.0.1", "srv 10.0.0.1#END#", "#TIMEOUT300000#",
         "#RESPONSE#srv 10.0.0.1#END##TIMEOUT3", "#COMMAND#srv 10.0.0.1#END#"})

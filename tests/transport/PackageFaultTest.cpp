@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "tests/kit/ByteBuilder.h"
 #include "tests/kit/BufferConn.h"
+#include "tests/kit/ByteBuilder.h"
 #include "tests/kit/FaultConn.h"
 #include "transport/quvpack.h"
 
@@ -80,11 +80,9 @@ TEST_F(PackageFault, FailedHeaderReadGivesBackTheLockAndTheWaitHandler) {
 TEST_F(PackageFault, WaitWithoutDataDuringAHeaderReportsProgress) {
   const TquvCommandHeader sent;
   const auto bytes = EncodeCommandHeader(sent);
-  Feed(TByteBuilder()
-           .I32(132)
-           .Raw(std::string(bytes.begin(), bytes.end()))
-           .I32(pack_dt_context)
-           .I32(0));
+  TByteBuilder head;
+  head.I32(132).Raw(std::string(bytes.begin(), bytes.end())).I32(pack_dt_context).I32(0);
+  Feed(head);
   FConn.FailRead(2, TFault::Nothing);
   std::vector<int32_t> percents;
   FReader.OnProgress = [&](TStream*, int32_t percent, bool&) { percents.push_back(percent); };

@@ -33,12 +33,14 @@ class ClientSocket : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(FServer.Listening()); }
 
-  // A socket to the test server by numeric address, connected.
-  void OpenByAddress() {
+  // The socket connected to the test server by numeric address, waiting `timeout` ms for data.
+  TClientWinSocket& OpenByAddress(int32_t timeout = 5000) {
     FSocket.SetAddress("127.0.0.1");
     FSocket.SetPort(FServer.Port());
     FSocket.Open();
-    ASSERT_TRUE(FServer.WaitForConnections(1));
+    EXPECT_TRUE(FServer.WaitForConnections(1));
+    FSocket.Socket().SetTimeout(timeout);
+    return FSocket.Socket();
   }
 
   TLoopbackServer FServer;
@@ -63,9 +65,7 @@ TEST_F(ClientSocket, ConnectsByNameReportingTheLifeCycleInOrder) {
 }
 
 TEST_F(ClientSocket, SendsAndReceivesByNumericAddress) {
-  OpenByAddress();
-  TClientWinSocket& socket = FSocket.Socket();
-  socket.SetTimeout(5000);
+  TClientWinSocket& socket = OpenByAddress();
   EXPECT_EQ(socket.SendBuf("QUV1", 4), 4);
   EXPECT_EQ(FServer.WaitForReceived(0, 4), "QUV1");
   EXPECT_EQ(socket.SendBuf("", 0), 0);
@@ -74,9 +74,7 @@ TEST_F(ClientSocket, SendsAndReceivesByNumericAddress) {
 }
 
 TEST_F(ClientSocket, WaitThatRunsOutGivesMinusOneAndPeekFindsLaterData) {
-  OpenByAddress();
-  TClientWinSocket& socket = FSocket.Socket();
-  socket.SetTimeout(20);
+  TClientWinSocket& socket = OpenByAddress(20);
   char byte = 0;
   EXPECT_EQ(socket.ReceiveBuf(&byte, 1), kConnNothingWithinWait);
   EXPECT_EQ(socket.ReceiveBuf(&byte, -1), kConnNothingWithinWait);
@@ -88,9 +86,7 @@ TEST_F(ClientSocket, WaitThatRunsOutGivesMinusOneAndPeekFindsLaterData) {
 }
 
 TEST_F(ClientSocket, BytesReadAheadComeInOrderAndGoWithTheirConnection) {
-  OpenByAddress();
-  TClientWinSocket& socket = FSocket.Socket();
-  socket.SetTimeout(5000);
+  TClientWinSocket& socket = OpenByAddress();
   std::string large;
   for (int i = 0; i < 40000; ++i) large += static_cast<char>('a' + i % 26);
   FServer.Send(0, large);
@@ -110,9 +106,7 @@ TEST_F(ClientSocket, BytesReadAheadComeInOrderAndGoWithTheirConnection) {
 }
 
 TEST_F(ClientSocket, PeerCloseAndLocalCloseGiveMinusTwo) {
-  OpenByAddress();
-  TClientWinSocket& socket = FSocket.Socket();
-  socket.SetTimeout(5000);
+  TClientWinSocket& socket = OpenByAddress();
   FServer.Disconnect(0);
   char byte;
   EXPECT_EQ(socket.ReceiveBuf(&byte, 1), kConnGone);
