@@ -21,6 +21,7 @@
 #include "app/RemoteCalls.h"
 #include "app/ViewerOptions.h"
 #include "app/uTasks2.h"
+#include "client/quvClientScope.h"
 #include "platform/Exception.h"
 #include "platform/ExePath.h"
 #include "platform/ProgramIo.h"
@@ -119,6 +120,7 @@ int PrintOnce(const quv::TViewerOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const quv::TClientScope scope;
   // --help and --version are answered before Qt, so that they need no display;
   // other faults wait until Qt has taken its own options out.
   const quv::TViewerOptions early = quv::ParseViewerArguments(ArgumentsOf(argc, argv));

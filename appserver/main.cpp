@@ -11,8 +11,8 @@
 #include "appserver/quvServerState.h"
 #include "appserver/quvsystem.h"
 #include "appserver/quvtest.h"
+#include "client/quvClientScope.h"
 #include "platform/ProgramIo.h"
-#include "server/common/quvIntfRegistry.h"
 
 namespace {
 
@@ -42,6 +42,11 @@ std::string DemoAddress(const std::string& listenAddress, uint16_t port) {
 int main(int argc, char* argv[]) {
   using namespace quv;
   constexpr const char* kProgram = "quvserver";
+  // The framework's process-wide objects, the interface registry with the
+  // method definitions (quvtest.quv and quvsystem.quv among the program's
+  // resources) among them; they end after the server has stopped its
+  // connections and the demo its clients.
+  const TClientScope scope;
   try {
     const TServerOptions options = ParseServerOptions(argc, argv);
     if (options.Help || options.Version) {
@@ -51,10 +56,6 @@ int main(int argc, char* argv[]) {
         std::printf("%s %s\n", kProgram, QUV_VERSION);
       return program::FinishStandardOutput(kProgram, program::kExitSuccess);
     }
-    // The method definitions (quvtest.quv and quvsystem.quv among the
-    // program's resources); released after the server has stopped its
-    // connections and the demo its clients.
-    TquvInterfaceRegistryScope interfaces;
     const uint32_t seed = options.Seed ? *options.Seed : std::random_device()();
     TServerState state(seed);
     TMethodRegistry methods;

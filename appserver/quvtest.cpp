@@ -78,8 +78,7 @@ class TRowsCache final {
   TMethodResult::TBytes FBytes;
 };
 
-TMethodResult Rows(const TMethodCall& call) {
-  static TRowsCache cache;
+TMethodResult Rows(TRowsCache& cache, const TMethodCall& call) {
   const int32_t count = call.Parameter("count").ToInteger();
   if (count < 0 || count > kMostRows)
     throw Exception("quvtest.test.rows answers 0 to " + std::to_string(kMostRows) + " rows");
@@ -107,7 +106,10 @@ void RegisterQuvTest(TMethodRegistry& methods) {
   methods.Register("quvtest.test.echo", Echo);
   methods.Register("quvtest.test.fail", Fail);
   methods.Register("quvtest.test.sleep", Sleep);
-  methods.Register("quvtest.test.rows", Rows);
+  methods.Register("quvtest.test.rows",
+                   [cache = std::make_shared<TRowsCache>()](const TMethodCall& call) {
+                     return Rows(*cache, call);
+                   });
   methods.Register("quvtest.test.partial", Partial);
   methods.Register("quvtest.test.wait", WaitForProbes);
 }

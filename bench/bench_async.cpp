@@ -13,6 +13,7 @@
 #include "bench/EchoCall.h"
 #include "bench/RatioReporter.h"
 #include "client/quvClient.h"
+#include "client/quvClientScope.h"
 #include "client/quvMainThread.h"
 #include "server/common/quvIntfRegistry.h"
 
@@ -143,7 +144,7 @@ void PrintShare(const TRatioReporter& reporter, const std::string& label, const 
 }  // namespace quv
 
 int main(int argc, char** argv) {
-  quv::TquvInterfaceRegistryScope interfaces;
+  const quv::TClientScope scope;
   return quv::RunAndPrintRatios(
       argc, argv, "items_per_second", [](const quv::TRatioReporter& reporter) {
         using quv::kRepetitions;

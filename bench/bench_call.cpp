@@ -12,6 +12,7 @@
 #include "bench/RatioReporter.h"
 #include "bench/RawCall.h"
 #include "client/quvClient.h"
+#include "client/quvClientScope.h"
 #include "client/quvExecCommand.h"
 #include "platform/Clock.h"
 #include "platform/Thread.h"
@@ -131,8 +132,8 @@ BENCHMARK(BM_RawPingPongSameBytes)
 }  // namespace quv
 
 int main(int argc, char** argv) {
+  const quv::TClientScope scope;
   benchmark::Initialize(&argc, argv);
-  quv::TquvInterfaceRegistryScope interfaces;
   quv::TRatioReporter reporter("items_per_second");
   benchmark::RunSpecifiedBenchmarks(&reporter);
   quv::PrintRoundTripRatio(reporter, "ExecMethod round trip",

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bench/RatioReporter.h"
+#include "client/quvClientScope.h"
 #include "platform/Clock.h"
 #include "server/common/fastlzw.h"
 
@@ -276,5 +277,6 @@ void PrintRatios(const TRatioReporter& reporter) {
 }  // namespace quv
 
 int main(int argc, char** argv) {
+  const quv::TClientScope scope;
   return quv::RunAndPrintRatios(argc, argv, "bytes_per_second", quv::PrintRatios);
 }

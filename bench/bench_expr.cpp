@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bench/RatioReporter.h"
+#include "client/quvClientScope.h"
 #include "expr/ExprParser.h"
 #include "server/common/quvRecordset.h"
 
@@ -107,6 +108,7 @@ BENCHMARK(BM_ParseShortExpressions)->Iterations(100000);
 }  // namespace
 
 int main(int argc, char** argv) {
+  const quv::TClientScope scope;
   return quv::RunAndPrintRatios(
       argc, argv, "items_per_second", [](const quv::TRatioReporter& reporter) {
         const double byExpression = reporter.Rate("BM_FilterByExpression/iterations:3");

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bench/RatioReporter.h"
+#include "client/quvClientScope.h"
 #include "platform/Clock.h"
 #include "support/Hash.h"
 
@@ -125,5 +126,6 @@ void PrintRatios(const quv::TRatioReporter& reporter) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const quv::TClientScope scope;
   return quv::RunAndPrintRatios(argc, argv, "items_per_second", PrintRatios);
 }

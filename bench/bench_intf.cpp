@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "client/quvClientScope.h"
 #include "server/common/quvIntfRegistry.h"
 #include "tests/kit/IntfTestFiles.h"
 
@@ -111,4 +112,11 @@ BENCHMARK(BM_LoadDefinitionsOf200Fields);
 }  // namespace
 }  // namespace quv
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  const quv::TClientScope scope;
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "bench/RatioReporter.h"
+#include "client/quvClientScope.h"
 #include "support/JSON.h"
 
 namespace {
@@ -121,6 +122,7 @@ void PrintRatio(const quv::TRatioReporter& reporter, const std::string& label,
 }  // namespace
 
 int main(int argc, char** argv) {
+  const quv::TClientScope scope;
   benchmark::Initialize(&argc, argv);
   quv::TRatioReporter reporter("bytes_per_second");
   reporter.Notes() << "Document: " << Document().size() << " bytes\n";

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "bench/RatioReporter.h"
+#include "client/quvClientScope.h"
 #include "loader/quvDiff.h"
 #include "loader/quvLoader.h"
 #include "platform/Streams.h"
@@ -134,6 +135,7 @@ BENCHMARK(BM_OutOfDateCheck200)->Unit(benchmark::kMillisecond)->UseRealTime();
 }  // namespace
 
 int main(int argc, char** argv) {
+  const quv::TClientScope scope;
   return quv::RunAndPrintRatios(
       argc, argv, "bytes_per_second", [](const quv::TRatioReporter& reporter) {
         const double apply = reporter.Rate("BM_ApplyDifference/real_time");

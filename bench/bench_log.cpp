@@ -12,6 +12,7 @@
 #include <string>
 
 #include "bench/RatioReporter.h"
+#include "client/quvClientScope.h"
 #include "platform/FileHandle.h"
 #include "transport/logfiles.h"
 
@@ -76,5 +77,6 @@ void PrintRatios(const quv::TRatioReporter& reporter) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const quv::TClientScope scope;
   return quv::RunAndPrintRatios(argc, argv, "items_per_second", PrintRatios);
 }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "bench/RatioReporter.h"
+#include "client/quvClientScope.h"
 #include "platform/Clock.h"
 #include "platform/TempFile.h"
 #include "server/common/quvRecordset.h"
@@ -250,5 +251,6 @@ void PrintRatios(const quv::TRatioReporter& reporter) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const quv::TClientScope scope;
   return quv::RunAndPrintRatios(argc, argv, "bytes_per_second", PrintRatios);
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bench/RatioReporter.h"
+#include "client/quvClientScope.h"
 #include "platform/TempFile.h"
 #include "server/common/quvBufferedStreams.h"
 
@@ -102,5 +103,6 @@ void PrintRatios(const TRatioReporter& reporter) {
 }  // namespace quv
 
 int main(int argc, char** argv) {
+  const quv::TClientScope scope;
   return quv::RunAndPrintRatios(argc, argv, "bytes_per_second", quv::PrintRatios);
 }

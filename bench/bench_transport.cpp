@@ -9,6 +9,7 @@
 
 #include "bench/RatioReporter.h"
 #include "bench/RawCall.h"
+#include "client/quvClientScope.h"
 #include "server/common/quvIntfRegistry.h"
 #include "server/common/quvRecordset.h"
 #include "tests/kit/ServerProcess.h"
@@ -149,8 +150,8 @@ void PrintRatio(const TRatioReporter& reporter, const char* text, const std::str
 }  // namespace quv
 
 int main(int argc, char** argv) {
+  const quv::TClientScope scope;
   benchmark::Initialize(&argc, argv);
-  quv::TquvInterfaceRegistryScope interfaces;
   quv::TRatioReporter reporter("items_per_second");
   benchmark::RunSpecifiedBenchmarks(&reporter);
   quv::PrintRoundTripRatio(reporter, "call round trip",

@@ -15,6 +15,7 @@
 #include "app/RowTableModel.h"
 #include "app/TaskRows.h"
 #include "bench/RatioReporter.h"
+#include "client/quvClientScope.h"
 #include "platform/Cp1252.h"
 
 namespace {
@@ -114,6 +115,7 @@ BENCHMARK(BM_RebuildView)->Unit(benchmark::kMillisecond)->UseRealTime();
 }  // namespace
 
 int main(int argc, char** argv) {
+  const quv::TClientScope scope;
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   return quv::RunAndPrintRatios(

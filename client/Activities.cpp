@@ -72,21 +72,21 @@ void TActivityList::ReportProgress(int32_t id, int32_t percent) {
 
 namespace {
 
-// Made during static initialisation, so that they exist before main and go
-// after it in reverse order.
-[[maybe_unused]] const bool gMadeAtStart = (Activities(), true);
+// The list and its listeners, which go after it.
+struct TProcessActivities {
+  TActivityListeners Listeners;
+  TActivityList List{Listeners};
+};
+
+constinit TProcessSlot<TProcessActivities> gActivities("activity list");
 
 }  // namespace
 
-TActivityListeners& ActivityListeners() {
-  static TActivityListeners listeners;
-  return listeners;
-}
+std::unique_ptr<TScopePart> MakeActivityList() { return gActivities.Make(); }
 
-TActivityList& Activities() {
-  static TActivityList list(ActivityListeners());
-  return list;
-}
+TActivityListeners& ActivityListeners() { return gActivities->Listeners; }
+
+TActivityList& Activities() { return gActivities->List; }
 
 bool ProgressWorthStoring(int32_t stored, int32_t percent) {
   return percent >= 100 || int64_t{percent} - stored > 10;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ProcessSlot.h"
 #include "platform/Sync.h"
 
 namespace quv {
@@ -74,7 +75,9 @@ class TActivityList final {
   uint32_t FNextId = 0;
 };
 
-// The process-wide listeners and list, made at start-up and freed at exit.
+// Makes the process-wide listeners and list.
+std::unique_ptr<TScopePart> MakeActivityList();
+// The process-wide listeners and list.
 TActivityListeners& ActivityListeners();
 TActivityList& Activities();
 

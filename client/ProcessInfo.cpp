@@ -36,18 +36,21 @@ class TProcessInfoBlock final {
   uint8_t* FMemory = nullptr;
 };
 
-TProcessInfoBlock& Block() {
-  static TProcessInfoBlock block;
-  return block;
-}
+constinit TProcessSlot<TProcessInfoBlock> gBlock("process information block");
 
-// Made during static initialisation, so that the block exists before main.
-[[maybe_unused]] const bool gMadeAtStart = (Block(), true);
+TProcessInfoBlock& Block() { return *gBlock; }
+
+constexpr std::string_view kBlockNamePrefix = "VANTORA_GLOBAL_PROCESS_INFO_";
 
 }  // namespace
 
+std::unique_ptr<TScopePart> MakeProcessInfoBlock() {
+  RemoveSharedMemoryOfEndedProcesses(kBlockNamePrefix);
+  return gBlock.Make();
+}
+
 std::string ProcessInfoBlockName() {
-  return "VANTORA_GLOBAL_PROCESS_INFO_" + std::to_string(getpid());
+  return std::string(kBlockNamePrefix) + std::to_string(getpid());
 }
 
 TProcessInfoStream::TProcessInfoStream() : FMemory(Block().Memory()) {}

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/ProcessSlot.h"
 #include "platform/Streams.h"
 
 namespace quv {
@@ -14,6 +15,10 @@ inline constexpr int32_t kProcessInfoMaxText = kProcessInfoSize - 4;
 
 // "VANTORA_GLOBAL_PROCESS_INFO_" + the process id in decimal.
 std::string ProcessInfoBlockName();
+
+// Makes this process's block, after removing the blocks of processes that
+// ended without removing theirs (killed by a signal).
+std::unique_ptr<TScopePart> MakeProcessInfoBlock();
 
 // A stream whose memory is this process's block: size and capacity are
 // kProcessInfoSize from creation; it never grows past the block. The block is

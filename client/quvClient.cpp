@@ -4,7 +4,6 @@
 #include "client/quvCallSeams.h"
 #include "client/quvExecuteThreads.h"
 #include "client/quvMainThread.h"
-#include "platform/ThreadReaper.h"
 
 namespace quv {
 
@@ -34,16 +33,14 @@ void SetParameters(TquvRecordset& parameters, const std::vector<std::string>& na
     parameters.SetFieldValueByIndex(static_cast<int32_t>(i), ValueFromConst(i, values));
 }
 
-// The unit's process-wide objects: made during static initialisation and
-// released after main, in reverse order.
+// The registry of execute threads and the notification hub, installed as the
+// call queue and the change notifier while they live. The activity list, the
+// plain main thread and the thread reaper are made before the unit and go
+// after it: tasks freed as it goes remove their activities, and threads that
+// do not end in time are handed to the reaper.
 class TClientUnit final {
  public:
   TClientUnit() : FHub(TCOMObject::Create<TquvNotifyHub>()) {
-    // Made first, so that they go after the unit: tasks freed as it goes
-    // remove their activities.
-    Activities();
-    HandedOverThreads();
-    PlainMainThread();
     FThreads = std::make_unique<TquvExecuteThreads>();
     SetCallQueue(FThreads.get());
     SetChangeNotifier(FHub.Get());
@@ -51,10 +48,10 @@ class TClientUnit final {
   ~TClientUnit() {
     if (ChangeNotifier() == FHub.Get()) SetChangeNotifier(nullptr);
     if (CallQueue() == FThreads.get()) SetCallQueue(nullptr);
-    FThreads.reset();
-    // A thread still applying a reply is let go before it is joined.
+    // Replies still waiting for the main thread are refused, so that no
+    // execute thread waits for a main thread that has stopped taking them.
     PlainMainThread().Close();
-    JoinHandedOverThreads();
+    FThreads.reset();
   }
   TquvNotifyHub& Hub() const { return *FHub; }
 
@@ -63,16 +60,13 @@ class TClientUnit final {
   std::unique_ptr<TquvExecuteThreads> FThreads;
 };
 
-TClientUnit& ClientUnit() {
-  static TClientUnit unit;
-  return unit;
-}
-
-[[maybe_unused]] const bool gMadeAtStart = (ClientUnit(), true);
+constinit TProcessSlot<TClientUnit> gUnit("client unit");
 
 }  // namespace
 
-TquvNotifyHub& NotifyHub() { return ClientUnit().Hub(); }
+std::unique_ptr<TScopePart> MakeClientUnit() { return gUnit.Make(); }
+
+TquvNotifyHub& NotifyHub() { return gUnit->Hub(); }
 
 TVariant TquvConst::ToVariant() const {
   return std::visit(TOverloaded{

@@ -51,9 +51,14 @@ void ExecMethod(const std::string& method, const std::vector<std::string>& names
                 const std::vector<TquvConst>& values, std::unique_ptr<TquvClientRecordset>& result,
                 const std::string& host = "");
 
-// The process's notification hub: made before main, installed as the change
-// notifier of every call, released after main.
+// The process's notification hub, installed as the change notifier of every
+// call while the client unit lives.
 TquvNotifyHub& NotifyHub();
+
+// Makes the client unit: the registry of execute threads (the call queue) and
+// the notification hub. Needs the activity list, the plain main thread and
+// the thread reaper, which must outlive it.
+std::unique_ptr<TScopePart> MakeClientUnit();
 
 // Runs ExecMethod and makes `row` an array of one value per reply field:
 // the first row's values and true when the reply has a row, else empty

@@ -171,10 +171,17 @@ void CallThroughBroker(IquvBrokerContext& broker, const TquvTagBag* context,
 
 }  // namespace
 
-const TBrokerBridge& ClientBrokerBridge() {
-  static const TBrokerBridge bridge = TBrokerBridge::LoadBesideExecutable();
-  return bridge;
+namespace {
+
+constinit TProcessSlot<TBrokerBridge> gBridge("client broker bridge");
+
+}  // namespace
+
+std::unique_ptr<TScopePart> MakeClientBrokerBridge() {
+  return gBridge.Make(TBrokerBridge::LoadBesideExecutable());
 }
+
+const TBrokerBridge& ClientBrokerBridge() { return *gBridge; }
 
 TRef<IquvBrokerContext> ClientBrokerContext() { return ClientBrokerBridge().GetContext(); }
 

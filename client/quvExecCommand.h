@@ -25,8 +25,9 @@ using TquvCallConnFactory = std::function<std::unique_ptr<TCustomConn>(const std
 // so that tests can wrap the real connection. Thread-safe.
 void SetCallConnFactory(TquvCallConnFactory factory);
 
-// The client's broker bridge, looked up beside the executable on first use
-// and kept for the process.
+// Makes the client's broker bridge, looked up beside the executable.
+std::unique_ptr<TScopePart> MakeClientBrokerBridge();
+// The client's broker bridge.
 const TBrokerBridge& ClientBrokerBridge();
 // The calling thread's broker context; none outside the server's environment.
 TRef<IquvBrokerContext> ClientBrokerContext();

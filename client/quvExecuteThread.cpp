@@ -1,19 +1,25 @@
 #include "client/quvExecuteThread.h"
 
+#include <algorithm>
+
 #include "client/Activities.h"
 #include "client/quvClient.h"
 #include "client/quvClientRecordset.h"
 #include "client/quvExecCommand.h"
 #include "client/quvMainThread.h"
+#include "platform/Clock.h"
 #include "platform/Cp1252.h"
 #include "platform/DebugOutput.h"
 #include "transport/quvCallKinds.h"
+#include "transport/quvConPool.h"
 
 namespace quv {
 
 namespace {
 
 constexpr uint32_t kWaitSliceMs = 5000;
+// How often a wait for a stopped thread interrupts its call again.
+constexpr uint32_t kInterruptRoundMs = 100;
 constexpr const char* kCancelMethod = "quvsystem.tasks.cancel";
 constexpr std::string_view kQueueFullMessage =
     "Não é possível enfileirar mais tarefas, pois não há mais espaço"_cp;
@@ -89,10 +95,21 @@ void TquvExecuteThread::Stop() {
   Terminate();
   FStop.SetEvent();
   FWork.SetEvent();
+  InterruptCall();
 }
 
+void TquvExecuteThread::InterruptCall() { DefaultPool().InterruptUsedBy(ThreadId()); }
+
 bool TquvExecuteThread::WaitForEnd(uint32_t timeoutMs) {
-  return WaitHandlingMessages(FEnded, timeoutMs);
+  const uint32_t start = Clock().TickCount();
+  for (;;) {
+    const uint32_t elapsed = Clock().TickCount() - start;
+    const uint32_t slice = std::min(kInterruptRoundMs, timeoutMs - std::min(elapsed, timeoutMs));
+    if (WaitHandlingMessages(FEnded, slice)) return true;
+    if (elapsed >= timeoutMs) return false;
+    // A call the thread began just after Stop's interrupt is cut off now.
+    InterruptCall();
+  }
 }
 
 std::size_t TquvExecuteThread::Waiting() {

@@ -56,9 +56,12 @@ class TquvExecuteThread final : public TThread {
   // (under this thread's lock); else the first waiting one is flagged, so
   // that it fails at its next cancel check.
   void CancelRequest(int32_t requestNumber);
-  // Tells the thread to stop; what is still queued is dropped when it ends.
+  // Tells the thread to stop and interrupts the call it carries, whose reply
+  // a stopped thread would not deliver; what is still queued is dropped when
+  // it ends.
   void Stop();
-  // Waits up to `timeoutMs` for the thread to end (WaitHandlingMessages).
+  // Waits up to `timeoutMs` for a stopped thread to end (WaitHandlingMessages),
+  // interrupting again every round a call it may have begun meanwhile.
   bool WaitForEnd(uint32_t timeoutMs);
   // Whether a reply is being applied on the main thread right now.
   bool Delivering() const { return FDelivering.load() != 0; }
@@ -78,6 +81,8 @@ class TquvExecuteThread final : public TThread {
   };
 
   void WorkOffQueue();
+  // Interrupts the connection of the default pool this thread uses, if any.
+  void InterruptCall();
   TState Dequeue();
   void Carry(TTask& task);
   void CheckCancel(TTask& task, int32_t percent);

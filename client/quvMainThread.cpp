@@ -128,9 +128,14 @@ void TquvPlainMainThread::Close() {
   FArrived.notify_all();
 }
 
-TquvPlainMainThread& PlainMainThread() {
-  static TquvPlainMainThread mainThread;
-  return mainThread;
-}
+namespace {
+
+constinit TProcessSlot<TquvPlainMainThread> gPlainMainThread("plain main thread");
+
+}  // namespace
+
+std::unique_ptr<TScopePart> MakePlainMainThread() { return gPlainMainThread.Make(); }
+
+TquvPlainMainThread& PlainMainThread() { return *gPlainMainThread; }
 
 }  // namespace quv

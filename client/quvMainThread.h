@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/ProcessSlot.h"
 #include "platform/Sync.h"
 
 namespace quv {
@@ -78,8 +79,10 @@ class TquvPlainMainThread final : public IquvMainThread {
   bool FClosed = false;
 };
 
-// The plain main thread of this process, made at start-up by the thread that
-// runs main.
+// Makes the plain main thread of this process; the calling thread (the one
+// that runs main) becomes the main thread.
+std::unique_ptr<TScopePart> MakePlainMainThread();
+// The plain main thread of this process.
 TquvPlainMainThread& PlainMainThread();
 
 }  // namespace quv

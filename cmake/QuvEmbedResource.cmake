@@ -1,6 +1,6 @@
 # cmake -DINPUT=<file> -DOUTPUT=<source> -DTYPE=<type> -DNAME=<name> -DSYMBOL=<id> -P QuvEmbedResource.cmake
-# Writes a C++ source that holds the bytes of INPUT and enters them as the
-# program resource TYPE/NAME before main runs.
+# Writes a C++ source that holds the bytes of INPUT and places them as the
+# program resource TYPE/NAME in the program's resource section.
 file(READ "${INPUT}" hex HEX)
 string(LENGTH "${hex}" hex_length)
 math(EXPR size "${hex_length} / 2")
@@ -11,10 +11,7 @@ file(WRITE "${OUTPUT}.tmp"
 "#include \"platform/Resources.h\"\n\n"
 "namespace {\n\n"
 "const char k${SYMBOL}[${size} + 1] = {\n  ${bytes}0};\n\n"
-"const bool kRegistered${SYMBOL} = [] {\n"
-"  quv::RegisterResource(\"${TYPE}\", \"${NAME}\", std::string_view(k${SYMBOL}, ${size}));\n"
-"  return true;\n"
-"}();\n\n"
+"QUV_EMBED_RESOURCE(kEntry${SYMBOL}, \"${TYPE}\", \"${NAME}\", k${SYMBOL}, ${size})\n\n"
 "}  // namespace\n")
 file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)
 file(REMOVE "${OUTPUT}.tmp")

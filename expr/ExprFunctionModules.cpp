@@ -7,10 +7,15 @@
 
 namespace quv {
 
-TExprFunctionModuleManager& TExprFunctionModuleManager::Instance() {
-  static TExprFunctionModuleManager manager;
-  return manager;
-}
+namespace {
+
+constinit TProcessSlot<TExprFunctionModuleManager> gManager("function module registry");
+
+}  // namespace
+
+std::unique_ptr<TScopePart> TExprFunctionModuleManager::Make() { return gManager.Make(); }
+
+TExprFunctionModuleManager& TExprFunctionModuleManager::Instance() { return *gManager; }
 
 void TExprFunctionModuleManager::Register(std::shared_ptr<IExprFunctionModule> module) {
   if (!module) return;

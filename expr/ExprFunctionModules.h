@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ProcessSlot.h"
 #include "support/Variant.h"
 
 namespace quv {
@@ -31,6 +32,9 @@ class IExprFunctionModule {
 // evaluate arguments that call other modules.
 class TExprFunctionModuleManager final {
  public:
+  // Makes the process's registry.
+  static std::unique_ptr<TScopePart> Make();
+  // The process's registry.
   static TExprFunctionModuleManager& Instance();
 
   void Register(std::shared_ptr<IExprFunctionModule> module);

@@ -40,7 +40,6 @@ void ReadReply(TCustomConn& conn, TquvRecordset& recordset) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  static const TquvInterfaceRegistryScope interfaces;
   fuzz::UsePrivateTempFolder();
   testing::TBufferConn conn(std::vector<uint8_t>(data + 1, data + size));
   TquvRecordset recordset("", kMethods[data[0] % std::size(kMethods)]);

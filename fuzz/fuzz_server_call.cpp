@@ -71,7 +71,6 @@ void ServeCall(const TCallRequest& request) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const TquvInterfaceRegistryScope interfaces;
   testing::TBufferConn conn(std::vector<uint8_t>(data, data + size));
   TquvPackage package(conn);
   TCallRequest request;

@@ -83,14 +83,27 @@ void TFileWatcher::Execute() {
   }
 }
 
+namespace {
+
+// The watcher that users share while any of them holds it.
+struct TSharedWatcher {
+  std::mutex Lock;
+  std::weak_ptr<TFileWatcher> Watcher;  // guarded by Lock
+};
+
+constinit TProcessSlot<TSharedWatcher> gShared("file watcher");
+
+}  // namespace
+
+std::unique_ptr<TScopePart> MakeFileWatcherSlot() { return gShared.Make(); }
+
 std::shared_ptr<TFileWatcher> AcquireFileWatcher() {
-  static std::mutex lock;
-  static std::weak_ptr<TFileWatcher> shared;
-  std::lock_guard<std::mutex> guard(lock);
-  std::shared_ptr<TFileWatcher> watcher = shared.lock();
+  TSharedWatcher& shared = *gShared;
+  std::lock_guard<std::mutex> guard(shared.Lock);
+  std::shared_ptr<TFileWatcher> watcher = shared.Watcher.lock();
   if (!watcher) {
     watcher = std::make_shared<TFileWatcher>();
-    shared = watcher;
+    shared.Watcher = watcher;
   }
   return watcher;
 }

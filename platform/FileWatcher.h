@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/FileWatch.h"
+#include "platform/ProcessSlot.h"
 #include "platform/Sync.h"
 #include "platform/Thread.h"
 
@@ -52,6 +53,9 @@ class TFileWatcher final : public TThread {
   std::atomic<uint32_t> FScanCount{0};
 };
 
+// Makes the place where users find the process's watcher; every user must
+// have let its watcher go before the part ends.
+std::unique_ptr<TScopePart> MakeFileWatcherSlot();
 // The process's watcher, made when the first user asks for it.
 std::shared_ptr<TFileWatcher> AcquireFileWatcher();
 

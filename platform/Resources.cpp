@@ -21,14 +21,25 @@ struct TResourceTable {
   std::map<std::string, std::string_view> Items;
 };
 
-// Made on first use, so that generated tables may register from static
-// initialisers in any order.
-TResourceTable& Table() {
-  static TResourceTable table;
-  return table;
-}
+constinit TProcessSlot<TResourceTable> gTable("resource table");
+
+TResourceTable& Table() { return *gTable; }
 
 }  // namespace
+
+// The bounds of the program's resource section; both null when it has none.
+extern "C" {
+extern const TEmbeddedResource __start_quv_resources[] __attribute__((weak));
+extern const TEmbeddedResource __stop_quv_resources[] __attribute__((weak));
+}
+
+std::unique_ptr<TScopePart> MakeResourceTable() {
+  std::unique_ptr<TScopePart> part = gTable.Make();
+  for (const TEmbeddedResource* entry = __start_quv_resources;
+       entry != nullptr && entry < __stop_quv_resources; ++entry)
+    RegisterResource(entry->Type, entry->Name, std::string_view(entry->Bytes, entry->Size));
+  return part;
+}
 
 std::optional<std::string_view> FindResource(std::string_view type, std::string_view name) {
   TResourceTable& table = Table();

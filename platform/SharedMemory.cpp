@@ -5,9 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <filesystem>
+#include <string_view>
 #include <utility>
 
 #include "platform/Exception.h"
+#include "platform/SystemInfo.h"
 
 namespace quv {
 
@@ -33,7 +37,32 @@ THandle CreateObject(const std::string& objectName) {
   throw EOSError(call, code);
 }
 
+// Where the system lists its shared memory objects.
+constexpr const char* kObjectFolder = "/dev/shm";
+
+// The process id that ends `name` after `prefix`; 0 for any other name.
+uint32_t ProcessIdAfter(std::string_view name, std::string_view prefix) {
+  if (!name.starts_with(prefix) || name.size() == prefix.size()) return 0;
+  name.remove_prefix(prefix.size());
+  uint32_t processId = 0;
+  const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), processId);
+  return error == std::errc() && end == name.data() + name.size() ? processId : 0;
+}
+
 }  // namespace
+
+int32_t RemoveSharedMemoryOfEndedProcesses(std::string_view prefix) {
+  int32_t removed = 0;
+  std::error_code error;
+  std::filesystem::directory_iterator entry(kObjectFolder, error);
+  for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+    const std::string name = entry->path().filename().string();
+    const uint32_t processId = ProcessIdAfter(name, prefix);
+    if (processId == 0 || ProcessExists(processId)) continue;
+    if (shm_unlink(SharedMemoryObjectName(name).c_str()) == 0) ++removed;
+  }
+  return removed;
+}
 
 std::string SharedMemoryObjectName(const std::string& name) { return "/" + name; }
 

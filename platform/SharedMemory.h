@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/FileHandle.h"
 
@@ -40,6 +41,10 @@ class TSharedMemory final {
   TAutoCloseHandle FHandle;
   pid_t FCreator = 0;
 };
+
+// Removes the shared memory objects named `prefix` + a process id whose
+// process has ended (killed before it could remove its own); returns how many.
+int32_t RemoveSharedMemoryOfEndedProcesses(std::string_view prefix);
 
 // The system object name of the shared memory `name`.
 std::string SharedMemoryObjectName(const std::string& name);

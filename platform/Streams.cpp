@@ -66,6 +66,13 @@ uint8_t* NewMapping(std::size_t capacity) {
 // Holds at most kSpareBytes; the oldest mapping goes first.
 class TSpareMappings final {
  public:
+  TSpareMappings() = default;
+  TSpareMappings(const TSpareMappings&) = delete;
+  TSpareMappings& operator=(const TSpareMappings&) = delete;
+  ~TSpareMappings() {
+    for (const TMapping& mapping : FMappings) munmap(mapping.Memory, mapping.Capacity);
+  }
+
   // The smallest kept mapping of at least `capacity` bytes, taken out of the
   // list, or a new mapping of `capacity` bytes.
   TMapping Take(std::size_t capacity) {
@@ -113,14 +120,24 @@ class TSpareMappings final {
   std::size_t FBytes = 0;          // guarded by FLock
 };
 
-// Never destroyed: a memory stream that outlives the other statics still
-// hands its mapping back at exit. The kept mappings go with the process.
-TSpareMappings& SpareMappings() {
-  static TSpareMappings* const spare = new TSpareMappings;
-  return *spare;
+// Outside every process scope streams map and unmap without keeping any.
+constinit TProcessSlot<TSpareMappings> gSpareMappings("spare stream mappings");
+
+TMapping TakeMapping(std::size_t capacity) {
+  TSpareMappings* spare = gSpareMappings.Find();
+  return spare != nullptr ? spare->Take(capacity) : TMapping{NewMapping(capacity), capacity};
+}
+
+void KeepMapping(TMapping mapping) noexcept {
+  if (TSpareMappings* spare = gSpareMappings.Find())
+    spare->Keep(mapping);
+  else
+    munmap(mapping.Memory, mapping.Capacity);
 }
 
 }  // namespace
+
+std::unique_ptr<TScopePart> MakeSpareMappings() { return gSpareMappings.Make(); }
 
 TMemoryStream::TMemoryStream(const std::vector<uint8_t>& bytes) {
   GrowTo(bytes.size());
@@ -131,7 +148,7 @@ TMemoryStream::~TMemoryStream() { Release(); }
 
 void TMemoryStream::Release() {
   if (FMapped) {
-    SpareMappings().Keep({FMemory, FCapacity});
+    KeepMapping({FMemory, FCapacity});
   } else {
     std::free(FMemory);
   }
@@ -159,7 +176,7 @@ void TMemoryStream::Reserve(std::size_t capacity) {
     mapping.Memory = static_cast<uint8_t*>(moved);
     madvise(mapping.Memory, mapping.Capacity, MADV_HUGEPAGE);
   } else {
-    mapping = SpareMappings().Take(mapping.Capacity);
+    mapping = TakeMapping(mapping.Capacity);
     if (FSize > 0) std::memcpy(mapping.Memory, FMemory, FSize);
     std::free(FMemory);
   }

@@ -8,6 +8,7 @@
 
 #include "platform/Exception.h"
 #include "platform/FileHandle.h"
+#include "platform/ProcessSlot.h"
 
 namespace quv {
 
@@ -76,6 +77,9 @@ class TByteView : public std::span<const uint8_t> {
     return left == TByteView(right);
   }
 };
+
+// Makes the process's list of spare mappings that large memory streams reuse.
+std::unique_ptr<TScopePart> MakeSpareMappings();
 
 // A stream over a growable block of memory. Writing past the end grows it; a
 // position beyond the end reads nothing and a write there fills the gap with 0.

@@ -59,12 +59,13 @@ struct TDeleteOnCloseHolders {
   std::map<TFileIdentity, int32_t> Counts;
 };
 
-TDeleteOnCloseHolders& Holders() {
-  static TDeleteOnCloseHolders holders;
-  return holders;
-}
+constinit TProcessSlot<TDeleteOnCloseHolders> gHolders("temporary file table");
+
+TDeleteOnCloseHolders& Holders() { return *gHolders; }
 
 }  // namespace
+
+std::unique_ptr<TScopePart> MakeTempFileTable() { return gHolders.Make(); }
 
 TTempFile::TTempFile(std::string fileName, TTempFileAccess access, bool deleteOnClose,
                      bool truncate)

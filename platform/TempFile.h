@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/FileHandle.h"
+#include "platform/ProcessSlot.h"
 
 namespace quv {
 
@@ -12,6 +13,9 @@ namespace quv {
 std::string TempDirectory();
 
 enum class TTempFileAccess : uint8_t { Read, Write, ReadWrite };
+
+// Makes the process's table of delete-on-close files that are open.
+std::unique_ptr<TScopePart> MakeTempFileTable();
 
 // A temporary file, closed when this object goes. A delete-on-close file that
 // has a name in its folder is removed when the last object of this process

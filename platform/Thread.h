@@ -23,6 +23,8 @@ class TThread {
   bool Terminated() const { return FTerminated.load(); }
   // True once Execute has returned.
   bool Finished() const { return FFinished.load(); }
+  // The identifier of the running thread; none before Start.
+  std::thread::id ThreadId() const { return FThread.get_id(); }
   void WaitFor();
   void TerminateAndWait();
 

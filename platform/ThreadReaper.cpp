@@ -44,12 +44,13 @@ class TThreadReaper final {
   std::vector<std::unique_ptr<TThread>> FThreads;
 };
 
-TThreadReaper& Reaper() {
-  static TThreadReaper reaper;
-  return reaper;
-}
+constinit TProcessSlot<TThreadReaper> gReaper("thread reaper");
+
+TThreadReaper& Reaper() { return *gReaper; }
 
 }  // namespace
+
+std::unique_ptr<TScopePart> MakeThreadReaper() { return gReaper.Make(); }
 
 void HandOverThread(std::unique_ptr<TThread> thread) { Reaper().Keep(std::move(thread)); }
 

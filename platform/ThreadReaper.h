@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <memory>
 
+#include "platform/ProcessSlot.h"
 #include "platform/Thread.h"
 
 namespace quv {
@@ -13,12 +14,13 @@ namespace quv {
 // has ended, and joins whatever is left at exit, so that no thread outlives
 // main. Thread-safe.
 
+// Makes the process's reaper; when the part ends it joins every kept thread,
+// so it must outlive whatever hands threads to it.
+std::unique_ptr<TScopePart> MakeThreadReaper();
 // Takes `thread`, which has been told to stop; frees the kept threads that
 // have ended meanwhile.
 void HandOverThread(std::unique_ptr<TThread> thread);
-// Joins and frees every kept thread. This also runs at exit, after the
-// objects made after the reaper: one that hands threads over as it goes must
-// make the reaper first (any call here does).
+// Joins and frees every kept thread.
 void JoinHandedOverThreads();
 // How many handed-over threads are kept, ended or not.
 std::size_t HandedOverThreads();

@@ -552,10 +552,11 @@ class TBlockCache final {
   static constexpr std::size_t kBlockBytes = 64 * 1024;
   static constexpr std::size_t kCachedBlocks = 1024;  // 64 MB
 
-  // Never destroyed, so that documents freed during exit can still give back.
-  static TBlockCache& Instance() {
-    static TBlockCache& cache = *new TBlockCache;
-    return cache;
+  TBlockCache() { FBlocks.reserve(kCachedBlocks); }
+  TBlockCache(const TBlockCache&) = delete;
+  TBlockCache& operator=(const TBlockCache&) = delete;
+  ~TBlockCache() {
+    for (void* block : FBlocks) std::free(block);
   }
 
   void* Take() {
@@ -588,11 +589,24 @@ class TBlockCache final {
   }
 
  private:
-  TBlockCache() { FBlocks.reserve(kCachedBlocks); }
-
   std::mutex FLock;
   std::vector<void*> FBlocks;
 };
+
+// Outside every process scope documents take and free their blocks directly.
+constinit TProcessSlot<TBlockCache> gBlockCache("JSON block cache");
+
+void* TakeBlock() {
+  TBlockCache* cache = gBlockCache.Find();
+  return cache != nullptr ? cache->Take() : TBlockCache::Allocate(TBlockCache::kBlockBytes);
+}
+
+void GiveBlock(void* block) noexcept {
+  if (TBlockCache* cache = gBlockCache.Find())
+    cache->Give(block);
+  else
+    std::free(block);
+}
 
 // The memory of a parsed document: blocks handed out front to back and all
 // released together, when the document goes.
@@ -604,7 +618,7 @@ class TJSONArena final : public std::pmr::memory_resource {
   TJSONArena(const TJSONArena&) = delete;
   TJSONArena& operator=(const TJSONArena&) = delete;
   ~TJSONArena() override {
-    for (void* block : FBlocks) TBlockCache::Instance().Give(block);
+    for (void* block : FBlocks) GiveBlock(block);
     for (void* block : FLargeBlocks) std::free(block);
   }
 
@@ -614,7 +628,7 @@ class TJSONArena final : public std::pmr::memory_resource {
     std::size_t start = (FUsed + alignment - 1) & ~(alignment - 1);
     if (FBlocks.empty() || start + bytes > kBlockBytes) {
       FBlocks.reserve(FBlocks.size() + 1);
-      FBlocks.push_back(TBlockCache::Instance().Take());
+      FBlocks.push_back(TakeBlock());
       start = 0;
     }
     FUsed = start + bytes;
@@ -638,6 +652,8 @@ class TJSONArena final : public std::pmr::memory_resource {
 };
 
 }  // namespace
+
+std::unique_ptr<TScopePart> MakeJSONBlockCache() { return gBlockCache.Make(); }
 
 // A recursive-descent parser over one text, building the document in an
 // arena. Recursion is bounded by kMaxJSONDepth containers. The items of the

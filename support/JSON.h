@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/Exception.h"
+#include "platform/ProcessSlot.h"
 #include "support/Hash.h"
 #include "support/Variant.h"
 
@@ -294,5 +295,9 @@ class TJSONobject final : public TJSONarray {
 // only whitespace. Raises TJSONError (or EVariantError for a number the
 // conversion rejects); no partial tree escapes.
 std::unique_ptr<TJSONarray> ParseJSON(std::string_view text);
+
+// Makes the process's cache of the memory blocks that parsed documents give
+// back for the next document.
+std::unique_ptr<TScopePart> MakeJSONBlockCache();
 
 }  // namespace quv

@@ -90,12 +90,13 @@ struct TProcessCaptions {
   std::unique_ptr<TquvMacroCaption> Dictionary;
 };
 
-TProcessCaptions& ProcessCaptions() {
-  static TProcessCaptions captions;
-  return captions;
-}
+constinit TProcessSlot<TProcessCaptions> gCaptions("caption dictionary");
+
+TProcessCaptions& ProcessCaptions() { return *gCaptions; }
 
 }  // namespace
+
+std::unique_ptr<TScopePart> MakeCaptionDictionary() { return gCaptions.Make(); }
 
 std::string NormalizeCaptionWord(std::string_view word) {
   static const std::array<char, 256> table = BuildNormalizeTable();

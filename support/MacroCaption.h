@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ProcessSlot.h"
 #include "support/Hash.h"
 
 namespace quv {
@@ -36,6 +37,9 @@ class TquvMacroCaption final {
 
 // Folds accents and commas of the caption table's letters and upper-cases a-z.
 std::string NormalizeCaptionWord(std::string_view word);
+
+// Makes the place of the process-wide dictionary, which is loaded on first use.
+std::unique_ptr<TScopePart> MakeCaptionDictionary();
 
 // A caption from the process-wide dictionary, loaded from the default file on first use. Every
 // request holds one process-wide lock. Thread-safe.

@@ -160,13 +160,29 @@ std::string PrepareLogFolder(const std::string& executablePath) {
   return programFolder + "/";
 }
 
+namespace {
+
+// The process's log files, opened by the first line logged, so that a program
+// that logs nothing makes no log folder.
+struct TProcessLogFiles {
+  std::once_flag Opened;
+  std::unique_ptr<TLogFiles> Files;
+};
+
+constinit TProcessSlot<TProcessLogFiles> gLogFiles("log files");
+
+}  // namespace
+
+std::unique_ptr<TScopePart> MakeProcessLogFiles() { return gLogFiles.Make(); }
+
 TLogFiles& LogFiles() {
-  static TLogFiles logFiles = [] {
+  TProcessLogFiles& process = *gLogFiles;
+  std::call_once(process.Opened, [&process] {
     const std::string executable = ExecutablePath();
-    return TLogFiles(PrepareLogFolder(executable), executable,
-                     TBrokerBridge::LoadBesideExecutable());
-  }();
-  return logFiles;
+    process.Files = std::make_unique<TLogFiles>(PrepareLogFolder(executable), executable,
+                                                TBrokerBridge::LoadBesideExecutable());
+  });
+  return *process.Files;
 }
 
 void Log(int32_t level, std::string_view message, std::string_view category) {

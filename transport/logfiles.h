@@ -7,6 +7,7 @@
 
 #include "platform/FileHandle.h"
 #include "platform/NamedMutex.h"
+#include "platform/ProcessSlot.h"
 #include "platform/Sync.h"
 #include "support/BrokerBridge.h"
 #include "support/Hash.h"
@@ -82,6 +83,8 @@ class TLogFiles final {
 // named after the program in the per-user state folder.
 std::string PrepareLogFolder(const std::string& executablePath);
 
+// Makes the place of the process-wide log files, which the first line opens.
+std::unique_ptr<TScopePart> MakeProcessLogFiles();
 // The process-wide log files, beside the executable, set up at first use.
 TLogFiles& LogFiles();
 

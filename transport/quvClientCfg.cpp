@@ -50,15 +50,13 @@ TState::TState() {
   Apply(*this, UserSettingsFileName(kClientSettingsKey), ClientIniFileName(ExecutablePath()));
 }
 
-TState& LoadedState() {
-  static TState state;
-  return state;
-}
+constinit TProcessSlot<TState> gState("client settings");
 
-// Loads during static initialisation, so that the settings are in place before main.
-[[maybe_unused]] const bool gLoadedAtStart = (LoadedState(), true);
+TState& LoadedState() { return *gState; }
 
 }  // namespace
+
+std::unique_ptr<TScopePart> MakeClientSettings() { return gState.Make(); }
 
 TquvClientSettings ReadClientSettings(const TIniFile& source, const TquvClientSettings& defaults) {
   TquvClientSettings settings;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/IniFile.h"
+#include "platform/ProcessSlot.h"
 
 namespace quv {
 
@@ -24,7 +25,10 @@ struct TquvClientSettings {
 // `defaults`; a value that is not a decimal integer keeps it.
 TquvClientSettings ReadClientSettings(const TIniFile& source, const TquvClientSettings& defaults);
 
-// The process-wide client settings, loaded before main from the per-user
+// Makes the process-wide client settings, loading them (see TquvClientCfg).
+std::unique_ptr<TScopePart> MakeClientSettings();
+
+// The process-wide client settings, loaded by the client scope from the per-user
 // store of key "SOFTWARE\TALVERO\KORB" and then from quvclient.ini beside the
 // executable, whose values win. Class-level only. Readers on any thread;
 // Timeout is an atomic, so SetTimeout may race with them.

@@ -21,37 +21,40 @@ constexpr int32_t kFarewellWaitMs = 1000;
 
 void LogClient(const std::string& text) { Log(1, text, kLogCategory); }
 
-// Every pool alive, for the checker. Lock order: this list, then a pool.
-struct TPoolList {
-  TCriticalSection Lock;
-  std::vector<TConnectionPool*> Pools;  // guarded by Lock
+using TGetEnabled = bool();
+
+// The optional outside library that may switch server access off.
+struct TConnLibrary {
+  TDynamicLibrary Library;
+  TGetEnabled* GetEnabled = nullptr;
 };
 
-TPoolList& PoolList() {
-  static TPoolList list;
-  return list;
-}
-
-// Owns the checker from its start until exit, when it is stopped and joined.
-struct TCheckerHolder {
-  std::mutex Lock;
-  std::unique_ptr<TChecker> Checker;  // guarded by Lock
-  ~TCheckerHolder() {
+// Every pool alive, for the checker, and the checker from its start until
+// the list ends, when it is stopped and joined first; the outside library,
+// loaded on first use. Lock order: this list, then a pool.
+struct TPoolList {
+  std::once_flag ConnLibraryLoaded;
+  TConnLibrary ConnLibrary;
+  TCriticalSection Lock;
+  std::vector<TConnectionPool*> Pools;  // guarded by Lock
+  std::mutex CheckerLock;
+  std::unique_ptr<TChecker> Checker;  // guarded by CheckerLock
+  ~TPoolList() {
     if (Checker) Checker->Stop();
   }
 };
 
-TCheckerHolder& CheckerHolder() {
-  static TCheckerHolder holder;
-  return holder;
-}
+constinit TProcessSlot<TPoolList> gPoolList("connection pool list");
+constinit TProcessSlot<TConnectionPool> gDefaultPool("default connection pool");
+
+TPoolList& PoolList() { return *gPoolList; }
 
 void StartChecker() {
-  TCheckerHolder& holder = CheckerHolder();
-  std::lock_guard<std::mutex> guard(holder.Lock);
-  if (holder.Checker) return;
-  holder.Checker = std::make_unique<TChecker>();
-  holder.Checker->Start();
+  TPoolList& list = PoolList();
+  std::lock_guard<std::mutex> guard(list.CheckerLock);
+  if (list.Checker) return;
+  list.Checker = std::make_unique<TChecker>();
+  list.Checker->Start();
 }
 
 void SweepAllPools(uint32_t passStart) {
@@ -92,22 +95,15 @@ void PoolSetEnabled(bool enabled) { gPoolEnabled.store(enabled); }
 
 bool PoolGetEnabled() { return gPoolEnabled.load(); }
 
-using TGetEnabled = bool();
-
-// The optional outside library that may switch server access off.
-struct TConnLibrary {
-  TDynamicLibrary Library;
-  TGetEnabled* GetEnabled = nullptr;
-};
-
 const TConnLibrary& ConnLibrary() {
-  static const TConnLibrary library = [] {
-    TConnLibrary loaded{TDynamicLibrary::Load(LibraryFileNameBesideExecutable("quvConn.dll"))};
-    if (loaded.Library.Loaded())
-      loaded.GetEnabled = loaded.Library.Function<TGetEnabled>("GetEnabled");
-    return loaded;
-  }();
-  return library;
+  TPoolList& list = PoolList();
+  std::call_once(list.ConnLibraryLoaded, [&list] {
+    list.ConnLibrary.Library =
+        TDynamicLibrary::Load(LibraryFileNameBesideExecutable("quvConn.dll"));
+    if (list.ConnLibrary.Library.Loaded())
+      list.ConnLibrary.GetEnabled = list.ConnLibrary.Library.Function<TGetEnabled>("GetEnabled");
+  });
+  return list.ConnLibrary;
 }
 
 }  // namespace
@@ -254,6 +250,12 @@ void TConnectionPool::InterruptInUse() {
     if (item->FUseCount > 0) item->FSocket.Socket().Interrupt();
 }
 
+void TConnectionPool::InterruptUsedBy(std::thread::id owner) {
+  std::lock_guard<TCriticalSection> guard(FLock);
+  for (const auto& item : FItems)
+    if (item->FUseCount > 0 && item->FOwner == owner) item->FSocket.Socket().Interrupt();
+}
+
 TConnectionPool::TItems::iterator TConnectionPool::Find(const TConnectionItem* item) {
   return std::find_if(
       FItems.begin(), FItems.end(),
@@ -324,15 +326,16 @@ void TChecker::Execute() {
   }
 }
 
-TConnectionPool& DefaultPool() {
-  static TConnectionPool pool(kDefaultIdleLimit);
-  return pool;
-}
+std::unique_ptr<TScopePart> MakePoolList() { return gPoolList.Make(); }
+
+std::unique_ptr<TScopePart> MakeDefaultPool() { return gDefaultPool.Make(kDefaultIdleLimit); }
+
+TConnectionPool& DefaultPool() { return *gDefaultPool; }
 
 TChecker* ConnectionChecker() {
-  TCheckerHolder& holder = CheckerHolder();
-  std::lock_guard<std::mutex> guard(holder.Lock);
-  return holder.Checker.get();
+  TPoolList& list = PoolList();
+  std::lock_guard<std::mutex> guard(list.CheckerLock);
+  return list.Checker.get();
 }
 
 void InstallConnFunctions() {

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/ProcessSlot.h"
 #include "platform/Sync.h"
 #include "platform/Thread.h"
 #include "transport/quvClientConn.h"
@@ -83,6 +84,8 @@ class TConnectionPool final {
   // once as on a lost connection, and cannot connect it again. Such items are
   // closed on release, never kept idle.
   void InterruptInUse();
+  // The same for the items in use by the thread `owner` only.
+  void InterruptUsedBy(std::thread::id owner);
 
   void SetIdleLimit(int32_t idleLimit);
   void SetClosed(bool closed);
@@ -115,7 +118,7 @@ class TConnectionPool final {
 
 // The thread that closes idle items of every pool: wakes every 200 ms and
 // sweeps when 7000 ms of the platform clock have passed since its last sweep.
-// Owned by the pool unit, stopped and joined at exit.
+// Owned by the pool list, stopped and joined when the list ends.
 class TChecker final : public TThread {
  public:
   ~TChecker() override;
@@ -133,7 +136,12 @@ class TChecker final : public TThread {
   std::atomic<uint32_t> FPasses{0};
 };
 
-// The process-wide pool (idle limit 4).
+// Makes the process's list of pools with the checker that sweeps them; the
+// checker starts with the first item of any pool and stops when the list ends.
+std::unique_ptr<TScopePart> MakePoolList();
+// Makes the process-wide pool (idle limit 4); needs the pool list.
+std::unique_ptr<TScopePart> MakeDefaultPool();
+// The process-wide pool.
 TConnectionPool& DefaultPool();
 // The checker, null until the first item of any pool was created.
 TChecker* ConnectionChecker();

@@ -59,13 +59,9 @@ struct TLocatorState {
   std::vector<std::string> LocalNames = GatherLocalNames();
 };
 
-TLocatorState& State() {
-  static TLocatorState state;
-  return state;
-}
+constinit TProcessSlot<TLocatorState> gState("server locator cache");
 
-// Made during static initialisation, so that the lock exists from the start.
-[[maybe_unused]] const bool gMadeAtStart = (State(), true);
+TLocatorState& State() { return *gState; }
 
 // Whether tick `expiry` lies after tick `now` (ticks wrap around).
 bool IsLater(uint32_t expiry, uint32_t now) { return static_cast<int32_t>(expiry - now) > 0; }
@@ -112,6 +108,8 @@ std::string LibraryRequest(std::string_view command, std::string_view library) {
 }
 
 }  // namespace
+
+std::unique_ptr<TScopePart> MakeLocatorCache() { return gState.Make(); }
 
 bool TTextLess::operator()(const std::string& a, const std::string& b) const {
   return AnsiCompareText(a, b) < 0;

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ProcessSlot.h"
 #include "transport/udp.h"
 
 // Finding the server that implements a library: an address cache, an address
@@ -41,6 +42,10 @@ std::string LocatorMessage(std::string_view body);
 // suffix "#TIMEOUT" + 6 digits (ms) + 1 character, which sets the expiry from
 // the platform clock. A text that is not such a response gives an empty address.
 TAddrCacheInfo ParseLocatorResponse(std::string_view response);
+
+// Makes the process-wide address cache, the locator's named lock and the
+// list of this machine's names.
+std::unique_ptr<TScopePart> MakeLocatorCache();
 
 // The process-wide address cache, keyed by request text without regard to
 // case. Thread-safe.

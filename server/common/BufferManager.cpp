@@ -67,10 +67,20 @@ std::size_t TBufferManager::FreeCount() {
   return FFreeList.size();
 }
 
-std::shared_ptr<TBufferManager> ProcessBufferManager() {
-  static const auto manager = std::make_shared<TBufferManager>();
-  return manager;
-}
+namespace {
+
+// Lent buffers hold the manager, so it lives on until the last one comes back.
+struct TProcessBuffers {
+  const std::shared_ptr<TBufferManager> Manager = std::make_shared<TBufferManager>();
+};
+
+constinit TProcessSlot<TProcessBuffers> gBuffers("buffer manager");
+
+}  // namespace
+
+std::unique_ptr<TScopePart> MakeProcessBufferManager() { return gBuffers.Make(); }
+
+std::shared_ptr<TBufferManager> ProcessBufferManager() { return gBuffers->Manager; }
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "platform/ProcessSlot.h"
 #include "platform/Sync.h"
 
 namespace quv {
@@ -53,7 +54,9 @@ class TBufferManager final {
   int32_t FUsedCount = 0;
 };
 
-// The process-wide manager, made on first use.
+// Makes the process-wide manager.
+std::unique_ptr<TScopePart> MakeProcessBufferManager();
+// The process-wide manager.
 std::shared_ptr<TBufferManager> ProcessBufferManager();
 
 // Whether copies and buffered streams borrow their buffers from the

@@ -37,10 +37,9 @@ struct TStreamsUnit {
   std::atomic<uint64_t> NameCounter{0};
 };
 
-TStreamsUnit& StreamsUnit() {
-  static TStreamsUnit unit;
-  return unit;
-}
+constinit TProcessSlot<TStreamsUnit> gStreamsUnit("temporary stream names");
+
+TStreamsUnit& StreamsUnit() { return *gStreamsUnit; }
 
 bool IsFileStream(TStream* stream) {
   return dynamic_cast<TFileStream*>(stream) != nullptr ||
@@ -97,6 +96,8 @@ uint8_t* TakeKeptBuffer(std::size_t size) {
 }
 
 }  // namespace
+
+std::unique_ptr<TScopePart> MakeTempStreamNames() { return gStreamsUnit.Make(); }
 
 void TquvBufferedStream::TOwnBufferRelease::operator()(uint8_t* buffer) const {
   if (Size == TKeptBuffers::kSize) {

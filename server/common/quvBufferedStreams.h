@@ -164,10 +164,12 @@ class TSubStream final : public TStream {
   int64_t FPosition = 0;
 };
 
+// Makes the process's tag and counter of temporary names, after removing the
+// files that ended processes left in the temporary folder.
+std::unique_ptr<TScopePart> MakeTempStreamNames();
+
 // A new temporary file name: the temporary folder, "quvSTR", the process tag
-// (process id "." module handle), "%" and a process-wide counter. The first
-// call of a process removes the files that ended processes left in the
-// temporary folder. Thread-safe.
+// (process id "." module handle), "%" and a process-wide counter. Thread-safe.
 std::string TempFileName();
 
 // Removes the files of `folder` that TempFileName named for processes that no

@@ -40,6 +40,30 @@ std::atomic<bool> GReadDescriptors{false};
 std::atomic<bool> GSkipFlagged{false};
 std::atomic<IquvInterfaceLoader*> GLoader{nullptr};
 
+// Answers record references from the process's registry.
+class TRegistrySource final : public IquvDefinitionSource {
+ public:
+  void FillDefinitions(std::string_view name, TquvSymbolDefs& defs) override {
+    GetRegistry().FillDefinitions(name, defs);
+  }
+};
+
+// The process's registry, made on the first lookup, with what comes before
+// and after it: the bridge test, and the registry as the source of record
+// references; ending frees the registry (its watcher thread is stopped and joined).
+struct TRegistryState {
+  TRegistryState();
+  ~TRegistryState();
+  TRegistrySource Source;
+  std::mutex Lock;
+  std::unique_ptr<TquvInterfaces> Interfaces;  // guarded by Lock
+  // The extension files a loader lists, asked once per process.
+  std::once_flag ExtensionsAsked;
+  std::vector<std::string> ExtensionNames;
+};
+
+constinit TProcessSlot<TRegistryState> gRegistry("interface registry");
+
 [[noreturn]] void Fail(std::string message) { throw TquvInterfaceError(std::move(message)); }
 
 bool SameText(std::string_view a, std::string_view b) {
@@ -444,10 +468,11 @@ void TquvInterfaceLib::LoadExtensions(TContents& contents) {
 std::vector<std::string> TquvInterfaceLib::ExtensionFileNames() {
   const std::string folder = ExtractFileDir(FFileName);
   if (IquvInterfaceLoader* loader = GLoader.load(); loader != nullptr && UpdatesAllowed()) {
-    static std::once_flag asked;
-    static std::vector<std::string> names;
-    std::call_once(asked, [&] { names = loader->UpdateFileList(folder, "apps\\*!*.quv"); });
-    return names;
+    TRegistryState& registry = *gRegistry;
+    std::call_once(registry.ExtensionsAsked, [&] {
+      registry.ExtensionNames = loader->UpdateFileList(folder, "apps\\*!*.quv");
+    });
+    return registry.ExtensionNames;
   }
   std::vector<std::string> names;
   std::error_code error;
@@ -537,29 +562,31 @@ int32_t TquvInterfaces::Count() const {
   return static_cast<int32_t>(FItems.size());
 }
 
-namespace {
+TRegistryState::TRegistryState() {
+  GServerEnvironment.store(TBrokerBridge::LoadBesideExecutable().Present());
+  SetDefinitionSource(&Source);
+}
 
-std::mutex GRegistryLock;
-std::unique_ptr<TquvInterfaces> GRegistry;
-
-// Answers record references from whatever registry is current.
-class TRegistrySource final : public IquvDefinitionSource {
- public:
-  void FillDefinitions(std::string_view name, TquvSymbolDefs& defs) override {
-    GetRegistry().FillDefinitions(name, defs);
+TRegistryState::~TRegistryState() {
+  SetDefinitionSource(nullptr);
+  try {
+    std::lock_guard<std::mutex> guard(Lock);
+    Interfaces.reset();
+  } catch (const std::exception& e) {
+    OutputDebugString(std::string("Erro liberando lista de interfaces: ") + e.what());
   }
-};
-TRegistrySource GRegistrySource;
+}
 
-}  // namespace
+std::unique_ptr<TScopePart> MakeInterfaceRegistry() { return gRegistry.Make(); }
 
 TquvInterfaces& GetRegistry() {
-  std::lock_guard<std::mutex> guard(GRegistryLock);
-  if (!GRegistry) {
-    GRegistry = std::make_unique<TquvInterfaces>(
+  TRegistryState& registry = *gRegistry;
+  std::lock_guard<std::mutex> guard(registry.Lock);
+  if (!registry.Interfaces) {
+    registry.Interfaces = std::make_unique<TquvInterfaces>(
         TquvLibraryOptions{ExtractFileDir(ExecutablePath()), false, true});
   }
-  return *GRegistry;
+  return *registry.Interfaces;
 }
 
 void InterfaceDefinitions(std::string_view dottedName, TquvSymbolDefs& defs, bool second,
@@ -571,21 +598,6 @@ void InterfaceDefinitions(std::string_view dottedName, TquvSymbolDefs& defs, boo
 std::shared_ptr<const TquvSymbolDefs> SharedInterfaceDefinitions(std::string_view dottedName,
                                                                  bool second, uint8_t flag) {
   return GetRegistry().GetInterface(dottedName)->SharedDefs(second, flag);
-}
-
-TquvInterfaceRegistryScope::TquvInterfaceRegistryScope() {
-  GServerEnvironment.store(TBrokerBridge::LoadBesideExecutable().Present());
-  SetDefinitionSource(&GRegistrySource);
-}
-
-TquvInterfaceRegistryScope::~TquvInterfaceRegistryScope() {
-  SetDefinitionSource(nullptr);
-  try {
-    std::lock_guard<std::mutex> guard(GRegistryLock);
-    GRegistry.reset();
-  } catch (const std::exception& e) {
-    OutputDebugString(std::string("Erro liberando lista de interfaces: ") + e.what());
-  }
 }
 
 }  // namespace quv

@@ -241,6 +241,10 @@ class TquvInterfaces final : public IquvDefinitionSource {
   std::atomic<uint32_t> FReloadCount{0};
 };
 
+// Makes the place of the process-wide registry, with the bridge test and the
+// registry as the source of record references; ending it frees the registry
+// (its watcher thread is stopped and joined).
+std::unique_ptr<TScopePart> MakeInterfaceRegistry();
 // The process-wide registry (libraries beside the program), made on first use.
 TquvInterfaces& GetRegistry();
 
@@ -255,17 +259,5 @@ void InterfaceDefinitions(std::string_view dottedName, TquvSymbolDefs& defs, boo
 std::shared_ptr<const TquvSymbolDefs> SharedInterfaceDefinitions(std::string_view dottedName,
                                                                  bool second = false,
                                                                  uint8_t flag = 0);
-
-// Start-up and shutdown of the registry: the bridge test, and the registry as
-// the source of record references; the destructor frees the registry (its
-// watcher thread is stopped and joined). One per process, made before the
-// first lookup.
-class TquvInterfaceRegistryScope final {
- public:
-  TquvInterfaceRegistryScope();
-  ~TquvInterfaceRegistryScope();
-  TquvInterfaceRegistryScope(const TquvInterfaceRegistryScope&) = delete;
-  TquvInterfaceRegistryScope& operator=(const TquvInterfaceRegistryScope&) = delete;
-};
 
 }  // namespace quv

@@ -37,10 +37,21 @@ class TBlockCache final {
   std::size_t FKeyBytes = 0;
 };
 
-TBlockCache& Cache() {
-  static TBlockCache cache;
-  return cache;
+std::shared_ptr<const TquvSymbolDefs> NewEmptyDefinitions() {
+  auto defs = std::make_shared<TquvSymbolDefs>();
+  defs->PrepareForSharing();
+  return defs;
 }
+
+// The sets read from blocks, and the empty set every new recordset starts with.
+struct TSharedDefinitions {
+  TBlockCache Blocks;
+  const std::shared_ptr<const TquvSymbolDefs> Empty = NewEmptyDefinitions();
+};
+
+constinit TProcessSlot<TSharedDefinitions> gShared("shared definition sets");
+
+TBlockCache& Cache() { return gShared->Blocks; }
 
 // What decides the result of a read: the bytes, how they are read, and what
 // the read keeps of the set it reads into.
@@ -79,13 +90,8 @@ std::shared_ptr<const TquvSymbolDefs> SharedDefinitionsFromBlock(TMemoryStream& 
   return defs;
 }
 
-std::shared_ptr<const TquvSymbolDefs> SharedEmptyDefinitions() {
-  static const std::shared_ptr<const TquvSymbolDefs> empty = [] {
-    auto defs = std::make_shared<TquvSymbolDefs>();
-    defs->PrepareForSharing();
-    return defs;
-  }();
-  return empty;
-}
+std::shared_ptr<const TquvSymbolDefs> SharedEmptyDefinitions() { return gShared->Empty; }
+
+std::unique_ptr<TScopePart> MakeSharedDefinitions() { return gShared.Make(); }
 
 }  // namespace quv

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/ProcessSlot.h"
 #include "platform/Streams.h"
 #include "server/common/quvIntf.h"
 
@@ -24,5 +25,8 @@ std::shared_ptr<const TquvSymbolDefs> SharedDefinitionsFromBlock(TMemoryStream& 
 
 // The empty set that new recordsets start with.
 std::shared_ptr<const TquvSymbolDefs> SharedEmptyDefinitions();
+
+// Makes the process's cache of shared sets and its empty set.
+std::unique_ptr<TScopePart> MakeSharedDefinitions();
 
 }  // namespace quv

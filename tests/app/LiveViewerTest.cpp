@@ -18,7 +18,7 @@
 
 #include "app/uTasks2.h"
 #include "platform/Cp1252.h"
-#include "tests/kit/LastingClock.h"
+#include "tests/kit/QtTestMain.h"
 #include "tests/kit/ServerProcess.h"
 #include "tests/kit/StuckPeer.h"
 #include "transport/quvCallExchange.h"
@@ -369,7 +369,7 @@ class LiveViewerTest : public QObject {
     TLiveServers live;
     const TServerProcess& a = live.Start();
     const TSleeper& first = live.Sleep(a);
-    TManualClock& clock = quv::testing::LastingManualClock();
+    TManualClock& clock = quv::testing::ProgramManualClock();
     const TClockOverride useClock(clock);
     quv::testing::TStuckPeer stuck;
     TLiveCalls calls;
@@ -434,5 +434,5 @@ class LiveViewerTest : public QObject {
   }
 };
 
-QTEST_MAIN(LiveViewerTest)
+QUV_QTEST_MAIN(LiveViewerTest, QApplication)
 #include "LiveViewerTest.moc"

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app/QtMainThread.h"
+#include "tests/kit/QtTestMain.h"
 
 using namespace quv;
 
@@ -38,5 +39,5 @@ class QtMainThreadTest : public QObject {
   }
 };
 
-QTEST_GUILESS_MAIN(QtMainThreadTest)
+QUV_QTEST_MAIN(QtMainThreadTest, QCoreApplication)
 #include "QtMainThreadTest.moc"

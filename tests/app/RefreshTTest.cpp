@@ -5,8 +5,8 @@
 #include "app/RefreshT.h"
 #include "platform/Sync.h"
 #include "tests/app/FakeServers.h"
-#include "tests/kit/LastingClock.h"
 #include "tests/kit/LoopbackServer.h"
+#include "tests/kit/TestScope.h"
 
 namespace quv {
 namespace {
@@ -45,7 +45,7 @@ std::unique_ptr<TRefreshT> DeliveredRefresh(testing::TFakeServers& servers, THos
 // on a busy machine.
 std::unique_ptr<TRefreshT> RunRefresh(testing::TFakeServers& servers,
                                       const std::vector<std::string>& hosts) {
-  const TClockOverride stoppedClock(testing::LastingManualClock());
+  testing::TestManualClock();  // stands still
   static THostCallTable table(1000);
   auto worker = DeliveredRefresh(servers, table, hosts);
   worker->WaitFor();
@@ -56,7 +56,7 @@ std::unique_ptr<TRefreshT> RunRefresh(testing::TFakeServers& servers,
 // that its owner is not held by it. Should the cut not come, a watchdog
 // releases the call after a while and the count of interrupts tells.
 TEST(RefreshT, StoppedRefreshInterruptsTheCallsStillRunning) {
-  const TClockOverride stoppedClock(testing::LastingManualClock());
+  testing::TestManualClock();  // stands still
   testing::TFakeServers servers;
   servers.SetRows("10.0.0.1", {Task("1", "m", "1")});
   servers.HoldCalls("10.0.0.1");
@@ -115,8 +115,7 @@ TEST(RefreshT, KeepsRepliesInHostOrderAndSwallowsFailures) {
 // other hosts' replies, the hung call goes on, and later refreshes leave
 // that host alone until its call has ended.
 TEST(RefreshT, DeliversAtTheDeadlineWhileAHostHangs) {
-  TManualClock& clock = testing::LastingManualClock();
-  const TClockOverride useClock(clock);
+  TManualClock& clock = testing::TestManualClock();
   clock.SetNow(46000.5);
   testing::TFakeServers servers;
   servers.SetRows("10.0.0.1", {Task("1", "m", "1")});

@@ -15,6 +15,7 @@
 #include "app/uTasks2.h"
 #include "platform/Cp1252.h"
 #include "tests/app/FakeServers.h"
+#include "tests/kit/QtTestMain.h"
 
 using namespace quv;
 using quv::testing::Session;
@@ -444,5 +445,5 @@ class TasksWindowTest : public QObject {
   }
 };
 
-QTEST_MAIN(TasksWindowTest)
+QUV_QTEST_MAIN(TasksWindowTest, QApplication)
 #include "TasksWindowTest.moc"

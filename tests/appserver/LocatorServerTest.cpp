@@ -9,10 +9,10 @@
 #include "platform/Clock.h"
 #include "platform/Cp1252.h"
 #include "tests/kit/ByteBuilder.h"
-#include "tests/kit/LastingClock.h"
 #include "tests/kit/LoopbackServer.h"
 #include "tests/kit/ServerProcess.h"
 #include "tests/kit/TempFolder.h"
+#include "tests/kit/TestScope.h"
 #include "transport/quvClientCfg.h"
 #include "transport/quvClientConn.h"
 #include "transport/quvlocatorclient.h"
@@ -60,13 +60,13 @@ class ServerLocator : public ::testing::Test {
 TEST_F(ServerLocator, BroadcastOnLoopbackIsAnsweredAndKeptForTheValidity) {
   TServerProcess server({"--locator-validity", "300000"});
   Configure("127.0.0.1", server.LocatorPort());
-  TClockOverride useClock(testing::LastingManualClock());
+  testing::TestManualClock();
   TLocator locator(kUdpWaitMs);
   ASSERT_TRUE(locator.Query(RequestFor("QuvTest")));
   EXPECT_EQ(Responses(locator), std::vector<std::string>{server.Address()});
   std::string cached;
   EXPECT_TRUE(LookupAddress(RequestFor("quvtest"), cached));
-  testing::LastingManualClock().Advance(300001);
+  testing::TestManualClock().Advance(300001);
   EXPECT_FALSE(LookupAddress(RequestFor("quvtest"), cached));
   EXPECT_EQ(Resolve(kCommand, "quvtest!x", kUdpWaitMs), server.Address());
   const int status = server.Stop();

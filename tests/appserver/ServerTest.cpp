@@ -22,11 +22,11 @@
 #include "tests/appserver/ServerCalls.h"
 #include "tests/kit/ByteBuilder.h"
 #include "tests/kit/FaultConn.h"
-#include "tests/kit/LastingClock.h"
 #include "tests/kit/LoopbackAddress.h"
 #include "tests/kit/ProgramRun.h"
 #include "tests/kit/ServerProcess.h"
 #include "tests/kit/TempFolder.h"
+#include "tests/kit/TestScope.h"
 #include "transport/quvClientConn.h"
 #include "transport/quvpack.h"
 
@@ -400,8 +400,7 @@ class ServerFault : public ::testing::Test {
     return {counted.Reads(), counted.Writes()};
   }
 
-  TManualClock& FClock = testing::LastingManualClock();
-  TClockOverride FClockGuard{FClock};
+  TManualClock& FClock = testing::TestManualClock();
   TServerProcess FServer{{"--max-connections", "1000"}};
   const std::vector<uint8_t> FParameters = Recordset(std::string(30000, 'z') + "fim");
 };

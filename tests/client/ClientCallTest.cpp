@@ -16,9 +16,9 @@
 #include "platform/Clock.h"
 #include "platform/Cp1252.h"
 #include "tests/kit/ByteBuilder.h"
-#include "tests/kit/LastingClock.h"
 #include "tests/kit/LoopbackServer.h"
 #include "tests/kit/ServerProcess.h"
+#include "tests/kit/TestScope.h"
 #include "transport/quvClientCfg.h"
 
 namespace quv {
@@ -199,7 +199,7 @@ TEST_F(ClientCall, AMissingServerFailsWithinTheTimeoutAndALateAcknowledgementIsA
 
   // The request's acknowledgement may take up to 20000 ms, whatever the call
   // time-out: one that comes after 1000 ms is still taken.
-  TClockOverride clock(testing::LastingManualClock());
+  testing::TestManualClock();
   TLoopbackServer peer;
   std::string message;
   std::thread caller([&] {
@@ -213,7 +213,7 @@ TEST_F(ClientCall, AMissingServerFailsWithinTheTimeoutAndALateAcknowledgementIsA
     ASSERT_GT(more.size(), received.size());
     received = more;
   }
-  testing::LastingManualClock().Advance(1000);
+  testing::TestManualClock().Advance(1000);
   // Lets the client's socket wait run out at least once with the clock past
   // the call time-out; only the acknowledgement's own wait keeps it going.
   std::this_thread::sleep_for(std::chrono::milliseconds(500));

@@ -204,7 +204,6 @@ TEST_F(IntfRegistryTest, IdleFileHandlesCloseAfterTheExpiry) {
 }
 
 TEST(IntfRegistryProcessTest, RecordReferencesAndNamedDefinitionsUseTheProcessRegistry) {
-  TquvInterfaceRegistryScope scope;
   EXPECT_FALSE(IsServerEnvironment());
   TquvSymbolDefs defs;
   InterfaceDefinitions("quvsystem.tasks.cancel", defs, false, 5);

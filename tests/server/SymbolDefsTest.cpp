@@ -319,6 +319,7 @@ TEST(SymbolDefsTest, NestedDefinitionsComeFromTheSourceOrFail) {
   TquvSymbolDef& named = defs.AddSymbol("n");
   named.SetTypeCode('R');
   named.SetReference("lib.mod.intf");
+  SetDefinitionSource(nullptr);  // not the process's registry
   EXPECT_EQ(MessageOf([&] { named.Nested(); }),
             std::string("Interface não encontrada:"_cp) + "LIB.MOD.INTF");
   EXPECT_EQ(named.NestedIfMade(), nullptr);

@@ -12,8 +12,8 @@
 #include "platform/Cp1252.h"
 #include "tests/kit/ByteBuilder.h"
 #include "tests/kit/FaultConn.h"
-#include "tests/kit/LastingClock.h"
 #include "tests/kit/LoopbackServer.h"
+#include "tests/kit/TestScope.h"
 #include "transport/quvAddress.h"
 #include "transport/quvClientConn.h"
 #include "transport/quvConPool.h"
@@ -187,7 +187,6 @@ TEST_F(ConnectionPool, AnItemIsHeldByOneThreadAtATime) {
 // Moves the manual clock and waits until the checker has swept at the new tick.
 class CheckerClock {
  public:
-  CheckerClock() : FOverride(FClock) {}
   void AdvanceAndAwaitPass(uint32_t ms) {
     FClock.Advance(ms);
     const auto deadline = std::chrono::steady_clock::now() + testing::kLoopbackPatience;
@@ -199,8 +198,7 @@ class CheckerClock {
   void Advance(uint32_t ms) { FClock.Advance(ms); }
 
  private:
-  TManualClock& FClock = testing::LastingManualClock();
-  TClockOverride FOverride;
+  TManualClock& FClock = testing::TestManualClock();
 };
 
 TEST_F(ConnectionPool, CheckerClosesItemsIdleForMoreThanTenSeconds) {

@@ -7,6 +7,7 @@
 
 #include "client/quvClient.h"
 #include "client/quvClientRecordset.h"
+#include "client/quvClientScope.h"
 #include "platform/Cp1252.h"
 #include "platform/ProgramIo.h"
 #include "server/common/quvIntfRegistry.h"
@@ -82,7 +83,6 @@ int Call(const quv::calltool::TCallArguments& args) {
   const std::string host =
       args.Host.empty() ? std::string() : quv::calltool::ParseHostOption(args.Host).Host;
   if (args.TimeoutMs > 0) quv::TquvClientCfg::SetTimeout(args.TimeoutMs);
-  quv::TquvInterfaceRegistryScope interfaces;
   LoadInterfaceFiles(args.InterfaceFiles);
   const std::vector<quv::TquvConst> values = ParameterValues(method, names, texts);
   if (!host.empty()) quv::calltool::CheckHostResolves(host);
@@ -99,6 +99,7 @@ int Call(const quv::calltool::TCallArguments& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const quv::TClientScope scope;
   quv::toolmain::TTool tool("quvcall", kHelp);
   quv::calltool::TCallArguments args;
   quv::calltool::AddCallOptions(tool.App(), args);

@@ -6,6 +6,7 @@
 #include "loader/quvDiff.h"
 #include "platform/Cp1252.h"
 #include "platform/ProgramIo.h"
+#include "server/common/quvProcessScope.h"
 #include "server/common/quvViewStream.h"
 #include "tools/common/ToolFiles.h"
 #include "tools/common/ToolMain.h"
@@ -68,6 +69,7 @@ int Apply(const TArguments& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const quv::TProcessScope scope;
   quv::toolmain::TTool tool("quvdiff", kHelp);
   CLI::App& app = tool.App();
   app.require_subcommand(0, 1);

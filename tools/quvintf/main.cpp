@@ -5,6 +5,7 @@
 
 #include "platform/Cp1252.h"
 #include "platform/ProgramIo.h"
+#include "server/common/quvProcessScope.h"
 #include "tools/common/ToolFiles.h"
 #include "tools/common/ToolMain.h"
 #include "tools/quvintf/IntfDescription.h"
@@ -90,6 +91,7 @@ int Dump(const std::string& fileName, bool asJson) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const quv::TProcessScope scope;
   quv::toolmain::TTool tool("quvintf", kHelp);
   CLI::App& app = tool.App();
   app.require_subcommand(0, 1);

@@ -5,6 +5,7 @@
 
 #include "platform/Cp1252.h"
 #include "platform/ProgramIo.h"
+#include "server/common/quvProcessScope.h"
 #include "tools/common/RecordsetDump.h"
 #include "tools/common/ToolFiles.h"
 #include "tools/common/ToolMain.h"
@@ -116,6 +117,7 @@ int Build(const TBuildArguments& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const quv::TProcessScope scope;
   quv::toolmain::TTool tool("quvrecordset", kHelp);
   CLI::App& app = tool.App();
   app.require_subcommand(0, 1);

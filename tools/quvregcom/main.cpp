@@ -6,6 +6,7 @@
 
 #include "loader/quvLoaderPrograms.h"
 #include "platform/ProgramIo.h"
+#include "server/common/quvProcessScope.h"
 #include "tools/common/ToolMain.h"
 
 namespace {
@@ -24,6 +25,7 @@ name and reads its exit status.
 }  // namespace
 
 int main(int argc, char** argv) {
+  const quv::TProcessScope scope;
   quv::toolmain::TTool tool("quvregcom", kHelp);
   std::vector<std::string> files;
   tool.App().add_option("FILE", files)->required();

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "client/quvClientScope.h"
 #include "loader/quvLoader.h"
 #include "platform/Cp1252.h"
 #include "platform/ProgramIo.h"
@@ -67,6 +68,7 @@ int Update(const TArguments& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const quv::TClientScope scope;
   quv::toolmain::TTool tool("quvupdate", kHelp);
   CLI::App& app = tool.App();
   TArguments args;
