@@ -11,9 +11,8 @@ namespace quv {
 
 namespace {
 
-// The longest real wait between two looks at the process clock, so that a
-// test clock moved on is seen soon.
-constexpr uint32_t kClockCheckMs = 20;
+// How often a stopped refresh interrupts again the calls it still runs.
+constexpr uint32_t kInterruptRoundMs = 20;
 
 // Runs `step`; the text of its failure, or empty when it succeeded.
 template <class F>
@@ -73,14 +72,18 @@ void TRefreshT::Execute() {
 // for any that began just before the stop.
 void TRefreshT::AwaitCalls() {
   std::unique_lock<std::mutex> guard(FLock);
+  FHostDone.wait(guard, [this] { return FHostsDone == FHosts.size() || Terminated(); });
   while (FHostsDone < FHosts.size()) {
-    if (Terminated()) {
-      guard.unlock();
-      FCalls.InterruptCallsInFlight();
-      guard.lock();
-    }
-    FHostDone.wait_for(guard, std::chrono::milliseconds(kClockCheckMs));
+    guard.unlock();
+    FCalls.InterruptCallsInFlight();
+    guard.lock();
+    FHostDone.wait_for(guard, std::chrono::milliseconds(kInterruptRoundMs));
   }
+}
+
+void TRefreshT::TerminateRequested() {
+  std::lock_guard<std::mutex> guard(FLock);
+  FHostDone.notify_all();
 }
 
 void TRefreshT::QueryAllHosts() {
@@ -134,14 +137,9 @@ void TRefreshT::FinishHost(std::size_t i, std::unique_ptr<IReplyRows> reply,
 void TRefreshT::AwaitHostsOrDeadline() {
   const uint32_t deadline = 2 * static_cast<uint32_t>(FCalls.RefreshCallTimeoutMs()) +
                             static_cast<uint32_t>(FProbe.TimeoutMs());
-  const uint32_t start = Clock().TickCount();
   std::unique_lock<std::mutex> guard(FLock);
-  while (FHostsDone < FHosts.size() && !Terminated()) {
-    const uint32_t elapsed = Clock().TickCount() - start;
-    if (elapsed >= deadline) return;
-    FHostDone.wait_for(guard,
-                       std::chrono::milliseconds(std::min(deadline - elapsed, kClockCheckMs)));
-  }
+  WaitOnClock(guard, FHostDone, deadline,
+              [this] { return FHostsDone == FHosts.size() || Terminated(); });
 }
 
 void TRefreshT::Deliver() {

@@ -58,6 +58,7 @@ class TRefreshT final : public TThread {
 
  protected:
   void Execute() override;
+  void TerminateRequested() override;
 
  private:
   void QueryAllHosts();

@@ -8,17 +8,9 @@ namespace quv {
 
 namespace {
 
-// The system clock is ready before any static constructor runs and is never
-// destroyed, so that objects of static storage may read the time while the
-// process starts and ends, whatever the order of their units.
-union TImmortalSystemClock {
-  constexpr TImmortalSystemClock() : Clock() {}
-  ~TImmortalSystemClock() {}
-  TSystemClock Clock;
-};
-
-constinit TImmortalSystemClock gSystemClock;
-constinit std::atomic<TClock*> gClock{&gSystemClock.Clock};
+// Constant-initialised: ready before anything runs, and holding no state.
+constinit TSystemClock gSystemClock;
+constinit std::atomic<TClock*> gClock{&gSystemClock};
 
 }  // namespace
 
@@ -34,6 +26,16 @@ int64_t TSystemClock::Nanoseconds() {
 }
 
 double TSystemClock::Now() { return LocalNow(); }
+
+void TSystemClock::WaitOn(std::unique_lock<std::mutex>& lock, std::condition_variable& changed,
+                          uint32_t ms) {
+  changed.wait_for(lock, std::chrono::milliseconds(ms));
+}
+
+void TManualClock::WaitOn(std::unique_lock<std::mutex>& lock, std::condition_variable& changed,
+                          uint32_t) {
+  changed.wait_for(lock, std::chrono::milliseconds(1));
+}
 
 double TManualClock::Now() {
   std::lock_guard<std::mutex> guard(FLock);

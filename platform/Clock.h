@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 
@@ -18,6 +19,10 @@ class TClock {
   virtual int64_t Nanoseconds() = 0;
   // Local date-time: days since 30 December 1899, the fraction is the time of day.
   virtual double Now() = 0;
+  // Waits on `changed` (with `lock` held) for at most `ms` of this clock; may
+  // end early, on a notification or when the clock has moved.
+  virtual void WaitOn(std::unique_lock<std::mutex>& lock, std::condition_variable& changed,
+                      uint32_t ms) = 0;
 };
 
 // The real clock: steady_clock for ticks and counter, the local wall clock for Now.
@@ -26,6 +31,8 @@ class TSystemClock final : public TClock {
   uint32_t TickCount() override;
   int64_t Nanoseconds() override;
   double Now() override;
+  void WaitOn(std::unique_lock<std::mutex>& lock, std::condition_variable& changed,
+              uint32_t ms) override;
 };
 
 // A clock that moves only when told to.
@@ -35,6 +42,9 @@ class TManualClock final : public TClock {
   uint32_t TickCount() override { return FTick.load(); }
   int64_t Nanoseconds() override { return static_cast<int64_t>(FTick.load()) * 1000000; }
   double Now() override;
+  // Waits a moment of real time, so that the waiter sees an Advance at once.
+  void WaitOn(std::unique_lock<std::mutex>& lock, std::condition_variable& changed,
+              uint32_t ms) override;
   void Advance(uint32_t ms);
   void SetNow(double now);
 
@@ -46,6 +56,22 @@ class TManualClock final : public TClock {
 
 // The process-wide clock: the system clock unless a test installed another.
 TClock& Clock();
+
+// Waits on `changed` (with `lock` held) until `done()` holds or `timeoutMs`
+// of the process clock have passed; true when done() holds. Whoever makes
+// done() hold notifies `changed` under the lock.
+template <class TDone>
+bool WaitOnClock(std::unique_lock<std::mutex>& lock, std::condition_variable& changed,
+                 uint32_t timeoutMs, TDone done) {
+  TClock& clock = Clock();
+  const uint32_t start = clock.TickCount();
+  while (!done()) {
+    const uint32_t elapsed = clock.TickCount() - start;
+    if (elapsed >= timeoutMs) return false;
+    clock.WaitOn(lock, changed, timeoutMs - elapsed);
+  }
+  return true;
+}
 
 // Installs `clock` as the process-wide clock until the guard is destroyed.
 // "*clock" must outlive the guard.

@@ -19,7 +19,10 @@ class TThread {
   TThread& operator=(const TThread&) = delete;
 
   void Start();
-  void Terminate() { FTerminated.store(true); }
+  void Terminate() {
+    FTerminated.store(true);
+    TerminateRequested();
+  }
   bool Terminated() const { return FTerminated.load(); }
   // True once Execute has returned.
   bool Finished() const { return FFinished.load(); }
@@ -30,6 +33,9 @@ class TThread {
 
  protected:
   virtual void Execute() = 0;
+  // Runs on the thread that calls Terminate: a descendant whose run waits on
+  // a condition of its own wakes it here, so that it sees Terminated at once.
+  virtual void TerminateRequested() {}
 
  private:
   void Run();

@@ -102,6 +102,16 @@ TEST_F(ViewerProgram, HelpAndVersionNeedNoDisplayAndAFullStandardOutputFails) {
             0u);
   EXPECT_EQ(Failure("--help > /dev/full"),
             "1 quvtasks: cannot write to standard output: No space left on device\n");
+  EXPECT_EQ(Failure("--help >&-"),
+            "1 quvtasks: cannot write to standard output: Bad file descriptor\n");
+}
+
+// A closed standard output is no place for the print: no file or shared
+// memory the program opens may take its number, and the print fails.
+TEST_F(ViewerProgram, PrintingOnceToAClosedStandardOutputFails) {
+  testing::TServerProcess server;
+  EXPECT_EQ(Failure("--once --json " + server.Address() + " >&-"),
+            "1 quvtasks: cannot write to standard output\n");
 }
 
 // Printing once needs neither a display nor a Qt platform plugin.

@@ -200,11 +200,9 @@ TEST_F(ExecuteThreads, AStoppedThreadsCallIsCutOffAndTheThreadEndsAtOnce) {
   testing::TestManualClock();
   auto blocker = Sleeper("lento");
   Sleep(*blocker, 600000);
-  const int32_t running = blocker->Header().RequestNumber;
-  WaitUntilRunning(running);
+  WaitUntilRunning(blocker->Header().RequestNumber);
   blocker.reset();
   EXPECT_EQ(HandedOverThreads(), 0u);
-  CancelOnServer(running);
 }
 
 TEST(PlainMainThread, RunsSentJobsOnItsThreadAndRefusesThemOnceClosed) {

@@ -41,6 +41,22 @@ TEST(SharedMemory, ForkedChildLeavesItAndALeftoverIsReplacedByFreshMemory) {
   EXPECT_EQ(ReadShared(kName), std::string(2, '\0'));
 }
 
+// Objects named after processes that ended (killed before they could remove
+// theirs) are swept; those of running processes and other names stay.
+TEST(SharedMemory, TheObjectsOfEndedProcessesAreSwept) {
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  const std::string prefix = kName + "_sweep_";
+  TSharedMemory ended(prefix + std::to_string(child), 4);
+  TSharedMemory running(prefix + std::to_string(getpid()), 4);
+  TSharedMemory other(prefix + "x" + std::to_string(child), 4);
+  EXPECT_EQ(RemoveSharedMemoryOfEndedProcesses(prefix), 1);
+  EXPECT_FALSE(ReadShared(prefix + std::to_string(child)));
+  EXPECT_TRUE(ReadShared(prefix + std::to_string(getpid())));
+  EXPECT_TRUE(ReadShared(prefix + "x" + std::to_string(child)));
+}
+
 TEST(SharedMemory, RaisesTheSystemsRefusalAndLeavesNothing) {
   EXPECT_THROW(TSharedMemory("no/such/folder", 8), EOSError);
   EXPECT_THROW(TSharedMemory(kName, 0), EOSError);

@@ -1,10 +1,11 @@
-#include "platform/Thread.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 
 #include "platform/Sync.h"
+#include "platform/Thread.h"
+#include "platform/ThreadReaper.h"
 
 namespace quv {
 namespace {
@@ -38,6 +39,31 @@ TEST(Thread, RunsUntilTerminatedAndIsJoinedByItsOwner) {
   thread.TerminateAndWait();
   EXPECT_TRUE(thread.Finished());
   EXPECT_THROW(thread.Start(), std::exception);
+}
+
+// A thread that ends only when its event is set, whatever it is told.
+class TStubbornThread final : public TThread {
+ public:
+  explicit TStubbornThread(TEvent& release) : FRelease(release) {}
+  ~TStubbornThread() override { WaitFor(); }
+
+ protected:
+  void Execute() override { FRelease.WaitFor(TEvent::kInfinite); }
+
+ private:
+  TEvent& FRelease;
+};
+
+TEST(ThreadReaper, KeepsAThreadThatHasNotEndedUntilItIsJoined) {
+  TEvent release;
+  auto thread = std::make_unique<TStubbornThread>(release);
+  thread->Start();
+  thread->Terminate();
+  HandOverThread(std::move(thread));
+  EXPECT_EQ(HandedOverThreads(), 1u);
+  release.SetEvent();
+  JoinHandedOverThreads();
+  EXPECT_EQ(HandedOverThreads(), 0u);
 }
 
 TEST(Event, AutoResetReleasesOneWait) {
