@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 
 #include "loader/quvDiff.h"
 #include "loader/quvLoaderError.h"
@@ -18,6 +17,7 @@
 #include "platform/ExePath.h"
 #include "platform/LittleEndian.h"
 #include "platform/NamedMutex.h"
+#include "platform/UserFolders.h"
 #include "server/common/quvViewStream.h"
 #include "transport/quvpack.h"
 
@@ -95,15 +95,8 @@ std::string Applied(const std::string& oldName, const std::string& difference) {
   }
 }
 
-std::string UserFontFolder() {
-  const char* data = std::getenv("XDG_DATA_HOME");
-  if (data != nullptr && *data == '/') return std::string(data) + "/fonts";
-  const char* home = std::getenv("HOME");
-  return std::string(home != nullptr ? home : "") + "/.local/share/fonts";
-}
-
 void InstallFont(const std::string& fileName) {
-  const std::string folder = UserFontFolder();
+  const std::string folder = UserDataFolder() + "/fonts";
   ForceFolder(folder);
   ReplaceFile(folder + "/" + ExtractFileName(fileName), ReadWholeFile(fileName));
 }
