@@ -17,6 +17,7 @@
 #include "platform/ExePath.h"
 #include "platform/LittleEndian.h"
 #include "platform/NamedMutex.h"
+#include "platform/Process.h"
 #include "platform/UserFolders.h"
 #include "server/common/quvViewStream.h"
 #include "transport/quvpack.h"

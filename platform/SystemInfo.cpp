@@ -18,6 +18,8 @@ uint64_t PhysicalMemorySize() {
 
 uint32_t ProcessId() { return static_cast<uint32_t>(getpid()); }
 
+int64_t ThreadId() { return gettid(); }
+
 // Signal 0 only asks: a process of another user answers "not permitted". Ids
 // of 0 and above the largest pid_t never reach kill, where they would name
 // process groups.

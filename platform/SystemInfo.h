@@ -9,6 +9,8 @@ uint64_t PhysicalMemorySize();
 
 // The identifier of this process.
 uint32_t ProcessId();
+// The system's identifier of the calling thread.
+int64_t ThreadId();
 
 // Whether a process of that identifier runs (or has not been waited for);
 // false for 0 and for identifiers beyond what the system gives out.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/FileIo.h"
+#include "platform/Process.h"
 #include "tests/kit/ByteBuilder.h"
 #include "tests/kit/TempFolder.h"
 
@@ -96,6 +97,14 @@ TEST(ReplaceFileAtomically, AFailedWriteKeepsTheOldContentAndRemovesTheTemporary
   EXPECT_EQ(
       MessageOf<EFileError>([&] { ReplaceFileAtomically(folder.Path() + "/no/such", "x", 0644); }),
       folder.Path() + "/no/such: No such file or directory");
+}
+
+TEST(RunProgram, GivesTheExitCodeOrTheSignalAndNamesAProgramThatCannotStart) {
+  EXPECT_EQ(RunProgram("/bin/sh", {"-c", "exit 3"}), 3);
+  EXPECT_EQ(RunProgram("/bin/sh", {"-c", "kill -KILL $$"}), 128 + 9);
+  const TTempFolder folder;
+  EXPECT_EQ(MessageOf<EFileError>([&] { RunProgram(folder.Path() + "/none", {}); }),
+            folder.Path() + "/none: No such file or directory");
 }
 
 }  // namespace
