@@ -1,13 +1,12 @@
 #include "client/ProcessInfo.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "platform/DebugOutput.h"
 #include "platform/SharedMemory.h"
+#include "platform/SystemInfo.h"
 #include "server/common/quvstream.h"
 
 namespace quv {
@@ -47,7 +46,7 @@ TProcessInfoBlock& Block() {
 }  // namespace
 
 std::string ProcessInfoBlockName() {
-  return "VANTORA_GLOBAL_PROCESS_INFO_" + std::to_string(getpid());
+  return "VANTORA_GLOBAL_PROCESS_INFO_" + std::to_string(ProcessId());
 }
 
 TProcessInfoStream::TProcessInfoStream() : FMemory(Block().Memory()) {}

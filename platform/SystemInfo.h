@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace quv {
 
@@ -20,5 +22,12 @@ bool ProcessExists(uint32_t processId);
 // of a program whose process identifier was reused (address-space layout is
 // randomised per run).
 uintptr_t ModuleInstanceHandle();
+
+// The kernel's name ("Linux"); empty when the system does not tell.
+std::string SystemName();
+
+// This machine's host name and IPv4 addresses (dotted text); a query that
+// fails adds nothing.
+std::vector<std::string> HostNamesAndAddresses();
 
 }  // namespace quv
