@@ -3,12 +3,11 @@
 // --settings, or of one address given on the command line) and cancels the
 // focused one; with --once it prints the merged view without a window.
 
-#include <unistd.h>
-
 #include <QApplication>
 #include <QStyleFactory>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -60,7 +59,7 @@ void ReportFatal(QtMsgType type, const QMessageLogContext&, const QString& messa
   if (type == QtFatalMsg) {
     quv::program::ReportError(kProgram,
                               "cannot open a display; set DISPLAY (or run under xvfb-run)");
-    ::_exit(quv::program::kExitFailure);
+    std::_Exit(quv::program::kExitFailure);
   }
 }
 

@@ -1,5 +1,4 @@
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <random>
@@ -12,23 +11,15 @@
 #include "appserver/quvsystem.h"
 #include "appserver/quvtest.h"
 #include "client/quvClientScope.h"
+#include "platform/Process.h"
 #include "platform/ProgramIo.h"
 
 namespace {
 
 std::atomic<quv::TquvServer*> gServer{nullptr};
 
-void OnStopSignal(int) {
+void OnStopSignal() {
   if (quv::TquvServer* server = gServer.load()) server->Stop();
-}
-
-void HandleSignals() {
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
 }
 
 // The address the demo's clients reach the server at.
@@ -69,7 +60,7 @@ int main(int argc, char* argv[]) {
     if (program::FinishStandardOutput(kProgram, program::kExitSuccess) != program::kExitSuccess)
       return program::kExitFailure;
     gServer.store(&server);
-    HandleSignals();
+    HandleStopSignals(OnStopSignal);
     std::unique_ptr<TDemoWorkload> demo;
     if (options.Demo)
       demo = std::make_unique<TDemoWorkload>(DemoAddress(options.ListenAddress, port), seed,

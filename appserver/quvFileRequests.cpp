@@ -1,20 +1,13 @@
 #include "appserver/quvFileRequests.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <linux/openat2.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <memory>
 
+#include "platform/ConfinedFolder.h"
 #include "platform/Cp1252.h"
-#include "platform/FileHandle.h"
+#include "platform/Streams.h"
 #include "server/common/quvViewStream.h"
 
 namespace quv {
@@ -52,28 +45,8 @@ std::string RelativePath(std::string_view name) {
   return path;
 }
 
-// Opens `path` (relative) beneath the folder `root`/`rootFd` so that neither
-// ".." nor a symbolic link can lead out of it; kNoHandle with errno set.
-THandle OpenBeneath(const std::string& root, THandle rootFd, const std::string& path, int flags) {
-  open_how how{};
-  how.flags = static_cast<uint64_t>(flags | O_CLOEXEC);
-  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
-  const long opened = ::syscall(SYS_openat2, rootFd, path.c_str(), &how, sizeof how);
-  if (opened >= 0 || errno != ENOSYS) return static_cast<THandle>(opened);
-  // Kernels before openat2: the resolved path must still lie in the folder.
-  char resolved[PATH_MAX];
-  if (::realpath((root + "/" + path).c_str(), resolved) == nullptr) return kNoHandle;
-  const std::string inside(resolved);
-  if (inside != root && inside.compare(0, root.size() + 1, root + "/") != 0) {
-    errno = EXDEV;
-    return kNoHandle;
-  }
-  return ::open(resolved, flags | O_CLOEXEC | O_NOFOLLOW);
-}
-
-// Why `name` could not be opened, from the errno of the attempt.
-[[noreturn]] void RefuseOpen(std::string_view name) {
-  const int code = errno;
+// Why `name` could not be opened, from the system's code of the attempt.
+[[noreturn]] void RefuseOpen(std::string_view name, int code) {
   if (code == ENOENT || code == ENOTDIR) Refuse("Arquivo não encontrado: "_cp, name);
   if (code == EXDEV || code == ELOOP) Refuse("Nome de arquivo recusado: ", name);
   Refuse(
@@ -90,7 +63,7 @@ class TFileAnswer final {
   void Answer(const TquvFileRequest& request) {
     try {
       if (FDirectory.empty()) Refuse("Este servidor não publica arquivos"_cp, "");
-      if (!FRoot.Valid()) OpenRoot();
+      if (!FRoot) OpenRoot();
       if (request.Kind == kFileRequestList)
         SendList(request);
       else
@@ -102,28 +75,25 @@ class TFileAnswer final {
 
  private:
   void OpenRoot() {
-    FRoot.Reset(::open(FDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!FRoot.Valid()) RefuseOpen(FDirectory);
-  }
-
-  // Opens `name` beneath the folder and checks it is `kind` (S_IFREG, S_IFDIR).
-  TAutoCloseHandle Open(std::string_view name, const std::string& path, int flags, mode_t kind,
-                        struct stat& status) {
-    // Non-blocking, so that a FIFO in the folder cannot hold the connection.
-    TAutoCloseHandle file(OpenBeneath(FDirectory, FRoot.Get(), path, flags | O_NONBLOCK));
-    if (!file.Valid()) RefuseOpen(name);
-    if (::fstat(file.Get(), &status) != 0) RefuseOpen(name);
-    if ((status.st_mode & S_IFMT) != kind) Refuse("Arquivo não encontrado: "_cp, name);
-    return file;
+    try {
+      FRoot = std::make_unique<TConfinedFolder>(FDirectory);
+    } catch (const EOSError& e) {
+      RefuseOpen(FDirectory, e.Code());
+    }
   }
 
   void SendFile(const TquvFileRequest& request) {
-    struct stat status {};
-    const TAutoCloseHandle file =
-        Open(request.FileName, RelativePath(request.FileName), O_RDONLY, S_IFREG, status);
-    if (status.st_size > INT32_MAX) Refuse("Arquivo grande demais: ", request.FileName);
+    const std::string path = RelativePath(request.FileName);
+    int64_t size = 0;
+    TAutoCloseHandle file;
+    try {
+      file = FRoot->OpenFile(path, size);
+    } catch (const EOSError& e) {
+      RefuseOpen(request.FileName, e.Code());
+    }
+    if (size > INT32_MAX) Refuse("Arquivo grande demais: ", request.FileName);
     THandleStream contents(file.Get());
-    FWriter.WriteFile(request.Value, contents, static_cast<int32_t>(status.st_size));
+    FWriter.WriteFile(request.Value, contents, static_cast<int32_t>(size));
   }
 
   void SendList(const TquvFileRequest& request) {
@@ -133,10 +103,13 @@ class TFileAnswer final {
     // Names come back with the folder part as the client wrote it.
     const std::string prefix = request.FileName.substr(0, split);
     const std::string pattern = mask.substr(split);
-    struct stat status {};
-    TAutoCloseHandle folder = Open(request.FileName, split == 0 ? "." : mask.substr(0, split),
-                                   O_RDONLY | O_DIRECTORY, S_IFDIR, status);
-    std::vector<std::string> names = MatchingFiles(std::move(folder), pattern);
+    std::vector<std::string> names;
+    try {
+      names = FRoot->FileNames(split == 0 ? "." : mask.substr(0, split));
+    } catch (const EOSError& e) {
+      RefuseOpen(request.FileName, e.Code());
+    }
+    std::erase_if(names, [&](const std::string& name) { return !MatchesFileMask(name, pattern); });
     const int32_t most = request.MaxCount > 0 ? request.MaxCount : INT32_MAX;
     if (static_cast<int64_t>(names.size()) > most) names.resize(static_cast<std::size_t>(most));
     std::string text;
@@ -147,26 +120,9 @@ class TFileAnswer final {
                       static_cast<int32_t>(text.size()));
   }
 
-  // The regular files of `folder` whose names match `pattern`, sorted.
-  static std::vector<std::string> MatchingFiles(TAutoCloseHandle folder,
-                                                const std::string& pattern) {
-    std::unique_ptr<DIR, int (*)(DIR*)> entries(::fdopendir(folder.Get()), ::closedir);
-    if (!entries) RefuseOpen(pattern);
-    folder.Detach();  // closedir closes it now
-    std::vector<std::string> names;
-    while (const dirent* entry = ::readdir(entries.get())) {
-      struct stat status {};
-      if (::fstatat(::dirfd(entries.get()), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-          S_ISREG(status.st_mode) && MatchesFileMask(entry->d_name, pattern))
-        names.emplace_back(entry->d_name);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
   TquvPackageWriter& FWriter;
   const std::string& FDirectory;
-  TAutoCloseHandle FRoot;
+  std::unique_ptr<TConfinedFolder> FRoot;  // opened at the first request
 };
 
 TquvFileRequest ReadRequest(TquvPackage& package) {

@@ -1,12 +1,11 @@
 #include "appserver/quvServerOptions.h"
 
-#include <arpa/inet.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <filesystem>
 
 #include "appserver/quvLocatorAnswer.h"
+#include "transport/quvScktComp.h"
 
 namespace quv {
 
@@ -15,10 +14,7 @@ namespace {
 // Checks that a text is a numeric IPv4 address.
 const CLI::Validator kIpv4Address(
     [](std::string& text) {
-      in_addr address{};
-      return ::inet_pton(AF_INET, text.c_str(), &address) == 1
-                 ? std::string()
-                 : "needs a numeric IPv4 address, not " + text;
+      return IsIpv4Address(text) ? std::string() : "needs a numeric IPv4 address, not " + text;
     },
     "");
 

@@ -1,13 +1,12 @@
 #include "client/ProcessInfo.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "platform/DebugOutput.h"
 #include "platform/SharedMemory.h"
+#include "platform/SystemInfo.h"
 #include "server/common/quvstream.h"
 
 namespace quv {
@@ -50,7 +49,7 @@ std::unique_ptr<TScopePart> MakeProcessInfoBlock() {
 }
 
 std::string ProcessInfoBlockName() {
-  return std::string(kBlockNamePrefix) + std::to_string(getpid());
+  return std::string(kBlockNamePrefix) + std::to_string(ProcessId());
 }
 
 TProcessInfoStream::TProcessInfoStream() : FMemory(Block().Memory()) {}

@@ -1,11 +1,8 @@
 #include "loader/quvCustomLoader.h"
 
-#include <sys/stat.h>
-#include <sys/utsname.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdlib>
+#include <cstdio>
+#include <filesystem>
 
 #include "loader/quvDiff.h"
 #include "loader/quvLoaderError.h"
@@ -18,6 +15,9 @@
 #include "platform/ExePath.h"
 #include "platform/LittleEndian.h"
 #include "platform/NamedMutex.h"
+#include "platform/Process.h"
+#include "platform/SystemInfo.h"
+#include "platform/UserFolders.h"
 #include "server/common/quvViewStream.h"
 #include "transport/quvpack.h"
 
@@ -38,7 +38,7 @@ constexpr const char* kVersionFile = "_version.ini";
 // tell whether it is the same version.
 constexpr char kReceivedSignature[4] = {'Q', 'U', 'V', 'R'};
 constexpr std::size_t kReceivedHeaderSize = 12;
-constexpr mode_t kProgramMode = 0755;
+constexpr auto kProgramMode = static_cast<std::filesystem::perms>(0755);
 
 // Holds a named lock for a scope; `failure` is raised when the wait ends
 // without it.
@@ -95,15 +95,8 @@ std::string Applied(const std::string& oldName, const std::string& difference) {
   }
 }
 
-std::string UserFontFolder() {
-  const char* data = std::getenv("XDG_DATA_HOME");
-  if (data != nullptr && *data == '/') return std::string(data) + "/fonts";
-  const char* home = std::getenv("HOME");
-  return std::string(home != nullptr ? home : "") + "/.local/share/fonts";
-}
-
 void InstallFont(const std::string& fileName) {
-  const std::string folder = UserFontFolder();
+  const std::string folder = UserDataFolder() + "/fonts";
   ForceFolder(folder);
   ReplaceFile(folder + "/" + ExtractFileName(fileName), ReadWholeFile(fileName));
 }
@@ -116,8 +109,7 @@ std::string CachedDescriptorName(const std::string& folder, const std::string& r
 }
 
 std::string TCustomLoader::OperatingSystemName() {
-  utsname name{};
-  return ::uname(&name) == 0 && std::string_view(name.sysname) == "Linux" ? "LINUX" : "UNKNOWN";
+  return SystemName() == "Linux" ? "LINUX" : "UNKNOWN";
 }
 
 std::string TCustomLoader::Update(const std::string& localFolder, const std::string& remoteName) {
@@ -243,7 +235,7 @@ void TCustomLoader::Install(const TRemoteFileDef& file, uint32_t oldChecksum) {
   ReplaceFile(file.LocalName, content);
   if (file.Descriptor.Age() != 0) SetFileAge(file.LocalName, file.Descriptor.Age());
   ReplaceFile(file.LocalName + std::string(kDescriptorExtension), file.Descriptor.Text());
-  ::unlink(NewFileName(file.LocalName).c_str());
+  std::remove(NewFileName(file.LocalName).c_str());
 }
 
 std::string TCustomLoader::Receive(const std::string& remoteName, const TRemoteFileDef& file) {
@@ -290,7 +282,8 @@ void TCustomLoader::ActOnFlags(const TRemoteFileDef& file) {
   }
   if (file.Descriptor.Flag("ExecWhenUpd") && FileExists(file.LocalName)) {
     // Received files carry no mode; one that is to run must be executable.
-    ::chmod(file.LocalName.c_str(), kProgramMode);
+    std::error_code ignored;
+    std::filesystem::permissions(file.LocalName, kProgramMode, ignored);
     RunProgram(file.LocalName, {});
   }
 }

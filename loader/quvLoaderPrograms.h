@@ -1,14 +1,10 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
-// Programs the loader starts and component libraries it registers.
+// Component libraries the loader registers, in this process or through the
+// registration program (started with platform/Process's RunProgram).
 namespace quv {
-
-// Starts `program` with `arguments` and waits for it; its exit code (128 +
-// the signal when a signal ended it). Raises ELoaderError when it cannot start.
-int RunProgram(const std::string& program, const std::vector<std::string>& arguments);
 
 // The auxiliary registration program beside the executable.
 std::string RegistrationProgramPath();

@@ -1,6 +1,5 @@
 #include "loader/quvPackArchive.h"
 
-#include <sys/stat.h>
 #include <zip.h>
 
 #include <memory>
@@ -14,8 +13,11 @@ namespace quv {
 
 namespace {
 
-// Unix hosts keep the file mode in the upper half of the external attributes.
+// Unix hosts keep the file mode in the upper half of the external attributes;
+// its type bits say 0120000 for a symbolic link.
 constexpr uint32_t kModeShift = 16;
+constexpr uint32_t kFileTypeBits = 0170000;
+constexpr uint32_t kSymbolicLinkType = 0120000;
 
 struct TZipCloser {
   void operator()(zip_t* archive) const { zip_discard(archive); }
@@ -46,7 +48,8 @@ bool IsSymbolicLink(zip_t* zip, zip_uint64_t index) {
   zip_uint8_t system = 0;
   zip_uint32_t attributes = 0;
   if (zip_file_get_external_attributes(zip, index, 0, &system, &attributes) != 0) return false;
-  return system == ZIP_OPSYS_UNIX && S_ISLNK(attributes >> kModeShift);
+  return system == ZIP_OPSYS_UNIX &&
+         ((attributes >> kModeShift) & kFileTypeBits) == kSymbolicLinkType;
 }
 
 struct TEntry {

@@ -1,9 +1,11 @@
 #include "loader/quvUpdateDescriptor.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
-#include <fstream>
 #include <sstream>
+
+#include "platform/FileIo.h"
 
 namespace quv {
 
@@ -11,6 +13,8 @@ namespace {
 
 constexpr const char* kAttributes = "Attributes";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+// A descriptor is a short INI text; a larger file is not one.
+constexpr int64_t kMaxDescriptorBytes = int64_t(1) << 20;
 
 // The value of a decimal number that fills `text`, or `defaultValue`.
 template <class T>
@@ -73,10 +77,12 @@ TUpdateDescriptor::TUpdateDescriptor(std::string text)
     : FText(WithoutByteOrderMarks(text)), FIni(TIniFile::FromText(FText)) {}
 
 TUpdateDescriptor TUpdateDescriptor::FromFile(const std::string& fileName) {
-  std::ifstream in(fileName, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return TUpdateDescriptor(text.str());
+  try {
+    return TUpdateDescriptor(ReadWholeFile(fileName, {.MaxBytes = kMaxDescriptorBytes}));
+  } catch (const EFileError& e) {
+    if (e.Code() != ENOENT) throw;
+    return TUpdateDescriptor();
+  }
 }
 
 std::string TUpdateDescriptor::Attribute(const std::string& key) const {

@@ -22,6 +22,8 @@ class TUpdateDescriptor final {
   TUpdateDescriptor() : FIni(TIniFile::FromText("")) {}
   explicit TUpdateDescriptor(std::string text);
   // The descriptor in `fileName`; an empty one when the file is missing.
+  // Raises EFileError "FILE: REASON" when it cannot be read, is a folder or
+  // is larger than 1 MiB.
   static TUpdateDescriptor FromFile(const std::string& fileName);
 
   const std::string& Text() const { return FText; }

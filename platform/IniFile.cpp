@@ -1,7 +1,6 @@
 #include "platform/IniFile.h"
 
-#include <fstream>
-#include <sstream>
+#include "platform/FileIo.h"
 
 namespace quv {
 
@@ -25,13 +24,7 @@ bool SameTextAscii(const std::string& a, const std::string& b) {
   return true;
 }
 
-TIniFile::TIniFile(const std::string& fileName) {
-  std::ifstream in(fileName, std::ios::binary);
-  if (!in) return;
-  std::ostringstream text;
-  text << in.rdbuf();
-  Parse(text.str());
-}
+TIniFile::TIniFile(const std::string& fileName) { Parse(ReadWholeFileOrEmpty(fileName)); }
 
 TIniFile TIniFile::FromText(const std::string& text) {
   TIniFile ini;

@@ -9,9 +9,10 @@ namespace quv {
 // A read-only INI file, read once when constructed. Sections and keys match
 // without regard to (ASCII) case; keys keep their file order; keys and values
 // are trimmed of surrounding blanks and otherwise kept as written. Lines
-// starting with ';' are comments. A missing or unreadable file reads as
-// empty. Texts are returned in the file's own encoding. Immutable after
-// construction, so it may be shared between threads.
+// starting with ';' are comments. A file that is missing, unreadable, a
+// folder or larger than 256 MiB reads as empty. Texts are returned in the
+// file's own encoding. Immutable after construction, so it may be shared
+// between threads.
 class TIniFile final {
  public:
   explicit TIniFile(const std::string& fileName);

@@ -1,7 +1,5 @@
 #include "platform/ProgramIo.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,7 +8,7 @@
 
 #include "platform/Cp1252.h"
 #include "platform/Exception.h"
-#include "platform/FileHandle.h"
+#include "platform/FileIo.h"
 
 namespace quv::program {
 
@@ -43,23 +41,6 @@ std::string ShownAt(std::string_view text, std::size_t i, std::size_t& length) {
   if (cp < 0x80 && IsControl(cp)) return Escaped("\\x%02X", static_cast<unsigned>(cp));
   if (IsControl(cp) || IsDirectionControl(cp)) return Escaped("\\u%04X", static_cast<unsigned>(cp));
   return std::string(text.substr(i, length));
-}
-
-// Reads `fd` to its end; `name` is the input's name in messages.
-std::string ReadAll(int fd, const std::string& name, std::string_view emptyReason) {
-  std::string bytes;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw Exception(name + ": " + SysErrorMessage(errno));
-    if (got == 0) break;
-    if (static_cast<int64_t>(bytes.size()) + got > kMaxInputFileBytes)
-      throw Exception(name + ": larger than " + std::to_string(kMaxInputFileBytes >> 20) + " MiB");
-    bytes.append(buffer, static_cast<std::size_t>(got));
-  }
-  if (bytes.empty()) throw Exception(name + ": " + std::string(emptyReason));
-  return bytes;
 }
 
 }  // namespace
@@ -105,16 +86,13 @@ int FinishStandardOutput(std::string_view program, int status) {
 }
 
 std::string ReadInputFile(const std::string& fileName) {
-  const TAutoCloseHandle file(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!file.Valid()) throw Exception(fileName + ": " + SysErrorMessage(errno));
-  struct stat status {};
-  if (::fstat(file.Get(), &status) == 0 && S_ISDIR(status.st_mode))
-    throw Exception(fileName + ": " + SysErrorMessage(EISDIR));
-  return ReadAll(file.Get(), fileName, "the file is empty");
+  return ReadWholeFile(fileName, {.RequireContent = true});
 }
 
 std::string ReadStandardInput() {
-  return ReadAll(STDIN_FILENO, "standard input", "nothing arrived");
+  std::string bytes = ReadToEnd(STDIN_FILENO, "standard input");
+  if (bytes.empty()) throw EFileError("standard input", "nothing arrived");
+  return bytes;
 }
 
 }  // namespace quv::program

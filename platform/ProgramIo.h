@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -17,8 +16,6 @@ inline constexpr int kExitUsage = 2;    // the command line is wrong
 
 // Most bytes of a message line; a longer one (an echo of a long input) is cut.
 inline constexpr std::size_t kMaxMessageBytes = 400;
-// Most bytes of a file read by ReadInputFile.
-inline constexpr int64_t kMaxInputFileBytes = int64_t(256) << 20;
 
 // `text` as one line that is safe to show: control characters, direction
 // overrides and bytes that are not UTF-8 written as \xNN or \uNNNN; cut at a
@@ -36,12 +33,11 @@ int ReportUsageError(std::string_view program, std::string_view message);
 // reason and returns kExitFailure; otherwise returns `status`.
 int FinishStandardOutput(std::string_view program, int status);
 
-// The bytes of the file named `fileName`. Raises Exception "FILE: REASON"
-// when it cannot be opened or read (the system's reason: "No such file or
-// directory", "Is a directory", ...), is empty, or holds more than
-// kMaxInputFileBytes.
+// The bytes of the file named `fileName`: ReadWholeFile under its default cap,
+// an empty file refused. Raises EFileError "FILE: REASON".
 std::string ReadInputFile(const std::string& fileName);
-// The same for what arrives on standard input, named "standard input".
+// The same for what arrives on standard input, named "standard input";
+// nothing at all is refused with "nothing arrived".
 std::string ReadStandardInput();
 
 }  // namespace quv::program

@@ -1,10 +1,15 @@
 #include "platform/SystemInfo.h"
 
+#include <arpa/inet.h>
 #include <dlfcn.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <limits>
 
 namespace quv {
@@ -18,6 +23,8 @@ uint64_t PhysicalMemorySize() {
 
 uint32_t ProcessId() { return static_cast<uint32_t>(getpid()); }
 
+int64_t ThreadId() { return gettid(); }
+
 // Signal 0 only asks: a process of another user answers "not permitted". Ids
 // of 0 and above the largest pid_t never reach kill, where they would name
 // process groups.
@@ -30,6 +37,28 @@ uintptr_t ModuleInstanceHandle() {
   Dl_info info{};
   if (dladdr(reinterpret_cast<void*>(&ModuleInstanceHandle), &info) == 0) return 0;
   return reinterpret_cast<uintptr_t>(info.dli_fbase);
+}
+
+std::string SystemName() {
+  utsname name{};
+  return uname(&name) == 0 ? name.sysname : "";
+}
+
+std::vector<std::string> HostNamesAndAddresses() {
+  std::vector<std::string> names;
+  char hostName[HOST_NAME_MAX + 1] = {};
+  if (gethostname(hostName, sizeof hostName - 1) == 0) names.emplace_back(hostName);
+  ifaddrs* interfaces = nullptr;
+  if (getifaddrs(&interfaces) != 0) return names;
+  for (const ifaddrs* item = interfaces; item != nullptr; item = item->ifa_next) {
+    if (item->ifa_addr == nullptr || item->ifa_addr->sa_family != AF_INET) continue;
+    char text[INET_ADDRSTRLEN] = {};
+    const auto* address = reinterpret_cast<const sockaddr_in*>(item->ifa_addr);
+    if (inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) != nullptr)
+      names.emplace_back(text);
+  }
+  freeifaddrs(interfaces);
+  return names;
 }
 
 }  // namespace quv

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace quv {
 
@@ -9,6 +11,8 @@ uint64_t PhysicalMemorySize();
 
 // The identifier of this process.
 uint32_t ProcessId();
+// The system's identifier of the calling thread.
+int64_t ThreadId();
 
 // Whether a process of that identifier runs (or has not been waited for);
 // false for 0 and for identifiers beyond what the system gives out.
@@ -18,5 +22,12 @@ bool ProcessExists(uint32_t processId);
 // of a program whose process identifier was reused (address-space layout is
 // randomised per run).
 uintptr_t ModuleInstanceHandle();
+
+// The kernel's name ("Linux"); empty when the system does not tell.
+std::string SystemName();
+
+// This machine's host name and IPv4 addresses (dotted text); a query that
+// fails adds nothing.
+std::vector<std::string> HostNamesAndAddresses();
 
 }  // namespace quv

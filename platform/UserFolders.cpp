@@ -39,6 +39,8 @@ bool IsFolder(const std::string& path) {
 
 std::string UserConfigFolder() { return FolderOr("XDG_CONFIG_HOME", "/.config"); }
 
+std::string UserDataFolder() { return FolderOr("XDG_DATA_HOME", "/.local/share"); }
+
 std::string UserStateFolder() { return FolderOr("XDG_STATE_HOME", "/.local/state"); }
 
 std::string RuntimeFolder() {

@@ -11,6 +11,9 @@ namespace quv {
 // $XDG_CONFIG_HOME, default ~/.config.
 std::string UserConfigFolder();
 
+// $XDG_DATA_HOME, default ~/.local/share.
+std::string UserDataFolder();
+
 // $XDG_STATE_HOME, default ~/.local/state.
 std::string UserStateFolder();
 

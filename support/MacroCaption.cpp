@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <vector>
 
 #include "platform/Cp1252.h"
 #include "platform/ExePath.h"
+#include "platform/FileIo.h"
 #include "platform/Sync.h"
 #include "support/CommaText.h"
 
@@ -27,16 +26,6 @@ std::array<char, 256> BuildNormalizeTable() {
   for (std::size_t i = 0; i < kFoldFrom.size(); ++i)
     table[static_cast<unsigned char>(kFoldFrom[i])] = AsciiUpperChar(kFoldTo[i]);
   return table;
-}
-
-// The bytes of the file; none when it is missing, a folder or cannot be read to its end.
-std::string ReadFileBytes(const std::string& fileName) {
-  try {
-    std::ifstream file(fileName, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  } catch (const std::ios_base::failure&) {
-    return {};
-  }
 }
 
 // Lines end at CR, LF or CR LF; a final line break adds no empty line.
@@ -110,7 +99,7 @@ TquvMacroCaption::TquvMacroCaption(const std::string& fileName) {
 }
 
 void TquvMacroCaption::Load(const std::string& fileName) {
-  const std::string text = ReadFileBytes(fileName);
+  const std::string text = ReadWholeFileOrEmpty(fileName);
   const std::vector<std::string_view> lines = SplitLines(text);
   FIndex = std::make_unique<THashList>(
       static_cast<int32_t>(std::min<std::size_t>(lines.size(), INT32_MAX)),

@@ -21,7 +21,7 @@ class TquvMacroCaption final {
   static constexpr std::string_view kDefaultFileName = "quvMacroCaption.bin";
 
   // A blank name means the default file beside the executable; a file that is missing or cannot
-  // be read (a folder, say) gives an empty dictionary.
+  // be read (a folder, say, or one over 256 MiB) gives an empty dictionary.
   explicit TquvMacroCaption(const std::string& fileName = "");
 
   std::string Caption(std::string_view text, int mode) const;

@@ -1,15 +1,14 @@
 #include "transport/logfiles.h"
 
-#include <pthread.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdio>
 
 #include "platform/Clock.h"
 #include "platform/DateTime.h"
 #include "platform/ExePath.h"
+#include "platform/FileIo.h"
+#include "platform/Process.h"
+#include "platform/SystemInfo.h"
 #include "platform/UserFolders.h"
 
 namespace quv {
@@ -39,18 +38,12 @@ struct TCallerIds {
 std::atomic<uint32_t> gForkGeneration{1};
 
 const TCallerIds& CallerIds() {
-  static const bool registered =
-      pthread_atfork(nullptr, nullptr, [] { gForkGeneration.fetch_add(1); }) == 0;
+  static const bool registered = OnForkInChild([] { gForkGeneration.fetch_add(1); });
   thread_local TCallerIds ids;
   const uint32_t generation = gForkGeneration.load(std::memory_order_relaxed);
   // Without the fork handler every call asks the system again.
-  if (ids.Generation != generation || !registered) ids = {generation, getpid(), gettid()};
+  if (ids.Generation != generation || !registered) ids = {generation, ProcessId(), ThreadId()};
   return ids;
-}
-
-bool IsWritableFolder(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && access(path.c_str(), W_OK) == 0;
 }
 
 // The logger key: the mode's file prefix and the category, so that one
@@ -153,8 +146,7 @@ TLogClass& TLogFiles::Logger(int32_t mode, const std::string& category) {
 std::string PrepareLogFolder(const std::string& executablePath) {
   const std::string programFolder = ExtractFileDir(executablePath);
   const std::string trace = programFolder + "/trace";
-  mkdir(trace.c_str(), 0777);
-  if (IsWritableFolder(trace)) return trace + "/";
+  if (ForceDirectories(trace) && IsWritableFolder(trace)) return trace + "/";
   const std::string perUser = UserStateFolder() + "/" + ProgramName(executablePath);
   if (ForceDirectories(perUser) && IsWritableFolder(perUser)) return perUser + "/";
   return programFolder + "/";

@@ -97,18 +97,37 @@ void ReportConnectFailure(int code) {
 
 bool WouldBlock(int code) { return code == EAGAIN || code == EWOULDBLOCK; }
 
-}  // namespace
-
-in_addr LookupHost(const std::string& host) {
+// Sets `address` to the first IPv4 address of `host`; the resolver's code, 0
+// when it found one.
+int ResolveIpv4(const std::string& host, in_addr& address) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
-  in_addr result{INADDR_ANY};
-  if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) == 0 && found != nullptr)
-    result = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+  const int code = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (code == 0 && found != nullptr)
+    address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
   if (found != nullptr) ::freeaddrinfo(found);
-  return result;
+  return code;
+}
+
+}  // namespace
+
+in_addr LookupHost(const std::string& host) {
+  in_addr address{INADDR_ANY};
+  ResolveIpv4(host, address);
+  return address;
+}
+
+std::string HostLookupFailure(const std::string& host) {
+  in_addr address{};
+  const int code = ResolveIpv4(host, address);
+  return code == 0 ? std::string() : ::gai_strerror(code);
+}
+
+bool IsIpv4Address(const std::string& text) {
+  in_addr address{};
+  return ::inet_pton(AF_INET, text.c_str(), &address) == 1;
 }
 
 int PollFor(int handle, short events, int waitMs) {

@@ -41,6 +41,10 @@ enum class TClientType : uint8_t { ctNonBlocking = 0, ctBlocking = 1 };
 
 // The first IPv4 address of `host`, or 0.0.0.0 (INADDR_ANY) when the lookup fails.
 in_addr LookupHost(const std::string& host);
+// Why `host` has no IPv4 address (the resolver's text); empty when it has one.
+std::string HostLookupFailure(const std::string& host);
+// Whether `text` is a numeric IPv4 address in dotted decimal.
+bool IsIpv4Address(const std::string& text);
 
 // poll() for `events` on `handle` within `waitMs` (negative: without limit),
 // resumed after signals: > 0 when ready, 0 when the wait ran out, < 0 on error.

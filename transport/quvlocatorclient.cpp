@@ -1,12 +1,6 @@
 #include "transport/quvlocatorclient.h"
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <netinet/in.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <climits>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -17,6 +11,7 @@
 #include "platform/NamedMutex.h"
 #include "platform/StrUtils.h"
 #include "platform/Sync.h"
+#include "platform/SystemInfo.h"
 #include "transport/logfiles.h"
 #include "transport/quvClientCfg.h"
 #include "transport/quvClientConn.h"
@@ -32,20 +27,7 @@ constexpr uint32_t kMaxGatherWaits = 4;
 
 // This machine's host name and IPv4 addresses; a failing query adds nothing.
 std::vector<std::string> GatherLocalNames() {
-  std::vector<std::string> names;
-  char hostName[HOST_NAME_MAX + 1] = {};
-  if (::gethostname(hostName, sizeof hostName - 1) == 0) names.emplace_back(hostName);
-  ifaddrs* interfaces = nullptr;
-  if (::getifaddrs(&interfaces) == 0) {
-    for (const ifaddrs* item = interfaces; item != nullptr; item = item->ifa_next) {
-      if (item->ifa_addr == nullptr || item->ifa_addr->sa_family != AF_INET) continue;
-      char text[INET_ADDRSTRLEN] = {};
-      const auto* address = reinterpret_cast<const sockaddr_in*>(item->ifa_addr);
-      if (::inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) != nullptr)
-        names.emplace_back(text);
-    }
-    ::freeifaddrs(interfaces);
-  }
+  std::vector<std::string> names = HostNamesAndAddresses();
   names.emplace_back("LOCALHOST");
   names.emplace_back("127.0.0.1");
   return names;

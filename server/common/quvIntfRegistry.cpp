@@ -1,7 +1,5 @@
 #include "server/common/quvIntfRegistry.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -13,6 +11,7 @@
 #include "platform/Cp1252.h"
 #include "platform/DebugOutput.h"
 #include "platform/ExePath.h"
+#include "platform/FileIo.h"
 #include "platform/Resources.h"
 #include "server/common/quvViewStream.h"
 #include "server/common/quvstream.h"
@@ -217,7 +216,7 @@ class TquvInterfaceLib::TDataAccess final {
       FStream = std::make_unique<TViewStream>(*resource);
       return;
     }
-    if (access(FFileName.c_str(), F_OK) != 0) {
+    if (!FileExists(FFileName)) {
       Fail(std::string("Não foi possível acessar arquivo "_cp) + FFileName);
     }
     lib.FCache.Expire(false);

@@ -11,9 +11,9 @@ namespace quv::toolfiles {
 std::string ReadNamedFile(const std::string& fileName);
 // The bytes of `fileName`, or of standard input for "-".
 std::string ReadFileOrStandardInput(const std::string& fileName);
-// Writes `bytes` to `fileName` through a temporary file beside it, so that a
-// failed write leaves an existing file as it was; raises EToolError "cannot
-// write FILE: REASON".
+// Writes `bytes` to `fileName` with ReplaceFileAtomically, so that a failed
+// write leaves an existing file as it was; raises EToolError "cannot write
+// FILE: REASON".
 void ReplaceFile(const std::string& fileName, const std::string& bytes);
 // The library of an interface file: its base name without the extension, in
 // Windows-1252; raises EToolError for a name with a character outside it.

@@ -1,11 +1,9 @@
 #include "tools/quvcall/CallHost.h"
 
-#include <netdb.h>
-#include <sys/socket.h>
-
 #include <charconv>
 
 #include "tools/common/ToolMain.h"
+#include "transport/quvScktComp.h"
 
 namespace quv::calltool {
 
@@ -27,15 +25,9 @@ THostPort ParseHostOption(const std::string& text) {
 }
 
 void CheckHostResolves(const std::string& host) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  const int error = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
-  if (found != nullptr) ::freeaddrinfo(found);
-  if (error != 0)
-    throw toolmain::EToolError("cannot resolve the host \"" + host +
-                               "\": " + ::gai_strerror(error));
+  const std::string failure = HostLookupFailure(host);
+  if (!failure.empty())
+    throw toolmain::EToolError("cannot resolve the host \"" + host + "\": " + failure);
 }
 
 }  // namespace quv::calltool
