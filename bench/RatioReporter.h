@@ -74,6 +74,17 @@ inline std::string ManualTimeMedianOf(const std::string& benchmark, int repetiti
 
 // Runs the benchmarks that the command line selects through a TRatioReporter
 // that keeps `counter`, then lets `printRatios` print from it.
+// Runs the benchmarks the command line asks for with the console reporter,
+// then `after`; status 1 for an argument benchmark does not know.
+inline int RunBenchmarks(int argc, char** argv, const std::function<void()>& after = {}) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  if (after) after();
+  return 0;
+}
+
 inline int RunAndPrintRatios(int argc, char** argv, const std::string& counter,
                              const std::function<void(const TRatioReporter&)>& printRatios) {
   benchmark::Initialize(&argc, argv);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/RatioReporter.h"
 #include "client/quvClientScope.h"
 #include "server/common/quvIntfRegistry.h"
 #include "tests/kit/IntfTestFiles.h"
@@ -114,9 +115,5 @@ BENCHMARK(BM_LoadDefinitionsOf200Fields);
 
 int main(int argc, char** argv) {
   const quv::TClientScope scope;
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return quv::RunBenchmarks(argc, argv);
 }

@@ -31,6 +31,7 @@
 #include "app/RefreshT.h"
 #include "app/RemoteCalls.h"
 #include "app/TaskRows.h"
+#include "bench/RatioReporter.h"
 #include "client/quvClientScope.h"
 #include "platform/Sync.h"
 #include "tests/kit/LatencyProxy.h"
@@ -403,10 +404,5 @@ BENCHMARK(BM_RefreshDeadHosts)->Unit(benchmark::kMillisecond)->Iterations(3)->Us
 // The ratios go to standard error, so that a JSON report on standard output stays whole.
 int main(int argc, char** argv) {
   const quv::TClientScope scope;
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  PrintDistantRatios();
-  return 0;
+  return quv::RunBenchmarks(argc, argv, PrintDistantRatios);
 }
