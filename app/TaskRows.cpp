@@ -130,16 +130,13 @@ TSessionRow SessionRowFromReply(const IReplyRows& reply, const std::string& host
 constexpr std::string_view kUserTitle = "Usuário"_cp;
 constexpr std::string_view kLicenceTitle = "Licença"_cp;
 
-const std::vector<std::string>& TaskColumnTitles() {
-  static const std::vector<std::string> titles{
-      "Canc", "Id", "IP Addr", "Host", "Commando", "Tempo", "Sistema", std::string(kUserTitle)};
-  return titles;
+std::vector<std::string> TaskColumnTitles() {
+  return {"Canc", "Id", "IP Addr", "Host", "Commando", "Tempo", "Sistema", std::string(kUserTitle)};
 }
 
-const std::vector<std::string>& SessionColumnTitles() {
-  static const std::vector<std::string> titles{
-      "Ativo", std::string(kUserTitle), "IP Addr", "Host", "DH Logon", std::string(kLicenceTitle)};
-  return titles;
+std::vector<std::string> SessionColumnTitles() {
+  return {"Ativo",    std::string(kUserTitle),   "IP Addr", "Host",
+          "DH Logon", std::string(kLicenceTitle)};
 }
 
 std::string TaskCellText(const TTaskRow& row, std::size_t column) {

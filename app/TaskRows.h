@@ -81,8 +81,8 @@ TTaskAge TaskAge(const TTaskRow& row, int32_t warnSeconds, int32_t alertSeconds)
 // Column titles and cell texts of the task and session tables. The session
 // table's logon time reads yyyy-mm-dd hh:nn:ss here (the window shows it in
 // the user's locale instead).
-const std::vector<std::string>& TaskColumnTitles();
-const std::vector<std::string>& SessionColumnTitles();
+std::vector<std::string> TaskColumnTitles();
+std::vector<std::string> SessionColumnTitles();
 std::string TaskCellText(const TTaskRow& row, std::size_t column);
 std::string SessionCellText(const TSessionRow& row, std::size_t column);
 inline constexpr std::size_t kHostColumn = 3;
