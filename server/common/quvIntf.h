@@ -76,6 +76,27 @@ uint16_t ReadWord(TquvStream& stream);
 std::string ReadText(TquvStream& stream, int32_t width);
 void WriteText(TquvStream& stream, std::string_view text, int32_t width);
 
+// The descriptive texts of a field, by their number (Text(n); "textN" in
+// interface descriptions). This system reads only the expression; it keeps
+// the others for the programs that describe their fields with them.
+enum TSymbolText : int {
+  kTextCaption = 1,        // the label of the field in forms
+  kTextDisplayFormat = 2,  // how a value is shown
+  kTextEditMask = 3,       // how a value is typed
+  kTextShortCaption = 4,   // the column heading where the caption is too long
+  kTextDefaultValue = 5,   // the value of a new row
+  kTextUnit = 6,           // the unit of a quantity
+  kTextHint = 7,           // help shown beside the field
+  kTextValueList = 8,      // the values the field takes, one a line
+  kTextValueCaptions = 9,  // what each of those values shows
+  kTextLookupSource = 10,  // the interface a value is looked up in
+  kTextLookupField = 11,   // the field of that interface a lookup shows
+  kTextExpression = 12,    // the calculation of a calculated field
+  kTextComment = 13,       // a note of the developer
+  kTextRuntimeNote = 14,   // kept in memory only: copied, never streamed
+  kTextExtension = 15,     // further data, streamed when kSymbolHasText15 is set
+};
+
 // One field definition, owned by its set. Texts 1 to 15 and bytes 1 to 3 are
 // descriptive data that every read, copy and write keeps.
 class TquvSymbolDef final {
