@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -17,6 +18,9 @@ namespace quv {
 class TquvCustomSymbolDefs;
 class TquvSymbolDefs;
 class TquvStream;
+// What decides which slots of the field record layout (quvIntf.cpp) a record
+// holds.
+struct TRecordShape;
 
 // The exception class of definition sets and interface files.
 class TquvInterfaceError : public Exception {
@@ -268,6 +272,12 @@ class TquvCustomSymbolDefs {
   THeader ReadHeader(TquvStream& stream);
   void ReadSymbolRecord(TquvStream& stream, TquvSymbolDef& symbol, uint8_t form, int32_t level,
                         bool linkGroups);
+  // Read or write the slot at position `Slot` of the field record layout when
+  // the record holds it.
+  template <std::size_t Slot>
+  void ReadSlot(TquvStream& stream, TRecordShape& shape, TquvSymbolDef& symbol, bool linkGroups);
+  template <std::size_t Slot>
+  void WriteSlot(TquvStream& stream, TRecordShape& shape, const TquvSymbolDef& symbol) const;
   void ReadNested(TquvStream& stream, TquvSymbolDef& symbol);
   // Takes the groups and symbols of `source`, which is left empty.
   void TakeContents(TquvCustomSymbolDefs& source);
