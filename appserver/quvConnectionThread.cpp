@@ -6,6 +6,7 @@
 #include "appserver/quvFileRequests.h"
 #include "appserver/quvServerLog.h"
 #include "platform/Clock.h"
+#include "platform/FailureGuard.h"
 #include "server/common/quvViewStream.h"
 
 namespace quv {
@@ -130,16 +131,14 @@ uint8_t TConnectionThread::WriteReply(const TquvCommandHeader& request, TMethodR
       reply.ResultKind == kResultComplete || reply.ResultKind == kResultIncomplete;
   reply.RowCount = withRecordset ? result.RowCount : 0;
   reply.RowsSoFar = 0;
-  try {
+  {
+    const TFailureGuard endCommand([this] { FWriter.EndCommand(); });
     FWriter.WriteCommandHeader(reply, {});
     if (reply.ResultKind == kResultError) {
       FWriter.WriteText(result.ErrorText);
     } else if (withRecordset) {
       WriteReplyRecordset(result);
     }
-  } catch (...) {
-    FWriter.EndCommand();
-    throw;
   }
   FWriter.EndCommand();
   FPackage.EndSend(kAcknowledgementWaitMs);

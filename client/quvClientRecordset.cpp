@@ -9,6 +9,7 @@
 #include "client/quvMainThread.h"
 #include "platform/Clock.h"
 #include "platform/DebugOutput.h"
+#include "platform/FailureGuard.h"
 #include "support/MacroCaption.h"
 #include "transport/logfiles.h"
 #include "transport/quvCallKinds.h"
@@ -173,11 +174,9 @@ void TquvClientRecordset::Execute(TquvRecordset* parameters) {
     OutputDebugString("quvclient: Calling " + Name() +
                       (queued ? std::string(" async") : ":" + std::to_string(elapsed)));
   };
-  try {
+  {
+    const TFailureGuard logEndOnFailure(logEnd);
     Dispatch(parameters, callKind, withBroker);
-  } catch (...) {
-    logEnd();
-    throw;
   }
   logEnd();
   UpdateRowCount();

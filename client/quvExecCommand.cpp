@@ -8,6 +8,7 @@
 #include "client/ProcessInfo.h"
 #include "platform/Clock.h"
 #include "platform/DebugOutput.h"
+#include "platform/FailureGuard.h"
 #include "platform/LittleEndian.h"
 #include "transport/quvCallExchange.h"
 #include "transport/quvCallKinds.h"
@@ -121,31 +122,26 @@ void CallOverNetwork(std::string host, const TquvTagBag* context, TquvCommandHea
     writeParameters = [parameters](TquvPackageWriter& writer) {
       writer.WriteCommandAsRecordset(parameters, false, false);
     };
-  try {
-    SendCallRequest(*call.Package, header, CallContextText(context, false), writeParameters,
-                    wait.AcknowledgeMs);
-    try {
-      errorText =
-          ReceiveCallReply(
-              *call.Package, header,
-              [&result](TquvPackageReader& reader) { reader.ReadCommandAsRecordset(&result); },
-              wait)
-              .ErrorText;
-    } catch (...) {
-      OutputDebugString("**ERROR** Reading from the net at ExecCommand");
-      Invalidate(header.MethodName);
-      throw;
-    }
-  } catch (...) {
-    // What is left unread on the connection must not reach the next call
-    // that borrows it from the pool.
+  // What is left unread on the connection must not reach the next call
+  // that borrows it from the pool.
+  const TFailureGuard resetConnection([&call] {
     try {
       call.Conn->ResetConnection(TquvPackage::kResetTimeoutMs);
     } catch (const std::exception&) {
       // the call's own failure is the one to report
     }
-    throw;
-  }
+  });
+  SendCallRequest(*call.Package, header, CallContextText(context, false), writeParameters,
+                  wait.AcknowledgeMs);
+  const TFailureGuard forgetServer([&header] {
+    OutputDebugString("**ERROR** Reading from the net at ExecCommand");
+    Invalidate(header.MethodName);
+  });
+  errorText =
+      ReceiveCallReply(
+          *call.Package, header,
+          [&result](TquvPackageReader& reader) { reader.ReadCommandAsRecordset(&result); }, wait)
+          .ErrorText;
 }
 
 void CallThroughBroker(IquvBrokerContext& broker, const TquvTagBag* context,

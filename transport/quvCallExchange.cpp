@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/Clock.h"
+#include "platform/FailureGuard.h"
 #include "transport/quvCallKinds.h"
 
 namespace quv {
@@ -90,15 +91,15 @@ TquvCallOutcome ReceiveCallReply(TquvPackage& package, TquvCommandHeader& header
                                  const TquvReadRecordset& readRecordset, const TquvCallWait& wait) {
   TquvCallOutcome outcome;
   AwaitReplySignature(package, wait, outcome.Probes);
-  try {
+  {
+    const TFailureGuard acknowledge([&package] {
+      try {
+        package.SendRecvOK();
+      } catch (const std::exception&) {
+        // the reply's own failure is the one to report
+      }
+    });
     ReadReplyCommands(package, header, readRecordset, outcome.ErrorText);
-  } catch (...) {
-    try {
-      package.SendRecvOK();
-    } catch (const std::exception&) {
-      // the reply's own failure is the one to report
-    }
-    throw;
   }
   package.SendRecvOK();
   return outcome;

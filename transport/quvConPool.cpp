@@ -7,6 +7,7 @@
 #include "platform/Cp1252.h"
 #include "platform/DebugOutput.h"
 #include "platform/DynamicLibrary.h"
+#include "platform/FailureGuard.h"
 #include "transport/logfiles.h"
 
 namespace quv {
@@ -222,13 +223,11 @@ TConnectionItem* TConnectionPool::AddNew(const std::string& address, bool exclus
 }
 
 void TConnectionPool::OpenOrRemove(TConnectionItem* item) {
-  try {
-    item->Open();
-  } catch (...) {
+  const TFailureGuard remove([this, item] {
     std::lock_guard<TCriticalSection> guard(FLock);
     Remove(Find(item));
-    throw;
-  }
+  });
+  item->Open();
 }
 
 void TConnectionPool::Release(TConnectionItem* item) {

@@ -16,6 +16,7 @@
 #include <mutex>
 
 #include "platform/Cp1252.h"
+#include "platform/FailureGuard.h"
 #include "transport/quvAddress.h"
 #include "transport/quvClientCfg.h"
 #include "transport/quvConn.h"
@@ -276,13 +277,11 @@ void TClientWinSocket::Open(const TSocketTarget& target, int32_t connectWaitMs) 
   CloseHandle();
   SetHandle(NewConnectingSocket());
   sockaddr_in peer;
-  try {
+  {
+    const TFailureGuard closeHandle([this] { CloseHandle(); });
     Event(TSocketEvent::seLookup);
     peer = PeerAddress(target);
     Event(TSocketEvent::seConnecting);
-  } catch (...) {
-    CloseHandle();
-    throw;
   }
   int failure = ConnectWithin(FHandle, peer, connectWaitMs);
   // An interrupt that came before the handle was set found nothing to shut down.

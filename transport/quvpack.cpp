@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/Clock.h"
+#include "platform/FailureGuard.h"
 #include "platform/LittleEndian.h"
 
 namespace quv {
@@ -556,12 +557,10 @@ void TquvPackageWriter::EndFileRequests() {
 
 void TquvPackageWriter::WriteFileRequest(const TquvFileRequest& request) {
   BeginFileRequests();
-  try {
+  {
+    const TFailureGuard leaveFileRequests([this] { --FFileRequestLevel; });
     const TFileRequestBytes bytes = EncodeFileRequest(request);
     FPackage.WriteBuffer(bytes.data(), kFileRequestSize);
-  } catch (...) {
-    --FFileRequestLevel;
-    throw;
   }
   EndFileRequests();
 }
@@ -668,20 +667,16 @@ void TquvPackageReader::ReadCommandHeader(TquvCommandHeader& header, std::string
       if (OnProgress) OnProgress(this, position, flag);
     };
   }
-  try {
-    FPackage.ExpectInteger(kCommandHeaderSize);
-    TCommandHeaderBytes bytes;
-    FPackage.ReadExact(bytes.data(), kCommandHeaderSize);
-    TquvCommandHeader received = DecodeCommandHeader(bytes);
-    FPackage.ExpectInteger(pack_dt_context);
-    context = FPackage.ReadBlock();
-    FCompress = received.Compression != 0;
-    FHeader = received;
-    header = std::move(received);
-  } catch (...) {
-    EndCommandHeader();
-    throw;
-  }
+  const TFailureGuard endHeader([this] { EndCommandHeader(); });
+  FPackage.ExpectInteger(kCommandHeaderSize);
+  TCommandHeaderBytes bytes;
+  FPackage.ReadExact(bytes.data(), kCommandHeaderSize);
+  TquvCommandHeader received = DecodeCommandHeader(bytes);
+  FPackage.ExpectInteger(pack_dt_context);
+  context = FPackage.ReadBlock();
+  FCompress = received.Compression != 0;
+  FHeader = received;
+  header = std::move(received);
 }
 
 void TquvPackageReader::EndCommandHeader() {
@@ -735,11 +730,9 @@ bool TquvPackageReader::ReadRecordsetOrEnd(const std::function<void(TStream&)>& 
 void TquvPackageReader::LoadRecordset(int32_t marker, const std::function<void(TStream&)>& load) {
   if (marker != pack_dt_recordset && marker != pack_dt_recordset_z) RaiseInconsistent();
   FCompressedBlocks = marker == pack_dt_recordset_z;
-  try {
+  {
+    const TFailureGuard stopDecoding([this] { StopDecoding(); });
     load(*this);
-  } catch (...) {
-    StopDecoding();
-    throw;
   }
   StopDecoding();
 }
@@ -754,7 +747,8 @@ void TquvPackageReader::ReadFile(TStream& target, int32_t& value, bool compresse
   const int32_t marker = FPackage.ReadInteger();
   if (marker == pack_dt_text) throw ERemoteFileError(FPackage.ReadBlock());
   if (marker != pack_dt_file) RaiseInconsistent();
-  try {
+  {
+    const TFailureGuard stopDecoding([this] { StopDecoding(); });
     value = ReadInt32();
     size = ReadInt32();
     if (size < 0) RaiseInconsistent();
@@ -767,9 +761,6 @@ void TquvPackageReader::ReadFile(TStream& target, int32_t& value, bool compresse
       if (size > 0) CopyStreams(*this, target, size);
     }
     RaiseProgress(100);
-  } catch (...) {
-    StopDecoding();
-    throw;
   }
   StopDecoding();
 }

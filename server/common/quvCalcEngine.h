@@ -10,11 +10,10 @@ namespace quv {
 
 class TquvRecordset;
 
-// The definition text that holds a field's calculation expression: text 12
-// travels in both the full and the short definition form.
-inline constexpr int kFieldExpressionText = 12;
+// A calculated field's expression, which travels in both the full and the
+// short definition form.
 inline const std::string& FieldExpression(const TquvSymbolDef& field) {
-  return field.Text(kFieldExpressionText);
+  return field.Text(kTextExpression);
 }
 
 // An expression parser bound to a recordset: identifiers are the fields of

@@ -1,7 +1,9 @@
 #include "server/common/quvIntf.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <cstddef>
 #include <utility>
 
 #include "platform/Cp1252.h"
@@ -375,6 +377,172 @@ void TquvCustomSymbolDefs::IndexName(int32_t position) const {
   FNameIndex->Add(key, THashValue::FromInt(position));
 }
 
+// ---- The field record layout ----
+
+namespace {
+
+// What a slot of the field record holds.
+enum class TSlotValue : uint8_t {
+  Skipped,  // a text of early versions that nothing keeps
+  Name,
+  TypeCode,
+  Size,
+  Flags,
+  Decimals,
+  Constraint,
+  GroupName,   // the group before versions had group indexes
+  GroupIndex,  // signed, -1 for none
+  Reference,
+  DisplayWidth,
+  Text,          // the text numbered Index
+  Byte,          // the byte numbered Index
+  NestedMarker,  // non-zero: the field's nested set follows
+};
+
+// How a slot is encoded: a number of 1 or 2 bytes, or a text with a short or
+// medium length in front (long before version 8).
+enum class TSlotCoding : uint8_t { U8, U16, ShortText, MediumText };
+
+// Which records of its version range hold a slot.
+enum class TSlotWhen : uint8_t {
+  AnyForm,
+  NotShortForm,   // form is not 1
+  FullForm,       // form is 0
+  NestingLevel,   // level is 2 or more
+  ExtensionFlag,  // the flags as the record carries them have kSymbolHasText15
+};
+
+constexpr bool IsText(TSlotCoding coding) {
+  return coding == TSlotCoding::ShortText || coding == TSlotCoding::MediumText;
+}
+
+int32_t WidthOf(TSlotCoding coding, uint16_t version) {
+  switch (coding) {
+    case TSlotCoding::U8:
+      return 1;
+    case TSlotCoding::U16:
+      return 2;
+    case TSlotCoding::ShortText:
+      return ShortWidth(version);
+    case TSlotCoding::MediumText:
+      return MediumWidth(version);
+  }
+  return 0;
+}
+
+struct TSymbolSlot {
+  TSlotValue Value;
+  TSlotCoding Coding;
+  uint16_t FirstVersion;
+  uint16_t LastVersion;
+  TSlotWhen When;
+  int Index = 0;  // the TSymbolText of a Text, the number of a Byte
+};
+
+}  // namespace
+
+// A record being read or written: its version, form and level, and its flags
+// as they travel, which decide a later slot.
+struct TRecordShape {
+  uint16_t Version;
+  uint8_t Form;
+  int32_t Level;
+  uint16_t CarriedFlags = 0;
+
+  bool Holds(const TSymbolSlot& slot) const {
+    // Versions run from 1 to the newest: a bound at either end needs no test.
+    if (slot.FirstVersion > 1 && Version < slot.FirstVersion) return false;
+    if (slot.LastVersion < kSymbolDefsFormatVersion && Version > slot.LastVersion) return false;
+    switch (slot.When) {
+      case TSlotWhen::AnyForm:
+        return true;
+      case TSlotWhen::NotShortForm:
+        return Form != 1;
+      case TSlotWhen::FullForm:
+        return Form == 0;
+      case TSlotWhen::NestingLevel:
+        return Level >= 2;
+      case TSlotWhen::ExtensionFlag:
+        return (CarriedFlags & kSymbolHasText15) != 0;
+    }
+    return false;
+  }
+};
+
+namespace {
+
+// The field record, in stream order; both the reader and the writer walk it.
+// Each slot: what it holds, its coding, its first and last version, which
+// records of those versions hold it, and the number of its text or byte.
+constexpr auto kSymbolLayout = [] {
+  using enum TSlotValue;
+  using enum TSlotCoding;
+  using enum TSlotWhen;
+  constexpr uint16_t kLast = kSymbolDefsFormatVersion;
+  return std::to_array<TSymbolSlot>({
+      {Skipped, MediumText, 1, 2, AnyForm},
+      {Skipped, MediumText, 1, 2, AnyForm},
+      {Name, ShortText, 1, kLast, AnyForm},
+      {TypeCode, U8, 1, kLast, AnyForm},
+      {Size, U16, 1, kLast, AnyForm},
+      {Flags, U8, 1, 23, NotShortForm},
+      {Flags, U16, 24, 35, NotShortForm},
+      {Flags, U16, 36, kLast, AnyForm},
+      {Decimals, U8, 1, kLast, AnyForm},
+      {Constraint, ShortText, 1, kLast, NotShortForm},
+      {GroupName, ShortText, 3, 8, NotShortForm},
+      {GroupIndex, U16, 9, kLast, NotShortForm},
+      {Text, MediumText, 3, kLast, NotShortForm, kTextCaption},
+      {Text, ShortText, 3, kLast, NotShortForm, kTextShortCaption},
+      {Text, ShortText, 3, kLast, NotShortForm, kTextDisplayFormat},
+      {Text, ShortText, 3, kLast, NotShortForm, kTextEditMask},
+      {Text, ShortText, 3, kLast, NotShortForm, kTextDefaultValue},
+      {Reference, ShortText, 3, kLast, AnyForm},
+      {DisplayWidth, U8, 4, 20, FullForm},
+      {DisplayWidth, U16, 21, kLast, FullForm},
+      {Text, ShortText, 5, kLast, FullForm, kTextUnit},
+      {Text, MediumText, 5, kLast, FullForm, kTextHint},
+      {Byte, U8, 5, kLast, FullForm, 1},
+      {Text, MediumText, 12, kLast, FullForm, kTextValueList},
+      {Text, MediumText, 12, kLast, FullForm, kTextValueCaptions},
+      {Text, MediumText, 18, kLast, FullForm, kTextLookupSource},
+      {Text, MediumText, 18, kLast, FullForm, kTextLookupField},
+      {Byte, U8, 19, kLast, FullForm, 2},
+      {Text, MediumText, 22, kLast, AnyForm, kTextExpression},
+      {Byte, U8, 23, kLast, AnyForm, 3},
+      {NestedMarker, U8, 35, kLast, NestingLevel},
+      {Text, MediumText, 1, kLast, ExtensionFlag, kTextExtension},
+      {Text, MediumText, 37, kLast, AnyForm, kTextComment},
+  });
+}();
+
+constexpr bool HoldsText(TSlotValue value) {
+  using enum TSlotValue;
+  return value == Skipped || value == Name || value == Constraint || value == GroupName ||
+         value == Reference || value == Text;
+}
+
+// A slot is coded as what it holds, and a text or byte it names exists.
+constexpr bool IsWellFormed(const TSymbolSlot& slot) {
+  const int numbers = slot.Value == TSlotValue::Text ? 15 : slot.Value == TSlotValue::Byte ? 3 : 0;
+  return IsText(slot.Coding) == HoldsText(slot.Value) &&
+         (numbers == 0 || (slot.Index >= 1 && slot.Index <= numbers));
+}
+static_assert(std::ranges::all_of(kSymbolLayout, IsWellFormed));
+
+// Calls `visit` with the position of each slot of the layout, in stream order,
+// as a compile-time constant, so that each slot's handling folds to the code
+// written for it.
+template <class Visit>
+void ForEachSlot(Visit visit) {
+  const auto visitAll = [&]<std::size_t... Slot>(std::index_sequence<Slot...>) {
+    (visit(std::integral_constant<std::size_t, Slot>()), ...);
+  };
+  visitAll(std::make_index_sequence<kSymbolLayout.size()>());
+}
+
+}  // namespace
+
 // ---- Reading ----
 
 TquvCustomSymbolDefs::THeader TquvCustomSymbolDefs::ReadHeader(TquvStream& stream) {
@@ -467,69 +635,73 @@ void TquvCustomSymbolDefs::ReadSymbolRecords(TquvStream& stream, int32_t count, 
 
 void TquvCustomSymbolDefs::ReadSymbolRecord(TquvStream& stream, TquvSymbolDef& symbol, uint8_t form,
                                             int32_t level, bool linkGroups) {
-  const uint16_t v = FFormatVersion;
-  const int32_t s = ShortWidth(v);
-  const int32_t m = MediumWidth(v);
-  auto& texts = symbol.FTexts;
-  auto& bytes = symbol.FBytes;
-  if (v < 3) {
-    ReadText(stream, m);
-    ReadText(stream, m);
-  }
-  symbol.FName = ReadText(stream, s);
-  symbol.FTypeCode = static_cast<char>(ReadByte(stream));
-  symbol.FSize = ReadWord(stream);
-  if (!(form == 1 && v < 36)) symbol.FFlags = v >= 24 ? ReadWord(stream) : ReadByte(stream);
+  TRecordShape shape{FFormatVersion, form, level};
+  ForEachSlot([&](auto slot) { ReadSlot<slot>(stream, shape, symbol, linkGroups); });
+  // What the stream says beside its slots.
   if (symbol.FTypeCode == '+') symbol.FFlags |= kSymbolIncrement;
-  symbol.FDecimals = ReadByte(stream);
-  if (form != 1) {
-    symbol.FConstraint = ReadText(stream, s);
-    if (v == 3 && symbol.FConstraint == "NOT NULL") {
-      symbol.FFlags |= kSymbolRequired;
-      symbol.FConstraint.clear();
-    }
+  if (shape.Version == 3 && symbol.FConstraint == "NOT NULL") {
+    symbol.FFlags |= kSymbolRequired;
+    symbol.FConstraint.clear();
   }
-  if (v >= 3) {
-    if (form != 1) {
-      if (v >= 9) {
-        const int16_t groupIndex = static_cast<int16_t>(ReadWord(stream));
-        if (linkGroups && groupIndex >= 0 && groupIndex < GroupCount()) {
-          symbol.FGroup = FGroups[static_cast<std::size_t>(groupIndex)].get();
-          symbol.FGroupName = symbol.FGroup->Name;
-        }
-      } else {
-        symbol.SetGroupName(ReadText(stream, s));
+}
+
+template <std::size_t Slot>
+void TquvCustomSymbolDefs::ReadSlot(TquvStream& stream, TRecordShape& shape, TquvSymbolDef& symbol,
+                                    bool linkGroups) {
+  constexpr TSymbolSlot slot = kSymbolLayout[Slot];
+  if (!shape.Holds(slot)) return;
+  const int32_t width = WidthOf(slot.Coding, shape.Version);
+  const auto text = [&] { return ReadText(stream, width); };
+  const auto number = [&] { return ReadUnsigned(stream, width); };
+  switch (slot.Value) {
+    case TSlotValue::Skipped:
+      text();
+      break;
+    case TSlotValue::Name:
+      symbol.FName = text();
+      break;
+    case TSlotValue::TypeCode:
+      symbol.FTypeCode = static_cast<char>(number());
+      break;
+    case TSlotValue::Size:
+      symbol.FSize = static_cast<uint16_t>(number());
+      break;
+    case TSlotValue::Flags:
+      symbol.FFlags = shape.CarriedFlags = static_cast<uint16_t>(number());
+      break;
+    case TSlotValue::Decimals:
+      symbol.FDecimals = static_cast<uint8_t>(number());
+      break;
+    case TSlotValue::Constraint:
+      symbol.FConstraint = text();
+      break;
+    case TSlotValue::GroupName:
+      symbol.SetGroupName(text());
+      break;
+    case TSlotValue::GroupIndex: {
+      const auto index = static_cast<int16_t>(number());
+      if (linkGroups && index >= 0 && index < GroupCount()) {
+        symbol.FGroup = FGroups[static_cast<std::size_t>(index)].get();
+        symbol.FGroupName = symbol.FGroup->Name;
       }
-      texts[0] = ReadText(stream, m);
-      texts[3] = ReadText(stream, s);
-      texts[1] = ReadText(stream, s);
-      texts[2] = ReadText(stream, s);
-      texts[4] = ReadText(stream, s);
+      break;
     }
-    symbol.FReference = CompleteName(ReadText(stream, s), Name());
+    case TSlotValue::Reference:
+      symbol.FReference = CompleteName(text(), Name());
+      break;
+    case TSlotValue::DisplayWidth:
+      symbol.FDisplayWidth = static_cast<uint16_t>(number());
+      break;
+    case TSlotValue::Text:
+      symbol.FTexts[static_cast<std::size_t>(slot.Index - 1)] = text();
+      break;
+    case TSlotValue::Byte:
+      symbol.FBytes[static_cast<std::size_t>(slot.Index - 1)] = static_cast<uint8_t>(number());
+      break;
+    case TSlotValue::NestedMarker:
+      if (number() != 0) ReadNested(stream, symbol);
+      break;
   }
-  if (form == 0) {
-    if (v >= 4) symbol.FDisplayWidth = v <= 20 ? ReadByte(stream) : ReadWord(stream);
-    if (v >= 5) {
-      texts[5] = ReadText(stream, s);
-      texts[6] = ReadText(stream, m);
-      bytes[0] = ReadByte(stream);
-    }
-    if (v >= 12) {
-      texts[7] = ReadText(stream, m);
-      texts[8] = ReadText(stream, m);
-    }
-    if (v >= 18) {
-      texts[9] = ReadText(stream, m);
-      texts[10] = ReadText(stream, m);
-    }
-    if (v >= 19) bytes[1] = ReadByte(stream);
-  }
-  if (v >= 22) texts[11] = ReadText(stream, m);
-  if (v >= 23) bytes[2] = ReadByte(stream);
-  if (v >= 35 && level >= 2 && ReadByte(stream) != 0) ReadNested(stream, symbol);
-  if (symbol.FFlags & kSymbolHasText15) texts[14] = ReadText(stream, m);
-  if (v >= 37) texts[12] = ReadText(stream, m);
 }
 
 void TquvCustomSymbolDefs::ReadNested(TquvStream& stream, TquvSymbolDef& symbol) {
@@ -594,66 +766,67 @@ void TquvCustomSymbolDefs::WriteGroupRecord(TquvStream& stream, const TquvGroupD
 
 void TquvCustomSymbolDefs::WriteSymbolRecord(TquvStream& stream, const TquvSymbolDef& symbol,
                                              uint8_t form, int32_t level) const {
-  const uint16_t v = FFormatVersion;
-  const int32_t s = ShortWidth(v);
-  const int32_t m = MediumWidth(v);
-  const auto& texts = symbol.FTexts;
-  const auto& bytes = symbol.FBytes;
-  if (v < 3) {
-    WriteText(stream, "", m);
-    WriteText(stream, "", m);
-  }
-  WriteText(stream, symbol.FName, s);
-  WriteUnsigned(stream, static_cast<uint8_t>(symbol.FTypeCode), 1);
-  WriteUnsigned(stream, symbol.FSize, 2);
-  // The flags as a reader of this layout will see them decide what follows.
-  const bool hasFlags = !(form == 1 && v < 36);
-  const uint16_t carriedFlags = !hasFlags ? 0 : v >= 24 ? symbol.FFlags : symbol.FFlags & 0xFF;
-  if (hasFlags) WriteUnsigned(stream, carriedFlags, v >= 24 ? 2 : 1);
-  WriteUnsigned(stream, symbol.FDecimals, 1);
-  if (form != 1) WriteText(stream, symbol.FConstraint, s);
-  if (v >= 3) {
-    if (form != 1) {
-      if (v >= 9) {
-        const int32_t groupIndex = GroupIndexOf(FindGroup(symbol.FGroupName));
-        WriteUnsigned(stream, static_cast<uint16_t>(groupIndex), 2);
-      } else {
-        WriteText(stream, symbol.FGroupName, s);
-      }
-      WriteText(stream, texts[0], m);
-      WriteText(stream, texts[3], s);
-      WriteText(stream, texts[1], s);
-      WriteText(stream, texts[2], s);
-      WriteText(stream, texts[4], s);
+  TRecordShape shape{FFormatVersion, form, level};
+  ForEachSlot([&](auto slot) { WriteSlot<slot>(stream, shape, symbol); });
+}
+
+template <std::size_t Slot>
+void TquvCustomSymbolDefs::WriteSlot(TquvStream& stream, TRecordShape& shape,
+                                     const TquvSymbolDef& symbol) const {
+  constexpr TSymbolSlot slot = kSymbolLayout[Slot];
+  if (!shape.Holds(slot)) return;
+  const int32_t width = WidthOf(slot.Coding, shape.Version);
+  const auto text = [&](std::string_view value) { WriteText(stream, value, width); };
+  const auto number = [&](uint32_t value) { WriteUnsigned(stream, value, width); };
+  switch (slot.Value) {
+    case TSlotValue::Skipped:
+      text("");
+      break;
+    case TSlotValue::Name:
+      text(symbol.FName);
+      break;
+    case TSlotValue::TypeCode:
+      number(static_cast<uint8_t>(symbol.FTypeCode));
+      break;
+    case TSlotValue::Size:
+      number(symbol.FSize);
+      break;
+    case TSlotValue::Flags:
+      // A reader sees only the bytes that fit; they decide what follows.
+      shape.CarriedFlags = width == 1 ? symbol.FFlags & 0xFF : symbol.FFlags;
+      number(shape.CarriedFlags);
+      break;
+    case TSlotValue::Decimals:
+      number(symbol.FDecimals);
+      break;
+    case TSlotValue::Constraint:
+      text(symbol.FConstraint);
+      break;
+    case TSlotValue::GroupName:
+      text(symbol.FGroupName);
+      break;
+    case TSlotValue::GroupIndex:
+      number(static_cast<uint16_t>(GroupIndexOf(FindGroup(symbol.FGroupName))));
+      break;
+    case TSlotValue::Reference:
+      text(ShortenName(symbol.FReference, Name()));
+      break;
+    case TSlotValue::DisplayWidth:
+      number(symbol.FDisplayWidth);
+      break;
+    case TSlotValue::Text:
+      text(symbol.FTexts[static_cast<std::size_t>(slot.Index - 1)]);
+      break;
+    case TSlotValue::Byte:
+      number(symbol.FBytes[static_cast<std::size_t>(slot.Index - 1)]);
+      break;
+    case TSlotValue::NestedMarker: {
+      const TquvSymbolDefs* nested = symbol.NestedIfMade();
+      number(nested != nullptr ? 1 : 0);
+      if (nested != nullptr) nested->WriteToStream(stream, shape.Form, 2, false);
+      break;
     }
-    WriteText(stream, ShortenName(symbol.FReference, Name()), s);
   }
-  if (form == 0) {
-    if (v >= 4) WriteUnsigned(stream, symbol.FDisplayWidth, v <= 20 ? 1 : 2);
-    if (v >= 5) {
-      WriteText(stream, texts[5], s);
-      WriteText(stream, texts[6], m);
-      WriteUnsigned(stream, bytes[0], 1);
-    }
-    if (v >= 12) {
-      WriteText(stream, texts[7], m);
-      WriteText(stream, texts[8], m);
-    }
-    if (v >= 18) {
-      WriteText(stream, texts[9], m);
-      WriteText(stream, texts[10], m);
-    }
-    if (v >= 19) WriteUnsigned(stream, bytes[1], 1);
-  }
-  if (v >= 22) WriteText(stream, texts[11], m);
-  if (v >= 23) WriteUnsigned(stream, bytes[2], 1);
-  if (v >= 35 && level >= 2) {
-    const TquvSymbolDefs* nested = symbol.NestedIfMade();
-    WriteUnsigned(stream, nested != nullptr ? 1 : 0, 1);
-    if (nested != nullptr) nested->WriteToStream(stream, form, 2, false);
-  }
-  if (carriedFlags & kSymbolHasText15) WriteText(stream, texts[14], m);
-  if (v >= 37) WriteText(stream, texts[12], m);
 }
 
 }  // namespace quv

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -17,6 +18,9 @@ namespace quv {
 class TquvCustomSymbolDefs;
 class TquvSymbolDefs;
 class TquvStream;
+// What decides which slots of the field record layout (quvIntf.cpp) a record
+// holds.
+struct TRecordShape;
 
 // The exception class of definition sets and interface files.
 class TquvInterfaceError : public Exception {
@@ -75,6 +79,27 @@ uint16_t ReadWord(TquvStream& stream);
 // cuts a text to what its length can say.
 std::string ReadText(TquvStream& stream, int32_t width);
 void WriteText(TquvStream& stream, std::string_view text, int32_t width);
+
+// The descriptive texts of a field, by their number (Text(n); "textN" in
+// interface descriptions). This system reads only the expression; it keeps
+// the others for the programs that describe their fields with them.
+enum TSymbolText : int {
+  kTextCaption = 1,        // the label of the field in forms
+  kTextDisplayFormat = 2,  // how a value is shown
+  kTextEditMask = 3,       // how a value is typed
+  kTextShortCaption = 4,   // the column heading where the caption is too long
+  kTextDefaultValue = 5,   // the value of a new row
+  kTextUnit = 6,           // the unit of a quantity
+  kTextHint = 7,           // help shown beside the field
+  kTextValueList = 8,      // the values the field takes, one a line
+  kTextValueCaptions = 9,  // what each of those values shows
+  kTextLookupSource = 10,  // the interface a value is looked up in
+  kTextLookupField = 11,   // the field of that interface a lookup shows
+  kTextExpression = 12,    // the calculation of a calculated field
+  kTextComment = 13,       // a note of the developer
+  kTextRuntimeNote = 14,   // kept in memory only: copied, never streamed
+  kTextExtension = 15,     // further data, streamed when kSymbolHasText15 is set
+};
 
 // One field definition, owned by its set. Texts 1 to 15 and bytes 1 to 3 are
 // descriptive data that every read, copy and write keeps.
@@ -247,6 +272,12 @@ class TquvCustomSymbolDefs {
   THeader ReadHeader(TquvStream& stream);
   void ReadSymbolRecord(TquvStream& stream, TquvSymbolDef& symbol, uint8_t form, int32_t level,
                         bool linkGroups);
+  // Read or write the slot at position `Slot` of the field record layout when
+  // the record holds it.
+  template <std::size_t Slot>
+  void ReadSlot(TquvStream& stream, TRecordShape& shape, TquvSymbolDef& symbol, bool linkGroups);
+  template <std::size_t Slot>
+  void WriteSlot(TquvStream& stream, TRecordShape& shape, const TquvSymbolDef& symbol) const;
   void ReadNested(TquvStream& stream, TquvSymbolDef& symbol);
   // Takes the groups and symbols of `source`, which is left empty.
   void TakeContents(TquvCustomSymbolDefs& source);

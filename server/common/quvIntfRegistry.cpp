@@ -11,6 +11,7 @@
 #include "platform/Cp1252.h"
 #include "platform/DebugOutput.h"
 #include "platform/ExePath.h"
+#include "platform/FailureGuard.h"
 #include "platform/FileIo.h"
 #include "platform/Resources.h"
 #include "server/common/quvViewStream.h"
@@ -343,16 +344,16 @@ void TquvInterfaceLib::Load(std::string_view path) {
 }
 
 void TquvInterfaceLib::OpenFile(const std::string& fileName) {
-  const std::string oldFileName = FFileName;
-  const std::string oldName = FName;
+  std::string oldFileName = FFileName;
+  std::string oldName = FName;
   FFileName = fileName;
   FName = AnsiUpperCase(BaseNameWithoutExtension(fileName));
-  try {
+  {
+    const TFailureGuard restoreNames([&] {
+      FFileName = std::move(oldFileName);
+      FName = std::move(oldName);
+    });
     Install(ReadContents());
-  } catch (...) {
-    FFileName = oldFileName;
-    FName = oldName;
-    throw;
   }
   if (FWatcher) FWatcher->Remove(this);
   if (FOptions.WatchFiles && !FromResource()) {
@@ -380,12 +381,10 @@ bool TquvInterfaceLib::ReloadChangedFile() {
   FCache.ReleaseAll();
   const TFileStamp stamp = FileStampOf(FFileName);
   if (stamp == FStamp || stamp.Size <= 0) return false;
-  try {
-    Install(ReadContents());
-  } catch (...) {
+  {
     // Keep the change pending: the old index does not describe the new file.
-    FChangeCount.fetch_add(1);
-    throw;
+    const TFailureGuard keepChangePending([this] { FChangeCount.fetch_add(1); });
+    Install(ReadContents());
   }
   FReloadCount.fetch_add(1);
   return true;

@@ -10,6 +10,7 @@
 #include "expr/ExprOperators.h"
 #include "platform/Cp1252.h"
 #include "platform/DebugOutput.h"
+#include "platform/FailureGuard.h"
 #include "platform/LittleEndian.h"
 #include "platform/TempFile.h"
 #include "server/common/quvBufferedStreams.h"
@@ -708,7 +709,8 @@ void TquvRecordset::ReadDefinitions(TquvRecordsetFormReader& reader, bool forceD
 
 void TquvRecordset::LoadFromStream(TStream& stream, bool forceDefinitions) {
   Clear();
-  try {
+  {
+    const TFailureGuard dropRows([this] { DropRowsAfterFailedLoad(); });
     TquvRecordsetFormReader reader(stream, [this] { FailEof(); });
     if (reader.ReadByte() > kRsVersion) throw Exception("Unsupported recordset version");
     FFlags = reader.ReadByte();
@@ -719,9 +721,6 @@ void TquvRecordset::LoadFromStream(TStream& stream, bool forceDefinitions) {
                     [this](int32_t base, int32_t span, int32_t percent) {
                       ReportProgress(base, span, percent);
                     });
-  } catch (...) {
-    DropRowsAfterFailedLoad();
-    throw;
   }
   UpdateRowCount();
   if (CalcEnabled) FCalc.StoreAllRows();
@@ -731,15 +730,13 @@ void TquvRecordset::StoreCalculatedFields() { FCalc.StoreAllRows(); }
 
 void TquvRecordset::Open(TStream& stream) {
   Clear();
-  try {
+  {
+    const TFailureGuard dropRows([this] { DropRowsAfterFailedLoad(); });
     TquvRecordsetFormReader reader(stream, [this] { FailEof(); });
     reader.ReadByte();
     FFlags = reader.ReadByte();
     ReadDefinitions(reader, false);
     reader.ReadRows(FFlags, false, FData, FIndex, nullptr);
-  } catch (...) {
-    DropRowsAfterFailedLoad();
-    throw;
   }
   const int64_t end = stream.Position();
   FReadOnly = true;
@@ -757,11 +754,9 @@ std::string TquvRecordset::SaveToString() {
   const uint8_t saved = FFlags;
   FFlags &= ~kRsWithDefinitions;
   TMemoryStream bytes;
-  try {
+  {
+    const TFailureGuard restoreFlags([this, saved] { FFlags = saved; });
     SaveToStream(bytes, 0);
-  } catch (...) {
-    FFlags = saved;
-    throw;
   }
   FFlags = saved;
   return std::string(bytes.Bytes().begin(), bytes.Bytes().end());

@@ -49,7 +49,7 @@ void TquvRecordsetCalc::AddRegisteredFields() {
     field.SetTypeCode(registered.TypeCode);
     field.SetSize(registered.Size);
     field.SetDecimals(registered.Decimals);
-    field.SetText(kFieldExpressionText, registered.Expression);
+    field.SetText(kTextExpression, registered.Expression);
   }
 }
 

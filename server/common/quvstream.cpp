@@ -10,6 +10,7 @@
 
 #include "platform/Assertion.h"
 #include "platform/DateTime.h"
+#include "platform/FailureGuard.h"
 #include "platform/LittleEndian.h"
 #include "server/common/BufferManager.h"
 #include "server/common/quvIntf.h"
@@ -270,11 +271,11 @@ void CopyStreams(TStream& source, TStream& dest, int64_t count,
   TCopyBuffer copyBuffer(pooled, pooled ? 0 : static_cast<int32_t>(chunk));
   const std::span<uint8_t> buffer = copyBuffer.Bytes();
   if (remoteDest) remoteDest->BeforeCopy();
-  try {
+  {
+    const TFailureGuard afterCopy([remoteDest] {
+      if (remoteDest) remoteDest->AfterCopy();
+    });
     CopyChunks(source, dest, count, buffer, onProgress);
-  } catch (...) {
-    if (remoteDest) remoteDest->AfterCopy();
-    throw;
   }
   if (remoteDest) remoteDest->AfterCopy();
 }

@@ -23,7 +23,7 @@ std::unique_ptr<TquvRecordset> Tasks(bool withRows = true) {
   name.SetSize(20);
   TquvSymbolDef& broken = defs->AddSymbol("broken");
   broken.SetTypeCode('N');
-  broken.SetText(kFieldExpressionText, "missing + 1");
+  broken.SetText(kTextExpression, "missing + 1");
   auto rows = std::make_unique<TquvRecordset>();
   rows->SetFieldDefs(std::move(defs));
   if (!withRows) return rows;

@@ -23,7 +23,7 @@ std::unique_ptr<TquvRecordset> Recordset(std::initializer_list<TFieldSpec> field
     field.SetTypeCode(code);
     field.SetSize(size);
     field.SetDecimals(decimals);
-    field.SetText(kFieldExpressionText, expression);
+    field.SetText(kTextExpression, expression);
   }
   auto recordset = std::make_unique<TquvRecordset>();
   recordset->SetFieldDefs(std::move(defs));
