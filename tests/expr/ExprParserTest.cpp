@@ -169,6 +169,12 @@ TEST(ExprParser, ParseErrorsQuoteTheToken) {
   EXPECT_EQ(ParseError("1 | 2"), "Operador de expressão inválido |"_cp);
   EXPECT_EQ(ParseError("1 => 2"), "Operador de comparação inválido =>"_cp);
   EXPECT_EQ(ParseError("1 not 2"), "Operador boleano inválido not"_cp);
+  // A bad operator where an operand is due is named as such.
+  EXPECT_EQ(ParseError("not not x"), "Operador boleano inválido not"_cp);
+  EXPECT_EQ(ParseError("-- x"), "Operador de expressão inválido --"_cp);
+  EXPECT_EQ(ParseError("<< 1"), "Operador de comparação inválido <<"_cp);
+  EXPECT_EQ(ParseError("1 + >< 2"), "Operador de comparação inválido ><"_cp);
+  EXPECT_EQ(ParseError("= 1"), "Esperado valor, variável ou função válidos, encontrado \"=\""_cp);
   EXPECT_EQ(ParseError("99999999999"),
             "Não é possível converter 99999999999 para o tipo especificado"_cp);
   EXPECT_EQ(ParseError("0x"), "Não é possível converter 0x para o tipo especificado"_cp);
