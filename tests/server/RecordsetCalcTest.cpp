@@ -49,19 +49,23 @@ std::vector<TVariant> Column(TquvRecordset& recordset, std::string_view field) {
 }
 
 TEST(CalculatedFields, ComputeOnReadAndAgainAfterAChange) {
-  auto rs = Recordset({{"a", 'N', 4, 0, ""},
-                       {"b", 'N', 4, 0, ""},
-                       {"name", 'A', 20, 0, ""},
-                       {"total", 'N', 8, 2, "a * null_to_z(b) + 0.5"},
-                       {"label", 'A', 40, 0, "if(a > 1, 'big ' + name, 'small')"},
-                       {"at", 'N', 4, 0, "pos('b', name) * 10 + poslowercase('B', name)"},
-                       {"low", 'N', 8, 2, "min(a, 2) + max(a, 2)"}});
+  auto rs =
+      Recordset({{"a", 'N', 4, 0, ""},
+                 {"b", 'N', 4, 0, ""},
+                 {"name", 'A', 20, 0, ""},
+                 {"total", 'N', 8, 2, "a * null_to_z(b) + 0.5"},
+                 {"label", 'A', 40, 0, "if(a > 1, 'big ' + name, 'small')"},
+                 {"at", 'N', 4, 0, "pos('b', name) * 10 + poslowercase('B', name)"},
+                 {"low", 'N', 8, 2, "min(a, 2) + max(a, 2)"},
+                 {"truth", 'N', 4, 0, "if('1', 1, 2) * 100 + if('0', 1, 2) * 10 + if(b, 1, 2)"}});
   rs->AppendValues(std::vector<TVariant>{3, TVariant(), "abc"});
   rs->First();
   EXPECT_EQ(rs->GetFieldValue("total"), TVariant(0.5));
   EXPECT_EQ(rs->GetFieldValue("label"), TVariant("big abc"));
   EXPECT_EQ(rs->GetFieldValue("at"), TVariant(22));
   EXPECT_EQ(rs->GetFieldValue("low"), TVariant(5.0));
+  // The condition converts to a Boolean as any Variant does; empty is false.
+  EXPECT_EQ(rs->GetFieldValue("truth"), TVariant(122));
   rs->SetFieldValue("b", 4);
   rs->SetFieldValue("a", 1);
   EXPECT_EQ(rs->GetFieldValue("total"), TVariant(4.5));
