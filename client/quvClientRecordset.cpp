@@ -195,10 +195,11 @@ void TquvClientRecordset::Dispatch(TquvRecordset* parameters, uint8_t callKind, 
   }
   try {
     Enqueue(parameters, callKind);
-  } catch (const std::exception& e) {
+  } catch (const Exception& e) {
+    // A refused submission is recorded like a failed call and reaches the
+    // caller as the queue's own error, not as a remote one.
     Fail(e.what());
-    if (Option() == 0) RaiseOnFailure();
-    return;
+    throw;
   }
   if (Option() != 0) return;
   // A background call waits for its reply, keeping the application live.

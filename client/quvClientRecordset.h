@@ -46,7 +46,8 @@ class TquvClientRecordset : public TquvRecordset {
   // [host "@"] [data source ":"] method: the method's fields.
   void SetDefinition(const std::string& definitionText) override;
   void Changed() override;
-  // Runs the call with `parameters` (or none).
+  // Runs the call with `parameters` (or none). A queued call the queue refuses
+  // (none installed, or full) raises the queue's general error.
   void Execute(TquvRecordset* parameters) override;
   // Drops or cancels a queued call of this recordset.
   void Cancel();

@@ -297,14 +297,19 @@ TEST_F(ClientCall, QueuedCallsNeedAQueueAndPendingCallsHoldBackChanges) {
   async.RaiseErrors = true;
   async.SetDefinition("quvtest.test.echo");
   async.SetOption(1);
-  async.Execute(nullptr);  // recorded, not raised: nobody waits for it
+  // A refused submission raises the general error, never a remote one (which
+  // would be caught inside and give "(no error)" outside), and is recorded.
+  EXPECT_EQ(MessageOf([&] { MessageOf<EquvRemoteError>([&] { async.Execute(nullptr); }); }),
+            "Async execution not avaliable");
   EXPECT_EQ(async.ErrorText(), "Async execution not avaliable");
+  EXPECT_FALSE(async.Executing());
 
   TquvClientRecordset background;
   background.RaiseErrors = true;
   background.Background = true;
   background.SetDefinition("quvtest.test.echo");
-  EXPECT_THROW(background.Execute(nullptr), EquvRemoteError);
+  EXPECT_EQ(MessageOf([&] { MessageOf<EquvRemoteError>([&] { background.Execute(nullptr); }); }),
+            "Async execution not avaliable");
 
   TKeptQueue queue;
   SetCallQueue(&queue);

@@ -85,9 +85,9 @@ TEST_F(ExecuteThreads, AHundredCallsWaitAndTheNextIsRefusedWhileTheServerCancels
   }
   EXPECT_EQ(Threads().Find("cheio")->Waiting(), 100u);
   auto refused = Sleeper("cheio");
-  Sleep(*refused, 0);
-  EXPECT_EQ(refused->ErrorText(),
-            std::string("Não é possível enfileirar mais tarefas, pois não há mais espaço"_cp));
+  const std::string full("Não é possível enfileirar mais tarefas, pois não há mais espaço"_cp);
+  EXPECT_EQ(testing::MessageOf([&] { Sleep(*refused, 0); }), full);
+  EXPECT_EQ(refused->ErrorText(), full);
   EXPECT_FALSE(refused->Executing());
 
   carried->Cancel();  // the server is asked to cancel the request it runs
