@@ -87,6 +87,20 @@ TEST(CalculatedFields, StoredInTheRowsWhenLoaded) {
   EXPECT_EQ(Column(*raw, "a"), (std::vector<TVariant>{1, 2, 3}));
 }
 
+TEST(CalculatedFields, AFailureWhileLoadingLeavesNoRows) {
+  auto rs = Recordset({{"a", 'N', 4, 0, ""}, {"bad", 'N', 4, 0, "missing + 1"}});
+  for (int32_t a : {1, 2}) rs->AppendValues(std::vector<TVariant>{a});
+  TMemoryStream stream;
+  rs->SaveToStream(stream, kRsWithDefinitions);
+  stream.SetPosition(0);
+  TquvRecordset loaded;
+  EXPECT_EQ(MessageOf([&] { loaded.LoadFromStream(stream, true); }),
+            std::string("Não existe um campo chamado \"missing\" em calc"_cp));
+  EXPECT_EQ(loaded.RecordCount(), 0);
+  loaded.First();
+  EXPECT_TRUE(loaded.Eof());
+}
+
 TEST(CalculatedFields, StayWhenLaterDefinitionsLackThem) {
   auto plain = Recordset({{"a", 'N', 4, 0, ""}});
   plain->AppendValues(std::vector<TVariant>{21});
