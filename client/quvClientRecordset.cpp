@@ -132,6 +132,10 @@ void TquvClientRecordset::Cancel() {
   if (IquvCallQueue* queue = CallQueue()) queue->Cancel(FHeader.RequestNumber);
 }
 
+void TquvClientRecordset::SetCallContext(const TquvTagBag* context) {
+  FCallContext = context != nullptr ? std::make_unique<TquvTagBag>(*context) : nullptr;
+}
+
 void TquvClientRecordset::TakeKey(TquvRecordset& source) {
   const int32_t field = KeyFieldIndex(source);
   if (field < 0) return;
@@ -247,6 +251,8 @@ void TquvClientRecordset::Enqueue(TquvRecordset* parameters, uint8_t callKind) {
   call.Host = FHost;
   call.CallKind = callKind;
   call.Header = FHeader;
+  if (FCallContext) call.Context = std::make_unique<TquvTagBag>(*FCallContext);
+  call.FreeOwner = FreeOnDelivery;
   if (parameters != nullptr) {
     call.Parameters = std::make_unique<TquvRecordset>();
     call.Parameters->CopyFrom(*parameters, false, true);

@@ -99,6 +99,34 @@ TEST_F(ExecuteThreads, AHundredCallsWaitAndTheNextIsRefusedWhileTheServerCancels
   EXPECT_EQ(waiting[99]->ErrorText(), "");
 }
 
+// A recordset that reports its own end.
+class TWatchedRecordset final : public TquvClientRecordset {
+ public:
+  explicit TWatchedRecordset(bool& freed) : FFreed(freed) {}
+  ~TWatchedRecordset() override { FFreed = true; }
+
+ private:
+  bool& FFreed;
+};
+
+TEST_F(ExecuteThreads, ARecordsetMarkedToBeFreedIsFreedOnceItsReplyIsApplied) {
+  bool freed = false;
+  bool applied = false;
+  auto* recordset = new TWatchedRecordset(freed);
+  recordset->SetDefinition(FServer.Address() + "@quvtest.test.sleep");
+  recordset->SetText("livre");
+  recordset->SetOption(1);
+  recordset->FreeOnDelivery = true;
+  recordset->OnAfterExecute = [&](TquvClientRecordset& sender) {
+    EXPECT_EQ(sender.GetFieldValue("ms").ToInteger(), 1);
+    applied = true;
+  };
+  Sleep(*recordset, 1);
+  while (!applied) ASSERT_TRUE(MainThread().HandleOneMessage(100));
+  EXPECT_TRUE(freed);
+  EXPECT_EQ(Threads().Find("livre"), nullptr);
+}
+
 TEST_F(ExecuteThreads, RecordsetsOfOneChannelShareItsThreadUntilBothAreGone) {
   auto first = Sleeper("partilhado");
   auto second = Sleeper("partilhado");
