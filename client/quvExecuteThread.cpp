@@ -120,6 +120,9 @@ std::size_t TquvExecuteThread::Waiting() {
 }
 
 void TquvExecuteThread::Execute() {
+  // Queued calls yield to the caller's own work; see doc/remote-call.md for
+  // why the priority is not raised again when the thread is stopped.
+  LowerCurrentThreadPriority();
   while (!Terminated()) {
     if (!FWork.WaitFor(kWaitSliceMs)) continue;
     if (FStop.WaitFor(0)) break;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <initializer_list>
 #include <memory>
@@ -8,14 +9,17 @@
 #include <vector>
 
 #include "client/quvClient.h"
+#include "client/quvExecCommand.h"
 #include "client/quvExecuteThreads.h"
 #include "client/quvMainThread.h"
 #include "platform/Clock.h"
 #include "platform/Cp1252.h"
+#include "platform/Thread.h"
 #include "platform/ThreadReaper.h"
 #include "tests/kit/ByteBuilder.h"
 #include "tests/kit/ServerProcess.h"
 #include "tests/kit/TestScope.h"
+#include "transport/quvClientConn.h"
 
 namespace quv {
 namespace {
@@ -125,6 +129,20 @@ TEST_F(ExecuteThreads, ARecordsetMarkedToBeFreedIsFreedOnceItsReplyIsApplied) {
   while (!applied) ASSERT_TRUE(MainThread().HandleOneMessage(100));
   EXPECT_TRUE(freed);
   EXPECT_EQ(Threads().Find("livre"), nullptr);
+}
+
+TEST_F(ExecuteThreads, CarryCallsOneStepBelowTheCallersPriority) {
+  std::atomic<int> carriedAt{0};
+  SetCallConnFactory([&](const std::string& host) {
+    carriedAt.store(CurrentThreadNice());
+    return std::make_unique<TClientConn>(host, false);
+  });
+  auto recordset = Sleeper("baixa");
+  Sleep(*recordset, 0);
+  ApplyReplies({recordset.get()});
+  SetCallConnFactory({});
+  EXPECT_EQ(recordset->ErrorText(), "");
+  EXPECT_EQ(carriedAt.load(), std::min(CurrentThreadNice() + 1, kLowestThreadNice));
 }
 
 TEST_F(ExecuteThreads, RecordsetsOfOneChannelShareItsThreadUntilBothAreGone) {
