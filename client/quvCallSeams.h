@@ -22,6 +22,8 @@ struct TquvQueuedCall {
   uint8_t CallKind = 0;
   TquvCommandHeader Header;
   std::unique_ptr<TquvRecordset> Parameters;  // a copy of the parameters, or none
+  std::unique_ptr<TquvTagBag> Context;        // a copy of the caller's call context, or none
+  bool FreeOwner = false;                     // Recordset is freed once its reply has been applied
 };
 
 // The asynchronous call queue as the remote call sees it. Implementations are

@@ -133,6 +133,10 @@ void TquvClientRecordset::Cancel() {
   if (IquvCallQueue* queue = CallQueue()) queue->Cancel(FHeader.RequestNumber);
 }
 
+void TquvClientRecordset::SetCallContext(const TquvTagBag* context) {
+  FCallContext = context != nullptr ? std::make_unique<TquvTagBag>(*context) : nullptr;
+}
+
 void TquvClientRecordset::TakeKey(TquvRecordset& source) {
   const int32_t field = KeyFieldIndex(source);
   if (field < 0) return;
@@ -194,10 +198,11 @@ void TquvClientRecordset::Dispatch(TquvRecordset* parameters, uint8_t callKind, 
   }
   try {
     Enqueue(parameters, callKind);
-  } catch (const std::exception& e) {
+  } catch (const Exception& e) {
+    // A refused submission is recorded like a failed call and reaches the
+    // caller as the queue's own error, not as a remote one.
     Fail(e.what());
-    if (Option() == 0) RaiseOnFailure();
-    return;
+    throw;
   }
   if (Option() != 0) return;
   // A background call waits for its reply, keeping the application live.
@@ -245,6 +250,8 @@ void TquvClientRecordset::Enqueue(TquvRecordset* parameters, uint8_t callKind) {
   call.Host = FHost;
   call.CallKind = callKind;
   call.Header = FHeader;
+  if (FCallContext) call.Context = std::make_unique<TquvTagBag>(*FCallContext);
+  call.FreeOwner = FreeOnDelivery;
   if (parameters != nullptr) {
     call.Parameters = std::make_unique<TquvRecordset>();
     call.Parameters->CopyFrom(*parameters, false, true);

@@ -46,10 +46,14 @@ class TquvClientRecordset : public TquvRecordset {
   // [host "@"] [data source ":"] method: the method's fields.
   void SetDefinition(const std::string& definitionText) override;
   void Changed() override;
-  // Runs the call with `parameters` (or none).
+  // Runs the call with `parameters` (or none). A queued call the queue refuses
+  // (none installed, or full) raises the queue's general error.
   void Execute(TquvRecordset* parameters) override;
   // Drops or cancels a queued call of this recordset.
   void Cancel();
+  // The call context queued calls send (a copy of `context`, taken now; none:
+  // the calling thread's, as for calls carried at once).
+  void SetCallContext(const TquvTagBag* context);
 
   // Applies a call's reply: its header, its rows (taken from `result` unless
   // it is this recordset) or its error text.
@@ -75,6 +79,10 @@ class TquvClientRecordset : public TquvRecordset {
   bool Compress = false;
   bool RaiseErrors = false;
   bool Background = false;
+  // Queued calls only: the recordset frees itself once the queue has applied
+  // its reply (after OnAfterExecute). It must have been made with new, and
+  // nothing else may free it while such a call is queued.
+  bool FreeOnDelivery = false;
   int32_t RowLimit = 0;  // 0: none; from 1 the call asks for at most this many rows
   TBeforeExecuteEvent OnBeforeExecute;
   TAfterExecuteEvent OnAfterExecute;
@@ -108,6 +116,7 @@ class TquvClientRecordset : public TquvRecordset {
   bool FAttached = false;  // holds the execute thread of FChannel
   std::string FChannel;
   bool FApplying = false;
+  std::unique_ptr<TquvTagBag> FCallContext;
 };
 
 // The key field of `recordset`'s fields: the first whose type code is '+'

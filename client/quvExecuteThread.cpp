@@ -35,7 +35,9 @@ TTask::TTask(TquvQueuedCall call)
       CallKind(call.CallKind),
       Parameters(std::move(call.Parameters)),
       Result(std::make_unique<TquvRecordset>()),
-      Host(std::move(call.Host)) {}
+      Host(std::move(call.Host)),
+      Context(std::move(call.Context)),
+      FreeOwner(call.FreeOwner) {}
 
 TTask::~TTask() { Activities().Remove(ActivityId); }
 
@@ -118,6 +120,9 @@ std::size_t TquvExecuteThread::Waiting() {
 }
 
 void TquvExecuteThread::Execute() {
+  // Queued calls yield to the caller's own work; see doc/remote-call.md for
+  // why the priority is not raised again when the thread is stopped.
+  LowerCurrentThreadPriority();
   while (!Terminated()) {
     if (!FWork.WaitFor(kWaitSliceMs)) continue;
     if (FStop.WaitFor(0)) break;
@@ -168,8 +173,8 @@ void TquvExecuteThread::Carry(TTask& task) {
   TquvCommandHeader header = task.Header;
   std::string errorText;
   const TquvCallProgress progress = [this, &task](int32_t percent) { CheckCancel(task, percent); };
-  ExecCommand(task.Host, nullptr, header, progress, *task.Result, errorText, task.Parameters.get(),
-              task.CallKind);
+  ExecCommand(task.Host, task.Context.get(), header, progress, *task.Result, errorText,
+              task.Parameters.get(), task.CallKind);
   std::lock_guard<TCriticalSection> guard(FLock);
   task.Header = header;
   task.ErrorText = std::move(errorText);
@@ -202,6 +207,9 @@ void TquvExecuteThread::Deliver() {
   } catch (const std::exception& e) {
     OutputDebugString(std::string("quvclient: applying a queued reply failed: ") + e.what());
   }
+  // Only now, since applying the reply still uses the owner. Freeing it
+  // detaches it from this thread, which does not wait for a delivering thread.
+  if (FCurrent.Task->FreeOwner) delete owner;
 }
 
 void TquvExecuteThread::FreeCurrent() {

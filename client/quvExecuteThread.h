@@ -29,6 +29,8 @@ struct TTask {
   const std::unique_ptr<TquvRecordset> Result;
   const std::string Host;
   std::string ErrorText;
+  const std::unique_ptr<TquvTagBag> Context;  // or none
+  const bool FreeOwner;                       // the owner is freed once its reply has been applied
 };
 
 // A background thread that carries queued calls one at a time and applies

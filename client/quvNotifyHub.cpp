@@ -76,8 +76,7 @@ std::string ChangeMessage(const std::string& keyName, const TVariant& keyValue, 
   return message + "}";
 }
 
-TquvNotifyHub::TquvNotifyHub()
-    : FTopics(kTopicCapacity, {.CaseInsensitive = true, .Ownership = THashOwnership::Objects}) {}
+TquvNotifyHub::TquvNotifyHub() : FTopics(kTopicCapacity, {.Ownership = THashOwnership::Objects}) {}
 
 HResult TquvNotifyHub::QueryInterface(const TGUID& iid, void** object) {
   if (iid == IquvMessageSubscriber::IID)
@@ -87,11 +86,12 @@ HResult TquvNotifyHub::QueryInterface(const TGUID& iid, void** object) {
 
 int32_t TquvNotifyHub::Subscribe(std::string_view topic, TSubscriber subscriber) {
   const std::lock_guard lock(FLock);
+  const std::string key = AnsiUpperCase(topic);
   TTopic* entries = nullptr;
-  if (!FTopics.Find(topic, entries)) {
+  if (!FTopics.Find(key, entries)) {
     auto created = std::make_unique<TTopic>();
     entries = created.get();
-    FTopics.Add(topic, std::move(created));
+    FTopics.Add(key, std::move(created));
   }
   const int32_t id = FNextId++;
   entries->Entries.push_back(TEntry{id, std::move(subscriber)});
@@ -117,7 +117,7 @@ void TquvNotifyHub::MessagePublished(const std::string& topic, IInterface* messa
 
 void TquvNotifyHub::Deliver(const std::string& topic, IInterface* message) {
   TTopic* entries = nullptr;
-  if (!FTopics.Find(topic, entries) || entries->Entries.empty()) return;
+  if (!FTopics.Find(AnsiUpperCase(topic), entries) || entries->Entries.empty()) return;
   const std::unique_ptr<TJSONarray> document = ParseJSON(MessageText(message));
   if (!document) throw Exception("The message is empty");
   TVariant keyValue = KeyValueOf(*document);

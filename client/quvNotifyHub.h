@@ -18,7 +18,7 @@ namespace quv {
 // The change-notification hub. Publish posts a JSON change message on the
 // process message bus under the owner's topic; MessagePublished, called by
 // the bus, hands the key values of each message to the subscribers of its
-// topic. Topics match without regard to case. Thread-safe: delivery and
+// topic. Topics match without regard to case (Windows-1252 rules). Thread-safe: delivery and
 // subscription take the hub's lock (delivery for its whole length, so
 // subscribers run one at a time and must not wait for another thread that
 // uses the hub); Publish takes no lock.
@@ -62,7 +62,9 @@ class TquvNotifyHub final : public TCOMObject,
   void Deliver(const std::string& topic, IInterface* message);
 
   TCriticalSection FLock;
-  THashList FTopics;  // topic name -> owned TTopic
+  // Topic names upper-cased by the Windows-1252 rules Publish uses, so that
+  // both sides fold letters such as "ç" alike -> owned TTopic.
+  THashList FTopics;
   int32_t FNextId = 1;
 };
 

@@ -111,13 +111,13 @@ void TExprBlock::Parse() {
     }
     std::unique_ptr<TExprNode> operand = ParseOperand();
     if (!operand) {
-      const TTokenClass next = parser.PeekClass();
       // An operator without an operand before it, or nothing after "not" or
-      // an operator, would silently drop part of the expression.
-      if (negate || operandDue || next == TTokenClass::ExprOperator ||
-          next == TTokenClass::Comparison || next == TTokenClass::BooleanOperator ||
-          next == TTokenClass::Colon) {
-        parser.FailAtToken(exprmsg::kExpectedOperand);
+      // an operator, would silently drop part of the expression. An operator
+      // that is itself unknown is named first.
+      const std::string found = parser.QuotedToken();
+      TExprItem unused;
+      if (ParseOperator(unused) || negate || operandDue) {
+        throw Exception(std::string(exprmsg::kExpectedOperand) + found);
       }
       return;
     }

@@ -82,7 +82,7 @@ void TExprParser::Parse(const std::string& text) {
   FScanner.SetText(text);
   FHere = FScanner.GetBookmark();
   FHave = false;
-  FDepth = 0;
+  FDepth = -1;  // the root block is the expression itself, not a nesting level
   std::unique_ptr<TRootBlock> root = TExprNode::Make<TRootBlock>(*this, nullptr);
   Require({TTokenClass::EndOfText});
   FEndOfText = true;

@@ -46,4 +46,14 @@ class TThread {
   std::atomic<bool> FFinished{false};
 };
 
+// The highest nice value, the lowest scheduling priority a thread can have.
+inline constexpr int kLowestThreadNice = 19;
+
+// The calling thread's nice value (-20 .. 19; a higher value runs less often).
+int CurrentThreadNice();
+// Lowers the calling thread's priority one step, its nice value + 1, and no
+// other thread's. Raising it again needs privilege, so this is one way.
+// False when the system refuses.
+bool LowerCurrentThreadPriority();
+
 }  // namespace quv

@@ -9,6 +9,7 @@
 #include <memory_resource>
 #include <mutex>
 #include <new>
+#include <system_error>
 
 #include "platform/Cp1252.h"
 #include "platform/StrUtils.h"
@@ -30,9 +31,6 @@ constexpr const char* kNotContainer =
 constexpr const char* kHeldContainer =
     "Only a TJSONlist or TJSONobject that no element holds can be assigned to TJSONbase";
 constexpr const char* kMissingBracket = "Missing closing bracket for array";
-
-// The largest double whose 15-digit form does not round beyond the largest double.
-constexpr double kLargestFifteenDigits = 1.79769313486231e308;
 
 [[noreturn]] void RaiseAt(const char* message, std::size_t position) {
   throw TJSONError(std::string(message) + " at position " + std::to_string(position));
@@ -117,10 +115,15 @@ void WriteInteger(int32_t value, TJSONTextBuffer& out) {
 void WriteFloat(double value, TJSONTextBuffer& out) {
   if (!std::isfinite(value)) throw TJSONError(kUnsupportedType);
   if (value == 0) return out.Append('0');  // also -0, which reads back as the integer 0
-  const int precision = std::fabs(value) > kLargestFifteenDigits ? 17 : 15;
   char text[40];
   const char* end =
-      std::to_chars(text, text + sizeof text, value, std::chars_format::general, precision).ptr;
+      std::to_chars(text, text + sizeof text, value, std::chars_format::general, 15).ptr;
+  // Near the largest double the 15-digit form can round beyond it; those few
+  // values take 17 digits so that the text reads back.
+  double readBack = 0;
+  if (std::from_chars(text, end, readBack).ec == std::errc::result_out_of_range) {
+    end = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 17).ptr;
+  }
   const char* exponent = std::find(static_cast<const char*>(text), end, 'e');
   out.Append(std::string_view(text, static_cast<std::size_t>(exponent - text)));
   if (exponent == end) return;

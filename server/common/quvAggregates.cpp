@@ -1,6 +1,7 @@
 #include "server/common/quvAggregates.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "expr/ExprSet.h"
 #include "platform/Cp1252.h"
@@ -29,21 +30,32 @@ std::vector<std::string> SetArgument(const TExprFunc& call, int32_t index) {
   return names;
 }
 
-// One ordering key: a field and its direction.
-struct TSortField {
-  int32_t Index;
-  bool Descending;
+// One ordering key: a field, or an expression over the row when the name is
+// none of the fields, and its direction.
+struct TSortKey {
+  int32_t Index = -1;
+  std::unique_ptr<TCalcEngine> Expression;
+  bool Descending = false;
+
+  TVariant Read(TquvRecordset& recordset) const {
+    return Expression ? Expression->Evaluate() : recordset.GetFieldValueByIndex(Index);
+  }
 };
 
-TSortField SortFieldOf(TquvRecordset& recordset, std::string name) {
-  bool descending = false;
+TSortKey SortKeyOf(TquvRecordset& recordset, std::string name) {
+  TSortKey key;
   if (name.size() > 5 && AnsiCompareText(name.substr(name.size() - 5), " desc") == 0) {
-    descending = true;
+    key.Descending = true;
     name.resize(name.size() - 5);
   }
-  const int32_t index = recordset.FieldIndex(name);
-  if (index < 0) recordset.GetFieldValue(name);  // raises the field-not-found message
-  return {index, descending};
+  key.Index = recordset.FieldIndex(name);
+  if (key.Index < 0) {
+    // A missing field name is an expression too: reading it raises the
+    // field-not-found message.
+    key.Expression = std::make_unique<TCalcEngine>(recordset);
+    key.Expression->Parse(name);
+  }
+  return key;
 }
 
 struct TAggregateRow {
@@ -107,10 +119,9 @@ std::optional<TOLAPDef> ParseAggregate(const std::string& expression) {
 }
 
 std::vector<TVariant> ComputeAggregate(TquvRecordset& recordset, const TOLAPDef& definition) {
-  std::vector<TSortField> keys;
-  for (const std::string& name : definition.PartitionBy)
-    keys.push_back(SortFieldOf(recordset, name));
-  for (const std::string& name : definition.OrderBy) keys.push_back(SortFieldOf(recordset, name));
+  std::vector<TSortKey> keys;
+  for (const std::string& name : definition.PartitionBy) keys.push_back(SortKeyOf(recordset, name));
+  for (const std::string& name : definition.OrderBy) keys.push_back(SortKeyOf(recordset, name));
   TCalcEngine value(recordset);
   value.Parse(definition.ValueName);
   std::vector<TAggregateRow> rows(std::size_t(recordset.RecordCount()));
@@ -118,8 +129,7 @@ std::vector<TVariant> ComputeAggregate(TquvRecordset& recordset, const TOLAPDef&
     recordset.GoToRow(row);
     TAggregateRow& entry = rows[std::size_t(row)];
     entry.Row = row;
-    for (const TSortField& key : keys)
-      entry.Keys.push_back(recordset.GetFieldValueByIndex(key.Index));
+    for (const TSortKey& key : keys) entry.Keys.push_back(key.Read(recordset));
     entry.Value = value.Evaluate();
   }
   std::ranges::stable_sort(rows, [&](const TAggregateRow& a, const TAggregateRow& b) {

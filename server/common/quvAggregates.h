@@ -49,7 +49,8 @@ class TRSumAggregateFunction final : public TCustomAggregateFunction {
 using TAggregateClass = std::unique_ptr<TCustomAggregateFunction> (*)();
 
 // An aggregate field: RANK(value, [partition...]), DRANK(value,
-// [partition...]) or RSUM(value, [order...], [partition...]). Order names may
+// [partition...]) or RSUM(value, [order...], [partition...]). The value may be
+// any expression over the row; RANK and DRANK order by it. Order names may
 // end in " desc".
 struct TOLAPDef {
   std::string ValueName;
@@ -65,8 +66,9 @@ struct TOLAPDef {
 std::optional<TOLAPDef> ParseAggregate(const std::string& expression);
 
 // The aggregate's value for every row of `recordset`, by row: the rows are
-// ordered by the partition fields and then the ordering fields (stably), the
-// function is reset where a partition field changes, and each row's value of
+// ordered by the partition names and then the ordering names (stably; a name
+// that is none of the fields is read as an expression over the row), the
+// function is reset where a partition value changes, and each row's value of
 // ValueName (any expression over the row) is accumulated before its result
 // is taken. Moves the current row.
 std::vector<TVariant> ComputeAggregate(TquvRecordset& recordset, const TOLAPDef& definition);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "expr/ExprOperators.h"
 #include "platform/Cp1252.h"
 #include "server/common/quvRecordset.h"
 
@@ -24,6 +23,12 @@ TVariant Position(const TVariant& sub, const TVariant& text, bool lowerCase) {
   if (needle.empty()) return TVariant(0);
   const std::size_t found = haystack.find(needle);
   return TVariant(found == std::string::npos ? 0 : static_cast<int32_t>(found) + 1);
+}
+
+// The condition of if(): the Variant's own Boolean conversion, with empty and
+// null taken as false since calculated fields propagate nulls.
+bool ConditionHolds(const TVariant& condition) {
+  return !condition.IsEmptyOrNull() && condition.ToBoolean();
 }
 
 }  // namespace
@@ -63,7 +68,7 @@ void RecordsetFunction(TExprFunc& call, TVariant& result) {
     if (result.IsEmptyOrNull()) result = TVariant(0);
   } else if (NameIs(name, "if")) {
     call.Argument(2);  // both branches must be there, even though one is evaluated
-    result = call.EvaluateArgument(ExprTruth(call.EvaluateArgument(0)) ? 1 : 2);
+    result = call.EvaluateArgument(ConditionHolds(call.EvaluateArgument(0)) ? 1 : 2);
   } else if (NameIs(name, "min") || NameIs(name, "max")) {
     const double a = call.EvaluateArgument(0).ToDouble();
     const double b = call.EvaluateArgument(1).ToDouble();

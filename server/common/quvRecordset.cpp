@@ -721,9 +721,10 @@ void TquvRecordset::LoadFromStream(TStream& stream, bool forceDefinitions) {
                     [this](int32_t base, int32_t span, int32_t percent) {
                       ReportProgress(base, span, percent);
                     });
+    UpdateRowCount();
+    // A calculated field that fails fails the load like a broken stream.
+    if (CalcEnabled) FCalc.StoreAllRows();
   }
-  UpdateRowCount();
-  if (CalcEnabled) FCalc.StoreAllRows();
 }
 
 void TquvRecordset::StoreCalculatedFields() { FCalc.StoreAllRows(); }

@@ -290,6 +290,31 @@ class TKeptQueue final : public IquvCallQueue {
   std::vector<std::string> Detached;
 };
 
+TEST_F(ClientCall, QueuedCallsCarryACopyOfTheCallContextAndTheFreeFlag) {
+  IquvCallQueue* const processQueue = CallQueue();
+  TKeptQueue queue;
+  SetCallQueue(&queue);
+  TquvClientRecordset async;
+  async.SetDefinition("quvtest.test.echo");
+  async.SetOption(1);
+  TquvTagBag context;
+  context.SetTag("USER", "ana");
+  async.SetCallContext(&context);
+  async.FreeOnDelivery = true;
+  async.Execute(nullptr);
+  context.SetTag("USER", "rui");
+  async.SetCallContext(nullptr);
+  async.FreeOnDelivery = false;
+  async.Execute(nullptr);
+  ASSERT_EQ(queue.Calls.size(), 2u);
+  ASSERT_NE(queue.Calls[0].Context, nullptr);
+  EXPECT_EQ(queue.Calls[0].Context->Tag("USER"), "ana");
+  EXPECT_TRUE(queue.Calls[0].FreeOwner);
+  EXPECT_EQ(queue.Calls[1].Context, nullptr);
+  EXPECT_FALSE(queue.Calls[1].FreeOwner);
+  SetCallQueue(processQueue);
+}
+
 TEST_F(ClientCall, QueuedCallsNeedAQueueAndPendingCallsHoldBackChanges) {
   IquvCallQueue* const processQueue = CallQueue();
   SetCallQueue(nullptr);
@@ -297,14 +322,19 @@ TEST_F(ClientCall, QueuedCallsNeedAQueueAndPendingCallsHoldBackChanges) {
   async.RaiseErrors = true;
   async.SetDefinition("quvtest.test.echo");
   async.SetOption(1);
-  async.Execute(nullptr);  // recorded, not raised: nobody waits for it
+  // A refused submission raises the general error, never a remote one (which
+  // would be caught inside and give "(no error)" outside), and is recorded.
+  EXPECT_EQ(MessageOf([&] { MessageOf<EquvRemoteError>([&] { async.Execute(nullptr); }); }),
+            "Async execution not avaliable");
   EXPECT_EQ(async.ErrorText(), "Async execution not avaliable");
+  EXPECT_FALSE(async.Executing());
 
   TquvClientRecordset background;
   background.RaiseErrors = true;
   background.Background = true;
   background.SetDefinition("quvtest.test.echo");
-  EXPECT_THROW(background.Execute(nullptr), EquvRemoteError);
+  EXPECT_EQ(MessageOf([&] { MessageOf<EquvRemoteError>([&] { background.Execute(nullptr); }); }),
+            "Async execution not avaliable");
 
   TKeptQueue queue;
   SetCallQueue(&queue);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <initializer_list>
 #include <memory>
@@ -8,14 +9,17 @@
 #include <vector>
 
 #include "client/quvClient.h"
+#include "client/quvExecCommand.h"
 #include "client/quvExecuteThreads.h"
 #include "client/quvMainThread.h"
 #include "platform/Clock.h"
 #include "platform/Cp1252.h"
+#include "platform/Thread.h"
 #include "platform/ThreadReaper.h"
 #include "tests/kit/ByteBuilder.h"
 #include "tests/kit/ServerProcess.h"
 #include "tests/kit/TestScope.h"
+#include "transport/quvClientConn.h"
 
 namespace quv {
 namespace {
@@ -85,9 +89,9 @@ TEST_F(ExecuteThreads, AHundredCallsWaitAndTheNextIsRefusedWhileTheServerCancels
   }
   EXPECT_EQ(Threads().Find("cheio")->Waiting(), 100u);
   auto refused = Sleeper("cheio");
-  Sleep(*refused, 0);
-  EXPECT_EQ(refused->ErrorText(),
-            std::string("Não é possível enfileirar mais tarefas, pois não há mais espaço"_cp));
+  const std::string full("Não é possível enfileirar mais tarefas, pois não há mais espaço"_cp);
+  EXPECT_EQ(testing::MessageOf([&] { Sleep(*refused, 0); }), full);
+  EXPECT_EQ(refused->ErrorText(), full);
   EXPECT_FALSE(refused->Executing());
 
   carried->Cancel();  // the server is asked to cancel the request it runs
@@ -97,6 +101,48 @@ TEST_F(ExecuteThreads, AHundredCallsWaitAndTheNextIsRefusedWhileTheServerCancels
   EXPECT_EQ(waiting[98]->GetFieldValue("ms").ToInteger(), 0);
   EXPECT_EQ(waiting[99]->GetFieldValue("ms").ToInteger(), 1);
   EXPECT_EQ(waiting[99]->ErrorText(), "");
+}
+
+// A recordset that reports its own end.
+class TWatchedRecordset final : public TquvClientRecordset {
+ public:
+  explicit TWatchedRecordset(bool& freed) : FFreed(freed) {}
+  ~TWatchedRecordset() override { FFreed = true; }
+
+ private:
+  bool& FFreed;
+};
+
+TEST_F(ExecuteThreads, ARecordsetMarkedToBeFreedIsFreedOnceItsReplyIsApplied) {
+  bool freed = false;
+  bool applied = false;
+  auto* recordset = new TWatchedRecordset(freed);
+  recordset->SetDefinition(FServer.Address() + "@quvtest.test.sleep");
+  recordset->SetText("livre");
+  recordset->SetOption(1);
+  recordset->FreeOnDelivery = true;
+  recordset->OnAfterExecute = [&](TquvClientRecordset& sender) {
+    EXPECT_EQ(sender.GetFieldValue("ms").ToInteger(), 1);
+    applied = true;
+  };
+  Sleep(*recordset, 1);
+  while (!applied) ASSERT_TRUE(MainThread().HandleOneMessage(100));
+  EXPECT_TRUE(freed);
+  EXPECT_EQ(Threads().Find("livre"), nullptr);
+}
+
+TEST_F(ExecuteThreads, CarryCallsOneStepBelowTheCallersPriority) {
+  std::atomic<int> carriedAt{0};
+  SetCallConnFactory([&](const std::string& host) {
+    carriedAt.store(CurrentThreadNice());
+    return std::make_unique<TClientConn>(host, false);
+  });
+  auto recordset = Sleeper("baixa");
+  Sleep(*recordset, 0);
+  ApplyReplies({recordset.get()});
+  SetCallConnFactory({});
+  EXPECT_EQ(recordset->ErrorText(), "");
+  EXPECT_EQ(carriedAt.load(), std::min(CurrentThreadNice() + 1, kLowestThreadNice));
 }
 
 TEST_F(ExecuteThreads, RecordsetsOfOneChannelShareItsThreadUntilBothAreGone) {

@@ -195,6 +195,17 @@ TEST_F(Hub, DeliversKeyValuesAndTypeToTheTopicsSubscribers) {
   EXPECT_EQ(FDeliveries[4].KeyValue, TVariant::FromArray({TVariant("A1"), TVariant(2)}));
 }
 
+TEST_F(Hub, TopicsMatchWithTheCaseRulesOfPublish) {
+  Record("ação.x"_cp);
+  TTestBus bus;
+  FHub->Publish(std::string("ação.x"_cp), "id", TVariant(1), 3, 2);
+  Deliver(bus.Published().at(0).first, bus.Published().at(0).second);
+  Deliver(std::string("Ação.X"_cp), "{\"type\":3}");
+  ASSERT_EQ(FDeliveries.size(), 2u);
+  EXPECT_EQ(FDeliveries[0].Topic, std::string("AÇÃO.X"_cp));
+  EXPECT_EQ(FDeliveries[1].Topic, std::string("Ação.X"_cp));
+}
+
 TEST_F(Hub, AnUnknownTopicIsDroppedUnread) {
   Record("T");
   const int32_t gone = Record("GONE");

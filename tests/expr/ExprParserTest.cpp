@@ -169,6 +169,12 @@ TEST(ExprParser, ParseErrorsQuoteTheToken) {
   EXPECT_EQ(ParseError("1 | 2"), "Operador de expressão inválido |"_cp);
   EXPECT_EQ(ParseError("1 => 2"), "Operador de comparação inválido =>"_cp);
   EXPECT_EQ(ParseError("1 not 2"), "Operador boleano inválido not"_cp);
+  // A bad operator where an operand is due is named as such.
+  EXPECT_EQ(ParseError("not not x"), "Operador boleano inválido not"_cp);
+  EXPECT_EQ(ParseError("-- x"), "Operador de expressão inválido --"_cp);
+  EXPECT_EQ(ParseError("<< 1"), "Operador de comparação inválido <<"_cp);
+  EXPECT_EQ(ParseError("1 + >< 2"), "Operador de comparação inválido ><"_cp);
+  EXPECT_EQ(ParseError("= 1"), "Esperado valor, variável ou função válidos, encontrado \"=\""_cp);
   EXPECT_EQ(ParseError("99999999999"),
             "Não é possível converter 99999999999 para o tipo especificado"_cp);
   EXPECT_EQ(ParseError("0x"), "Não é possível converter 0x para o tipo especificado"_cp);
@@ -184,8 +190,15 @@ TEST(ExprParser, NestingIsBounded) {
   std::string calls;
   for (int i = 0; i < depth; ++i) calls += "f(";
   EXPECT_EQ(ParseError(calls), "Expressão aninhada em mais de 200 níveis"_cp);
-  const int fits = kMaxExprNesting - 1;
+  // The limit counts brackets and argument lists, not the expression itself.
+  const int fits = kMaxExprNesting;
   EXPECT_EQ(Eval(std::string(fits, '(') + "x" + std::string(fits, ')')), TVariant(1));
+  EXPECT_EQ(ParseError(std::string(fits + 1, '(') + "x" + std::string(fits + 1, ')')),
+            "Expressão aninhada em mais de 200 níveis"_cp);
+  std::string nestedCalls = "x";
+  for (int i = 0; i < fits; ++i) nestedCalls = "null_to_z(" + nestedCalls + ")";
+  EXPECT_EQ(ParseError(nestedCalls), "(parsed)");
+  EXPECT_EQ(ParseError("(" + nestedCalls + ")"), "Expressão aninhada em mais de 200 níveis"_cp);
   std::string sum = "0";
   for (int i = 0; i < depth; ++i) sum += "+1";
   EXPECT_EQ(Eval(sum), TVariant(depth));

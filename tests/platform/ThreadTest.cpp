@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
+#include <thread>
 
 #include "platform/Sync.h"
 #include "platform/Thread.h"
@@ -53,6 +55,22 @@ class TStubbornThread final : public TThread {
  private:
   TEvent& FRelease;
 };
+
+TEST(Thread, LowersItsOwnPriorityOneStepWithoutTouchingOthers) {
+  const int before = CurrentThreadNice();
+  int lowered = 0;
+  int loweredAgain = 0;
+  std::thread worker([&] {
+    LowerCurrentThreadPriority();
+    lowered = CurrentThreadNice();
+    LowerCurrentThreadPriority();
+    loweredAgain = CurrentThreadNice();
+  });
+  worker.join();
+  EXPECT_EQ(lowered, std::min(before + 1, kLowestThreadNice));
+  EXPECT_EQ(loweredAgain, std::min(before + 2, kLowestThreadNice));
+  EXPECT_EQ(CurrentThreadNice(), before);
+}
 
 TEST(ThreadReaper, KeepsAThreadThatHasNotEndedUntilItIsJoined) {
   TEvent release;

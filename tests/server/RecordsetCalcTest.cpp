@@ -41,6 +41,14 @@ std::unique_ptr<TquvRecordset> Reloaded(TquvRecordset& recordset, bool calcEnabl
   return loaded;
 }
 
+// A recordset of `fields` holding `rows`, saved and loaded again.
+std::unique_ptr<TquvRecordset> LoadedWith(std::initializer_list<TFieldSpec> fields,
+                                          const std::vector<std::vector<TVariant>>& rows) {
+  auto rs = Recordset(fields);
+  for (const auto& row : rows) rs->AppendValues(row);
+  return Reloaded(*rs);
+}
+
 std::vector<TVariant> Column(TquvRecordset& recordset, std::string_view field) {
   std::vector<TVariant> values;
   for (recordset.First(); !recordset.Eof(); recordset.Next())
@@ -49,19 +57,23 @@ std::vector<TVariant> Column(TquvRecordset& recordset, std::string_view field) {
 }
 
 TEST(CalculatedFields, ComputeOnReadAndAgainAfterAChange) {
-  auto rs = Recordset({{"a", 'N', 4, 0, ""},
-                       {"b", 'N', 4, 0, ""},
-                       {"name", 'A', 20, 0, ""},
-                       {"total", 'N', 8, 2, "a * null_to_z(b) + 0.5"},
-                       {"label", 'A', 40, 0, "if(a > 1, 'big ' + name, 'small')"},
-                       {"at", 'N', 4, 0, "pos('b', name) * 10 + poslowercase('B', name)"},
-                       {"low", 'N', 8, 2, "min(a, 2) + max(a, 2)"}});
+  auto rs =
+      Recordset({{"a", 'N', 4, 0, ""},
+                 {"b", 'N', 4, 0, ""},
+                 {"name", 'A', 20, 0, ""},
+                 {"total", 'N', 8, 2, "a * null_to_z(b) + 0.5"},
+                 {"label", 'A', 40, 0, "if(a > 1, 'big ' + name, 'small')"},
+                 {"at", 'N', 4, 0, "pos('b', name) * 10 + poslowercase('B', name)"},
+                 {"low", 'N', 8, 2, "min(a, 2) + max(a, 2)"},
+                 {"truth", 'N', 4, 0, "if('1', 1, 2) * 100 + if('0', 1, 2) * 10 + if(b, 1, 2)"}});
   rs->AppendValues(std::vector<TVariant>{3, TVariant(), "abc"});
   rs->First();
   EXPECT_EQ(rs->GetFieldValue("total"), TVariant(0.5));
   EXPECT_EQ(rs->GetFieldValue("label"), TVariant("big abc"));
   EXPECT_EQ(rs->GetFieldValue("at"), TVariant(22));
   EXPECT_EQ(rs->GetFieldValue("low"), TVariant(5.0));
+  // The condition converts to a Boolean as any Variant does; empty is false.
+  EXPECT_EQ(rs->GetFieldValue("truth"), TVariant(122));
   rs->SetFieldValue("b", 4);
   rs->SetFieldValue("a", 1);
   EXPECT_EQ(rs->GetFieldValue("total"), TVariant(4.5));
@@ -81,6 +93,20 @@ TEST(CalculatedFields, StoredInTheRowsWhenLoaded) {
   auto raw = Reloaded(*Reloaded(*rs), false);
   EXPECT_EQ(Column(*raw, "twice"), (std::vector<TVariant>{2, 4, 6}));
   EXPECT_EQ(Column(*raw, "a"), (std::vector<TVariant>{1, 2, 3}));
+}
+
+TEST(CalculatedFields, AFailureWhileLoadingLeavesNoRows) {
+  auto rs = Recordset({{"a", 'N', 4, 0, ""}, {"bad", 'N', 4, 0, "missing + 1"}});
+  for (int32_t a : {1, 2}) rs->AppendValues(std::vector<TVariant>{a});
+  TMemoryStream stream;
+  rs->SaveToStream(stream, kRsWithDefinitions);
+  stream.SetPosition(0);
+  TquvRecordset loaded;
+  EXPECT_EQ(MessageOf([&] { loaded.LoadFromStream(stream, true); }),
+            std::string("Não existe um campo chamado \"missing\" em calc"_cp));
+  EXPECT_EQ(loaded.RecordCount(), 0);
+  loaded.First();
+  EXPECT_TRUE(loaded.Eof());
 }
 
 TEST(CalculatedFields, StayWhenLaterDefinitionsLackThem) {
@@ -148,19 +174,29 @@ TEST(Aggregates, RankFunctionSharesRanksWithoutGaps) {
 }
 
 TEST(Aggregates, RankAndRunningSumFilledOnLoad) {
-  auto rs = Recordset({{"team", 'A', 10, 0, ""},
-                       {"day", 'N', 4, 0, ""},
-                       {"score", 'N', 4, 0, ""},
-                       {"place", 'N', 4, 0, "RANK(score, [team])"},
-                       {"upto", 'N', 8, 2, "RSUM(score, [day], [team])"}});
-  const std::vector<std::vector<TVariant>> rows = {
-      {"b", 1, 10}, {"a", 2, 5}, {"b", 2, 30}, {"a", 1, 7}, {"b", 3, 10}, {"a", 3, TVariant()}};
-  for (const auto& row : rows) rs->AppendValues(row);
-  auto loaded = Reloaded(*rs);
+  auto loaded = LoadedWith(
+      {{"team", 'A', 10, 0, ""},
+       {"day", 'N', 4, 0, ""},
+       {"score", 'N', 4, 0, ""},
+       {"place", 'N', 4, 0, "RANK(score, [team])"},
+       {"upto", 'N', 8, 2, "RSUM(score, [day], [team])"}},
+      {{"b", 1, 10}, {"a", 2, 5}, {"b", 2, 30}, {"a", 1, 7}, {"b", 3, 10}, {"a", 3, TVariant()}});
   EXPECT_EQ(Column(*loaded, "place"), (std::vector<TVariant>{2, 2, 1, 1, 2, TVariant()}));
   EXPECT_EQ(Column(*loaded, "upto"), (std::vector<TVariant>{10.0, 12.0, 40.0, 7.0, 50.0, 12.0}));
   // The rows keep their order and values.
   EXPECT_EQ(Column(*loaded, "day"), (std::vector<TVariant>{1, 2, 2, 1, 3, 3}));
+}
+
+TEST(Aggregates, RankOverAnExpressionOrdersByItsValue) {
+  auto loaded = LoadedWith({{"team", 'A', 10, 0, ""},
+                            {"a", 'N', 4, 0, ""},
+                            {"b", 'N', 4, 0, ""},
+                            {"place", 'N', 4, 0, "RANK(a + b, [])"},
+                            {"low", 'N', 4, 0, "DRANK(a - b, [team])"}},
+                           {{"x", 1, 2}, {"y", 5, 0}, {"x", 3, 0}, {"y", 0, 1}, {"x", 4, 4}});
+  // Sums 3, 5, 3, 1, 8; differences by team: x -1, 3, 0 and y 5, -1.
+  EXPECT_EQ(Column(*loaded, "place"), (std::vector<TVariant>{3, 2, 3, 4, 1}));
+  EXPECT_EQ(Column(*loaded, "low"), (std::vector<TVariant>{1, 2, 3, 1, 2}));
 }
 
 TEST(ExpressionFilter, KeepsMatchingRowsAndResets) {

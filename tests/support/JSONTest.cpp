@@ -123,6 +123,13 @@ TEST(JSONNumbers, FloatsUseFifteenDigitsAndAShortExponent) {
   // The largest double would round beyond itself with 15 digits.
   EXPECT_EQ(TextOf(TJSONbase(1.7976931348623157e308)), "1.7976931348623157E308");
   EXPECT_EQ(Reparsed("[1.7976931348623157e308]"), "[1.7976931348623157E308]");
+  // Only the largest double and the three below it need more than 15 digits.
+  double below = 1.7976931348623157e308;
+  for (int step = 0; step < 3; ++step) below = std::nextafter(below, 0.0);
+  EXPECT_EQ(TextOf(TJSONbase(below)), "1.7976931348623151E308");
+  EXPECT_EQ(TextOf(TJSONbase(std::nextafter(below, 0.0))), "1.79769313486231E308");
+  EXPECT_EQ(TextOf(TJSONbase(1.797693134862312e308)), "1.79769313486231E308");
+  EXPECT_EQ(TextOf(TJSONbase(-1.797693134862312e308)), "-1.79769313486231E308");
   EXPECT_THROW(TextOf(TJSONbase(std::nan(""))), TJSONError);
   EXPECT_EQ(TextOf(TJSONbase(-2147483647 - 1)), "-2147483648");
 }
