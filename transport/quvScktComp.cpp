@@ -97,9 +97,18 @@ void ReportConnectFailure(int code) {
 
 bool WouldBlock(int code) { return code == EAGAIN || code == EWOULDBLOCK; }
 
+// Whether `host` is one of the old numeric forms that the resolver would read
+// as an address ("127.1" for 127.0.0.1, "2130706433", "0x7f.1"): only a full
+// dotted quad names an address, and these are no names either.
+bool IsShortNumericForm(const std::string& host) {
+  in_addr address{};
+  return ::inet_aton(host.c_str(), &address) != 0 && !IsIpv4Address(host);
+}
+
 // Sets `address` to the first IPv4 address of `host`; the resolver's code, 0
 // when it found one.
 int ResolveIpv4(const std::string& host, in_addr& address) {
+  if (IsShortNumericForm(host)) return EAI_NONAME;
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;

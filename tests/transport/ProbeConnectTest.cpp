@@ -58,6 +58,13 @@ TEST(ProbeConnect, FailsAsAClientSocketFails) {
   EXPECT_EQ(server.Accepted(), 0u);
 }
 
+TEST(ProbeConnect, ShortNumericFormsReachNoAddress) {
+  TLoopbackServer server;
+  const std::string port = server.Address().substr(server.Address().find(':'));
+  for (const std::string host : {"127.1", "127.0.1", "2130706433"})
+    EXPECT_ANY_THROW(ProbeConnect(ServerTarget(host + port), 500)) << host;
+}
+
 TEST(ServerTarget, NumericHostIsAnAddressAnyOtherAName) {
   const TSocketTarget numeric = ServerTarget("10.0.0.5:7000");
   EXPECT_EQ(numeric.Address, "10.0.0.5");
