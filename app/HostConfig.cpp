@@ -27,6 +27,12 @@ namespace {
 // Why a host line of the settings file cannot stand, given the lines before
 // it; empty when it can. Labels name rows, so two servers must not share one.
 std::string HostLineProblem(const std::string& line, const std::vector<std::string>& before) {
+  try {
+    // A character the code page lacks would become '?' and name another server.
+    Utf8ToCp1252Exact(line);
+  } catch (const ECodePageError& e) {
+    return e.what();
+  }
   const std::string label = HostLabel(line);
   if (std::any_of(before.begin(), before.end(), [&](const std::string& other) {
         return AnsiCompareText(HostLabel(other), Utf8ToCp1252(label)) == 0;
@@ -40,7 +46,7 @@ std::string HostLineProblem(const std::string& line, const std::vector<std::stri
 THostConfig LoadHostConfig(const std::string& settingsFile, const std::string* firstArgument) {
   const TIniFile ini(settingsFile);
   THostConfig config;
-  config.Title = ini.ReadString("MAIN", "TITLE", "");
+  config.Title = TextFileToUtf8(ini.ReadString("MAIN", "TITLE", ""));
   config.WarnSeconds = StrToIntDef(ini.ReadString("MAIN", "WARNSECONDS", ""), config.WarnSeconds);
   config.AlertSeconds =
       StrToIntDef(ini.ReadString("MAIN", "ALERTSECONDS", ""), config.AlertSeconds);

@@ -39,6 +39,14 @@ TEST_F(HostConfigFile, HostsSectionInFileOrderWinsOverTheArgument) {
   EXPECT_EQ(HostAddress("=a"), "a");
 }
 
+// Host lines keep such bytes as they are; the title must read them alike.
+TEST_F(HostConfigFile, ATitleWrittenInWindows1252ReadsAsItsCharacters) {
+  Write("[MAIN]\nTITLE=Produ\xE7\xE3o \xE2\x82\xAC\n[Hosts]\nS\xE3o=10.0.0.5\n");
+  const THostConfig config = LoadHostConfig(FName, nullptr);
+  EXPECT_EQ(config.Title, "Produção €");
+  EXPECT_EQ(config.Hosts, std::vector<std::string>{"São=10.0.0.5"_cp.data()});
+}
+
 TEST_F(HostConfigFile, FallsBackToTheArgumentOrLoopback) {
   Write("[MAIN]\nTITLE=t\n");
   const std::string argument = "10.1.1.1";
@@ -64,6 +72,8 @@ TEST_F(HostConfigFile, EntriesThatCannotNameAServerAreRefusedWithTheirLine) {
   EXPECT_EQ(refusal("B=:7000"), prefix + "B=:7000: no host name in \":7000\"");
   EXPECT_EQ(refusal("B=10.0.6"),
             prefix + "B=10.0.6: \"10.0.6\" is not a full dotted quad (four numbers)");
+  EXPECT_EQ(refusal("B日=10.0.0.6"),
+            prefix + "B日=10.0.0.6: character \"日\" U+65E5 is outside Windows-1252");
   EXPECT_EQ(refusal("a=10.0.0.6"), prefix + "a=10.0.0.6: the label a is used twice");
 }
 
