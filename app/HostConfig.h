@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Exception.h"
+
 namespace quv {
 
 // The viewer's settings file: the executable path with every ".exe" (any
@@ -19,11 +21,19 @@ struct THostConfig {
   bool ConfirmCancel = false;      // "CONFIRMCANCEL=1": a cancel asks first
 };
 
+// A host entry of the settings file that cannot name a server.
+class EHostConfigError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 // Reads the settings file: the title and the keys of section "MAIN" above
 // (a value that is not a number keeps the default), and one host line per
 // key of section "Hosts" in file order; without any, the single line "1=" +
 // `firstArgument` (or "1=127.0.0.1" when there is no argument). A missing
-// file reads as empty.
+// file reads as empty. A host line whose label an earlier line uses, or
+// whose address AddressProblem refuses, raises EHostConfigError naming the
+// file and the line.
 THostConfig LoadHostConfig(const std::string& settingsFile, const std::string* firstArgument);
 
 // The text after the first "=" of a host line (the whole line without one).

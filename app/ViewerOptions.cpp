@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 
 #include "platform/Cp1252.h"
+#include "transport/quvAddress.h"
 
 namespace quv {
 
@@ -77,6 +78,8 @@ TViewerOptions ParseViewerArguments(const QStringList& arguments) {
     } catch (const ECodePageError& e) {
       SetError(options, "server-address: " + std::string(e.what()));
     }
+    if (const std::string problem = AddressProblem(*options.Address); !problem.empty())
+      SetError(options, "server-address: " + problem);
   }
   return options;
 }

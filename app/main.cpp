@@ -81,13 +81,19 @@ bool CanReadSettings(const std::string& fileName) {
   }
 }
 
-// The settings the options name; none (reported) when the named file cannot be read.
+// The settings the options name; none (reported) when the named file cannot
+// be read or a host entry cannot name a server.
 std::optional<quv::THostConfig> ReadConfig(const quv::TViewerOptions& options) {
   if (!options.SettingsFile.empty() && !CanReadSettings(options.SettingsFile)) return std::nullopt;
   const std::string settingsFile = options.SettingsFile.empty()
                                        ? quv::SettingsFileName(quv::ExecutablePath())
                                        : options.SettingsFile;
-  return quv::LoadHostConfig(settingsFile, options.Address ? &*options.Address : nullptr);
+  try {
+    return quv::LoadHostConfig(settingsFile, options.Address ? &*options.Address : nullptr);
+  } catch (const quv::EHostConfigError& e) {
+    quv::program::ReportError(kProgram, e.what());
+    return std::nullopt;
+  }
 }
 
 // --once: the merged view on standard output, without Qt's window system.

@@ -96,6 +96,22 @@ std::string Cp1252ToUtf8(std::string_view bytes) {
   return out;
 }
 
+std::string TextFileToUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t cp;
+    const std::size_t length = DecodeUtf8(text, i, cp);
+    if (length > 0) {
+      out.append(text.substr(i, length));
+      i += length;
+    } else {
+      AppendUtf8(out, CodePointOf(static_cast<unsigned char>(text[i++])));
+    }
+  }
+  return out;
+}
+
 std::string Utf8ToCp1252(std::string_view utf8) {
   return ConvertUtf8(utf8, [](std::string_view, char32_t) { return '?'; });
 }

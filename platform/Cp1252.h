@@ -96,6 +96,10 @@ std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& cp);
 // Windows-1252 bytes to UTF-8.
 std::string Cp1252ToUtf8(std::string_view bytes);
 
+// A text read from a file that may be UTF-8 or Windows-1252, as UTF-8: valid
+// UTF-8 sequences stay, any other byte is read as Windows-1252.
+std::string TextFileToUtf8(std::string_view text);
+
 // UTF-8 to Windows-1252 bytes. A character outside the code page becomes '?';
 // a byte that does not start a valid UTF-8 sequence is kept as it is, so a
 // file already written in Windows-1252 reads unchanged.

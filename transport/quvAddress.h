@@ -23,4 +23,9 @@ THostPort SplitHostPort(std::string_view address);
 // with exactly three dots.
 bool IsNumericAddress(std::string_view host);
 
+// Why `address` ("host" or "host:port") cannot name a server: no host, a
+// numeric host that is not a full dotted quad, or a port that is not a
+// decimal number from 1 to 65535. Empty when it can.
+std::string AddressProblem(std::string_view address);
+
 }  // namespace quv

@@ -41,12 +41,37 @@ uint16_t ServicePort(const std::string& service) {
   return ntohs(static_cast<uint16_t>(found->s_port));
 }
 
+// Whether `host` is one of the old numeric forms that the resolver would read
+// as an address ("127.1" for 127.0.0.1, "2130706433", "0x7f.1"): only a full
+// dotted quad names an address, and these are no names either.
+bool IsShortNumericForm(const std::string& host) {
+  in_addr address{};
+  return ::inet_aton(host.c_str(), &address) != 0 && !IsIpv4Address(host);
+}
+
+// Sets `address` to the first IPv4 address of `host`; the resolver's code, 0
+// when it found one.
+int ResolveIpv4(const std::string& host, in_addr& address) {
+  if (IsShortNumericForm(host)) return EAI_NONAME;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int code = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (code == 0 && found != nullptr)
+    address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+  if (found != nullptr) ::freeaddrinfo(found);
+  return code;
+}
+
 sockaddr_in PeerAddress(const TSocketTarget& target) {
   sockaddr_in peer{};
   peer.sin_family = AF_INET;
-  if (!target.Host.empty())
-    peer.sin_addr = LookupHost(target.Host);
-  else if (!target.Address.empty()) {
+  if (!target.Host.empty()) {
+    if (const int code = ResolveIpv4(target.Host, peer.sin_addr); code != 0)
+      throw ESocketError(std::string("Não foi possível resolver o nome "_cp) + target.Host + ": " +
+                         ::gai_strerror(code));
+  } else if (!target.Address.empty()) {
     if (::inet_pton(AF_INET, target.Address.c_str(), &peer.sin_addr) != 1)
       peer.sin_addr.s_addr = INADDR_ANY;
   } else
@@ -97,20 +122,6 @@ void ReportConnectFailure(int code) {
 }
 
 bool WouldBlock(int code) { return code == EAGAIN || code == EWOULDBLOCK; }
-
-// Sets `address` to the first IPv4 address of `host`; the resolver's code, 0
-// when it found one.
-int ResolveIpv4(const std::string& host, in_addr& address) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  const int code = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
-  if (code == 0 && found != nullptr)
-    address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
-  if (found != nullptr) ::freeaddrinfo(found);
-  return code;
-}
 
 }  // namespace
 

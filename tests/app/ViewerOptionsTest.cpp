@@ -44,6 +44,8 @@ TEST(ViewerOptions, FaultsAreNamedAndHelpIsStillSeen) {
   EXPECT_TRUE(ParseViewerArguments({"--version"}).Version);
   EXPECT_EQ(ParseViewerArguments({"srv-日本"}).Error,
             "server-address: character \"日\" U+65E5 is outside Windows-1252");
+  EXPECT_EQ(ParseViewerArguments({"10.0.0.5:abc"}).Error,
+            "server-address: the port must be a number from 1 to 65535, not \"abc\"");
 }
 
 TEST(ViewerOptions, PrintOnceOptions) {

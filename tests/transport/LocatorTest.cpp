@@ -7,6 +7,7 @@
 #include "platform/Cp1252.h"
 #include "tests/kit/ByteBuilder.h"
 #include "tests/kit/LocatorPeers.h"
+#include "tests/kit/LoopbackServer.h"
 #include "tests/kit/TempFolder.h"
 #include "transport/quvClientCfg.h"
 #include "transport/quvlocatorclient.h"
@@ -18,6 +19,7 @@ namespace {
 using testing::MessageOf;
 using testing::TTcpLocatorServer;
 using testing::TUdpResponder;
+using testing::UnusedPort;
 
 // Short enough for the tests, long enough for a responder thread on a busy machine.
 constexpr int32_t kTestUdpWaitMs = 1000;
@@ -96,6 +98,8 @@ TEST_F(Locator, AddressInTheRequestOrNameNeedsNoTraffic) {
   Configure(FSilent.Port());
   EXPECT_EQ(ResolveLibrary("lib@10.1.2.3"), "10.1.2.3");
   EXPECT_EQ(ResolveLibrary("server:6020"), "server");
+  EXPECT_EQ(MessageOf([this] { ResolveLibrary("lib@"); }),
+            "Servidor para serviço lib@ não encontrado"_cp);
   clock.Advance(4000000000);
   std::string cached;
   ASSERT_TRUE(LookupAddress(RequestFor("lib@10.1.2.3"), cached));
@@ -192,6 +196,18 @@ TEST(Udp, DottedTextThatDoesNotParseIsRefused) {
   message.Data = "x";
   EXPECT_EQ(MessageOf([&] { udp.Send(message); }),
             "Não foi possível converter o endereço IP 300.1.2.3"_cp);
+}
+
+// The old short forms would send to another address than the one written.
+TEST(Udp, OnlyAFullDottedQuadIsAnAddress) {
+  TUdp udp(UnusedPort());
+  for (const std::string host : {"127.1", "127.0.1", "2130706433", "0x7f.1"}) {
+    TUdpMsg message;
+    message.Host = host;
+    message.Data = "x";
+    EXPECT_EQ(MessageOf([&] { udp.Send(message); }),
+              std::string("Não foi possível converter o endereço IP "_cp) + host);
+  }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/Cp1252.h"
 #include "tests/kit/ByteBuilder.h"
 #include "tests/kit/LoopbackAddress.h"
 #include "tests/kit/LoopbackServer.h"
@@ -56,6 +57,20 @@ TEST(ProbeConnect, FailsAsAClientSocketFails) {
             }),
             "Erro de socket: Cannot assign requested address (99), na API 'connect'");
   EXPECT_EQ(server.Accepted(), 0u);
+}
+
+TEST(ProbeConnect, ShortNumericFormsReachNoAddress) {
+  TLoopbackServer server;
+  const std::string port = server.Address().substr(server.Address().find(':'));
+  for (const std::string host : {"127.1", "127.0.1", "2130706433"})
+    EXPECT_ANY_THROW(ProbeConnect(ServerTarget(host + port), 500)) << host;
+}
+
+// The resolver refuses a short numeric form without asking the network, which
+// makes it the failed name lookup of a test.
+TEST(ProbeConnect, AFailedNameLookupIsNamedAsSuch) {
+  EXPECT_EQ(MessageOf([] { ProbeConnect(ServerTarget("127.1:7000"), 500); }),
+            "Não foi possível resolver o nome 127.1: Name or service not known"_cp);
 }
 
 TEST(ServerTarget, NumericHostIsAnAddressAnyOtherAName) {
