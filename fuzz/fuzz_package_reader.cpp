@@ -1,7 +1,8 @@
 // Any bytes, as what a server sends back on a connection: the first byte picks
-// what the client expects (a reply with its commands, files, or notifications
-// between signatures), the rest is the peer's stream. Only the package errors
-// may come out; anything else aborts.
+// what the client expects (even: a reply with its commands; odd: files, in
+// compressed blocks with 0x80, refused over 64 KiB with 0x40), the rest is
+// the peer's stream. Only the package errors may come out; anything else
+// aborts.
 
 #include <cstdint>
 #include <cstdlib>
@@ -33,14 +34,16 @@ void ReadReply(TquvPackage& package) {
   });
 }
 
-void ReadFiles(TquvPackageReader& reader, bool compressed) {
+// With `limited`, files over 64 KiB are refused before they are read.
+void ReadFiles(TquvPackageReader& reader, bool compressed, bool limited) {
   TMemoryStream target;
+  const TquvFileLimits limits = limited ? TquvFileLimits{int64_t(1) << 16} : TquvFileLimits{};
   reader.OnProgress = [](TStream*, int32_t percent, bool&) {
     if (percent < 0 || percent > 100) std::abort();
   };
   for (int i = 0; i < kMaxItems; ++i) {
     int32_t value = 0, size = 0;
-    reader.ReadFile(target, value, compressed, size);
+    reader.ReadFile(target, value, compressed, size, limits);
   }
 }
 
@@ -56,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (data[0] % 2 == 0)
         ReadReply(package);
       else
-        ReadFiles(reader, data[0] & 0x80);
+        ReadFiles(reader, data[0] & 0x80, data[0] & 0x40);
     } catch (const EPackageError&) {
     } catch (const ENoDataError&) {
     } catch (const ENoConnectionError&) {

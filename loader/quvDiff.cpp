@@ -229,6 +229,14 @@ bool IsDifferenceFor(std::string_view data, uint32_t oldChecksum) {
          GetLittleEndian(reinterpret_cast<const uint8_t*>(data.data()) + 12, 4) == oldChecksum;
 }
 
+std::optional<uint32_t> DifferenceTarget(std::string_view data) {
+  if (data.size() < static_cast<std::size_t>(kDiffHeaderSize) ||
+      std::memcmp(data.data(), kDiffSignature, sizeof kDiffSignature) != 0)
+    return std::nullopt;
+  return static_cast<uint32_t>(
+      GetLittleEndian(reinterpret_cast<const uint8_t*>(data.data()) + 8, 4));
+}
+
 void ApplyDifference(TStream& old, TStream& diff, TStream& output) {
   TDiffApplier(old, diff, output).Run();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,6 +31,9 @@ uint32_t Crc32Bytes(const void* data, std::size_t size, uint32_t previous = 0);
 // Whether `data` starts with a difference header for an old file whose
 // checksum is `oldChecksum`.
 bool IsDifferenceFor(std::string_view data, uint32_t oldChecksum);
+// The CRC-32 of the new file that the difference header at the start of
+// `data` names, or none when `data` does not start with one.
+std::optional<uint32_t> DifferenceTarget(std::string_view data);
 
 // Applies the difference read from `diff` (at its position, header included)
 // to the old file read from `old` (from its position), writing the new file

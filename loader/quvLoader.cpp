@@ -1,6 +1,8 @@
 #include "loader/quvLoader.h"
 
 #include "loader/quvLoaderError.h"
+#include "loader/quvLoaderFiles.h"
+#include "platform/Clock.h"
 #include "platform/Cp1252.h"
 #include "platform/DebugOutput.h"
 #include "transport/quvClientConn.h"
@@ -36,6 +38,17 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// The limits of a transfer that starts now: at most `maxBytes`, and done in time.
+TquvFileLimits Limits(int64_t maxBytes) {
+  return TquvFileLimits{maxBytes, TquvLoader::kTransferFloorMs, TquvLoader::kSlowestBytesPerSecond,
+                        Clock().TickCount()};
+}
+
+// A transfer beyond its limits, named after the file.
+[[noreturn]] void RaiseLimit(const std::string& remoteName, const ETransferLimitError& e) {
+  throw ELoaderError("Erro recebendo " + remoteName + ": " + e.what());
+}
+
 }  // namespace
 
 struct TquvLoader::TExchange {
@@ -45,9 +58,11 @@ struct TquvLoader::TExchange {
   TquvPackageWriter Writer{Package};
   TquvPackageReader Reader{Package};
 
-  void ReadInto(TStream& stream) {
+  // The answer's size, as announced.
+  int32_t ReadInto(TStream& stream, const TquvFileLimits& limits) {
     int32_t value = 0, size = 0;
-    Reader.ReadFile(stream, value, true, size);
+    Reader.ReadFile(stream, value, true, size, limits);
+    return size;
   }
 };
 
@@ -84,23 +99,40 @@ auto TquvLoader::Exchange(F&& exchange) {
 }
 
 void TquvLoader::GetFile(const std::string& remoteName, const std::string&, int32_t tag,
-                         TStream& stream) {
+                         TStream& stream, int64_t maxBytes) {
   const TquvFileRequest request = Request(kFileRequestOne, remoteName, tag);
-  Exchange([&](TExchange& exchange) {
-    exchange.Writer.WriteFileRequest(request);
-    exchange.ReadInto(stream);
-    return true;
-  });
+  try {
+    Exchange([&](TExchange& exchange) {
+      const TquvFileLimits limits = Limits(maxBytes);
+      exchange.Writer.WriteFileRequest(request);
+      exchange.ReadInto(stream, limits);
+      return true;
+    });
+  } catch (const ETransferLimitError& e) {
+    RaiseLimit(remoteName, e);
+  }
 }
 
 std::vector<std::string> TquvLoader::ListFiles(const std::string& mask) {
   const TquvFileRequest request = Request(kFileRequestList, mask, 0);
-  return Exchange([&](TExchange& exchange) {
-    exchange.Writer.WriteFileRequest(request);
-    TMemoryStream names;
-    exchange.ReadInto(names);
-    return Lines(Bytes(names));
+  std::vector<std::string> names;
+  try {
+    names = Exchange([&](TExchange& exchange) {
+      const TquvFileLimits limits = Limits(kMaxListBytes);
+      exchange.Writer.WriteFileRequest(request);
+      TMemoryStream list;
+      exchange.ReadInto(list, limits);
+      return Lines(Bytes(list));
+    });
+  } catch (const ETransferLimitError& e) {
+    RaiseLimit(mask, e);
+  }
+  std::erase_if(names, [&](const std::string& name) {
+    if (MatchesListMask(name, mask)) return false;
+    OutputDebugString(std::string("Nome fora da máscara "_cp) + mask + ": " + name);
+    return true;
   });
+  return names;
 }
 
 std::vector<std::string> TquvLoader::RequestFiles(const std::vector<std::string>& remoteNames) {
@@ -117,12 +149,15 @@ std::vector<std::string> TquvLoader::RequestFiles(const std::vector<std::string>
     // Every answer is read, so that a refusal leaves the connection in step.
     std::vector<std::string> contents;
     std::string refusal;
+    int64_t budget = kMaxWholeFileBytes;
     for (std::size_t i = 0; i < requests.size(); ++i) {
       TMemoryStream content;
       try {
-        exchange.ReadInto(content);
+        budget -= exchange.ReadInto(content, Limits(budget));
       } catch (const ERemoteFileError& e) {
         if (refusal.empty()) refusal = e.what();
+      } catch (const ETransferLimitError& e) {
+        RaiseLimit(requests[i].FileName, e);
       }
       contents.push_back(Bytes(content));
     }

@@ -24,14 +24,22 @@ class TquvLoader : public TCustomLoader {
 
   std::vector<std::string> ListFiles(const std::string& mask) override;
   void GetFile(const std::string& remoteName, const std::string& localName, int32_t tag,
-               TStream& stream) override;
+               TStream& stream, int64_t maxBytes) override;
+  // Each file is held in memory: all of them together may be at most
+  // kMaxWholeFileBytes (256 MiB) as announced.
   std::vector<std::string> RequestFiles(const std::vector<std::string>& remoteNames) override;
   // Raises ELoaderError "Não foi possível conectar ao servidor" when the
   // server cannot be reached.
   void GetConnection() override;
   void ReleaseConnection() override;
 
+  // The wait of each read while a file comes in.
   static constexpr int32_t kTransferTimeoutMs = 60000;
+  // Every transfer must end within this, and a second more for each
+  // kSlowestBytesPerSecond bytes announced, of the process clock (a server
+  // that sends a block now and then cannot hold an update for long).
+  static constexpr uint32_t kTransferFloorMs = 120000;
+  static constexpr int32_t kSlowestBytesPerSecond = 16384;
 
  private:
   struct TExchange;

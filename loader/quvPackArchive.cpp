@@ -18,6 +18,9 @@ namespace {
 constexpr uint32_t kModeShift = 16;
 constexpr uint32_t kFileTypeBits = 0170000;
 constexpr uint32_t kSymbolicLinkType = 0120000;
+constexpr uint32_t kRegularFileType = 0100000;
+// Only permission bits come from an archive: never set-user-id and the like.
+constexpr uint32_t kPermissionBits = 0777;
 
 struct TZipCloser {
   void operator()(zip_t* archive) const { zip_discard(archive); }
@@ -52,10 +55,24 @@ bool IsSymbolicLink(zip_t* zip, zip_uint64_t index) {
          ((attributes >> kModeShift) & kFileTypeBits) == kSymbolicLinkType;
 }
 
+// The mode a Unix host stored for a regular file, or the default one.
+uint32_t EntryMode(zip_t* zip, zip_uint64_t index) {
+  zip_uint8_t system = 0;
+  zip_uint32_t attributes = 0;
+  if (zip_file_get_external_attributes(zip, index, 0, &system, &attributes) != 0 ||
+      system != ZIP_OPSYS_UNIX)
+    return kNewFileMode;
+  const uint32_t mode = attributes >> kModeShift;
+  const uint32_t type = mode & kFileTypeBits;
+  if ((type != 0 && type != kRegularFileType) || (mode & kPermissionBits) == 0) return kNewFileMode;
+  return mode & kPermissionBits;
+}
+
 struct TEntry {
   zip_uint64_t Index;
   std::string Path;  // inside the folder
   bool Folder;
+  uint32_t Mode;  // when the file is new
 };
 
 // Every entry with its checked place; raises before anything is written.
@@ -72,7 +89,7 @@ std::vector<TEntry> CheckedEntries(zip_t* zip, const std::string& archive,
     std::string entry(name);
     const bool isFolder = !entry.empty() && (entry.back() == '/' || entry.back() == '\\');
     if (isFolder) entry.pop_back();
-    entries.push_back({index, PathInFolder(folder, entry), isFolder});
+    entries.push_back({index, PathInFolder(folder, entry), isFolder, EntryMode(zip, index)});
   }
   return entries;
 }
@@ -106,8 +123,9 @@ void UnpackArchive(const std::string& archive, const std::string& folder) {
     ForceFolder(entry.Path.substr(0, entry.Path.rfind('/')));
     std::string failure;
     try {
-      ReplaceFileWith(entry.Path,
-                      [&](THandle target) { return CopyEntry(zip.get(), entry, target, failure); });
+      ReplaceFileWith(
+          entry.Path, [&](THandle target) { return CopyEntry(zip.get(), entry, target, failure); },
+          entry.Mode);
     } catch (const ELoaderError&) {
       if (!failure.empty()) RaiseArchiveError(archive, failure);  // the archive is damaged
       throw;

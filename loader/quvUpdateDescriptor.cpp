@@ -13,8 +13,8 @@ namespace {
 
 constexpr const char* kAttributes = "Attributes";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-// A descriptor is a short INI text; a larger file is not one.
-constexpr int64_t kMaxDescriptorBytes = int64_t(1) << 20;
+constexpr uint32_t kPermissionBits = 0777;
+constexpr std::size_t kMostModeDigits = 4;
 
 // The value of a decimal number that fills `text`, or `defaultValue`.
 template <class T>
@@ -103,6 +103,15 @@ uint32_t TUpdateDescriptor::CheckSum() const {
 }
 
 int64_t TUpdateDescriptor::Age() const { return NumberOr<int64_t>(Attribute("Age"), 0); }
+
+std::optional<uint32_t> TUpdateDescriptor::Mode() const {
+  const std::string text = Attribute("Mode");
+  if (text.empty() || text.size() > kMostModeDigits) return std::nullopt;
+  uint32_t mode = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), mode, 8);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return mode & kPermissionBits;
+}
 
 std::string TUpdateDescriptor::DiffFile(uint32_t oldChecksum) const {
   return FIni.ReadString(std::to_string(oldChecksum), "Diff_Files", "");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -8,15 +9,22 @@
 
 namespace quv {
 
+// A descriptor is a short INI text: a larger one, local or from a server, is
+// refused.
+inline constexpr int64_t kMaxDescriptorBytes = int64_t(1) << 20;
+
 // An update descriptor (".upd"): an INI text that describes one published
 // file. Section "Attributes": GlobalVersion, CheckSum (CRC-32 of the file,
 // unsigned decimal), Age (the file's date stamp, seconds since 1970),
-// Exists, UnzipPackPending, IsPack, IsFont, IsCOMObj, ExecWhenUpd; a section
+// Exists, UnzipPackPending, IsPack, IsFont, IsCOMObj, ExecWhenUpd, Mode (the
+// octal mode of the file when it is new), RegisterPending (in a local
+// descriptor: the file is still to be registered); a section
 // named by an older CheckSum holds Diff_Files, the difference leading from
 // that version; section "hard_dependencies" lists files to load first (one
 // per entry, the keys only number them); section "source" maps an
 // operating-system name or ELSE to the file to fetch. Any text reads as some
-// descriptor: missing or malformed values read as their defaults.
+// descriptor: missing or malformed values read as their defaults. Reading
+// takes time in proportion to the text, and every lookup is indexed.
 class TUpdateDescriptor final {
  public:
   TUpdateDescriptor() : FIni(TIniFile::FromText("")) {}
@@ -37,6 +45,8 @@ class TUpdateDescriptor final {
   int64_t Age() const;
   std::string GlobalVersion() const { return Attribute("GlobalVersion"); }
   bool UnzipPackPending() const { return Flag("UnzipPackPending"); }
+  // "Mode": one to four octal digits; their permission bits (0777), or none.
+  std::optional<uint32_t> Mode() const;
   // The difference published for a local copy of checksum `oldChecksum`, or "".
   std::string DiffFile(uint32_t oldChecksum) const;
   std::vector<std::string> HardDependencies() const;

@@ -122,7 +122,13 @@ void ReplaceFileAtomically(const std::string& fileName, const TContentWriter& wr
   std::string temporary;
   TAutoCloseHandle file = CreateBeside(fileName, static_cast<mode_t>(newFileMode), temporary);
   if (!file.Valid()) throw EFileError(fileName, errno);
-  int error = WriteTemporary(std::move(file), fileName, write);
+  int error = 0;
+  try {
+    error = WriteTemporary(std::move(file), fileName, write);
+  } catch (...) {
+    ::unlink(temporary.c_str());
+    throw;
+  }
   if (error == 0 && ::rename(temporary.c_str(), fileName.c_str()) != 0) error = errno;
   if (error == 0) return;
   ::unlink(temporary.c_str());

@@ -59,7 +59,8 @@ using TContentWriter = std::function<bool(THandle file)>;
 // folder is written, flushed to the disk and renamed over the target, so the
 // file holds either its old or its new content, and no temporary file stays
 // behind. The replaced file's mode is kept; a new file gets `newFileMode`
-// less the umask. Raises EFileError naming `fileName`, with the system's code.
+// less the umask. Raises EFileError naming `fileName`, with the system's code;
+// an exception that `write` raises passes on, the temporary file removed.
 void ReplaceFileAtomically(const std::string& fileName, const TContentWriter& write,
                            uint32_t newFileMode);
 void ReplaceFileAtomically(const std::string& fileName, std::string_view content,

@@ -15,6 +15,12 @@ std::string Trim(const std::string& s) {
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
+// `name` as the indexes know it: ASCII letters in lower case.
+std::string Folded(std::string name) {
+  for (char& c : name) c = LowerAscii(c);
+  return name;
+}
+
 }  // namespace
 
 bool SameTextAscii(const std::string& a, const std::string& b) {
@@ -45,34 +51,34 @@ void TIniFile::Parse(const std::string& text) {
       const std::size_t close = line.find(']');
       const std::string name = Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
       // A repeated section adds to the first one of that name.
-      const std::size_t index = SectionIndex(name);
-      if (index == FSections.size()) FSections.push_back(TSection{name, {}});
-      current = &FSections[index];
+      const auto [at, added] = FSectionIndex.try_emplace(Folded(name), FSections.size());
+      if (added) FSections.push_back(TSection{name, {}, {}});
+      current = &FSections[at->second];
       continue;
     }
     const std::size_t eq = line.find('=');
     if (current == nullptr || eq == std::string::npos) continue;
-    const std::string key = Trim(line.substr(0, eq));
-    if (!key.empty()) current->Entries.emplace_back(key, Trim(line.substr(eq + 1)));
+    std::string key = Trim(line.substr(0, eq));
+    if (key.empty()) continue;
+    current->FirstEntries.try_emplace(Folded(key), current->Entries.size());
+    current->Entries.emplace_back(std::move(key), Trim(line.substr(eq + 1)));
   }
 }
 
-std::size_t TIniFile::SectionIndex(const std::string& name) const {
-  std::size_t i = 0;
-  while (i < FSections.size() && !SameTextAscii(FSections[i].Name, name)) ++i;
-  return i;
+const TIniFile::TSection* TIniFile::FindSection(const std::string& name) const {
+  const auto at = FSectionIndex.find(Folded(name));
+  return at == FSectionIndex.end() ? nullptr : &FSections[at->second];
 }
 
-const TIniFile::TSection* TIniFile::FindSection(const std::string& name) const {
-  const std::size_t i = SectionIndex(name);
-  return i < FSections.size() ? &FSections[i] : nullptr;
+const std::string* TIniFile::FindValue(const TSection& section, const std::string& key) {
+  const auto at = section.FirstEntries.find(Folded(key));
+  return at == section.FirstEntries.end() ? nullptr : &section.Entries[at->second].second;
 }
 
 std::string TIniFile::ReadString(const std::string& section, const std::string& key,
                                  const std::string& defaultValue) const {
   if (const TSection* s = FindSection(section))
-    for (const auto& [k, v] : s->Entries)
-      if (SameTextAscii(k, key)) return v;
+    if (const std::string* value = FindValue(*s, key)) return *value;
   return defaultValue;
 }
 
@@ -81,10 +87,8 @@ bool TIniFile::SectionExists(const std::string& section) const {
 }
 
 bool TIniFile::ValueExists(const std::string& section, const std::string& key) const {
-  if (const TSection* s = FindSection(section))
-    for (const auto& entry : s->Entries)
-      if (SameTextAscii(entry.first, key)) return true;
-  return false;
+  const TSection* s = FindSection(section);
+  return s != nullptr && FindValue(*s, key) != nullptr;
 }
 
 std::vector<std::string> TIniFile::ReadSection(const std::string& section) const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -11,8 +12,10 @@ namespace quv {
 // are trimmed of surrounding blanks and otherwise kept as written. Lines
 // starting with ';' are comments. A file that is missing, unreadable, a
 // folder or larger than 256 MiB reads as empty. Texts are returned in the
-// file's own encoding. Immutable after construction, so it may be shared
-// between threads.
+// file's own encoding. Sections and keys are found through an index, so that
+// reading a text, and each lookup, takes time in proportion to the text or
+// the name alone. Immutable after construction, so it may be shared between
+// threads.
 class TIniFile final {
  public:
   explicit TIniFile(const std::string& fileName);
@@ -34,13 +37,17 @@ class TIniFile final {
   struct TSection {
     std::string Name;
     std::vector<std::pair<std::string, std::string>> Entries;
+    // Each key, folded to lower case, and the index of its first entry.
+    std::unordered_map<std::string, std::size_t> FirstEntries;
   };
   void Parse(const std::string& text);
-  // Index of the named section, or the section count when there is none.
-  std::size_t SectionIndex(const std::string& name) const;
   const TSection* FindSection(const std::string& name) const;
+  // The value of the first entry `key` of `section`, or null.
+  static const std::string* FindValue(const TSection& section, const std::string& key);
 
   std::vector<TSection> FSections;
+  // Each section's name, folded to lower case, and its index in FSections.
+  std::unordered_map<std::string, std::size_t> FSectionIndex;
 };
 
 // Case-insensitive comparison of ASCII letters, as INI names are matched.

@@ -582,7 +582,9 @@ int32_t TquvPackageReader::Read(void* buffer, int32_t count) {
   if (count <= 0) return 0;
   auto* out = static_cast<uint8_t*>(buffer);
   if (!Decoding()) {
+    CheckDeadline();
     FPackage.ReadExact(out, count);
+    FReceivedSinceSize += count;
   } else {
     for (int32_t done = 0; done < count;) {
       if (FDecodedPos == FDecodedFill) NextBlock();
@@ -603,7 +605,9 @@ int32_t TquvPackageReader::Write(const void*, int32_t) {
 }
 
 void TquvPackageReader::NextBlock() {
-  do {
+  for (int32_t empty = 0;; ++empty) {
+    if (empty > kMostEmptyBlocks) RaiseInconsistent();
+    CheckDeadline();
     const int32_t length = FPackage.ReadInteger();
     if (length < 0 || length > kMaxBlockLength) RaiseInconsistent();
     if (length > static_cast<int32_t>(FInput.size()))
@@ -617,7 +621,19 @@ void TquvPackageReader::NextBlock() {
       RaiseInconsistent();
     }
     FDecodedPos = 0;
-  } while (FDecodedFill == 0);
+    if (FDecodedFill > 0) {
+      FReceivedSinceSize += FDecodedFill;
+      return;
+    }
+  }
+}
+
+void TquvPackageReader::CheckDeadline() const {
+  if (!FHasDeadline || Clock().TickCount() - FStartTick <= FLimitMs) return;
+  throw ETransferLimitError(std::string("a transferência passou do prazo de "_cp) +
+                            std::to_string(FLimitMs / 1000) + " s (" +
+                            std::to_string(std::min(FReceivedSinceSize, FAnnounced)) + " de " +
+                            std::to_string(FAnnounced) + " bytes recebidos)");
 }
 
 void TquvPackageReader::SetInputCapacity(int32_t capacity) {
@@ -742,16 +758,33 @@ std::string TquvPackageReader::ReadText() {
   return FPackage.ReadBlock();
 }
 
-void TquvPackageReader::ReadFile(TStream& target, int32_t& value, bool compressed, int32_t& size) {
+void TquvPackageReader::ReadFile(TStream& target, int32_t& value, bool compressed, int32_t& size,
+                                 const TquvFileLimits& limits) {
   FCompress = FCompressedBlocks = compressed;
   const int32_t marker = FPackage.ReadInteger();
   if (marker == pack_dt_text) throw ERemoteFileError(FPackage.ReadBlock());
   if (marker != pack_dt_file) RaiseInconsistent();
   {
-    const TFailureGuard stopDecoding([this] { StopDecoding(); });
+    const TFailureGuard stopDecoding([this] {
+      FHasDeadline = false;
+      StopDecoding();
+    });
     value = ReadInt32();
     size = ReadInt32();
     if (size < 0) RaiseInconsistent();
+    if (size > limits.MaxBytes)
+      throw ETransferLimitError("o servidor anuncia " + std::to_string(size) +
+                                " bytes, mais que o limite de " + std::to_string(limits.MaxBytes) +
+                                " bytes");
+    if (limits.FloorMs > 0) {
+      FHasDeadline = true;
+      FStartTick = limits.StartTick;
+      FLimitMs = static_cast<uint32_t>(std::min<int64_t>(
+          UINT32_MAX / 2,
+          limits.FloorMs + int64_t(size) * 1000 / std::max<int32_t>(limits.MinBytesPerSecond, 1)));
+      FAnnounced = size;
+      FReceivedSinceSize = FDecodedFill - FDecodedPos;
+    }
     const int64_t initial = target.Size();
     FTotal = initial + size;
     FDone = initial;
@@ -762,6 +795,7 @@ void TquvPackageReader::ReadFile(TStream& target, int32_t& value, bool compresse
     }
     RaiseProgress(100);
   }
+  FHasDeadline = false;
   StopDecoding();
 }
 

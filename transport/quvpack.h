@@ -88,6 +88,25 @@ class ERemoteFileError : public Exception {
   using Exception::Exception;
 };
 
+// What a file transfer may cost its reader (TquvPackageReader::ReadFile).
+struct TquvFileLimits {
+  // A file announced larger is refused before any of its bytes is read.
+  int64_t MaxBytes = INT32_MAX;
+  // With FloorMs above 0, the whole transfer must end within FloorMs plus a
+  // second for every MinBytesPerSecond bytes announced, on the process
+  // clock, counted from StartTick (its reading before the request was sent).
+  uint32_t FloorMs = 0;
+  int32_t MinBytesPerSecond = 1;
+  uint32_t StartTick = 0;
+};
+
+// A file transfer beyond the limits its reader set: too large, or not done
+// in time. The connection is left inside the transfer; its owner drops it.
+class ETransferLimitError : public EPackageError {
+ public:
+  using EPackageError::EPackageError;
+};
+
 // The request and reply header. On the wire (132 bytes): request number
 // (int32 @0), method name (length byte @4 + 100 bytes), method number (int32
 // @108), reserved (int32 @112), result kind (@116), call kind (@117), row
@@ -331,8 +350,13 @@ class TquvPackageReader final : public TquvRemoteStream {
   bool ReadRecordsetOrEnd(const std::function<void(TStream&)>& load);
   std::string ReadText();
   // Reads a pack_dt_file item into `target` at its position; a text item in
-  // its place raises ERemoteFileError with the text.
-  void ReadFile(TStream& target, int32_t& value, bool compressed, int32_t& size);
+  // its place raises ERemoteFileError with the text. A size above
+  // limits.MaxBytes, or a transfer past the limits' deadline, raises
+  // ETransferLimitError ("o servidor anuncia N bytes, mais que o limite de M
+  // bytes"; "a transferência passou do prazo de S s (R de N bytes
+  // recebidos)").
+  void ReadFile(TStream& target, int32_t& value, bool compressed, int32_t& size,
+                const TquvFileLimits& limits = {});
 
   const TquvCommandHeader& Header() const { return FHeader; }
 
@@ -340,6 +364,9 @@ class TquvPackageReader final : public TquvRemoteStream {
 
   static constexpr int32_t kMinInputCapacity = 4106;
   static constexpr int32_t kMaxBlockLength = 65535;  // the codec's lengths are 16-bit
+  // Compressed blocks that decode to nothing carry nothing: a run of more
+  // than this many is inconsistent, rather than a way to hold a reader.
+  static constexpr int32_t kMostEmptyBlocks = 16;
 
  private:
   bool Decoding() const { return FCompress && FCompressedBlocks; }
@@ -347,6 +374,8 @@ class TquvPackageReader final : public TquvRemoteStream {
   void LoadRecordset(int32_t marker, const std::function<void(TStream&)>& load);
   // Decodes the next non-empty compressed block.
   void NextBlock();
+  // Raises ETransferLimitError when a file transfer's deadline has passed.
+  void CheckDeadline() const;
   void SetInputCapacity(int32_t capacity);
   void StopDecoding();
   void ReportProgress(int32_t count);
@@ -366,6 +395,12 @@ class TquvPackageReader final : public TquvRemoteStream {
   int32_t FDecodedFill = 0;
   bool FInHeader = false;
   TquvWaitDataEvent FSavedWaitData;
+  // The deadline of the file being read, when it has one.
+  bool FHasDeadline = false;
+  uint32_t FStartTick = 0;
+  uint32_t FLimitMs = 0;
+  int64_t FAnnounced = 0;
+  int64_t FReceivedSinceSize = 0;
 };
 
 }  // namespace quv

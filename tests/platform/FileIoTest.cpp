@@ -99,6 +99,23 @@ TEST(ReplaceFileAtomically, AFailedWriteKeepsTheOldContentAndRemovesTheTemporary
       folder.Path() + "/no/such: No such file or directory");
 }
 
+TEST(ReplaceFileAtomically, AWriterThatRaisesLeavesNoTemporaryBehind) {
+  const TTempFolder folder;
+  const std::string target = folder.WriteFile("target", "old");
+  EXPECT_EQ(MessageOf<Exception>([&] {
+              ReplaceFileAtomically(
+                  target,
+                  [](THandle file) -> bool {
+                    WriteAll(file, "part");
+                    throw Exception("the writer gave up");
+                  },
+                  0644);
+            }),
+            "the writer gave up");
+  EXPECT_EQ(ReadWholeFile(target), "old");
+  EXPECT_EQ(NamesIn(folder.Path()), std::vector<std::string>{"target"});
+}
+
 TEST(RunProgram, GivesTheExitCodeOrTheSignalAndNamesAProgramThatCannotStart) {
   EXPECT_EQ(RunProgram("/bin/sh", {"-c", "exit 3"}), 3);
   EXPECT_EQ(RunProgram("/bin/sh", {"-c", "kill -KILL $$"}), 128 + 9);

@@ -91,6 +91,18 @@ TEST_F(UpdateToolTest, ReportsEachFileAndFailsOnTheFirstError) {
   EXPECT_EQ(RunIn(FWork, QUV_UPDATE_BINARY, "--folder").Status, 2);
 }
 
+// A folder that is not there is named, rather than the server blamed.
+TEST_F(UpdateToolTest, AMissingFolderIsNamed) {
+  const TProgramRun run = RunIn(FWork,
+                                std::string(QUV_UPDATE_BINARY) + " --host " + FServer.Address() +
+                                    " --folder " + FProgram.Path() + "/nonexistent lib.quv",
+                                "");
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Out, "");
+  EXPECT_EQ(run.Err,
+            "quvupdate: Pasta do programa não encontrada: " + FProgram.Path() + "/nonexistent\n");
+}
+
 // Two processes at once: the named lock lets one fetch; the other then finds
 // the file current.
 TEST_F(UpdateToolTest, TwoProcessesUpdatingOneFileFetchItOnce) {

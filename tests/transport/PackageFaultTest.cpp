@@ -155,6 +155,53 @@ TEST_F(PackageFault, BadCompressedBlocksAreInconsistent) {
             kInconsistentPackageMessage);
 }
 
+// A run of empty compressed blocks is a way to hold a reader without end.
+TEST_F(PackageFault, MoreThanAFewEmptyBlocksInARowAreInconsistent) {
+  auto load = [&](int empties) {
+    TByteBuilder bytes;
+    bytes.I32(pack_dt_file).I32(9).U8(fastlzw::StoredFlag).I32(1).I32(2);
+    for (int i = 0; i < empties; ++i) bytes.I32(i % 2 == 0 ? 0 : 1).Raw(i % 2 == 0 ? "" : "\x80");
+    bytes.I32(3).U8(fastlzw::StoredFlag).Raw("ok");
+    TBufferConn conn(bytes.Bytes());
+    TquvPackage package(conn);
+    TquvPackageReader reader(package);
+    int32_t value = 0, size = 0;
+    TMemoryStream target;
+    return MessageOf([&] { reader.ReadFile(target, value, true, size); });
+  };
+  EXPECT_EQ(load(TquvPackageReader::kMostEmptyBlocks), "(no error)");
+  EXPECT_EQ(load(TquvPackageReader::kMostEmptyBlocks + 1), kInconsistentPackageMessage);
+}
+
+TEST_F(PackageFault, AFileOverItsLimitIsRefusedBeforeItsBytesAreRead) {
+  Feed(TByteBuilder().I32(pack_dt_file).I32(9).U8(fastlzw::StoredFlag).I32(1).I32(2000000000));
+  int32_t value = 0, size = 0;
+  TMemoryStream target;
+  EXPECT_EQ(MessageOf<ETransferLimitError>(
+                [&] { FReader.ReadFile(target, value, true, size, TquvFileLimits{1000}); }),
+            "o servidor anuncia 2000000000 bytes, mais que o limite de 1000 bytes");
+  EXPECT_EQ(target.Size(), 0);
+}
+
+TEST_F(PackageFault, AFileTransferEndsAtItsDeadline) {
+  // 20000 bytes announced at 1000 bytes a second, with a floor of 5 s: 25 s.
+  auto load = [&](uint32_t elapsedMs) {
+    TByteBuilder bytes;
+    bytes.I32(pack_dt_file).I32(9).U8(fastlzw::StoredFlag).I32(1).I32(20000);
+    for (int i = 0; i < 20; ++i)
+      bytes.I32(1001).U8(fastlzw::StoredFlag).Raw(std::string(1000, 'b'));
+    TBufferConn conn(bytes.Bytes());
+    TquvPackage package(conn);
+    TquvPackageReader reader(package);
+    int32_t value = 0, size = 0;
+    TMemoryStream target;
+    const TquvFileLimits limits{INT32_MAX, 5000, 1000, FClock.TickCount() - elapsedMs};
+    return MessageOf([&] { reader.ReadFile(target, value, true, size, limits); });
+  };
+  EXPECT_EQ(load(25000), "(no error)");
+  EXPECT_EQ(load(25001), "a transferência passou do prazo de 25 s (0 de 20000 bytes recebidos)"_cp);
+}
+
 TEST_F(PackageFault, AbandonedWriterGivesUpItsLockAndItsSenderCount) {
   const int32_t before = ActiveSenders();
   {

@@ -42,8 +42,10 @@ class TReportingLoader final : public quv::TquvLoader {
   using TquvLoader::TquvLoader;
 
  protected:
-  void UpdateFinished(const std::string& localName, bool fetched) override {
-    std::cout << quv::Cp1252ToUtf8(localName) << (fetched ? ": updated\n" : ": up to date\n")
+  void UpdateFinished(const std::string& localName, quv::TUpdateOutcome outcome) override {
+    if (outcome == quv::TUpdateOutcome::Failed) return;  // the error says it
+    std::cout << quv::Cp1252ToUtf8(localName)
+              << (outcome == quv::TUpdateOutcome::Fetched ? ": updated\n" : ": up to date\n")
               << std::flush;
   }
   void FileReceived(const std::string& remoteName, int64_t bytes) override {
