@@ -7,6 +7,7 @@
 
 #include "platform/ConfinedFolder.h"
 #include "platform/Cp1252.h"
+#include "platform/StrUtils.h"
 #include "platform/Streams.h"
 #include "server/common/quvViewStream.h"
 
@@ -25,8 +26,6 @@ class EFileRefused : public Exception {
 [[noreturn]] void Refuse(std::string_view reason, std::string_view name) {
   throw EFileRefused(std::string(reason) + std::string(name));
 }
-
-char FoldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // The client's name as a path relative to the served folder: '\' becomes
 // '/'; empty names, absolute ones, drive letters, NUL bytes and ".." parts
@@ -149,27 +148,6 @@ std::vector<TquvFileRequest> ReadRequests(TquvPackage& package) {
 }
 
 }  // namespace
-
-bool MatchesFileMask(std::string_view name, std::string_view mask) {
-  std::size_t n = 0, m = 0;
-  std::size_t starAt = std::string_view::npos, resumeAt = 0;
-  while (n < name.size()) {
-    if (m < mask.size() && (mask[m] == '?' || FoldCase(mask[m]) == FoldCase(name[n]))) {
-      ++n;
-      ++m;
-    } else if (m < mask.size() && mask[m] == '*') {
-      starAt = m++;
-      resumeAt = n;
-    } else if (starAt != std::string_view::npos) {
-      m = starAt + 1;
-      n = ++resumeAt;
-    } else {
-      return false;
-    }
-  }
-  while (m < mask.size() && mask[m] == '*') ++m;
-  return m == mask.size();
-}
 
 void ServeFileRequests(TquvPackage& package, TquvPackageWriter& writer,
                        const std::string& directory) {

@@ -25,8 +25,4 @@ inline constexpr int32_t kMostBatchFiles = 4096;
 void ServeFileRequests(TquvPackage& package, TquvPackageWriter& writer,
                        const std::string& directory);
 
-// Whether `name` matches `mask` ('*' any run, '?' any one byte), letters
-// compared without regard to case.
-bool MatchesFileMask(std::string_view name, std::string_view mask);
-
 }  // namespace quv

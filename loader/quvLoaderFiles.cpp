@@ -8,6 +8,7 @@
 #include "loader/quvDiff.h"
 #include "loader/quvLoaderError.h"
 #include "platform/Cp1252.h"
+#include "platform/StrUtils.h"
 #include "platform/Streams.h"
 #include "platform/UserFolders.h"
 
@@ -74,30 +75,6 @@ std::string Hex(uint64_t value, std::size_t digits) {
   return text;
 }
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// '*' any run, '?' any byte, ASCII letters without regard to case.
-bool MatchesPattern(std::string_view name, std::string_view mask) {
-  std::size_t n = 0, m = 0;
-  std::size_t starAt = std::string_view::npos, resumeAt = 0;
-  while (n < name.size()) {
-    if (m < mask.size() && (mask[m] == '?' || LowerAscii(mask[m]) == LowerAscii(name[n]))) {
-      ++n;
-      ++m;
-    } else if (m < mask.size() && mask[m] == '*') {
-      starAt = m++;
-      resumeAt = n;
-    } else if (starAt != std::string_view::npos) {
-      m = starAt + 1;
-      n = ++resumeAt;
-    } else {
-      return false;
-    }
-  }
-  while (m < mask.size() && mask[m] == '*') ++m;
-  return m == mask.size();
-}
-
 // Copies `source` from `offset` to `target`; false, with errno set, on failure.
 bool CopyFileTo(THandle target, TFileStream& source, int64_t offset) {
   source.SetPosition(offset);
@@ -155,7 +132,7 @@ bool MatchesListMask(std::string_view name, std::string_view mask) {
   if (name.substr(0, split) != mask.substr(0, split)) return false;
   const std::string_view bare = name.substr(split);
   return !bare.empty() && bare.find_first_of("\\/") == std::string_view::npos &&
-         MatchesPattern(bare, mask.substr(split));
+         MatchesFileMask(bare, mask.substr(split));
 }
 
 void ForceFolder(const std::string& folder) {

@@ -41,4 +41,28 @@ bool TryStrToFloat(std::string_view text, double& value) {
   return true;
 }
 
+bool MatchesFileMask(std::string_view name, std::string_view mask) {
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
+  std::size_t n = 0, m = 0;
+  std::size_t starAt = std::string_view::npos, resumeAt = 0;
+  while (n < name.size()) {
+    if (m < mask.size() && (mask[m] == '?' || lower(mask[m]) == lower(name[n]))) {
+      ++n;
+      ++m;
+    } else if (m < mask.size() && mask[m] == '*') {
+      starAt = m++;
+      resumeAt = n;
+    } else if (starAt != std::string_view::npos) {
+      m = starAt + 1;
+      n = ++resumeAt;
+    } else {
+      return false;
+    }
+  }
+  while (m < mask.size() && mask[m] == '*') ++m;
+  return m == mask.size();
+}
+
 }  // namespace quv

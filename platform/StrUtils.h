@@ -18,6 +18,10 @@ bool TryStrToInt(std::string_view text, int32_t& value);
 bool TryStrToFloat(std::string_view text, double& value);
 
 // The first `count` bytes of `text`.
+// Whether `name` matches the file mask `mask`: '*' any run, '?' any byte,
+// ASCII letters without regard to case.
+bool MatchesFileMask(std::string_view name, std::string_view mask);
+
 inline std::string LeftStr(std::string_view text, std::size_t count) {
   return std::string(text.substr(0, count));
 }

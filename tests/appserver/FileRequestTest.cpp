@@ -10,6 +10,7 @@
 
 #include "appserver/quvFileRequests.h"
 #include "platform/Cp1252.h"
+#include "platform/StrUtils.h"
 #include "tests/kit/ServerProcess.h"
 #include "tests/kit/TempFolder.h"
 #include "transport/quvClientConn.h"
