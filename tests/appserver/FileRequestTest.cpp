@@ -10,7 +10,6 @@
 
 #include "appserver/quvFileRequests.h"
 #include "platform/Cp1252.h"
-#include "platform/StrUtils.h"
 #include "tests/kit/ServerProcess.h"
 #include "tests/kit/TempFolder.h"
 #include "transport/quvClientConn.h"
@@ -166,16 +165,6 @@ TEST(FileRequests, WithoutAFolderEveryRequestIsRefusedAndABadSequenceEndsTheConn
   EXPECT_EQ(broken.FPackage.ReadSignature(0), TquvSignature::Closed);
   FileClient next(server);
   EXPECT_EQ(next.One("a.txt").Refusal, "Este servidor não publica arquivos"_cp);
-}
-
-TEST(FileMask, StarsAndQuestionMarksMatchWithoutRegardToCase) {
-  EXPECT_TRUE(MatchesFileMask("x!y.quv", "*!*.QUV"));
-  EXPECT_FALSE(MatchesFileMask("xy.quv", "*!*.quv"));
-  EXPECT_TRUE(MatchesFileMask("abc", "a?c"));
-  EXPECT_FALSE(MatchesFileMask("abbc", "a?c"));
-  EXPECT_TRUE(MatchesFileMask("", "*"));
-  EXPECT_TRUE(MatchesFileMask("aXbXc", "a*b*c"));
-  EXPECT_FALSE(MatchesFileMask("ab", "abc"));
 }
 
 }  // namespace
