@@ -51,6 +51,7 @@ THostConfig LoadHostConfig(const std::string& settingsFile, const std::string* f
   config.AlertSeconds =
       StrToIntDef(ini.ReadString("MAIN", "ALERTSECONDS", ""), config.AlertSeconds);
   config.ConfirmCancel = ini.ReadString("MAIN", "CONFIRMCANCEL", "0") == "1";
+  config.FoldNoConnection = ini.ReadString("MAIN", "FOLDNOCONNECTION", "1") != "0";
   for (const std::string& line : ini.ReadSectionValues("Hosts")) {
     const std::string problem = HostLineProblem(line, config.Hosts);
     if (!problem.empty())

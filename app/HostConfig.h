@@ -18,7 +18,12 @@ struct THostConfig {
   std::vector<std::string> Hosts;  // "label=address" lines, Windows-1252
   int32_t WarnSeconds = 60;        // "WARNSECONDS": tasks running this long are marked
   int32_t AlertSeconds = 300;      // "ALERTSECONDS": tasks running this long stand out more
-  bool ConfirmCancel = false;      // "CONFIRMCANCEL=1": a cancel asks first
+  bool ConfirmCancel = false;      // "CONFIRMCANCEL=1": the cancel button asks first
+  // "FOLDNOCONNECTION=0" gives every host without reply a task row of its
+  // own; by default they share one row after the live tasks.
+  bool FoldNoConnection = true;
+  // Where cancels are recorded; empty: TCancelAuditLog's default file.
+  std::string AuditLogFile;
 };
 
 // A host entry of the settings file that cannot name a server.

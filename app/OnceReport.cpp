@@ -1,6 +1,8 @@
 #include "app/OnceReport.h"
 
 #include <algorithm>
+#include <charconv>
+#include <type_traits>
 
 #include "app/HostConfig.h"
 #include "app/TaskRows.h"
@@ -18,6 +20,17 @@ struct TTextTable {
   std::vector<std::vector<std::string>> Rows;
 };
 
+// The host states of one refresh, by host index.
+using THostStatuses = std::vector<THostStatus>;
+
+// Elapsed seconds with the milliseconds, as scripts want a number.
+std::string SecondsText(int32_t ms) {
+  char text[32];
+  const auto end =
+      std::to_chars(text, text + sizeof text, ms / 1000.0, std::chars_format::fixed, 3).ptr;
+  return std::string(text, end);
+}
+
 template <typename Row>
 TTextTable TextTableOf(const std::vector<std::string>& titles, const std::vector<Row>& rows,
                        std::string (*cellText)(const Row&, std::size_t)) {
@@ -26,6 +39,27 @@ TTextTable TextTableOf(const std::vector<std::string>& titles, const std::vector
     std::vector<std::string>& cells = table.Rows.emplace_back();
     for (std::size_t column = 0; column < titles.size(); ++column)
       cells.push_back(cellText(row, column));
+  }
+  return table;
+}
+
+// CSV carries what the columns leave out: the elapsed time as seconds (tasks),
+// the host's state and why it gave no reply.
+template <typename Row>
+TTextTable CsvTableOf(const std::vector<std::string>& titles, const std::vector<Row>& rows,
+                      std::string (*cellText)(const Row&, std::size_t),
+                      const THostStatuses& statuses) {
+  TTextTable table = TextTableOf(titles, rows, cellText);
+  constexpr bool tasks = std::is_same_v<Row, TTaskRow>;
+  if (tasks) table.Titles.push_back("Segundos");
+  table.Titles.push_back("Estado");
+  table.Titles.push_back("Causa");
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const THostStatus& status = statuses.at(rows[i].Host);
+    if constexpr (tasks)
+      table.Rows[i].push_back(rows[i].NoConnection ? std::string() : SecondsText(rows[i].ElapsedTime));
+    table.Rows[i].push_back(std::string(HostStateText(status.State)));
+    table.Rows[i].push_back(status.Cause);
   }
   return table;
 }
@@ -76,26 +110,38 @@ std::unique_ptr<TJSONbase> JsonText(const std::string& cp1252) {
   return std::make_unique<TJSONbase>(Cp1252ToUtf16(cp1252));
 }
 
-std::unique_ptr<TJSONbase> TaskObject(const TTaskRow& row) {
+std::unique_ptr<TJSONbase> Null() { return std::make_unique<TJSONbase>(); }
+
+// Where the row comes from and how that host did.
+std::unique_ptr<TJSONobject> HostObject(const std::string& hostLine, bool connected,
+                                        const THostStatus& status) {
   auto object = std::make_unique<TJSONobject>();
-  object->Add("host", JsonText(HostLabel(row.HostLine)));
-  object->Add("address", JsonText(HostAddress(row.HostLine)));
-  object->Add("connected", std::make_unique<TJSONbase>(!row.NoConnection));
+  object->Add("host", JsonText(HostLabel(hostLine)));
+  object->Add("address", JsonText(HostAddress(hostLine)));
+  object->Add("connected", std::make_unique<TJSONbase>(connected));
+  object->Add("state", JsonText(std::string(HostStateText(status.State))));
+  object->Add("cause", status.Cause.empty() ? Null() : JsonText(status.Cause));
+  return object;
+}
+
+std::unique_ptr<TJSONbase> TaskObject(const TTaskRow& row, const THostStatuses& statuses) {
+  auto object = HostObject(row.HostLine, !row.NoConnection, statuses.at(row.Host));
   object->Add("requestid", std::make_unique<TJSONbase>(row.RequestId));
   object->Add("cancelled", std::make_unique<TJSONbase>(row.Cancelled));
   object->Add("clientdesc", JsonText(row.ClientDesc));
   object->Add("requestdesc", JsonText(row.RequestDesc));
-  object->Add("ellapsedtime", std::make_unique<TJSONbase>(row.ElapsedTime));
-  object->Add("elapsed", JsonText(ElapsedText(row.ElapsedTime)));
+  const bool timed = !row.NoConnection;
+  object->Add("ellapsedtime", timed ? std::make_unique<TJSONbase>(row.ElapsedTime) : Null());
+  object->Add("elapsedseconds",
+              timed ? std::make_unique<TJSONbase>(row.ElapsedTime / 1000.0) : Null());
+  object->Add("elapsed", timed ? JsonText(ElapsedText(row.ElapsedTime)) : Null());
   object->Add("systemcmd", std::make_unique<TJSONbase>(row.SystemCmd));
   object->Add("username", JsonText(row.UserName));
   return object;
 }
 
-std::unique_ptr<TJSONbase> SessionObject(const TSessionRow& row) {
-  auto object = std::make_unique<TJSONobject>();
-  object->Add("host", JsonText(HostLabel(row.HostLine)));
-  object->Add("address", JsonText(HostAddress(row.HostLine)));
+std::unique_ptr<TJSONbase> SessionObject(const TSessionRow& row, const THostStatuses& statuses) {
+  auto object = HostObject(row.HostLine, !row.NoConnection, statuses.at(row.Host));
   object->Add("sessionkey", JsonText(row.SessionKey));
   object->Add("username", JsonText(row.UserName));
   object->Add("source", JsonText(row.Source));
@@ -106,24 +152,40 @@ std::unique_ptr<TJSONbase> SessionObject(const TSessionRow& row) {
 }
 
 template <typename Row>
-void WriteJson(const std::vector<Row>& rows, std::unique_ptr<TJSONbase> (*objectOf)(const Row&),
-               std::ostream& out) {
+using TObjectOf = std::unique_ptr<TJSONbase> (*)(const Row&, const THostStatuses&);
+
+// One list on one line, so that repeated prints make JSON Lines.
+template <typename Row>
+void WriteJson(const std::vector<Row>& rows, TObjectOf<Row> objectOf,
+               const THostStatuses& statuses, std::ostream& out) {
   TJSONlist list;
-  for (const Row& row : rows) list.Add(objectOf(row));
+  for (const Row& row : rows) list.Add(objectOf(row, statuses));
   out << list.Text() << '\n';
 }
 
 template <typename Row>
 void WriteRows(const std::vector<std::string>& titles, const std::vector<Row>& rows,
-               std::string (*cellText)(const Row&, std::size_t),
-               std::unique_ptr<TJSONbase> (*objectOf)(const Row&), TOnceFormat format,
-               std::ostream& out) {
+               std::string (*cellText)(const Row&, std::size_t), TObjectOf<Row> objectOf,
+               const THostStatuses& statuses, TOnceFormat format, std::ostream& out) {
   if (format == TOnceFormat::Json)
-    WriteJson(rows, objectOf, out);
+    WriteJson(rows, objectOf, statuses, out);
   else if (format == TOnceFormat::Csv)
-    WriteCsv(TextTableOf(titles, rows, cellText), out);
+    WriteCsv(CsvTableOf(titles, rows, cellText, statuses), out);
   else
     WriteAligned(TextTableOf(titles, rows, cellText), out);
+}
+
+// Hosts without reply have no session rows: scripts get one row for each,
+// after the sessions, which carries the host's state and cause.
+void AddSilentHosts(const std::vector<std::string>& hosts, const THostStatuses& statuses,
+                    std::vector<TSessionRow>& sessions) {
+  for (std::size_t i = 0; i < hosts.size(); ++i)
+    if (statuses[i].State != THostState::Answering) {
+      TSessionRow& row = sessions.emplace_back();
+      row.HostLine = hosts[i];
+      row.Host = i;
+      row.NoConnection = true;
+    }
 }
 
 }  // namespace
@@ -168,15 +230,19 @@ bool TOnceReport::Print(bool sessions, TOnceFormat format, std::ostream& out,
            << Cp1252ToUtf8(status.Cause) << '\n';
   }
   const auto take = [&worker](std::size_t i) { return worker->TakeResult(i); };
+  THostStatuses statuses;
+  for (std::size_t i = 0; i < FHosts.size(); ++i) statuses.push_back(worker->HostStatus(i));
   if (sessions) {
     TSessionView view;
     BuildSessionView(FHosts, take, view);
-    WriteRows(SessionColumnTitles(), view.Sessions, &SessionCellText, &SessionObject, format, out);
+    if (format != TOnceFormat::Table) AddSilentHosts(FHosts, statuses, view.Sessions);
+    WriteRows(SessionColumnTitles(), view.Sessions, &SessionCellText, &SessionObject, statuses,
+              format, out);
     if (format == TOnceFormat::Table) WriteLicences(view, out);
   } else {
     std::vector<TTaskRow> rows;
     BuildTaskRows(FHosts, take, rows);
-    WriteRows(TaskColumnTitles(), rows, &TaskCellText, &TaskObject, format, out);
+    WriteRows(TaskColumnTitles(), rows, &TaskCellText, &TaskObject, statuses, format, out);
   }
   if (!worker->Finished()) FLingering.push_back(std::move(worker));
   return allAnswered;

@@ -2,9 +2,12 @@
 
 #include "app/ReplyTable.h"
 #include "client/quvClient.h"
+#include "platform/Cp1252.h"
 #include "server/common/quvIntfRegistry.h"
 #include "transport/quvClientCfg.h"
 #include "transport/quvConPool.h"
+#include "transport/quvScktComp.h"
+#include "transport/quvpack.h"
 
 namespace quv {
 
@@ -13,6 +16,26 @@ namespace {
 constexpr int32_t kRefreshCallTimeoutMs = 500;
 
 }  // namespace
+
+std::string CallFailureCause(std::exception_ptr failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const ENoDataError&) {
+    return std::string("o servidor não respondeu a tempo"_cp);
+  } catch (const ENoConnectionError& e) {
+    return std::string("sem conexão com o servidor ("_cp) + e.what() + ")";
+  } catch (const ESocketError& e) {
+    return std::string("sem conexão com o servidor ("_cp) + e.what() + ")";
+  } catch (const EPackageError& e) {
+    return std::string("o servidor não confirmou o pedido ("_cp) + e.what() + ")";
+  } catch (const EquvRemoteError& e) {
+    return std::string("o servidor recusou o pedido: "_cp) + e.what();
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "erro desconhecido";
+  }
+}
 
 void TClientRemoteCalls::PrepareRefresh() {
   SetUpdatesOff(true);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 
@@ -37,6 +38,10 @@ class IRemoteCalls {
   // as on a lost connection, so that the threads making them can be joined.
   virtual void InterruptCallsInFlight() = 0;
 };
+
+// Why a call failed, for the operator (Windows-1252): a Portuguese cause,
+// with the client's own text in brackets where it adds to it.
+std::string CallFailureCause(std::exception_ptr failure);
 
 // The calls through the remote-call client. Thread-safe.
 class TClientRemoteCalls final : public IRemoteCalls {

@@ -18,13 +18,15 @@ struct TColumnDef {
 };
 
 // How the rows of one table look: the cell texts, the key a column sorts by
-// (numbers as qlonglong, texts as QString) and the other roles of a row
-// (tool tip, colours; an invalid QVariant for none).
+// (numbers as qlonglong, texts as QString), the other roles of a row (tool
+// tip, colours; an invalid QVariant for none), and which rows stay after the
+// others whatever the sort (none when null).
 template <typename Row>
 struct TRowLook {
   std::function<QString(const Row&, int column)> Text;
   std::function<QVariant(const Row&, int column)> SortKey;
   std::function<QVariant(const Row&, int role)> RowRole;
+  std::function<bool(const Row&)> SortsLast;
 };
 
 // A read-only table of row records for a QTreeView. SetRows replaces the rows
@@ -84,6 +86,11 @@ class TRowTableModel final : public QAbstractTableModel {
     Rebuild();
     endResetModel();
   }
+  // The rows' texts or looks changed, not the rows themselves.
+  void RowsChanged() {
+    if (!FVisible.empty())
+      emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+  }
   // Column -1: the rows' own order.
   void SetSort(int column, Qt::SortOrder order) {
     beginResetModel();
@@ -127,6 +134,9 @@ class TRowTableModel final : public QAbstractTableModel {
     else
       std::stable_sort(FVisible.begin(), FVisible.end(),
                        [&less](std::size_t a, std::size_t b) { return less(b, a); });
+    if (FLook.SortsLast)
+      std::stable_partition(FVisible.begin(), FVisible.end(),
+                            [this](std::size_t i) { return !FLook.SortsLast(FRows[i]); });
   }
 
   std::vector<TColumnDef> FColumns;

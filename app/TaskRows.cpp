@@ -53,17 +53,6 @@ void AddLicence(TLicenceCounts& counts, const std::string& licence) {
     counts.insert(at, {licence, 1});
 }
 
-std::string TwoDigits(int value) { return (value < 10 ? "0" : "") + std::to_string(value); }
-
-std::string IsoDateTimeText(double value) {
-  if (!IsValidDateTime(value)) return {};
-  const TDateTimeParts parts = DecodeDateTime(value);
-  std::string year = std::to_string(parts.Year);
-  year.insert(0, 4 - std::min<std::size_t>(4, year.size()), '0');
-  return year + "-" + TwoDigits(parts.Month) + "-" + TwoDigits(parts.Day) + " " +
-         TwoDigits(parts.Hour) + ":" + TwoDigits(parts.Minute) + ":" + TwoDigits(parts.Second);
-}
-
 }  // namespace
 
 std::string_view YesNoText(bool value) { return value ? "Sim"_cp : "Não"_cp; }
@@ -108,9 +97,13 @@ TTaskRow NoConnectionRow(const std::string& hostLine) {
   TTaskRow row;
   row.HostLine = LeftStr(hostLine, kShortTextLimit);
   row.RequestDesc = std::string(NoConnectionText());
-  row.ElapsedTime = kNoConnectionElapsed;
   row.NoConnection = true;
   return row;
+}
+
+std::string FoldedNoConnectionText(std::size_t hosts) {
+  return std::to_string(hosts) +
+         std::string(hosts == 1 ? " servidor sem conexão"_cp : " servidores sem conexão"_cp);
 }
 
 TSessionRow SessionRowFromReply(const IReplyRows& reply, const std::string& hostLine) {
@@ -152,7 +145,7 @@ std::string TaskCellText(const TTaskRow& row, std::size_t column) {
     case 4:
       return row.RequestDesc;
     case 5:
-      return ElapsedText(row.ElapsedTime);
+      return row.NoConnection ? std::string("—"_cp) : ElapsedText(row.ElapsedTime);
     case 6:
       return std::string(YesNoText(row.SystemCmd));
     case 7:
@@ -173,7 +166,7 @@ std::string SessionCellText(const TSessionRow& row, std::size_t column) {
     case 3:
       return HostLabel(row.HostLine);
     case 4:
-      return IsoDateTimeText(row.LogonTime);
+      return row.NoConnection ? std::string() : DateTimeToIsoText(row.LogonTime);
     case 5:
       return row.Licence;
     default:
@@ -197,8 +190,9 @@ TTaskAge TaskAge(const TTaskRow& row, int32_t warnSeconds, int32_t alertSeconds)
 }
 
 int CompareTasks(const TTaskRow& a, const TTaskRow& b) {
-  if (a.ElapsedTime > b.ElapsedTime) return -1;
-  return a.ElapsedTime == b.ElapsedTime ? 0 : 1;
+  if (a.NoConnection != b.NoConnection) return a.NoConnection ? 1 : -1;
+  if (a.NoConnection || a.ElapsedTime == b.ElapsedTime) return 0;
+  return a.ElapsedTime > b.ElapsedTime ? -1 : 1;
 }
 
 int CompareSessions(const TSessionRow& a, const TSessionRow& b) {
@@ -224,6 +218,20 @@ void BuildTaskRows(const std::vector<std::string>& hosts, const TTakeResult& tak
                    [](const TTaskRow& a, const TTaskRow& b) { return CompareTasks(a, b) < 0; });
 }
 
+void FoldNoConnectionRows(std::vector<TTaskRow>& rows) {
+  const auto silent = std::stable_partition(rows.begin(), rows.end(),
+                                            [](const TTaskRow& row) { return !row.NoConnection; });
+  const auto count = static_cast<std::size_t>(rows.end() - silent);
+  if (count == 0) return;
+  TTaskRow folded;
+  folded.Host = silent->Host;
+  folded.NoConnection = true;
+  folded.FoldedHosts = count;
+  folded.RequestDesc = FoldedNoConnectionText(count);
+  rows.erase(silent, rows.end());
+  rows.push_back(std::move(folded));
+}
+
 void BuildSessionView(const std::vector<std::string>& hosts, const TTakeResult& take,
                       TSessionView& view) {
   std::set<std::string, TCompareTextLess> seenKeys;
@@ -246,6 +254,32 @@ void BuildSessionView(const std::vector<std::string>& hosts, const TTakeResult& 
   std::stable_sort(
       view.Sessions.begin(), view.Sessions.end(),
       [](const TSessionRow& a, const TSessionRow& b) { return CompareSessions(a, b) < 0; });
+}
+
+void CountTasks(const std::vector<TTaskRow>& rows, const std::vector<bool>& answered,
+                std::vector<THostCounts>& counts) {
+  for (std::size_t i = 0; i < counts.size(); ++i)
+    if (answered[i]) counts[i].Tasks = counts[i].OldestMs = 0;
+  for (const TTaskRow& row : rows) {
+    if (row.NoConnection || row.Host >= counts.size() || !answered[row.Host]) continue;
+    THostCounts& host = counts[row.Host];
+    ++host.Tasks;
+    host.OldestMs = std::max(host.OldestMs, row.ElapsedTime);
+  }
+}
+
+void CountSessions(const std::vector<TSessionRow>& rows, const std::vector<bool>& answered,
+                   std::vector<THostCounts>& counts) {
+  std::vector<std::set<std::string, TCompareTextLess>> licences(counts.size());
+  for (std::size_t i = 0; i < counts.size(); ++i)
+    if (answered[i]) counts[i].Sessions = 0;
+  for (const TSessionRow& row : rows) {
+    if (row.Host >= counts.size() || !answered[row.Host]) continue;
+    ++counts[row.Host].Sessions;
+    licences[row.Host].insert(row.Licence);
+  }
+  for (std::size_t i = 0; i < counts.size(); ++i)
+    if (answered[i]) counts[i].Licences = static_cast<int32_t>(licences[i].size());
 }
 
 std::string TaskLabelText() { return "."; }

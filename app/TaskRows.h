@@ -21,8 +21,6 @@ inline constexpr std::size_t kLicenceLimit = 5;
 
 // The number that stands for text that is not a number.
 inline constexpr int32_t kNotANumber = -2147483647;
-// The elapsed time of a host without connection, so that it sorts first.
-inline constexpr int32_t kNoConnectionElapsed = 2147483647;
 
 struct TTaskRow {
   int32_t RequestId = 0;
@@ -35,6 +33,8 @@ struct TTaskRow {
   bool Cancelled = false;
   std::size_t Host = 0;       // index of the host line in the host list
   bool NoConnection = false;  // the row that stands for a host without reply
+  // The row that stands for this many hosts without reply (0: a host of its own).
+  std::size_t FoldedHosts = 0;
 };
 
 struct TSessionRow {
@@ -46,6 +46,7 @@ struct TSessionRow {
   std::string Source;    // at most 50
   std::string Licence;   // at most 5
   std::size_t Host = 0;  // index of the host line in the host list
+  bool NoConnection = false;  // printed for a host without reply, never shown in the window
 };
 
 struct TLicenceRow {
@@ -66,6 +67,8 @@ std::string_view NoConnectionText();
 
 TTaskRow TaskRowFromReply(const IReplyRows& reply, const std::string& hostLine);
 TTaskRow NoConnectionRow(const std::string& hostLine);
+// "N servidores sem conexão" ("1 servidor sem conexão").
+std::string FoldedNoConnectionText(std::size_t hosts);
 TSessionRow SessionRowFromReply(const IReplyRows& reply, const std::string& hostLine);
 
 // Whether two rows stand for the same task or session (the same host and
@@ -88,7 +91,8 @@ std::string SessionCellText(const TSessionRow& row, std::size_t column);
 inline constexpr std::size_t kHostColumn = 3;
 inline constexpr std::size_t kLogonColumn = 4;
 
-// Row orders: larger elapsed time first; user names ascending (locale-aware).
+// Row orders: live tasks by larger elapsed time first, then the rows of hosts
+// without reply in host order; user names ascending (locale-aware).
 int CompareTasks(const TTaskRow& a, const TTaskRow& b);
 int CompareSessions(const TSessionRow& a, const TSessionRow& b);
 
@@ -100,6 +104,10 @@ using TTakeResult = std::function<std::unique_ptr<IReplyRows>(std::size_t)>;
 // An error while reading a reply leaves the rows appended so far, unsorted.
 void BuildTaskRows(const std::vector<std::string>& hosts, const TTakeResult& take,
                    std::vector<TTaskRow>& rows);
+
+// Replaces the rows of hosts without reply by one row that counts them,
+// placed last; nothing changes when there is none.
+void FoldNoConnectionRows(std::vector<TTaskRow>& rows);
 
 struct TSessionView {
   std::vector<TSessionRow> Sessions;
@@ -113,6 +121,23 @@ struct TSessionView {
 // far and no licences.
 void BuildSessionView(const std::vector<std::string>& hosts, const TTakeResult& take,
                       TSessionView& view);
+
+// What the server pane shows of each host beside its health, from the last
+// rows of each list; -1 where no reply has told yet.
+struct THostCounts {
+  int32_t Tasks = -1;
+  int32_t OldestMs = -1;  // elapsed time of its longest-running task; 0 without tasks
+  int32_t Sessions = -1;
+  int32_t Licences = -1;  // distinct licence texts of its sessions
+};
+
+// Updates the counts of the hosts that answered (answered[i]) from the rows
+// of one refresh; the others keep what they had. Both lists have one entry
+// per host.
+void CountTasks(const std::vector<TTaskRow>& rows, const std::vector<bool>& answered,
+                std::vector<THostCounts>& counts);
+void CountSessions(const std::vector<TSessionRow>& rows, const std::vector<bool>& answered,
+                   std::vector<THostCounts>& counts);
 
 // Label texts: "." on the task tab, the session count + " sessões" on the other.
 std::string TaskLabelText();

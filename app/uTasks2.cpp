@@ -11,7 +11,9 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QScrollBar>
+#include <QPushButton>
 #include <QShortcut>
+#include <QSplitter>
 #include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTimer>
@@ -36,7 +38,9 @@ constexpr int kCommandColumn = 4;
 constexpr int kCommandWidthReserve = 499;
 // Page margins that leave the trees 24 pixels narrower than the window.
 constexpr int kPageMargin = 10;
-constexpr int kHostListHeight = 110;
+constexpr int kHostPaneHeight = 110;
+// Room beside the longest host label in the Host columns.
+constexpr int kHostColumnPadding = 16;
 constexpr int kStripInterval = 1000;
 
 const QColor kGridLineColour(216, 216, 216);
@@ -44,6 +48,9 @@ const QColor kSelectionColour(29, 85, 181);
 const QColor kInactiveSelectionColour(91, 124, 184);
 const QColor kWarnColour(255, 214, 110);
 const QColor kAlertColour(255, 150, 150);
+const QColor kPauseColour(255, 236, 160);
+const QColor kDoneColour(0, 110, 0);
+const QColor kFailedColour(160, 0, 0);
 
 // Draws each cell as the style does, then its vertical grid line.
 class TGridLineDelegate final : public QStyledItemDelegate {
@@ -123,11 +130,31 @@ std::vector<TColumnDef> LicenceColumns() {
   return {{QString::fromUtf8("Licença"), 60}, {"Qtde Uso", 60}};
 }
 
-std::vector<TColumnDef> HostColumns() {
-  return {{"Host", 60},     {QString::fromUtf8("Endereço"), 130},
-          {"Estado", 90},   {"Causa", 300},
-          {"Resposta", 70}, {QString::fromUtf8("Última resposta"), 130}};
+std::vector<TColumnDef> HostColumns(int hostWidth) {
+  return {{"Host", std::max(hostWidth, 60)},
+          {QString::fromUtf8("Endereço"), 130},
+          {"Estado", 90},
+          {"Causa", 300},
+          {"Resposta", 70},
+          {QString::fromUtf8("Última resposta"), 130},
+          {"Tarefas", 60},
+          {"Mais antiga", 80},
+          {QString::fromUtf8("Sessões"), 60},
+          {QString::fromUtf8("Licenças"), 60}};
 }
+
+// Wide enough for the longest host label, so that no label is cut.
+int HostColumnWidth(const std::vector<std::string>& hosts) {
+  if (hosts.size() < 2) return 0;
+  const QFontMetrics metrics(WindowFont());
+  int width = metrics.horizontalAdvance(QStringLiteral("Host"));
+  for (const std::string& line : hosts)
+    width = std::max(width, metrics.horizontalAdvance(QString::fromStdString(
+                                Cp1252ToUtf8(HostLabel(line)))));
+  return width + kHostColumnPadding;
+}
+
+QString CountText(int32_t count) { return count < 0 ? QString() : QString::number(count); }
 
 TTakeResult TakerOf(TRefreshT& worker) {
   return [&worker](std::size_t i) { return worker.TakeResult(i); };
@@ -158,12 +185,6 @@ QString LocaleDateTimeText(double value) {
   return locale.toString(when, format);
 }
 
-QString HostDescription(const std::string& hostLine) {
-  const QString label = ToQString(HostLabel(hostLine));
-  const QString address = ToQString(HostAddress(hostLine));
-  return label.isEmpty() ? address : label + " (" + address + ")";
-}
-
 }  // namespace
 
 TFTasks::TFTasks(const THostConfig& config, IRemoteCalls& calls, IHostProbe& probe, QWidget* parent)
@@ -172,14 +193,22 @@ TFTasks::TFTasks(const THostConfig& config, IRemoteCalls& calls, IHostProbe& pro
       FProbe(probe),
       FHosts(config.Hosts),
       FHostTable(config.Hosts.size()),
+      FAuditLog(config.AuditLogFile.empty() ? TCancelAuditLog::DefaultFileName()
+                                            : config.AuditLogFile),
+      FHostCounts(config.Hosts.size()),
       FWarnSeconds(config.WarnSeconds),
       FAlertSeconds(config.AlertSeconds),
-      FConfirmCancel(config.ConfirmCancel) {
+      FConfirmCancel(config.ConfirmCancel),
+      FFoldNoConnection(config.FoldNoConnection) {
   FShowError = [this](const QString& message) {
     QMessageBox::critical(this, windowTitle(), message);
   };
   FConfirm = [this](const QString& question) {
-    return QMessageBox::question(this, windowTitle(), question) == QMessageBox::Yes;
+    QMessageBox box(QMessageBox::Question, windowTitle(), question, QMessageBox::NoButton, this);
+    QPushButton* yes = box.addButton(QStringLiteral("Sim"), QMessageBox::YesRole);
+    box.setDefaultButton(box.addButton(QString::fromUtf8("Não"), QMessageBox::NoRole));
+    box.exec();
+    return box.clickedButton() == yes;
   };
   FormCreate(config);
 }
@@ -206,37 +235,41 @@ std::size_t TFTasks::RefreshesInFlight() const {
 void TFTasks::FormCreate(const THostConfig& config) {
   setWindowTitle(QString::fromUtf8("Visualizador de Tarefas ") +
                  QString::fromStdString(config.Title));
-  const int hostWidth = FHosts.size() > 1 ? 50 : 0;
+  const int hostWidth = HostColumnWidth(FHosts);
   using std::placeholders::_1;
   using std::placeholders::_2;
   FTaskModel = new TRowTableModel<TTaskRow>(TaskColumns(hostWidth),
                                             {std::bind(&TFTasks::vsTasksGetText, this, _1, _2),
                                              std::bind(&TFTasks::vsTasksSortKey, this, _1, _2),
-                                             std::bind(&TFTasks::vsTasksRowRole, this, _1, _2)},
+                                             std::bind(&TFTasks::vsTasksRowRole, this, _1, _2),
+                                             [](const TTaskRow& row) { return row.NoConnection; }},
                                             this);
   FSessionModel =
       new TRowTableModel<TSessionRow>(SessionColumns(hostWidth),
                                       {std::bind(&TFTasks::vsUsersGetText, this, _1, _2),
-                                       std::bind(&TFTasks::vsUsersSortKey, this, _1, _2), nullptr},
+                                       std::bind(&TFTasks::vsUsersSortKey, this, _1, _2), nullptr,
+                                       nullptr},
                                       this);
   FLicenceModel = new TRowTableModel<TLicenceRow>(
-      LicenceColumns(), {std::bind(&TFTasks::vsLicencesGetText, this, _1, _2), nullptr, nullptr},
+      LicenceColumns(),
+      {std::bind(&TFTasks::vsLicencesGetText, this, _1, _2), nullptr, nullptr, nullptr},
       this);
   FHostModel =
-      new TRowTableModel<THostRow>(HostColumns(),
-                                   {std::bind(&TFTasks::vsHostsGetText, this, _1, _2), nullptr,
-                                    std::bind(&TFTasks::vsHostsRowRole, this, _1, _2)},
+      new TRowTableModel<THostRow>(HostColumns(hostWidth),
+                                   {std::bind(&TFTasks::vsHostsGetText, this, _1, _2),
+                                    std::bind(&TFTasks::vsHostsSortKey, this, _1, _2),
+                                    std::bind(&TFTasks::vsHostsRowRole, this, _1, _2), nullptr},
                                    this);
   BuildLayout();
   SetUpTree(vsTasks, FTaskModel, FTaskModel->Columns());
   SetUpTree(vsUsers, FSessionModel, FSessionModel->Columns());
   SetUpTree(vsLicences, FLicenceModel, FLicenceModel->Columns());
   SetUpTree(vsHosts, FHostModel, FHostModel->Columns());
-  vsHosts->header()->setSortIndicatorShown(false);
   SetUpSorting(vsTasks, FTaskModel, 0);
   SetUpSorting(vsUsers, FSessionModel, 1);
+  SetUpSorting(vsHosts, FHostModel, 0);
   std::vector<THostRow> hostRows;
-  for (const std::string& line : FHosts) hostRows.push_back({line, THostStatus{}});
+  for (const std::string& line : FHosts) hostRows.push_back({line, THostStatus{}, THostCounts{}});
   FHostModel->SetRows(std::move(hostRows));
 
   Timer1 = new QTimer(this);
@@ -251,8 +284,9 @@ void TFTasks::FormCreate(const THostConfig& config) {
       if (!FUpdatingViews) vsUsersScroll();
     });
   for (QTreeView* tree : {vsTasks, vsUsers})
-    connect(tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            &TFTasks::UpdateCancelTarget);
+    connect(tree->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+      if (!FUpdatingViews) UpdateCancelTarget();
+    });
   BuildShortcuts();
   FStripTimer = new QTimer(this);
   FStripTimer->setInterval(kStripInterval);
@@ -283,12 +317,27 @@ void TFTasks::BuildLayout() {
   PageControl1->addTab(tabSheet1, QStringLiteral("Tarefas"));
   PageControl1->addTab(tabSheet2, QString::fromUtf8("Usuários"));
   vsHosts = new QTreeView(this);
-  vsHosts->setFixedHeight(kHostListHeight);
+  Splitter = new QSplitter(Qt::Vertical, this);
+  Splitter->setChildrenCollapsible(false);
+  Splitter->addWidget(PageControl1);
+  Splitter->addWidget(vsHosts);
+  Splitter->setStretchFactor(0, 1);
+  PauseBanner = new QLabel(QString::fromUtf8(
+                               "Atualização pausada: as listas não mudam até que se clique em "
+                               "Continuar (ou Espaço)"),
+                           this);
+  PauseBanner->setAlignment(Qt::AlignCenter);
+  PauseBanner->setAutoFillBackground(true);
+  QPalette bannerPalette = PauseBanner->palette();
+  bannerPalette.setColor(QPalette::Window, kPauseColour);
+  bannerPalette.setColor(QPalette::WindowText, Qt::black);
+  PauseBanner->setPalette(bannerPalette);
+  PauseBanner->setVisible(false);
   auto* formLayout = new QVBoxLayout(this);
   formLayout->setContentsMargins(0, 0, 0, 0);
   formLayout->setSpacing(2);
-  formLayout->addWidget(PageControl1, 1);
-  formLayout->addWidget(vsHosts);
+  formLayout->addWidget(PauseBanner);
+  formLayout->addWidget(Splitter, 1);
   formLayout->addWidget(BuildStrip());
 
   // The button panel and the status text sit over the tab row.
@@ -306,6 +355,7 @@ void TFTasks::BuildLayout() {
   Panel1->raise();
   StaticText1->raise();
   resize(773, 465);
+  Splitter->setSizes({Splitter->height() - kHostPaneHeight, kHostPaneHeight});
   FormResize();
 }
 
@@ -337,6 +387,9 @@ QWidget* TFTasks::BuildStrip() {
   CancelTarget = new QLabel(strip);
   CancelTarget->setTextFormat(Qt::PlainText);
   CancelTarget->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  ActionResult = new QLabel(strip);
+  ActionResult->setTextFormat(Qt::PlainText);
+  ActionResult->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   StatusStrip = new QLabel(strip);
   StatusStrip->setTextFormat(Qt::PlainText);
   StatusStrip->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -352,6 +405,7 @@ QWidget* TFTasks::BuildStrip() {
   layout->addWidget(FilterCount);
   layout->addWidget(CancelTarget, 1);
   health->addWidget(StatusStrip, 1);
+  health->addWidget(ActionResult, 1);
   health->addWidget(HostsButton);
   return strip;
 }
@@ -362,9 +416,8 @@ void TFTasks::BuildShortcuts() {
   };
   add(QKeySequence(Qt::Key_Space), [this] { TogglePause(); });
   add(QKeySequence(Qt::Key_F5), [this] { RefreshNow(); });
-  add(QKeySequence(Qt::Key_Delete), [this] {
-    if (SpeedButton1->isEnabled()) SpeedButton1Click();
-  });
+  // The key always asks first: it is easily pressed by mistake.
+  add(QKeySequence(Qt::Key_Delete), [this] { CancelSelected(true); });
   for (const QKeySequence& keys : {QKeySequence(Qt::Key_Slash), QKeySequence(QKeySequence::Find)})
     add(keys, [this] {
       FilterEdit->setFocus();
@@ -479,59 +532,108 @@ void TFTasks::vsUsersScroll() {
 
 void TFTasks::TogglePause() {
   FPaused = !FPaused;
-  PauseButton->setChecked(FPaused);
   if (FPaused)
     Timer1->stop();
   else if (RefreshesInFlight() == 0)
     Timer1->start();  // else the refresh in flight turns it on when it is shown
+  ShowPaused();
   UpdateStatusStrip();
+}
+
+void TFTasks::ShowPaused() {
+  PauseButton->setChecked(FPaused);
+  PauseButton->setText(FPaused ? QStringLiteral("Continuar") : QStringLiteral("Pausar"));
+  PauseBanner->setVisible(FPaused);
 }
 
 void TFTasks::RefreshNow() { StartRefresh(); }
 
-void TFTasks::SpeedButton1Click() {
-  const std::optional<TCancelTarget> target = FocusedTarget();
-  if (target) {
-    if (FConfirmCancel && !FConfirm(QStringLiteral("Cancelar %1?").arg(target->Description)))
-      return;
-    try {
-      FCalls.ExecMethodValues(target->Method, target->ParamName, target->ParamValue,
-                              HostAddress(target->HostLine));
-    } catch (const std::exception& e) {
-      FShowError(QString::fromUtf8("Não foi possível cancelar %1: %2")
-                     .arg(target->Description, ToQString(e.what())));
-      return;
-    }
+void TFTasks::SpeedButton1Click() { CancelSelected(FConfirmCancel); }
+
+void TFTasks::CancelSelected(bool confirm) {
+  std::vector<TCancelTarget> targets = SelectedTargets();
+  if (targets.empty()) {
+    ActionResult->setText(QString::fromUtf8("Nada a cancelar: selecione as linhas antes"));
+    return;
   }
-  Timer1->setInterval(1);
+  if (confirm && !FConfirm(ToQString(ConfirmationText(targets)))) return;
+  // The rows may have ended while the question was open: those are not sent.
+  const auto gone = std::partition(targets.begin(), targets.end(),
+                                   [this](const TCancelTarget& t) { return StillShown(t); });
+  if (gone != targets.end())
+    ActionResult->setText(QString::fromUtf8("Já terminou: %1").arg(ToQString(gone->Description)));
+  targets.erase(gone, targets.end());
+  if (targets.empty()) return;
+  FPending.insert(FPending.end(), targets.begin(), targets.end());
+  FCancels.Submit(std::move(targets), [this](const TCancelOutcome& outcome) {
+    QMetaObject::invokeMethod(
+        this, [this, outcome] { ShowCancelOutcome(outcome); }, Qt::QueuedConnection);
+  });
+  FTaskModel->RowsChanged();
+  FSessionModel->RowsChanged();
+  UpdateCancelTarget();
 }
 
-// The focused row of the visible tab, when it can be cancelled.
-std::optional<TFTasks::TCancelTarget> TFTasks::FocusedTarget() const {
-  if (PageControl1->currentIndex() == 0) {
-    const TTaskRow* row = FTaskModel->RowAt(vsTasks->currentIndex());
-    if (!row || row->NoConnection) return std::nullopt;
-    return TCancelTarget{"quvsystem.tasks.cancel", "requestid", std::to_string(row->RequestId),
-                         row->HostLine,
-                         QStringLiteral("a tarefa %1 (%2, %3) em %4")
-                             .arg(QString::number(row->RequestId), ToQString(row->RequestDesc),
-                                  ToQString(row->UserName), HostDescription(row->HostLine))};
+void TFTasks::ShowCancelOutcome(const TCancelOutcome& outcome) {
+  std::erase_if(FPending,
+                [&](const TCancelTarget& target) { return SameTarget(target, outcome.Target); });
+  QString text = ToQString(OutcomeText(outcome));
+  if (!outcome.Logged)
+    text += QString::fromUtf8(" (não foi possível gravar em %1)")
+                .arg(QString::fromStdString(FAuditLog.FileName()));
+  ActionResult->setText(text);
+  ActionResult->setToolTip(text);
+  QPalette palette = ActionResult->palette();
+  palette.setColor(QPalette::WindowText, outcome.Done() ? kDoneColour : kFailedColour);
+  ActionResult->setPalette(palette);
+  FTaskModel->RowsChanged();
+  FSessionModel->RowsChanged();
+  if (!FPaused) Timer1->setInterval(1);
+}
+
+// The selected rows of the visible tab that stand for a task or session.
+std::vector<TCancelTarget> TFTasks::SelectedTargets() const {
+  std::vector<TCancelTarget> targets;
+  const bool tasks = PageControl1->currentIndex() == 0;
+  QTreeView* tree = tasks ? vsTasks : vsUsers;
+  for (const QModelIndex& index : tree->selectionModel()->selectedRows()) {
+    if (tasks) {
+      const TTaskRow* row = FTaskModel->RowAt(index);
+      if (row && CanCancel(*row)) targets.push_back(TaskCancelTarget(*row));
+    } else if (const TSessionRow* row = FSessionModel->RowAt(index)) {
+      targets.push_back(SessionCancelTarget(*row));
+    }
   }
-  const TSessionRow* row = FSessionModel->RowAt(vsUsers->currentIndex());
-  if (!row) return std::nullopt;
-  return TCancelTarget{"quvsystem.sessions.cancel", "sessionkey", row->SessionKey, row->HostLine,
-                       QString::fromUtf8("a sessão %1 de %2 em %3")
-                           .arg(ToQString(row->SessionKey), ToQString(row->UserName),
-                                HostDescription(row->HostLine))};
+  std::erase_if(targets, [this](const TCancelTarget& t) { return BeingCancelled(t); });
+  return targets;
+}
+
+bool TFTasks::StillShown(const TCancelTarget& target) const {
+  if (target.ParamName == "requestid")
+    return FTaskModel->FindRow([&](const TTaskRow& row) {
+             return CanCancel(row) && SameTarget(TaskCancelTarget(row), target);
+           }) >= 0;
+  return FSessionModel->FindRow([&](const TSessionRow& row) {
+           return SameTarget(SessionCancelTarget(row), target);
+         }) >= 0;
+}
+
+bool TFTasks::BeingCancelled(const TCancelTarget& target) const {
+  return std::any_of(FPending.begin(), FPending.end(),
+                     [&](const TCancelTarget& pending) { return SameTarget(pending, target); });
 }
 
 void TFTasks::UpdateCancelTarget() {
-  const std::optional<TCancelTarget> target = FocusedTarget();
-  SpeedButton1->setEnabled(target.has_value());
-  const QString text = target ? QStringLiteral("Cancelar %1").arg(target->Description)
-                              : QString::fromUtf8("Nada a cancelar na linha em foco");
-  SpeedButton1->setToolTip(text);
-  CancelTarget->setText(target ? text : QString());
+  const std::vector<TCancelTarget> targets = SelectedTargets();
+  SpeedButton1->setEnabled(!targets.empty());
+  QString text;
+  if (targets.size() == 1)
+    text = QStringLiteral("Cancelar %1").arg(ToQString(targets.front().Description));
+  else if (!targets.empty())
+    text = QStringLiteral("Cancelar %1 linhas selecionadas").arg(targets.size());
+  SpeedButton1->setToolTip(text.isEmpty() ? QString::fromUtf8("Selecione as linhas a cancelar")
+                                          : text);
+  CancelTarget->setText(text);
 }
 
 void TFTasks::StartRefresh() {
@@ -557,8 +659,8 @@ void TFTasks::RefreshDone(TRefreshT& worker) {
   StaticText1->setText(ToQString(worker.ErrorText()));
   bool shown = true;
   if (worker.ErrorText().empty()) {
-    TakeHostStatus(worker);
     shown = PageControl1->currentIndex() == 0 ? ShowTasks(worker) : ShowSessions(worker);
+    TakeHostStatus(worker);
   }
   // After an error while rows were built the timer stays off until a page
   // change, a click or a scroll arms it again.
@@ -577,13 +679,23 @@ void TFTasks::ReapFinishedRefreshes() {
 
 void TFTasks::TakeHostStatus(const TRefreshT& worker) {
   std::vector<THostRow> rows;
-  for (std::size_t i = 0; i < FHosts.size(); ++i) rows.push_back({FHosts[i], worker.HostStatus(i)});
+  for (std::size_t i = 0; i < FHosts.size(); ++i)
+    rows.push_back({FHosts[i], worker.HostStatus(i), FHostCounts[i]});
   FHostModel->SetRows(std::move(rows));
+}
+
+std::vector<bool> TFTasks::Answered(const TRefreshT& worker) const {
+  std::vector<bool> answered(FHosts.size());
+  for (std::size_t i = 0; i < FHosts.size(); ++i)
+    answered[i] = worker.HostStatus(i).State == THostState::Answering;
+  return answered;
 }
 
 bool TFTasks::ShowTasks(TRefreshT& worker) {
   std::vector<TTaskRow> rows;
   const bool built = TryBuildRows("task", [&] { BuildTaskRows(FHosts, TakerOf(worker), rows); });
+  if (built) CountTasks(rows, Answered(worker), FHostCounts);
+  if (FFoldNoConnection) FoldNoConnectionRows(rows);
   SetTaskRows(std::move(rows));
   if (built) Label1->setText(ToQString(TaskLabelText()));
   return built;
@@ -593,6 +705,7 @@ bool TFTasks::ShowSessions(TRefreshT& worker) {
   TSessionView view;
   const bool built =
       TryBuildRows("session", [&] { BuildSessionView(FHosts, TakerOf(worker), view); });
+  if (built) CountSessions(view.Sessions, Answered(worker), FHostCounts);
   SetSessionRows(std::move(view.Sessions));
   FUpdatingViews = true;
   FLicenceModel->SetRows(std::move(view.Licences));
@@ -609,38 +722,42 @@ void TFTasks::SetSessionRows(std::vector<TSessionRow> rows) {
   KeepFocus([&] { FSessionModel->SetRows(std::move(rows)); });
 }
 
-// Runs a change of the task or session rows and puts the focus back on the
-// row it was on, found by its identity, wherever that row has moved; with
-// the row gone, nothing is focused (and nothing can be cancelled).
+// Runs a change of the task or session rows and puts the selection and the
+// focus back on the rows they were on, found by their identity, wherever
+// those rows have moved. A row gone or filtered out leaves the selection;
+// nothing is ever selected that was not before.
 void TFTasks::KeepFocus(const std::function<void()>& change) {
-  const TTaskRow* task = FTaskModel->RowAt(vsTasks->currentIndex());
-  const TSessionRow* session = FSessionModel->RowAt(vsUsers->currentIndex());
-  const std::optional<TTaskRow> focusedTask = task ? std::optional(*task) : std::nullopt;
-  const std::optional<TSessionRow> focusedSession =
-      session ? std::optional(*session) : std::nullopt;
-  const int taskScroll = vsTasks->verticalScrollBar()->value();
-  const int sessionScroll = vsUsers->verticalScrollBar()->value();
-  FUpdatingViews = true;
-  change();
-  const auto refocus = [](QTreeView* tree, int row, int scroll) {
-    tree->verticalScrollBar()->setValue(scroll);
-    if (row < 0) return;
-    tree->selectionModel()->setCurrentIndex(
-        tree->model()->index(row, 0),
-        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-  };
-  if (focusedTask)
-    refocus(vsTasks,
-            FTaskModel->FindRow([&](const TTaskRow& row) { return SameTask(row, *focusedTask); }),
-            taskScroll);
-  if (focusedSession)
-    refocus(vsUsers, FSessionModel->FindRow([&](const TSessionRow& row) {
-      return SameSession(row, *focusedSession);
-    }),
-            sessionScroll);
-  FUpdatingViews = false;
+  KeepSelection<TTaskRow>(vsTasks, FTaskModel, &SameTask, [&] {
+    KeepSelection<TSessionRow>(vsUsers, FSessionModel, &SameSession, change);
+  });
   UpdateCancelTarget();
   UpdateFilterCount();
+}
+
+template <typename Row>
+void TFTasks::KeepSelection(QTreeView* tree, TRowTableModel<Row>* model,
+                            bool (*same)(const Row&, const Row&),
+                            const std::function<void()>& change) {
+  std::vector<Row> selected;
+  for (const QModelIndex& index : tree->selectionModel()->selectedRows())
+    if (const Row* row = model->RowAt(index)) selected.push_back(*row);
+  const Row* current = model->RowAt(tree->currentIndex());
+  const std::optional<Row> focused = current ? std::optional(*current) : std::nullopt;
+  const int scroll = tree->verticalScrollBar()->value();
+  const bool wasUpdating = std::exchange(FUpdatingViews, true);
+  change();
+  const auto rowOf = [&](const Row& wanted) {
+    return model->FindRow([&](const Row& row) { return same(row, wanted); });
+  };
+  QItemSelection selection;
+  for (const Row& row : selected)
+    if (const int at = rowOf(row); at >= 0)
+      selection.select(model->index(at, 0), model->index(at, model->columnCount() - 1));
+  tree->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+  if (const int at = focused ? rowOf(*focused) : -1; at >= 0)
+    tree->selectionModel()->setCurrentIndex(model->index(at, 0), QItemSelectionModel::NoUpdate);
+  tree->verticalScrollBar()->setValue(scroll);
+  FUpdatingViews = wasUpdating;
 }
 
 void TFTasks::ApplyFilter() {
@@ -648,6 +765,7 @@ void TFTasks::ApplyFilter() {
   KeepFocus([&] {
     FTaskModel->SetFilter(filter);
     FSessionModel->SetFilter(filter);
+    FHostModel->SetFilter(filter);
   });
 }
 
@@ -664,29 +782,25 @@ void TFTasks::UpdateFilterCount() {
 }
 
 void TFTasks::UpdateStatusStrip() {
-  int answering = 0;
-  QStringList silent;
-  for (const THostRow& host : FHostModel->Rows()) {
-    if (host.Status.State == THostState::Answering)
-      ++answering;
-    else
-      silent << HostDescription(host.Line) + ": " +
-                    ToQString(host.Status.Cause.empty() ? HostStateText(host.Status.State)
-                                                        : host.Status.Cause);
-  }
+  const auto answering = std::count_if(
+      FHostModel->Rows().begin(), FHostModel->Rows().end(),
+      [](const THostRow& host) { return host.Status.State == THostState::Answering; });
+  const auto silent = FHosts.size() - static_cast<std::size_t>(answering);
   QString text =
       QStringLiteral("%1 de %2 servidores respondendo").arg(answering).arg(FHosts.size());
-  if (!silent.isEmpty()) text += QStringLiteral("; %1 sem resposta").arg(silent.size());
+  if (silent > 0) text += QStringLiteral("; %1 sem resposta").arg(silent);
   if (FPaused)
     text += QStringLiteral(" · pausado");
   else if (Timer1->isActive())
     text += QString::fromUtf8(" · próxima atualização em %1 s")
                 .arg((Timer1->remainingTime() + 999) / 1000);
   StatusStrip->setText(text);
-  StatusStrip->setToolTip(silent.join('\n'));
+  StatusStrip->setToolTip(SilentHostsText());
 }
 
 QString TFTasks::vsTasksGetText(const TTaskRow& row, int column) const {
+  if (column == 0 && CanCancel(row) && BeingCancelled(TaskCancelTarget(row)))
+    return QStringLiteral("cancelando");
   return ToQString(TaskCellText(row, static_cast<std::size_t>(column)));
 }
 
@@ -701,11 +815,29 @@ QVariant TFTasks::vsTasksSortKey(const TTaskRow& row, int column) const {
   }
 }
 
-// A host without reply explains itself in its tool tip; long tasks are coloured.
+// The hosts without reply with their causes, one per line.
+QString TFTasks::SilentHostsText() const {
+  QStringList lines;
+  for (const THostRow& host : FHostModel->Rows())
+    if (host.Status.State != THostState::Answering)
+      lines << ToQString(HostDescription(host.Line)) + ": " +
+                   ToQString(host.Status.Cause.empty() ? HostStateText(host.Status.State)
+                                                       : host.Status.Cause);
+  return lines.join('\n');
+}
+
+// A host without reply explains itself in its tool tip (the folded row
+// lists them all); long tasks are coloured; a row being cancelled is in italics.
 QVariant TFTasks::vsTasksRowRole(const TTaskRow& row, int role) const {
+  if (role == Qt::ToolTipRole && row.FoldedHosts > 0) return SilentHostsText();
   if (role == Qt::ToolTipRole && row.NoConnection) {
     const THostStatus& status = FHostModel->Rows().at(row.Host).Status;
-    return HostDescription(row.HostLine) + ": " + ToQString(status.Cause);
+    return ToQString(HostDescription(row.HostLine)) + ": " + ToQString(status.Cause);
+  }
+  if (role == Qt::FontRole && CanCancel(row) && BeingCancelled(TaskCancelTarget(row))) {
+    QFont font = WindowFont();
+    font.setItalic(true);
+    return font;
   }
   const TTaskAge age = TaskAge(row, FWarnSeconds, FAlertSeconds);
   if (age == TTaskAge::Normal) return QVariant();
@@ -751,8 +883,36 @@ QString TFTasks::vsHostsGetText(const THostRow& row, int column) const {
                                         : QStringLiteral("%1 ms").arg(row.Status.RoundTripMs);
     case 5:
       return row.Status.LastGood == 0 ? QString() : LocaleDateTimeText(row.Status.LastGood);
+    case 6:
+      return CountText(row.Counts.Tasks);
+    case 7:
+      return row.Counts.OldestMs <= 0 ? QString() : ToQString(ElapsedText(row.Counts.OldestMs));
+    case 8:
+      return CountText(row.Counts.Sessions);
+    case 9:
+      return CountText(row.Counts.Licences);
     default:
       return QString();
+  }
+}
+
+// Numbers sort as numbers; a host still unknown sorts below every number.
+QVariant TFTasks::vsHostsSortKey(const THostRow& row, int column) const {
+  switch (column) {
+    case 4:
+      return qlonglong{row.Status.RoundTripMs};
+    case 5:
+      return static_cast<qlonglong>(row.Status.LastGood * kMSecsPerDay);
+    case 6:
+      return qlonglong{row.Counts.Tasks};
+    case 7:
+      return qlonglong{row.Counts.OldestMs};
+    case 8:
+      return qlonglong{row.Counts.Sessions};
+    case 9:
+      return qlonglong{row.Counts.Licences};
+    default:
+      return vsHostsGetText(row, column);
   }
 }
 

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "app/CancelAuditLog.h"
+#include "app/CancelRunner.h"
+#include "app/CancelTargets.h"
 #include "app/HostConfig.h"
 #include "app/HostProbe.h"
 #include "app/HostStatus.h"
@@ -17,6 +20,7 @@
 
 class QLabel;
 class QLineEdit;
+class QSplitter;
 class QTabWidget;
 class QTimer;
 class QToolButton;
@@ -28,13 +32,16 @@ namespace quv {
 struct THostRow {
   std::string Line;
   THostStatus Status;
+  THostCounts Counts;
 };
 
 // The viewer's main window: the task tab, the session and licence tab, the
-// cancel button and the refresh timer; below them the host list, and a
-// strip with pause, refresh, the filter box, the cancel target and the
-// fleet's health. "calls" and "probe" must outlive the window. UI thread
-// only; closing the window waits for the calls still running.
+// cancel button and the refresh timer; below them, behind a splitter, the
+// server pane, and a strip with pause, refresh, the filter box, the cancel
+// target, the last cancel's result and the fleet's health. A cancel acts
+// only on the rows the operator selected, runs in the background and never
+// holds up the window. "calls" and "probe" must outlive the window. UI
+// thread only; closing the window interrupts the calls still running.
 class TFTasks final : public QWidget {
  public:
   TFTasks(const THostConfig& config, IRemoteCalls& calls, IHostProbe& probe,
@@ -63,10 +70,15 @@ class TFTasks final : public QWidget {
   QLabel* FilterCount;
   QLabel* CancelTarget;
   QLabel* StatusStrip;
+  QLabel* PauseBanner;
+  QLabel* ActionResult;
+  QSplitter* Splitter;
   const std::vector<std::string>& Hosts() const { return FHosts; }
   // Refreshes started and not yet shown.
   std::size_t RefreshesInFlight() const;
   bool Paused() const { return FPaused; }
+  // Cancels asked for whose outcome has not been shown yet.
+  std::size_t CancelsInFlight() const { return FPending.size(); }
 
   // Event handlers.
   void FormResize();
@@ -75,6 +87,9 @@ class TFTasks final : public QWidget {
   void vsTasksClick();
   void vsUsersScroll();
   void SpeedButton1Click();
+  // Cancels the selected rows of the visible tab, after a confirmation
+  // naming each when `confirm` is set.
+  void CancelSelected(bool confirm);
   void TogglePause();
   void RefreshNow();
   // Both tabs back in their own row order.
@@ -90,12 +105,6 @@ class TFTasks final : public QWidget {
     std::unique_ptr<TRefreshT> Worker;
     bool Shown = false;
   };
-  // What the cancel button would cancel now.
-  struct TCancelTarget {
-    std::string Method, ParamName, ParamValue, HostLine;
-    QString Description;
-  };
-
   void FormCreate(const THostConfig& config);
   void BuildLayout();
   QWidget* BuildStrip();
@@ -114,19 +123,29 @@ class TFTasks final : public QWidget {
   void SetTaskRows(std::vector<TTaskRow> rows);
   void SetSessionRows(std::vector<TSessionRow> rows);
   void KeepFocus(const std::function<void()>& change);
+  template <typename Row>
+  void KeepSelection(QTreeView* tree, TRowTableModel<Row>* model,
+                     bool (*same)(const Row&, const Row&), const std::function<void()>& change);
   void ApplyFilter();
   void UpdateCancelTarget();
   void UpdateFilterCount();
   void UpdateStatusStrip();
-  std::optional<TCancelTarget> FocusedTarget() const;
+  std::vector<TCancelTarget> SelectedTargets() const;
+  bool StillShown(const TCancelTarget& target) const;
+  bool BeingCancelled(const TCancelTarget& target) const;
+  void ShowCancelOutcome(const TCancelOutcome& outcome);
+  std::vector<bool> Answered(const TRefreshT& worker) const;
+  void ShowPaused();
 
   QString vsTasksGetText(const TTaskRow& row, int column) const;
   QVariant vsTasksSortKey(const TTaskRow& row, int column) const;
   QVariant vsTasksRowRole(const TTaskRow& row, int role) const;
+  QString SilentHostsText() const;
   QString vsUsersGetText(const TSessionRow& row, int column) const;
   QVariant vsUsersSortKey(const TSessionRow& row, int column) const;
   QString vsLicencesGetText(const TLicenceRow& row, int column) const;
   QString vsHostsGetText(const THostRow& row, int column) const;
+  QVariant vsHostsSortKey(const THostRow& row, int column) const;
   QVariant vsHostsRowRole(const THostRow& row, int role) const;
 
   IRemoteCalls& FCalls;
@@ -137,9 +156,14 @@ class TFTasks final : public QWidget {
   // host is being called.
   TWorkerPool FHostWorkers{TRefreshT::kMaxConcurrentHosts - 1};
   THostCallTable FHostTable;
+  TCancelAuditLog FAuditLog;
+  TCancelRunner FCancels{FCalls, FAuditLog};
+  std::vector<TCancelTarget> FPending;  // cancels whose outcome has not been shown
+  std::vector<THostCounts> FHostCounts;
   int32_t FWarnSeconds;
   int32_t FAlertSeconds;
   bool FConfirmCancel;
+  bool FFoldNoConnection;
   bool FPaused = false;
   std::function<void(const QString&)> FShowError;
   std::function<bool(const QString&)> FConfirm;

@@ -77,7 +77,8 @@ quv::TRowLook<quv::TTaskRow> TaskLook() {
             if (column == 5) return qlonglong{row.ElapsedTime};
             return ToQString(quv::TaskCellText(row, static_cast<std::size_t>(column)));
           },
-          nullptr};
+          nullptr,
+          [](const quv::TTaskRow& row) { return row.NoConnection; }};
 }
 
 void BM_BuildRows(benchmark::State& state) {

@@ -1,12 +1,16 @@
 #include "platform/DateTime.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <ctime>
+#include <string>
 
 namespace quv {
 
 namespace {
+
+std::string TwoDigits(int value) { return (value < 10 ? "0" : "") + std::to_string(value); }
 
 using namespace std::chrono;
 
@@ -106,6 +110,15 @@ std::string DateTimeToStr(double value) {
   char text[128];
   const std::size_t n = std::strftime(text, sizeof text, "%x %X", &tm);
   return std::string(text, n);
+}
+
+std::string DateTimeToIsoText(double value) {
+  if (!IsValidDateTime(value)) return {};
+  const TDateTimeParts parts = DecodeDateTime(value);
+  std::string year = std::to_string(parts.Year);
+  year.insert(0, 4 - std::min<std::size_t>(4, year.size()), '0');
+  return year + "-" + TwoDigits(parts.Month) + "-" + TwoDigits(parts.Day) + " " +
+         TwoDigits(parts.Hour) + ":" + TwoDigits(parts.Minute) + ":" + TwoDigits(parts.Second);
 }
 
 }  // namespace quv

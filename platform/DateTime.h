@@ -38,6 +38,9 @@ double MSecsToDateTime(double msecs);
 // The current local date-time.
 double LocalNow();
 
+// "yyyy-mm-dd hh:nn:ss"; empty for a value that is no valid date-time.
+std::string DateTimeToIsoText(double value);
+
 // The date-time as the user's locale writes a short date followed by the
 // time with seconds (for the C locale: "12/08/26 19:49:11").
 std::string DateTimeToStr(double value);

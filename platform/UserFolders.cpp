@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <string>
 
 namespace quv {
 
@@ -46,6 +47,14 @@ std::string UserStateFolder() { return FolderOr("XDG_STATE_HOME", "/.local/state
 std::string RuntimeFolder() {
   const std::string folder = AbsoluteFromEnvironment("XDG_RUNTIME_DIR");
   return folder.empty() ? "/tmp" : folder;
+}
+
+std::string CurrentUserName() {
+  const char* name = std::getenv("USER");
+  if (name != nullptr && name[0] != '\0') return name;
+  const passwd* entry = getpwuid(getuid());
+  if (entry != nullptr && entry->pw_name != nullptr) return entry->pw_name;
+  return std::to_string(getuid());
 }
 
 bool ForceDirectories(const std::string& path) {

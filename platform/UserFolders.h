@@ -20,6 +20,10 @@ std::string UserStateFolder();
 // $XDG_RUNTIME_DIR, default /tmp: where lock files of named locks live.
 std::string RuntimeFolder();
 
+// The login name of the user running this process ($USER, else the
+// password database's entry, else the numeric user id).
+std::string CurrentUserName();
+
 // Creates `path` and any missing parents; true when it is a folder afterwards.
 bool ForceDirectories(const std::string& path);
 

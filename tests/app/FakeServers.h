@@ -60,7 +60,11 @@ class TFakeServers final : public IRemoteCalls, public IHostProbe {
     std::lock_guard<std::mutex> guard(FLock);
     return FPrepared;
   }
-  std::string CancelError;  // set before use: the cancel call fails with it
+  // The cancel calls fail with this text from now on (none when empty).
+  void SetCancelError(const std::string& text) {
+    std::lock_guard<std::mutex> guard(FLock);
+    FCancelError = text;
+  }
 
   std::vector<std::string> Probes() const {
     std::lock_guard<std::mutex> guard(FLock);
@@ -124,9 +128,10 @@ class TFakeServers final : public IRemoteCalls, public IHostProbe {
   }
   void ExecMethodValues(const std::string& method, const std::string& paramName,
                         const std::string& paramValue, const std::string& host) override {
-    std::lock_guard<std::mutex> guard(FLock);
+    std::unique_lock<std::mutex> guard(FLock);
+    FReleased.wait(guard, [&] { return !FHeld.count("") && !FHeld.count(host); });
     FCalls.push_back({method, paramName, paramValue, host});
-    if (!CancelError.empty()) throw Exception(CancelError);
+    if (!FCancelError.empty()) throw Exception(FCancelError);
   }
 
  private:
@@ -135,6 +140,7 @@ class TFakeServers final : public IRemoteCalls, public IHostProbe {
   std::vector<std::string> FUnreachable;
   std::vector<std::string> FProbes;
   std::vector<TCall> FCalls;
+  std::string FCancelError;
   std::condition_variable FReleased;
   std::set<std::string> FHeld;  // "" holds every host
   int FStarted = 0;

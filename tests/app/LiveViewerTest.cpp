@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <atomic>
 #include <map>
@@ -206,7 +207,15 @@ class TKillingProbe final : public IHostProbe {
   std::atomic<bool> FArmed{false};
 };
 
-THostConfig Hosts(std::vector<std::string> lines) { return THostConfig{"", std::move(lines)}; }
+// One row per host without reply; cancels recorded in a folder of the test's own.
+THostConfig Hosts(std::vector<std::string> lines) {
+  static const QTemporaryDir auditFolder;
+  THostConfig config;
+  config.Hosts = std::move(lines);
+  config.FoldNoConnection = false;
+  config.AuditLogFile = auditFolder.filePath("cancelamentos.log").toStdString();
+  return config;
+}
 
 }  // namespace
 
@@ -228,8 +237,11 @@ class LiveViewerTest : public QObject {
   // Focuses `row` of `tree` and presses the cancel button; the refreshes
   // go on afterwards.
   static void CancelRow(TFTasks& window, QTreeView* tree, int row) {
-    tree->setCurrentIndex(tree->model()->index(row, 0));
+    tree->selectionModel()->setCurrentIndex(
+        tree->model()->index(row, 0),
+        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     QTest::mouseClick(window.SpeedButton1, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(window.CancelsInFlight() == 0, kWaitMs);
     QCOMPARE(window.Timer1->interval(), 1);
     window.Timer1->start();
   }
@@ -258,23 +270,23 @@ class LiveViewerTest : public QObject {
 
     QTreeView* tasks = window.vsTasks;
     QCOMPARE(tasks->model()->rowCount(), 3);  // the polling requests are not shown
-    QCOMPARE(Cell(tasks, 0, 3), QString("B"));
-    QCOMPARE(Cell(tasks, 0, 4), FNoConnection);
-    QCOMPARE(Cell(tasks, 0, 5), QString("596h31m"));
-    QCOMPARE(TaskRowOf(tasks, older.RequestNumber()), 1);
-    QCOMPARE(Cell(tasks, 1, 3), QString("A"));
-    QCOMPARE(Cell(tasks, 1, 4), QString("quvtest.test.sleep"));
-    QCOMPARE(Cell(tasks, 1, 0), QString::fromUtf8("Não"));
-    QCOMPARE(TaskRowOf(tasks, newer.RequestNumber()), 2);
-    QCOMPARE(Cell(tasks, 2, 3), QString("C"));
-    QVERIFY(Cell(tasks, 2, 2).startsWith("127.0.0.1:"));
+    QCOMPARE(TaskRowOf(tasks, older.RequestNumber()), 0);
+    QCOMPARE(Cell(tasks, 0, 3), QString("A"));
+    QCOMPARE(Cell(tasks, 0, 4), QString("quvtest.test.sleep"));
+    QCOMPARE(Cell(tasks, 0, 0), QString::fromUtf8("Não"));
+    QCOMPARE(TaskRowOf(tasks, newer.RequestNumber()), 1);
+    QCOMPARE(Cell(tasks, 1, 3), QString("C"));
+    QVERIFY(Cell(tasks, 1, 2).startsWith("127.0.0.1:"));
+    QCOMPARE(Cell(tasks, 2, 3), QString("B"));
+    QCOMPARE(Cell(tasks, 2, 4), FNoConnection);
+    QCOMPARE(Cell(tasks, 2, 5), QString::fromUtf8("—"));
     QCOMPARE(window.StaticText1->text(), QString());
     QCOMPARE(window.Label1->text(), QString("."));
     // The dead host's cause, in its row's tool tip and in the host list.
     QCOMPARE(Cell(window.vsHosts, 1, 2), QString::fromUtf8("sem conexão"));
     const QString cause = Cell(window.vsHosts, 1, 3);
     QVERIFY(cause.contains("Connection refused"));
-    QCOMPARE(tasks->model()->index(0, 4).data(Qt::ToolTipRole).toString(),
+    QCOMPARE(tasks->model()->index(2, 4).data(Qt::ToolTipRole).toString(),
              "B (" + QString::fromStdString(HostAddress(window.Hosts()[1])) + "): " + cause);
     QVERIFY(window.StatusStrip->text().startsWith("2 de 3 servidores respondendo; 1 sem resposta"));
     QVERIFY(!Cell(window.vsHosts, 0, 5).isEmpty());  // the time of A's last reply
@@ -351,14 +363,14 @@ class LiveViewerTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(window.vsTasks, first.RequestNumber()) >= 0, kWaitMs);
     QCOMPARE(RowOf(window.vsTasks, 4, FNoConnection), -1);
     probe.Arm(c);
-    QTRY_COMPARE_WITH_TIMEOUT(RowOf(window.vsTasks, 4, FNoConnection), 0, kWaitMs);
-    QCOMPARE(Cell(window.vsTasks, 0, 3), QString("C"));
+    QTRY_COMPARE_WITH_TIMEOUT(RowOf(window.vsTasks, 4, FNoConnection), 1, kWaitMs);
+    QCOMPARE(Cell(window.vsTasks, 1, 3), QString("C"));
     QVERIFY(!c.Running());
     // The refreshes go on: a new request of the live server shows up.
     const TSleeper& second = live.Sleep(a);
     QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(window.vsTasks, second.RequestNumber()) >= 0, kWaitMs);
     QCOMPARE(window.vsTasks->model()->rowCount(), 3);
-    QCOMPARE(Cell(window.vsTasks, 0, 4), FNoConnection);
+    QCOMPARE(Cell(window.vsTasks, 2, 4), FNoConnection);
   }
 
   // A server that stops in the middle of its reply keeps its caller reading

@@ -63,15 +63,32 @@ TEST(TaskRows, SkipThePollingRequestAndMarkSilentHosts) {
   std::vector<TTaskRow> rows;
   BuildTaskRows({"A=10.0.0.5", "B=10.0.0.6"}, Take(replies), rows);
   ASSERT_EQ(rows.size(), 4u);
-  // Larger elapsed time first: the silent host, then 5000, 7, and the unreadable time last.
-  EXPECT_EQ(rows[0].RequestDesc, NoConnectionText());
-  EXPECT_EQ(rows[0].HostLine, "B=10.0.0.6");
-  EXPECT_EQ(rows[0].ElapsedTime, kNoConnectionElapsed);
-  EXPECT_EQ(rows[0].RequestId, 0);
-  EXPECT_EQ(rows[1].RequestId, 2);
-  EXPECT_EQ(rows[2].RequestId, 3);
-  EXPECT_EQ(rows[3].RequestId, 4);
-  EXPECT_EQ(rows[3].HostLine, "A=10.0.0.5");
+  // Live tasks first, larger elapsed time first (the unreadable time last),
+  // then the silent host, whose time reads as a dash, never as a number.
+  EXPECT_EQ(rows[0].RequestId, 2);
+  EXPECT_EQ(rows[1].RequestId, 3);
+  EXPECT_EQ(rows[2].RequestId, 4);
+  EXPECT_EQ(rows[2].HostLine, "A=10.0.0.5");
+  EXPECT_EQ(rows[3].RequestDesc, NoConnectionText());
+  EXPECT_EQ(rows[3].HostLine, "B=10.0.0.6");
+  EXPECT_EQ(TaskCellText(rows[3], 5), "—"_cp);
+}
+
+TEST(TaskRows, SilentHostsFoldIntoOneLastRow) {
+  auto replies = Replies(nullptr, Reply({Task("2", "a.b", "5")}), nullptr, nullptr);
+  std::vector<TTaskRow> rows;
+  BuildTaskRows({"A=1", "B=2", "C=3", "D=4"}, Take(replies), rows);
+  FoldNoConnectionRows(rows);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].RequestId, 2);
+  EXPECT_TRUE(rows[1].NoConnection);
+  EXPECT_EQ(rows[1].FoldedHosts, 3u);
+  EXPECT_EQ(rows[1].RequestDesc, "3 servidores sem conexão"_cp);
+  EXPECT_EQ(FoldedNoConnectionText(1), "1 servidor sem conexão"_cp);
+
+  std::vector<TTaskRow> live = {rows[0]};
+  FoldNoConnectionRows(live);
+  EXPECT_EQ(live.size(), 1u);
 }
 
 TEST(TaskRows, AReplyWithoutAFieldStopsTheBuild) {

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
@@ -23,8 +24,14 @@ using quv::testing::Task;
 
 namespace {
 
+// Cancels are recorded in a folder of the tests' own, never the user's.
 THostConfig Config(std::vector<std::string> hosts, std::string title = "") {
-  return THostConfig{std::move(title), std::move(hosts)};
+  static const QTemporaryDir auditFolder;
+  THostConfig config;
+  config.Title = std::move(title);
+  config.Hosts = std::move(hosts);
+  config.AuditLogFile = auditFolder.filePath("cancelamentos.log").toStdString();
+  return config;
 }
 
 QStringList Titles(QTreeView* tree) {
@@ -36,6 +43,13 @@ QStringList Titles(QTreeView* tree) {
 
 QString Cell(QTreeView* tree, int row, int column) {
   return tree->model()->index(row, column).data().toString();
+}
+
+// Selects `row` of the task list as a click does: focused and selected.
+void SelectTaskRow(TFTasks& window, int row) {
+  window.vsTasks->selectionModel()->setCurrentIndex(
+      window.vsTasks->model()->index(row, 0),
+      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 QString FocusedId(TFTasks& window) {
@@ -93,6 +107,28 @@ class TasksWindowTest : public QObject {
     AwaitRefresh(window);
     window.Timer1->stop();
   }
+  void AwaitCancels(TFTasks& window) {
+    QTRY_VERIFY_WITH_TIMEOUT(window.CancelsInFlight() == 0, 10000);
+  }
+  // A window whose cancels are recorded in a file of this test's own.
+  THostConfig Audited(THostConfig config) {
+    config.AuditLogFile = FAuditFolder.filePath("cancelamentos.log").toStdString();
+    return config;
+  }
+  QStringList AuditLines() {
+    QFile file(FAuditFolder.filePath("cancelamentos.log"));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+  }
+  QTemporaryDir FAuditFolder;
+  // The values of the cancel calls the servers received from call `from` on.
+  QStringList Cancelled(std::size_t from) const {
+    QStringList values;
+    const auto calls = FServers.Calls();
+    for (std::size_t i = from; i < calls.size(); ++i)
+      if (calls[i].Method.ends_with(".cancel")) values << QString::fromStdString(calls[i].ParamValue);
+    return values;
+  }
 
  private slots:
   void captionAndColumnsWithOneHostAndWithTwo() {
@@ -113,12 +149,15 @@ class TasksWindowTest : public QObject {
              QStringList({"Ativo", QString::fromUtf8("Usuário"), "IP Addr", "Host", "DH Logon",
                           QString::fromUtf8("Licença")}));
     QCOMPARE(Titles(plain.vsLicences), QStringList({QString::fromUtf8("Licença"), "Qtde Uso"}));
-    // The host column shows only when there is more than one host.
+    // The host column shows only when there is more than one host, wide
+    // enough for the longest label.
     QCOMPARE(plain.vsTasks->columnWidth(3), 0);
     QCOMPARE(plain.vsUsers->columnWidth(3), 0);
-    TFTasks two(Config({"A=1", "B=2"}), FServers, FServers);
-    QCOMPARE(two.vsTasks->columnWidth(3), 50);
-    QCOMPARE(two.vsUsers->columnWidth(3), 50);
+    const QString label = "app-producao-sul-07";
+    TFTasks two(Config({"A=1", (label + "=2").toStdString()}), FServers, FServers);
+    const int labelWidth = QFontMetrics(two.vsTasks->font()).horizontalAdvance(label);
+    QVERIFY(two.vsTasks->columnWidth(3) > labelWidth);
+    QVERIFY(two.vsUsers->columnWidth(3) > labelWidth);
   }
 
   void resizeSetsTheCommandColumn() {
@@ -145,14 +184,31 @@ class TasksWindowTest : public QObject {
     QVERIFY(window.Timer1->isActive());
     QCOMPARE(window.Timer1->interval(), 1000);
     QCOMPARE(window.StaticText1->text(), QString());
+    // Live tasks first; the hosts without reply fold into one last row.
     QCOMPARE(window.vsTasks->model()->rowCount(), 2);
-    QCOMPARE(Cell(window.vsTasks, 0, 3), QString("B"));
-    QCOMPARE(Cell(window.vsTasks, 0, 4), QString::fromUtf8("Sem conexão com o servidor"));
-    QCOMPARE(Cell(window.vsTasks, 0, 5), QString("596h31m"));
-    QCOMPARE(Cell(window.vsTasks, 0, 0), QString::fromUtf8("Não"));
-    QCOMPARE(Cell(window.vsTasks, 1, 1), QString("8"));
-    QCOMPARE(Cell(window.vsTasks, 1, 3), QString("A"));
-    QCOMPARE(Cell(window.vsTasks, 1, 5), QString("2m5s"));
+    QCOMPARE(Cell(window.vsTasks, 0, 1), QString("8"));
+    QCOMPARE(Cell(window.vsTasks, 0, 3), QString("A"));
+    QCOMPARE(Cell(window.vsTasks, 0, 5), QString("2m5s"));
+    QCOMPARE(Cell(window.vsTasks, 1, 4), QString::fromUtf8("1 servidor sem conexão"));
+    QCOMPARE(Cell(window.vsTasks, 1, 5), QString::fromUtf8("—"));
+    QCOMPARE(window.vsTasks->model()->index(1, 4).data(Qt::ToolTipRole).toString(),
+             QString("B (10.0.0.6): Erro chamando quvsystem.tasks.list:no server"));
+    // The server pane counts each host's tasks.
+    QCOMPARE(Cell(window.vsHosts, 0, 6), QString("1"));
+    QCOMPARE(Cell(window.vsHosts, 0, 7), QString("2m5s"));
+    QCOMPARE(Cell(window.vsHosts, 1, 6), QString());
+
+    // Unfolded, each host has its row, still after the live tasks and
+    // whatever the sort.
+    THostConfig unfolded = Config({"A=10.0.0.5", "B=10.0.0.6"});
+    unfolded.FoldNoConnection = false;
+    TFTasks each(unfolded, FServers, FServers);
+    Refresh(each);
+    emit each.vsTasks->header()->sectionClicked(5);
+    QCOMPARE(Cell(each.vsTasks, 1, 3), QString("B"));
+    QCOMPARE(Cell(each.vsTasks, 1, 4), QString::fromUtf8("Sem conexão com o servidor"));
+    emit each.vsTasks->header()->sectionClicked(5);
+    QCOMPARE(Cell(each.vsTasks, 1, 3), QString("B"));
   }
 
   void sessionTabCountsLicences() {
@@ -199,19 +255,25 @@ class TasksWindowTest : public QObject {
     QCOMPARE(window.Timer1->interval(), 5000);
   }
 
-  void cancelSendsTheFocusedRowOnly() {
-    FServers.SetRows("10.0.0.8:7000", {Task("41", "app.run", "10")});
-    TFTasks window(Config({"A=10.0.0.8:7000", "B=10.0.0.9"}), FServers, FServers);
-    window.Timer1Timer();
-    AwaitRefresh(window);
+  // The cancel runs in the background on the selected rows only, says how it
+  // ended in the strip and records it.
+  void cancelActsOnTheSelectedRowsInTheBackground() {
+    FServers.SetRows("10.0.0.8:7000", {Task("41", "app.run", "10"), Task("42", "app.x", "20")});
+    TFTasks window(Audited(Config({"A=10.0.0.8:7000", "B=10.0.0.9"})), FServers, FServers);
+    Refresh(window);
     const std::size_t before = FServers.Calls().size();
-    window.SpeedButton1Click();  // no focused row: nothing is sent
-    QCOMPARE(FServers.Calls().size(), before);
-    QCOMPARE(window.Timer1->interval(), 1);
-
-    window.vsTasks->setCurrentIndex(window.vsTasks->model()->index(1, 0));
-    window.Timer1->setInterval(1000);
+    // Focused but not selected: nothing to cancel.
+    window.vsTasks->selectionModel()->setCurrentIndex(window.vsTasks->model()->index(1, 0),
+                                                      QItemSelectionModel::NoUpdate);
+    QVERIFY(!window.SpeedButton1->isEnabled());
     window.SpeedButton1Click();
+    QCOMPARE(FServers.Calls().size(), before);
+    QVERIFY(window.ActionResult->text().startsWith("Nada a cancelar"));
+
+    SelectTaskRow(window, 1);
+    window.Timer1->setInterval(1000);
+    window.SpeedButton1Click();  // one click, as the button always did
+    AwaitCancels(window);
     const auto calls = FServers.Calls();
     QCOMPARE(calls.size(), before + 1);
     QCOMPARE(QString::fromStdString(calls.back().Method), QString("quvsystem.tasks.cancel"));
@@ -219,17 +281,78 @@ class TasksWindowTest : public QObject {
     QCOMPARE(QString::fromStdString(calls.back().ParamValue), QString("41"));
     QCOMPARE(QString::fromStdString(calls.back().Host), QString("10.0.0.8:7000"));
     QCOMPARE(window.Timer1->interval(), 1);
+    QCOMPARE(window.ActionResult->text(),
+             QString("Cancelamento aceito: a tarefa 41 (app.run, ana) em A (10.0.0.8:7000)"));
 
-    QString shown;
-    window.SetErrorPresenter([&shown](const QString& message) { shown = message; });
-    FServers.CancelError = "Erro chamando quvsystem.tasks.cancel:recusado";
-    window.Timer1->setInterval(1000);
-    window.SpeedButton1Click();
-    FServers.CancelError.clear();
-    QCOMPARE(shown,
-             QString::fromUtf8("Não foi possível cancelar a tarefa 41 (app.run, ana) em A "
-                               "(10.0.0.8:7000): Erro chamando quvsystem.tasks.cancel:recusado"));
-    QCOMPARE(window.Timer1->interval(), 1000);
+    // Several rows, one question naming each, one call per row.
+    FServers.SetCancelError("Erro chamando quvsystem.tasks.cancel:recusado");
+    QStringList asked;
+    window.SetConfirmPresenter([&](const QString& question) {
+      asked << question;
+      return true;
+    });
+    window.vsTasks->selectAll();
+    window.CancelSelected(true);  // as the Delete key does
+    AwaitCancels(window);
+    QCOMPARE(asked, QStringList({"Cancelar estes 2 itens?\n"
+                                 "- a tarefa 42 (app.x, ana) em A (10.0.0.8:7000)\n"
+                                 "- a tarefa 41 (app.run, ana) em A (10.0.0.8:7000)"}));
+    QCOMPARE(FServers.Calls().size(), before + 3);
+    QVERIFY(window.ActionResult->text().startsWith(
+        QString::fromUtf8("Não foi possível cancelar a tarefa 4")));
+    QVERIFY(window.ActionResult->text().endsWith("recusado"));
+    const QStringList audit = AuditLines();
+    QCOMPARE(audit.size(), 3);
+    QVERIFY(audit[0].endsWith(QString::fromUtf8("\tA\t10.0.0.8:7000\ttarefa\t41\tok")));
+    QVERIFY(audit[2].endsWith("\tfalha: Erro chamando quvsystem.tasks.cancel:recusado"));
+    FServers.SetCancelError("");
+  }
+
+  // A server that never confirms the cancel holds up nothing else: the row
+  // shows it is being cancelled and the refreshes go on.
+  void aStuckCancelNeverFreezesTheWindow() {
+    FServers.SetRows("10.0.2.5", {Task("61", "app.run", "10")});
+    FServers.SetRows("10.0.2.6", {Task("62", "app.run", "10")});
+    auto window = std::make_unique<TFTasks>(Audited(Config({"A=10.0.2.5", "B=10.0.2.6"})),
+                                            FServers, FServers);
+    Refresh(*window);
+    FServers.HoldCalls("10.0.2.5");
+    SelectTaskRow(*window, RowOfId(window->vsTasks, "61"));
+    window->SpeedButton1Click();
+    QCOMPARE(window->CancelsInFlight(), std::size_t{1});
+    QCOMPARE(Cell(window->vsTasks, RowOfId(window->vsTasks, "61"), 0), QString("cancelando"));
+    FServers.SetRows("10.0.2.6", {Task("62", "app.run", "10"), Task("63", "app.y", "5")});
+    window->RefreshNow();
+    QTRY_VERIFY_WITH_TIMEOUT(RowOfId(window->vsTasks, "63") >= 0, 10000);
+    // Closing interrupts the cancel still waiting.
+    const int interrupts = FServers.Interrupts();
+    window.reset();
+    QVERIFY(FServers.Interrupts() > interrupts);
+    FServers.ReleaseCalls();
+  }
+
+  // Filtering, Esc and refreshes never make a selection: Delete then cancels nothing.
+  void escThenDeleteCancelsNothing() {
+    FServers.SetRows("10.0.2.7", {Task("71", "app.run", "100"), Task("72", "app.x", "20")});
+    const std::size_t mark = FServers.Calls().size();
+    TFTasks window(Audited(Config({"1=10.0.2.7"})), FServers, FServers);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    Refresh(window);
+    QStringList asked;
+    window.SetConfirmPresenter([&](const QString& question) {
+      asked << question;
+      return true;
+    });
+    window.vsTasks->setFocus();
+    QTest::keyClick(window.vsTasks, Qt::Key_Slash);
+    QTest::keyClicks(window.FilterEdit, "zz");
+    QTest::keyClick(window.FilterEdit, Qt::Key_Escape);
+    Refresh(window);
+    QTest::keyClick(window.vsTasks, Qt::Key_Delete);
+    QCOMPARE(Cancelled(mark), QStringList());
+    QVERIFY(asked.isEmpty());
+    QVERIFY(window.vsTasks->selectionModel()->selectedRows().isEmpty());
   }
 
   // The focused row's text stays readable: white text on the selection's
@@ -240,7 +363,7 @@ class TasksWindowTest : public QObject {
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     Refresh(window);
-    window.vsTasks->setCurrentIndex(window.vsTasks->model()->index(1, 0));
+    SelectTaskRow(window, 1);
     const QRect cell = window.vsTasks->visualRect(window.vsTasks->model()->index(1, 4));
     QWidget other;
     for (QWidget* active : {static_cast<QWidget*>(&window), &other}) {
@@ -294,8 +417,7 @@ class TasksWindowTest : public QObject {
     TFTasks window(Config({"1=10.0.1.3"}), FServers, FServers);
     QAbstractItemModelTester tester(window.vsTasks->model());
     Refresh(window);
-    window.vsTasks->setCurrentIndex(
-        window.vsTasks->model()->index(RowOfId(window.vsTasks, "10"), 0));
+    SelectTaskRow(window, RowOfId(window.vsTasks, "10"));
     emit window.vsTasks->header()->sectionClicked(1);
     QCOMPARE(Ids(window.vsTasks), QStringList({"9", "10", "100"}));
     QCOMPARE(FocusedId(window), QString("10"));
@@ -314,6 +436,7 @@ class TasksWindowTest : public QObject {
     QVERIFY(window.CancelTarget->text().contains("tarefa 10 (c, ana)"));
     QVERIFY(window.SpeedButton1->toolTip().contains("tarefa 10 (c, ana)"));
     window.SpeedButton1Click();
+    AwaitCancels(window);
     QCOMPARE(QString::fromStdString(FServers.Calls().back().ParamValue), QString("10"));
     // Gone from the server: nothing is focused, nothing can be cancelled.
     FServers.SetRows("10.0.1.3", {Task("9", "a", "300")});
@@ -332,6 +455,8 @@ class TasksWindowTest : public QObject {
     QTest::keyClick(window.vsTasks, Qt::Key_Space);
     QVERIFY(window.Paused());
     QVERIFY(window.PauseButton->isChecked());
+    QCOMPARE(window.PauseButton->text(), QString("Continuar"));
+    QVERIFY(window.PauseBanner->isVisible());
     QVERIFY(!window.Timer1->isActive());
     QVERIFY(window.StatusStrip->text().contains("pausado"));
     window.vsTasksClick();  // a click postpones, but does not resume
@@ -345,13 +470,15 @@ class TasksWindowTest : public QObject {
     QVERIFY(!window.Timer1->isActive());
     QTest::keyClick(window.vsTasks, Qt::Key_Space);
     QVERIFY(!window.Paused());
+    QCOMPARE(window.PauseButton->text(), QString("Pausar"));
+    QVERIFY(!window.PauseBanner->isVisible());
     QVERIFY(window.Timer1->isActive());
     QVERIFY(!window.StatusStrip->text().contains("pausado"));
   }
 
   void confirmedCancelAsksFirstAndNeverTargetsASilentHost() {
     FServers.SetRows("10.0.1.5", {Task("51", "app.run", "10", "bia")});
-    THostConfig config = Config({"A=10.0.1.5", "B=10.0.1.6"});
+    THostConfig config = Audited(Config({"A=10.0.1.5", "B=10.0.1.6"}));
     config.ConfirmCancel = true;
     TFTasks window(config, FServers, FServers);
     window.show();
@@ -363,8 +490,8 @@ class TasksWindowTest : public QObject {
       asked << question;
       return answer;
     });
-    // Row 0 is host B without reply: nothing to cancel there.
-    window.vsTasks->setCurrentIndex(window.vsTasks->model()->index(0, 0));
+    // Row 1 stands for host B without reply: nothing to cancel there.
+    SelectTaskRow(window, 1);
     QVERIFY(!window.SpeedButton1->isEnabled());
     const std::size_t calls = FServers.Calls().size();
     window.vsTasks->setFocus();
@@ -373,15 +500,41 @@ class TasksWindowTest : public QObject {
     QCOMPARE(FServers.Calls().size(), calls);
     QVERIFY(asked.isEmpty());
 
-    window.vsTasks->setCurrentIndex(window.vsTasks->model()->index(1, 0));
+    SelectTaskRow(window, 0);
     QVERIFY(window.SpeedButton1->isEnabled());
-    QTest::keyClick(window.vsTasks, Qt::Key_Delete);  // refused
+    window.SpeedButton1Click();  // refused
     QCOMPARE(asked, QStringList({"Cancelar a tarefa 51 (app.run, bia) em A (10.0.1.5)?"}));
     QCOMPARE(FServers.Calls().size(), calls);
-    answer = true;
+    // The task ends while the question is open: nothing is sent.
+    FServers.SetRows("10.0.1.5", {});
+    window.SetConfirmPresenter([&](const QString&) {
+      Refresh(window);
+      return true;
+    });
     QTest::keyClick(window.vsTasks, Qt::Key_Delete);
-    QCOMPARE(FServers.Calls().size(), calls + 1);
-    QCOMPARE(QString::fromStdString(FServers.Calls().back().Host), QString("10.0.1.5"));
+    QCOMPARE(Cancelled(calls), QStringList());
+  }
+
+  // A session is named by user, host and workstation, never by its key alone.
+  void sessionCancelNamesTheSession() {
+    FServers.SetRows("10.0.1.11", {Session("0123456789abcdef0123456789abcdef", "bia", "ERP01")});
+    const std::size_t mark = FServers.Calls().size();
+    TFTasks window(Audited(Config({"A=10.0.1.11"})), FServers, FServers);
+    QStringList asked;
+    window.SetConfirmPresenter([&](const QString& question) {
+      asked << question;
+      return true;
+    });
+    window.PageControl1->setCurrentIndex(1);
+    AwaitRefresh(window);
+    window.vsUsers->selectionModel()->setCurrentIndex(
+        window.vsUsers->model()->index(0, 0),
+        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    window.CancelSelected(true);
+    AwaitCancels(window);
+    QCOMPARE(asked, QStringList({QString::fromUtf8(
+                        "Cancelar a sessão de bia em A (10.0.1.11), estação 10.0.0.7?")}));
+    QCOMPARE(Cancelled(mark), QStringList({"0123456789abcdef0123456789abcdef"}));
   }
 
   void longTasksAreColoured() {
@@ -392,11 +545,11 @@ class TasksWindowTest : public QObject {
     const auto background = [&window](int row) {
       return window.vsTasks->model()->index(row, 4).data(Qt::BackgroundRole);
     };
-    QCOMPARE(Ids(window.vsTasks), QStringList({"0", "3", "2", "1"}));
-    QVERIFY(!background(0).isValid());  // the silent host is no long task
-    QCOMPARE(background(1).value<QColor>(), QColor(255, 150, 150));
-    QCOMPARE(background(2).value<QColor>(), QColor(255, 214, 110));
-    QVERIFY(!background(3).isValid());
+    QCOMPARE(Ids(window.vsTasks), QStringList({"3", "2", "1", "0"}));
+    QCOMPARE(background(0).value<QColor>(), QColor(255, 150, 150));
+    QCOMPARE(background(1).value<QColor>(), QColor(255, 214, 110));
+    QVERIFY(!background(2).isValid());
+    QVERIFY(!background(3).isValid());  // the silent host is no long task
   }
 
   void deadHostInTheStripAndTheSessionTab() {

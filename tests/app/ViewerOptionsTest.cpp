@@ -143,13 +143,20 @@ TEST_F(ViewerProgram, OncePrintsJsonWithoutADisplay) {
     for (const auto& row : rows) hosts.insert(row.at("host").get<std::string>());
   }
   ASSERT_EQ(hosts, (std::set<std::string>{"A", "B", "C"}));
-  EXPECT_EQ(rows.at(0).at("host"), "B");
-  EXPECT_EQ(rows.at(0).at("connected"), false);
-  EXPECT_EQ(rows.at(0).at("requestdesc"), "Sem conexão com o servidor");
-  for (std::size_t i = 1; i < rows.size(); ++i) {
+  // Live tasks first, longest first; the silent host last, with its state.
+  const auto& last = rows.back();
+  EXPECT_EQ(last.at("host"), "B");
+  EXPECT_EQ(last.at("connected"), false);
+  EXPECT_EQ(last.at("state"), "sem conexão");
+  EXPECT_TRUE(last.at("ellapsedtime").is_null());
+  EXPECT_EQ(last.at("requestdesc"), "Sem conexão com o servidor");
+  for (std::size_t i = 0; i + 1 < rows.size(); ++i) {
     EXPECT_EQ(rows[i].at("connected"), true);
     EXPECT_NE(rows[i].at("requestdesc"), "quvsystem.tasks.list");
-    EXPECT_GE(rows[i - 1].at("ellapsedtime").get<int>(), rows[i].at("ellapsedtime").get<int>());
+    if (i > 0) {
+      EXPECT_GE(rows[i - 1].at("elapsedseconds").get<double>(),
+                rows[i].at("elapsedseconds").get<double>());
+    }
   }
 }
 
@@ -163,7 +170,8 @@ TEST_F(ViewerProgram, OnceRepeatsThePrintCountTimes) {
                           " --once --csv --count 3 --interval 0 --settings " + settings);
   ASSERT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(run.Err, "");
-  const std::string titles = "Canc,Id,IP Addr,Host,Commando,Tempo,Sistema,Usuário\r\n";
+  const std::string titles =
+      "Canc,Id,IP Addr,Host,Commando,Tempo,Sistema,Usuário,Segundos,Estado,Causa\r\n";
   EXPECT_EQ(testing::CountOf(run.Out, titles), 3u) << run.Out;
 }
 

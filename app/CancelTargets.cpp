@@ -1,0 +1,49 @@
+#include "app/CancelTargets.h"
+
+#include "app/HostConfig.h"
+#include "platform/Cp1252.h"
+
+namespace quv {
+
+std::string HostDescription(const std::string& hostLine) {
+  const std::string label = HostLabel(hostLine);
+  const std::string address = HostAddress(hostLine);
+  return label.empty() ? address : label + " (" + address + ")";
+}
+
+bool CanCancel(const TTaskRow& row) { return !row.NoConnection; }
+
+TCancelTarget TaskCancelTarget(const TTaskRow& row) {
+  std::string description = "a tarefa " + std::to_string(row.RequestId) + " (" + row.RequestDesc;
+  if (!row.UserName.empty()) description += ", " + row.UserName;
+  description += ") em " + HostDescription(row.HostLine);
+  return {"quvsystem.tasks.cancel", "requestid", std::to_string(row.RequestId),
+          row.HostLine,             row.Host,    std::move(description)};
+}
+
+TCancelTarget SessionCancelTarget(const TSessionRow& row) {
+  std::string description = std::string("a sessão de "_cp) + row.UserName + " em " +
+                            HostDescription(row.HostLine);
+  if (!row.Source.empty()) description += std::string(", estação "_cp) + row.Source;
+  return {"quvsystem.sessions.cancel", "sessionkey", row.SessionKey,
+          row.HostLine,                row.Host,     std::move(description)};
+}
+
+bool SameTarget(const TCancelTarget& a, const TCancelTarget& b) {
+  return a.Host == b.Host && a.Method == b.Method && a.ParamValue == b.ParamValue;
+}
+
+std::string ConfirmationText(const std::vector<TCancelTarget>& targets) {
+  if (targets.size() == 1) return "Cancelar " + targets.front().Description + "?";
+  std::string text = "Cancelar estes " + std::to_string(targets.size()) + " itens?";
+  for (const TCancelTarget& target : targets) text += "\n- " + target.Description;
+  return text;
+}
+
+std::string OutcomeText(const TCancelOutcome& outcome) {
+  if (outcome.Done()) return "Cancelamento aceito: " + outcome.Target.Description;
+  return std::string("Não foi possível cancelar "_cp) + outcome.Target.Description + ": " +
+         outcome.Cause;
+}
+
+}  // namespace quv
