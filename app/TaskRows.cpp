@@ -137,7 +137,7 @@ std::string TaskCellText(const TTaskRow& row, std::size_t column) {
     case 0:
       return std::string(YesNoText(row.Cancelled));
     case 1:
-      return std::to_string(row.RequestId);
+      return row.NoConnection ? std::string() : std::to_string(row.RequestId);
     case 2:
       return row.ClientDesc;
     case 3:

@@ -404,8 +404,8 @@ QWidget* TFTasks::BuildStrip() {
   layout->addWidget(FilterEdit);
   layout->addWidget(FilterCount);
   layout->addWidget(CancelTarget, 1);
-  health->addWidget(StatusStrip, 1);
-  health->addWidget(ActionResult, 1);
+  health->addWidget(StatusStrip, 3);
+  health->addWidget(ActionResult, 2);
   health->addWidget(HostsButton);
   return strip;
 }

@@ -39,7 +39,7 @@ TEST_F(OnceReportTest, TableInTheWindowsOrderWithSilentHostsOnStandardError) {
       "Canc  Id  IP Addr        Host  Commando                    Tempo  Sistema  Usuário\n"
       "Não   7   10.0.0.9:5000  A     app.run                     2m5s   Não      bia\n"
       "Não   9   10.0.0.9:5000  C     rel, \"mensal\"               500ms  Não      José\n"
-      "Não   0                  B     Sem conexão com o servidor  —      Não      \n");
+      "Não                      B     Sem conexão com o servidor  —      Não      \n");
   EXPECT_EQ(FErrors.str(), "quvtasks: B (10.0.2.2): sem conexão: unreachable\n");
 }
 
@@ -48,7 +48,7 @@ TEST_F(OnceReportTest, CsvQuotesWhereNeededAndCarriesSecondsStateAndCause) {
             "Canc,Id,IP Addr,Host,Commando,Tempo,Sistema,Usuário,Segundos,Estado,Causa\r\n"
             "Não,7,10.0.0.9:5000,A,app.run,2m5s,Não,bia,125.000,respondendo,\r\n"
             "Não,9,10.0.0.9:5000,C,\"rel, \"\"mensal\"\"\",500ms,Não,José,0.500,respondendo,\r\n"
-            "Não,0,,B,Sem conexão com o servidor,—,Não,,,sem conexão,unreachable\r\n");
+            "Não,,,B,Sem conexão com o servidor,—,Não,,,sem conexão,unreachable\r\n");
   EXPECT_EQ(CsvField("a\nb"), "\"a\nb\"");
 }
 

@@ -545,7 +545,7 @@ class TasksWindowTest : public QObject {
     const auto background = [&window](int row) {
       return window.vsTasks->model()->index(row, 4).data(Qt::BackgroundRole);
     };
-    QCOMPARE(Ids(window.vsTasks), QStringList({"3", "2", "1", "0"}));
+    QCOMPARE(Ids(window.vsTasks), QStringList({"3", "2", "1", ""}));
     QCOMPARE(background(0).value<QColor>(), QColor(255, 150, 150));
     QCOMPARE(background(1).value<QColor>(), QColor(255, 214, 110));
     QVERIFY(!background(2).isValid());
