@@ -226,6 +226,7 @@ void TquvSymbolDef::AssignFrom(const TquvSymbolDef& source) {
   FOwnerKind = source.FOwnerKind;
   FTexts = source.FTexts;
   FBytes = source.FBytes;
+  FLeadTexts = source.FLeadTexts;
   SetGroupName(source.FGroupName);
   if (source.FNested) MakeNested().Assign(*source.FNested);
 }
@@ -383,7 +384,7 @@ namespace {
 
 // What a slot of the field record holds.
 enum class TSlotValue : uint8_t {
-  Skipped,  // a text of early versions that nothing keeps
+  LeadText,  // the text numbered Index of the two that open early records
   Name,
   TypeCode,
   Size,
@@ -480,8 +481,8 @@ constexpr auto kSymbolLayout = [] {
   using enum TSlotWhen;
   constexpr uint16_t kLast = kSymbolDefsFormatVersion;
   return std::to_array<TSymbolSlot>({
-      {Skipped, MediumText, 1, 2, AnyForm},
-      {Skipped, MediumText, 1, 2, AnyForm},
+      {LeadText, MediumText, 1, 2, AnyForm, 1},
+      {LeadText, MediumText, 1, 2, AnyForm, 2},
       {Name, ShortText, 1, kLast, AnyForm},
       {TypeCode, U8, 1, kLast, AnyForm},
       {Size, U16, 1, kLast, AnyForm},
@@ -518,13 +519,16 @@ constexpr auto kSymbolLayout = [] {
 
 constexpr bool HoldsText(TSlotValue value) {
   using enum TSlotValue;
-  return value == Skipped || value == Name || value == Constraint || value == GroupName ||
+  return value == LeadText || value == Name || value == Constraint || value == GroupName ||
          value == Reference || value == Text;
 }
 
 // A slot is coded as what it holds, and a text or byte it names exists.
 constexpr bool IsWellFormed(const TSymbolSlot& slot) {
-  const int numbers = slot.Value == TSlotValue::Text ? 15 : slot.Value == TSlotValue::Byte ? 3 : 0;
+  const int numbers = slot.Value == TSlotValue::Text       ? 15
+                      : slot.Value == TSlotValue::Byte     ? 3
+                      : slot.Value == TSlotValue::LeadText ? 2
+                                                           : 0;
   return IsText(slot.Coding) == HoldsText(slot.Value) &&
          (numbers == 0 || (slot.Index >= 1 && slot.Index <= numbers));
 }
@@ -570,8 +574,10 @@ void TquvCustomSymbolDefs::ReadFromStream(TStream& stream, bool force, int32_t l
   // Read into a fresh set so that a failure leaves this one as it was.
   TquvSymbolDefs fresh;
   fresh.FNestingDepth = FNestingDepth;
+  fresh.FKeepStoredForm = FKeepStoredForm;
   fresh.FName = header.Name;
-  fresh.FQualifiedName = CompleteName(header.QualifiedName, header.Name);
+  fresh.FQualifiedName =
+      FKeepStoredForm ? header.QualifiedName : CompleteName(header.QualifiedName, header.Name);
   fresh.FRevision = header.Revision;
   fresh.FFormatVersion = header.FormatVersion;
   fresh.FKind = header.Kind;
@@ -639,7 +645,7 @@ void TquvCustomSymbolDefs::ReadSymbolRecord(TquvStream& stream, TquvSymbolDef& s
   ForEachSlot([&](auto slot) { ReadSlot<slot>(stream, shape, symbol, linkGroups); });
   // What the stream says beside its slots.
   if (symbol.FTypeCode == '+') symbol.FFlags |= kSymbolIncrement;
-  if (shape.Version == 3 && symbol.FConstraint == "NOT NULL") {
+  if (shape.Version == 3 && !FKeepStoredForm && symbol.FConstraint == "NOT NULL") {
     symbol.FFlags |= kSymbolRequired;
     symbol.FConstraint.clear();
   }
@@ -654,8 +660,8 @@ void TquvCustomSymbolDefs::ReadSlot(TquvStream& stream, TRecordShape& shape, Tqu
   const auto text = [&] { return ReadText(stream, width); };
   const auto number = [&] { return ReadUnsigned(stream, width); };
   switch (slot.Value) {
-    case TSlotValue::Skipped:
-      text();
+    case TSlotValue::LeadText:
+      symbol.FLeadTexts[static_cast<std::size_t>(slot.Index - 1)] = text();
       break;
     case TSlotValue::Name:
       symbol.FName = text();
@@ -687,7 +693,7 @@ void TquvCustomSymbolDefs::ReadSlot(TquvStream& stream, TRecordShape& shape, Tqu
       break;
     }
     case TSlotValue::Reference:
-      symbol.FReference = CompleteName(text(), Name());
+      symbol.FReference = FKeepStoredForm ? text() : CompleteName(text(), Name());
       break;
     case TSlotValue::DisplayWidth:
       symbol.FDisplayWidth = static_cast<uint16_t>(number());
@@ -707,6 +713,7 @@ void TquvCustomSymbolDefs::ReadSlot(TquvStream& stream, TRecordShape& shape, Tqu
 void TquvCustomSymbolDefs::ReadNested(TquvStream& stream, TquvSymbolDef& symbol) {
   auto nested = std::make_unique<TquvSymbolDefs>();
   nested->FNestingDepth = FNestingDepth + 1;
+  nested->FKeepStoredForm = FKeepStoredForm;
   nested->ReadFromStream(stream, true, 2, false);
   symbol.FNested = std::move(nested);
 }
@@ -779,8 +786,8 @@ void TquvCustomSymbolDefs::WriteSlot(TquvStream& stream, TRecordShape& shape,
   const auto text = [&](std::string_view value) { WriteText(stream, value, width); };
   const auto number = [&](uint32_t value) { WriteUnsigned(stream, value, width); };
   switch (slot.Value) {
-    case TSlotValue::Skipped:
-      text("");
+    case TSlotValue::LeadText:
+      text(symbol.FLeadTexts[static_cast<std::size_t>(slot.Index - 1)]);
       break;
     case TSlotValue::Name:
       text(symbol.FName);
@@ -809,7 +816,7 @@ void TquvCustomSymbolDefs::WriteSlot(TquvStream& stream, TRecordShape& shape,
       number(static_cast<uint16_t>(GroupIndexOf(FindGroup(symbol.FGroupName))));
       break;
     case TSlotValue::Reference:
-      text(ShortenName(symbol.FReference, Name()));
+      text(FKeepStoredForm ? symbol.FReference : ShortenName(symbol.FReference, Name()));
       break;
     case TSlotValue::DisplayWidth:
       number(symbol.FDisplayWidth);

@@ -140,6 +140,10 @@ class TquvSymbolDef final {
   void SetText(int n, std::string text) { FTexts.at(n - 1) = std::move(text); }
   uint8_t Byte(int n) const { return FBytes.at(n - 1); }
   void SetByte(int n, uint8_t value) { FBytes.at(n - 1) = value; }
+  // The two texts (n = 1, 2) that open a record before version 3: nothing
+  // reads them, but a record of those versions gives them back as it got them.
+  const std::string& LeadText(int n) const { return FLeadTexts.at(n - 1); }
+  void SetLeadText(int n, std::string text) { FLeadTexts.at(n - 1) = std::move(text); }
 
   // The definitions of a record field ('R'), made on first use: filled from
   // the interface that Reference names through the installed definition
@@ -174,6 +178,7 @@ class TquvSymbolDef final {
   TquvGroupDef* FGroup = nullptr;
   std::array<std::string, 15> FTexts;
   std::array<uint8_t, 3> FBytes{};
+  std::array<std::string, 2> FLeadTexts;
 };
 
 // A definition set: the fields of a record in order, grouped into named
@@ -204,6 +209,12 @@ class TquvCustomSymbolDefs {
   void SetFormatVersion(uint16_t version);
   bool Modified() const { return FModified; }
   void SetModified(bool modified) { FModified = modified; }
+  // A set that keeps the stored form reads and writes its records as they
+  // are: its QualifiedName and references are neither completed nor
+  // shortened, and a version 3 "NOT NULL" constraint stays a constraint.
+  // Off for a new set; tools that rewrite files byte for byte turn it on.
+  bool KeepsStoredForm() const { return FKeepStoredForm; }
+  void SetKeepStoredForm(bool keep) { FKeepStoredForm = keep; }
 
   int32_t Count() const { return static_cast<int32_t>(FSymbols.size()); }
   // Raises TquvInterfaceError for a position outside 0 .. Count - 1.
@@ -303,6 +314,7 @@ class TquvCustomSymbolDefs {
   bool FModified = true;
   std::string FText;
   uint16_t FFormatVersion = kSymbolDefsFormatVersion;
+  bool FKeepStoredForm = false;
   int32_t FNestingDepth = 0;  // of the set being read, to bound recursion
 };
 

@@ -91,6 +91,26 @@ int32_t TextWidth(int32_t fileVersion, TTextWidth width) {
   return fileVersion >= 8 ? width : kLong;
 }
 
+// Writes the groups of both sets in the order `groupSets` gives, or those of
+// the first set before those of the second when it is empty.
+void WriteGroups(TquvStream& out, const TquvCustomSymbolDefs& first,
+                 const TquvCustomSymbolDefs& second, TGroupSets groupSets, uint16_t version) {
+  if (groupSets.empty()) {
+    groupSets.assign(static_cast<std::size_t>(first.GroupCount()), 0);
+    groupSets.insert(groupSets.end(), static_cast<std::size_t>(second.GroupCount()), 1);
+  }
+  constexpr std::string_view kBadOrder =
+      "The group order does not name each group of the sets once";
+  const TquvCustomSymbolDefs* sets[2] = {&first, &second};
+  int32_t written[2] = {0, 0};
+  for (const uint8_t set : groupSets) {
+    if (set > 1 || written[set] == sets[set]->GroupCount()) Fail(std::string(kBadOrder));
+    TquvCustomSymbolDefs::WriteGroupRecord(out, sets[set]->Group(written[set]++), version);
+  }
+  if (written[0] != first.GroupCount() || written[1] != second.GroupCount())
+    Fail(std::string(kBadOrder));
+}
+
 }  // namespace
 
 TFileHeaderInfo ParseFileHeader(std::string_view bytes, const std::string& fileName) {
@@ -187,7 +207,7 @@ TquvInterfaceHeader ReadInterfaceHeader(TquvStream& stream, int32_t v, bool keep
   const int32_t l = kLong;
   TquvInterfaceHeader header;
   if (v < 3) {
-    ReadText(stream, m);
+    header.LeadText = ReadText(stream, m);
     header.Name = ReadText(stream, s);
   }
   header.ModuleName = ReadText(stream, s);
@@ -219,7 +239,7 @@ void WriteInterfaceHeader(TquvStream& stream, const TquvInterfaceHeader& header,
   const int32_t s = TextWidth(v, kShort);
   const int32_t m = TextWidth(v, kMedium);
   if (v < 3) {
-    WriteText(stream, "", m);
+    WriteText(stream, header.LeadText, m);
     WriteText(stream, header.Name, s);
   }
   WriteText(stream, header.ModuleName, s);
@@ -296,7 +316,7 @@ std::vector<uint8_t> ReadInterfaceBytes(TStream& stream, uint32_t offset, int32_
 
 TquvInterfaceHeader ParseInterfaceData(std::vector<uint8_t> data, int32_t fileVersion,
                                        bool keepDescriptor, TquvCustomSymbolDefs& first,
-                                       TquvCustomSymbolDefs& second) {
+                                       TquvCustomSymbolDefs& second, TGroupSets* groupSets) {
   const uint16_t version = RecordVersionOf(fileVersion);
   first.SetFormatVersion(version);
   second.SetFormatVersion(version);
@@ -306,7 +326,9 @@ TquvInterfaceHeader ParseInterfaceData(std::vector<uint8_t> data, int32_t fileVe
   if (fileVersion >= kFirstGroupListVersion) {
     for (int32_t i = 0; i < header.GroupCount; ++i) {
       TquvGroupDef group = TquvCustomSymbolDefs::ReadGroupRecord(stream, version);
-      (group.ByteB == 0 ? first : second).AddGroup(std::move(group));
+      const uint8_t set = group.ByteB == 0 ? 0 : 1;
+      (set == 0 ? first : second).AddGroup(std::move(group));
+      if (groupSets != nullptr) groupSets->push_back(set);
     }
   }
   first.ReadSymbolRecords(stream, header.FieldCount1, 0, 1, true);
@@ -324,7 +346,8 @@ void WriteInterfaceBytes(TStream& stream, const std::vector<uint8_t>& data, int3
 
 std::vector<uint8_t> BuildInterfaceData(TquvInterfaceHeader header,
                                         const TquvCustomSymbolDefs& first,
-                                        const TquvCustomSymbolDefs& second, int32_t fileVersion) {
+                                        const TquvCustomSymbolDefs& second, int32_t fileVersion,
+                                        const TGroupSets& groupSets) {
   const uint16_t version = RecordVersionOf(fileVersion);
   if (first.FormatVersion() != version || second.FormatVersion() != version)
     Fail("The sets of a version " + std::to_string(fileVersion) + " file need record version " +
@@ -350,9 +373,7 @@ std::vector<uint8_t> BuildInterfaceData(TquvInterfaceHeader header,
   header.GroupCount = static_cast<uint16_t>(first.GroupCount() + second.GroupCount());
   TquvStream out;
   WriteInterfaceHeader(out, header, fileVersion);
-  for (const TquvCustomSymbolDefs* set : {&first, &second})
-    for (int32_t i = 0; withGroups && i < set->GroupCount(); ++i)
-      TquvCustomSymbolDefs::WriteGroupRecord(out, set->Group(i), version);
+  if (withGroups) WriteGroups(out, first, second, groupSets, version);
   for (const TquvCustomSymbolDefs* set : {&first, &second})
     for (int32_t i = 0; i < set->Count(); ++i) set->WriteSymbolRecord(out, set->Item(i), 0, 1);
   const auto& memory = static_cast<TMemoryStream&>(out.Stream());

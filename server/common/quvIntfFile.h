@@ -67,7 +67,8 @@ struct TFileHeaderInfo {
 
 // The interface header record at the start of an interface's data.
 struct TquvInterfaceHeader {
-  std::string Name;  // full name; built from the two names below from version 3 on
+  std::string LeadText;  // before version 3: a text that nothing reads
+  std::string Name;      // full name; built from the two names below from version 3 on
   std::string ModuleName;
   std::string InterfaceName;
   std::string DescriptorText;
@@ -134,25 +135,35 @@ uint16_t RecordVersionOf(int32_t fileVersion);
 // fileName for an offset outside the data, and the errors of the blocks.
 std::vector<uint8_t> ReadInterfaceBytes(TStream& stream, uint32_t offset, int32_t fileVersion,
                                         const std::string& fileName);
+// The set of each group of one interface's data, in stream order: 0 the
+// first, 1 the second.
+using TGroupSets = std::vector<uint8_t>;
+
 // Reads the header record and then the groups and fields of both sets (groups
 // whose ByteB is 0 go to the first, the others to the second) from one
 // interface's data. The sets get the record version of `fileVersion`.
+// `groupSets`, when given, receives the set of each group in stream order.
 TquvInterfaceHeader ParseInterfaceData(std::vector<uint8_t> data, int32_t fileVersion,
                                        bool keepDescriptor, TquvCustomSymbolDefs& first,
-                                       TquvCustomSymbolDefs& second);
+                                       TquvCustomSymbolDefs& second,
+                                       TGroupSets* groupSets = nullptr);
 // Writes one interface's data at the stream's position as ReadInterfaceBytes
 // reads it: compressed blocks from version 13 on, the bytes as they are before.
 void WriteInterfaceBytes(TStream& stream, const std::vector<uint8_t>& data, int32_t fileVersion);
 // The uncompressed data of one interface in the layout of `fileVersion`:
 // header record (with the counts taken from the sets), from version 9 the
-// groups of the first set and of the second, and the full-form field records
-// of both. The sets must have the record version of `fileVersion`, and from
-// version 9 the groups of the second set a ByteB other than 0 and those of
-// the first ByteB 0 (before 9 groups are only names in the field records);
-// raises TquvInterfaceError otherwise.
+// groups, and the full-form field records of both sets. The groups are
+// written in the order `groupSets` gives (see ParseInterfaceData), or those
+// of the first set before those of the second when it is empty. The sets must
+// have the record version of `fileVersion`, and from version 9 the groups of
+// the second set a ByteB other than 0 and those of the first ByteB 0 (before
+// 9 groups are only names in the field records), and a `groupSets` that is
+// not empty must name each group of each set once; raises TquvInterfaceError
+// otherwise.
 std::vector<uint8_t> BuildInterfaceData(TquvInterfaceHeader header,
                                         const TquvCustomSymbolDefs& first,
                                         const TquvCustomSymbolDefs& second,
-                                        int32_t fileVersion = kInterfaceFileVersion);
+                                        int32_t fileVersion = kInterfaceFileVersion,
+                                        const TGroupSets& groupSets = {});
 
 }  // namespace quv

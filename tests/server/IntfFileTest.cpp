@@ -182,6 +182,39 @@ TEST_F(IntfFileTest, HeaderRecordRoundTripsInEveryVersion) {
   }
 }
 
+TEST_F(IntfFileTest, GroupsAreWrittenInTheOrderTheDataGaveThem) {
+  TquvSymbolDefs first;
+  TquvSymbolDefs second;
+  TquvGroupDef group;
+  for (const char* name : {"a", "c"}) {
+    group.Name = name;
+    first.AddGroup(group);
+  }
+  group.Name = "b";
+  group.ByteB = 1;
+  second.AddGroup(group);
+  TquvInterfaceHeader header;
+  header.ModuleName = "m";
+  header.InterfaceName = "i";
+  const TGroupSets interleaved = {0, 1, 0};
+  const std::vector<uint8_t> data =
+      BuildInterfaceData(header, first, second, kInterfaceFileVersion, interleaved);
+  TquvSymbolDefs firstBack;
+  TquvSymbolDefs secondBack;
+  TGroupSets order;
+  ParseInterfaceData(data, kInterfaceFileVersion, true, firstBack, secondBack, &order);
+  EXPECT_EQ(order, interleaved);
+  EXPECT_EQ(firstBack.Group(1).Name, "c");
+  EXPECT_EQ(MessageOf([&] {
+              BuildInterfaceData(header, first, second, 37, {0, 1});
+            }),
+            "The group order does not name each group of the sets once");
+  EXPECT_EQ(MessageOf([&] {
+              BuildInterfaceData(header, first, second, 37, {0, 1, 1});
+            }),
+            "The group order does not name each group of the sets once");
+}
+
 TEST_F(IntfFileTest, SignatureDigits) {
   EXPECT_EQ(ParseFileHeader("SQV37F\0\0"s, "f").FileVersion, 37);
   EXPECT_EQ(ParseFileHeader("SQVS9F\0\0"s, "f").FileVersion, 9);

@@ -192,6 +192,31 @@ TEST(SymbolDefsTest, ReadsVersionTwoAndThreeStreams) {
   EXPECT_EQ(three->GroupCount(), 1);
 }
 
+// The texts that open version 2 records come back in every set; a set that
+// keeps the stored form also gives back version 3 "NOT NULL" constraints and
+// references as they were.
+TEST(SymbolDefsTest, RecordsOfVersionsTwoAndThreeAreWrittenBackAsTheyWereRead) {
+  TByteBuilder v2 = SetHead(0, "s", "", 1, 2);
+  v2.U8(0).I32(0).I32(1);
+  v2.Text(4, "old1").Text(4, "old2").Text(4, "Nome").U8('A').U16(30).U8(0).U8(0).Text(4, "");
+  EXPECT_EQ(ReadBack(v2.Bytes())->Item(0).LeadText(2), "old2");
+  EXPECT_TRUE(Written(*ReadBack(v2.Bytes()), 0) == v2.Bytes());
+
+  TByteBuilder v3 = SetHead(0, "s", "s2.q", 1, 3);
+  v3.U8(0).I32(0).I32(2);
+  for (const char* reference : {"s.x.y", ".x.y"}) {
+    v3.Text(4, "A").U8('A').U16(5).U8(0).U8(0).Text(4, "NOT NULL").Text(4, "");
+    v3.Text(4, "").Text(4, "").Text(4, "").Text(4, "").Text(4, "").Text(4, reference);
+  }
+  TMemoryStream stream(v3.Bytes());
+  TquvSymbolDefs stored;
+  stored.SetKeepStoredForm(true);
+  stored.ReadFromStream(stream, true, 2, true);
+  EXPECT_EQ(stored.Item(0).Constraint(), "NOT NULL");
+  EXPECT_EQ(stored.Item(0).Flags(), 0);
+  EXPECT_TRUE(Written(stored, 0) == v3.Bytes());
+}
+
 // Short records of version 37: flags are present from 36 on; a nested set
 // follows its byte.
 TEST(SymbolDefsTest, ReadsShortRecordsOfVersions37And30) {

@@ -32,7 +32,7 @@ const std::string kDescription = R"({
         { "name": "number", "type": "N", "flags": 16, "group": "Main" },
         { "name": "customer", "type": "A", "size": 40, "text1": "Cliente",
           "flags": 4096, "text15": "fifteen", "byte2": 9, "displayWidth": 300 },
-        { "name": "lines", "type": "R", "reference": "orders.line" } ],
+        { "name": "lines", "type": "R", "reference": "shop.orders.line" } ],
       "fields2": [ { "name": "total", "type": "M", "group": "Extra" } ] },
     { "name": "orders.line", "fields": [ { "name": "qty", "type": "+" } ] },
     { "name": "orders.more", "extraText": "shop.orders.list", "word1": 2, "kind": 10 }
@@ -48,7 +48,8 @@ TEST(IntfToolTest, DumpOfABuiltFileBuildsTheSameBytes) {
   const intftool::TDumpedFile file = intftool::ReadInterfaceFile("shop.quv", bytes);
   const std::string description = intftool::DumpAsJson(file, "shop").dump(2);
   EXPECT_EQ(BuildInterfaceFile("dump.json", description, "shop"), bytes);
-  EXPECT_NE(intftool::DumpAsText(file, "shop.quv").find("customer A offset=4"), std::string::npos);
+  EXPECT_NE(intftool::DumpAsText(file, "shop.quv", "shop").find("customer A offset=4"),
+            std::string::npos);
 }
 
 TEST(IntfToolTest, BuiltFileReadsBackThroughTheRegistry) {
@@ -99,8 +100,11 @@ TEST(IntfToolTest, DescriptionFaultsNameTheFileAndLine) {
 }
 
 // Interface files of any version written byte by byte, in the layout each
-// version has: an interface with groups and fields in both sets and every
-// value that the version stores set, and a second, plain one.
+// version has, as other writers write them: an interface with groups and
+// fields in both sets and every value that the version stores set, and a
+// second, plain one. The groups of the two sets interleave, references come
+// in full and short, version 3 states "NOT NULL" as a constraint, and
+// version 2 fills the texts that nothing reads.
 class THandWrittenFile final {
  public:
   explicit THandWrittenFile(int32_t version) : V(version) {}
@@ -122,6 +126,16 @@ class THandWrittenFile final {
   }
 
  private:
+  // One field record's own values.
+  struct TField {
+    std::string Name;
+    char Type;
+    int16_t GroupIndex;     // in its own set, from version 9
+    std::string GroupName;  // before version 9
+    std::string Constraint;
+    std::string Reference;
+  };
+
   int S() const { return V >= 8 ? 1 : 4; }
   int M() const { return V >= 8 ? 2 : 4; }
 
@@ -136,7 +150,7 @@ class THandWrittenFile final {
 
   void Header(TByteBuilder& b, const std::string& module, const std::string& name, uint16_t fields1,
               uint16_t fields2, uint16_t groups) const {
-    if (V < 3) b.Text(M(), "").Text(S(), module + "." + name);
+    if (V < 3) b.Text(M(), "lead").Text(S(), module + "." + name);
     b.Text(S(), module).Text(S(), name).Text(M(), "descri\xE7\xE3o").Text(S(), "Pedidos \xE9");
     b.U16(fields1).U16(fields2).U16(groups);
     if (V >= 3) b.U8(4);
@@ -155,27 +169,26 @@ class THandWrittenFile final {
     if (V >= 25) b.U8(9).Text(1, "a").Text(2, "b");
   }
 
-  // One field record; `group` is its group index from version 9, its group
-  // name before.
-  void Field(TByteBuilder& b, const std::string& name, char type, int16_t groupIndex,
-             const std::string& groupName) const {
-    if (V < 3) b.Text(M(), "").Text(M(), "");
-    b.Text(S(), name).U8(uint8_t(type)).U16(20);
-    // Writers store the increment flag of "+" fields where flags have room.
-    const uint16_t increment = type == '+' && V >= 24 ? kSymbolIncrement : 0;
-    const uint16_t flags = V >= 24 ? 0x1010 | increment : 0x10;
+  void Field(TByteBuilder& b, const TField& field) const {
+    if (V < 3) b.Text(M(), "lead one").Text(M(), "lead two");
+    b.Text(S(), field.Name).U8(uint8_t(field.Type)).U16(20);
+    // Writers store the increment flag of "+" fields where flags have room;
+    // a "NOT NULL" constraint stands for the required flag.
+    const uint16_t increment = field.Type == '+' && V >= 24 ? kSymbolIncrement : 0;
+    const uint16_t required = field.Constraint == "NOT NULL" ? 0 : kSymbolRequired;
+    const uint16_t flags = V >= 24 ? 0x1000 | required | increment : required;
     if (V >= 24)
       b.U16(flags);
     else
       b.U8(flags);
-    b.U8(2).Text(S(), V == 3 ? "x > 0" : "price > 0");
+    b.U8(2).Text(S(), field.Constraint);
     if (V >= 3) {
       if (V >= 9)
-        b.U16(uint16_t(groupIndex));
+        b.U16(uint16_t(field.GroupIndex));
       else
-        b.Text(S(), groupName);
+        b.Text(S(), field.GroupName);
       b.Text(M(), "t1").Text(S(), "t4").Text(S(), "t2").Text(S(), "t3").Text(S(), "t5");
-      b.Text(S(), "orders.line");
+      b.Text(S(), field.Reference);
     }
     if (V >= 4) V <= 20 ? b.U8(200) : b.U16(300);
     if (V >= 5) b.Text(S(), "t6").Text(M(), "t7").U8(1);
@@ -189,24 +202,26 @@ class THandWrittenFile final {
   }
 
   std::vector<uint8_t> Orders() const {
-    // Groups: listed from version 9, a second-set group from 13 (ByteB).
+    // Groups: listed from version 9, a second-set group between the first
+    // set's two from 13 (ByteB); before 9 the fields name three groups.
     const bool listed = V >= 9;
     const bool second = V >= 13;
-    const uint16_t groups = V < 3 ? 0 : listed ? (second ? 2 : 1) : 2;
+    const uint16_t groups = V < 3 ? 0 : listed && !second ? 2 : 3;
     TByteBuilder b;
     Header(b, "orders", "list", 2, 1, groups);
     if (listed) Group(b, "Main", 0);
     if (listed && second) Group(b, "Extra", 1);
-    Field(b, "number", '+', 0, "Main");
-    Field(b, "customer", 'A', -1, "");
-    Field(b, "total", 'M', second ? 0 : -1, "Extra");
+    if (listed) Group(b, "Side", 0);
+    Field(b, {"number", '+', 0, "Main", "price > 0", "orders.line"});
+    Field(b, {"customer", 'A', 1, "Side", "NOT NULL", "shop.orders.line"});
+    Field(b, {"total", 'M', int16_t(second ? 0 : -1), "Extra", "price > 0", ".orders.line"});
     return b.Bytes();
   }
 
   std::vector<uint8_t> Lines() const {
     TByteBuilder b;
     Header(b, "orders", "line", 1, 0, 0);
-    Field(b, "qty", 'N', -1, "");
+    Field(b, {"qty", 'N', -1, "", "", "other.orders.list"});
     return b.Bytes();
   }
 
@@ -256,6 +271,30 @@ TEST(IntfToolTest, FilesOfEveryVersionDumpToADescriptionThatBuildsTheSameBytes) 
   }
 }
 
+// What a dump tells about the cases that other writers store differently from
+// this system: a reference as the library reads it and, where this system
+// would store it otherwise, as stored; groups in file order; version 3
+// "NOT NULL" constraints; the texts that open version 2 records.
+TEST(IntfToolTest, DumpDescribesWhatOtherWritersStoreAsTheyStoreIt) {
+  const auto describe = [](int32_t version) {
+    const std::string bytes = THandWrittenFile(version).Bytes();
+    return intftool::DumpAsJson(intftool::ReadInterfaceFile("shop.quv", bytes), "shop");
+  };
+  const nlohmann::ordered_json v37 = describe(37)["interfaces"][0];
+  EXPECT_EQ(v37["groups"][1]["name"], "Extra");
+  EXPECT_EQ(v37["fields"][0]["reference"], "shop.orders.line");
+  EXPECT_FALSE(v37["fields"][0].contains("storedReference"));
+  EXPECT_EQ(v37["fields"][1]["reference"], "shop.orders.line");
+  EXPECT_EQ(v37["fields"][1]["storedReference"], "shop.orders.line");
+  EXPECT_EQ(v37["fields2"][0]["storedReference"], ".orders.line");
+  const nlohmann::ordered_json v3 = describe(3)["interfaces"][0];
+  EXPECT_EQ(v3["fields"][1]["constraint"], "NOT NULL");
+  EXPECT_FALSE(v3["fields"][1].contains("flags"));
+  const nlohmann::ordered_json v2 = describe(2)["interfaces"][0];
+  EXPECT_EQ(v2["leadText"], "lead");
+  EXPECT_EQ(v2["fields"][0]["leadText2"], "lead two");
+}
+
 TEST(IntfToolTest, ValuesAVersionCannotKeepAreRefused) {
   const auto error = [](const std::string& signature, const std::string& interface) {
     return BuildError("{ \"signature\": \"" + signature + "\",\n \"interfaces\": [\n" + interface +
@@ -274,6 +313,15 @@ TEST(IntfToolTest, ValuesAVersionCannotKeepAreRefused) {
             "d.json:3: a version 5 file has no group list: a field's \"group\" names it");
   EXPECT_EQ(error("SQV10F", R"({ "name": "a.b", "groups": [ { "name": "G", "byteB": 1 } ] })"),
             "d.json:3: a version 10 file keeps no group of the second set (byteB)");
+  EXPECT_EQ(error("SQV37F", R"({ "name": "a.b", "fields": [ { "name": "x", "type": "R",
+                                "reference": "other.a.b" } ] })"),
+            "d.json:4: \"reference\" reads back as \"shop.a.b\" from a version 37 file");
+  EXPECT_EQ(error("SQV37F", R"({ "name": "a.b", "fields": [ { "name": "x", "type": "R",
+                                "reference": "shop.a.b", "storedReference": "a.c" } ] })"),
+            "d.json:4: \"reference\" reads back as \"shop.a.c\" from a version 37 file");
+  EXPECT_EQ(error("SQV02F", R"({ "name": "a.b", "fields": [ { "name": "x", "type": "R",
+                                "reference": "shop.a.b" } ] })"),
+            "d.json:4: \"reference\" reads back as \"\" from a version 2 file");
   EXPECT_EQ(error("SQV35F", R"({ "name": "a.b", "word1": 2, "extraText": "x.y" })"),
             "d.json:3: \"extraText\" is kept only from version 36 on");
   EXPECT_EQ(error("SQV38F", ""), "d.json:1: \"signature\" names version 38; the newest is 37");

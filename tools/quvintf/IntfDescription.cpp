@@ -113,6 +113,34 @@ struct TVersion {
   bool HasV2Index() const { return File >= kFirstIndexV2Version; }
 };
 
+// The fault of a value that comes back from the written file as `readBack`.
+std::string ReadsBackAs(const std::string& key, const std::string& readBack, TVersion version) {
+  return "\"" + key + "\" reads back as " + readBack + " from a version " +
+         std::to_string(version.File) + " file";
+}
+
+std::string Quoted(const std::string& text) { return "\"" + Cp1252ToUtf8(text) + "\""; }
+
+// The reference text a field stores: its "storedReference", or else what the
+// writer makes of its "reference" in the library `library`. Either must read
+// back as the name "reference" gives.
+std::string StoredReference(const TDescriptionReader& reader, const json& field,
+                            const std::string& at, const std::string& library, TVersion version) {
+  const std::string reference = reader.Text(field, at, "reference");
+  const std::string stored = field.contains("storedReference")
+                                 ? reader.Text(field, at, "storedReference")
+                                 : ShortenName(reference, library);
+  const std::string readBack = CompleteName(stored, library);
+  // Names are compared as readers look them up, without regard to case; a
+  // reference may be given in short or in full.
+  const auto sameName = [](const std::string& a, const std::string& b) {
+    return AnsiUpperCase(a) == AnsiUpperCase(b);
+  };
+  if (!sameName(readBack, reference) && !sameName(readBack, CompleteName(reference, library)))
+    reader.Fail(at + "/reference", ReadsBackAs("reference", Quoted(readBack), version));
+  return stored;
+}
+
 void ReadGroups(const TDescriptionReader& reader, const json& groups, const std::string& pointer,
                 TDumpedInterface& intf, TInterfacePlaces& places) {
   for (std::size_t i = 0; i < groups.size(); ++i) {
@@ -125,12 +153,13 @@ void ReadGroups(const TDescriptionReader& reader, const json& groups, const std:
     if (defs.FindGroup(group.Name) != nullptr)
       reader.Fail(at, "group \"" + Cp1252ToUtf8(group.Name) + "\" twice");
     defs.AddGroup(std::move(group));
+    intf.GroupSets.push_back(static_cast<uint8_t>(set));
     places.Groups[set].push_back(at);
   }
 }
 
 void ReadFields(const TDescriptionReader& reader, const json& fields, const std::string& pointer,
-                TVersion version, TquvSymbolDefs& set) {
+                TVersion version, const std::string& library, TquvSymbolDefs& set) {
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const std::string at = pointer + "/" + std::to_string(i);
     const json& field = reader.Object(fields[i], at);
@@ -140,7 +169,9 @@ void ReadFields(const TDescriptionReader& reader, const json& fields, const std:
       reader.Fail(at + "/type", "\"type\" must be one of " + std::string(kTypeCodes));
     }
     symbol.SetTypeCode(type[0]);
-    reader.Apply(field, at, FieldSchema(), {"name", "type", "group"}, symbol);
+    reader.Apply(field, at, FieldSchema(),
+                 {"name", "type", "group", "reference", "storedReference"}, symbol);
+    symbol.SetReference(StoredReference(reader, field, at, library, version));
     if (symbol.TypeCode() == '+') symbol.SetFlags(symbol.Flags() | kSymbolIncrement);
     if (!symbol.Text(15).empty() && (symbol.Flags() & kSymbolHasText15) == 0)
       reader.Fail(at + "/text15", "\"text15\" is kept only with flag 0x1000 (4096) set");
@@ -172,7 +203,8 @@ void CheckIndexEntry(const TDescriptionReader& reader, const TIndexInfo& entry,
 }
 
 TDumpedInterface ReadInterface(const TDescriptionReader& reader, const json& value,
-                               TVersion version, TInterfacePlaces& places) {
+                               TVersion version, const std::string& library,
+                               TInterfacePlaces& places) {
   const std::string& at = places.At;
   const json& object = reader.Object(value, at);
   TDumpedInterface intf;
@@ -195,8 +227,10 @@ TDumpedInterface ReadInterface(const TDescriptionReader& reader, const json& val
   ReadGroups(reader, reader.Array(object, at, "groups"), at + "/groups", intf, places);
   places.Fields[0] = at + "/fields";
   places.Fields[1] = at + "/fields2";
-  ReadFields(reader, reader.Array(object, at, "fields"), places.Fields[0], version, *intf.First);
-  ReadFields(reader, reader.Array(object, at, "fields2"), places.Fields[1], version, *intf.Second);
+  ReadFields(reader, reader.Array(object, at, "fields"), places.Fields[0], version, library,
+             *intf.First);
+  ReadFields(reader, reader.Array(object, at, "fields2"), places.Fields[1], version, library,
+             *intf.Second);
   return intf;
 }
 
@@ -204,8 +238,8 @@ TDumpedInterface ReadInterface(const TDescriptionReader& reader, const json& val
 // nothing a version cannot keep is dropped or cut without a word.
 class TReadBackCheck final {
  public:
-  TReadBackCheck(const TDescriptionReader& reader, TVersion version)
-      : FReader(reader), FVersion(version) {}
+  TReadBackCheck(const TDescriptionReader& reader, TVersion version, std::string library)
+      : FReader(reader), FVersion(version), FLibrary(std::move(library)) {}
 
   void Interface(const TDumpedInterface& given, const TDumpedInterface& back,
                  const TInterfacePlaces& places) const {
@@ -226,7 +260,7 @@ class TReadBackCheck final {
     for (const auto& p : schema.Ints)
       if (p.Get(given) != p.Get(back)) Lost(at, p.Key, std::to_string(p.Get(back)));
     for (const auto& p : schema.Texts)
-      if (p.Get(given) != p.Get(back)) Lost(at, p.Key, "\"" + Cp1252ToUtf8(p.Get(back)) + "\"");
+      if (p.Get(given) != p.Get(back)) Lost(at, p.Key, Quoted(p.Get(back)));
   }
 
   void Groups(const TquvSymbolDefs& given, const TquvSymbolDefs& back,
@@ -245,21 +279,22 @@ class TReadBackCheck final {
       const std::string at = pointer + "/" + std::to_string(i);
       const TquvSymbolDef& field = given.Item(i);
       const TquvSymbolDef& read = back.Item(i);
-      if (field.Name() != read.Name()) Lost(at, "name", "\"" + Cp1252ToUtf8(read.Name()) + "\"");
-      if (field.GroupName() != read.GroupName())
-        Lost(at, "group", "\"" + Cp1252ToUtf8(read.GroupName()) + "\"");
+      if (field.Name() != read.Name()) Lost(at, "name", Quoted(read.Name()));
+      if (field.GroupName() != read.GroupName()) Lost(at, "group", Quoted(read.GroupName()));
+      if (field.Reference() != read.Reference())
+        Lost(at, "reference", Quoted(CompleteName(read.Reference(), FLibrary)));
       Properties(FieldSchema(), field, read, at);
     }
   }
 
   [[noreturn]] void Lost(const std::string& at, const std::string& key,
                          const std::string& readBack) const {
-    FReader.Fail(at + "/" + key, "\"" + key + "\" reads back as " + readBack + " from a version " +
-                                     std::to_string(FVersion.File) + " file");
+    FReader.Fail(at + "/" + key, ReadsBackAs(key, readBack, FVersion));
   }
 
   const TDescriptionReader& FReader;
   TVersion FVersion;
+  std::string FLibrary;
 };
 
 TFileHeaderInfo ReadFileHeader(const TDescriptionReader& reader, const json& root) {
@@ -282,12 +317,14 @@ std::string BuildInterfaceFile(const std::string& fileName, const std::string& t
   const TDescriptionReader reader(fileName, text);
   const json& root = reader.Object(reader.Root(), "");
   reader.CheckKeys(root, "", {"library", "signature", "reserved", "interfaces"});
-  const std::string library = reader.Text(root, "", "library");
-  if (!library.empty() && AnsiUpperCase(library) != AnsiUpperCase(libraryName)) {
-    reader.Fail("/library", "\"library\" is \"" + Cp1252ToUtf8(library) +
+  const std::string named = reader.Text(root, "", "library");
+  if (!named.empty() && AnsiUpperCase(named) != AnsiUpperCase(libraryName)) {
+    reader.Fail("/library", "\"library\" is \"" + Cp1252ToUtf8(named) +
                                 "\" but the output file is for \"" + Cp1252ToUtf8(libraryName) +
                                 "\"");
   }
+  // References are completed with the name as the description spells it.
+  const std::string library = named.empty() ? libraryName : named;
   const TFileHeaderInfo header = ReadFileHeader(reader, root);
   const TVersion version{header.FileVersion};
   const json& interfaces = reader.Array(root, "", "interfaces");
@@ -299,14 +336,15 @@ std::string BuildInterfaceFile(const std::string& fileName, const std::string& t
   std::set<std::string> names;
   for (std::size_t i = 0; i < interfaces.size(); ++i) {
     places[i].At = "/interfaces/" + std::to_string(i);
-    TDumpedInterface intf = ReadInterface(reader, interfaces[i], version, places[i]);
+    TDumpedInterface intf = ReadInterface(reader, interfaces[i], version, library, places[i]);
     if (!names.insert(AnsiUpperCase(intf.Entry.Name)).second)
       reader.Fail(places[i].At + "/name",
                   "interface \"" + Cp1252ToUtf8(intf.Entry.Name) + "\" twice");
     intf.Entry.Offset = static_cast<uint32_t>(out.Position());
-    WriteInterfaceBytes(out,
-                        BuildInterfaceData(intf.Header, *intf.First, *intf.Second, version.File),
-                        version.File);
+    WriteInterfaceBytes(
+        out,
+        BuildInterfaceData(intf.Header, *intf.First, *intf.Second, version.File, intf.GroupSets),
+        version.File);
     entries.push_back(intf.Entry);
     given.push_back(std::move(intf));
   }
@@ -314,7 +352,7 @@ std::string BuildInterfaceFile(const std::string& fileName, const std::string& t
   const auto& written = static_cast<TMemoryStream&>(out.Stream()).Bytes();
   std::string bytes(written.begin(), written.end());
   const TDumpedFile back = ReadInterfaceFile(fileName, bytes);
-  const TReadBackCheck check(reader, version);
+  const TReadBackCheck check(reader, version, library);
   for (std::size_t i = 0; i < given.size(); ++i)
     check.Interface(given[i], back.Interfaces[i], places[i]);
   return bytes;

@@ -2,6 +2,8 @@
 
 #include <set>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "platform/Cp1252.h"
 #include "platform/ProgramIo.h"
@@ -25,17 +27,33 @@ void PutProperties(ordered_json& out, const TSchema<T>& schema, const T& source)
   }
 }
 
-ordered_json GroupsOf(const TquvSymbolDefs& set) {
+ordered_json GroupsInFileOrder(const TDumpedInterface& intf) {
   ordered_json groups = ordered_json::array();
-  for (int32_t i = 0; i < set.GroupCount(); ++i) {
+  int32_t next[2] = {0, 0};
+  for (const uint8_t set : intf.GroupSets) {
+    const TquvSymbolDefs& defs = set == 0 ? *intf.First : *intf.Second;
     ordered_json group;
-    PutProperties(group, GroupSchema(), set.Group(i));
+    PutProperties(group, GroupSchema(), defs.Group(next[set]++));
     groups.push_back(std::move(group));
   }
   return groups;
 }
 
-ordered_json FieldsOf(const TquvSymbolDefs& set) {
+// The "reference" of a field, the name that readers of the library
+// `libraryName` complete from the stored text, and its "storedReference", that
+// text when the writer would not store the name so; each present key with its
+// value.
+std::vector<std::pair<std::string, std::string>> ReferenceKeys(const TquvSymbolDef& symbol,
+                                                               const std::string& libraryName) {
+  const std::string& stored = symbol.Reference();
+  const std::string reference = CompleteName(stored, libraryName);
+  std::vector<std::pair<std::string, std::string>> keys;
+  if (!reference.empty()) keys.emplace_back("reference", reference);
+  if (ShortenName(reference, libraryName) != stored) keys.emplace_back("storedReference", stored);
+  return keys;
+}
+
+ordered_json FieldsOf(const TquvSymbolDefs& set, const std::string& libraryName) {
   ordered_json fields = ordered_json::array();
   for (int32_t i = 0; i < set.Count(); ++i) {
     const TquvSymbolDef& symbol = set.Item(i);
@@ -44,6 +62,8 @@ ordered_json FieldsOf(const TquvSymbolDefs& set) {
     field["type"] = Cp1252ToUtf8(std::string(1, symbol.TypeCode()));
     if (symbol.Group() != nullptr) field["group"] = Cp1252ToUtf8(symbol.GroupName());
     PutProperties(field, FieldSchema(), symbol);
+    for (const auto& [key, value] : ReferenceKeys(symbol, libraryName))
+      field[key] = Cp1252ToUtf8(value);
     fields.push_back(std::move(field));
   }
   return fields;
@@ -66,7 +86,8 @@ void WriteProperties(std::ostream& out, const TSchema<T>& schema, const T& sourc
   }
 }
 
-void WriteSet(std::ostream& out, const TquvSymbolDefs& set, const char* title) {
+void WriteSet(std::ostream& out, const TquvSymbolDefs& set, const char* title,
+              const std::string& libraryName) {
   out << "  " << title << ": " << set.Count() << " fields, " << set.GroupCount() << " groups\n";
   for (int32_t i = 0; i < set.GroupCount(); ++i) {
     out << "    group";
@@ -79,11 +100,19 @@ void WriteSet(std::ostream& out, const TquvSymbolDefs& set, const char* title) {
         << " offset=" << symbol.Offset();
     if (symbol.Group() != nullptr) out << " group=\"" << Shown(symbol.GroupName()) << "\"";
     WriteProperties(out, FieldSchema(), symbol);
+    for (const auto& [key, value] : ReferenceKeys(symbol, libraryName))
+      out << " " << key << "=\"" << Shown(value) << "\"";
     out << "\n";
   }
 }
 
 }  // namespace
+
+std::unique_ptr<TquvSymbolDefs> MakeStoredFormSet() {
+  auto set = std::make_unique<TquvSymbolDefs>();
+  set->SetKeepStoredForm(true);
+  return set;
+}
 
 TDumpedFile ReadInterfaceFile(const std::string& fileName, const std::string& bytes) {
   TDumpedFile file;
@@ -99,7 +128,7 @@ TDumpedFile ReadInterfaceFile(const std::string& fileName, const std::string& by
     intf.Entry = entry;
     intf.Header = ParseInterfaceData(
         ReadInterfaceBytes(stream, entry.Offset, file.Header.FileVersion, fileName),
-        file.Header.FileVersion, true, *intf.First, *intf.Second);
+        file.Header.FileVersion, true, *intf.First, *intf.Second, &intf.GroupSets);
     file.Interfaces.push_back(std::move(intf));
   }
   return file;
@@ -118,19 +147,16 @@ ordered_json DumpAsJson(const TDumpedFile& file, const std::string& libraryName)
     ordered_json out;
     out["name"] = Cp1252ToUtf8(intf.Entry.Name);
     PutProperties(out, InterfaceSchema(), intf);
-    if (listGroups && intf.First->GroupCount() + intf.Second->GroupCount() > 0) {
-      ordered_json groups = GroupsOf(*intf.First);
-      for (auto& group : GroupsOf(*intf.Second)) groups.push_back(std::move(group));
-      out["groups"] = std::move(groups);
-    }
-    if (intf.First->Count() > 0) out["fields"] = FieldsOf(*intf.First);
-    if (intf.Second->Count() > 0) out["fields2"] = FieldsOf(*intf.Second);
+    if (listGroups && !intf.GroupSets.empty()) out["groups"] = GroupsInFileOrder(intf);
+    if (intf.First->Count() > 0) out["fields"] = FieldsOf(*intf.First, libraryName);
+    if (intf.Second->Count() > 0) out["fields2"] = FieldsOf(*intf.Second, libraryName);
     root["interfaces"].push_back(std::move(out));
   }
   return root;
 }
 
-std::string DumpAsText(const TDumpedFile& file, const std::string& fileName) {
+std::string DumpAsText(const TDumpedFile& file, const std::string& fileName,
+                       const std::string& libraryName) {
   std::ostringstream out;
   out << "file " << program::ShownText(fileName, std::string::npos) << "\n"
       << "signature \"" << Shown(file.Header.Signature) << "\" version " << file.Header.FileVersion
@@ -141,8 +167,8 @@ std::string DumpAsText(const TDumpedFile& file, const std::string& fileName) {
     out << "\ninterface " << Shown(intf.Entry.Name) << " offset=" << intf.Entry.Offset;
     WriteProperties(out, InterfaceSchema(), intf);
     out << "\n";
-    WriteSet(out, *intf.First, "first set");
-    WriteSet(out, *intf.Second, "second set");
+    WriteSet(out, *intf.First, "first set", libraryName);
+    WriteSet(out, *intf.Second, "second set", libraryName);
   }
   return out.str();
 }

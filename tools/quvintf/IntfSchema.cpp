@@ -66,6 +66,7 @@ TSchema<TDumpedInterface> MakeInterfaceSchema() {
                  HeaderInt("byte4", kByteMax, &TquvInterfaceHeader::Byte4)};
   schema.Texts = {{"extraText", [](const TDumpedInterface& i) { return i.Entry.ExtraText; },
                    [](TDumpedInterface& i, std::string v) { i.Entry.ExtraText = std::move(v); }},
+                  HeaderText("leadText", &TquvInterfaceHeader::LeadText),
                   HeaderText("descriptor", &TquvInterfaceHeader::DescriptorText),
                   HeaderText("text1", &TquvInterfaceHeader::Text1),
                   HeaderText("text2", &TquvInterfaceHeader::Text2),
@@ -102,9 +103,12 @@ TSchema<TquvSymbolDef> MakeFieldSchema() {
                            [n](S& s, int64_t v) { s.SetByte(n, static_cast<uint8_t>(v)); }});
   }
   schema.Texts = {{"constraint", [](const S& s) { return s.Constraint(); },
-                   [](S& s, std::string v) { s.SetConstraint(std::move(v)); }},
-                  {"reference", [](const S& s) { return s.Reference(); },
-                   [](S& s, std::string v) { s.SetReference(std::move(v)); }}};
+                   [](S& s, std::string v) { s.SetConstraint(std::move(v)); }}};
+  for (int n = 1; n <= 2; ++n) {
+    schema.Texts.push_back({"leadText" + std::to_string(n),
+                            [n](const S& s) { return s.LeadText(n); },
+                            [n](S& s, std::string v) { s.SetLeadText(n, std::move(v)); }});
+  }
   // Text 14 is not part of the stored form.
   for (int n = 1; n <= 15; ++n) {
     if (n == 14) continue;

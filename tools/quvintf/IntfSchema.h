@@ -39,7 +39,8 @@ struct TSchema {
 // are handled by the callers; these are the rest.
 const TSchema<TDumpedInterface>& InterfaceSchema();
 const TSchema<TquvGroupDef>& GroupSchema();
-// A field: "name", "type" and "group" are handled by the callers.
+// A field: "name", "type", "group", "reference" and "storedReference" are
+// handled by the callers.
 const TSchema<TquvSymbolDef>& FieldSchema();
 
 // The field type codes a description may use.

@@ -33,6 +33,7 @@ Windows-1252, and a character outside it is an error):
                   32767, default -1), byte and a text of at most 255 bytes
                   (with word1 = 2: the module.interface this one extends)
     "descriptor", "text1", "text2", "text3"     header texts
+    "leadText"    (before version 3) the header's first text, which nothing reads
     "kindByte", "word3", "byte1", "byte2", "byte3", "byte4"  header numbers
     "groups"      (version 9 on) a list of groups: "name" (required),
                   "number", "byteA", "byteB", "byteC", "textA", "textB";
@@ -43,8 +44,14 @@ Windows-1252, and a character outside it is an error):
   A field has "name" and "type" (one of N + A I R B D T H M, required),
   "size", "decimals", "flags" (16 = required, 4096 = carries text15),
   "displayWidth", "group" (a group of its set; before version 9 the name
-  alone makes the group), "constraint", "reference", "text1" to "text13",
-  "text15", "byte1" to "byte3".
+  alone makes the group), "constraint", "reference", "storedReference",
+  "text1" to "text13", "text15", "byte1" to "byte3", and before version 3
+  "leadText1" and "leadText2" (the record's first texts, which nothing reads).
+  A "reference" is the name that readers of the library see: module.interface
+  is completed to library.module.interface, and a reference into the library
+  is stored as module.interface. "storedReference" gives the stored text
+  instead, which must read as the "reference"; the dump adds it where another
+  writer stored a reference otherwise (for example in full).
   Numbers default to 0 and texts to "". Unknown keys are errors, and so is
   a value that the file's version cannot keep (a text too long for its
   length byte, a key the version does not store).
@@ -61,11 +68,11 @@ Example:
   }
 
 `quvintf dump --json FILE.quv` prints the description of a file of any
-version; building it again gives the same bytes when the file keeps its
-interfaces' data in index order, one after the other, as this tool writes
-them. A file that names an interface twice is refused, as programs refuse
-it. Faults are reported as FILE:LINE: what; a wrong command line exits
-with status 2, other failures with status 1.
+version, its groups in the file's order; building it again gives the same
+bytes when the file keeps its interfaces' data in index order, one after the
+other, as this tool writes them. A file that names an interface twice is
+refused, as programs refuse it. Faults are reported as FILE:LINE: what; a
+wrong command line exits with status 2, other failures with status 1.
 )";
 
 int Build(const std::string& description, const std::string& output) {
@@ -80,11 +87,11 @@ int Dump(const std::string& fileName, bool asJson) {
   // Messages of the file's reader name it in the framework's code page.
   const quv::intftool::TDumpedFile file = quv::intftool::ReadInterfaceFile(
       quv::Utf8ToCp1252(fileName), quv::toolfiles::ReadNamedFile(fileName));
+  const std::string library = quv::toolfiles::LibraryNameOf(fileName);
   if (asJson)
-    std::cout << quv::intftool::DumpAsJson(file, quv::toolfiles::LibraryNameOf(fileName)).dump(2)
-              << "\n";
+    std::cout << quv::intftool::DumpAsJson(file, library).dump(2) << "\n";
   else
-    std::cout << quv::intftool::DumpAsText(file, fileName);
+    std::cout << quv::intftool::DumpAsText(file, fileName, library);
   return quv::program::kExitSuccess;
 }
 
