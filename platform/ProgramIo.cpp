@@ -68,8 +68,18 @@ void ReportError(std::string_view program, std::string_view message) {
 }
 
 int ReportUsageError(std::string_view program, std::string_view message) {
-  ReportError(program, std::string(message) + "; try --help");
+  ReportError(program, message);
+  const std::string hint = "Try '" + ShownText(program) + " --help'.\n";
+  std::fwrite(hint.data(), 1, hint.size(), stderr);
+  std::fflush(stderr);
   return kExitUsage;
+}
+
+std::string StrayArgumentText(std::string_view argument, bool commandExpected) {
+  if (argument.size() > 1 && argument.front() == '-')
+    return "unknown option '" + std::string(argument.substr(0, argument.find('='))) + "'";
+  return (commandExpected ? "unknown command '" : "unexpected argument '") + std::string(argument) +
+         "'";
 }
 
 int FinishStandardOutput(std::string_view program, int status) {

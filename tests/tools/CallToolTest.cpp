@@ -79,15 +79,15 @@ TEST_F(CallTool, ValuesAreConvertedByTheirFieldsTypesAndBadOnesNameTheParameter)
 
   EXPECT_EQ(Failure(Echo("active=sim")),
             "2 quvcall: parameter \"active\": Could not convert variant \"sim\" (text) to "
-            "Boolean; try --help\n");
+            "Boolean\nTry 'quvcall --help'.\n");
   EXPECT_EQ(Failure(Echo("colour=1")),
             "2 quvcall: parameter \"colour\" is not a field of the method (its fields: code, "
-            "name, amount, active, note); try --help\n");
+            "name, amount, active, note)\nTry 'quvcall --help'.\n");
   EXPECT_EQ(Failure(Echo("name=日本")),
-            "2 quvcall: parameter \"name\": character \"日\" U+65E5 is outside Windows-1252; try "
-            "--help\n");
+            "2 quvcall: parameter \"name\": character \"日\" U+65E5 is outside Windows-1252\nTry "
+            "'quvcall --help'.\n");
   EXPECT_EQ(Failure(Echo("code")),
-            "2 quvcall: parameters are name=value, not \"code\"; try --help\n");
+            "2 quvcall: parameters are name=value, not \"code\"\nTry 'quvcall --help'.\n");
   // A long value is not echoed whole.
   EXPECT_LT(Echo("code=" + std::string(5000, '9')).Err.size(), 450u);
 }
@@ -100,12 +100,12 @@ TEST_F(CallTool, WrongHostsAndCommandLinesFailBeforeAnyCall) {
     EXPECT_EQ(
         Failure(RunCall(FFolder, std::string("--host 127.0.0.1:") + port + " quvtest.test.echo")),
         std::string("2 quvcall: --host: the port must be a number from 1 to 65535, not \"") + port +
-            "\"; try --help\n");
+            "\"\nTry 'quvcall --help'.\n");
   }
   EXPECT_EQ(Failure(RunCall(FFolder, "--bogus quvtest.test.echo")),
-            "2 quvcall: The following argument was not expected: --bogus; try --help\n");
+            "2 quvcall: unknown option '--bogus'\nTry 'quvcall --help'.\n");
   EXPECT_EQ(Failure(RunCall(FFolder, "--timeout")),
-            "2 quvcall: --timeout: 1 required MS missing; try --help\n");
+            "2 quvcall: --timeout: 1 required MS missing\nTry 'quvcall --help'.\n");
   EXPECT_EQ(Failure(RunCall(FFolder, "--intf " + FFolder.Path() + " quvtest.test.echo")),
             "1 quvcall: " + FFolder.Path() + ": Is a directory\n");
 }

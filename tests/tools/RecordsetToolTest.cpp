@@ -211,19 +211,21 @@ TEST_F(RecordsetToolTest, ProgramNamesWhatIsWrongWithItsCommandLineAndInputs) {
     return std::to_string(run.Status) + " " + run.Err;
   };
   EXPECT_EQ(error("frobnicate"),
-            "2 quvrecordset: The following argument was not expected: frobnicate; try --help\n");
+            "2 quvrecordset: unknown command 'frobnicate'\nTry 'quvrecordset --help'.\n");
   EXPECT_EQ(error("build --intf " + shop + " " + rows + " out.rs"),
-            "2 quvrecordset: --definition is required; try --help\n");
+            "2 quvrecordset: --definition is required\nTry 'quvrecordset --help'.\n");
   EXPECT_EQ(error("dump --intf x"),
-            "2 quvrecordset: The following argument was not expected: --intf; try --help\n");
-  EXPECT_EQ(error(""), "2 quvrecordset: a command is needed: dump, filter or build; try --help\n");
+            "2 quvrecordset: unknown option '--intf'\nTry 'quvrecordset --help'.\n");
+  EXPECT_EQ(
+      error(""),
+      "2 quvrecordset: a command is needed: dump, filter or build\nTry 'quvrecordset --help'.\n");
   EXPECT_EQ(error("dump " + dir), "1 quvrecordset: " + dir + ": Is a directory\n");
   EXPECT_EQ(error("dump < /dev/null"), "1 quvrecordset: standard input: nothing arrived\n");
   EXPECT_EQ(error("build --intf " + dir + " --definition orders.list " + rows + " " + dir + "/o"),
             "1 quvrecordset: " + dir + ": Is a directory\n");
   EXPECT_EQ(error("build --intf " + shop + " --definition orders.日 " + rows + " " + dir + "/o"),
-            "2 quvrecordset: --definition: character \"日\" U+65E5 is outside Windows-1252; "
-            "try --help\n");
+            "2 quvrecordset: --definition: character \"日\" U+65E5 is outside Windows-1252\nTry "
+            "'quvrecordset --help'.\n");
   const std::string foreign = FFolder.WriteFile("foreign.json", R"([{ "name": "Ação 日" }])");
   EXPECT_EQ(error(build + foreign + " " + dir + "/o"),
             "1 quvrecordset: " + foreign +
