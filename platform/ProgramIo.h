@@ -24,6 +24,11 @@ std::string ShownText(std::string_view text, std::size_t maxBytes = kMaxMessageB
 
 // Writes "PROGRAM: MESSAGE" on standard error, the message as ShownText.
 void ReportError(std::string_view program, std::string_view message);
+// Writes the message as ReportError does, then `text` (UTF-8, shown as
+// ShownText) indented on a line of its own and a caret under the character
+// that starts at byte `position` of it.
+void ReportErrorAt(std::string_view program, std::string_view message, std::string_view text,
+                   std::size_t position);
 // Reports a wrong command line as "PROGRAM: MESSAGE" and the hint
 // "Try 'PROGRAM --help'." on the next line; returns kExitUsage.
 int ReportUsageError(std::string_view program, std::string_view message);

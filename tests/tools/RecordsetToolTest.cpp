@@ -245,7 +245,8 @@ TEST_F(RecordsetToolTest, ProgramNamesWhatIsWrongWithItsCommandLineAndInputs) {
   EXPECT_EQ(RunTool(FFolder, "--version").Out.rfind("quvrecordset ", 0), 0u);
 }
 
-TEST_F(RecordsetToolTest, CalculatedFieldsDumpWithTheirExpressionsAndFiltersKeepRows) {
+// Three scores with a calculated and an aggregate field, in a file.
+std::string ScoresFile(const TTempFolder& folder) {
   const std::string description = R"js({ "library": "calc", "interfaces": [
     { "name": "scores.list", "fields": [
         { "name": "id", "type": "N" },
@@ -253,11 +254,15 @@ TEST_F(RecordsetToolTest, CalculatedFieldsDumpWithTheirExpressionsAndFiltersKeep
         { "name": "twice", "type": "N", "text12": "id * 2" },
         { "name": "place", "type": "N", "text12": "RANK(id, [])" } ] } ] })js";
   const std::string intf =
-      FFolder.WriteFile("calc.quv", intftool::BuildInterfaceFile("calc.json", description, "calc"));
-  const std::string built = FFolder.WriteFile(
-      "scores.rs", BuildRecordset(LoadDefinitions(intf, "calc.scores.list"), "rows.json",
-                                  R"([{ "id": 3, "name": "bia" }, { "id": 5, "name": "ana" },
+      folder.WriteFile("calc.quv", intftool::BuildInterfaceFile("calc.json", description, "calc"));
+  return folder.WriteFile("scores.rs",
+                          BuildRecordset(LoadDefinitions(intf, "calc.scores.list"), "rows.json",
+                                         R"([{ "id": 3, "name": "bia" }, { "id": 5, "name": "ana" },
                          { "id": 3, "name": "caio" }])"));
+}
+
+TEST_F(RecordsetToolTest, CalculatedFieldsDumpWithTheirExpressionsAndFiltersKeepRows) {
+  const std::string built = ScoresFile(FFolder);
   const testing::TProgramRun dump = RunTool(FFolder, "dump " + built);
   ASSERT_EQ(dump.Status, 0) << dump.Err;
   EXPECT_NE(dump.Out.find("field 2: twice N = id * 2\n"), std::string::npos) << dump.Out;
@@ -274,11 +279,33 @@ TEST_F(RecordsetToolTest, CalculatedFieldsDumpWithTheirExpressionsAndFiltersKeep
   const testing::TProgramRun one = RunTool(FFolder, "filter \"name = 'ana'\" < " + built);
   ASSERT_EQ(one.Status, 0) << one.Err;
   EXPECT_NE(one.Out.find(", 1 rows)\n"), std::string::npos) << one.Out;
-  const testing::TProgramRun bad = RunTool(FFolder, "filter \"id >\" " + built);
-  EXPECT_EQ(bad.Status, 1);
-  EXPECT_EQ(bad.Err,
-            "quvrecordset: EXPR: Esperado valor, variável ou função válidos, encontrado "
-            "(fim da expressão)\n");
+}
+
+// A faulty filter is echoed with a caret under where the parser stopped, and
+// one that does not give true or false is refused rather than keeping no row.
+TEST_F(RecordsetToolTest, FiltersThatCannotSayTrueOrFalseAreRefused) {
+  const std::string built = ScoresFile(FFolder);
+  const auto failure = [&](const std::string& expression) {
+    const testing::TProgramRun run = RunTool(FFolder, "filter \"" + expression + "\" " + built);
+    EXPECT_EQ(run.Out, "");
+    return std::to_string(run.Status) + " " + run.Err;
+  };
+  EXPECT_EQ(failure("id >"),
+            "1 quvrecordset: EXPR: Esperado valor, variável ou função válidos, encontrado "
+            "(fim da expressão)\n"
+            "  id >\n"
+            "      ^\n");
+  EXPECT_EQ(failure("(name = 'ção') and and id"),
+            "1 quvrecordset: EXPR: Esperado valor, variável ou função válidos, encontrado "
+            "\"and\"\n"
+            "  (name = 'ção') and and id\n"
+            "                     ^\n");
+  EXPECT_EQ(failure("'abc'"),
+            "1 quvrecordset: EXPR: a filter must give true or false, not \"abc\" (text)\n");
+  EXPECT_EQ(failure("name"),
+            "1 quvrecordset: EXPR: a filter must give true or false, not \"bia\" (text)\n");
+  EXPECT_EQ(failure("twice + 1"),
+            "1 quvrecordset: EXPR: a filter must give true or false, not 7 (integer)\n");
 }
 
 }  // namespace

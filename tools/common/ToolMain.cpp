@@ -59,6 +59,9 @@ int TTool::Run(int argc, char** argv, const std::function<int()>& work) {
     status = work();
   } catch (const EUsageError& e) {
     return program::ReportUsageError(FName, e.what());
+  } catch (const EToolTextError& e) {
+    program::ReportErrorAt(FName, e.what(), e.Text(), e.Position());
+    status = program::kExitFailure;
   } catch (const EToolError& e) {
     program::ReportError(FName, e.what());
     status = program::kExitFailure;
