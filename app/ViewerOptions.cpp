@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 
 #include "platform/Cp1252.h"
+#include "platform/ProgramIo.h"
 #include "transport/quvAddress.h"
 
 namespace quv {
@@ -18,6 +19,32 @@ std::string WithoutFullStop(const QString& text) {
 
 void SetError(TViewerOptions& options, const std::string& error) {
   if (options.Error.empty()) options.Error = error;
+}
+
+// The options that QGuiApplication and QApplication take out of the command
+// line themselves; they are accepted here so that the whole command line is
+// checked before Qt starts.
+QList<QCommandLineOption> QtOwnOptions() {
+  QList<QCommandLineOption> options;
+  for (const char* name : {"platform", "platformpluginpath", "platformtheme", "plugin",
+                           "qwindowgeometry", "qwindowicon", "qwindowtitle", "session", "display",
+                           "geometry", "title", "icon", "style", "stylesheet", "qmljsdebugger"})
+    options.append(QCommandLineOption(name, "", "value"));
+  for (const char* name : {"reverse", "widgetcount", "testability", "nograb", "dograb", "sync"})
+    options.append(QCommandLineOption(name));
+  return options;
+}
+
+// The first unknown option as it was written, with its dashes.
+std::string UnknownOptionAsWritten(const QCommandLineParser& parser, const QStringList& arguments) {
+  const QString name = parser.unknownOptionNames().front();
+  for (const QString& argument : arguments) {
+    if (argument == "--") break;
+    QString bare = argument.section('=', 0, 0);
+    while (bare.startsWith('-')) bare.remove(0, 1);
+    if (argument.startsWith('-') && bare == name) return argument.toStdString();
+  }
+  return "--" + name.toStdString();
 }
 
 // The value of `option` as a whole number of at least `least`.
@@ -60,17 +87,25 @@ TViewerOptions ParseViewerArguments(const QStringList& arguments) {
                      QCommandLineOption("sessions"), QCommandLineOption("json"),
                      QCommandLineOption("csv"), QCommandLineOption("count", "", "N"),
                      QCommandLineOption("interval", "", "S")});
+  parser.addOptions(QtOwnOptions());
   parser.addPositionalArgument("server-address", "");
   TViewerOptions options;
   // The parser takes the program's name first.
-  if (!parser.parse(QStringList{"quvtasks"} + arguments))
-    SetError(options, WithoutFullStop(parser.errorText()));
+  if (!parser.parse(QStringList{"quvtasks"} + arguments)) {
+    SetError(options,
+             parser.unknownOptionNames().isEmpty()
+                 ? WithoutFullStop(parser.errorText())
+                 : program::StrayArgumentText(UnknownOptionAsWritten(parser, arguments), false));
+  }
   options.Help = parser.isSet(help);
   options.Version = parser.isSet(version);
   options.SettingsFile = parser.value(settings).toStdString();
   if (parser.isSet(settings) && options.SettingsFile.empty())
     SetError(options, "--settings needs a file name");
   ReadOnceOptions(parser, options);
+  if (parser.positionalArguments().size() > 1)
+    SetError(options,
+             program::StrayArgumentText(parser.positionalArguments().at(1).toStdString(), false));
   if (!parser.positionalArguments().isEmpty()) {
     options.Address = parser.positionalArguments().front().toStdString();
     try {

@@ -11,7 +11,7 @@ struct TViewerOptions {
   bool Help = false;
   bool Version = false;
   std::string SettingsFile;            // from --settings; empty: the file beside the program
-  std::optional<std::string> Address;  // the first argument that is not an option (UTF-8)
+  std::optional<std::string> Address;  // the argument that is not an option (UTF-8)
   std::string Error;                   // not empty when the command line is wrong
   // Print-once mode: poll every host, print the merged view and end.
   bool Once = false;
@@ -25,12 +25,13 @@ struct TViewerOptions {
 // Reads the arguments after the program name with Qt's command-line parser:
 // --help (-h), --version, --settings FILE (or --settings=FILE), --once with
 // --sessions, --json or --csv, --count N (1 or more) and --interval S (0 or
-// more), and server addresses, of which only the first counts; "--" ends the
-// options, and a word after one dash is one option (-platform). An unknown
-// option, a --settings without a file, a count or interval that is not such
-// a number, --json with --csv, a print-once option without --once, or an
-// address with a character outside Windows-1252 sets Error to the first such
-// fault; Help and Version are still seen.
+// more), one server address, and Qt's own options (-platform offscreen,
+// -style X, ...), which are left to Qt; "--" ends the options, and a word
+// after one dash is one option. An unknown option, a second address, a
+// --settings without a file, a count or interval that is not such a number,
+// --json with --csv, a print-once option without --once, or an address with
+// a character outside Windows-1252 sets Error to the first such fault; Help
+// and Version are still seen.
 TViewerOptions ParseViewerArguments(const QStringList& arguments);
 
 }  // namespace quv

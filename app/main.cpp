@@ -21,6 +21,8 @@
 #include "app/ViewerOptions.h"
 #include "app/uTasks2.h"
 #include "client/quvClientScope.h"
+#include "platform/Cp1252.h"
+#include "platform/DebugOutput.h"
 #include "platform/Exception.h"
 #include "platform/ExePath.h"
 #include "platform/ProgramIo.h"
@@ -29,36 +31,41 @@ namespace {
 
 constexpr const char* kProgram = "quvtasks";
 
-const char* const kUsage =
-    "Usage: quvtasks [--settings FILE] [server-address]\n"
-    "       quvtasks --once [--sessions] [--json|--csv] [--count N --interval S]\n"
-    "                [--settings FILE] [server-address]\n"
-    "\n"
-    "Shows the requests running on application servers and their open sessions.\n"
-    "The servers are the keys of section [Hosts] of the settings file beside the\n"
-    "program (its path plus \".ini\"), each written label=address; without any,\n"
-    "the one server is server-address, or 127.0.0.1. An address may name a port\n"
-    "(host:port); the default port is 6015. [MAIN] TITLE is added to the caption.\n"
-    "\n"
-    "  --settings FILE  read FILE instead of the settings file beside the program\n"
-    "  --once           print the merged task view once, without a window, and end;\n"
-    "                   status 1 when a server did not answer (named on stderr)\n"
-    "  --sessions       print the session view instead\n"
-    "  --json, --csv    print JSON (a list of objects) or CSV instead of a table\n"
-    "  --count N        print N times, --interval S seconds apart (default 1)\n"
-    "  --help           show this text\n"
-    "  --version        show the version\n"
-    "\n"
-    "Qt's own options (-platform offscreen, -style ...) are taken as well. A wrong\n"
-    "command line, or a settings file named with --settings that cannot be read\n"
-    "(missing, a folder, empty), ends the viewer with status 2 before any window.\n";
+const char* const kUsage = R"(Usage:
+  quvtasks [--settings FILE] [server-address]
+      show the requests running on application servers and their open
+      sessions in a window
+  quvtasks --once [--sessions] [--json|--csv] [--count N --interval S]
+           [--settings FILE] [server-address]
+      print the merged task view once, without a window, and end; status 1
+      when a server did not answer (named on standard error)
+  quvtasks --help | --version
 
-// Qt ends the process when no window system can be reached; say so plainly.
-void ReportFatal(QtMsgType type, const QMessageLogContext&, const QString& message) {
-  quv::program::ReportError(kProgram, message.toStdString());
+Options:
+  --settings FILE  read FILE instead of the settings file beside the program
+  --sessions       print the session view instead
+  --json, --csv    print JSON (a list of objects) or CSV instead of a table
+  --count N        print N times, --interval S seconds apart (default 1)
+
+The servers are the keys of section [Hosts] of the settings file beside the
+program (its path plus ".ini"), each written label=address; without any,
+the one server is server-address, or 127.0.0.1. An address may name a port
+(host:port); the default port is 6015. [MAIN] TITLE is added to the caption.
+
+Qt's own options (-platform offscreen, -style ...) are taken as well. A wrong
+command line, or a settings file named with --settings that cannot be read
+(missing, a folder, empty), ends the viewer with status 2 before any window.
+)";
+
+// Qt's warnings while it starts (a missing runtime folder, the platform
+// plugins it tried) go to the debug output; when no window system can be
+// reached, Qt ends the process, and the user learns why in one line.
+void ReportQtStart(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  quv::OutputDebugString(quv::Utf8ToCp1252(message.toStdString()));
   if (type == QtFatalMsg) {
     quv::program::ReportError(kProgram,
-                              "cannot open a display; set DISPLAY (or run under xvfb-run)");
+                              "cannot open a display; set DISPLAY (or run under xvfb-run), or "
+                              "print with --once");
     std::_Exit(quv::program::kExitFailure);
   }
 }
@@ -98,7 +105,6 @@ std::optional<quv::THostConfig> ReadConfig(const quv::TViewerOptions& options) {
 
 // --once: the merged view on standard output, without Qt's window system.
 int PrintOnce(const quv::TViewerOptions& options) {
-  if (!options.Error.empty()) return quv::program::ReportUsageError(kProgram, options.Error);
   const std::optional<quv::THostConfig> config = ReadConfig(options);
   if (!config) return quv::program::kExitUsage;
   const quv::TOnceFormat format = options.Json  ? quv::TOnceFormat::Json
@@ -126,29 +132,25 @@ int PrintOnce(const quv::TViewerOptions& options) {
 
 int main(int argc, char** argv) {
   const quv::TClientScope scope;
-  // --help and --version are answered before Qt, so that they need no display;
-  // other faults wait until Qt has taken its own options out.
-  const quv::TViewerOptions early = quv::ParseViewerArguments(ArgumentsOf(argc, argv));
-  if (early.Help || early.Version) {
-    if (early.Help)
+  // The whole command line is checked before Qt, so that help, version and
+  // a wrong option need no display.
+  const quv::TViewerOptions options = quv::ParseViewerArguments(ArgumentsOf(argc, argv));
+  if (options.Help || options.Version) {
+    if (options.Help)
       std::fputs(kUsage, stdout);
     else
       std::printf("%s %s\n", kProgram, QUV_VERSION);
     return quv::program::FinishStandardOutput(kProgram, quv::program::kExitSuccess);
   }
-  if (early.Once) return PrintOnce(early);
-  qInstallMessageHandler(ReportFatal);
+  if (!options.Error.empty()) return quv::program::ReportUsageError(kProgram, options.Error);
+  if (options.Once) return PrintOnce(options);
+  const std::optional<quv::THostConfig> config = ReadConfig(options);
+  if (!config) return quv::program::kExitUsage;
+  qInstallMessageHandler(ReportQtStart);
   QApplication app(argc, argv);
   qInstallMessageHandler(nullptr);
   const quv::TQtMainThread mainThread;  // replies of queued calls are applied on the GUI thread
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-
-  QStringList arguments = QApplication::arguments();
-  arguments.removeFirst();
-  const quv::TViewerOptions options = quv::ParseViewerArguments(arguments);
-  if (!options.Error.empty()) return quv::program::ReportUsageError(kProgram, options.Error);
-  const std::optional<quv::THostConfig> config = ReadConfig(options);
-  if (!config) return quv::program::kExitUsage;
 
   quv::TClientRemoteCalls calls;
   quv::TTcpProbe probe;

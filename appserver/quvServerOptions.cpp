@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "appserver/quvLocatorAnswer.h"
+#include "platform/ProgramIo.h"
 #include "transport/quvScktComp.h"
 
 namespace quv {
@@ -86,6 +87,8 @@ TServerOptions ParseServerOptions(int argc, const char* const argv[]) {
   } catch (const CLI::CallForHelp&) {
     options.Help = true;
     return options;
+  } catch (const CLI::ExtrasError&) {
+    throw EServerOptionsError(program::StrayArgumentText(app.remaining().front(), false));
   } catch (const CLI::ParseError& e) {
     throw EServerOptionsError(e.what());
   }
@@ -98,44 +101,49 @@ TServerOptions ParseServerOptions(int argc, const char* const argv[]) {
 }
 
 std::string ServerHelpText() {
-  return "Usage: quvserver [options]\n"
-         "Serves remote calls over the package protocol until SIGINT or SIGTERM.\n"
+  return "Usage:\n"
+         "  quvserver [options]\n"
+         "      serve remote calls over the package protocol until SIGINT or SIGTERM\n"
+         "  quvserver --help | --version\n"
          "\n"
-         "  --listen ADDRESS         numeric IPv4 address to listen on (default 127.0.0.1)\n"
-         "  --port N                 TCP port (default 6015); 0 picks a free port\n"
-         "  --max-connections N      connections served at once (default 64); further\n"
-         "                           clients get \"QUVC\" and are closed\n"
-         "  --probe-interval MS      while a call runs longer than this, probe the client\n"
-         "                           this often (default 1000)\n"
-         "  --locator-port N         UDP port of locator requests (default 6015); 0 picks\n"
-         "                           a free port\n"
-         "  --locator-listen ADDRESS numeric IPv4 address the locator port is bound to\n"
-         "                           (default: the --listen address); a broadcast address\n"
-         "                           such as 127.255.255.255 lets several servers answer\n"
-         "  --locator-answer ADDRESS the server address that locator answers carry\n"
-         "                           (default: the --listen address, with \":PORT\" unless\n"
-         "                           the port is 6015)\n"
-         "  --locator-validity MS    how long clients may keep a locator answer, 0 to\n"
-         "                           999999 (default: no limit)\n"
-         "  --files DIR              answer file requests with the files inside DIR (and\n"
-         "                           its subfolders); without it every request is refused\n"
-         "  --verbose                one line per call on standard error: client, method,\n"
-         "                           request number, milliseconds, result kind\n"
-         "  --demo                   simulated clients keep sessions open and long calls\n"
-         "                           running on this server, for the task viewer\n"
-         "  --seed N                 the demo's choices and the session keys follow N\n"
-         "                           (default: random)\n"
-         "  --demo-scale PERCENT     the demo's durations and pauses, in percent (1 to\n"
-         "                           100, default 100: calls of 2 s to a minute)\n"
-         "  --help                   this text\n"
-         "  --version                the server's version\n"
+         "Options:\n"
+         "  --listen ADDRESS          numeric IPv4 address to listen on (default 127.0.0.1)\n"
+         "  --port N                  TCP port (default 6015); 0 picks a free port\n"
+         "  --max-connections N       connections served at once (default 64); further\n"
+         "                            clients get \"QUVC\" and are closed\n"
+         "  --probe-interval MS       while a call runs longer than this, probe the client\n"
+         "                            this often (default 1000)\n"
+         "  --locator-port N          UDP port of locator requests (default 6015); 0 picks\n"
+         "                            a free port\n"
+         "  --locator-listen ADDRESS  numeric IPv4 address the locator port is bound to\n"
+         "                            (default: the --listen address); a broadcast address\n"
+         "                            such as 127.255.255.255 lets several servers answer\n"
+         "  --locator-answer ADDRESS  the server address that locator answers carry\n"
+         "                            (default: the --listen address, with \":PORT\" unless\n"
+         "                            the port is 6015)\n"
+         "  --locator-validity MS     how long clients may keep a locator answer, 0 to\n"
+         "                            999999 (default: no limit)\n"
+         "  --files DIR               answer file requests with the files inside DIR (and\n"
+         "                            its subfolders); without it every request is refused\n"
+         "  --verbose                 one line per call on standard error: client, method,\n"
+         "                            request number, milliseconds, result kind\n"
+         "  --demo                    simulated clients keep sessions open and long calls\n"
+         "                            running on this server, for the task viewer\n"
+         "  --seed N                  the demo's choices and the session keys follow N\n"
+         "                            (default: random)\n"
+         "  --demo-scale PERCENT      the demo's durations and pauses, in percent (1 to\n"
+         "                            100, default 100: calls of 2 s to a minute)\n"
          "\n"
          "On start the server prints \"listening on ADDRESS:PORT\" on standard output,\n"
          "then \"locator on ADDRESS:PORT\" for the UDP locator port.\n"
          "The server answers locator requests (UDP, and \"QULS\" on its TCP port) for\n"
          "the libraries of its methods. Errors and --verbose lines go to standard error\n"
          "in UTF-8, one line each. A wrong command line exits with status 2, a server\n"
-         "that cannot start (its address or port taken) with status 1.\n";
+         "that cannot start (its address or port taken) with status 1.\n"
+         "\n"
+         "Examples:\n"
+         "  quvserver --port 0 --locator-port 0\n"
+         "  quvserver --listen 0.0.0.0 --files /srv/quv --demo --seed 7\n";
 }
 
 }  // namespace quv

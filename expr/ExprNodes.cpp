@@ -115,9 +115,10 @@ void TExprBlock::Parse() {
       // an operator, would silently drop part of the expression. An operator
       // that is itself unknown is named first.
       const std::string found = parser.QuotedToken();
+      const int32_t foundAt = parser.Peek().Start;
       TExprItem unused;
       if (ParseOperator(unused) || negate || operandDue) {
-        throw Exception(std::string(exprmsg::kExpectedOperand) + found);
+        throw EExprError(std::string(exprmsg::kExpectedOperand) + found, foundAt);
       }
       return;
     }
@@ -152,6 +153,7 @@ std::unique_ptr<TExprNode> TExprBlock::ParseOperand() {
 bool TExprBlock::ParseOperator(TExprItem& item) {
   TExprParser& parser = Parser();
   const TTokenClass kind = parser.PeekClass();
+  const int32_t start = parser.Peek().Start;
   switch (kind) {
     case TTokenClass::Colon:
       parser.Consume();
@@ -168,12 +170,12 @@ bool TExprBlock::ParseOperator(TExprItem& item) {
       if (kind == TTokenClass::ExprOperator) {
         item.Code = Lookup(kExpressionOperators, item.OperatorText);
         if (item.Code == TExprOperator::None) {
-          throw Exception(std::string(exprmsg::kBadExpressionOperator) + item.OperatorText);
+          throw EExprError(std::string(exprmsg::kBadExpressionOperator) + item.OperatorText, start);
         }
       } else {
         item.Code = Lookup(kComparisonOperators, item.OperatorText);
         if (item.Code == TExprOperator::None) {
-          throw Exception(std::string(exprmsg::kBadComparisonOperator) + item.OperatorText);
+          throw EExprError(std::string(exprmsg::kBadComparisonOperator) + item.OperatorText, start);
         }
       }
       break;
@@ -185,7 +187,7 @@ bool TExprBlock::ParseOperator(TExprItem& item) {
       } else if (AnsiCompareText(item.OperatorText, "or") == 0) {
         item.Code = TExprOperator::Or;
       } else {
-        throw Exception(std::string(exprmsg::kBadBooleanOperator) + item.OperatorText);
+        throw EExprError(std::string(exprmsg::kBadBooleanOperator) + item.OperatorText, start);
       }
       break;
     default:

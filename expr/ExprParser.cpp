@@ -83,10 +83,16 @@ void TExprParser::Parse(const std::string& text) {
   FHere = FScanner.GetBookmark();
   FHave = false;
   FDepth = -1;  // the root block is the expression itself, not a nesting level
-  std::unique_ptr<TRootBlock> root = TExprNode::Make<TRootBlock>(*this, nullptr);
-  Require({TTokenClass::EndOfText});
-  FEndOfText = true;
-  FRoot = std::move(root);
+  try {
+    std::unique_ptr<TRootBlock> root = TExprNode::Make<TRootBlock>(*this, nullptr);
+    Require({TTokenClass::EndOfText});
+    FEndOfText = true;
+    FRoot = std::move(root);
+  } catch (const EExprError&) {
+    throw;
+  } catch (const Exception& e) {
+    throw EExprError(e.Message(), StopPosition());
+  }
 }
 
 const TToken& TExprParser::Peek() {

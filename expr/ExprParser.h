@@ -9,6 +9,7 @@
 
 #include "expr/ExprNodes.h"
 #include "expr/ExprScanner.h"
+#include "platform/Exception.h"
 #include "support/Hash.h"
 #include "support/Variant.h"
 
@@ -33,6 +34,18 @@ enum class TTokenClass : uint8_t {
   Comma = 14,
 };
 
+// A failed Parse: the fixed message, and the byte offset in the text of the
+// token the parser stopped at (the text's length at its end).
+class EExprError : public Exception {
+ public:
+  EExprError(std::string message, int32_t position)
+      : Exception(std::move(message)), FPosition(position) {}
+  int32_t Position() const noexcept { return FPosition; }
+
+ private:
+  int32_t FPosition;
+};
+
 // Blocks (parentheses, function arguments) nest at most this deep.
 inline constexpr int32_t kMaxExprNesting = 200;
 
@@ -54,8 +67,9 @@ inline constexpr int32_t kMaxExprNesting = 200;
 // characters and _ for one character, case counting; the ":" marker parses
 // but cannot be evaluated.
 //
-// Every failure is an Exception with a fixed message; a failed Parse keeps no
-// tree. Not thread-safe: a parser and its tree belong to one thread.
+// Every failure is an Exception with a fixed message, an EExprError from
+// Parse; a failed Parse keeps no tree. Not thread-safe: a parser and its
+// tree belong to one thread.
 class TExprParser {
  public:
   using TGetVariableEvent =
@@ -111,6 +125,8 @@ class TExprParser {
 
  private:
   TTokenClass ClassOf(const TToken& token) const;
+  // Where the next token starts, or the last consumed one ended.
+  int32_t StopPosition() const { return FHave ? FToken.Start : FHere.Offset; }
 
   TSequentialScanner FScanner;
   std::string FText;

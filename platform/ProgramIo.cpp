@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <iostream>
@@ -43,6 +44,12 @@ std::string ShownAt(std::string_view text, std::size_t i, std::size_t& length) {
   return std::string(text.substr(i, length));
 }
 
+// Characters of a UTF-8 text: the bytes that do not continue a character.
+std::size_t CharacterCount(std::string_view utf8) {
+  return static_cast<std::size_t>(
+      std::count_if(utf8.begin(), utf8.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
 }  // namespace
 
 std::string ShownText(std::string_view text, std::size_t maxBytes) {
@@ -67,9 +74,31 @@ void ReportError(std::string_view program, std::string_view message) {
   std::fflush(stderr);
 }
 
+void ReportErrorAt(std::string_view program, std::string_view message, std::string_view text,
+                   std::size_t position) {
+  ReportError(program, message);
+  const std::string shown = ShownText(text);
+  const std::string before =
+      ShownText(text.substr(0, std::min(position, text.size())), std::string_view::npos);
+  const std::size_t column = std::min(CharacterCount(before), CharacterCount(shown));
+  const std::string lines = "  " + shown + "\n  " + std::string(column, ' ') + "^\n";
+  std::fwrite(lines.data(), 1, lines.size(), stderr);
+  std::fflush(stderr);
+}
+
 int ReportUsageError(std::string_view program, std::string_view message) {
-  ReportError(program, std::string(message) + "; try --help");
+  ReportError(program, message);
+  const std::string hint = "Try '" + ShownText(program) + " --help'.\n";
+  std::fwrite(hint.data(), 1, hint.size(), stderr);
+  std::fflush(stderr);
   return kExitUsage;
+}
+
+std::string StrayArgumentText(std::string_view argument, bool commandExpected) {
+  if (argument.size() > 1 && argument.front() == '-')
+    return "unknown option '" + std::string(argument.substr(0, argument.find('='))) + "'";
+  return (commandExpected ? "unknown command '" : "unexpected argument '") + std::string(argument) +
+         "'";
 }
 
 int FinishStandardOutput(std::string_view program, int status) {

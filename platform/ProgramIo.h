@@ -24,9 +24,19 @@ std::string ShownText(std::string_view text, std::size_t maxBytes = kMaxMessageB
 
 // Writes "PROGRAM: MESSAGE" on standard error, the message as ShownText.
 void ReportError(std::string_view program, std::string_view message);
-// Reports a wrong command line as one line ending in "; try --help";
-// returns kExitUsage.
+// Writes the message as ReportError does, then `text` (UTF-8, shown as
+// ShownText) indented on a line of its own and a caret under the character
+// that starts at byte `position` of it.
+void ReportErrorAt(std::string_view program, std::string_view message, std::string_view text,
+                   std::size_t position);
+// Reports a wrong command line as "PROGRAM: MESSAGE" and the hint
+// "Try 'PROGRAM --help'." on the next line; returns kExitUsage.
 int ReportUsageError(std::string_view program, std::string_view message);
+// What is wrong with an argument that no option, command or operand took:
+// "unknown option '--bogus'" when it starts with a dash (a value after '='
+// left out), "unknown command 'x'" when a command was expected in its place,
+// else "unexpected argument 'x'".
+std::string StrayArgumentText(std::string_view argument, bool commandExpected);
 
 // Flushes standard output. When something written to it was lost (a full
 // disk, a closed pipe), reports "cannot write to standard output" with the

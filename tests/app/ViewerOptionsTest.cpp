@@ -15,11 +15,14 @@
 namespace quv {
 namespace {
 
-TEST(ViewerOptions, SettingsFileAndTheFirstAddress) {
-  const TViewerOptions spaced = ParseViewerArguments({"--settings", "/tmp/a.ini", "10.0.0.5", "x"});
+TEST(ViewerOptions, SettingsFileAndOneAddressBesideQtsOwnOptions) {
+  const TViewerOptions spaced = ParseViewerArguments(
+      {"-platform", "offscreen", "--settings", "/tmp/a.ini", "-style", "Fusion", "10.0.0.5"});
   EXPECT_EQ(spaced.SettingsFile, "/tmp/a.ini");
   EXPECT_EQ(spaced.Address, "10.0.0.5");
   EXPECT_EQ(spaced.Error, "");
+  EXPECT_EQ(ParseViewerArguments({"-style=Fusion", "--reverse", "10.0.0.5"}).Error, "");
+  EXPECT_EQ(ParseViewerArguments({"10.0.0.5", "x"}).Error, "unexpected argument 'x'");
   const TViewerOptions joined = ParseViewerArguments({"10.0.0.6:7000", "--settings=b.ini"});
   EXPECT_EQ(joined.SettingsFile, "b.ini");
   EXPECT_EQ(joined.Address, "10.0.0.6:7000");
@@ -38,7 +41,8 @@ TEST(ViewerOptions, FaultsAreNamedAndHelpIsStillSeen) {
   EXPECT_EQ(ParseViewerArguments({"--settings="}).Error, "--settings needs a file name");
   const TViewerOptions unknown =
       ParseViewerArguments({"-platform", "offscreen", "--help", "--bogus"});
-  EXPECT_EQ(unknown.Error, "Unknown options: platform, bogus");
+  EXPECT_EQ(unknown.Error, "unknown option '--bogus'");
+  EXPECT_EQ(ParseViewerArguments({"-bogus=1"}).Error, "unknown option '-bogus'");
   EXPECT_TRUE(unknown.Help);
   EXPECT_TRUE(ParseViewerArguments({"-h"}).Help);
   EXPECT_TRUE(ParseViewerArguments({"--version"}).Version);
@@ -84,8 +88,9 @@ class ViewerProgram : public ::testing::Test {
 };
 
 TEST_F(ViewerProgram, WrongOptionsAndUnreadableSettingsEndItWithTheirReason) {
-  EXPECT_EQ(Failure("--bogus"), "2 quvtasks: Unknown option 'bogus'; try --help\n");
-  EXPECT_EQ(Failure("--settings"), "2 quvtasks: Missing value after '--settings'; try --help\n");
+  EXPECT_EQ(Failure("--bogus"), "2 quvtasks: unknown option '--bogus'\nTry 'quvtasks --help'.\n");
+  EXPECT_EQ(Failure("--settings"),
+            "2 quvtasks: Missing value after '--settings'\nTry 'quvtasks --help'.\n");
   EXPECT_EQ(Failure("--settings " + FFolder.Path()),
             "2 quvtasks: " + FFolder.Path() + ": Is a directory\n");
   EXPECT_EQ(Failure("--settings /nonexistent/viewer.ini"),
@@ -106,6 +111,19 @@ TEST_F(ViewerProgram, HelpAndVersionNeedNoDisplayAndAFullStandardOutputFails) {
             "1 quvtasks: cannot write to standard output: No space left on device\n");
   EXPECT_EQ(Failure("--help >&-"),
             "1 quvtasks: cannot write to standard output: Bad file descriptor\n");
+}
+
+// Without a display the window cannot open: one line says why, and none of
+// Qt's own complaints (platform plugins, the runtime folder) reaches the user.
+TEST_F(ViewerProgram, WithoutADisplayOneLineSaysWhy) {
+  testing::TServerProcess server;
+  const testing::TProgramRun run = testing::RunProgram(
+      FFolder.Path(), "env -u XDG_RUNTIME_DIR -u QT_QPA_PLATFORM DISPLAY= WAYLAND_DISPLAY= " +
+                          std::string(QUV_TASKS_BINARY) + " " + server.Address());
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Err,
+            "quvtasks: cannot open a display; set DISPLAY (or run under xvfb-run), or print "
+            "with --once\n");
 }
 
 // A closed standard output is no place for the print: no file or shared

@@ -183,6 +183,32 @@ TEST(ExprParser, ParseErrorsQuoteTheToken) {
   EXPECT_EQ(ParseError("'abc"), "Esperado Fim da Expressão mas encontrado \"'abc\""_cp);
 }
 
+// A parse error says where the parser stopped: at the token it names, or at
+// the operator it cannot read.
+TEST(ExprParser, ParseErrorsGiveTheOffendingTokensPosition) {
+  const auto positionOf = [](const std::string& text) {
+    TExprParser parser;
+    try {
+      parser.Parse(text);
+    } catch (const EExprError& e) {
+      return e.Position();
+    }
+    return -1;
+  };
+  EXPECT_EQ(positionOf("f(1 2)"), 4);
+  EXPECT_EQ(positionOf("(1 + 2"), 6);
+  EXPECT_EQ(positionOf("a b"), 2);
+  EXPECT_EQ(positionOf("1 +  "), 5);
+  EXPECT_EQ(positionOf("x and * 2"), 6);
+  EXPECT_EQ(positionOf("1 -- 2"), 2);
+  EXPECT_EQ(positionOf("x = 1 and not not y"), 14);
+  EXPECT_EQ(positionOf("1 + >< 2"), 4);
+  EXPECT_EQ(positionOf("x = 0x"), 4);
+  EXPECT_EQ(positionOf("x in [1 2]"), 8);
+  EXPECT_EQ(positionOf("x in [1, 2"), 10);
+  EXPECT_EQ(positionOf("x = 'abc"), 4);
+}
+
 TEST(ExprParser, NestingIsBounded) {
   const int depth = 100000;
   EXPECT_EQ(ParseError(std::string(depth, '(') + "1" + std::string(depth, ')')),

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <string>
 
 #include "platform/Exception.h"
@@ -79,17 +80,44 @@ TEST_F(CallTool, ValuesAreConvertedByTheirFieldsTypesAndBadOnesNameTheParameter)
 
   EXPECT_EQ(Failure(Echo("active=sim")),
             "2 quvcall: parameter \"active\": Could not convert variant \"sim\" (text) to "
-            "Boolean; try --help\n");
+            "Boolean\nTry 'quvcall --help'.\n");
   EXPECT_EQ(Failure(Echo("colour=1")),
             "2 quvcall: parameter \"colour\" is not a field of the method (its fields: code, "
-            "name, amount, active, note); try --help\n");
+            "name, amount, active, note)\nTry 'quvcall --help'.\n");
   EXPECT_EQ(Failure(Echo("name=日本")),
-            "2 quvcall: parameter \"name\": character \"日\" U+65E5 is outside Windows-1252; try "
-            "--help\n");
+            "2 quvcall: parameter \"name\": character \"日\" U+65E5 is outside Windows-1252\nTry "
+            "'quvcall --help'.\n");
   EXPECT_EQ(Failure(Echo("code")),
-            "2 quvcall: parameters are name=value, not \"code\"; try --help\n");
+            "2 quvcall: parameters are name=value, not \"code\"\nTry 'quvcall --help'.\n");
   // A long value is not echoed whole.
   EXPECT_LT(Echo("code=" + std::string(5000, '9')).Err.size(), 450u);
+}
+
+// The quvsystem lists answer in texts; the reply shows what they stand for,
+// as the task viewer's print does: numbers, Booleans and ISO date-times.
+TEST_F(CallTool, QuvsystemListsShowTypedValues) {
+  const auto reply = [&](const std::string& call) {
+    const TProgramRun run = RunCall(FFolder, "--json --host " + FServer.Address() + " " + call);
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    return run.Status == 0 ? nlohmann::json::parse(run.Out)["rows"] : nlohmann::json();
+  };
+  ASSERT_EQ(reply("quvsystem.sessions.open username=ana").size(), 1u);
+  const nlohmann::json session = reply("quvsystem.sessions.list").at(0);
+  EXPECT_EQ(session["username"], "ana");
+  EXPECT_EQ(session["active"], false);  // no call of its own is running
+  EXPECT_TRUE(std::regex_match(session["creation_time"].get<std::string>(),
+                               std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d{3})?)")))
+      << session;
+  const nlohmann::json task = reply("quvsystem.tasks.list").at(0);
+  EXPECT_EQ(task["requestdesc"], "quvsystem.tasks.list");
+  EXPECT_TRUE(task["requestid"].is_number_integer()) << task;
+  EXPECT_TRUE(task["ellapsedtime"].is_number_integer()) << task;
+  EXPECT_EQ(task["systemcmd"], true);
+  EXPECT_EQ(task["cancelled"], false);
+  const TProgramRun table =
+      RunCall(FFolder, "--host " + FServer.Address() + " quvsystem.sessions.list");
+  EXPECT_TRUE(std::regex_search(table.Out, std::regex(R"(\| \d{4}-\d\d-\d\dT\d\d:)")))
+      << table.Out;
 }
 
 TEST_F(CallTool, WrongHostsAndCommandLinesFailBeforeAnyCall) {
@@ -100,12 +128,12 @@ TEST_F(CallTool, WrongHostsAndCommandLinesFailBeforeAnyCall) {
     EXPECT_EQ(
         Failure(RunCall(FFolder, std::string("--host 127.0.0.1:") + port + " quvtest.test.echo")),
         std::string("2 quvcall: --host: the port must be a number from 1 to 65535, not \"") + port +
-            "\"; try --help\n");
+            "\"\nTry 'quvcall --help'.\n");
   }
   EXPECT_EQ(Failure(RunCall(FFolder, "--bogus quvtest.test.echo")),
-            "2 quvcall: The following argument was not expected: --bogus; try --help\n");
+            "2 quvcall: unknown option '--bogus'\nTry 'quvcall --help'.\n");
   EXPECT_EQ(Failure(RunCall(FFolder, "--timeout")),
-            "2 quvcall: --timeout: 1 required MS missing; try --help\n");
+            "2 quvcall: --timeout: 1 required MS missing\nTry 'quvcall --help'.\n");
   EXPECT_EQ(Failure(RunCall(FFolder, "--intf " + FFolder.Path() + " quvtest.test.echo")),
             "1 quvcall: " + FFolder.Path() + ": Is a directory\n");
 }

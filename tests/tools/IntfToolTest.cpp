@@ -362,9 +362,9 @@ TEST(IntfToolTest, ProgramRoundTripsAFileWithANonAsciiNameAndReportsBadInput) {
   EXPECT_EQ(run("dump " + dir + "/none.quv").Status, 1);
   const testing::TProgramRun unknown = run("dump --bogus x.quv");
   EXPECT_EQ(unknown.Status, 2);
-  EXPECT_EQ(unknown.Err, "quvintf: The following argument was not expected: --bogus; try --help\n");
+  EXPECT_EQ(unknown.Err, "quvintf: unknown option '--bogus'\nTry 'quvintf --help'.\n");
   EXPECT_EQ(run("build only.json").Status, 2);
-  EXPECT_EQ(run("").Err, "quvintf: a command is needed: build or dump; try --help\n");
+  EXPECT_EQ(run("").Err, "quvintf: a command is needed: build or dump\nTry 'quvintf --help'.\n");
   EXPECT_EQ(run("build " + dir + "/ação.json 日本.quv").Err,
             "quvintf: the library name of 日本.quv: character \"日\" U+65E5 is outside "
             "Windows-1252\n");

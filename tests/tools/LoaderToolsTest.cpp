@@ -3,6 +3,7 @@
 #include <string>
 
 #include "loader/quvDiff.h"
+#include "tests/kit/ByteBuilder.h"
 #include "tests/kit/ProgramRun.h"
 #include "tests/kit/ServerProcess.h"
 #include "tests/kit/TempFolder.h"
@@ -34,13 +35,22 @@ TEST(DiffTool, MakesAndAppliesDifferences) {
   EXPECT_EQ(Diff(folder, "apply old d out").Status, 0);
   EXPECT_EQ(FileBytes(folder.Path() + "/out"), newData);
 
-  // A difference for another file, or a damaged one, leaves OUT as it was.
+  // A difference for another file, or a damaged one, leaves OUT as it was
+  // and says which of the two it is.
   folder.WriteFile("out", "kept");
   const TProgramRun other = Diff(folder, "apply new d out");
   EXPECT_EQ(other.Status, 1);
-  EXPECT_EQ(other.Err, "quvdiff: d: CRC Error\n");
-  folder.WriteFile("junk", std::string("UPDF\0\0\1\0", 8) + std::string(40, '\xFF'));
-  EXPECT_EQ(Diff(folder, "apply old junk out").Err, "quvdiff: junk: CRC Error\n");
+  EXPECT_EQ(other.Err,
+            "quvdiff: new: not the old file that the difference d was made for (CRC Error)\n");
+  const testing::TByteBuilder junk = testing::TByteBuilder()
+                                         .Raw(std::string("UPDF\0\0", 6))
+                                         .U16(kDiffFormatVersion)
+                                         .I32(0)
+                                         .I32(static_cast<int32_t>(Crc32(oldData)))
+                                         .Raw(std::string(40, '\xFF'));
+  folder.WriteFile("junk", std::string(junk.Bytes().begin(), junk.Bytes().end()));
+  EXPECT_EQ(Diff(folder, "apply old junk out").Err,
+            "quvdiff: junk: the difference is damaged (CRC Error)\n");
   EXPECT_EQ(FileBytes(folder.Path() + "/out"), "kept");
 }
 

@@ -211,19 +211,21 @@ TEST_F(RecordsetToolTest, ProgramNamesWhatIsWrongWithItsCommandLineAndInputs) {
     return std::to_string(run.Status) + " " + run.Err;
   };
   EXPECT_EQ(error("frobnicate"),
-            "2 quvrecordset: The following argument was not expected: frobnicate; try --help\n");
+            "2 quvrecordset: unknown command 'frobnicate'\nTry 'quvrecordset --help'.\n");
   EXPECT_EQ(error("build --intf " + shop + " " + rows + " out.rs"),
-            "2 quvrecordset: --definition is required; try --help\n");
+            "2 quvrecordset: --definition is required\nTry 'quvrecordset --help'.\n");
   EXPECT_EQ(error("dump --intf x"),
-            "2 quvrecordset: The following argument was not expected: --intf; try --help\n");
-  EXPECT_EQ(error(""), "2 quvrecordset: a command is needed: dump, filter or build; try --help\n");
+            "2 quvrecordset: unknown option '--intf'\nTry 'quvrecordset --help'.\n");
+  EXPECT_EQ(
+      error(""),
+      "2 quvrecordset: a command is needed: dump, filter or build\nTry 'quvrecordset --help'.\n");
   EXPECT_EQ(error("dump " + dir), "1 quvrecordset: " + dir + ": Is a directory\n");
   EXPECT_EQ(error("dump < /dev/null"), "1 quvrecordset: standard input: nothing arrived\n");
   EXPECT_EQ(error("build --intf " + dir + " --definition orders.list " + rows + " " + dir + "/o"),
             "1 quvrecordset: " + dir + ": Is a directory\n");
   EXPECT_EQ(error("build --intf " + shop + " --definition orders.日 " + rows + " " + dir + "/o"),
-            "2 quvrecordset: --definition: character \"日\" U+65E5 is outside Windows-1252; "
-            "try --help\n");
+            "2 quvrecordset: --definition: character \"日\" U+65E5 is outside Windows-1252\nTry "
+            "'quvrecordset --help'.\n");
   const std::string foreign = FFolder.WriteFile("foreign.json", R"([{ "name": "Ação 日" }])");
   EXPECT_EQ(error(build + foreign + " " + dir + "/o"),
             "1 quvrecordset: " + foreign +
@@ -243,7 +245,8 @@ TEST_F(RecordsetToolTest, ProgramNamesWhatIsWrongWithItsCommandLineAndInputs) {
   EXPECT_EQ(RunTool(FFolder, "--version").Out.rfind("quvrecordset ", 0), 0u);
 }
 
-TEST_F(RecordsetToolTest, CalculatedFieldsDumpWithTheirExpressionsAndFiltersKeepRows) {
+// Three scores with a calculated and an aggregate field, in a file.
+std::string ScoresFile(const TTempFolder& folder) {
   const std::string description = R"js({ "library": "calc", "interfaces": [
     { "name": "scores.list", "fields": [
         { "name": "id", "type": "N" },
@@ -251,11 +254,15 @@ TEST_F(RecordsetToolTest, CalculatedFieldsDumpWithTheirExpressionsAndFiltersKeep
         { "name": "twice", "type": "N", "text12": "id * 2" },
         { "name": "place", "type": "N", "text12": "RANK(id, [])" } ] } ] })js";
   const std::string intf =
-      FFolder.WriteFile("calc.quv", intftool::BuildInterfaceFile("calc.json", description, "calc"));
-  const std::string built = FFolder.WriteFile(
-      "scores.rs", BuildRecordset(LoadDefinitions(intf, "calc.scores.list"), "rows.json",
-                                  R"([{ "id": 3, "name": "bia" }, { "id": 5, "name": "ana" },
+      folder.WriteFile("calc.quv", intftool::BuildInterfaceFile("calc.json", description, "calc"));
+  return folder.WriteFile("scores.rs",
+                          BuildRecordset(LoadDefinitions(intf, "calc.scores.list"), "rows.json",
+                                         R"([{ "id": 3, "name": "bia" }, { "id": 5, "name": "ana" },
                          { "id": 3, "name": "caio" }])"));
+}
+
+TEST_F(RecordsetToolTest, CalculatedFieldsDumpWithTheirExpressionsAndFiltersKeepRows) {
+  const std::string built = ScoresFile(FFolder);
   const testing::TProgramRun dump = RunTool(FFolder, "dump " + built);
   ASSERT_EQ(dump.Status, 0) << dump.Err;
   EXPECT_NE(dump.Out.find("field 2: twice N = id * 2\n"), std::string::npos) << dump.Out;
@@ -272,11 +279,33 @@ TEST_F(RecordsetToolTest, CalculatedFieldsDumpWithTheirExpressionsAndFiltersKeep
   const testing::TProgramRun one = RunTool(FFolder, "filter \"name = 'ana'\" < " + built);
   ASSERT_EQ(one.Status, 0) << one.Err;
   EXPECT_NE(one.Out.find(", 1 rows)\n"), std::string::npos) << one.Out;
-  const testing::TProgramRun bad = RunTool(FFolder, "filter \"id >\" " + built);
-  EXPECT_EQ(bad.Status, 1);
-  EXPECT_EQ(bad.Err,
-            "quvrecordset: EXPR: Esperado valor, variável ou função válidos, encontrado "
-            "(fim da expressão)\n");
+}
+
+// A faulty filter is echoed with a caret under where the parser stopped, and
+// one that does not give true or false is refused rather than keeping no row.
+TEST_F(RecordsetToolTest, FiltersThatCannotSayTrueOrFalseAreRefused) {
+  const std::string built = ScoresFile(FFolder);
+  const auto failure = [&](const std::string& expression) {
+    const testing::TProgramRun run = RunTool(FFolder, "filter \"" + expression + "\" " + built);
+    EXPECT_EQ(run.Out, "");
+    return std::to_string(run.Status) + " " + run.Err;
+  };
+  EXPECT_EQ(failure("id >"),
+            "1 quvrecordset: EXPR: Esperado valor, variável ou função válidos, encontrado "
+            "(fim da expressão)\n"
+            "  id >\n"
+            "      ^\n");
+  EXPECT_EQ(failure("(name = 'ção') and and id"),
+            "1 quvrecordset: EXPR: Esperado valor, variável ou função válidos, encontrado "
+            "\"and\"\n"
+            "  (name = 'ção') and and id\n"
+            "                     ^\n");
+  EXPECT_EQ(failure("'abc'"),
+            "1 quvrecordset: EXPR: a filter must give true or false, not \"abc\" (text)\n");
+  EXPECT_EQ(failure("name"),
+            "1 quvrecordset: EXPR: a filter must give true or false, not \"bia\" (text)\n");
+  EXPECT_EQ(failure("twice + 1"),
+            "1 quvrecordset: EXPR: a filter must give true or false, not 7 (integer)\n");
 }
 
 }  // namespace

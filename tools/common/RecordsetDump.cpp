@@ -7,7 +7,9 @@
 
 #include "platform/Cp1252.h"
 #include "platform/ProgramIo.h"
+#include "platform/StrUtils.h"
 #include "server/common/quvCalcEngine.h"
+#include "server/common/quvSystemFields.h"
 #include "tools/common/Base64.h"
 #include "tools/common/DateText.h"
 
@@ -22,12 +24,28 @@ constexpr double kCurrencyScale = 10000.0;
 // The stored bytes of a text, blob or nested value ("" for an empty one).
 std::string StoredText(const TVariant& value) { return value.IsText() ? value.Text() : ""; }
 
-ordered_json CellJson(TquvRecordset& recordset, int32_t index) {
+// The value that the text of a field of type A stands for, as `meant` says
+// ('N', 'B' or 'H', see QuvSystemValueType); the text itself when it is none.
+ordered_json MeantValueJson(char meant, const std::string& text) {
+  int32_t number = 0;
+  double days = 0;
+  if (meant == 'N' && TryStrToInt(text, number)) return number;
+  if (meant == 'B' && (text == "true" || text == "false")) return text == "true";
+  if (meant == 'H' && TryStrToFloat(text, days)) {
+    if (auto iso = DateToIsoText('H', days)) return *iso;
+  }
+  return Cp1252ToUtf8(text);
+}
+
+ordered_json CellJson(TquvRecordset& recordset, int32_t index, TTextCells textCells) {
   if (recordset.IsNull(index)) return nullptr;
   const TquvSymbolDef& field = recordset.FieldDefs().Item(index);
   const TVariant value = recordset.GetFieldValueByIndex(index);
   switch (field.TypeCode()) {
     case 'A':
+      if (textCells == TTextCells::AsMeant)
+        return MeantValueJson(QuvSystemValueType(recordset.Name(), field.Name()),
+                              StoredText(value));
       return Cp1252ToUtf8(StoredText(value));
     case 'I':
     case 'R':
@@ -55,14 +73,14 @@ std::string Printable(const std::string& utf8) {
   return program::ShownText(utf8, std::string::npos);
 }
 
-std::string CellText(TquvRecordset& recordset, int32_t index) {
+std::string CellText(TquvRecordset& recordset, int32_t index, TTextCells textCells) {
   if (recordset.IsNull(index)) return "(null)";
   const char code = recordset.FieldDefs().Item(index).TypeCode();
   if (code == 'I' || code == 'R') {
     const std::size_t size = StoredText(recordset.GetFieldValueByIndex(index)).size();
     return std::string(code == 'I' ? "<blob " : "<recordset ") + std::to_string(size) + " bytes>";
   }
-  const ordered_json cell = CellJson(recordset, index);
+  const ordered_json cell = CellJson(recordset, index, textCells);
   if (!cell.is_string()) return cell.dump();
   const std::string text = cell.get<std::string>();
   return text.empty() ? "\"\"" : Printable(text);
@@ -124,7 +142,7 @@ std::unique_ptr<TquvRecordset> LoadRecordset(const std::string& bytes) {
   return recordset;
 }
 
-ordered_json DumpAsJson(TquvRecordset& recordset) {
+ordered_json DumpAsJson(TquvRecordset& recordset, TTextCells textCells) {
   ordered_json root;
   root["name"] = Cp1252ToUtf8(recordset.Name());
   root["tags"] = ordered_json::object();
@@ -146,13 +164,14 @@ ordered_json DumpAsJson(TquvRecordset& recordset) {
     recordset.GoToRow(row);
     ordered_json values = ordered_json::object();
     for (int32_t i = 0; i < recordset.FieldCount(); ++i)
-      values[Cp1252ToUtf8(recordset.FieldDefs().Item(i).Name())] = CellJson(recordset, i);
+      values[Cp1252ToUtf8(recordset.FieldDefs().Item(i).Name())] =
+          CellJson(recordset, i, textCells);
     root["rows"].push_back(std::move(values));
   }
   return root;
 }
 
-std::string DumpRowsAsText(TquvRecordset& recordset) {
+std::string DumpRowsAsText(TquvRecordset& recordset, TTextCells textCells) {
   std::ostringstream out;
   std::vector<std::vector<std::string>> lines(1);
   for (int32_t i = 0; i < recordset.FieldCount(); ++i)
@@ -160,7 +179,8 @@ std::string DumpRowsAsText(TquvRecordset& recordset) {
   for (int32_t row = 0; row < recordset.RecordCount(); ++row) {
     recordset.GoToRow(row);
     std::vector<std::string>& cells = lines.emplace_back();
-    for (int32_t i = 0; i < recordset.FieldCount(); ++i) cells.push_back(CellText(recordset, i));
+    for (int32_t i = 0; i < recordset.FieldCount(); ++i)
+      cells.push_back(CellText(recordset, i, textCells));
   }
   std::vector<std::size_t> widths(lines[0].size(), 0);
   for (const auto& cells : lines)

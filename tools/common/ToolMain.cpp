@@ -1,6 +1,8 @@
 #include "tools/common/ToolMain.h"
 
 #include <cstdio>
+#include <optional>
+#include <vector>
 
 #include "platform/Cp1252.h"
 #include "platform/ProgramIo.h"
@@ -10,6 +12,15 @@ namespace quv::toolmain {
 namespace {
 
 constexpr int kNotDone = -1;
+
+// The first argument that nothing took, said as every program says it; none
+// when each was taken. A word in the place of a command is an unknown command.
+std::optional<std::string> StrayArgument(const CLI::App& app) {
+  const std::vector<std::string> stray = app.remaining(true);
+  if (stray.empty()) return std::nullopt;
+  const bool hasCommands = !app.get_subcommands([](const CLI::App*) { return true; }).empty();
+  return program::StrayArgumentText(stray.front(), hasCommands && app.get_subcommands().empty());
+}
 
 }  // namespace
 
@@ -32,9 +43,9 @@ int TTool::Parse(int argc, char** argv) {
   } catch (const CLI::RequiredError& e) {
     // An unknown argument explains a missing one better: "--hots x" leaves
     // the host missing because the option was misspelt.
-    const std::vector<std::string> unknown = FApp.remaining(true);
-    return program::ReportUsageError(FName,
-                                     unknown.empty() ? e.what() : CLI::ExtrasError(unknown).what());
+    return program::ReportUsageError(FName, StrayArgument(FApp).value_or(e.what()));
+  } catch (const CLI::ExtrasError& e) {
+    return program::ReportUsageError(FName, StrayArgument(FApp).value_or(e.what()));
   } catch (const CLI::ParseError& e) {
     return program::ReportUsageError(FName, e.what());
   }
@@ -48,6 +59,9 @@ int TTool::Run(int argc, char** argv, const std::function<int()>& work) {
     status = work();
   } catch (const EUsageError& e) {
     return program::ReportUsageError(FName, e.what());
+  } catch (const EToolTextError& e) {
+    program::ReportErrorAt(FName, e.what(), e.Text(), e.Position());
+    status = program::kExitFailure;
   } catch (const EToolError& e) {
     program::ReportError(FName, e.what());
     status = program::kExitFailure;

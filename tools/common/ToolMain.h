@@ -21,6 +21,20 @@ class EToolError : public Exception {
   using Exception::Exception;
 };
 
+// A fault in a text given on the command line (an expression): reported
+// with the text echoed and a caret under the byte at `position` of it.
+class EToolTextError : public EToolError {
+ public:
+  EToolTextError(std::string message, std::string text, std::size_t position)
+      : EToolError(std::move(message)), FText(std::move(text)), FPosition(position) {}
+  const std::string& Text() const { return FText; }
+  std::size_t Position() const { return FPosition; }
+
+ private:
+  std::string FText;  // UTF-8
+  std::size_t FPosition;
+};
+
 // A command line that cannot be run, found after parsing: status 2.
 class EUsageError : public EToolError {
  public:

@@ -25,7 +25,10 @@ constexpr const char* kHelp = R"(Usage:
   quvcall [--host H] [--json] [--intf FILE.quv ...] [--timeout MS] METHOD [name=value ...]
       call METHOD (library.module.interface) with the named parameters and
       print the reply rows as an aligned table; --json prints the reply as
-      a JSON document (name, tags, fields, rows) instead
+      a JSON document (name, tags, fields, rows) instead. Values show by
+      their fields' types, and the text fields of the quvsystem lists as
+      what they stand for: numbers, true or false, dates as
+      2024-05-17T08:30:00
   quvcall --help | --version
 
 Options:
@@ -89,10 +92,12 @@ int Call(const quv::calltool::TCallArguments& args) {
   for (std::string& name : names) name = quv::Utf8ToCp1252(name);
   std::unique_ptr<quv::TquvClientRecordset> reply;
   quv::ExecMethod(method, names, values, reply, args.Host);
+  // A reply shows the values its texts stand for, as the task viewer does.
+  const auto cells = quv::rstool::TTextCells::AsMeant;
   if (args.Json)
-    std::cout << quv::rstool::DumpAsJson(*reply).dump(2) << "\n";
+    std::cout << quv::rstool::DumpAsJson(*reply, cells).dump(2) << "\n";
   else
-    std::cout << quv::rstool::DumpRowsAsText(*reply);
+    std::cout << quv::rstool::DumpRowsAsText(*reply, cells);
   return quv::program::kExitSuccess;
 }
 

@@ -19,9 +19,10 @@ constexpr const char* kHelp = R"help(Usage:
       NEW; publish it under "Diff_Files" in the section of NEW's descriptor
       named by OLD's checksum, which quvdiff prints (CRC-32, decimal)
   quvdiff apply OLD DIFF OUT
-      apply the difference DIFF to OLD and write the new file to OUT; a
-      damaged difference, or one made for another old file, fails with
-      "CRC Error" and writes nothing
+      apply the difference DIFF to OLD and write the new file to OUT; an
+      OLD other than the file the difference was made for, or a damaged
+      difference, fails ("CRC Error", with which of the two it is) and
+      writes nothing
   quvdiff --help | --version
 
 OUT is replaced whole: it keeps its old content when anything fails. A
@@ -50,6 +51,18 @@ int Make(const TArguments& args) {
   return quv::program::kExitSuccess;
 }
 
+// Why a difference could not be applied: its header names the checksum of
+// the old file it was made for, which tells a wrong old file from a damaged
+// difference.
+std::string FailedApplyText(const TArguments& args, const std::string& oldData,
+                            const std::string& diff, const std::string& reason) {
+  const std::string shown = " (" + quv::Cp1252ToUtf8(reason) + ")";
+  if (quv::DifferenceTarget(diff) && !quv::IsDifferenceFor(diff, quv::Crc32(oldData)))
+    return args.Old + ": not the old file that the difference " + args.Second + " was made for" +
+           shown;
+  return args.Second + ": the difference is damaged" + shown;
+}
+
 int Apply(const TArguments& args) {
   const std::string oldData = quv::toolfiles::ReadNamedFile(args.Old);
   const std::string diff = quv::toolfiles::ReadNamedFile(args.Second);
@@ -58,7 +71,7 @@ int Apply(const TArguments& args) {
   try {
     quv::ApplyDifference(old, diffStream, output);
   } catch (const quv::Exception& e) {
-    throw quv::toolmain::EToolError(args.Second + ": " + quv::Cp1252ToUtf8(e.what()));
+    throw quv::toolmain::EToolError(FailedApplyText(args, oldData, diff, e.what()));
   }
   const quv::TByteView bytes = output.Bytes();
   quv::toolfiles::ReplaceFile(

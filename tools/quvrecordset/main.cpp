@@ -5,6 +5,7 @@
 
 #include "platform/Cp1252.h"
 #include "platform/ProgramIo.h"
+#include "server/common/quvCalcEngine.h"
 #include "server/common/quvProcessScope.h"
 #include "tools/common/RecordsetDump.h"
 #include "tools/common/ToolFiles.h"
@@ -71,11 +72,33 @@ struct TDumpArguments {
   std::string Expression;
 };
 
+// A filter must say true or false of every row (null counts as false): a
+// text or a number would keep or drop rows by rules nobody means to use.
+void RequireTruthValues(quv::TquvRecordset& recordset, const std::string& expression) {
+  quv::TCalcEngine engine(recordset);
+  engine.Parse(expression);
+  for (int32_t row = 0; row < recordset.RecordCount(); ++row) {
+    recordset.GoToRow(row);
+    const quv::TVariant value = engine.Evaluate();
+    if (!value.IsEmptyOrNull() && value.Kind() != quv::TVarKind::Boolean)
+      throw quv::toolmain::EToolError("EXPR: a filter must give true or false, not " +
+                                      quv::Cp1252ToUtf8(value.Describe()));
+  }
+}
+
 void Filter(quv::TquvRecordset& recordset, const std::string& expression) {
   if (expression.empty()) return;
   const std::string text = quv::toolmain::ArgumentToCp1252("EXPR", expression);
   try {
+    RequireTruthValues(recordset, text);
     recordset.Filter(text, false);
+  } catch (const quv::EExprError& e) {
+    // One byte of the Windows-1252 text is one character of the argument.
+    const std::size_t at =
+        quv::Cp1252ToUtf8(text.substr(0, std::min<std::size_t>(e.Position(), text.size()))).size();
+    throw quv::toolmain::EToolTextError("EXPR: " + quv::Cp1252ToUtf8(e.what()), expression, at);
+  } catch (const quv::toolmain::EToolError&) {
+    throw;
   } catch (const std::exception& e) {
     throw quv::toolmain::EToolError("EXPR: " + quv::Cp1252ToUtf8(e.what()));
   }
