@@ -7,6 +7,7 @@
 #include "app/HostConfig.h"
 #include "app/TaskRows.h"
 #include "platform/Cp1252.h"
+#include "platform/DateTime.h"
 #include "platform/Sync.h"
 #include "support/JSON.h"
 
@@ -145,7 +146,8 @@ std::unique_ptr<TJSONbase> SessionObject(const TSessionRow& row, const THostStat
   object->Add("sessionkey", JsonText(row.SessionKey));
   object->Add("username", JsonText(row.UserName));
   object->Add("source", JsonText(row.Source));
-  object->Add("logon", JsonText(SessionCellText(row, kLogonColumn)));
+  object->Add("logon",
+              row.NoConnection ? Null() : JsonText(DateTimeToIsoText(row.LogonTime, 'T')));
   object->Add("active", std::make_unique<TJSONbase>(row.Active));
   object->Add("licenceinfo", JsonText(row.Licence));
   return object;

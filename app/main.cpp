@@ -1,7 +1,7 @@
 // quvtasks: the task viewer. Lists the requests and sessions of the servers
 // named in quvtasks.ini beside the program (or in the file given with
 // --settings, or of one address given on the command line) and cancels the
-// focused one; with --once it prints the merged view without a window.
+// selected ones; with --once it prints the merged view without a window.
 
 #include <QApplication>
 #include <QStyleFactory>
@@ -44,13 +44,16 @@ const char* const kUsage = R"(Usage:
 Options:
   --settings FILE  read FILE instead of the settings file beside the program
   --sessions       print the session view instead
-  --json, --csv    print JSON (a list of objects) or CSV instead of a table
+  --json, --csv    print JSON (a list of objects on one line; with --count,
+                   JSON Lines) or CSV instead of a table; both give each
+                   server's state and cause, and the elapsed time in seconds
   --count N        print N times, --interval S seconds apart (default 1)
 
 The servers are the keys of section [Hosts] of the settings file beside the
 program (its path plus ".ini"), each written label=address; without any,
 the one server is server-address, or 127.0.0.1. An address may name a port
 (host:port); the default port is 6015. [MAIN] TITLE is added to the caption.
+Cancels are recorded in ~/.local/share/quvtasks/cancelamentos.log.
 
 Qt's own options (-platform offscreen, -style ...) are taken as well. A wrong
 command line, or a settings file named with --settings that cannot be read

@@ -112,12 +112,12 @@ std::string DateTimeToStr(double value) {
   return std::string(text, n);
 }
 
-std::string DateTimeToIsoText(double value) {
+std::string DateTimeToIsoText(double value, char separator) {
   if (!IsValidDateTime(value)) return {};
   const TDateTimeParts parts = DecodeDateTime(value);
   std::string year = std::to_string(parts.Year);
   year.insert(0, 4 - std::min<std::size_t>(4, year.size()), '0');
-  return year + "-" + TwoDigits(parts.Month) + "-" + TwoDigits(parts.Day) + " " +
+  return year + "-" + TwoDigits(parts.Month) + "-" + TwoDigits(parts.Day) + separator +
          TwoDigits(parts.Hour) + ":" + TwoDigits(parts.Minute) + ":" + TwoDigits(parts.Second);
 }
 

@@ -38,8 +38,9 @@ double MSecsToDateTime(double msecs);
 // The current local date-time.
 double LocalNow();
 
-// "yyyy-mm-dd hh:nn:ss"; empty for a value that is no valid date-time.
-std::string DateTimeToIsoText(double value);
+// "yyyy-mm-dd hh:nn:ss" (ISO 8601 with `separator` 'T'); empty for a value
+// that is no valid date-time.
+std::string DateTimeToIsoText(double value, char separator = ' ');
 
 // The date-time as the user's locale writes a short date followed by the
 // time with seconds (for the C locale: "12/08/26 19:49:11").

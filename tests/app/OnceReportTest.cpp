@@ -77,10 +77,10 @@ TEST_F(OnceReportTest, JsonOfSessions) {
   EXPECT_EQ(Print(true, TOnceFormat::Json),
             "[{\"host\":\"A\",\"address\":\"10.0.2.1\",\"connected\":true,"
             "\"state\":\"respondendo\",\"cause\":null,\"sessionkey\":\"k1\",\"username\":\"bia\","
-            "\"source\":\"10.0.0.7\",\"logon\":\"2026-12-08 18:00:00\",\"active\":true,"
+            "\"source\":\"10.0.0.7\",\"logon\":\"2026-12-08T18:00:00\",\"active\":true,"
             "\"licenceinfo\":\"ERP01\"},{\"host\":\"B\",\"address\":\"10.0.2.2\","
             "\"connected\":false,\"state\":\"sem conex\\u00E3o\",\"cause\":\"unreachable\","
-            "\"sessionkey\":\"\",\"username\":\"\",\"source\":\"\",\"logon\":\"\",\"active\":false,"
+            "\"sessionkey\":\"\",\"username\":\"\",\"source\":\"\",\"logon\":null,\"active\":false,"
             "\"licenceinfo\":\"\"}]\n");
 }
 
