@@ -6,6 +6,7 @@
 #include "platform/ExePath.h"
 #include "platform/IniFile.h"
 #include "platform/StrUtils.h"
+#include "platform/UserFolders.h"
 #include "transport/quvAddress.h"
 
 namespace quv {
@@ -52,6 +53,7 @@ THostConfig LoadHostConfig(const std::string& settingsFile, const std::string* f
       StrToIntDef(ini.ReadString("MAIN", "ALERTSECONDS", ""), config.AlertSeconds);
   config.ConfirmCancel = ini.ReadString("MAIN", "CONFIRMCANCEL", "0") == "1";
   config.FoldNoConnection = ini.ReadString("MAIN", "FOLDNOCONNECTION", "1") != "0";
+  config.ViewStateFile = UserConfigFolder() + "/quvtasks/vista.ini";
   for (const std::string& line : ini.ReadSectionValues("Hosts")) {
     const std::string problem = HostLineProblem(line, config.Hosts);
     if (!problem.empty())

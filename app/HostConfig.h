@@ -24,6 +24,9 @@ struct THostConfig {
   bool FoldNoConnection = true;
   // Where cancels are recorded; empty: TCancelAuditLog's default file.
   std::string AuditLogFile;
+  // Where the window keeps the look the operator gave it; empty: nowhere.
+  // LoadHostConfig names "<user config folder>/quvtasks/vista.ini".
+  std::string ViewStateFile;
 };
 
 // A host entry of the settings file that cannot name a server.

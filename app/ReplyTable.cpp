@@ -44,4 +44,16 @@ std::string TReplyTable::FieldText(const std::string& name) const {
   return row.Texts[i];
 }
 
+std::vector<std::pair<std::string, std::string>> TReplyTable::RowFields() const {
+  std::vector<std::pair<std::string, std::string>> fields;
+  for (std::size_t i = 0; i < FFieldNames.size(); ++i) {
+    try {
+      fields.emplace_back(FFieldNames[i], FieldText(FFieldNames[i]));
+    } catch (const std::exception& e) {
+      fields.emplace_back(FFieldNames[i], e.what());
+    }
+  }
+  return fields;
+}
+
 }  // namespace quv

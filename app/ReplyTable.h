@@ -24,6 +24,7 @@ class TReplyTable final : public IReplyRows {
   bool Eof() const override { return FRow >= FRows.size(); }
   void Next() override { ++FRow; }
   std::string FieldText(const std::string& name) const override;
+  std::vector<std::pair<std::string, std::string>> RowFields() const override;
 
  private:
   // One row's texts by field; Failures is empty unless a value failed.

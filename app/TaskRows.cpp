@@ -90,6 +90,7 @@ TTaskRow TaskRowFromReply(const IReplyRows& reply, const std::string& hostLine) 
   row.HostLine = LeftStr(hostLine, kShortTextLimit);
   row.UserName = Field(reply, "username", kShortTextLimit);
   row.Cancelled = TrueField(reply, "cancelled");
+  row.Fields = std::make_shared<const TReplyFields::element_type>(reply.RowFields());
   return row;
 }
 
@@ -115,6 +116,7 @@ TSessionRow SessionRowFromReply(const IReplyRows& reply, const std::string& host
   row.Active = TrueField(reply, "active");
   row.Source = Field(reply, "source", kShortTextLimit);
   row.Licence = Field(reply, "licenceinfo", kLicenceLimit);
+  row.Fields = std::make_shared<const TReplyFields::element_type>(reply.RowFields());
   return row;
 }
 

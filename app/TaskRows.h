@@ -22,6 +22,10 @@ inline constexpr std::size_t kLicenceLimit = 5;
 // The number that stands for text that is not a number.
 inline constexpr int32_t kNotANumber = -2147483647;
 
+// Every field of the reply row a task or session was made of, for the
+// details pane; shared, as rows are copied on every change of the view.
+using TReplyFields = std::shared_ptr<const std::vector<std::pair<std::string, std::string>>>;
+
 struct TTaskRow {
   int32_t RequestId = 0;
   std::string ClientDesc;   // at most 50
@@ -35,6 +39,7 @@ struct TTaskRow {
   bool NoConnection = false;  // the row that stands for a host without reply
   // The row that stands for this many hosts without reply (0: a host of its own).
   std::size_t FoldedHosts = 0;
+  TReplyFields Fields;  // null for the rows of hosts without reply
 };
 
 struct TSessionRow {
@@ -47,6 +52,7 @@ struct TSessionRow {
   std::string Licence;   // at most 5
   std::size_t Host = 0;  // index of the host line in the host list
   bool NoConnection = false;  // printed for a host without reply, never shown in the window
+  TReplyFields Fields;
 };
 
 struct TLicenceRow {

@@ -1,6 +1,8 @@
 #include "app/uTasks2.h"
 
+#include <QClipboard>
 #include <QDateTime>
+#include <QGuiApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -156,6 +158,14 @@ int HostColumnWidth(const std::vector<std::string>& hosts) {
 
 QString CountText(int32_t count) { return count < 0 ? QString() : QString::number(count); }
 
+// A model's sort as "column,order" (order 1: descending; column -1: the rows' own order).
+template <typename Row>
+QString SortText(const TRowTableModel<Row>* model) {
+  return QStringLiteral("%1,%2")
+      .arg(model->SortColumn())
+      .arg(model->SortOrder() == Qt::DescendingOrder ? 1 : 0);
+}
+
 TTakeResult TakerOf(TRefreshT& worker) {
   return [&worker](std::size_t i) { return worker.TakeResult(i); };
 }
@@ -193,6 +203,7 @@ TFTasks::TFTasks(const THostConfig& config, IRemoteCalls& calls, IHostProbe& pro
       FProbe(probe),
       FHosts(config.Hosts),
       FHostTable(config.Hosts.size()),
+      FViewState(QString::fromStdString(config.ViewStateFile)),
       FAuditLog(config.AuditLogFile.empty() ? TCancelAuditLog::DefaultFileName()
                                             : config.AuditLogFile),
       FHostCounts(config.Hosts.size()),
@@ -214,6 +225,7 @@ TFTasks::TFTasks(const THostConfig& config, IRemoteCalls& calls, IHostProbe& pro
 }
 
 TFTasks::~TFTasks() {
+  SaveView();
   Timer1->stop();
   for (auto& refresh : FRefreshes) refresh.Worker->Terminate();
   FRefreshes.clear();  // joins every refresh and the calls it still runs
@@ -283,10 +295,14 @@ void TFTasks::FormCreate(const THostConfig& config) {
     connect(bar, &QScrollBar::valueChanged, this, [this] {
       if (!FUpdatingViews) vsUsersScroll();
     });
-  for (QTreeView* tree : {vsTasks, vsUsers})
+  for (QTreeView* tree : {vsTasks, vsUsers}) {
     connect(tree->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
       if (!FUpdatingViews) UpdateCancelTarget();
     });
+    connect(tree->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+      if (!FUpdatingViews) ShowDetails();
+    });
+  }
   BuildShortcuts();
   FStripTimer = new QTimer(this);
   FStripTimer->setInterval(kStripInterval);
@@ -295,6 +311,7 @@ void TFTasks::FormCreate(const THostConfig& config) {
   Timer1->start();
   UpdateCancelTarget();
   UpdateStatusStrip();
+  RestoreView();
 }
 
 void TFTasks::BuildLayout() {
@@ -319,7 +336,10 @@ void TFTasks::BuildLayout() {
   vsHosts = new QTreeView(this);
   Splitter = new QSplitter(Qt::Vertical, this);
   Splitter->setChildrenCollapsible(false);
+  Details = new TDetailsPane(this);
+  Details->setVisible(false);
   Splitter->addWidget(PageControl1);
+  Splitter->addWidget(Details);
   Splitter->addWidget(vsHosts);
   Splitter->setStretchFactor(0, 1);
   PauseBanner = new QLabel(QString::fromUtf8(
@@ -355,7 +375,7 @@ void TFTasks::BuildLayout() {
   Panel1->raise();
   StaticText1->raise();
   resize(773, 465);
-  Splitter->setSizes({Splitter->height() - kHostPaneHeight, kHostPaneHeight});
+  Splitter->setSizes({Splitter->height() - 2 * kHostPaneHeight, kHostPaneHeight, kHostPaneHeight});
   FormResize();
 }
 
@@ -399,6 +419,15 @@ QWidget* TFTasks::BuildStrip() {
   HostsButton->setChecked(true);
   HostsButton->setToolTip(QStringLiteral("Mostrar ou esconder a lista de servidores"));
   connect(HostsButton, &QToolButton::toggled, this, [this](bool on) { vsHosts->setVisible(on); });
+  DetailsButton = new QToolButton(strip);
+  DetailsButton->setText(QStringLiteral("Detalhes"));
+  DetailsButton->setCheckable(true);
+  DetailsButton->setToolTip(
+      QStringLiteral("Mostrar ou esconder todos os campos da linha em foco (Enter)"));
+  connect(DetailsButton, &QToolButton::toggled, this, [this](bool on) {
+    Details->setVisible(on);
+    ShowDetails();
+  });
   layout->addWidget(PauseButton);
   layout->addWidget(RefreshButton);
   layout->addWidget(FilterEdit);
@@ -406,6 +435,7 @@ QWidget* TFTasks::BuildStrip() {
   layout->addWidget(CancelTarget, 1);
   health->addWidget(StatusStrip, 3);
   health->addWidget(ActionResult, 2);
+  health->addWidget(DetailsButton);
   health->addWidget(HostsButton);
   return strip;
 }
@@ -423,6 +453,14 @@ void TFTasks::BuildShortcuts() {
       FilterEdit->setFocus();
       FilterEdit->selectAll();
     });
+  add(QKeySequence::Copy, [this] { CopySelectedRows(); });
+  for (const QKeySequence& keys : {QKeySequence(Qt::Key_F1), QKeySequence(Qt::Key_Question)})
+    add(keys, [this] { ShowKeyHelp(); });
+  for (QTreeView* tree : {vsTasks, vsUsers})
+    for (const int key : {Qt::Key_Return, Qt::Key_Enter}) {
+      auto* toggle = new QShortcut(QKeySequence(key), tree, nullptr, nullptr, Qt::WidgetShortcut);
+      connect(toggle, &QShortcut::activated, DetailsButton, &QToolButton::toggle);
+    }
   add(QKeySequence(Qt::Key_Escape), [this] {
     FilterEdit->clear();
     (PageControl1->currentIndex() == 0 ? vsTasks : vsUsers)->setFocus();
@@ -471,6 +509,16 @@ void TFTasks::SetUpSorting(QTreeView* tree, TRowTableModel<Row>* model, int defa
   connect(header, &QHeaderView::customContextMenuRequested, this, [this, header](const QPoint& at) {
     QMenu menu;
     menu.addAction(QString::fromUtf8("Ordem padrão"), this, &TFTasks::ResetSort);
+    menu.addSeparator();
+    // The column chooser: every column with a width of its own can be hidden.
+    for (int column = 0; column < header->count(); ++column) {
+      if (header->isSectionHidden(column) ? false : header->sectionSize(column) == 0) continue;
+      QAction* action = menu.addAction(header->model()->headerData(column, Qt::Horizontal).toString());
+      action->setCheckable(true);
+      action->setChecked(!header->isSectionHidden(column));
+      connect(action, &QAction::toggled, header,
+              [header, column](bool shown) { header->setSectionHidden(column, !shown); });
+    }
     menu.exec(header->mapToGlobal(at));
   });
 }
@@ -516,6 +564,116 @@ void TFTasks::PageControl1Change() {
   StartRefresh();
   UpdateCancelTarget();
   UpdateFilterCount();
+  ShowDetails();
+}
+
+// The focused row of the visible tab, with every field of its reply.
+void TFTasks::ShowDetails() {
+  if (!Details->isVisible()) return;
+  if (PageControl1->currentIndex() == 0) {
+    const TTaskRow* row = FTaskModel->RowAt(vsTasks->currentIndex());
+    if (row && CanCancel(*row))
+      Details->ShowFields(ToQString(TaskCancelTarget(*row).Description), row->Fields);
+    else
+      Details->Clear();
+    return;
+  }
+  const TSessionRow* row = FSessionModel->RowAt(vsUsers->currentIndex());
+  if (row)
+    Details->ShowFields(ToQString(SessionCancelTarget(*row).Description), row->Fields);
+  else
+    Details->Clear();
+}
+
+QString TFTasks::SelectedRowsText() const {
+  const QTreeView* tree = PageControl1->currentIndex() == 0 ? vsTasks : vsUsers;
+  const QHeaderView* header = tree->header();
+  std::vector<int> columns;  // the visible ones, in the order shown
+  for (int visual = 0; visual < header->count(); ++visual) {
+    const int column = header->logicalIndex(visual);
+    if (!header->isSectionHidden(column) && header->sectionSize(column) > 0)
+      columns.push_back(column);
+  }
+  const auto line = [&columns](const std::function<QString(int)>& cell) {
+    QStringList cells;
+    for (const int column : columns) cells << cell(column).replace('\t', ' ').replace('\n', ' ');
+    return cells.join('\t') + '\n';
+  };
+  QModelIndexList rows = tree->selectionModel()->selectedRows();
+  if (rows.isEmpty()) return QString();
+  std::sort(rows.begin(), rows.end(),
+            [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  QString text = line([tree](int column) {
+    return tree->model()->headerData(column, Qt::Horizontal).toString();
+  });
+  for (const QModelIndex& row : rows)
+    text += line([&row](int column) { return row.siblingAtColumn(column).data().toString(); });
+  return text;
+}
+
+void TFTasks::CopySelectedRows() const {
+  const QString text = SelectedRowsText();
+  if (!text.isEmpty()) QGuiApplication::clipboard()->setText(text);
+}
+
+void TFTasks::ShowKeyHelp() {
+  auto* box = new QMessageBox(QMessageBox::Information, windowTitle(), QString::fromUtf8(
+      "Teclas\n\n"
+      "/ ou Ctrl+F\tfiltrar: texto, /expressão/\n"
+      "Esc\tlimpar o filtro\n"
+      "Espaço\tpausar ou continuar a atualização\n"
+      "F5\tatualizar agora\n"
+      "Clique, Shift/Ctrl+clique, setas\tselecionar linhas\n"
+      "Delete\tcancelar as linhas selecionadas (pede confirmação)\n"
+      "Enter\tmostrar ou esconder os detalhes da linha em foco\n"
+      "Ctrl+C\tcopiar as linhas selecionadas\n"
+      "Clique no título\tordenar; menu do título: ordem padrão e colunas\n"
+      "F1 ou ?\testa ajuda"), QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
+}
+
+// The look the operator left the window with the last time.
+void TFTasks::RestoreView() {
+  if (!FViewState.Enabled()) return;
+  const auto restore = [this](const QString& key, const auto& apply) {
+    const QVariant value = FViewState.Read(key);
+    if (value.isValid()) apply(value);
+  };
+  restore("janela", [this](const QVariant& v) { restoreGeometry(v.toByteArray()); });
+  restore("divisao", [this](const QVariant& v) { Splitter->restoreState(v.toByteArray()); });
+  restore("tarefas", [this](const QVariant& v) { vsTasks->header()->restoreState(v.toByteArray()); });
+  restore("sessoes", [this](const QVariant& v) { vsUsers->header()->restoreState(v.toByteArray()); });
+  restore("servidores", [this](const QVariant& v) { vsHosts->header()->restoreState(v.toByteArray()); });
+  restore("mostrarServidores", [this](const QVariant& v) { HostsButton->setChecked(v.toBool()); });
+  restore("mostrarDetalhes", [this](const QVariant& v) { DetailsButton->setChecked(v.toBool()); });
+  restore("filtro", [this](const QVariant& v) { FilterEdit->setText(v.toString()); });
+  // The sorts as "column,order" (column -1: the rows' own order).
+  const auto sortOf = [](const QVariant& value, auto* model) {
+    const QStringList parts = value.toString().split(',');
+    if (parts.size() != 2) return;
+    const int column = parts[0].toInt();
+    if (column >= -1 && column < model->columnCount())
+      model->SetSort(column, parts[1] == "1" ? Qt::DescendingOrder : Qt::AscendingOrder);
+  };
+  restore("ordemTarefas", [&](const QVariant& v) { sortOf(v, FTaskModel); });
+  restore("ordemSessoes", [&](const QVariant& v) { sortOf(v, FSessionModel); });
+  restore("ordemServidores", [&](const QVariant& v) { sortOf(v, FHostModel); });
+}
+
+
+void TFTasks::SaveView() const {
+  FViewState.Write({{"janela", saveGeometry()},
+                    {"divisao", Splitter->saveState()},
+                    {"tarefas", vsTasks->header()->saveState()},
+                    {"sessoes", vsUsers->header()->saveState()},
+                    {"servidores", vsHosts->header()->saveState()},
+                    {"mostrarServidores", HostsButton->isChecked()},
+                    {"mostrarDetalhes", DetailsButton->isChecked()},
+                    {"filtro", FilterEdit->text()},
+                    {"ordemTarefas", SortText(FTaskModel)},
+                    {"ordemSessoes", SortText(FSessionModel)},
+                    {"ordemServidores", SortText(FHostModel)}});
 }
 
 void TFTasks::vsTasksClick() {
@@ -758,6 +916,7 @@ void TFTasks::KeepSelection(QTreeView* tree, TRowTableModel<Row>* model,
     tree->selectionModel()->setCurrentIndex(model->index(at, 0), QItemSelectionModel::NoUpdate);
   tree->verticalScrollBar()->setValue(scroll);
   FUpdatingViews = wasUpdating;
+  if (!FUpdatingViews) ShowDetails();
 }
 
 void TFTasks::ApplyFilter() {

@@ -10,6 +10,7 @@
 #include "app/CancelAuditLog.h"
 #include "app/CancelRunner.h"
 #include "app/CancelTargets.h"
+#include "app/DetailsPane.h"
 #include "app/HostConfig.h"
 #include "app/HostProbe.h"
 #include "app/HostStatus.h"
@@ -17,6 +18,7 @@
 #include "app/RemoteCalls.h"
 #include "app/RowTableModel.h"
 #include "app/TaskRows.h"
+#include "app/ViewState.h"
 
 class QLabel;
 class QLineEdit;
@@ -73,6 +75,8 @@ class TFTasks final : public QWidget {
   QLabel* PauseBanner;
   QLabel* ActionResult;
   QSplitter* Splitter;
+  TDetailsPane* Details;
+  QToolButton* DetailsButton;
   const std::vector<std::string>& Hosts() const { return FHosts; }
   // Refreshes started and not yet shown.
   std::size_t RefreshesInFlight() const;
@@ -94,6 +98,11 @@ class TFTasks final : public QWidget {
   void RefreshNow();
   // Both tabs back in their own row order.
   void ResetSort();
+  // The selected rows of the visible tab as tab-separated text: the visible
+  // columns' titles, then one line per row in view order.
+  QString SelectedRowsText() const;
+  void CopySelectedRows() const;
+  void ShowKeyHelp();
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -136,6 +145,9 @@ class TFTasks final : public QWidget {
   void ShowCancelOutcome(const TCancelOutcome& outcome);
   std::vector<bool> Answered(const TRefreshT& worker) const;
   void ShowPaused();
+  void ShowDetails();
+  void RestoreView();
+  void SaveView() const;
 
   QString vsTasksGetText(const TTaskRow& row, int column) const;
   QVariant vsTasksSortKey(const TTaskRow& row, int column) const;
@@ -156,6 +168,7 @@ class TFTasks final : public QWidget {
   // host is being called.
   TWorkerPool FHostWorkers{TRefreshT::kMaxConcurrentHosts - 1};
   THostCallTable FHostTable;
+  TViewState FViewState;
   TCancelAuditLog FAuditLog;
   TCancelRunner FCancels{FCalls, FAuditLog};
   std::vector<TCancelTarget> FPending;  // cancels whose outcome has not been shown

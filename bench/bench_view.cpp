@@ -39,6 +39,13 @@ class TTasksReply final : public quv::IReplyRows {
     if (name == "username") return "usuario" + std::to_string(n % 97);
     return "false";
   }
+  std::vector<std::pair<std::string, std::string>> RowFields() const override {
+    std::vector<std::pair<std::string, std::string>> fields;
+    for (const char* name : {"requestid", "clientdesc", "requestdesc", "ellapsedtime",
+                             "systemcmd", "username", "cancelled"})
+      fields.emplace_back(name, FieldText(name));
+    return fields;
+  }
 
  private:
   std::size_t FHost;

@@ -27,6 +27,9 @@ class TTableReply final : public IReplyRows {
     if (found == FRows.at(FAt).end()) throw Exception("Field '" + name + "' not found");
     return found->second;
   }
+  std::vector<std::pair<std::string, std::string>> RowFields() const override {
+    return {FRows.at(FAt).begin(), FRows.at(FAt).end()};
+  }
 
  private:
   std::vector<TRow> FRows;

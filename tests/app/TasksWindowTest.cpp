@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QTabWidget>
+#include <QTreeWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
@@ -535,6 +536,54 @@ class TasksWindowTest : public QObject {
     QCOMPARE(asked, QStringList({QString::fromUtf8(
                         "Cancelar a sessão de bia em A (10.0.1.11), estação 10.0.0.7?")}));
     QCOMPARE(Cancelled(mark), QStringList({"0123456789abcdef0123456789abcdef"}));
+  }
+
+  // Every field of the focused row, also those without a column; Ctrl+C
+  // copies the selected rows under the visible columns' titles.
+  void detailsAndCopyOfTheSelectedRows() {
+    testing::TRow extra = Task("81", "app.run", "1500", "bia");
+    extra["priority"] = "alta";
+    FServers.SetRows("10.0.3.1", {extra, Task("82", "app.x", "500")});
+    TFTasks window(Config({"A=10.0.3.1", "B=10.0.3.2"}), FServers, FServers);
+    window.show();
+    Refresh(window);
+    window.DetailsButton->setChecked(true);
+    QCOMPARE(window.Details->topLevelItemCount(), 1);  // the hint: nothing focused
+    SelectTaskRow(window, RowOfId(window.vsTasks, "81"));
+    QStringList fields;
+    for (int i = 0; i < window.Details->topLevelItemCount(); ++i)
+      fields << window.Details->topLevelItem(i)->text(0) + "=" +
+                    window.Details->topLevelItem(i)->text(1);
+    QVERIFY(fields.contains("priority=alta"));
+    QVERIFY(fields.contains("requestid=81"));
+    window.vsTasks->selectAll();
+    window.vsTasks->header()->setSectionHidden(2, true);
+    QCOMPARE(window.SelectedRowsText(),
+             QString::fromUtf8("Canc\tId\tHost\tCommando\tTempo\tSistema\tUsuário\n"
+                               "Não\t81\tA\tapp.run\t1s\tNão\tbia\n"
+                               "Não\t82\tA\tapp.x\t500ms\tNão\tana\n"
+                               "Não\t\t\t1 servidor sem conexão\t—\tNão\t\n"));
+  }
+
+  // Filter, sort, hidden panes and columns come back in the next window.
+  void theViewIsRememberedPerUser() {
+    FServers.SetRows("10.0.3.3", {Task("91", "app.run", "10"), Task("92", "db.dump", "20")});
+    THostConfig config = Config({"1=10.0.3.3"});
+    config.ViewStateFile = FAuditFolder.filePath("vista.ini").toStdString();
+    {
+      TFTasks window(config, FServers, FServers);
+      window.FilterEdit->setText("app");
+      emit window.vsTasks->header()->sectionClicked(1);
+      window.HostsButton->setChecked(false);
+      window.vsTasks->header()->setSectionHidden(6, true);
+    }
+    TFTasks again(config, FServers, FServers);
+    Refresh(again);
+    QCOMPARE(again.FilterEdit->text(), QString("app"));
+    QCOMPARE(Ids(again.vsTasks), QStringList({"91"}));
+    QVERIFY(!again.HostsButton->isChecked());
+    QVERIFY(again.vsTasks->header()->isSectionHidden(6));
+    QCOMPARE(again.vsTasks->header()->sortIndicatorSection(), 1);
   }
 
   void longTasksAreColoured() {
