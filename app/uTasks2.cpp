@@ -31,10 +31,6 @@ namespace quv {
 
 namespace {
 
-constexpr int kTaskTabInterval = 1000;
-constexpr int kSessionTabInterval = 5000;
-constexpr int kClickPostponeInterval = 10000;
-constexpr int kScrollPostponeInterval = 50000;
 constexpr int kCommandColumn = 4;
 // Column "Commando" takes the task tree's width minus the other columns' share.
 constexpr int kCommandWidthReserve = 499;
@@ -285,7 +281,7 @@ void TFTasks::FormCreate(const THostConfig& config) {
   FHostModel->SetRows(std::move(hostRows));
 
   Timer1 = new QTimer(this);
-  Timer1->setInterval(kTaskTabInterval);
+  Timer1->setInterval(FSchedule.Interval());
   connect(Timer1, &QTimer::timeout, this, &TFTasks::Timer1Timer);
   connect(PageControl1, &QTabWidget::currentChanged, this, &TFTasks::PageControl1Change);
   connect(SpeedButton1, &QToolButton::clicked, this, &TFTasks::SpeedButton1Click);
@@ -356,8 +352,8 @@ void TFTasks::BuildLayout() {
   auto* formLayout = new QVBoxLayout(this);
   formLayout->setContentsMargins(0, 0, 0, 0);
   formLayout->setSpacing(2);
-  formLayout->addWidget(PauseBanner);
   formLayout->addWidget(Splitter, 1);
+  formLayout->addWidget(PauseBanner);
   formLayout->addWidget(BuildStrip());
 
   // The button panel and the status text sit over the tab row.
@@ -545,22 +541,27 @@ bool TFTasks::eventFilter(QObject* watched, QEvent* event) {
 
 void TFTasks::FormResize() {
   Panel1->move(width() - Panel1->width(), 0);
-  vsTasks->header()->resizeSection(kCommandColumn, vsTasks->width() - kCommandWidthReserve);
+  // A Host column wider than its usual 50 pixels takes its room from "Commando".
+  const int hostExtra = std::max(0, FTaskModel->Columns()[kHostColumn].Width - 50);
+  vsTasks->header()->resizeSection(kCommandColumn,
+                                   vsTasks->width() - kCommandWidthReserve - hostExtra);
 }
 
-// Turns the timer on unless the operator paused the refreshes.
-void TFTasks::ArmTimer() {
-  if (!FPaused) Timer1->start();
+// Runs the timer as the schedule says, from now on when `restart` is set.
+void TFTasks::FollowSchedule(bool restart) {
+  if (restart || !FSchedule.Running()) Timer1->stop();
+  Timer1->setInterval(FSchedule.Interval());
+  if (FSchedule.Running() && !Timer1->isActive()) Timer1->start();
 }
 
 void TFTasks::Timer1Timer() {
-  Timer1->stop();
+  FSchedule.CountdownEnded();
   StartRefresh();
-  Timer1->setInterval(PageControl1->currentIndex() == 0 ? kTaskTabInterval : kSessionTabInterval);
 }
 
 void TFTasks::PageControl1Change() {
-  Timer1->setInterval(PageControl1->currentIndex() == 0 ? kTaskTabInterval : kSessionTabInterval);
+  FSchedule.TabChanged(PageControl1->currentIndex() == 0 ? TRefreshSchedule::TTab::Tasks
+                                                         : TRefreshSchedule::TTab::Sessions);
   StartRefresh();
   UpdateCancelTarget();
   UpdateFilterCount();
@@ -676,32 +677,21 @@ void TFTasks::SaveView() const {
                     {"ordemServidores", SortText(FHostModel)}});
 }
 
-void TFTasks::vsTasksClick() {
-  Timer1->stop();
-  Timer1->setInterval(kClickPostponeInterval);
-  ArmTimer();
-}
+void TFTasks::vsTasksClick() { FollowSchedule(FSchedule.Clicked()); }
 
-void TFTasks::vsUsersScroll() {
-  Timer1->stop();
-  Timer1->setInterval(kScrollPostponeInterval);
-  ArmTimer();
-}
+void TFTasks::vsUsersScroll() { FollowSchedule(FSchedule.Scrolled()); }
 
 void TFTasks::TogglePause() {
-  FPaused = !FPaused;
-  if (FPaused)
-    Timer1->stop();
-  else if (RefreshesInFlight() == 0)
-    Timer1->start();  // else the refresh in flight turns it on when it is shown
+  FSchedule.SetPaused(!FSchedule.Paused(), RefreshesInFlight() > 0);
+  FollowSchedule(false);
   ShowPaused();
   UpdateStatusStrip();
 }
 
 void TFTasks::ShowPaused() {
-  PauseButton->setChecked(FPaused);
-  PauseButton->setText(FPaused ? QStringLiteral("Continuar") : QStringLiteral("Pausar"));
-  PauseBanner->setVisible(FPaused);
+  PauseButton->setChecked(FSchedule.Paused());
+  PauseButton->setText(FSchedule.Paused() ? QStringLiteral("Continuar") : QStringLiteral("Pausar"));
+  PauseBanner->setVisible(FSchedule.Paused());
 }
 
 void TFTasks::RefreshNow() { StartRefresh(); }
@@ -746,7 +736,7 @@ void TFTasks::ShowCancelOutcome(const TCancelOutcome& outcome) {
   ActionResult->setPalette(palette);
   FTaskModel->RowsChanged();
   FSessionModel->RowsChanged();
-  if (!FPaused) Timer1->setInterval(1);
+  FollowSchedule(FSchedule.CancelEnded());
 }
 
 // The selected rows of the visible tab that stand for a task or session.
@@ -795,7 +785,8 @@ void TFTasks::UpdateCancelTarget() {
 }
 
 void TFTasks::StartRefresh() {
-  Timer1->stop();
+  FSchedule.RefreshStarted();
+  FollowSchedule(false);
   ReapFinishedRefreshes();
   auto worker = std::make_unique<TRefreshT>(FCalls, FProbe, FHostWorkers, FHostTable);
   worker->SetMethodName(
@@ -822,7 +813,8 @@ void TFTasks::RefreshDone(TRefreshT& worker) {
   }
   // After an error while rows were built the timer stays off until a page
   // change, a click or a scroll arms it again.
-  if (shown) ArmTimer();
+  FSchedule.RefreshShown(shown);
+  FollowSchedule(false);
   ReapFinishedRefreshes();
   UpdateStatusStrip();
 }
@@ -948,7 +940,7 @@ void TFTasks::UpdateStatusStrip() {
   QString text =
       QStringLiteral("%1 de %2 servidores respondendo").arg(answering).arg(FHosts.size());
   if (silent > 0) text += QStringLiteral("; %1 sem resposta").arg(silent);
-  if (FPaused)
+  if (FSchedule.Paused())
     text += QStringLiteral(" · pausado");
   else if (Timer1->isActive())
     text += QString::fromUtf8(" · próxima atualização em %1 s")

@@ -14,6 +14,7 @@
 #include "app/HostConfig.h"
 #include "app/HostProbe.h"
 #include "app/HostStatus.h"
+#include "app/RefreshSchedule.h"
 #include "app/RefreshT.h"
 #include "app/RemoteCalls.h"
 #include "app/RowTableModel.h"
@@ -80,7 +81,7 @@ class TFTasks final : public QWidget {
   const std::vector<std::string>& Hosts() const { return FHosts; }
   // Refreshes started and not yet shown.
   std::size_t RefreshesInFlight() const;
-  bool Paused() const { return FPaused; }
+  bool Paused() const { return FSchedule.Paused(); }
   // Cancels asked for whose outcome has not been shown yet.
   std::size_t CancelsInFlight() const { return FPending.size(); }
 
@@ -122,7 +123,7 @@ class TFTasks final : public QWidget {
                  const std::vector<TColumnDef>& columns);
   template <typename Row>
   void SetUpSorting(QTreeView* tree, TRowTableModel<Row>* model, int defaultColumn);
-  void ArmTimer();
+  void FollowSchedule(bool restart);
   void StartRefresh();
   void RefreshDone(TRefreshT& worker);
   void ReapFinishedRefreshes();
@@ -177,7 +178,7 @@ class TFTasks final : public QWidget {
   int32_t FAlertSeconds;
   bool FConfirmCancel;
   bool FFoldNoConnection;
-  bool FPaused = false;
+  TRefreshSchedule FSchedule;
   std::function<void(const QString&)> FShowError;
   std::function<bool(const QString&)> FConfirm;
   TRowTableModel<TTaskRow>* FTaskModel;

@@ -234,16 +234,14 @@ class LiveViewerTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(window.RefreshesInFlight() == 0, kWaitMs);
   }
 
-  // Focuses `row` of `tree` and presses the cancel button; the refreshes
-  // go on afterwards.
+  // Selects `row` of `tree` and presses the cancel button; its outcome
+  // starts the refreshes again.
   static void CancelRow(TFTasks& window, QTreeView* tree, int row) {
     tree->selectionModel()->setCurrentIndex(
         tree->model()->index(row, 0),
         QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     QTest::mouseClick(window.SpeedButton1, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(window.CancelsInFlight() == 0, kWaitMs);
-    QCOMPARE(window.Timer1->interval(), 1);
-    window.Timer1->start();
   }
 
  private slots:
