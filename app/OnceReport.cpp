@@ -7,6 +7,7 @@
 #include "app/HostConfig.h"
 #include "app/TaskRows.h"
 #include "platform/Cp1252.h"
+#include "platform/Exception.h"
 #include "platform/DateTime.h"
 #include "platform/Sync.h"
 #include "support/JSON.h"
@@ -200,7 +201,11 @@ std::string CsvField(const std::string& text) {
 }
 
 TOnceReport::TOnceReport(std::vector<std::string> hosts, IRemoteCalls& calls, IHostProbe& probe)
-    : FHosts(std::move(hosts)), FCalls(calls), FProbe(probe), FTable(FHosts.size()) {}
+    : FHosts(std::move(hosts)),
+      FCalls(calls),
+      FProbe(probe),
+      FTable(FHosts.size()),
+      FView(FHosts, false) {}
 
 TOnceReport::~TOnceReport() = default;  // FLingering joins the calls still running
 
@@ -231,20 +236,19 @@ bool TOnceReport::Print(bool sessions, TOnceFormat format, std::ostream& out,
            << "): " << Cp1252ToUtf8(HostStateText(status.State)) << ": "
            << Cp1252ToUtf8(status.Cause) << '\n';
   }
-  const auto take = [&worker](std::size_t i) { return worker->TakeResult(i); };
+  const bool read = sessions ? FView.TakeSessions(*worker) : FView.TakeTasks(*worker);
+  if (!read) throw Exception(FView.ReadError());
   THostStatuses statuses;
-  for (std::size_t i = 0; i < FHosts.size(); ++i) statuses.push_back(worker->HostStatus(i));
+  for (const THostRow& host : FView.HostRows()) statuses.push_back(host.Status);
   if (sessions) {
-    TSessionView view;
-    BuildSessionView(FHosts, take, view);
+    TSessionView view = FView.Sessions();
     if (format != TOnceFormat::Table) AddSilentHosts(FHosts, statuses, view.Sessions);
     WriteRows(SessionColumnTitles(), view.Sessions, &SessionCellText, &SessionObject, statuses,
               format, out);
     if (format == TOnceFormat::Table) WriteLicences(view, out);
   } else {
-    std::vector<TTaskRow> rows;
-    BuildTaskRows(FHosts, take, rows);
-    WriteRows(TaskColumnTitles(), rows, &TaskCellText, &TaskObject, statuses, format, out);
+    WriteRows(TaskColumnTitles(), FView.Tasks(), &TaskCellText, &TaskObject, statuses, format,
+              out);
   }
   if (!worker->Finished()) FLingering.push_back(std::move(worker));
   return allAnswered;

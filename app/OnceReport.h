@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/FleetView.h"
 #include "app/HostProbe.h"
 #include "app/HostStatus.h"
 #include "app/RefreshT.h"
@@ -42,6 +43,7 @@ class TOnceReport final {
   IHostProbe& FProbe;
   TWorkerPool FWorkers{TRefreshT::kMaxConcurrentHosts - 1};
   THostCallTable FTable;
+  TFleetView FView;  // hosts without reply are never folded here
   std::vector<std::unique_ptr<TRefreshT>> FLingering;  // delivered, with calls still running
 };
 

@@ -162,22 +162,6 @@ QString SortText(const TRowTableModel<Row>* model) {
       .arg(model->SortOrder() == Qt::DescendingOrder ? 1 : 0);
 }
 
-TTakeResult TakerOf(TRefreshT& worker) {
-  return [&worker](std::size_t i) { return worker.TakeResult(i); };
-}
-
-// Runs a build of view rows; false when it ended early by an error, which
-// only the debug output reports (the timer stays off until the user acts).
-bool TryBuildRows(const char* view, const std::function<void()>& build) {
-  try {
-    build();
-    return true;
-  } catch (const std::exception& e) {
-    OutputDebugString(std::string("quvtasks: ") + view + " rows: " + e.what());
-    return false;
-  }
-}
-
 // The locale's short date and time, with the year in four digits.
 QString LocaleDateTimeText(double value) {
   if (!IsValidDateTime(value)) return QString();
@@ -202,11 +186,10 @@ TFTasks::TFTasks(const THostConfig& config, IRemoteCalls& calls, IHostProbe& pro
       FViewState(QString::fromStdString(config.ViewStateFile)),
       FAuditLog(config.AuditLogFile.empty() ? TCancelAuditLog::DefaultFileName()
                                             : config.AuditLogFile),
-      FHostCounts(config.Hosts.size()),
       FWarnSeconds(config.WarnSeconds),
       FAlertSeconds(config.AlertSeconds),
       FConfirmCancel(config.ConfirmCancel),
-      FFoldNoConnection(config.FoldNoConnection) {
+      FView(config.Hosts, config.FoldNoConnection) {
   FShowError = [this](const QString& message) {
     QMessageBox::critical(this, windowTitle(), message);
   };
@@ -276,9 +259,7 @@ void TFTasks::FormCreate(const THostConfig& config) {
   SetUpSorting(vsTasks, FTaskModel, 0);
   SetUpSorting(vsUsers, FSessionModel, 1);
   SetUpSorting(vsHosts, FHostModel, 0);
-  std::vector<THostRow> hostRows;
-  for (const std::string& line : FHosts) hostRows.push_back({line, THostStatus{}, THostCounts{}});
-  FHostModel->SetRows(std::move(hostRows));
+  ShowHostRows();
 
   Timer1 = new QTimer(this);
   Timer1->setInterval(FSchedule.Interval());
@@ -809,7 +790,7 @@ void TFTasks::RefreshDone(TRefreshT& worker) {
   bool shown = true;
   if (worker.ErrorText().empty()) {
     shown = PageControl1->currentIndex() == 0 ? ShowTasks(worker) : ShowSessions(worker);
-    TakeHostStatus(worker);
+    ShowHostRows();
   }
   // After an error while rows were built the timer stays off until a page
   // change, a click or a scroll arms it again.
@@ -827,40 +808,30 @@ void TFTasks::ReapFinishedRefreshes() {
   });
 }
 
-void TFTasks::TakeHostStatus(const TRefreshT& worker) {
-  std::vector<THostRow> rows;
-  for (std::size_t i = 0; i < FHosts.size(); ++i)
-    rows.push_back({FHosts[i], worker.HostStatus(i), FHostCounts[i]});
-  FHostModel->SetRows(std::move(rows));
-}
+void TFTasks::ShowHostRows() { FHostModel->SetRows(FView.HostRows()); }
 
-std::vector<bool> TFTasks::Answered(const TRefreshT& worker) const {
-  std::vector<bool> answered(FHosts.size());
-  for (std::size_t i = 0; i < FHosts.size(); ++i)
-    answered[i] = worker.HostStatus(i).State == THostState::Answering;
-  return answered;
+// A reply that could not be read ends its rows early; only the debug output
+// reports it (the timer stays off until the operator acts).
+void TFTasks::ReportReadError(const char* view) const {
+  OutputDebugString(std::string("quvtasks: ") + view + " rows: " + FView.ReadError());
 }
 
 bool TFTasks::ShowTasks(TRefreshT& worker) {
-  std::vector<TTaskRow> rows;
-  const bool built = TryBuildRows("task", [&] { BuildTaskRows(FHosts, TakerOf(worker), rows); });
-  if (built) CountTasks(rows, Answered(worker), FHostCounts);
-  if (FFoldNoConnection) FoldNoConnectionRows(rows);
-  SetTaskRows(std::move(rows));
+  const bool built = FView.TakeTasks(worker);
+  if (!built) ReportReadError("task");
+  SetTaskRows(FView.Tasks());
   if (built) Label1->setText(ToQString(TaskLabelText()));
   return built;
 }
 
 bool TFTasks::ShowSessions(TRefreshT& worker) {
-  TSessionView view;
-  const bool built =
-      TryBuildRows("session", [&] { BuildSessionView(FHosts, TakerOf(worker), view); });
-  if (built) CountSessions(view.Sessions, Answered(worker), FHostCounts);
-  SetSessionRows(std::move(view.Sessions));
+  const bool built = FView.TakeSessions(worker);
+  if (!built) ReportReadError("session");
+  SetSessionRows(FView.Sessions().Sessions);
   FUpdatingViews = true;
-  FLicenceModel->SetRows(std::move(view.Licences));
+  FLicenceModel->SetRows(FView.Sessions().Licences);
   FUpdatingViews = false;
-  if (built) Label1->setText(ToQString(SessionLabelText(view.Total)));
+  if (built) Label1->setText(ToQString(SessionLabelText(FView.Sessions().Total)));
   return built;
 }
 

@@ -11,6 +11,7 @@
 #include "app/CancelRunner.h"
 #include "app/CancelTargets.h"
 #include "app/DetailsPane.h"
+#include "app/FleetView.h"
 #include "app/HostConfig.h"
 #include "app/HostProbe.h"
 #include "app/HostStatus.h"
@@ -30,13 +31,6 @@ class QToolButton;
 class QTreeView;
 
 namespace quv {
-
-// One host line with its health, a row of the host list.
-struct THostRow {
-  std::string Line;
-  THostStatus Status;
-  THostCounts Counts;
-};
 
 // The viewer's main window: the task tab, the session and licence tab, the
 // cancel button and the refresh timer; below them, behind a splitter, the
@@ -127,7 +121,8 @@ class TFTasks final : public QWidget {
   void StartRefresh();
   void RefreshDone(TRefreshT& worker);
   void ReapFinishedRefreshes();
-  void TakeHostStatus(const TRefreshT& worker);
+  void ShowHostRows();
+  void ReportReadError(const char* view) const;
   bool ShowTasks(TRefreshT& worker);
   bool ShowSessions(TRefreshT& worker);
   void SetTaskRows(std::vector<TTaskRow> rows);
@@ -144,7 +139,6 @@ class TFTasks final : public QWidget {
   bool StillShown(const TCancelTarget& target) const;
   bool BeingCancelled(const TCancelTarget& target) const;
   void ShowCancelOutcome(const TCancelOutcome& outcome);
-  std::vector<bool> Answered(const TRefreshT& worker) const;
   void ShowPaused();
   void ShowDetails();
   void RestoreView();
@@ -173,11 +167,10 @@ class TFTasks final : public QWidget {
   TCancelAuditLog FAuditLog;
   TCancelRunner FCancels{FCalls, FAuditLog};
   std::vector<TCancelTarget> FPending;  // cancels whose outcome has not been shown
-  std::vector<THostCounts> FHostCounts;
   int32_t FWarnSeconds;
   int32_t FAlertSeconds;
   bool FConfirmCancel;
-  bool FFoldNoConnection;
+  TFleetView FView;
   TRefreshSchedule FSchedule;
   std::function<void(const QString&)> FShowError;
   std::function<bool(const QString&)> FConfirm;

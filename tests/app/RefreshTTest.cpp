@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "app/FleetView.h"
 #include "app/RefreshT.h"
 #include "platform/Sync.h"
 #include "tests/app/FakeServers.h"
@@ -50,6 +51,36 @@ std::unique_ptr<TRefreshT> RunRefresh(testing::TFakeServers& servers,
   auto worker = DeliveredRefresh(servers, table, hosts);
   worker->WaitFor();
   return worker;
+}
+
+// The fleet's view of refreshes: live tasks first and the silent hosts folded
+// after them, each host's counts, and counts kept through a reply that could
+// not be read.
+TEST(FleetView, FoldsSilentHostsAndCountsEachHostsTasks) {
+  testing::TFakeServers servers;
+  servers.SetRows("10.9.0.1", {Task("1", "a", "7000"), Task("2", "b", "500")});
+  servers.SetRows("10.9.0.2", {});
+  servers.SetUnreachable("10.9.0.3");
+  const std::vector<std::string> hosts = {"A=10.9.0.1", "B=10.9.0.2", "C=10.9.0.3", "D=10.9.0.4"};
+  TFleetView view(hosts, true);
+  ASSERT_TRUE(view.TakeTasks(*RunRefresh(servers, hosts)));
+  ASSERT_EQ(view.Tasks().size(), 3u);
+  EXPECT_EQ(view.Tasks()[0].RequestId, 1);
+  EXPECT_EQ(view.Tasks()[2].FoldedHosts, 2u);
+  const auto& rows = view.HostRows();
+  EXPECT_EQ(rows[0].Counts.Tasks, 2);
+  EXPECT_EQ(rows[0].Counts.OldestMs, 7000);
+  EXPECT_EQ(rows[1].Counts.Tasks, 0);
+  EXPECT_EQ(rows[2].Status.State, THostState::NoConnection);
+  EXPECT_EQ(rows[2].Counts.Tasks, -1);  // never told
+  EXPECT_EQ(rows[3].Status.State, THostState::Error);
+
+  testing::TRow broken = Task("3", "c", "1");
+  broken.erase("username");
+  servers.SetRows("10.9.0.1", {broken});
+  EXPECT_FALSE(view.TakeTasks(*RunRefresh(servers, hosts)));
+  EXPECT_NE(view.ReadError(), "");
+  EXPECT_EQ(view.HostRows()[0].Counts.Tasks, 2);
 }
 
 // A refresh told to stop while a host's call hangs cuts that call off, so
