@@ -1,14 +1,12 @@
 #include "app/uTasks2.h"
 
 #include <QClipboard>
-#include <QDateTime>
 #include <QGuiApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
@@ -16,13 +14,13 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QSplitter>
-#include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include "app/ListLook.h"
 #include "platform/Cp1252.h"
 #include "platform/DateTime.h"
 #include "platform/DebugOutput.h"
@@ -41,51 +39,11 @@ constexpr int kHostPaneHeight = 110;
 constexpr int kHostColumnPadding = 16;
 constexpr int kStripInterval = 1000;
 
-const QColor kGridLineColour(216, 216, 216);
-const QColor kSelectionColour(29, 85, 181);
-const QColor kInactiveSelectionColour(91, 124, 184);
 const QColor kWarnColour(255, 214, 110);
 const QColor kAlertColour(255, 150, 150);
 const QColor kPauseColour(255, 236, 160);
 const QColor kDoneColour(0, 110, 0);
 const QColor kFailedColour(160, 0, 0);
-
-// Draws each cell as the style does, then its vertical grid line.
-class TGridLineDelegate final : public QStyledItemDelegate {
- public:
-  using QStyledItemDelegate::QStyledItemDelegate;
-  void paint(QPainter* painter, const QStyleOptionViewItem& option,
-             const QModelIndex& index) const override {
-    QStyledItemDelegate::paint(painter, option, index);
-    painter->save();
-    painter->setPen(kGridLineColour);
-    painter->drawLine(option.rect.topRight(), option.rect.bottomRight());
-    painter->restore();
-  }
-};
-
-// Readable selection whatever the style: white text on blue, in the active
-// and in the inactive window.
-void SetSelectionColours(QWidget* tree) {
-  QPalette palette = tree->palette();
-  for (const auto group : {QPalette::Active, QPalette::Inactive}) {
-    palette.setColor(group, QPalette::Highlight,
-                     group == QPalette::Active ? kSelectionColour : kInactiveSelectionColour);
-    palette.setColor(group, QPalette::HighlightedText, Qt::white);
-  }
-  tree->setPalette(palette);
-}
-
-QString ToQString(std::string_view cp1252) { return QString::fromStdString(Cp1252ToUtf8(cp1252)); }
-
-// Tahoma 8 pt, or the nearest sans-serif face the machine has.
-QFont WindowFont() {
-  QFont font;
-  font.setFamilies(
-      {QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-  font.setPointSize(8);
-  return font;
-}
 
 // The cancel button's glyph: a 32 x 16 bitmap, normal state on the left and
 // disabled state on the right.
@@ -128,19 +86,6 @@ std::vector<TColumnDef> LicenceColumns() {
   return {{QString::fromUtf8("Licença"), 60}, {"Qtde Uso", 60}};
 }
 
-std::vector<TColumnDef> HostColumns(int hostWidth) {
-  return {{"Host", std::max(hostWidth, 60)},
-          {QString::fromUtf8("Endereço"), 130},
-          {"Estado", 90},
-          {"Causa", 300},
-          {"Resposta", 70},
-          {QString::fromUtf8("Última resposta"), 130},
-          {"Tarefas", 60},
-          {"Mais antiga", 80},
-          {QString::fromUtf8("Sessões"), 60},
-          {QString::fromUtf8("Licenças"), 60}};
-}
-
 // Wide enough for the longest host label, so that no label is cut.
 int HostColumnWidth(const std::vector<std::string>& hosts) {
   if (hosts.size() < 2) return 0;
@@ -152,27 +97,12 @@ int HostColumnWidth(const std::vector<std::string>& hosts) {
   return width + kHostColumnPadding;
 }
 
-QString CountText(int32_t count) { return count < 0 ? QString() : QString::number(count); }
-
 // A model's sort as "column,order" (order 1: descending; column -1: the rows' own order).
 template <typename Row>
 QString SortText(const TRowTableModel<Row>* model) {
   return QStringLiteral("%1,%2")
       .arg(model->SortColumn())
       .arg(model->SortOrder() == Qt::DescendingOrder ? 1 : 0);
-}
-
-// The locale's short date and time, with the year in four digits.
-QString LocaleDateTimeText(double value) {
-  if (!IsValidDateTime(value)) return QString();
-  const TDateTimeParts parts = DecodeDateTime(value);
-  const QDateTime when(QDate(parts.Year, parts.Month, parts.Day),
-                       QTime(parts.Hour, parts.Minute, parts.Second));
-  const QLocale locale;
-  QString format = locale.dateTimeFormat(QLocale::ShortFormat);
-  if (!format.contains(QStringLiteral("yyyy")))
-    format.replace(QStringLiteral("yy"), QStringLiteral("yyyy"));
-  return locale.toString(when, format);
 }
 
 }  // namespace
@@ -245,20 +175,13 @@ void TFTasks::FormCreate(const THostConfig& config) {
       LicenceColumns(),
       {std::bind(&TFTasks::vsLicencesGetText, this, _1, _2), nullptr, nullptr, nullptr},
       this);
-  FHostModel =
-      new TRowTableModel<THostRow>(HostColumns(hostWidth),
-                                   {std::bind(&TFTasks::vsHostsGetText, this, _1, _2),
-                                    std::bind(&TFTasks::vsHostsSortKey, this, _1, _2),
-                                    std::bind(&TFTasks::vsHostsRowRole, this, _1, _2), nullptr},
-                                   this);
-  BuildLayout();
+  BuildLayout(hostWidth);
   SetUpTree(vsTasks, FTaskModel, FTaskModel->Columns());
   SetUpTree(vsUsers, FSessionModel, FSessionModel->Columns());
   SetUpTree(vsLicences, FLicenceModel, FLicenceModel->Columns());
-  SetUpTree(vsHosts, FHostModel, FHostModel->Columns());
   SetUpSorting(vsTasks, FTaskModel, 0);
   SetUpSorting(vsUsers, FSessionModel, 1);
-  SetUpSorting(vsHosts, FHostModel, 0);
+  SetUpSorting(vsHosts, vsHosts->Model(), 0);
   ShowHostRows();
 
   Timer1 = new QTimer(this);
@@ -291,7 +214,7 @@ void TFTasks::FormCreate(const THostConfig& config) {
   RestoreView();
 }
 
-void TFTasks::BuildLayout() {
+void TFTasks::BuildLayout(int hostWidth) {
   setFont(WindowFont());
   PageControl1 = new QTabWidget(this);
   auto* tabSheet1 = new QWidget;
@@ -310,7 +233,7 @@ void TFTasks::BuildLayout() {
   sessionLayout->addWidget(vsLicences);
   PageControl1->addTab(tabSheet1, QStringLiteral("Tarefas"));
   PageControl1->addTab(tabSheet2, QString::fromUtf8("Usuários"));
-  vsHosts = new QTreeView(this);
+  vsHosts = new TServerPane(hostWidth, this);
   Splitter = new QSplitter(Qt::Vertical, this);
   Splitter->setChildrenCollapsible(false);
   Details = new TDetailsPane(this);
@@ -442,29 +365,6 @@ void TFTasks::BuildShortcuts() {
     FilterEdit->clear();
     (PageControl1->currentIndex() == 0 ? vsTasks : vsUsers)->setFocus();
   });
-}
-
-void TFTasks::SetUpTree(QTreeView* tree, QAbstractItemModel* model,
-                        const std::vector<TColumnDef>& columns) {
-  tree->setModel(model);
-  tree->setRootIsDecorated(false);
-  tree->setUniformRowHeights(true);
-  tree->setSelectionBehavior(QAbstractItemView::SelectRows);
-  tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  tree->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  tree->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  tree->setSortingEnabled(false);  // the models sort; the header only asks them
-  tree->setItemDelegate(new TGridLineDelegate(tree));
-  SetSelectionColours(tree);
-  QHeaderView* header = tree->header();
-  header->setSectionsMovable(true);
-  header->setSectionResizeMode(QHeaderView::Interactive);
-  header->setStretchLastSection(false);
-  header->setSortIndicatorShown(true);
-  header->setMinimumSectionSize(0);
-  header->setFont(WindowFont());
-  for (std::size_t i = 0; i < columns.size(); ++i)
-    header->resizeSection(static_cast<int>(i), columns[i].Width);
 }
 
 // A header click sorts by its column, a second one reverses; the header's
@@ -640,7 +540,7 @@ void TFTasks::RestoreView() {
   };
   restore("ordemTarefas", [&](const QVariant& v) { sortOf(v, FTaskModel); });
   restore("ordemSessoes", [&](const QVariant& v) { sortOf(v, FSessionModel); });
-  restore("ordemServidores", [&](const QVariant& v) { sortOf(v, FHostModel); });
+  restore("ordemServidores", [&](const QVariant& v) { sortOf(v, vsHosts->Model()); });
 }
 
 
@@ -655,7 +555,7 @@ void TFTasks::SaveView() const {
                     {"filtro", FilterEdit->text()},
                     {"ordemTarefas", SortText(FTaskModel)},
                     {"ordemSessoes", SortText(FSessionModel)},
-                    {"ordemServidores", SortText(FHostModel)}});
+                    {"ordemServidores", SortText(vsHosts->Model())}});
 }
 
 void TFTasks::vsTasksClick() { FollowSchedule(FSchedule.Clicked()); }
@@ -808,7 +708,7 @@ void TFTasks::ReapFinishedRefreshes() {
   });
 }
 
-void TFTasks::ShowHostRows() { FHostModel->SetRows(FView.HostRows()); }
+void TFTasks::ShowHostRows() { vsHosts->SetRows(FView.HostRows()); }
 
 // A reply that could not be read ends its rows early; only the debug output
 // reports it (the timer stays off until the operator acts).
@@ -887,7 +787,7 @@ void TFTasks::ApplyFilter() {
   KeepFocus([&] {
     FTaskModel->SetFilter(filter);
     FSessionModel->SetFilter(filter);
-    FHostModel->SetFilter(filter);
+    vsHosts->Model()->SetFilter(filter);
   });
 }
 
@@ -905,7 +805,7 @@ void TFTasks::UpdateFilterCount() {
 
 void TFTasks::UpdateStatusStrip() {
   const auto answering = std::count_if(
-      FHostModel->Rows().begin(), FHostModel->Rows().end(),
+      FView.HostRows().begin(), FView.HostRows().end(),
       [](const THostRow& host) { return host.Status.State == THostState::Answering; });
   const auto silent = FHosts.size() - static_cast<std::size_t>(answering);
   QString text =
@@ -940,7 +840,7 @@ QVariant TFTasks::vsTasksSortKey(const TTaskRow& row, int column) const {
 // The hosts without reply with their causes, one per line.
 QString TFTasks::SilentHostsText() const {
   QStringList lines;
-  for (const THostRow& host : FHostModel->Rows())
+  for (const THostRow& host : FView.HostRows())
     if (host.Status.State != THostState::Answering)
       lines << ToQString(HostDescription(host.Line)) + ": " +
                    ToQString(host.Status.Cause.empty() ? HostStateText(host.Status.State)
@@ -953,7 +853,7 @@ QString TFTasks::SilentHostsText() const {
 QVariant TFTasks::vsTasksRowRole(const TTaskRow& row, int role) const {
   if (role == Qt::ToolTipRole && row.FoldedHosts > 0) return SilentHostsText();
   if (role == Qt::ToolTipRole && row.NoConnection) {
-    const THostStatus& status = FHostModel->Rows().at(row.Host).Status;
+    const THostStatus& status = FView.HostRows().at(row.Host).Status;
     return ToQString(HostDescription(row.HostLine)) + ": " + ToQString(status.Cause);
   }
   if (role == Qt::FontRole && CanCancel(row) && BeingCancelled(TaskCancelTarget(row))) {
@@ -988,61 +888,6 @@ QString TFTasks::vsLicencesGetText(const TLicenceRow& row, int column) const {
     default:
       return QString();
   }
-}
-
-QString TFTasks::vsHostsGetText(const THostRow& row, int column) const {
-  switch (column) {
-    case 0:
-      return ToQString(HostLabel(row.Line));
-    case 1:
-      return ToQString(HostAddress(row.Line));
-    case 2:
-      return ToQString(HostStateText(row.Status.State));
-    case 3:
-      return ToQString(row.Status.Cause);
-    case 4:
-      return row.Status.RoundTripMs < 0 ? QString()
-                                        : QStringLiteral("%1 ms").arg(row.Status.RoundTripMs);
-    case 5:
-      return row.Status.LastGood == 0 ? QString() : LocaleDateTimeText(row.Status.LastGood);
-    case 6:
-      return CountText(row.Counts.Tasks);
-    case 7:
-      return row.Counts.OldestMs <= 0 ? QString() : ToQString(ElapsedText(row.Counts.OldestMs));
-    case 8:
-      return CountText(row.Counts.Sessions);
-    case 9:
-      return CountText(row.Counts.Licences);
-    default:
-      return QString();
-  }
-}
-
-// Numbers sort as numbers; a host still unknown sorts below every number.
-QVariant TFTasks::vsHostsSortKey(const THostRow& row, int column) const {
-  switch (column) {
-    case 4:
-      return qlonglong{row.Status.RoundTripMs};
-    case 5:
-      return static_cast<qlonglong>(row.Status.LastGood * kMSecsPerDay);
-    case 6:
-      return qlonglong{row.Counts.Tasks};
-    case 7:
-      return qlonglong{row.Counts.OldestMs};
-    case 8:
-      return qlonglong{row.Counts.Sessions};
-    case 9:
-      return qlonglong{row.Counts.Licences};
-    default:
-      return vsHostsGetText(row, column);
-  }
-}
-
-QVariant TFTasks::vsHostsRowRole(const THostRow& row, int role) const {
-  if (role == Qt::ToolTipRole && !row.Status.Cause.empty()) return ToQString(row.Status.Cause);
-  if (role == Qt::ForegroundRole && row.Status.State != THostState::Answering)
-    return QColor(160, 0, 0);
-  return QVariant();
 }
 
 }  // namespace quv

@@ -19,6 +19,7 @@
 #include "app/RefreshT.h"
 #include "app/RemoteCalls.h"
 #include "app/RowTableModel.h"
+#include "app/ServerPane.h"
 #include "app/TaskRows.h"
 #include "app/ViewState.h"
 
@@ -54,7 +55,7 @@ class TFTasks final : public QWidget {
   QTreeView* vsTasks;
   QTreeView* vsUsers;
   QTreeView* vsLicences;
-  QTreeView* vsHosts;
+  TServerPane* vsHosts;
   QWidget* Panel1;
   QToolButton* SpeedButton1;
   QLabel* Label1;
@@ -110,11 +111,9 @@ class TFTasks final : public QWidget {
     bool Shown = false;
   };
   void FormCreate(const THostConfig& config);
-  void BuildLayout();
+  void BuildLayout(int hostWidth);
   QWidget* BuildStrip();
   void BuildShortcuts();
-  void SetUpTree(QTreeView* tree, QAbstractItemModel* model,
-                 const std::vector<TColumnDef>& columns);
   template <typename Row>
   void SetUpSorting(QTreeView* tree, TRowTableModel<Row>* model, int defaultColumn);
   void FollowSchedule(bool restart);
@@ -151,9 +150,6 @@ class TFTasks final : public QWidget {
   QString vsUsersGetText(const TSessionRow& row, int column) const;
   QVariant vsUsersSortKey(const TSessionRow& row, int column) const;
   QString vsLicencesGetText(const TLicenceRow& row, int column) const;
-  QString vsHostsGetText(const THostRow& row, int column) const;
-  QVariant vsHostsSortKey(const THostRow& row, int column) const;
-  QVariant vsHostsRowRole(const THostRow& row, int role) const;
 
   IRemoteCalls& FCalls;
   IHostProbe& FProbe;
@@ -177,7 +173,6 @@ class TFTasks final : public QWidget {
   TRowTableModel<TTaskRow>* FTaskModel;
   TRowTableModel<TSessionRow>* FSessionModel;
   TRowTableModel<TLicenceRow>* FLicenceModel;
-  TRowTableModel<THostRow>* FHostModel;
   QTimer* FStripTimer;
   bool FUpdatingViews = false;
   std::vector<TRefreshSlot> FRefreshes;
