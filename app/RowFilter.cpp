@@ -29,7 +29,7 @@ QString FoldedName(const QString& name) {
 }
 
 // A term as typed: its text without quotes and sign, where its first colon
-// outside quotes is, and whether it began with a sign outside quotes.
+// outside quotes is, and the sign (! or -) it began with outside quotes.
 struct TTypedTerm {
   QString Text;
   qsizetype Colon = -1;
@@ -89,7 +89,7 @@ bool IsFieldName(const QString& name) {
 TFilterTerm TermFrom(TTypedTerm typed) {
   // A sign alone is text to look for, not a negation of nothing.
   if (typed.Text.isEmpty() && !typed.Quoted && !typed.Sign.isNull())
-    return TermFrom({QString(typed.Sign), -1, QChar(), false});
+    typed.Text = std::exchange(typed.Sign, QChar());
   TFilterTerm term;
   term.Negated = !typed.Sign.isNull();
   if (typed.Colon > 0 && IsFieldName(typed.Text.left(typed.Colon))) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/RowFilter.h"
+#include "app/RowTableModel.h"
 
 namespace quv {
 namespace {
@@ -127,6 +128,24 @@ TEST(RowFilter, HiddenColumnsAnswerOnlyByName) {
   columns[3].Width = 0;  // the host column of a single-host window
   EXPECT_EQ(Passing("ana-host", kTasks, columns), Rows({}));
   EXPECT_EQ(Passing("host:ana-host", kTasks, columns), Rows({3}));
+}
+
+TEST(RowFilter, ModelShowsTheRowsThatPassSorted) {
+  std::vector<TColumnDef> columns = TaskColumns();
+  columns[7].Width = 0;
+  TRowLook<QStringList> look{
+      [](const QStringList& row, int column) { return row.value(column); },
+      [](const QStringList& row, int column) -> QVariant { return row.value(column); }, nullptr,
+      nullptr};
+  TRowTableModel<QStringList> model(columns, look, nullptr);
+  model.SetRows(kTasks);
+  model.SetSort(4, Qt::DescendingOrder);
+  model.SetFilter(TRowFilter("user:ana"));
+  ASSERT_EQ(model.rowCount(), 2);
+  EXPECT_EQ(model.RowAt(model.index(0, 0))->value(4), "sleep 10");
+  EXPECT_EQ(model.RowAt(model.index(1, 0))->value(4), "app.run batch");
+  model.SetFilter(TRowFilter("carlos"));  // the user column is hidden
+  EXPECT_EQ(model.rowCount(), 0);
 }
 
 TEST(RowFilter, InvalidExpressionAnywhereKeepsEveryRow) {
