@@ -8,14 +8,10 @@
 #include <utility>
 #include <vector>
 
+#include "app/ColumnDef.h"
 #include "app/RowFilter.h"
 
 namespace quv {
-
-struct TColumnDef {
-  QString Title;
-  int Width;
-};
 
 // How the rows of one table look: the cell texts, the key a column sorts by
 // (numbers as qlonglong, texts as QString), the other roles of a row (tool
@@ -30,10 +26,11 @@ struct TRowLook {
 };
 
 // A read-only table of row records for a QTreeView. SetRows replaces the rows
-// as a whole; the view shows those that pass the filter (on the text of any
-// column with a width), in the order given or sorted by one column. Every change resets the
-// model, so the view loses its focused row: the owner puts it back by the
-// row's identity. UI thread only.
+// as a whole; the view shows those that pass the filter (plain terms on the
+// text of any column with a width, named fields on any column), in the order
+// given or sorted by one column. Every change resets the model, so the view
+// loses its focused row: the owner puts it back by the row's identity. UI
+// thread only.
 template <typename Row>
 class TRowTableModel final : public QAbstractTableModel {
  public:
@@ -88,8 +85,7 @@ class TRowTableModel final : public QAbstractTableModel {
   }
   // The rows' texts or looks changed, not the rows themselves.
   void RowsChanged() {
-    if (!FVisible.empty())
-      emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+    if (!FVisible.empty()) emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
   }
   // Column -1: the rows' own order.
   void SetSort(int column, Qt::SortOrder order) {
@@ -105,16 +101,15 @@ class TRowTableModel final : public QAbstractTableModel {
     return index.isValid() && index.row() < static_cast<int>(FVisible.size()) &&
            index.column() < static_cast<int>(FColumns.size());
   }
-  bool Passes(const Row& row) const {
-    if (FFilter.IsEmpty()) return true;
-    for (int column = 0; column < static_cast<int>(FColumns.size()); ++column)
-      if (FColumns[column].Width > 0 && FFilter.Matches(FLook.Text(row, column))) return true;
-    return false;
-  }
   void Rebuild() {
     FVisible.clear();
-    for (std::size_t i = 0; i < FRows.size(); ++i)
-      if (Passes(FRows[i])) FVisible.push_back(i);
+    const TRowMatcher matcher = FFilter.For(FColumns);
+    const Row* row = nullptr;
+    const std::function<QString(int)> cell = [&](int column) { return FLook.Text(*row, column); };
+    for (std::size_t i = 0; i < FRows.size(); ++i) {
+      row = &FRows[i];
+      if (matcher.Matches(cell)) FVisible.push_back(i);
+    }
     if (FSortColumn >= 0) SortVisible();
   }
   // Keys are made once per row, then the rows sorted by them (stable, so that

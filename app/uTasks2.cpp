@@ -298,7 +298,8 @@ QWidget* TFTasks::BuildStrip() {
   RefreshButton->setToolTip(QStringLiteral("Atualizar agora (F5)"));
   connect(RefreshButton, &QToolButton::clicked, this, &TFTasks::RefreshNow);
   FilterEdit = new QLineEdit(strip);
-  FilterEdit->setPlaceholderText(QStringLiteral("Filtrar (/ ou Ctrl+F; /expressão/)"));
+  FilterEdit->setPlaceholderText(
+      QString::fromUtf8("Filtrar (/): texto, /expressão/, user:ana !sleep"));
   FilterEdit->setClearButtonEnabled(true);
   FilterEdit->setFixedWidth(200);
   connect(FilterEdit, &QLineEdit::textChanged, this, &TFTasks::ApplyFilter);
