@@ -32,7 +32,7 @@ void TDetailsPane::ShowFields(const QString& title, const TReplyFields& fields) 
   }
   clear();
   setToolTip(title);
-  for (const auto& [name, value] : *fields)
+  for (const auto& [name, value] : fields.Fields())
     addTopLevelItem(new QTreeWidgetItem(QStringList{Text(name), Text(value)}));
 }
 

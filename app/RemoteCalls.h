@@ -18,9 +18,9 @@ class IReplyRows {
   virtual bool Eof() const = 0;
   virtual void Next() = 0;
   virtual std::string FieldText(const std::string& name) const = 0;
-  // Every field of the current row as name and text, in the reply's order;
-  // a value that cannot be read gives its error text.
-  virtual std::vector<std::pair<std::string, std::string>> RowFields() const = 0;
+  // Every field of row `row` (0 is the first) as name and text, in the
+  // reply's order; a value that cannot be read gives its error text.
+  virtual std::vector<std::pair<std::string, std::string>> RowFields(std::size_t row) const = 0;
 };
 
 // What the viewer asks of the remote-call client. ExecMethod may be called

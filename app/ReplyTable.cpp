@@ -38,17 +38,21 @@ int32_t TReplyTable::IndexOf(const std::string& name) const {
 std::string TReplyTable::FieldText(const std::string& name) const {
   const int32_t index = IndexOf(name);
   if (index < 0) throw Exception(UnknownFieldText(name, FName));
-  const TRow& row = FRows.at(FRow);
-  const auto i = static_cast<std::size_t>(index);
-  if (!row.Failures.empty() && row.Failures[i]) std::rethrow_exception(row.Failures[i]);
-  return row.Texts[i];
+  return TextAt(FRow, static_cast<std::size_t>(index));
 }
 
-std::vector<std::pair<std::string, std::string>> TReplyTable::RowFields() const {
+std::string TReplyTable::TextAt(std::size_t row, std::size_t field) const {
+  const TRow& texts = FRows.at(row);
+  if (!texts.Failures.empty() && texts.Failures[field])
+    std::rethrow_exception(texts.Failures[field]);
+  return texts.Texts[field];
+}
+
+std::vector<std::pair<std::string, std::string>> TReplyTable::RowFields(std::size_t row) const {
   std::vector<std::pair<std::string, std::string>> fields;
   for (std::size_t i = 0; i < FFieldNames.size(); ++i) {
     try {
-      fields.emplace_back(FFieldNames[i], FieldText(FFieldNames[i]));
+      fields.emplace_back(FFieldNames[i], TextAt(row, i));
     } catch (const std::exception& e) {
       fields.emplace_back(FFieldNames[i], e.what());
     }

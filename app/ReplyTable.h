@@ -24,7 +24,7 @@ class TReplyTable final : public IReplyRows {
   bool Eof() const override { return FRow >= FRows.size(); }
   void Next() override { ++FRow; }
   std::string FieldText(const std::string& name) const override;
-  std::vector<std::pair<std::string, std::string>> RowFields() const override;
+  std::vector<std::pair<std::string, std::string>> RowFields(std::size_t row) const override;
 
  private:
   // One row's texts by field; Failures is empty unless a value failed.
@@ -35,6 +35,7 @@ class TReplyTable final : public IReplyRows {
 
   TRow ReadRow(TquvRecordset& rows) const;
   int32_t IndexOf(const std::string& name) const;
+  std::string TextAt(std::size_t row, std::size_t field) const;
 
   std::string FName;
   std::vector<std::string> FFieldNames;

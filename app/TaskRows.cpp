@@ -90,7 +90,6 @@ TTaskRow TaskRowFromReply(const IReplyRows& reply, const std::string& hostLine) 
   row.HostLine = LeftStr(hostLine, kShortTextLimit);
   row.UserName = Field(reply, "username", kShortTextLimit);
   row.Cancelled = TrueField(reply, "cancelled");
-  row.Fields = std::make_shared<const TReplyFields::element_type>(reply.RowFields());
   return row;
 }
 
@@ -116,7 +115,6 @@ TSessionRow SessionRowFromReply(const IReplyRows& reply, const std::string& host
   row.Active = TrueField(reply, "active");
   row.Source = Field(reply, "source", kShortTextLimit);
   row.Licence = Field(reply, "licenceinfo", kLicenceLimit);
-  row.Fields = std::make_shared<const TReplyFields::element_type>(reply.RowFields());
   return row;
 }
 
@@ -204,16 +202,17 @@ int CompareSessions(const TSessionRow& a, const TSessionRow& b) {
 void BuildTaskRows(const std::vector<std::string>& hosts, const TTakeResult& take,
                    std::vector<TTaskRow>& rows) {
   for (std::size_t i = 0; i < hosts.size(); ++i) {
-    const std::unique_ptr<IReplyRows> reply = take(i);
+    const std::shared_ptr<IReplyRows> reply = take(i);
     if (!reply) {
       rows.push_back(NoConnectionRow(hosts[i]));
       rows.back().Host = i;
       continue;
     }
-    for (; !reply->Eof(); reply->Next())
+    for (std::size_t at = 0; !reply->Eof(); reply->Next(), ++at)
       if (reply->FieldText("requestdesc") != TaskListMethod()) {
         rows.push_back(TaskRowFromReply(*reply, hosts[i]));
         rows.back().Host = i;
+        rows.back().Fields = {reply, at};
       }
   }
   std::stable_sort(rows.begin(), rows.end(),
@@ -239,11 +238,12 @@ void BuildSessionView(const std::vector<std::string>& hosts, const TTakeResult& 
   std::set<std::string, TCompareTextLess> seenKeys;
   TLicenceCounts counts;
   for (std::size_t i = 0; i < hosts.size(); ++i) {
-    const std::unique_ptr<IReplyRows> reply = take(i);
+    const std::shared_ptr<IReplyRows> reply = take(i);
     if (!reply) continue;
-    for (; !reply->Eof(); reply->Next()) {
+    for (std::size_t at = 0; !reply->Eof(); reply->Next(), ++at) {
       view.Sessions.push_back(SessionRowFromReply(*reply, hosts[i]));
       view.Sessions.back().Host = i;
+      view.Sessions.back().Fields = {reply, at};
       // Counted by the full texts; the rows show only their first characters.
       if (seenKeys.insert(reply->FieldText("sessionkey")).second)
         AddLicence(counts, reply->FieldText("licenceinfo"));

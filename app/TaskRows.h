@@ -22,9 +22,14 @@ inline constexpr std::size_t kLicenceLimit = 5;
 // The number that stands for text that is not a number.
 inline constexpr int32_t kNotANumber = -2147483647;
 
-// Every field of the reply row a task or session was made of, for the
-// details pane; shared, as rows are copied on every change of the view.
-using TReplyFields = std::shared_ptr<const std::vector<std::pair<std::string, std::string>>>;
+// The reply row a task or session was made of, for the details pane: the
+// reply is shared by the rows made of it and read only when asked.
+struct TReplyFields {
+  std::shared_ptr<const IReplyRows> Reply;  // null for the rows of hosts without reply
+  std::size_t Row = 0;
+  explicit operator bool() const { return Reply != nullptr; }
+  std::vector<std::pair<std::string, std::string>> Fields() const { return Reply->RowFields(Row); }
+};
 
 struct TTaskRow {
   int32_t RequestId = 0;
@@ -39,7 +44,7 @@ struct TTaskRow {
   bool NoConnection = false;  // the row that stands for a host without reply
   // The row that stands for this many hosts without reply (0: a host of its own).
   std::size_t FoldedHosts = 0;
-  TReplyFields Fields;  // null for the rows of hosts without reply
+  TReplyFields Fields;
 };
 
 struct TSessionRow {

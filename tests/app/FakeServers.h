@@ -27,8 +27,8 @@ class TTableReply final : public IReplyRows {
     if (found == FRows.at(FAt).end()) throw Exception("Field '" + name + "' not found");
     return found->second;
   }
-  std::vector<std::pair<std::string, std::string>> RowFields() const override {
-    return {FRows.at(FAt).begin(), FRows.at(FAt).end()};
+  std::vector<std::pair<std::string, std::string>> RowFields(std::size_t row) const override {
+    return {FRows.at(row).begin(), FRows.at(row).end()};
   }
 
  private:

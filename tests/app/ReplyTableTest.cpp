@@ -58,6 +58,9 @@ TEST(ReplyTable, ErrorsComeWhereTheValueIsAskedForWithTheRecordsetsTexts) {
   EXPECT_EQ(MessageOf([&] { table.FieldText("nosuchfield"); }), unknown);
   EXPECT_EQ(MessageOf([&] { table.FieldText("broken"); }), broken);
   EXPECT_EQ(table.FieldText("name"), "first");  // the rest of the row still reads
+  // Every field of any row, the failed one as its error text.
+  using TFields = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(table.RowFields(1), (TFields{{"id", "8"}, {"Name", ""}, {"broken", broken}}));
 }
 
 }  // namespace
