@@ -5,6 +5,15 @@
 
 namespace quv {
 
+namespace {
+
+// Named apart: clang 14 crashes on some code-page literals inside expressions.
+constexpr std::string_view kSessionOf = "a sessão de "_cp;
+constexpr std::string_view kWorkstation = ", estação "_cp;
+constexpr std::string_view kCouldNotCancel = "Não foi possível cancelar "_cp;
+
+}  // namespace
+
 std::string HostDescription(const std::string& hostLine) {
   const std::string label = HostLabel(hostLine);
   const std::string address = HostAddress(hostLine);
@@ -22,9 +31,9 @@ TCancelTarget TaskCancelTarget(const TTaskRow& row) {
 }
 
 TCancelTarget SessionCancelTarget(const TSessionRow& row) {
-  std::string description = std::string("a sessão de "_cp) + row.UserName + " em " +
+  std::string description = std::string(kSessionOf) + row.UserName + " em " +
                             HostDescription(row.HostLine);
-  if (!row.Source.empty()) description += std::string(", estação "_cp) + row.Source;
+  if (!row.Source.empty()) description += std::string(kWorkstation) + row.Source;
   return {"quvsystem.sessions.cancel", "sessionkey", row.SessionKey,
           row.HostLine,                row.Host,     std::move(description)};
 }
@@ -42,7 +51,7 @@ std::string ConfirmationText(const std::vector<TCancelTarget>& targets) {
 
 std::string OutcomeText(const TCancelOutcome& outcome) {
   if (outcome.Done()) return "Cancelamento aceito: " + outcome.Target.Description;
-  return std::string("Não foi possível cancelar "_cp) + outcome.Target.Description + ": " +
+  return std::string(kCouldNotCancel) + outcome.Target.Description + ": " +
          outcome.Cause;
 }
 
