@@ -7,59 +7,52 @@ TFleetView::TFleetView(std::vector<std::string> hosts, bool foldNoConnection)
   for (const std::string& line : FHosts) FHostRows.push_back({line, THostStatus{}, THostCounts{}});
 }
 
-bool TFleetView::TakeTasks(TRefreshT& refresh) {
-  std::vector<TTaskRow> rows;
-  const bool built = Take(refresh, [&](const TTakeResult& take) {
-    BuildTaskRows(FHosts, take, rows);
-  });
-  if (built)
-    Recount([&](std::vector<THostCounts>& counts) { CountTasks(rows, Answered(), counts); });
-  if (FFoldNoConnection) FoldNoConnectionRows(rows);
-  FTasks = std::move(rows);
-  return built;
-}
-
-bool TFleetView::TakeSessions(TRefreshT& refresh) {
-  TSessionView view;
-  const bool built = Take(refresh, [&](const TTakeResult& take) {
-    BuildSessionView(FHosts, take, view);
-  });
-  if (built)
-    Recount([&](std::vector<THostCounts>& counts) {
-      CountSessions(view.Sessions, Answered(), counts);
-    });
-  FSessions = std::move(view);
-  return built;
-}
-
-bool TFleetView::Take(TRefreshT& refresh, const std::function<void(const TTakeResult&)>& build) {
-  TakeStatuses(refresh);
-  FReadError.clear();
-  try {
-    build([&refresh](std::size_t i) { return refresh.TakeResult(i); });
-    return true;
-  } catch (const std::exception& e) {
-    FReadError = e.what();
-    return false;
-  }
-}
-
-void TFleetView::TakeStatuses(const TRefreshT& refresh) {
-  for (std::size_t i = 0; i < FHostRows.size(); ++i) FHostRows[i].Status = refresh.HostStatus(i);
-}
-
-void TFleetView::Recount(const std::function<void(std::vector<THostCounts>&)>& count) {
-  std::vector<THostCounts> counts;
-  for (const THostRow& host : FHostRows) counts.push_back(host.Counts);
-  count(counts);
-  for (std::size_t i = 0; i < counts.size(); ++i) FHostRows[i].Counts = counts[i];
-}
-
-std::vector<bool> TFleetView::Answered() const {
+TFleetRead TFleetView::Read(TRefreshT& refresh) const {
+  TFleetRead read;
+  read.Sessions = refresh.MethodName() == SessionListMethod();
   std::vector<bool> answered;
-  for (const THostRow& host : FHostRows)
-    answered.push_back(host.Status.State == THostState::Answering);
-  return answered;
+  for (std::size_t i = 0; i < FHosts.size(); ++i) {
+    read.Statuses.push_back(refresh.HostStatus(i));
+    answered.push_back(read.Statuses.back().State == THostState::Answering);
+  }
+  read.Counts.resize(FHosts.size());
+  const TTakeResult take = [&refresh](std::size_t i) { return refresh.TakeResult(i); };
+  try {
+    if (read.Sessions) {
+      BuildSessionView(FHosts, take, read.SessionView);
+      CountSessions(read.SessionView.Sessions, answered, read.Counts);
+    } else {
+      BuildTaskRows(FHosts, take, read.Tasks);
+      CountTasks(read.Tasks, answered, read.Counts);
+    }
+  } catch (const std::exception& e) {
+    read.Built = false;
+    read.Error = e.what();
+  }
+  if (!read.Sessions && FFoldNoConnection) FoldNoConnectionRows(read.Tasks);
+  return read;
+}
+
+bool TFleetView::Take(TFleetRead read) {
+  for (std::size_t i = 0; i < FHostRows.size() && i < read.Statuses.size(); ++i) {
+    THostRow& host = FHostRows[i];
+    host.Status = read.Statuses[i];
+    const THostCounts& counts = read.Counts[i];
+    if (!read.Built || host.Status.State != THostState::Answering) continue;
+    if (read.Sessions) {
+      host.Counts.Sessions = counts.Sessions;
+      host.Counts.Licences = counts.Licences;
+    } else {
+      host.Counts.Tasks = counts.Tasks;
+      host.Counts.OldestMs = counts.OldestMs;
+    }
+  }
+  if (read.Sessions)
+    FSessions = std::move(read.SessionView);
+  else
+    FTasks = std::make_shared<const std::vector<TTaskRow>>(std::move(read.Tasks));
+  FReadError = read.Error;
+  return read.Built;
 }
 
 }  // namespace quv

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,37 +17,51 @@ struct THostRow {
   THostCounts Counts;
 };
 
+// The rows of one delivered refresh, read from its replies. Reading may run
+// on the refresh's own thread, so that the rows are ready when the owner's
+// thread takes them.
+struct TFleetRead {
+  bool Sessions = false;  // which list the refresh asked for
+  bool Built = true;      // false when a reply could not be read to its end
+  std::string Error;      // why not
+  std::vector<THostStatus> Statuses;
+  std::vector<TTaskRow> Tasks;  // live tasks first; silent hosts after, folded when asked
+  TSessionView SessionView;
+  std::vector<THostCounts> Counts;  // this refresh's counts; -1 where a host gave no reply
+};
+
 // What the viewer shows of a fleet, without any widget: after each delivered
-// refresh, the task rows (live tasks first, the hosts without reply after
-// them, folded into one row when asked) or the sessions with their licence
-// counts, and one line per host with its health and counts. The window, the
-// print-once mode and the terminal mode each show it their own way. One
-// thread.
+// refresh, the task rows or the sessions with their licence counts, and one
+// line per host with its health and counts. The window, the print-once mode
+// and the terminal mode each show it their own way. One thread, but Read
+// runs on any.
 class TFleetView final {
  public:
   TFleetView(std::vector<std::string> hosts, bool foldNoConnection);
 
   const std::vector<std::string>& Hosts() const { return FHosts; }
-  // Takes the rows of a delivered refresh of the task (or session) list.
-  // False when reading a reply failed part way: the rows read so far are
-  // kept unsorted, the counts are left as they were, and ReadError says why.
-  bool TakeTasks(TRefreshT& refresh);
-  bool TakeSessions(TRefreshT& refresh);
+  // Reads a delivered refresh of the task (or session) list. A reply that
+  // cannot be read keeps the rows read so far, unsorted.
+  TFleetRead Read(TRefreshT& refresh) const;
+  // Shows what was read: the rows, each host's health, and the counts of
+  // the hosts that answered (all counts stay when the read failed). False
+  // when the read failed (ReadError says why).
+  bool Take(TFleetRead read);
+  // Read, then Take.
+  bool TakeRefresh(TRefreshT& refresh) { return Take(Read(refresh)); }
 
-  const std::vector<TTaskRow>& Tasks() const { return FTasks; }
+  const std::vector<TTaskRow>& Tasks() const { return *FTasks; }
+  // The same rows, shared with a list that shows them.
+  std::shared_ptr<const std::vector<TTaskRow>> SharedTasks() const { return FTasks; }
   const TSessionView& Sessions() const { return FSessions; }
   const std::vector<THostRow>& HostRows() const { return FHostRows; }
   const std::string& ReadError() const { return FReadError; }
 
  private:
-  bool Take(TRefreshT& refresh, const std::function<void(const TTakeResult&)>& build);
-  void TakeStatuses(const TRefreshT& refresh);
-  std::vector<bool> Answered() const;
-  void Recount(const std::function<void(std::vector<THostCounts>&)>& count);
-
   const std::vector<std::string> FHosts;
   const bool FFoldNoConnection;
-  std::vector<TTaskRow> FTasks;
+  std::shared_ptr<const std::vector<TTaskRow>> FTasks =
+      std::make_shared<const std::vector<TTaskRow>>();
   TSessionView FSessions;
   std::vector<THostRow> FHostRows;
   std::string FReadError;

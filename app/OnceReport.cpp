@@ -236,8 +236,7 @@ bool TOnceReport::Print(bool sessions, TOnceFormat format, std::ostream& out,
            << "): " << Cp1252ToUtf8(HostStateText(status.State)) << ": "
            << Cp1252ToUtf8(status.Cause) << '\n';
   }
-  const bool read = sessions ? FView.TakeSessions(*worker) : FView.TakeTasks(*worker);
-  if (!read) throw Exception(FView.ReadError());
+  if (!FView.TakeRefresh(*worker)) throw Exception(FView.ReadError());
   THostStatuses statuses;
   for (const THostRow& host : FView.HostRows()) statuses.push_back(host.Status);
   if (sessions) {

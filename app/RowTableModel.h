@@ -5,6 +5,7 @@
 #include <QVariant>
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -57,21 +58,25 @@ class TRowTableModel final : public QAbstractTableModel {
   }
 
   const std::vector<TColumnDef>& Columns() const { return FColumns; }
-  const std::vector<Row>& Rows() const { return FRows; }
+  const std::vector<Row>& Rows() const { return *FRows; }
   // The record of a view row, or null when the index is not a row.
   const Row* RowAt(const QModelIndex& index) const {
-    return Contains(index) ? &FRows[FVisible[index.row()]] : nullptr;
+    return Contains(index) ? &(*FRows)[FVisible[index.row()]] : nullptr;
   }
   // The first view row for which `same` holds, or -1.
   int FindRow(const std::function<bool(const Row&)>& same) const {
     for (std::size_t i = 0; i < FVisible.size(); ++i)
-      if (same(FRows[FVisible[i]])) return static_cast<int>(i);
+      if (same((*FRows)[FVisible[i]])) return static_cast<int>(i);
     return -1;
   }
   int SortColumn() const { return FSortColumn; }
   Qt::SortOrder SortOrder() const { return FSortOrder; }
 
   void SetRows(std::vector<Row> rows) {
+    SetRows(std::make_shared<const std::vector<Row>>(std::move(rows)));
+  }
+  // Rows shared with their owner, which never changes them.
+  void SetRows(std::shared_ptr<const std::vector<Row>> rows) {
     beginResetModel();
     FRows = std::move(rows);
     Rebuild();
@@ -106,23 +111,33 @@ class TRowTableModel final : public QAbstractTableModel {
     const TRowMatcher matcher = FFilter.For(FColumns);
     const Row* row = nullptr;
     const std::function<QString(int)> cell = [&](int column) { return FLook.Text(*row, column); };
-    for (std::size_t i = 0; i < FRows.size(); ++i) {
-      row = &FRows[i];
+    for (std::size_t i = 0; i < FRows->size(); ++i) {
+      row = &(*FRows)[i];
       if (matcher.Matches(cell)) FVisible.push_back(i);
     }
     if (FSortColumn >= 0) SortVisible();
   }
-  // Keys are made once per row, then the rows sorted by them (stable, so that
-  // equal keys keep the rows' own order).
+  // A row's sort key, made once per row: numbers compare as numbers, any
+  // other pair as texts without regard to case (folded once, here).
+  struct TSortKey {
+    bool IsNumber = false;
+    qlonglong Number = 0;
+    QString Folded;
+  };
+  static TSortKey KeyOf(const QVariant& key) {
+    const bool number = key.typeId() == QMetaType::LongLong;
+    return {number, number ? key.toLongLong() : 0, key.toString().toCaseFolded()};
+  }
+  // The rows sorted by their keys (stable, so that equal keys keep the rows'
+  // own order).
   void SortVisible() {
-    std::vector<QVariant> keys(FRows.size());
-    for (std::size_t i : FVisible) keys[i] = FLook.SortKey(FRows[i], FSortColumn);
+    std::vector<TSortKey> keys(FRows->size());
+    for (std::size_t i : FVisible) keys[i] = KeyOf(FLook.SortKey((*FRows)[i], FSortColumn));
     const auto less = [&keys](std::size_t a, std::size_t b) {
-      const QVariant& x = keys[a];
-      const QVariant& y = keys[b];
-      if (x.typeId() == QMetaType::LongLong && y.typeId() == QMetaType::LongLong)
-        return x.toLongLong() < y.toLongLong();
-      return QString::compare(x.toString(), y.toString(), Qt::CaseInsensitive) < 0;
+      const TSortKey& x = keys[a];
+      const TSortKey& y = keys[b];
+      if (x.IsNumber && y.IsNumber) return x.Number < y.Number;
+      return QString::compare(x.Folded, y.Folded, Qt::CaseSensitive) < 0;
     };
     if (FSortOrder == Qt::AscendingOrder)
       std::stable_sort(FVisible.begin(), FVisible.end(), less);
@@ -131,12 +146,12 @@ class TRowTableModel final : public QAbstractTableModel {
                        [&less](std::size_t a, std::size_t b) { return less(b, a); });
     if (FLook.SortsLast)
       std::stable_partition(FVisible.begin(), FVisible.end(),
-                            [this](std::size_t i) { return !FLook.SortsLast(FRows[i]); });
+                            [this](std::size_t i) { return !FLook.SortsLast((*FRows)[i]); });
   }
 
   std::vector<TColumnDef> FColumns;
   TRowLook<Row> FLook;
-  std::vector<Row> FRows;
+  std::shared_ptr<const std::vector<Row>> FRows = std::make_shared<const std::vector<Row>>();
   std::vector<std::size_t> FVisible;  // indexes into FRows, in view order
   TRowFilter FFilter;
   int FSortColumn = -1;

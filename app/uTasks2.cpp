@@ -674,23 +674,25 @@ void TFTasks::StartRefresh() {
   worker->SetMethodName(
       std::string(PageControl1->currentIndex() == 0 ? TaskListMethod() : SessionListMethod()));
   for (const std::string& host : FHosts) worker->AddIP(host);
-  // The handler runs on the worker thread; the window is reached through a
-  // queued call, which Qt drops if the window is gone by then.
+  // The handler runs on the worker thread, which reads the replies into
+  // rows there; the window is reached through a queued call, which Qt drops
+  // if the window is gone by then.
   worker->SetOnDone([this](TRefreshT& done) {
+    auto read = std::make_shared<TFleetRead>(FView.Read(done));
     QMetaObject::invokeMethod(
-        this, [this, &done] { RefreshDone(done); }, Qt::QueuedConnection);
+        this, [this, &done, read] { RefreshDone(done, std::move(*read)); }, Qt::QueuedConnection);
   });
   FRefreshes.push_back({std::move(worker), false});
   FRefreshes.back().Worker->Start();
 }
 
-void TFTasks::RefreshDone(TRefreshT& worker) {
+void TFTasks::RefreshDone(TRefreshT& worker, TFleetRead read) {
   for (TRefreshSlot& refresh : FRefreshes)
     if (refresh.Worker.get() == &worker) refresh.Shown = true;
   StaticText1->setText(ToQString(worker.ErrorText()));
   bool shown = true;
   if (worker.ErrorText().empty()) {
-    shown = PageControl1->currentIndex() == 0 ? ShowTasks(worker) : ShowSessions(worker);
+    shown = read.Sessions ? ShowSessions(std::move(read)) : ShowTasks(std::move(read));
     ShowHostRows();
   }
   // After an error while rows were built the timer stays off until a page
@@ -717,16 +719,16 @@ void TFTasks::ReportReadError(const char* view) const {
   OutputDebugString(std::string("quvtasks: ") + view + " rows: " + FView.ReadError());
 }
 
-bool TFTasks::ShowTasks(TRefreshT& worker) {
-  const bool built = FView.TakeTasks(worker);
+bool TFTasks::ShowTasks(TFleetRead read) {
+  const bool built = FView.Take(std::move(read));
   if (!built) ReportReadError("task");
-  SetTaskRows(FView.Tasks());
+  SetTaskRows(FView.SharedTasks());
   if (built) Label1->setText(ToQString(TaskLabelText()));
   return built;
 }
 
-bool TFTasks::ShowSessions(TRefreshT& worker) {
-  const bool built = FView.TakeSessions(worker);
+bool TFTasks::ShowSessions(TFleetRead read) {
+  const bool built = FView.Take(std::move(read));
   if (!built) ReportReadError("session");
   SetSessionRows(FView.Sessions().Sessions);
   FUpdatingViews = true;
@@ -736,7 +738,7 @@ bool TFTasks::ShowSessions(TRefreshT& worker) {
   return built;
 }
 
-void TFTasks::SetTaskRows(std::vector<TTaskRow> rows) {
+void TFTasks::SetTaskRows(std::shared_ptr<const std::vector<TTaskRow>> rows) {
   KeepFocus([&] { FTaskModel->SetRows(std::move(rows)); });
 }
 

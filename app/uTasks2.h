@@ -118,13 +118,13 @@ class TFTasks final : public QWidget {
   void SetUpSorting(QTreeView* tree, TRowTableModel<Row>* model, int defaultColumn);
   void FollowSchedule(bool restart);
   void StartRefresh();
-  void RefreshDone(TRefreshT& worker);
+  void RefreshDone(TRefreshT& worker, TFleetRead read);
   void ReapFinishedRefreshes();
   void ShowHostRows();
   void ReportReadError(const char* view) const;
-  bool ShowTasks(TRefreshT& worker);
-  bool ShowSessions(TRefreshT& worker);
-  void SetTaskRows(std::vector<TTaskRow> rows);
+  bool ShowTasks(TFleetRead read);
+  bool ShowSessions(TFleetRead read);
+  void SetTaskRows(std::shared_ptr<const std::vector<TTaskRow>> rows);
   void SetSessionRows(std::vector<TSessionRow> rows);
   void KeepFocus(const std::function<void()>& change);
   template <typename Row>

@@ -1,12 +1,12 @@
 // The task view and the server pane rebuilt on the GUI thread after a refresh
 // of 5,000 hosts with 10 tasks each, a tenth of the hosts without reply, as
-// the window does: the task rows built from the replies, the hosts' counts
-// taken, the hosts without reply folded into one row, the rows swapped into
-// the filtering and sorting model under a tree view and the focused task
-// found again, then the server pane's 5,000 host rows swapped into theirs.
-// The filter has field terms and a negation; both lists sort by a column.
-// Against the rows built alone; prints the rebuild against its target of
-// 50 ms, and rows per second.
+// the window does: the view takes the rows read on the refresh's thread (the
+// hosts' counts, the hosts without reply folded into one row), the task list
+// takes them under its filter and sort and finds the focused task again, and
+// the server pane takes its 5,000 host rows. The filter has field terms and
+// a negation; both lists sort by a column. Prints the rebuild against its
+// target of 50 ms, rows per second, and the time the refresh's thread spends
+// reading the rows.
 
 #include <benchmark/benchmark.h>
 
@@ -18,6 +18,7 @@
 
 #include "app/HostConfig.h"
 #include "app/HostStatus.h"
+#include "app/FleetView.h"
 #include "app/RowTableModel.h"
 #include "app/ServerPane.h"
 #include "app/TaskRows.h"
@@ -146,8 +147,20 @@ void BM_BuildRows(benchmark::State& state) {
 }
 BENCHMARK(BM_BuildRows)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Rows per rebuild: the task rows (one folded row for the hosts without
-// reply) and the server pane's host rows.
+// What the refresh's thread hands over: the task rows read from the replies
+// (one folded row for the hosts without reply), each host's state and counts.
+quv::TFleetRead ReadRefresh() {
+  quv::TFleetRead read;
+  read.Counts.resize(kHosts);
+  read.Tasks = BuildRows(read.Counts);
+  for (const quv::THostRow& host : HostRows(read.Counts)) read.Statuses.push_back(host.Status);
+  return read;
+}
+
+// The GUI thread's part of a refresh: the view takes the rows read on the
+// refresh's thread, the task list and the server pane swap them in under
+// their filter and sort, and the focused task is found again. Rows per
+// rebuild: the task rows and the server pane's host rows.
 void BM_RebuildView(benchmark::State& state) {
   std::vector<quv::TColumnDef> taskColumns;
   for (const std::string& title : quv::TaskColumnTitles())
@@ -158,15 +171,20 @@ void BM_RebuildView(benchmark::State& state) {
   quv::TRowTableModel<quv::THostRow>& hosts = *hostView.Model();
   SetUpView(taskView, tasks, 7);
   SetUpView(hostView, hosts, 0);
-  std::vector<quv::THostCounts> counts(kHosts);
-  tasks.SetRows(BuildRows(counts));
+  quv::TFleetView view(Hosts(), true);
+  view.Take(ReadRefresh());
+  tasks.SetRows(view.Tasks());
   const quv::TTaskRow focused = *tasks.RowAt(tasks.index(100, 0));
   for (auto _ : state) {
-    tasks.SetRows(BuildRows(counts));
+    state.PauseTiming();
+    quv::TFleetRead read = ReadRefresh();
+    state.ResumeTiming();
+    view.Take(std::move(read));
+    tasks.SetRows(view.SharedTasks());
     const int row =
         tasks.FindRow([&](const quv::TTaskRow& r) { return quv::SameTask(r, focused); });
     taskView.setCurrentIndex(tasks.index(row, 0));
-    hosts.SetRows(HostRows(counts));
+    hosts.SetRows(view.HostRows());
     benchmark::DoNotOptimize(row);
   }
   const double rows = double(tasks.Rows().size() + hosts.Rows().size());
@@ -197,8 +215,8 @@ int main(int argc, char** argv) {
                            << " hosts, filter \"" << kFilter << "\"): " << ms
                            << " ms, target_ratio = " << ms / kTargetMs << " (target at most "
                            << kTargetMs << " ms), rows_per_second = " << rebuilt
-                           << "; the task rows built alone: " << builtMs << " ms, " << builtMs / ms
-                           << " of the rebuild\n";
+                           << "; reading the rows on the refresh's thread (not in the "
+                           << "rebuild): " << builtMs << " ms\n";
         }
       });
 }

@@ -63,7 +63,7 @@ TEST(FleetView, FoldsSilentHostsAndCountsEachHostsTasks) {
   servers.SetUnreachable("10.9.0.3");
   const std::vector<std::string> hosts = {"A=10.9.0.1", "B=10.9.0.2", "C=10.9.0.3", "D=10.9.0.4"};
   TFleetView view(hosts, true);
-  ASSERT_TRUE(view.TakeTasks(*RunRefresh(servers, hosts)));
+  ASSERT_TRUE(view.TakeRefresh(*RunRefresh(servers, hosts)));
   ASSERT_EQ(view.Tasks().size(), 3u);
   EXPECT_EQ(view.Tasks()[0].RequestId, 1);
   EXPECT_EQ(view.Tasks()[2].FoldedHosts, 2u);
@@ -78,7 +78,7 @@ TEST(FleetView, FoldsSilentHostsAndCountsEachHostsTasks) {
   testing::TRow broken = Task("3", "c", "1");
   broken.erase("username");
   servers.SetRows("10.9.0.1", {broken});
-  EXPECT_FALSE(view.TakeTasks(*RunRefresh(servers, hosts)));
+  EXPECT_FALSE(view.TakeRefresh(*RunRefresh(servers, hosts)));
   EXPECT_NE(view.ReadError(), "");
   EXPECT_EQ(view.HostRows()[0].Counts.Tasks, 2);
 }
