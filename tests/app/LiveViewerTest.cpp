@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <atomic>
+#include <csignal>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -407,6 +408,36 @@ class LiveViewerTest : public QObject {
     QCOMPARE(Cell(window.vsHosts, 0, 2), QString("respondendo"));
     QCOMPARE(stuck.StuckCalls(), 1);  // not called again while its call runs
     QVERIFY(RowOf(window.vsTasks, 4, FNoConnection) >= 0);
+  }
+
+  // A cancel sent to a server that has stopped answering waits in the
+  // background: the window goes on refreshing the other server, and closing
+  // it cuts the waiting cancel off.
+  void aCancelToAFrozenServerNeverHoldsTheWindow() {
+    TLiveServers live;
+    const TServerProcess& a = live.Start();
+    const TServerProcess& b = live.Start();
+    const TSleeper& onB = live.Sleep(b);
+    TLiveCalls calls;
+    auto window = std::make_unique<TFTasks>(Hosts({"A=" + a.Address(), "B=" + b.Address()}),
+                                            calls, FProbe);
+    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(window->vsTasks, onB.RequestNumber()) >= 0, kWaitMs);
+    HoldRefreshes(*window);
+    struct TThaw {  // a stopped server could not be stopped for good
+      pid_t Pid;
+      ~TThaw() { ::kill(Pid, SIGCONT); }
+    } thaw{b.Pid()};
+    ::kill(b.Pid(), SIGSTOP);
+    QTreeView* tasks = window->vsTasks;
+    tasks->selectionModel()->setCurrentIndex(
+        tasks->model()->index(TaskRowOf(tasks, onB.RequestNumber()), 0),
+        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    QTest::mouseClick(window->SpeedButton1, Qt::LeftButton);
+    QCOMPARE(window->CancelsInFlight(), std::size_t{1});
+    window->Timer1->start();
+    const TSleeper& onA = live.Sleep(a);
+    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(window->vsTasks, onA.RequestNumber()) >= 0, kWaitMs);
+    window.reset();
   }
 
   void replyWithoutAFieldEndsTheRefreshEarly() {
