@@ -38,6 +38,7 @@ constexpr int kHostPaneHeight = 110;
 // Room beside the longest host label in the Host columns.
 constexpr int kHostColumnPadding = 16;
 constexpr int kStripInterval = 1000;
+constexpr qsizetype kOutcomesShown = 20;
 
 const QColor kWarnColour(255, 214, 110);
 const QColor kAlertColour(255, 150, 150);
@@ -612,7 +613,10 @@ void TFTasks::ShowCancelOutcome(const TCancelOutcome& outcome) {
     text += QString::fromUtf8(" (não foi possível gravar em %1)")
                 .arg(QString::fromStdString(FAuditLog.FileName()));
   ActionResult->setText(text);
-  ActionResult->setToolTip(text);
+  // The tool tip keeps the outcome of every row of the last cancels.
+  FOutcomes.prepend(text);
+  while (FOutcomes.size() > kOutcomesShown) FOutcomes.removeLast();
+  ActionResult->setToolTip(FOutcomes.join('\n'));
   QPalette palette = ActionResult->palette();
   palette.setColor(QPalette::WindowText, outcome.Done() ? kDoneColour : kFailedColour);
   ActionResult->setPalette(palette);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QStringList>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -163,6 +164,7 @@ class TFTasks final : public QWidget {
   TCancelAuditLog FAuditLog;
   TCancelRunner FCancels{FCalls, FAuditLog};
   std::vector<TCancelTarget> FPending;  // cancels whose outcome has not been shown
+  QStringList FOutcomes;                // the last outcomes, newest first
   int32_t FWarnSeconds;
   int32_t FAlertSeconds;
   bool FConfirmCancel;

@@ -308,6 +308,10 @@ class TasksWindowTest : public QObject {
     QVERIFY(window.ActionResult->text().startsWith(
         QString::fromUtf8("Não foi possível cancelar a tarefa 4")));
     QVERIFY(window.ActionResult->text().endsWith("recusado"));
+    // The tool tip has a line per row: both failures, then the first outcome.
+    QCOMPARE(window.ActionResult->toolTip().count(QString::fromUtf8("Não foi possível")), 2);
+    QVERIFY(window.ActionResult->toolTip().endsWith(
+        "Cancelamento aceito: a tarefa 41 (app.run, ana) em A (10.0.0.8:7000)"));
     const QStringList audit = AuditLines();
     QCOMPARE(audit.size(), 3);
     QVERIFY(audit[0].endsWith(QString::fromUtf8("\tA\t10.0.0.8:7000\ttarefa\t41\tok")));
