@@ -34,6 +34,10 @@ class QTreeView;
 
 namespace quv {
 
+namespace testing {
+class TTasksWindowParts;
+}  // namespace testing
+
 // The viewer's main window: the task tab, the session and licence tab, the
 // cancel button and the refresh timer; below them, behind a splitter, the
 // server pane, and a strip with pause, refresh, the filter box, the cancel
@@ -51,29 +55,6 @@ class TFTasks final : public QWidget {
   void SetErrorPresenter(std::function<void(const QString&)> presenter);
   void SetConfirmPresenter(std::function<bool(const QString&)> presenter);
 
-  // The parts tests look at.
-  QTabWidget* PageControl1;
-  QTreeView* vsTasks;
-  QTreeView* vsUsers;
-  QTreeView* vsLicences;
-  TServerPane* vsHosts;
-  QWidget* Panel1;
-  QToolButton* SpeedButton1;
-  QLabel* Label1;
-  QLabel* StaticText1;
-  QTimer* Timer1;
-  QToolButton* PauseButton;
-  QToolButton* RefreshButton;
-  QToolButton* HostsButton;
-  QLineEdit* FilterEdit;
-  QLabel* FilterCount;
-  QLabel* CancelTarget;
-  QLabel* StatusStrip;
-  QLabel* PauseBanner;
-  QLabel* ActionResult;
-  QSplitter* Splitter;
-  TDetailsPane* Details;
-  QToolButton* DetailsButton;
   const std::vector<std::string>& Hosts() const { return FHosts; }
   // Refreshes started and not yet shown.
   std::size_t RefreshesInFlight() const;
@@ -106,6 +87,32 @@ class TFTasks final : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // The window's parts, named as in the form. Tests reach them through
+  // their one accessor.
+  friend class testing::TTasksWindowParts;
+  QTabWidget* PageControl1;
+  QTreeView* vsTasks;
+  QTreeView* vsUsers;
+  QTreeView* vsLicences;
+  TServerPane* vsHosts;
+  QWidget* Panel1;
+  QToolButton* SpeedButton1;
+  QLabel* Label1;
+  QLabel* StaticText1;
+  QTimer* Timer1;
+  QToolButton* PauseButton;
+  QToolButton* RefreshButton;
+  QToolButton* HostsButton;
+  QLineEdit* FilterEdit;
+  QLabel* FilterCount;
+  QLabel* CancelTarget;
+  QLabel* StatusStrip;
+  QLabel* PauseBanner;
+  QLabel* ActionResult;
+  QSplitter* Splitter;
+  TDetailsPane* Details;
+  QToolButton* DetailsButton;
+
   // A refresh, and whether the window has shown it.
   struct TRefreshSlot {
     std::unique_ptr<TRefreshT> Worker;

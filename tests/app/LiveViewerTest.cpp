@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "app/uTasks2.h"
+#include "tests/app/TasksWindowParts.h"
 #include "platform/Cp1252.h"
 #include "tests/kit/QtTestMain.h"
 #include "tests/kit/ServerProcess.h"
@@ -29,6 +30,7 @@
 #include "transport/quvClientConn.h"
 
 using namespace quv;
+using quv::testing::Parts;
 using quv::testing::TServerProcess;
 
 namespace {
@@ -231,7 +233,7 @@ class LiveViewerTest : public QObject {
   // Stops the timer once no refresh is in flight, so that the rows stay
   // as they are while the test acts on them.
   static void HoldRefreshes(TFTasks& window) {
-    window.Timer1->stop();
+    Parts(window).Timer1->stop();
     QTRY_VERIFY_WITH_TIMEOUT(window.RefreshesInFlight() == 0, kWaitMs);
   }
 
@@ -241,7 +243,7 @@ class LiveViewerTest : public QObject {
     tree->selectionModel()->setCurrentIndex(
         tree->model()->index(row, 0),
         QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    QTest::mouseClick(window.SpeedButton1, Qt::LeftButton);
+    QTest::mouseClick(Parts(window).SpeedButton1, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(window.CancelsInFlight() == 0, kWaitMs);
   }
 
@@ -254,20 +256,20 @@ class LiveViewerTest : public QObject {
     TLiveCalls calls;
     TFTasks window(Hosts({"A=" + a.Address(), "B=" + live.DeadAddress(), "C=" + c.Address()}),
                    calls, FProbe);
-    QAbstractItemModelTester taskModel(window.vsTasks->model());
-    QAbstractItemModelTester hostModel(window.vsHosts->model());
+    QAbstractItemModelTester taskModel(Parts(window).vsTasks->model());
+    QAbstractItemModelTester hostModel(Parts(window).vsHosts->model());
     // The first sleep runs a whole second before the second one starts.
     QTRY_VERIFY_WITH_TIMEOUT(
-        TaskRowOf(window.vsTasks, older.RequestNumber()) >= 0 &&
-            !Cell(window.vsTasks, TaskRowOf(window.vsTasks, older.RequestNumber()), 5)
+        TaskRowOf(Parts(window).vsTasks, older.RequestNumber()) >= 0 &&
+            !Cell(Parts(window).vsTasks, TaskRowOf(Parts(window).vsTasks, older.RequestNumber()), 5)
                  .endsWith("ms"),
         kWaitMs);
     const TSleeper& newer = live.Sleep(c);
-    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(window.vsTasks, older.RequestNumber()) >= 0 &&
-                                 TaskRowOf(window.vsTasks, newer.RequestNumber()) >= 0,
+    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(Parts(window).vsTasks, older.RequestNumber()) >= 0 &&
+                                 TaskRowOf(Parts(window).vsTasks, newer.RequestNumber()) >= 0,
                              kWaitMs);
 
-    QTreeView* tasks = window.vsTasks;
+    QTreeView* tasks = Parts(window).vsTasks;
     QCOMPARE(tasks->model()->rowCount(), 3);  // the polling requests are not shown
     QCOMPARE(TaskRowOf(tasks, older.RequestNumber()), 0);
     QCOMPARE(Cell(tasks, 0, 3), QString("A"));
@@ -279,16 +281,16 @@ class LiveViewerTest : public QObject {
     QCOMPARE(Cell(tasks, 2, 3), QString("B"));
     QCOMPARE(Cell(tasks, 2, 4), FNoConnection);
     QCOMPARE(Cell(tasks, 2, 5), QString::fromUtf8("—"));
-    QCOMPARE(window.StaticText1->text(), QString());
-    QCOMPARE(window.Label1->text(), QString("."));
+    QCOMPARE(Parts(window).StaticText1->text(), QString());
+    QCOMPARE(Parts(window).Label1->text(), QString("."));
     // The dead host's cause, in its row's tool tip and in the host list.
-    QCOMPARE(Cell(window.vsHosts, 1, 2), QString::fromUtf8("sem conexão"));
-    const QString cause = Cell(window.vsHosts, 1, 3);
+    QCOMPARE(Cell(Parts(window).vsHosts, 1, 2), QString::fromUtf8("sem conexão"));
+    const QString cause = Cell(Parts(window).vsHosts, 1, 3);
     QVERIFY(cause.contains("Connection refused"));
     QCOMPARE(tasks->model()->index(2, 4).data(Qt::ToolTipRole).toString(),
              "B (" + QString::fromStdString(HostAddress(window.Hosts()[1])) + "): " + cause);
-    QVERIFY(window.StatusStrip->text().startsWith("2 de 3 servidores respondendo; 1 sem resposta"));
-    QVERIFY(!Cell(window.vsHosts, 0, 5).isEmpty());  // the time of A's last reply
+    QVERIFY(Parts(window).StatusStrip->text().startsWith("2 de 3 servidores respondendo; 1 sem resposta"));
+    QVERIFY(!Cell(Parts(window).vsHosts, 0, 5).isEmpty());  // the time of A's last reply
   }
 
   void sessionViewCountsAKeyOfTwoServersOnce() {
@@ -303,11 +305,11 @@ class LiveViewerTest : public QObject {
     TLiveCalls calls;
     TFTasks window(Hosts({"A=" + a.Address(), "B=" + live.DeadAddress(), "C=" + c.Address()}),
                    calls, FProbe);
-    QAbstractItemModelTester sessionModel(window.vsUsers->model());
-    window.PageControl1->setCurrentIndex(1);
-    QTRY_COMPARE_WITH_TIMEOUT(window.Label1->text(), QString::fromUtf8("2 sessões"), kWaitMs);
+    QAbstractItemModelTester sessionModel(Parts(window).vsUsers->model());
+    Parts(window).PageControl1->setCurrentIndex(1);
+    QTRY_COMPARE_WITH_TIMEOUT(Parts(window).Label1->text(), QString::fromUtf8("2 sessões"), kWaitMs);
 
-    QTreeView* users = window.vsUsers;
+    QTreeView* users = Parts(window).vsUsers;
     QCOMPARE(users->model()->rowCount(), 3);
     QCOMPARE(Cell(users, 0, 1), QString("ana"));
     QCOMPARE(Cell(users, 0, 3), QString("A"));
@@ -315,13 +317,13 @@ class LiveViewerTest : public QObject {
     QCOMPARE(Cell(users, 0, 2).left(10), QString("127.0.0.1:"));
     QCOMPARE(QSet<QString>({Cell(users, 1, 1), Cell(users, 2, 1)}), QSet<QString>({"bia"}));
     QCOMPARE(QSet<QString>({Cell(users, 1, 3), Cell(users, 2, 3)}), QSet<QString>({"A", "C"}));
-    QTreeView* licences = window.vsLicences;
+    QTreeView* licences = Parts(window).vsLicences;
     QCOMPARE(licences->model()->rowCount(), 2);
     QCOMPARE(Cell(licences, 0, 0), QString("BASIC"));
     QCOMPARE(Cell(licences, 0, 1), QString("1"));
     QCOMPARE(Cell(licences, 1, 0), QString("PLENA"));
     QCOMPARE(Cell(licences, 1, 1), QString("1"));
-    QVERIFY(window.StatusStrip->text().startsWith("2 de 3 servidores respondendo; 1 sem resposta"));
+    QVERIFY(Parts(window).StatusStrip->text().startsWith("2 de 3 servidores respondendo; 1 sem resposta"));
   }
 
   void cancelOfATaskAndOfASessionReachesItsServer() {
@@ -331,24 +333,24 @@ class LiveViewerTest : public QObject {
     const TSleeper& task = live.Sleep(c);
     TLiveCalls calls;
     TFTasks window(Hosts({"A=" + a.Address(), "C=" + c.Address()}), calls, FProbe);
-    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(window.vsTasks, task.RequestNumber()) >= 0, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(Parts(window).vsTasks, task.RequestNumber()) >= 0, kWaitMs);
     HoldRefreshes(window);
-    CancelRow(window, window.vsTasks, TaskRowOf(window.vsTasks, task.RequestNumber()));
+    CancelRow(window, Parts(window).vsTasks, TaskRowOf(Parts(window).vsTasks, task.RequestNumber()));
     QTRY_COMPARE_WITH_TIMEOUT(Utf8(task.Outcome()), Utf8(FCancelled), kWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(
-        TaskRowOf(window.vsTasks, task.RequestNumber()) < 0 ||
-            Cell(window.vsTasks, TaskRowOf(window.vsTasks, task.RequestNumber()), 0) == "Sim",
+        TaskRowOf(Parts(window).vsTasks, task.RequestNumber()) < 0 ||
+            Cell(Parts(window).vsTasks, TaskRowOf(Parts(window).vsTasks, task.RequestNumber()), 0) == "Sim",
         kWaitMs);
 
     const std::string key = OpenSession(c.Address(), "bia", "PLENA");
     const TSleeper& inSession = live.Sleep(c, key);
-    window.PageControl1->setCurrentIndex(1);
-    QTRY_COMPARE_WITH_TIMEOUT(window.Label1->text(), QString::fromUtf8("1 sessões"), kWaitMs);
+    Parts(window).PageControl1->setCurrentIndex(1);
+    QTRY_COMPARE_WITH_TIMEOUT(Parts(window).Label1->text(), QString::fromUtf8("1 sessões"), kWaitMs);
     HoldRefreshes(window);
-    CancelRow(window, window.vsUsers, 0);
+    CancelRow(window, Parts(window).vsUsers, 0);
     QTRY_COMPARE_WITH_TIMEOUT(Utf8(inSession.Outcome()), Utf8(FCancelled), kWaitMs);
-    QTRY_COMPARE_WITH_TIMEOUT(window.Label1->text(), QString::fromUtf8("0 sessões"), kWaitMs);
-    QCOMPARE(window.vsUsers->model()->rowCount(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(Parts(window).Label1->text(), QString::fromUtf8("0 sessões"), kWaitMs);
+    QCOMPARE(Parts(window).vsUsers->model()->rowCount(), 0);
   }
 
   void serverDyingInARefreshShowsWithoutConnection() {
@@ -359,17 +361,17 @@ class LiveViewerTest : public QObject {
     TLiveCalls calls;
     TKillingProbe probe;
     TFTasks window(Hosts({"A=" + a.Address(), "C=" + c.Address()}), calls, probe);
-    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(window.vsTasks, first.RequestNumber()) >= 0, kWaitMs);
-    QCOMPARE(RowOf(window.vsTasks, 4, FNoConnection), -1);
+    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(Parts(window).vsTasks, first.RequestNumber()) >= 0, kWaitMs);
+    QCOMPARE(RowOf(Parts(window).vsTasks, 4, FNoConnection), -1);
     probe.Arm(c);
-    QTRY_COMPARE_WITH_TIMEOUT(RowOf(window.vsTasks, 4, FNoConnection), 1, kWaitMs);
-    QCOMPARE(Cell(window.vsTasks, 1, 3), QString("C"));
+    QTRY_COMPARE_WITH_TIMEOUT(RowOf(Parts(window).vsTasks, 4, FNoConnection), 1, kWaitMs);
+    QCOMPARE(Cell(Parts(window).vsTasks, 1, 3), QString("C"));
     QVERIFY(!c.Running());
     // The refreshes go on: a new request of the live server shows up.
     const TSleeper& second = live.Sleep(a);
-    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(window.vsTasks, second.RequestNumber()) >= 0, kWaitMs);
-    QCOMPARE(window.vsTasks->model()->rowCount(), 3);
-    QCOMPARE(Cell(window.vsTasks, 2, 4), FNoConnection);
+    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(Parts(window).vsTasks, second.RequestNumber()) >= 0, kWaitMs);
+    QCOMPARE(Parts(window).vsTasks->model()->rowCount(), 3);
+    QCOMPARE(Cell(Parts(window).vsTasks, 2, 4), FNoConnection);
   }
 
   // A server that stops in the middle of its reply keeps its caller reading
@@ -390,24 +392,24 @@ class LiveViewerTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(stuck.StuckCalls(), 1, kWaitMs);
     QCOMPARE(window.RefreshesInFlight(), std::size_t{1});
     clock.Advance(2 * 5000 + 500);  // twice the call time-out plus the probe's
-    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(window.vsTasks, first.RequestNumber()) >= 0 &&
-                                 RowOf(window.vsTasks, 4, FNoConnection) >= 0,
+    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(Parts(window).vsTasks, first.RequestNumber()) >= 0 &&
+                                 RowOf(Parts(window).vsTasks, 4, FNoConnection) >= 0,
                              kWaitMs);
-    const int silent = RowOf(window.vsTasks, 4, FNoConnection);
-    QCOMPARE(Cell(window.vsTasks, silent, 3), QString("S"));
-    QVERIFY(window.vsTasks->model()
+    const int silent = RowOf(Parts(window).vsTasks, 4, FNoConnection);
+    QCOMPARE(Cell(Parts(window).vsTasks, silent, 3), QString("S"));
+    QVERIFY(Parts(window).vsTasks->model()
                 ->index(silent, 0)
                 .data(Qt::ToolTipRole)
                 .toString()
                 .contains("ainda aguardando"));
-    QCOMPARE(Cell(window.vsHosts, 1, 2), QString("aguardando"));
-    QVERIFY(window.StatusStrip->text().contains("1 sem resposta"));
+    QCOMPARE(Cell(Parts(window).vsHosts, 1, 2), QString("aguardando"));
+    QVERIFY(Parts(window).StatusStrip->text().contains("1 sem resposta"));
 
     const TSleeper& second = live.Sleep(a);
-    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(window.vsTasks, second.RequestNumber()) >= 0, kWaitMs);
-    QCOMPARE(Cell(window.vsHosts, 0, 2), QString("respondendo"));
+    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(Parts(window).vsTasks, second.RequestNumber()) >= 0, kWaitMs);
+    QCOMPARE(Cell(Parts(window).vsHosts, 0, 2), QString("respondendo"));
     QCOMPARE(stuck.StuckCalls(), 1);  // not called again while its call runs
-    QVERIFY(RowOf(window.vsTasks, 4, FNoConnection) >= 0);
+    QVERIFY(RowOf(Parts(window).vsTasks, 4, FNoConnection) >= 0);
   }
 
   // A cancel sent to a server that has stopped answering waits in the
@@ -421,22 +423,22 @@ class LiveViewerTest : public QObject {
     TLiveCalls calls;
     auto window = std::make_unique<TFTasks>(Hosts({"A=" + a.Address(), "B=" + b.Address()}),
                                             calls, FProbe);
-    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(window->vsTasks, onB.RequestNumber()) >= 0, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(Parts(*window).vsTasks, onB.RequestNumber()) >= 0, kWaitMs);
     HoldRefreshes(*window);
     struct TThaw {  // a stopped server could not be stopped for good
       pid_t Pid;
       ~TThaw() { ::kill(Pid, SIGCONT); }
     } thaw{b.Pid()};
     ::kill(b.Pid(), SIGSTOP);
-    QTreeView* tasks = window->vsTasks;
+    QTreeView* tasks = Parts(*window).vsTasks;
     tasks->selectionModel()->setCurrentIndex(
         tasks->model()->index(TaskRowOf(tasks, onB.RequestNumber()), 0),
         QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    QTest::mouseClick(window->SpeedButton1, Qt::LeftButton);
+    QTest::mouseClick(Parts(*window).SpeedButton1, Qt::LeftButton);
     QCOMPARE(window->CancelsInFlight(), std::size_t{1});
-    window->Timer1->start();
+    Parts(*window).Timer1->start();
     const TSleeper& onA = live.Sleep(a);
-    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(window->vsTasks, onA.RequestNumber()) >= 0, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(TaskRowOf(Parts(*window).vsTasks, onA.RequestNumber()) >= 0, kWaitMs);
     window.reset();
   }
 
@@ -447,14 +449,14 @@ class LiveViewerTest : public QObject {
     TLiveCalls calls(
         std::map<std::string, std::string>{{"quvsystem.sessions.list", "quvsystem.tasks.list"}});
     TFTasks window(Hosts({"A=" + a.Address()}), calls, FProbe);
-    window.PageControl1->setCurrentIndex(1);
+    Parts(window).PageControl1->setCurrentIndex(1);
     QTRY_VERIFY_WITH_TIMEOUT(window.RefreshesInFlight() == 0, kWaitMs);
-    QCOMPARE(window.StaticText1->text(), QString());
-    QVERIFY(!window.Timer1->isActive());  // stays off until the user acts
-    QCOMPARE(window.Label1->text(), QString("."));
-    QCOMPARE(window.vsUsers->model()->rowCount(), 0);
-    window.PageControl1->setCurrentIndex(0);
-    QTRY_VERIFY_WITH_TIMEOUT(window.RefreshesInFlight() == 0 && window.Timer1->isActive(), kWaitMs);
+    QCOMPARE(Parts(window).StaticText1->text(), QString());
+    QVERIFY(!Parts(window).Timer1->isActive());  // stays off until the user acts
+    QCOMPARE(Parts(window).Label1->text(), QString("."));
+    QCOMPARE(Parts(window).vsUsers->model()->rowCount(), 0);
+    Parts(window).PageControl1->setCurrentIndex(0);
+    QTRY_VERIFY_WITH_TIMEOUT(window.RefreshesInFlight() == 0 && Parts(window).Timer1->isActive(), kWaitMs);
   }
 
   void incompleteReplyEndsAfterItsLastRow() {
@@ -465,13 +467,13 @@ class LiveViewerTest : public QObject {
     TLiveCalls calls(
         std::map<std::string, std::string>{{"quvsystem.tasks.list", "quvtest.test.partial"}});
     TFTasks window(Hosts({"A=" + a.Address(), "C=" + c.Address()}), calls, FProbe);
-    QTRY_VERIFY_WITH_TIMEOUT(window.vsTasks->model()->rowCount() == 6, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(Parts(window).vsTasks->model()->rowCount() == 6, kWaitMs);
     std::multiset<QString> seen;
     for (int row = 0; row < 6; ++row)
-      seen.insert(Cell(window.vsTasks, row, 3) + Cell(window.vsTasks, row, 1));
+      seen.insert(Cell(Parts(window).vsTasks, row, 3) + Cell(Parts(window).vsTasks, row, 1));
     QCOMPARE(seen, std::multiset<QString>({"A1", "A2", "A3", "C1", "C2", "C3"}));
-    QVERIFY(Cell(window.vsTasks, 0, 4).startsWith("Consulta de pedidos "));
-    QTRY_VERIFY_WITH_TIMEOUT(window.RefreshesInFlight() == 0 && window.Timer1->isActive(), kWaitMs);
+    QVERIFY(Cell(Parts(window).vsTasks, 0, 4).startsWith("Consulta de pedidos "));
+    QTRY_VERIFY_WITH_TIMEOUT(window.RefreshesInFlight() == 0 && Parts(window).Timer1->isActive(), kWaitMs);
   }
 };
 

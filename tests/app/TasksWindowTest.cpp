@@ -15,11 +15,13 @@
 #include <thread>
 
 #include "app/uTasks2.h"
+#include "tests/app/TasksWindowParts.h"
 #include "platform/Cp1252.h"
 #include "tests/app/FakeServers.h"
 #include "tests/kit/QtTestMain.h"
 
 using namespace quv;
+using quv::testing::Parts;
 using quv::testing::Session;
 using quv::testing::Task;
 
@@ -48,13 +50,13 @@ QString Cell(QTreeView* tree, int row, int column) {
 
 // Selects `row` of the task list as a click does: focused and selected.
 void SelectTaskRow(TFTasks& window, int row) {
-  window.vsTasks->selectionModel()->setCurrentIndex(
-      window.vsTasks->model()->index(row, 0),
+  Parts(window).vsTasks->selectionModel()->setCurrentIndex(
+      Parts(window).vsTasks->model()->index(row, 0),
       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 QString FocusedId(TFTasks& window) {
-  return window.vsTasks->currentIndex().siblingAtColumn(1).data().toString();
+  return Parts(window).vsTasks->currentIndex().siblingAtColumn(1).data().toString();
 }
 
 int RowOfId(QTreeView* tree, const QString& id) {
@@ -106,7 +108,7 @@ class TasksWindowTest : public QObject {
     AwaitRefresh(window);
     window.RefreshNow();
     AwaitRefresh(window);
-    window.Timer1->stop();
+    Parts(window).Timer1->stop();
   }
   void AwaitCancels(TFTasks& window) {
     QTRY_VERIFY_WITH_TIMEOUT(window.CancelsInFlight() == 0, 10000);
@@ -137,28 +139,28 @@ class TasksWindowTest : public QObject {
     QCOMPARE(plain.windowTitle(), QString("Visualizador de Tarefas "));
     TFTasks titled(Config({"1=127.0.0.1"}, "Produção"), FServers, FServers);
     QCOMPARE(titled.windowTitle(), QString::fromUtf8("Visualizador de Tarefas Produção"));
-    QCOMPARE(plain.StaticText1->text(), QString("Processndo..."));
-    QCOMPARE(plain.Label1->text(), QString("."));
-    QCOMPARE(plain.StatusStrip->toolTip(),
+    QCOMPARE(Parts(plain).StaticText1->text(), QString("Processndo..."));
+    QCOMPARE(Parts(plain).Label1->text(), QString("."));
+    QCOMPARE(Parts(plain).StatusStrip->toolTip(),
              QString("1 (127.0.0.1): aguardando"));  // none called yet
-    QVERIFY(plain.Timer1->isActive());
-    QCOMPARE(plain.Timer1->interval(), 1000);
-    QCOMPARE(Titles(plain.vsTasks),
+    QVERIFY(Parts(plain).Timer1->isActive());
+    QCOMPARE(Parts(plain).Timer1->interval(), 1000);
+    QCOMPARE(Titles(Parts(plain).vsTasks),
              QStringList({"Canc", "Id", "IP Addr", "Host", "Commando", "Tempo", "Sistema",
                           QString::fromUtf8("Usuário")}));
-    QCOMPARE(Titles(plain.vsUsers),
+    QCOMPARE(Titles(Parts(plain).vsUsers),
              QStringList({"Ativo", QString::fromUtf8("Usuário"), "IP Addr", "Host", "DH Logon",
                           QString::fromUtf8("Licença")}));
-    QCOMPARE(Titles(plain.vsLicences), QStringList({QString::fromUtf8("Licença"), "Qtde Uso"}));
+    QCOMPARE(Titles(Parts(plain).vsLicences), QStringList({QString::fromUtf8("Licença"), "Qtde Uso"}));
     // The host column shows only when there is more than one host, wide
     // enough for the longest label.
-    QCOMPARE(plain.vsTasks->columnWidth(3), 0);
-    QCOMPARE(plain.vsUsers->columnWidth(3), 0);
+    QCOMPARE(Parts(plain).vsTasks->columnWidth(3), 0);
+    QCOMPARE(Parts(plain).vsUsers->columnWidth(3), 0);
     const QString label = "app-producao-sul-07";
     TFTasks two(Config({"A=1", (label + "=2").toStdString()}), FServers, FServers);
-    const int labelWidth = QFontMetrics(two.vsTasks->font()).horizontalAdvance(label);
-    QVERIFY(two.vsTasks->columnWidth(3) > labelWidth);
-    QVERIFY(two.vsUsers->columnWidth(3) > labelWidth);
+    const int labelWidth = QFontMetrics(Parts(two).vsTasks->font()).horizontalAdvance(label);
+    QVERIFY(Parts(two).vsTasks->columnWidth(3) > labelWidth);
+    QVERIFY(Parts(two).vsUsers->columnWidth(3) > labelWidth);
   }
 
   void resizeSetsTheCommandColumn() {
@@ -166,38 +168,38 @@ class TasksWindowTest : public QObject {
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QCOMPARE(window.width(), 773);
-    QCOMPARE(window.vsTasks->width(), 749);
-    QCOMPARE(window.vsTasks->columnWidth(4), 250);
+    QCOMPARE(Parts(window).vsTasks->width(), 749);
+    QCOMPARE(Parts(window).vsTasks->columnWidth(4), 250);
     window.resize(1000, 500);
-    QTRY_COMPARE(window.vsTasks->columnWidth(4), window.vsTasks->width() - 499);
-    QCOMPARE(window.Panel1->x() + window.Panel1->width(), window.width());
-    QCOMPARE(window.vsLicences->width(), 200);
+    QTRY_COMPARE(Parts(window).vsTasks->columnWidth(4), Parts(window).vsTasks->width() - 499);
+    QCOMPARE(Parts(window).Panel1->x() + Parts(window).Panel1->width(), window.width());
+    QCOMPARE(Parts(window).vsLicences->width(), 200);
   }
 
   void refreshShowsRepliesAndSilentHosts() {
     FServers.SetRows("10.0.0.5",
                      {Task("7", "quvsystem.tasks.list", "1"), Task("8", "app.run", "125000")});
     TFTasks window(Config({"A=10.0.0.5", "B=10.0.0.6"}), FServers, FServers);
-    QAbstractItemModelTester tester(window.vsTasks->model());
+    QAbstractItemModelTester tester(Parts(window).vsTasks->model());
     window.Timer1Timer();
-    QVERIFY(!window.Timer1->isActive());  // off until the refresh is done
+    QVERIFY(!Parts(window).Timer1->isActive());  // off until the refresh is done
     AwaitRefresh(window);
-    QVERIFY(window.Timer1->isActive());
-    QCOMPARE(window.Timer1->interval(), 1000);
-    QCOMPARE(window.StaticText1->text(), QString());
+    QVERIFY(Parts(window).Timer1->isActive());
+    QCOMPARE(Parts(window).Timer1->interval(), 1000);
+    QCOMPARE(Parts(window).StaticText1->text(), QString());
     // Live tasks first; the hosts without reply fold into one last row.
-    QCOMPARE(window.vsTasks->model()->rowCount(), 2);
-    QCOMPARE(Cell(window.vsTasks, 0, 1), QString("8"));
-    QCOMPARE(Cell(window.vsTasks, 0, 3), QString("A"));
-    QCOMPARE(Cell(window.vsTasks, 0, 5), QString("2m5s"));
-    QCOMPARE(Cell(window.vsTasks, 1, 4), QString::fromUtf8("1 servidor sem conexão"));
-    QCOMPARE(Cell(window.vsTasks, 1, 5), QString::fromUtf8("—"));
-    QCOMPARE(window.vsTasks->model()->index(1, 4).data(Qt::ToolTipRole).toString(),
+    QCOMPARE(Parts(window).vsTasks->model()->rowCount(), 2);
+    QCOMPARE(Cell(Parts(window).vsTasks, 0, 1), QString("8"));
+    QCOMPARE(Cell(Parts(window).vsTasks, 0, 3), QString("A"));
+    QCOMPARE(Cell(Parts(window).vsTasks, 0, 5), QString("2m5s"));
+    QCOMPARE(Cell(Parts(window).vsTasks, 1, 4), QString::fromUtf8("1 servidor sem conexão"));
+    QCOMPARE(Cell(Parts(window).vsTasks, 1, 5), QString::fromUtf8("—"));
+    QCOMPARE(Parts(window).vsTasks->model()->index(1, 4).data(Qt::ToolTipRole).toString(),
              QString("B (10.0.0.6): Erro chamando quvsystem.tasks.list:no server"));
     // The server pane counts each host's tasks.
-    QCOMPARE(Cell(window.vsHosts, 0, 6), QString("1"));
-    QCOMPARE(Cell(window.vsHosts, 0, 7), QString("2m5s"));
-    QCOMPARE(Cell(window.vsHosts, 1, 6), QString());
+    QCOMPARE(Cell(Parts(window).vsHosts, 0, 6), QString("1"));
+    QCOMPARE(Cell(Parts(window).vsHosts, 0, 7), QString("2m5s"));
+    QCOMPARE(Cell(Parts(window).vsHosts, 1, 6), QString());
 
     // Unfolded, each host has its row, still after the live tasks and
     // whatever the sort.
@@ -205,32 +207,32 @@ class TasksWindowTest : public QObject {
     unfolded.FoldNoConnection = false;
     TFTasks each(unfolded, FServers, FServers);
     Refresh(each);
-    emit each.vsTasks->header()->sectionClicked(5);
-    QCOMPARE(Cell(each.vsTasks, 1, 3), QString("B"));
-    QCOMPARE(Cell(each.vsTasks, 1, 4), QString::fromUtf8("Sem conexão com o servidor"));
-    emit each.vsTasks->header()->sectionClicked(5);
-    QCOMPARE(Cell(each.vsTasks, 1, 3), QString("B"));
+    emit Parts(each).vsTasks->header()->sectionClicked(5);
+    QCOMPARE(Cell(Parts(each).vsTasks, 1, 3), QString("B"));
+    QCOMPARE(Cell(Parts(each).vsTasks, 1, 4), QString::fromUtf8("Sem conexão com o servidor"));
+    emit Parts(each).vsTasks->header()->sectionClicked(5);
+    QCOMPARE(Cell(Parts(each).vsTasks, 1, 3), QString("B"));
   }
 
   void sessionTabCountsLicences() {
     FServers.SetRows("10.0.0.5", {Session("k1", "bia", "ERP01"), Session("k2", "ana", "CRM")});
     FServers.SetRows("10.0.0.6", {Session("k1", "bia", "ERP01")});
     TFTasks window(Config({"A=10.0.0.5", "B=10.0.0.6"}), FServers, FServers);
-    QAbstractItemModelTester users(window.vsUsers->model());
-    QAbstractItemModelTester licences(window.vsLicences->model());
-    window.PageControl1->setCurrentIndex(1);  // a page change refreshes at once
+    QAbstractItemModelTester users(Parts(window).vsUsers->model());
+    QAbstractItemModelTester licences(Parts(window).vsLicences->model());
+    Parts(window).PageControl1->setCurrentIndex(1);  // a page change refreshes at once
     QCOMPARE(window.RefreshesInFlight(), std::size_t{1});
-    QCOMPARE(window.Timer1->interval(), 5000);
+    QCOMPARE(Parts(window).Timer1->interval(), 5000);
     AwaitRefresh(window);
-    QCOMPARE(window.Label1->text(), QString::fromUtf8("2 sessões"));
-    QCOMPARE(window.vsUsers->model()->rowCount(), 3);
-    QCOMPARE(Cell(window.vsUsers, 0, 1), QString("ana"));
-    QCOMPARE(Cell(window.vsUsers, 0, 0), QString("Sim"));
-    QCOMPARE(window.vsLicences->model()->rowCount(), 2);
-    QCOMPARE(Cell(window.vsLicences, 1, 0), QString("ERP01"));
-    QCOMPARE(Cell(window.vsLicences, 1, 1), QString("1"));
+    QCOMPARE(Parts(window).Label1->text(), QString::fromUtf8("2 sessões"));
+    QCOMPARE(Parts(window).vsUsers->model()->rowCount(), 3);
+    QCOMPARE(Cell(Parts(window).vsUsers, 0, 1), QString("ana"));
+    QCOMPARE(Cell(Parts(window).vsUsers, 0, 0), QString("Sim"));
+    QCOMPARE(Parts(window).vsLicences->model()->rowCount(), 2);
+    QCOMPARE(Cell(Parts(window).vsLicences, 1, 0), QString("ERP01"));
+    QCOMPARE(Cell(Parts(window).vsLicences, 1, 1), QString("1"));
     window.Timer1Timer();
-    QCOMPARE(window.Timer1->interval(), 5000);
+    QCOMPARE(Parts(window).Timer1->interval(), 5000);
     AwaitRefresh(window);
   }
 
@@ -241,19 +243,19 @@ class TasksWindowTest : public QObject {
     TFTasks window(Config({"1=10.0.0.7"}), FServers, FServers);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    window.Timer1->stop();
-    QTest::mouseClick(window.vsTasks->viewport(), Qt::LeftButton);
-    QVERIFY(window.Timer1->isActive());
-    QCOMPARE(window.Timer1->interval(), 10000);
-    window.PageControl1->setCurrentIndex(1);
+    Parts(window).Timer1->stop();
+    QTest::mouseClick(Parts(window).vsTasks->viewport(), Qt::LeftButton);
+    QVERIFY(Parts(window).Timer1->isActive());
+    QCOMPARE(Parts(window).Timer1->interval(), 10000);
+    Parts(window).PageControl1->setCurrentIndex(1);
     AwaitRefresh(window);
-    window.vsUsers->verticalScrollBar()->setValue(20);
-    QVERIFY(window.Timer1->isActive());
-    QCOMPARE(window.Timer1->interval(), 50000);
+    Parts(window).vsUsers->verticalScrollBar()->setValue(20);
+    QVERIFY(Parts(window).Timer1->isActive());
+    QCOMPARE(Parts(window).Timer1->interval(), 50000);
     // A refresh that empties and refills the view is not a scroll.
     window.PageControl1Change();
     AwaitRefresh(window);
-    QCOMPARE(window.Timer1->interval(), 5000);
+    QCOMPARE(Parts(window).Timer1->interval(), 5000);
   }
 
   // The cancel runs in the background on the selected rows only, says how it
@@ -264,12 +266,12 @@ class TasksWindowTest : public QObject {
     Refresh(window);
     const std::size_t before = FServers.Calls().size();
     // Focused but not selected: nothing to cancel.
-    window.vsTasks->selectionModel()->setCurrentIndex(window.vsTasks->model()->index(1, 0),
+    Parts(window).vsTasks->selectionModel()->setCurrentIndex(Parts(window).vsTasks->model()->index(1, 0),
                                                       QItemSelectionModel::NoUpdate);
-    QVERIFY(!window.SpeedButton1->isEnabled());
+    QVERIFY(!Parts(window).SpeedButton1->isEnabled());
     window.SpeedButton1Click();
     QCOMPARE(FServers.Calls().size(), before);
-    QVERIFY(window.ActionResult->text().startsWith("Nada a cancelar"));
+    QVERIFY(Parts(window).ActionResult->text().startsWith("Nada a cancelar"));
 
     SelectTaskRow(window, 1);
     window.SpeedButton1Click();  // one click, as the button always did
@@ -288,7 +290,7 @@ class TasksWindowTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(FServers.Calls().size() > cancelAt + 1 &&
                                  FServers.Calls().back().Method == "quvsystem.tasks.list",
                              10000);
-    QCOMPARE(window.ActionResult->text(),
+    QCOMPARE(Parts(window).ActionResult->text(),
              QString("Cancelamento aceito: a tarefa 41 (app.run, ana) em A (10.0.0.8:7000)"));
 
     // Several rows, one question naming each, one call per row.
@@ -298,19 +300,19 @@ class TasksWindowTest : public QObject {
       asked << question;
       return true;
     });
-    window.vsTasks->selectAll();
+    Parts(window).vsTasks->selectAll();
     window.CancelSelected(true);  // as the Delete key does
     AwaitCancels(window);
     QCOMPARE(asked, QStringList({"Cancelar estes 2 itens?\n"
                                  "- a tarefa 42 (app.x, ana) em A (10.0.0.8:7000)\n"
                                  "- a tarefa 41 (app.run, ana) em A (10.0.0.8:7000)"}));
     QCOMPARE(Cancelled(before).size(), 3);
-    QVERIFY(window.ActionResult->text().startsWith(
+    QVERIFY(Parts(window).ActionResult->text().startsWith(
         QString::fromUtf8("Não foi possível cancelar a tarefa 4")));
-    QVERIFY(window.ActionResult->text().endsWith("recusado"));
+    QVERIFY(Parts(window).ActionResult->text().endsWith("recusado"));
     // The tool tip has a line per row: both failures, then the first outcome.
-    QCOMPARE(window.ActionResult->toolTip().count(QString::fromUtf8("Não foi possível")), 2);
-    QVERIFY(window.ActionResult->toolTip().endsWith(
+    QCOMPARE(Parts(window).ActionResult->toolTip().count(QString::fromUtf8("Não foi possível")), 2);
+    QVERIFY(Parts(window).ActionResult->toolTip().endsWith(
         "Cancelamento aceito: a tarefa 41 (app.run, ana) em A (10.0.0.8:7000)"));
     const QStringList audit = AuditLines();
     QCOMPARE(audit.size(), 3);
@@ -328,13 +330,13 @@ class TasksWindowTest : public QObject {
                                             FServers, FServers);
     Refresh(*window);
     FServers.HoldCalls("10.0.2.5");
-    SelectTaskRow(*window, RowOfId(window->vsTasks, "61"));
+    SelectTaskRow(*window, RowOfId(Parts(*window).vsTasks, "61"));
     window->SpeedButton1Click();
     QCOMPARE(window->CancelsInFlight(), std::size_t{1});
-    QCOMPARE(Cell(window->vsTasks, RowOfId(window->vsTasks, "61"), 0), QString("cancelando"));
+    QCOMPARE(Cell(Parts(*window).vsTasks, RowOfId(Parts(*window).vsTasks, "61"), 0), QString("cancelando"));
     FServers.SetRows("10.0.2.6", {Task("62", "app.run", "10"), Task("63", "app.y", "5")});
     window->RefreshNow();
-    QTRY_VERIFY_WITH_TIMEOUT(RowOfId(window->vsTasks, "63") >= 0, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(RowOfId(Parts(*window).vsTasks, "63") >= 0, 10000);
     // Closing interrupts the cancel still waiting.
     const int interrupts = FServers.Interrupts();
     window.reset();
@@ -355,15 +357,15 @@ class TasksWindowTest : public QObject {
       asked << question;
       return true;
     });
-    window.vsTasks->setFocus();
-    QTest::keyClick(window.vsTasks, Qt::Key_Slash);
-    QTest::keyClicks(window.FilterEdit, "zz");
-    QTest::keyClick(window.FilterEdit, Qt::Key_Escape);
+    Parts(window).vsTasks->setFocus();
+    QTest::keyClick(Parts(window).vsTasks, Qt::Key_Slash);
+    QTest::keyClicks(Parts(window).FilterEdit, "zz");
+    QTest::keyClick(Parts(window).FilterEdit, Qt::Key_Escape);
     Refresh(window);
-    QTest::keyClick(window.vsTasks, Qt::Key_Delete);
+    QTest::keyClick(Parts(window).vsTasks, Qt::Key_Delete);
     QCOMPARE(Cancelled(mark), QStringList());
     QVERIFY(asked.isEmpty());
-    QVERIFY(window.vsTasks->selectionModel()->selectedRows().isEmpty());
+    QVERIFY(Parts(window).vsTasks->selectionModel()->selectedRows().isEmpty());
   }
 
   // The focused row's text stays readable: white text on the selection's
@@ -375,17 +377,17 @@ class TasksWindowTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     Refresh(window);
     SelectTaskRow(window, 1);
-    const QRect cell = window.vsTasks->visualRect(window.vsTasks->model()->index(1, 4));
+    const QRect cell = Parts(window).vsTasks->visualRect(Parts(window).vsTasks->model()->index(1, 4));
     QWidget other;
     for (QWidget* active : {static_cast<QWidget*>(&window), &other}) {
       active->show();
       QApplication::setActiveWindow(active);
       QVERIFY(QTest::qWaitForWindowActive(active));
-      const QPalette palette = window.vsTasks->palette();
+      const QPalette palette = Parts(window).vsTasks->palette();
       const std::vector<QColor> selection{palette.color(QPalette::Active, QPalette::Highlight),
                                           palette.color(QPalette::Inactive, QPalette::Highlight)};
       const auto [white, blue] =
-          WhiteAndColourPixels(window.vsTasks->viewport()->grab().toImage(), cell, selection);
+          WhiteAndColourPixels(Parts(window).vsTasks->viewport()->grab().toImage(), cell, selection);
       QVERIFY2(white > 5, "no text pixels");
       QVERIFY2(blue > cell.width() * cell.height() / 2, "no selection background");
       for (const QColor& colour : selection) QVERIFY(qGray(colour.rgb()) < 128);
@@ -396,28 +398,28 @@ class TasksWindowTest : public QObject {
     FServers.SetRows("10.0.1.2", {Task("21", "app.run", "10"), Task("22", "app.report", "20"),
                                   Task("23", "db.dump", "30", "Report.Bot")});
     TFTasks window(Config({"1=10.0.1.2"}), FServers, FServers);
-    QAbstractItemModelTester tester(window.vsTasks->model());
+    QAbstractItemModelTester tester(Parts(window).vsTasks->model());
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     Refresh(window);
-    window.vsTasks->setFocus();
-    QTest::keyClick(window.vsTasks, Qt::Key_Slash);
-    QVERIFY(window.FilterEdit->hasFocus());
-    QTest::keyClicks(window.FilterEdit, "REPORT");  // any column, without regard to case
-    QCOMPARE(Ids(window.vsTasks), QStringList({"23", "22"}));
-    QCOMPARE(window.FilterCount->text(), QString("2 de 3"));
+    Parts(window).vsTasks->setFocus();
+    QTest::keyClick(Parts(window).vsTasks, Qt::Key_Slash);
+    QVERIFY(Parts(window).FilterEdit->hasFocus());
+    QTest::keyClicks(Parts(window).FilterEdit, "REPORT");  // any column, without regard to case
+    QCOMPARE(Ids(Parts(window).vsTasks), QStringList({"23", "22"}));
+    QCOMPARE(Parts(window).FilterCount->text(), QString("2 de 3"));
     Refresh(window);
-    QCOMPARE(Ids(window.vsTasks), QStringList({"23", "22"}));
-    window.FilterEdit->setText("/^app\\.r/");
-    QCOMPARE(Ids(window.vsTasks), QStringList({"22", "21"}));
-    window.FilterEdit->setText("/(/");
-    QCOMPARE(window.FilterCount->text(), QString::fromUtf8("expressão inválida"));
-    QCOMPARE(window.vsTasks->model()->rowCount(), 3);
-    window.FilterEdit->setText("app");
-    QTest::keyClick(window.FilterEdit, Qt::Key_Escape);
-    QCOMPARE(window.FilterEdit->text(), QString());
-    QCOMPARE(window.FilterCount->text(), QString());
-    QCOMPARE(window.vsTasks->model()->rowCount(), 3);
+    QCOMPARE(Ids(Parts(window).vsTasks), QStringList({"23", "22"}));
+    Parts(window).FilterEdit->setText("/^app\\.r/");
+    QCOMPARE(Ids(Parts(window).vsTasks), QStringList({"22", "21"}));
+    Parts(window).FilterEdit->setText("/(/");
+    QCOMPARE(Parts(window).FilterCount->text(), QString::fromUtf8("expressão inválida"));
+    QCOMPARE(Parts(window).vsTasks->model()->rowCount(), 3);
+    Parts(window).FilterEdit->setText("app");
+    QTest::keyClick(Parts(window).FilterEdit, Qt::Key_Escape);
+    QCOMPARE(Parts(window).FilterEdit->text(), QString());
+    QCOMPARE(Parts(window).FilterCount->text(), QString());
+    QCOMPARE(Parts(window).vsTasks->model()->rowCount(), 3);
   }
 
   // A header click sorts (numbers as numbers), a second reverses, the reset
@@ -426,26 +428,26 @@ class TasksWindowTest : public QObject {
     FServers.SetRows("10.0.1.3",
                      {Task("9", "a", "300"), Task("100", "b", "200"), Task("10", "c", "100")});
     TFTasks window(Config({"1=10.0.1.3"}), FServers, FServers);
-    QAbstractItemModelTester tester(window.vsTasks->model());
+    QAbstractItemModelTester tester(Parts(window).vsTasks->model());
     Refresh(window);
-    SelectTaskRow(window, RowOfId(window.vsTasks, "10"));
-    emit window.vsTasks->header()->sectionClicked(1);
-    QCOMPARE(Ids(window.vsTasks), QStringList({"9", "10", "100"}));
+    SelectTaskRow(window, RowOfId(Parts(window).vsTasks, "10"));
+    emit Parts(window).vsTasks->header()->sectionClicked(1);
+    QCOMPARE(Ids(Parts(window).vsTasks), QStringList({"9", "10", "100"}));
     QCOMPARE(FocusedId(window), QString("10"));
-    emit window.vsTasks->header()->sectionClicked(1);
-    QCOMPARE(Ids(window.vsTasks), QStringList({"100", "10", "9"}));
-    QCOMPARE(window.vsTasks->header()->sortIndicatorOrder(), Qt::DescendingOrder);
+    emit Parts(window).vsTasks->header()->sectionClicked(1);
+    QCOMPARE(Ids(Parts(window).vsTasks), QStringList({"100", "10", "9"}));
+    QCOMPARE(Parts(window).vsTasks->header()->sortIndicatorOrder(), Qt::DescendingOrder);
     window.ResetSort();
-    QCOMPARE(Ids(window.vsTasks), QStringList({"9", "100", "10"}));
+    QCOMPARE(Ids(Parts(window).vsTasks), QStringList({"9", "100", "10"}));
 
     // The rows move: the focus and the cancel stay with task 10.
     FServers.SetRows("10.0.1.3",
                      {Task("10", "c", "900"), Task("9", "a", "300"), Task("100", "b", "200")});
     Refresh(window);
-    QCOMPARE(Ids(window.vsTasks), QStringList({"10", "9", "100"}));
+    QCOMPARE(Ids(Parts(window).vsTasks), QStringList({"10", "9", "100"}));
     QCOMPARE(FocusedId(window), QString("10"));
-    QVERIFY(window.CancelTarget->text().contains("tarefa 10 (c, ana)"));
-    QVERIFY(window.SpeedButton1->toolTip().contains("tarefa 10 (c, ana)"));
+    QVERIFY(Parts(window).CancelTarget->text().contains("tarefa 10 (c, ana)"));
+    QVERIFY(Parts(window).SpeedButton1->toolTip().contains("tarefa 10 (c, ana)"));
     const std::size_t mark = FServers.Calls().size();
     window.SpeedButton1Click();
     AwaitCancels(window);
@@ -453,8 +455,8 @@ class TasksWindowTest : public QObject {
     // Gone from the server: nothing is focused, nothing can be cancelled.
     FServers.SetRows("10.0.1.3", {Task("9", "a", "300")});
     Refresh(window);
-    QVERIFY(!window.SpeedButton1->isEnabled());
-    QCOMPARE(window.CancelTarget->text(), QString());
+    QVERIFY(!Parts(window).SpeedButton1->isEnabled());
+    QCOMPARE(Parts(window).CancelTarget->text(), QString());
   }
 
   void pauseStopsTheTimerAndF5RefreshesAnyway() {
@@ -463,29 +465,29 @@ class TasksWindowTest : public QObject {
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     AwaitRefresh(window);
-    window.vsTasks->setFocus();
-    QTest::keyClick(window.vsTasks, Qt::Key_Space);
+    Parts(window).vsTasks->setFocus();
+    QTest::keyClick(Parts(window).vsTasks, Qt::Key_Space);
     QVERIFY(window.Paused());
-    QVERIFY(window.PauseButton->isChecked());
-    QCOMPARE(window.PauseButton->text(), QString("Continuar"));
-    QVERIFY(window.PauseBanner->isVisible());
-    QVERIFY(!window.Timer1->isActive());
-    QVERIFY(window.StatusStrip->text().contains("pausado"));
+    QVERIFY(Parts(window).PauseButton->isChecked());
+    QCOMPARE(Parts(window).PauseButton->text(), QString("Continuar"));
+    QVERIFY(Parts(window).PauseBanner->isVisible());
+    QVERIFY(!Parts(window).Timer1->isActive());
+    QVERIFY(Parts(window).StatusStrip->text().contains("pausado"));
     window.vsTasksClick();  // a click postpones, but does not resume
-    QVERIFY(!window.Timer1->isActive());
+    QVERIFY(!Parts(window).Timer1->isActive());
     FServers.SetRows("10.0.1.4", {Task("31", "a", "1"), Task("32", "b", "2")});
     const std::size_t calls = FServers.Calls().size();
-    QTest::keyClick(window.vsTasks, Qt::Key_F5);
+    QTest::keyClick(Parts(window).vsTasks, Qt::Key_F5);
     AwaitRefresh(window);
     QCOMPARE(FServers.Calls().size(), calls + 1);
-    QCOMPARE(window.vsTasks->model()->rowCount(), 2);
-    QVERIFY(!window.Timer1->isActive());
-    QTest::keyClick(window.vsTasks, Qt::Key_Space);
+    QCOMPARE(Parts(window).vsTasks->model()->rowCount(), 2);
+    QVERIFY(!Parts(window).Timer1->isActive());
+    QTest::keyClick(Parts(window).vsTasks, Qt::Key_Space);
     QVERIFY(!window.Paused());
-    QCOMPARE(window.PauseButton->text(), QString("Pausar"));
-    QVERIFY(!window.PauseBanner->isVisible());
-    QVERIFY(window.Timer1->isActive());
-    QVERIFY(!window.StatusStrip->text().contains("pausado"));
+    QCOMPARE(Parts(window).PauseButton->text(), QString("Pausar"));
+    QVERIFY(!Parts(window).PauseBanner->isVisible());
+    QVERIFY(Parts(window).Timer1->isActive());
+    QVERIFY(!Parts(window).StatusStrip->text().contains("pausado"));
   }
 
   void confirmedCancelAsksFirstAndNeverTargetsASilentHost() {
@@ -504,16 +506,16 @@ class TasksWindowTest : public QObject {
     });
     // Row 1 stands for host B without reply: nothing to cancel there.
     SelectTaskRow(window, 1);
-    QVERIFY(!window.SpeedButton1->isEnabled());
+    QVERIFY(!Parts(window).SpeedButton1->isEnabled());
     const std::size_t calls = FServers.Calls().size();
-    window.vsTasks->setFocus();
-    QTest::keyClick(window.vsTasks, Qt::Key_Delete);
+    Parts(window).vsTasks->setFocus();
+    QTest::keyClick(Parts(window).vsTasks, Qt::Key_Delete);
     window.SpeedButton1Click();
     QCOMPARE(FServers.Calls().size(), calls);
     QVERIFY(asked.isEmpty());
 
     SelectTaskRow(window, 0);
-    QVERIFY(window.SpeedButton1->isEnabled());
+    QVERIFY(Parts(window).SpeedButton1->isEnabled());
     window.SpeedButton1Click();  // refused
     QCOMPARE(asked, QStringList({"Cancelar a tarefa 51 (app.run, bia) em A (10.0.1.5)?"}));
     QCOMPARE(FServers.Calls().size(), calls);
@@ -523,7 +525,7 @@ class TasksWindowTest : public QObject {
       Refresh(window);
       return true;
     });
-    QTest::keyClick(window.vsTasks, Qt::Key_Delete);
+    QTest::keyClick(Parts(window).vsTasks, Qt::Key_Delete);
     QCOMPARE(Cancelled(calls), QStringList());
   }
 
@@ -537,10 +539,10 @@ class TasksWindowTest : public QObject {
       asked << question;
       return true;
     });
-    window.PageControl1->setCurrentIndex(1);
+    Parts(window).PageControl1->setCurrentIndex(1);
     AwaitRefresh(window);
-    window.vsUsers->selectionModel()->setCurrentIndex(
-        window.vsUsers->model()->index(0, 0),
+    Parts(window).vsUsers->selectionModel()->setCurrentIndex(
+        Parts(window).vsUsers->model()->index(0, 0),
         QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     window.CancelSelected(true);
     AwaitCancels(window);
@@ -558,17 +560,17 @@ class TasksWindowTest : public QObject {
     TFTasks window(Config({"A=10.0.3.1", "B=10.0.3.2"}), FServers, FServers);
     window.show();
     Refresh(window);
-    window.DetailsButton->setChecked(true);
-    QCOMPARE(window.Details->topLevelItemCount(), 1);  // the hint: nothing focused
-    SelectTaskRow(window, RowOfId(window.vsTasks, "81"));
+    Parts(window).DetailsButton->setChecked(true);
+    QCOMPARE(Parts(window).Details->topLevelItemCount(), 1);  // the hint: nothing focused
+    SelectTaskRow(window, RowOfId(Parts(window).vsTasks, "81"));
     QStringList fields;
-    for (int i = 0; i < window.Details->topLevelItemCount(); ++i)
-      fields << window.Details->topLevelItem(i)->text(0) + "=" +
-                    window.Details->topLevelItem(i)->text(1);
+    for (int i = 0; i < Parts(window).Details->topLevelItemCount(); ++i)
+      fields << Parts(window).Details->topLevelItem(i)->text(0) + "=" +
+                    Parts(window).Details->topLevelItem(i)->text(1);
     QVERIFY(fields.contains("priority=alta"));
     QVERIFY(fields.contains("requestid=81"));
-    window.vsTasks->selectAll();
-    window.vsTasks->header()->setSectionHidden(2, true);
+    Parts(window).vsTasks->selectAll();
+    Parts(window).vsTasks->header()->setSectionHidden(2, true);
     QCOMPARE(window.SelectedRowsText(),
              QString::fromUtf8("Canc\tId\tHost\tCommando\tTempo\tSistema\tUsuário\n"
                                "Não\t81\tA\tapp.run\t1s\tNão\tbia\n"
@@ -583,18 +585,18 @@ class TasksWindowTest : public QObject {
     config.ViewStateFile = FAuditFolder.filePath("vista.ini").toStdString();
     {
       TFTasks window(config, FServers, FServers);
-      window.FilterEdit->setText("app");
-      emit window.vsTasks->header()->sectionClicked(1);
-      window.HostsButton->setChecked(false);
-      window.vsTasks->header()->setSectionHidden(6, true);
+      Parts(window).FilterEdit->setText("app");
+      emit Parts(window).vsTasks->header()->sectionClicked(1);
+      Parts(window).HostsButton->setChecked(false);
+      Parts(window).vsTasks->header()->setSectionHidden(6, true);
     }
     TFTasks again(config, FServers, FServers);
     Refresh(again);
-    QCOMPARE(again.FilterEdit->text(), QString("app"));
-    QCOMPARE(Ids(again.vsTasks), QStringList({"91"}));
-    QVERIFY(!again.HostsButton->isChecked());
-    QVERIFY(again.vsTasks->header()->isSectionHidden(6));
-    QCOMPARE(again.vsTasks->header()->sortIndicatorSection(), 1);
+    QCOMPARE(Parts(again).FilterEdit->text(), QString("app"));
+    QCOMPARE(Ids(Parts(again).vsTasks), QStringList({"91"}));
+    QVERIFY(!Parts(again).HostsButton->isChecked());
+    QVERIFY(Parts(again).vsTasks->header()->isSectionHidden(6));
+    QCOMPARE(Parts(again).vsTasks->header()->sortIndicatorSection(), 1);
   }
 
   void longTasksAreColoured() {
@@ -603,9 +605,9 @@ class TasksWindowTest : public QObject {
     TFTasks window(Config({"A=10.0.1.7", "B=10.0.1.8"}), FServers, FServers);
     Refresh(window);
     const auto background = [&window](int row) {
-      return window.vsTasks->model()->index(row, 4).data(Qt::BackgroundRole);
+      return Parts(window).vsTasks->model()->index(row, 4).data(Qt::BackgroundRole);
     };
-    QCOMPARE(Ids(window.vsTasks), QStringList({"3", "2", "1", ""}));
+    QCOMPARE(Ids(Parts(window).vsTasks), QStringList({"3", "2", "1", ""}));
     QCOMPARE(background(0).value<QColor>(), QColor(255, 150, 150));
     QCOMPARE(background(1).value<QColor>(), QColor(255, 214, 110));
     QVERIFY(!background(2).isValid());
@@ -617,17 +619,17 @@ class TasksWindowTest : public QObject {
     FServers.SetUnreachable("10.0.1.10");
     QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
     TFTasks window(Config({"A=10.0.1.9", "B=10.0.1.10"}), FServers, FServers);
-    QAbstractItemModelTester hosts(window.vsHosts->model());
-    window.PageControl1->setCurrentIndex(1);
+    QAbstractItemModelTester hosts(Parts(window).vsHosts->model());
+    Parts(window).PageControl1->setCurrentIndex(1);
     AwaitRefresh(window);
-    QCOMPARE(Cell(window.vsUsers, 0, 4), QString("08/12/2026 18:00"));
+    QCOMPARE(Cell(Parts(window).vsUsers, 0, 4), QString("08/12/2026 18:00"));
     QLocale::setDefault(QLocale::c());
-    QCOMPARE(window.Label1->text(), QString::fromUtf8("1 sessões"));
-    QVERIFY(window.StatusStrip->text().startsWith("1 de 2 servidores respondendo; 1 sem resposta"));
-    QCOMPARE(window.StatusStrip->toolTip(), QString("B (10.0.1.10): unreachable"));
-    QCOMPARE(Cell(window.vsHosts, 1, 2), QString::fromUtf8("sem conexão"));
-    QCOMPARE(Cell(window.vsHosts, 1, 3), QString("unreachable"));
-    QCOMPARE(Cell(window.vsHosts, 0, 2), QString("respondendo"));
+    QCOMPARE(Parts(window).Label1->text(), QString::fromUtf8("1 sessões"));
+    QVERIFY(Parts(window).StatusStrip->text().startsWith("1 de 2 servidores respondendo; 1 sem resposta"));
+    QCOMPARE(Parts(window).StatusStrip->toolTip(), QString("B (10.0.1.10): unreachable"));
+    QCOMPARE(Cell(Parts(window).vsHosts, 1, 2), QString::fromUtf8("sem conexão"));
+    QCOMPARE(Cell(Parts(window).vsHosts, 1, 3), QString("unreachable"));
+    QCOMPARE(Cell(Parts(window).vsHosts, 0, 2), QString("respondendo"));
   }
 
   void closingWaitsForRefreshesInFlight() {
