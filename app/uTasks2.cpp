@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 
 #include "app/ListLook.h"
+#include "app/RowLooks.h"
 #include "platform/Cp1252.h"
 #include "platform/DateTime.h"
 #include "platform/DebugOutput.h"
@@ -40,8 +41,6 @@ constexpr int kHostColumnPadding = 16;
 constexpr int kStripInterval = 1000;
 constexpr qsizetype kOutcomesShown = 20;
 
-const QColor kWarnColour(255, 214, 110);
-const QColor kAlertColour(255, 150, 150);
 const QColor kPauseColour(255, 236, 160);
 const QColor kDoneColour(0, 110, 0);
 const QColor kFailedColour(160, 0, 0);
@@ -64,27 +63,6 @@ QIcon CancelGlyph() {
   icon.addPixmap(bitmap.copy(0, 0, 16, 16), QIcon::Normal);
   icon.addPixmap(bitmap.copy(16, 0, 16, 16), QIcon::Disabled);
   return icon;
-}
-
-// Titles with their widths; the Host column's width depends on the host count.
-std::vector<TColumnDef> ColumnsOf(const std::vector<std::string>& titles,
-                                  const std::vector<int>& widths) {
-  std::vector<TColumnDef> columns;
-  for (std::size_t i = 0; i < titles.size(); ++i)
-    columns.push_back({ToQString(titles[i]), widths[i]});
-  return columns;
-}
-
-std::vector<TColumnDef> TaskColumns(int hostWidth) {
-  return ColumnsOf(TaskColumnTitles(), {40, 80, 95, hostWidth, 250, 50, 50, 100});
-}
-
-std::vector<TColumnDef> SessionColumns(int hostWidth) {
-  return ColumnsOf(SessionColumnTitles(), {50, 100, 100, hostWidth, 150, 60});
-}
-
-std::vector<TColumnDef> LicenceColumns() {
-  return {{QString::fromUtf8("Licença"), 60}, {"Qtde Uso", 60}};
 }
 
 // Wide enough for the longest host label, so that no label is cut.
@@ -117,8 +95,6 @@ TFTasks::TFTasks(const THostConfig& config, IRemoteCalls& calls, IHostProbe& pro
       FViewState(QString::fromStdString(config.ViewStateFile)),
       FAuditLog(config.AuditLogFile.empty() ? TCancelAuditLog::DefaultFileName()
                                             : config.AuditLogFile),
-      FWarnSeconds(config.WarnSeconds),
-      FAlertSeconds(config.AlertSeconds),
       FConfirmCancel(config.ConfirmCancel),
       FView(config.Hosts, config.FoldNoConnection) {
   FShowError = [this](const QString& message) {
@@ -158,24 +134,18 @@ void TFTasks::FormCreate(const THostConfig& config) {
   setWindowTitle(QString::fromUtf8("Visualizador de Tarefas ") +
                  QString::fromStdString(config.Title));
   const int hostWidth = HostColumnWidth(FHosts);
-  using std::placeholders::_1;
-  using std::placeholders::_2;
-  FTaskModel = new TRowTableModel<TTaskRow>(TaskColumns(hostWidth),
-                                            {std::bind(&TFTasks::vsTasksGetText, this, _1, _2),
-                                             std::bind(&TFTasks::vsTasksSortKey, this, _1, _2),
-                                             std::bind(&TFTasks::vsTasksRowRole, this, _1, _2),
-                                             [](const TTaskRow& row) { return row.NoConnection; }},
-                                            this);
+  TTaskLookContext taskLook;
+  taskLook.WarnSeconds = config.WarnSeconds;
+  taskLook.AlertSeconds = config.AlertSeconds;
+  taskLook.BeingCancelled = [this](const TTaskRow& row) {
+    return BeingCancelled(TaskCancelTarget(row));
+  };
+  taskLook.HostRows = [this]() -> const std::vector<THostRow>& { return FView.HostRows(); };
+  FTaskModel =
+      new TRowTableModel<TTaskRow>(TaskColumns(hostWidth), TaskLook(std::move(taskLook)), this);
   FSessionModel =
-      new TRowTableModel<TSessionRow>(SessionColumns(hostWidth),
-                                      {std::bind(&TFTasks::vsUsersGetText, this, _1, _2),
-                                       std::bind(&TFTasks::vsUsersSortKey, this, _1, _2), nullptr,
-                                       nullptr},
-                                      this);
-  FLicenceModel = new TRowTableModel<TLicenceRow>(
-      LicenceColumns(),
-      {std::bind(&TFTasks::vsLicencesGetText, this, _1, _2), nullptr, nullptr, nullptr},
-      this);
+      new TRowTableModel<TSessionRow>(SessionColumns(hostWidth), SessionLook(), this);
+  FLicenceModel = new TRowTableModel<TLicenceRow>(LicenceColumns(), LicenceLook(), this);
   BuildLayout(hostWidth);
   SetUpTree(vsTasks, FTaskModel, FTaskModel->Columns());
   SetUpTree(vsUsers, FSessionModel, FSessionModel->Columns());
@@ -824,77 +794,7 @@ void TFTasks::UpdateStatusStrip() {
     text += QString::fromUtf8(" · próxima atualização em %1 s")
                 .arg((Timer1->remainingTime() + 999) / 1000);
   StatusStrip->setText(text);
-  StatusStrip->setToolTip(SilentHostsText());
-}
-
-QString TFTasks::vsTasksGetText(const TTaskRow& row, int column) const {
-  if (column == 0 && CanCancel(row) && BeingCancelled(TaskCancelTarget(row)))
-    return QStringLiteral("cancelando");
-  return ToQString(TaskCellText(row, static_cast<std::size_t>(column)));
-}
-
-QVariant TFTasks::vsTasksSortKey(const TTaskRow& row, int column) const {
-  switch (column) {
-    case 1:
-      return qlonglong{row.RequestId};
-    case 5:
-      return qlonglong{row.ElapsedTime};
-    default:
-      return vsTasksGetText(row, column);
-  }
-}
-
-// The hosts without reply with their causes, one per line.
-QString TFTasks::SilentHostsText() const {
-  QStringList lines;
-  for (const THostRow& host : FView.HostRows())
-    if (host.Status.State != THostState::Answering)
-      lines << ToQString(HostDescription(host.Line)) + ": " +
-                   ToQString(host.Status.Cause.empty() ? HostStateText(host.Status.State)
-                                                       : host.Status.Cause);
-  return lines.join('\n');
-}
-
-// A host without reply explains itself in its tool tip (the folded row
-// lists them all); long tasks are coloured; a row being cancelled is in italics.
-QVariant TFTasks::vsTasksRowRole(const TTaskRow& row, int role) const {
-  if (role == Qt::ToolTipRole && row.FoldedHosts > 0) return SilentHostsText();
-  if (role == Qt::ToolTipRole && row.NoConnection) {
-    const THostStatus& status = FView.HostRows().at(row.Host).Status;
-    return ToQString(HostDescription(row.HostLine)) + ": " + ToQString(status.Cause);
-  }
-  if (role == Qt::FontRole && CanCancel(row) && BeingCancelled(TaskCancelTarget(row))) {
-    QFont font = WindowFont();
-    font.setItalic(true);
-    return font;
-  }
-  const TTaskAge age = TaskAge(row, FWarnSeconds, FAlertSeconds);
-  if (age == TTaskAge::Normal) return QVariant();
-  if (role == Qt::BackgroundRole) return age == TTaskAge::Alert ? kAlertColour : kWarnColour;
-  if (role == Qt::ForegroundRole) return QColor(Qt::black);
-  return QVariant();
-}
-
-QString TFTasks::vsUsersGetText(const TSessionRow& row, int column) const {
-  if (column == static_cast<int>(kLogonColumn)) return LocaleDateTimeText(row.LogonTime);
-  return ToQString(SessionCellText(row, static_cast<std::size_t>(column)));
-}
-
-QVariant TFTasks::vsUsersSortKey(const TSessionRow& row, int column) const {
-  if (column == static_cast<int>(kLogonColumn))
-    return static_cast<qlonglong>(row.LogonTime * kMSecsPerDay);
-  return vsUsersGetText(row, column);
-}
-
-QString TFTasks::vsLicencesGetText(const TLicenceRow& row, int column) const {
-  switch (column) {
-    case 0:
-      return ToQString(row.Licence);
-    case 1:
-      return QString::number(row.Count);
-    default:
-      return QString();
-  }
+  StatusStrip->setToolTip(SilentHostsText(FView.HostRows()));
 }
 
 }  // namespace quv

@@ -151,13 +151,6 @@ class TFTasks final : public QWidget {
   void RestoreView();
   void SaveView() const;
 
-  QString vsTasksGetText(const TTaskRow& row, int column) const;
-  QVariant vsTasksSortKey(const TTaskRow& row, int column) const;
-  QVariant vsTasksRowRole(const TTaskRow& row, int role) const;
-  QString SilentHostsText() const;
-  QString vsUsersGetText(const TSessionRow& row, int column) const;
-  QVariant vsUsersSortKey(const TSessionRow& row, int column) const;
-  QString vsLicencesGetText(const TLicenceRow& row, int column) const;
 
   IRemoteCalls& FCalls;
   IHostProbe& FProbe;
@@ -172,8 +165,6 @@ class TFTasks final : public QWidget {
   TCancelRunner FCancels{FCalls, FAuditLog};
   std::vector<TCancelTarget> FPending;  // cancels whose outcome has not been shown
   QStringList FOutcomes;                // the last outcomes, newest first
-  int32_t FWarnSeconds;
-  int32_t FAlertSeconds;
   bool FConfirmCancel;
   TFleetView FView;
   TRefreshSchedule FSchedule;

@@ -19,12 +19,12 @@
 #include "app/HostConfig.h"
 #include "app/HostStatus.h"
 #include "app/FleetView.h"
+#include "app/RowLooks.h"
 #include "app/RowTableModel.h"
 #include "app/ServerPane.h"
 #include "app/TaskRows.h"
 #include "bench/RatioReporter.h"
 #include "client/quvClientScope.h"
-#include "platform/Cp1252.h"
 
 namespace {
 
@@ -93,23 +93,6 @@ std::vector<quv::TTaskRow> BuildRows(std::vector<quv::THostCounts>& counts) {
   return rows;
 }
 
-QString ToQString(const std::string& cp1252) {
-  return QString::fromStdString(quv::Cp1252ToUtf8(cp1252));
-}
-
-// The window's look of the task rows: its cell texts, numbers sorting as numbers.
-quv::TRowLook<quv::TTaskRow> TaskLook() {
-  return {[](const quv::TTaskRow& row, int column) {
-            return ToQString(quv::TaskCellText(row, static_cast<std::size_t>(column)));
-          },
-          [](const quv::TTaskRow& row, int column) -> QVariant {
-            if (column == 1) return qlonglong{row.RequestId};
-            if (column == 5) return qlonglong{row.ElapsedTime};
-            return ToQString(quv::TaskCellText(row, static_cast<std::size_t>(column)));
-          },
-          nullptr, [](const quv::TTaskRow& row) { return row.NoConnection; }};
-}
-
 std::vector<quv::THostRow> HostRows(const std::vector<quv::THostCounts>& counts) {
   std::vector<quv::THostRow> rows;
   for (std::size_t i = 0; i < kHosts; ++i) {
@@ -162,16 +145,18 @@ quv::TFleetRead ReadRefresh() {
 // their filter and sort, and the focused task is found again. Rows per
 // rebuild: the task rows and the server pane's host rows.
 void BM_RebuildView(benchmark::State& state) {
-  std::vector<quv::TColumnDef> taskColumns;
-  for (const std::string& title : quv::TaskColumnTitles())
-    taskColumns.push_back({ToQString(title), 60});
-  quv::TRowTableModel<quv::TTaskRow> tasks(taskColumns, TaskLook(), nullptr);
+  quv::TFleetView view(Hosts(), true);
+  // The window's own look of the task list, with no cancel in flight.
+  quv::TTaskLookContext look;
+  look.BeingCancelled = [](const quv::TTaskRow&) { return false; };
+  look.HostRows = [&view]() -> const std::vector<quv::THostRow>& { return view.HostRows(); };
+  quv::TRowTableModel<quv::TTaskRow> tasks(quv::TaskColumns(60), quv::TaskLook(std::move(look)),
+                                           nullptr);
   QTreeView taskView;
   quv::TServerPane hostView(60);
   quv::TRowTableModel<quv::THostRow>& hosts = *hostView.Model();
   SetUpView(taskView, tasks, 7);
   SetUpView(hostView, hosts, 0);
-  quv::TFleetView view(Hosts(), true);
   view.Take(ReadRefresh());
   tasks.SetRows(view.Tasks());
   const quv::TTaskRow focused = *tasks.RowAt(tasks.index(100, 0));
