@@ -14,12 +14,6 @@ constexpr std::string_view kCouldNotCancel = "Não foi possível cancelar "_cp;
 
 }  // namespace
 
-std::string HostDescription(const std::string& hostLine) {
-  const std::string label = HostLabel(hostLine);
-  const std::string address = HostAddress(hostLine);
-  return label.empty() ? address : label + " (" + address + ")";
-}
-
 bool CanCancel(const TTaskRow& row) { return !row.NoConnection; }
 
 TCancelTarget TaskCancelTarget(const TTaskRow& row) {

@@ -30,9 +30,6 @@ struct TCancelOutcome {
   bool Done() const { return Cause.empty(); }
 };
 
-// "B (10.0.0.5)", or the address alone for a line without label.
-std::string HostDescription(const std::string& hostLine);
-
 // Rows of hosts without reply stand for no task and give no target.
 bool CanCancel(const TTaskRow& row);
 TCancelTarget TaskCancelTarget(const TTaskRow& row);

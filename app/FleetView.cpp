@@ -1,6 +1,14 @@
 #include "app/FleetView.h"
 
+#include "app/HostConfig.h"
+
 namespace quv {
+
+std::string HostStateLine(const THostRow& host) {
+  std::string line = HostDescription(host.Line) + ": " + std::string(HostStateText(host.Status.State));
+  if (!host.Status.Cause.empty()) line += ": " + host.Status.Cause;
+  return line;
+}
 
 TFleetView::TFleetView(std::vector<std::string> hosts, bool foldNoConnection)
     : FHosts(std::move(hosts)), FFoldNoConnection(foldNoConnection) {

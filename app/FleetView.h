@@ -17,6 +17,10 @@ struct THostRow {
   THostCounts Counts;
 };
 
+// "B (10.0.0.6): sem conexão: <cause>" (Windows-1252), the cause left out
+// when there is none.
+std::string HostStateLine(const THostRow& host);
+
 // The rows of one delivered refresh, read from its replies. Reading may run
 // on the refresh's own thread, so that the rows are ready when the owner's
 // thread takes them.

@@ -75,4 +75,10 @@ std::string HostLabel(const std::string& hostLine) {
   return eq == std::string::npos ? std::string() : hostLine.substr(0, eq);
 }
 
+std::string HostDescription(const std::string& hostLine) {
+  const std::string label = HostLabel(hostLine);
+  const std::string address = HostAddress(hostLine);
+  return label.empty() ? address : label + " (" + address + ")";
+}
+
 }  // namespace quv

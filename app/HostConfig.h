@@ -48,5 +48,7 @@ THostConfig LoadHostConfig(const std::string& settingsFile, const std::string* f
 std::string HostAddress(const std::string& hostLine);
 // The text before the first "=" of a host line (empty without one).
 std::string HostLabel(const std::string& hostLine);
+// "B (10.0.0.5)", or the address alone for a line without label.
+std::string HostDescription(const std::string& hostLine);
 
 }  // namespace quv

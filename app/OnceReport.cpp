@@ -201,47 +201,24 @@ std::string CsvField(const std::string& text) {
 }
 
 TOnceReport::TOnceReport(std::vector<std::string> hosts, IRemoteCalls& calls, IHostProbe& probe)
-    : FHosts(std::move(hosts)),
-      FCalls(calls),
-      FProbe(probe),
-      FTable(FHosts.size()),
-      FView(FHosts, false) {}
-
-TOnceReport::~TOnceReport() = default;  // FLingering joins the calls still running
-
-std::unique_ptr<TRefreshT> TOnceReport::Refresh(bool sessions) {
-  std::erase_if(FLingering, [](const auto& worker) { return worker->Finished(); });
-  auto worker = std::make_unique<TRefreshT>(FCalls, FProbe, FWorkers, FTable);
-  worker->SetMethodName(std::string(sessions ? SessionListMethod() : TaskListMethod()));
-  for (const std::string& host : FHosts) worker->AddIP(host);
-  // The worker goes on after it has set the event: the event lives as long as it.
-  auto delivered = std::make_shared<TEvent>();
-  worker->SetOnDone([delivered](TRefreshT&) { delivered->SetEvent(); });
-  worker->Start();
-  delivered->WaitFor(TEvent::kInfinite);
-  return worker;
-}
+    : FRefresh(std::move(hosts), calls, probe), FView(FRefresh.Hosts(), false) {}
 
 bool TOnceReport::Print(bool sessions, TOnceFormat format, std::ostream& out,
                         std::ostream& errors) {
-  std::unique_ptr<TRefreshT> worker = Refresh(sessions);
-  bool allAnswered = worker->ErrorText().empty();
-  if (!allAnswered) errors << "quvtasks: " << Cp1252ToUtf8(worker->ErrorText()) << '\n';
-  for (std::size_t i = 0; i < FHosts.size(); ++i) {
-    const THostStatus& status = worker->HostStatus(i);
-    if (status.State == THostState::Answering) continue;
+  TRefreshT& worker = FRefresh.Run(sessions);
+  bool allAnswered = worker.ErrorText().empty();
+  if (!allAnswered) errors << "quvtasks: " << Cp1252ToUtf8(worker.ErrorText()) << '\n';
+  if (!FView.TakeRefresh(worker)) throw Exception(FView.ReadError());
+  for (const THostRow& host : FView.HostRows()) {
+    if (host.Status.State == THostState::Answering) continue;
     allAnswered = false;
-    errors << "quvtasks: " << Cp1252ToUtf8(HostLabel(FHosts[i])) << " ("
-           << Cp1252ToUtf8(HostAddress(FHosts[i]))
-           << "): " << Cp1252ToUtf8(HostStateText(status.State)) << ": "
-           << Cp1252ToUtf8(status.Cause) << '\n';
+    errors << "quvtasks: " << Cp1252ToUtf8(HostStateLine(host)) << '\n';
   }
-  if (!FView.TakeRefresh(*worker)) throw Exception(FView.ReadError());
   THostStatuses statuses;
   for (const THostRow& host : FView.HostRows()) statuses.push_back(host.Status);
   if (sessions) {
     TSessionView view = FView.Sessions();
-    if (format != TOnceFormat::Table) AddSilentHosts(FHosts, statuses, view.Sessions);
+    if (format != TOnceFormat::Table) AddSilentHosts(FRefresh.Hosts(), statuses, view.Sessions);
     WriteRows(SessionColumnTitles(), view.Sessions, &SessionCellText, &SessionObject, statuses,
               format, out);
     if (format == TOnceFormat::Table) WriteLicences(view, out);
@@ -249,7 +226,6 @@ bool TOnceReport::Print(bool sessions, TOnceFormat format, std::ostream& out,
     WriteRows(TaskColumnTitles(), FView.Tasks(), &TaskCellText, &TaskObject, statuses, format,
               out);
   }
-  if (!worker->Finished()) FLingering.push_back(std::move(worker));
   return allAnswered;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/BlockingRefresh.h"
 #include "app/FleetView.h"
 #include "app/HostProbe.h"
 #include "app/HostStatus.h"
@@ -28,7 +29,6 @@ enum class TOnceFormat {
 class TOnceReport final {
  public:
   TOnceReport(std::vector<std::string> hosts, IRemoteCalls& calls, IHostProbe& probe);
-  ~TOnceReport();
 
   // Polls every host once and writes the task (or session) rows to `out`
   // and one line per host without reply to `errors`; false when a host did
@@ -36,15 +36,8 @@ class TOnceReport final {
   bool Print(bool sessions, TOnceFormat format, std::ostream& out, std::ostream& errors);
 
  private:
-  std::unique_ptr<TRefreshT> Refresh(bool sessions);
-
-  const std::vector<std::string> FHosts;
-  IRemoteCalls& FCalls;
-  IHostProbe& FProbe;
-  TWorkerPool FWorkers{TRefreshT::kMaxConcurrentHosts - 1};
-  THostCallTable FTable;
+  TBlockingRefresh FRefresh;
   TFleetView FView;  // hosts without reply are never folded here
-  std::vector<std::unique_ptr<TRefreshT>> FLingering;  // delivered, with calls still running
 };
 
 // One field of a CSV line: quoted (with inner quotes doubled) when it holds

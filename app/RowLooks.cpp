@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/CancelTargets.h"
+#include "app/HostConfig.h"
 #include "app/ListLook.h"
 #include "platform/DateTime.h"
 
