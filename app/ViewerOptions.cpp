@@ -86,7 +86,7 @@ TViewerOptions ParseViewerArguments(const QStringList& arguments) {
   parser.addOptions({help, version, settings, QCommandLineOption("once"),
                      QCommandLineOption("sessions"), QCommandLineOption("json"),
                      QCommandLineOption("csv"), QCommandLineOption("count", "", "N"),
-                     QCommandLineOption("interval", "", "S")});
+                     QCommandLineOption("interval", "", "S"), QCommandLineOption("serve")});
   parser.addOptions(QtOwnOptions());
   parser.addPositionalArgument("server-address", "");
   TViewerOptions options;
@@ -103,6 +103,8 @@ TViewerOptions ParseViewerArguments(const QStringList& arguments) {
   if (parser.isSet(settings) && options.SettingsFile.empty())
     SetError(options, "--settings needs a file name");
   ReadOnceOptions(parser, options);
+  options.Serve = parser.isSet("serve");
+  if (options.Serve && options.Once) SetError(options, "--serve and --once exclude each other");
   if (parser.positionalArguments().size() > 1)
     SetError(options,
              program::StrayArgumentText(parser.positionalArguments().at(1).toStdString(), false));

@@ -20,12 +20,14 @@ struct TViewerOptions {
   bool Csv = false;
   int Count = 1;            // how many times to print
   int IntervalSeconds = 1;  // the wait between two prints
+  // Headless mode: refresh both lists without a window until stopped.
+  bool Serve = false;
 };
 
 // Reads the arguments after the program name with Qt's command-line parser:
 // --help (-h), --version, --settings FILE (or --settings=FILE), --once with
 // --sessions, --json or --csv, --count N (1 or more) and --interval S (0 or
-// more), one server address, and Qt's own options (-platform offscreen,
+// more), --serve (not with --once), one server address, and Qt's own options (-platform offscreen,
 // -style X, ...), which are left to Qt; "--" ends the options, and a word
 // after one dash is one option. An unknown option, a second address, a
 // --settings without a file, a count or interval that is not such a number,

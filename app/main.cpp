@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "app/FleetWatch.h"
 #include "app/HostConfig.h"
 #include "app/HostProbe.h"
 #include "app/OnceReport.h"
@@ -25,6 +26,7 @@
 #include "platform/DebugOutput.h"
 #include "platform/Exception.h"
 #include "platform/ExePath.h"
+#include "platform/Process.h"
 #include "platform/ProgramIo.h"
 
 namespace {
@@ -39,6 +41,9 @@ const char* const kUsage = R"(Usage:
            [--settings FILE] [server-address]
       print the merged task view once, without a window, and end; status 1
       when a server did not answer (named on standard error)
+  quvtasks --serve [--settings FILE] [server-address]
+      refresh both lists without a window, as the window does, and log each
+      server's change of state on standard error, until SIGTERM or SIGINT
   quvtasks --help | --version
 
 Options:
@@ -131,6 +136,27 @@ int PrintOnce(const quv::TViewerOptions& options) {
       kProgram, allAnswered ? quv::program::kExitSuccess : quv::program::kExitFailure);
 }
 
+// --serve: the refresh cycle without a window until the process is asked to stop.
+int Serve(const quv::TViewerOptions& options) {
+  const std::optional<quv::THostConfig> config = ReadConfig(options);
+  if (!config) return quv::program::kExitUsage;
+  quv::TClientRemoteCalls calls;
+  quv::TTcpProbe probe;
+  quv::TFleetWatch watch(*config, calls, probe, std::cerr);
+  std::cerr << kProgram << ": watching " << config->Hosts.size()
+            << " servers; SIGTERM or SIGINT stops\n";
+  try {
+    watch.Start();
+    quv::WaitForStopSignal();
+  } catch (const std::exception& e) {
+    quv::program::ReportError(kProgram, e.what());
+    return quv::program::kExitFailure;
+  }
+  watch.Stop();
+  std::cerr << kProgram << ": stopped after " << watch.RefreshCount() << " refreshes\n";
+  return quv::program::kExitSuccess;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -147,6 +173,7 @@ int main(int argc, char** argv) {
   }
   if (!options.Error.empty()) return quv::program::ReportUsageError(kProgram, options.Error);
   if (options.Once) return PrintOnce(options);
+  if (options.Serve) return Serve(options);
   const std::optional<quv::THostConfig> config = ReadConfig(options);
   if (!config) return quv::program::kExitUsage;
   qInstallMessageHandler(ReportQtStart);

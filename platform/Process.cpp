@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -53,6 +54,26 @@ void HandleStopSignals(void (*onStop)()) {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
+}
+
+namespace {
+
+// The pipe a stop signal writes to and WaitForStopSignal reads from.
+int gStopPipe[2] = {-1, -1};
+
+void WriteStopByte() {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = write(gStopPipe[1], &byte, 1);
+}
+
+}  // namespace
+
+void WaitForStopSignal() {
+  if (gStopPipe[0] < 0 && pipe(gStopPipe) != 0) throw EOSError("pipe", errno);
+  HandleStopSignals(WriteStopByte);
+  char byte = 0;
+  while (read(gStopPipe[0], &byte, 1) < 0 && errno == EINTR) {
+  }
 }
 
 }  // namespace quv

@@ -22,4 +22,9 @@ bool OnForkInChild(void (*handler)());
 // what is safe there (an atomic store, a write to a pipe).
 void HandleStopSignals(void (*onStop)());
 
+// Blocks the calling thread until the process is asked to stop (SIGINT,
+// SIGTERM), through HandleStopSignals; raises EOSError when it cannot wait.
+// For programs whose main thread has nothing else to do.
+void WaitForStopSignal();
+
 }  // namespace quv

@@ -71,6 +71,9 @@ TEST(ViewerOptions, PrintOnceOptions) {
             "--json and --csv exclude each other");
   EXPECT_EQ(ParseViewerArguments({"--json"}).Error,
             "--sessions, --json, --csv, --count and --interval need --once");
+  EXPECT_TRUE(ParseViewerArguments({"--serve"}).Serve);
+  EXPECT_EQ(ParseViewerArguments({"--serve", "--once"}).Error,
+            "--serve and --once exclude each other");
 }
 
 // The viewer program itself; none of these runs opens a window.
@@ -176,6 +179,29 @@ TEST_F(ViewerProgram, OncePrintsJsonWithoutADisplay) {
                 rows[i].at("elapsedseconds").get<double>());
     }
   }
+}
+
+// --serve refreshes without a display, logs each server's state as it
+// changes, and ends cleanly on SIGTERM.
+TEST_F(ViewerProgram, ServeWatchesWithoutADisplayUntilSigterm) {
+  testing::TServerProcess server;
+  const std::string settings = FFolder.WriteFile(
+      "serve.ini", "[Hosts]\nA=" + server.Address() + "\nB=127.0.0.1:1\n");
+  const std::string log = FFolder.Path() + "/serve.log";
+  // The shell waits for the first state lines (the test's time-out bounds it),
+  // then asks the viewer to stop and gives its status.
+  const testing::TProgramRun run = testing::RunProgram(
+      FFolder.Path(), "DISPLAY= " + std::string(QUV_TASKS_BINARY) + " --serve --settings " +
+                          settings + " 2>" + log + " & pid=$!; until grep -q 'B (' " + log +
+                          "; do sleep 0.1; done; kill -TERM $pid; wait $pid; echo $?; cat " + log);
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Out.rfind("0\nquvtasks: watching 2 servers; SIGTERM or SIGINT stops\n", 0), 0u)
+      << run.Out;
+  EXPECT_NE(run.Out.find("quvtasks: A (" + server.Address() + "): respondendo\n"),
+            std::string::npos)
+      << run.Out;
+  EXPECT_NE(run.Out.find("quvtasks: B (127.0.0.1:1): sem conexão: "), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("quvtasks: stopped after "), std::string::npos) << run.Out;
 }
 
 // --count repeats the whole print, titles included.

@@ -1,0 +1,85 @@
+#include "app/FleetWatch.h"
+
+#include <algorithm>
+
+#include "app/RefreshSchedule.h"
+#include "platform/Clock.h"
+#include "platform/Cp1252.h"
+
+namespace quv {
+
+namespace {
+
+// Whether the tick count `due` has come (tick counts wrap around).
+bool HasCome(uint32_t now, uint32_t due) { return static_cast<int32_t>(now - due) >= 0; }
+
+}  // namespace
+
+TFleetWatch::TFleetWatch(const THostConfig& config, IRemoteCalls& calls, IHostProbe& probe,
+                         std::ostream& log)
+    : FRefresh(config.Hosts, calls, probe), FView(config.Hosts, config.FoldNoConnection),
+      FLog(log) {}
+
+TFleetWatch::~TFleetWatch() { Stop(); }
+
+void TFleetWatch::Start() {
+  if (!FThread.joinable()) FThread = std::thread([this] { Run(); });
+}
+
+void TFleetWatch::Stop() {
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    FStopping = true;
+  }
+  FStopRequested.notify_all();
+  if (FThread.joinable()) FThread.join();
+}
+
+bool TFleetWatch::Stopping() {
+  std::lock_guard<std::mutex> guard(FLock);
+  return FStopping;
+}
+
+void TFleetWatch::Run() {
+  TClock& clock = Clock();
+  uint32_t tasksDue = clock.TickCount();
+  uint32_t sessionsDue = tasksDue;
+  while (!Stopping()) {
+    if (HasCome(clock.TickCount(), tasksDue)) {
+      RefreshList(false);
+      tasksDue = clock.TickCount() + TRefreshSchedule::kTaskInterval;
+    }
+    if (!Stopping() && HasCome(clock.TickCount(), sessionsDue)) {
+      RefreshList(true);
+      sessionsDue = clock.TickCount() + TRefreshSchedule::kSessionInterval;
+    }
+    const uint32_t now = clock.TickCount();
+    const auto untilDue = [now](uint32_t due) {
+      return HasCome(now, due) ? 0u : due - now;
+    };
+    std::unique_lock<std::mutex> lock(FLock);
+    WaitOnClock(lock, FStopRequested, std::min(untilDue(tasksDue), untilDue(sessionsDue)),
+                [this] { return FStopping; });
+  }
+}
+
+void TFleetWatch::RefreshList(bool sessions) {
+  std::vector<THostState> before;
+  for (const THostRow& host : FView.HostRows()) before.push_back(host.Status.State);
+  TRefreshT& refresh = FRefresh.Run(sessions);
+  if (!refresh.ErrorText().empty()) FLog << "quvtasks: " << Cp1252ToUtf8(refresh.ErrorText()) << '\n';
+  if (!FView.TakeRefresh(refresh))
+    FLog << "quvtasks: " << Cp1252ToUtf8(FView.ReadError()) << '\n';
+  LogChanges(before);
+  FLog.flush();
+  ++FRefreshCount;
+}
+
+void TFleetWatch::LogChanges(const std::vector<THostState>& before) {
+  const std::vector<THostRow>& hosts = FView.HostRows();
+  for (std::size_t i = 0; i < hosts.size() && i < before.size(); ++i)
+    if (hosts[i].Status.State != before[i])
+      FLog << "quvtasks: " << Cp1252ToUtf8(HostStateLine(hosts[i])) << '\n';
+}
+
+}  // namespace quv
