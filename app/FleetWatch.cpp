@@ -71,8 +71,27 @@ void TFleetWatch::RefreshList(bool sessions) {
   if (!FView.TakeRefresh(refresh))
     FLog << "quvtasks: " << Cp1252ToUtf8(FView.ReadError()) << '\n';
   LogChanges(before);
+  if (FRecorder) Record(sessions);
   FLog.flush();
   ++FRefreshCount;
+}
+
+void TFleetWatch::Record(bool sessions) {
+  TRecordedRefresh refresh;
+  refresh.When = Clock().Now();
+  refresh.Sessions = sessions;
+  refresh.Hosts = FView.HostRows();
+  if (sessions)
+    refresh.SessionRows = FView.Sessions().Sessions;
+  else
+    refresh.Tasks = FView.Tasks();
+  FRecorder->Submit(std::move(refresh));
+  // A recorder that failed is named once; the watch goes on without it.
+  const std::string failure = FRecorder->Failure();
+  if (!failure.empty() && !FRecordingFailed) {
+    FRecordingFailed = true;
+    FLog << "quvtasks: recording stopped: " << failure << '\n';
+  }
 }
 
 void TFleetWatch::LogChanges(const std::vector<THostState>& before) {

@@ -10,6 +10,7 @@
 #include "app/BlockingRefresh.h"
 #include "app/FleetView.h"
 #include "app/HostConfig.h"
+#include "app/Recorder.h"
 
 namespace quv {
 
@@ -30,6 +31,9 @@ class TFleetWatch final {
   TFleetWatch(const TFleetWatch&) = delete;
   TFleetWatch& operator=(const TFleetWatch&) = delete;
 
+  // Each refresh is handed to `recorder` as well (none: nothing is
+  // recorded); set before Start. The recorder must outlive the watch.
+  void SetRecorder(TRecorder* recorder) { FRecorder = recorder; }
   void Start();
   void Stop();
   // Refreshes done so far, of both lists.
@@ -39,11 +43,14 @@ class TFleetWatch final {
   void Run();
   void RefreshList(bool sessions);
   void LogChanges(const std::vector<THostState>& before);
+  void Record(bool sessions);
   bool Stopping();
 
   TBlockingRefresh FRefresh;
   TFleetView FView;
   std::ostream& FLog;
+  TRecorder* FRecorder = nullptr;
+  bool FRecordingFailed = false;
   std::atomic<std::size_t> FRefreshCount{0};
   std::mutex FLock;  // guards FStopping
   std::condition_variable FStopRequested;

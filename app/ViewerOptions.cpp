@@ -86,7 +86,8 @@ TViewerOptions ParseViewerArguments(const QStringList& arguments) {
   parser.addOptions({help, version, settings, QCommandLineOption("once"),
                      QCommandLineOption("sessions"), QCommandLineOption("json"),
                      QCommandLineOption("csv"), QCommandLineOption("count", "", "N"),
-                     QCommandLineOption("interval", "", "S"), QCommandLineOption("serve")});
+                     QCommandLineOption("interval", "", "S"), QCommandLineOption("serve"),
+                     QCommandLineOption("record", "", "FILE")});
   parser.addOptions(QtOwnOptions());
   parser.addPositionalArgument("server-address", "");
   TViewerOptions options;
@@ -105,6 +106,9 @@ TViewerOptions ParseViewerArguments(const QStringList& arguments) {
   ReadOnceOptions(parser, options);
   options.Serve = parser.isSet("serve");
   if (options.Serve && options.Once) SetError(options, "--serve and --once exclude each other");
+  options.RecordFile = parser.value("record").toStdString();
+  if (parser.isSet("record") && (options.RecordFile.empty() || !options.Serve))
+    SetError(options, "--record needs a file name and --serve");
   if (parser.positionalArguments().size() > 1)
     SetError(options,
              program::StrayArgumentText(parser.positionalArguments().at(1).toStdString(), false));

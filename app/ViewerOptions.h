@@ -22,6 +22,7 @@ struct TViewerOptions {
   int IntervalSeconds = 1;  // the wait between two prints
   // Headless mode: refresh both lists without a window until stopped.
   bool Serve = false;
+  std::string RecordFile;  // --record FILE with --serve: the flight recorder's file
 };
 
 // Reads the arguments after the program name with Qt's command-line parser:

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -41,9 +42,10 @@ const char* const kUsage = R"(Usage:
            [--settings FILE] [server-address]
       print the merged task view once, without a window, and end; status 1
       when a server did not answer (named on standard error)
-  quvtasks --serve [--settings FILE] [server-address]
+  quvtasks --serve [--record FILE] [--settings FILE] [server-address]
       refresh both lists without a window, as the window does, and log each
-      server's change of state on standard error, until SIGTERM or SIGINT
+      server's change of state on standard error, until SIGTERM or SIGINT;
+      --record keeps tasks, sessions and server events in an SQLite file
   quvtasks --help | --version
 
 Options:
@@ -142,7 +144,14 @@ int Serve(const quv::TViewerOptions& options) {
   if (!config) return quv::program::kExitUsage;
   quv::TClientRemoteCalls calls;
   quv::TTcpProbe probe;
+  std::unique_ptr<quv::TRecorder> recorder;
+  try {
+    if (!options.RecordFile.empty()) recorder = std::make_unique<quv::TRecorder>(options.RecordFile);
+  } catch (const quv::ERecorderError& e) {
+    quv::program::ReportError(kProgram, std::string("not recording: ") + e.what());
+  }
   quv::TFleetWatch watch(*config, calls, probe, std::cerr);
+  watch.SetRecorder(recorder.get());
   std::cerr << kProgram << ": watching " << config->Hosts.size()
             << " servers; SIGTERM or SIGINT stops\n";
   try {

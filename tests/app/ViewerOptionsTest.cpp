@@ -3,6 +3,7 @@
 // cannot read, all before any window.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <nlohmann/json.hpp>
 #include <set>
@@ -74,6 +75,9 @@ TEST(ViewerOptions, PrintOnceOptions) {
   EXPECT_TRUE(ParseViewerArguments({"--serve"}).Serve);
   EXPECT_EQ(ParseViewerArguments({"--serve", "--once"}).Error,
             "--serve and --once exclude each other");
+  EXPECT_EQ(ParseViewerArguments({"--serve", "--record", "r.db"}).RecordFile, "r.db");
+  EXPECT_EQ(ParseViewerArguments({"--record", "r.db"}).Error,
+            "--record needs a file name and --serve");
 }
 
 // The viewer program itself; none of these runs opens a window.
@@ -182,17 +186,18 @@ TEST_F(ViewerProgram, OncePrintsJsonWithoutADisplay) {
 }
 
 // --serve refreshes without a display, logs each server's state as it
-// changes, and ends cleanly on SIGTERM.
+// changes, records it, and ends cleanly on SIGTERM.
 TEST_F(ViewerProgram, ServeWatchesWithoutADisplayUntilSigterm) {
   testing::TServerProcess server;
   const std::string settings = FFolder.WriteFile(
       "serve.ini", "[Hosts]\nA=" + server.Address() + "\nB=127.0.0.1:1\n");
   const std::string log = FFolder.Path() + "/serve.log";
+  const std::string record = FFolder.Path() + "/record.db";
   // The shell waits for the first state lines (the test's time-out bounds it),
   // then asks the viewer to stop and gives its status.
   const testing::TProgramRun run = testing::RunProgram(
-      FFolder.Path(), "DISPLAY= " + std::string(QUV_TASKS_BINARY) + " --serve --settings " +
-                          settings + " 2>" + log + " & pid=$!; until grep -q 'B (' " + log +
+      FFolder.Path(), "DISPLAY= " + std::string(QUV_TASKS_BINARY) + " --serve --record " + record +
+                          " --settings " + settings + " 2>" + log + " & pid=$!; until grep -q 'B (' " + log +
                           "; do sleep 0.1; done; kill -TERM $pid; wait $pid; echo $?; cat " + log);
   ASSERT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(run.Out.rfind("0\nquvtasks: watching 2 servers; SIGTERM or SIGINT stops\n", 0), 0u)
@@ -202,6 +207,19 @@ TEST_F(ViewerProgram, ServeWatchesWithoutADisplayUntilSigterm) {
       << run.Out;
   EXPECT_NE(run.Out.find("quvtasks: B (127.0.0.1:1): sem conexão: "), std::string::npos) << run.Out;
   EXPECT_NE(run.Out.find("quvtasks: stopped after "), std::string::npos) << run.Out;
+  // Both servers' first states are in the record.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(record.c_str(), &db), SQLITE_OK);
+  std::vector<std::string> states;
+  sqlite3_exec(
+      db, "SELECT label || ' ' || state FROM server_events JOIN servers ON id = server ORDER BY label",
+      [](void* out, int, char** values, char**) {
+        static_cast<std::vector<std::string>*>(out)->push_back(values[0]);
+        return 0;
+      },
+      &states, nullptr);
+  sqlite3_close(db);
+  EXPECT_EQ(states, (std::vector<std::string>{"A respondendo", "B sem conexão"}));
 }
 
 // --count repeats the whole print, titles included.

@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <fstream>
+
+#include "app/Recorder.h"
+#include "platform/Cp1252.h"
+#include "tests/kit/TempFolder.h"
+
+namespace quv {
+namespace {
+
+THostRow Host(const std::string& line, THostState state, const std::string& cause = "") {
+  THostRow host;
+  host.Line = line;
+  host.Status.State = state;
+  host.Status.Cause = cause;
+  return host;
+}
+
+TTaskRow TaskOn(const std::string& line, int32_t id) {
+  TTaskRow row;
+  row.HostLine = line;
+  row.RequestId = id;
+  row.RequestDesc = "app.run";
+  row.UserName = "ana";
+  return row;
+}
+
+TRecordedRefresh Tasks(double when, std::vector<THostRow> hosts, std::vector<TTaskRow> tasks) {
+  TRecordedRefresh refresh;
+  refresh.When = when;
+  refresh.Hosts = std::move(hosts);
+  refresh.Tasks = std::move(tasks);
+  return refresh;
+}
+
+// The rows a query gives, each as its columns joined by "|".
+std::vector<std::string> Query(const std::string& file, const std::string& sql) {
+  sqlite3* db = nullptr;
+  EXPECT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+  std::vector<std::string> rows;
+  sqlite3_exec(
+      db, sql.c_str(),
+      [](void* out, int count, char** values, char**) {
+        std::string row;
+        for (int i = 0; i < count; ++i) row += std::string(i ? "|" : "") + (values[i] ? values[i] : "");
+        static_cast<std::vector<std::string>*>(out)->push_back(row);
+        return 0;
+      },
+      &rows, nullptr);
+  sqlite3_close(db);
+  return rows;
+}
+
+class RecorderTest : public ::testing::Test {
+ protected:
+  TTempFolder FFolder;
+  const std::string FFile = FFolder.Path() + "/record.db";
+};
+
+// Tasks are spans from first to last seen, ended as gone, lost with their
+// server, or cancelled by us; servers' changes of state are events.
+TEST_F(RecorderTest, TasksAreSpansAndServerChangesAreEvents) {
+  const std::string a = "A=10.0.0.1", b = "B=10.0.0.2";
+  {
+    TRecorder recorder(FFile);
+    const THostRow bDown = Host(b, THostState::NoConnection, "refused");
+    ASSERT_TRUE(recorder.Submit(Tasks(1, {Host(a, THostState::Answering), bDown},
+                                      {TaskOn(a, 7), TaskOn(a, 8), TaskOn(a, 9)})));
+    TCancelOutcome cancelled;
+    cancelled.Target = TaskCancelTarget(TaskOn(a, 9));
+    recorder.SubmitCancel(1.5, cancelled);
+    ASSERT_TRUE(recorder.Submit(Tasks(2, {Host(a, THostState::Answering), bDown}, {TaskOn(a, 7)})));
+    ASSERT_TRUE(recorder.Submit(
+        Tasks(3, {Host(a, THostState::NoConnection, "refused"), bDown}, {})));
+  }  // what waits is written
+  EXPECT_EQ(Query(FFile, "SELECT request_id, first_seen, last_seen, ended FROM task_spans "
+                         "ORDER BY request_id"),
+            (std::vector<std::string>{"7|1.0|2.0|server lost", "8|1.0|1.0|gone",
+                                      "9|1.0|1.0|cancelled"}));
+  EXPECT_EQ(Query(FFile, "SELECT label, at, state, cause FROM server_events JOIN servers "
+                         "ON servers.id = server ORDER BY at, label"),
+            (std::vector<std::string>{"A|1.0|respondendo|", "B|1.0|sem conexão|refused",
+                                      "A|3.0|sem conexão|refused"}));
+  EXPECT_EQ(Query(FFile, "SELECT at, kind, target, result FROM cancels"),
+            (std::vector<std::string>{"1.5|tarefa|9|ok"}));
+  EXPECT_EQ(Query(FFile, "PRAGMA integrity_check"), (std::vector<std::string>{"ok"}));
+}
+
+TEST_F(RecorderTest, AFullQueueDropsAndCounts) {
+  TRecorder recorder(FFile, 0);
+  EXPECT_FALSE(recorder.Submit(Tasks(1, {}, {})));
+  EXPECT_EQ(recorder.Dropped(), 1u);
+  EXPECT_EQ(recorder.Written(), 0u);
+}
+
+TEST_F(RecorderTest, NewerSchemasAndDamagedFilesAreRefused) {
+  { TRecorder recorder(FFile); }
+  Query(FFile, "UPDATE meta SET value = '99' WHERE key = 'schema_version'");
+  try {
+    TRecorder newer(FFile);
+    FAIL() << "a newer schema was opened";
+  } catch (const ERecorderError& e) {
+    EXPECT_NE(std::string(e.what()).find("written by a newer version (schema 99"),
+              std::string::npos)
+        << e.what();
+  }
+  const std::string damaged = FFolder.Path() + "/damaged.db";
+  std::ofstream(damaged) << std::string(4096, 'x');
+  EXPECT_THROW(TRecorder{damaged}, ERecorderError);
+  EXPECT_THROW(TRecorder{FFolder.Path() + "/no/such/folder/x.db"}, ERecorderError);
+}
+
+}  // namespace
+}  // namespace quv
