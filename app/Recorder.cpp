@@ -84,7 +84,8 @@ std::string StateText(const THostStatus& status) { return std::string(HostStateT
 
 }  // namespace
 
-TRecorder::TRecorder(const std::string& fileName, std::size_t maxQueued) : FMaxQueued(maxQueued) {
+TRecorder::TRecorder(const std::string& fileName, std::size_t maxQueued, double retentionDays)
+    : FMaxQueued(maxQueued), FRetentionDays(retentionDays) {
   if (sqlite3_open_v2(fileName.c_str(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                       nullptr) != SQLITE_OK) {
     const std::string reason = FDb ? sqlite3_errmsg(FDb) : "out of memory";
@@ -184,6 +185,7 @@ void TRecorder::Write(const TRecordedRefresh& refresh, const std::vector<TCancel
     RecordCancels(cancels);
     RecordStates(refresh);
     RecordSpans(refresh);
+    Prune(refresh.When);
     Execute("COMMIT");
   } catch (...) {
     sqlite3_exec(FDb, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -285,6 +287,23 @@ void TRecorder::RecordCancels(const std::vector<TCancel>& cancels) {
     if (cancel.Outcome.Done())
       FCancelledKeys.push_back(std::string(task ? "t|" : "s|") +
                                std::to_string(ServerId(target.HostLine)) + "|" + target.ParamValue);
+  }
+}
+
+// Spans that ended, events and cancels older than the retention go, a batch
+// of each with every refresh; open spans stay whatever their age.
+void TRecorder::Prune(double now) {
+  const double before = now - FRetentionDays;
+  for (const char* sql :
+       {"DELETE FROM task_spans WHERE id IN (SELECT id FROM task_spans WHERE ended IS NOT NULL "
+        "AND last_seen < ?1 LIMIT ?2)",
+        "DELETE FROM session_spans WHERE id IN (SELECT id FROM session_spans WHERE ended IS NOT "
+        "NULL AND last_seen < ?1 LIMIT ?2)",
+        "DELETE FROM server_events WHERE rowid IN (SELECT rowid FROM server_events WHERE at < ?1 "
+        "LIMIT ?2)",
+        "DELETE FROM cancels WHERE rowid IN (SELECT rowid FROM cancels WHERE at < ?1 LIMIT ?2)"}) {
+    TStatement prune(FDb, sql);
+    prune.Bind(1, before).Bind(2, int64_t{kPruneBatch}).Step();
   }
 }
 

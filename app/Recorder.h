@@ -40,14 +40,20 @@ struct TRecordedRefresh {
 // server's state, and each cancel. Refreshes are written on a thread of its
 // own, one transaction each; at most `maxQueued` wait, and a refresh that
 // finds the queue full is dropped and counted, so recording never holds up
-// a refresh. The file carries its schema version; a file of a newer version
-// is refused. Destroying the recorder writes what waits and joins.
+// a refresh. What ended more than the retention ago (14 days by default) is
+// pruned, a bounded number of rows with each refresh, so that no write
+// stalls. The file carries its schema version; a file of a newer version is
+// refused. Destroying the recorder writes what waits and joins.
 class TRecorder final {
  public:
   static constexpr int kSchemaVersion = 1;
+  static constexpr double kDefaultRetentionDays = 14;
+  // Rows of each table pruned with one refresh at most.
+  static constexpr int kPruneBatch = 500;
 
   // Opens or creates `fileName`; raises ERecorderError when it cannot.
-  explicit TRecorder(const std::string& fileName, std::size_t maxQueued = 8);
+  explicit TRecorder(const std::string& fileName, std::size_t maxQueued = 8,
+                     double retentionDays = kDefaultRetentionDays);
   ~TRecorder();
   TRecorder(const TRecorder&) = delete;
   TRecorder& operator=(const TRecorder&) = delete;
@@ -78,6 +84,7 @@ class TRecorder final {
   void RecordStates(const TRecordedRefresh& refresh);
   void RecordSpans(const TRecordedRefresh& refresh);
   void RecordCancels(const std::vector<TCancel>& cancels);
+  void Prune(double now);
   void Execute(const std::string& sql);
 
   sqlite3* FDb = nullptr;
@@ -86,6 +93,7 @@ class TRecorder final {
   std::map<std::string, TOpenSpan> FOpenSpans;        // list, server, key -> span
   std::vector<std::string> FCancelledKeys;            // spans a cancel of ours ended
   const std::size_t FMaxQueued;
+  const double FRetentionDays;
   mutable std::mutex FLock;  // guards what follows
   std::condition_variable FQueued;
   std::deque<TRecordedRefresh> FQueue;

@@ -89,6 +89,21 @@ TEST_F(RecorderTest, TasksAreSpansAndServerChangesAreEvents) {
   EXPECT_EQ(Query(FFile, "PRAGMA integrity_check"), (std::vector<std::string>{"ok"}));
 }
 
+// What ended longer ago than the retention goes; what is still open stays.
+TEST_F(RecorderTest, WhatEndedBeforeTheRetentionIsPruned) {
+  const std::string a = "A=10.0.0.1";
+  {
+    TRecorder recorder(FFile, 8, 1.0);
+    const THostRow up = Host(a, THostState::Answering);
+    ASSERT_TRUE(recorder.Submit(Tasks(1, {up}, {TaskOn(a, 7), TaskOn(a, 8)})));
+    ASSERT_TRUE(recorder.Submit(Tasks(2, {up}, {TaskOn(a, 8)})));
+    ASSERT_TRUE(recorder.Submit(Tasks(3.5, {up}, {TaskOn(a, 8)})));
+  }
+  EXPECT_EQ(Query(FFile, "SELECT request_id, first_seen, ended FROM task_spans"),
+            (std::vector<std::string>{"8|1.0|"}));
+  EXPECT_EQ(Query(FFile, "SELECT count(*) FROM server_events"), (std::vector<std::string>{"0"}));
+}
+
 TEST_F(RecorderTest, AFullQueueDropsAndCounts) {
   TRecorder recorder(FFile, 0);
   EXPECT_FALSE(recorder.Submit(Tasks(1, {}, {})));

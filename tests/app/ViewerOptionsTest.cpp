@@ -222,6 +222,24 @@ TEST_F(ViewerProgram, ServeWatchesWithoutADisplayUntilSigterm) {
   EXPECT_EQ(states, (std::vector<std::string>{"A respondendo", "B sem conexão"}));
 }
 
+// A recording viewer killed outright loses at most the refresh in flight:
+// the file stays sound and keeps what was written before.
+TEST_F(ViewerProgram, AKilledRecorderLeavesASoundFile) {
+  testing::TServerProcess server({"--demo", "--seed", "5", "--demo-scale", "5"});
+  const std::string settings =
+      FFolder.WriteFile("kill.ini", "[Hosts]\nA=" + server.Address() + "\n");
+  const std::string record = FFolder.Path() + "/killed.db";
+  const std::string count = "sqlite3 " + record + " 'SELECT count(*) FROM task_spans' 2>/dev/null";
+  // Killed while it goes on writing, once tasks are in the record.
+  const testing::TProgramRun run = testing::RunProgram(
+      FFolder.Path(), "DISPLAY= " + std::string(QUV_TASKS_BINARY) + " --serve --record " + record +
+                          " --settings " + settings + " 2>/dev/null & pid=$!; until [ \"$(" +
+                          count + ")\" -gt 0 ] 2>/dev/null; do sleep 0.1; done; sleep 1; " +
+                          "kill -9 $pid; wait $pid; sqlite3 " + record +
+                          " 'PRAGMA integrity_check; SELECT count(*) > 0 FROM task_spans'");
+  EXPECT_EQ(run.Out, "ok\n1\n") << run.Err;
+}
+
 // --count repeats the whole print, titles included.
 TEST_F(ViewerProgram, OnceRepeatsThePrintCountTimes) {
   testing::TServerProcess server;
