@@ -193,6 +193,13 @@ void AddSilentHosts(const std::vector<std::string>& hosts, const THostStatuses& 
 
 }  // namespace
 
+int32_t TOnceReport::OldestTaskMs() const {
+  int32_t oldest = -1;
+  for (const TTaskRow& row : FView.Tasks())
+    if (!row.NoConnection) oldest = std::max(oldest, row.ElapsedTime);
+  return oldest;
+}
+
 std::string CsvField(const std::string& text) {
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string quoted = "\"";

@@ -34,6 +34,9 @@ class TOnceReport final {
   // and one line per host without reply to `errors`; false when a host did
   // not answer.
   bool Print(bool sessions, TOnceFormat format, std::ostream& out, std::ostream& errors);
+  // The elapsed time of the longest-running task the last task print
+  // showed, in milliseconds; -1 without tasks.
+  int32_t OldestTaskMs() const;
 
  private:
   TBlockingRefresh FRefresh;

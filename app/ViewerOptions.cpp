@@ -68,11 +68,16 @@ void ReadOnceOptions(const QCommandLineParser& parser, TViewerOptions& options) 
   options.Csv = parser.isSet("csv");
   options.Count = NumberOption(parser, count, 1, 1, options);
   options.IntervalSeconds = NumberOption(parser, interval, 0, 1, options);
+  const QCommandLineOption olderThan("older-than", "", "S");
+  options.OlderThanSeconds = NumberOption(parser, olderThan, 0, -1, options);
   if (options.Json && options.Csv) SetError(options, "--json and --csv exclude each other");
   const bool onceOnly = options.Sessions || options.Json || options.Csv || parser.isSet(count) ||
-                        parser.isSet(interval);
+                        parser.isSet(interval) || parser.isSet(olderThan);
   if (onceOnly && !options.Once)
-    SetError(options, "--sessions, --json, --csv, --count and --interval need --once");
+    SetError(options,
+             "--sessions, --json, --csv, --count, --interval and --older-than need --once");
+  if (parser.isSet(olderThan) && options.Sessions)
+    SetError(options, "--older-than looks at tasks, not at --sessions");
 }
 
 }  // namespace
@@ -86,7 +91,8 @@ TViewerOptions ParseViewerArguments(const QStringList& arguments) {
   parser.addOptions({help, version, settings, QCommandLineOption("once"),
                      QCommandLineOption("sessions"), QCommandLineOption("json"),
                      QCommandLineOption("csv"), QCommandLineOption("count", "", "N"),
-                     QCommandLineOption("interval", "", "S"), QCommandLineOption("serve"),
+                     QCommandLineOption("interval", "", "S"),
+                     QCommandLineOption("older-than", "", "S"), QCommandLineOption("serve"),
                      QCommandLineOption("record", "", "FILE")});
   parser.addOptions(QtOwnOptions());
   parser.addPositionalArgument("server-address", "");

@@ -20,6 +20,8 @@ struct TViewerOptions {
   bool Csv = false;
   int Count = 1;            // how many times to print
   int IntervalSeconds = 1;  // the wait between two prints
+  // --older-than S: status 3 when a task has run at least S seconds (-1: not asked).
+  int OlderThanSeconds = -1;
   // Headless mode: refresh both lists without a window until stopped.
   bool Serve = false;
   std::string RecordFile;  // --record FILE with --serve: the flight recorder's file

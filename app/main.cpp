@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QStyleFactory>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +34,8 @@
 namespace {
 
 constexpr const char* kProgram = "quvtasks";
+// --once --older-than: a task has run at least that long.
+constexpr int kExitTaskTooOld = 3;
 
 const char* const kUsage = R"(Usage:
   quvtasks [--settings FILE] [server-address]
@@ -55,6 +58,8 @@ Options:
                    JSON Lines) or CSV instead of a table; both give each
                    server's state and cause, and the elapsed time in seconds
   --count N        print N times, --interval S seconds apart (default 1)
+  --older-than S   end with status 3 when a task has run at least S seconds
+                   (for monitoring checks; before status 1)
 
 The servers are the keys of section [Hosts] of the settings file beside the
 program (its path plus ".ini"), each written label=address; without any,
@@ -124,18 +129,23 @@ int PrintOnce(const quv::TViewerOptions& options) {
   quv::TTcpProbe probe;
   quv::TOnceReport report(config->Hosts, calls, probe);
   bool allAnswered = true;
+  int32_t oldestMs = -1;
   try {
     for (int i = 0; i < options.Count; ++i) {
       if (i > 0) std::this_thread::sleep_for(std::chrono::seconds(options.IntervalSeconds));
       allAnswered &= report.Print(options.Sessions, format, std::cout, std::cerr);
+      oldestMs = std::max(oldestMs, report.OldestTaskMs());
       std::cout.flush();
     }
   } catch (const std::exception& e) {
     quv::program::ReportError(kProgram, e.what());
     allAnswered = false;
   }
-  return quv::program::FinishStandardOutput(
-      kProgram, allAnswered ? quv::program::kExitSuccess : quv::program::kExitFailure);
+  const bool tooOld = options.OlderThanSeconds >= 0 &&
+                      int64_t{oldestMs} >= int64_t{options.OlderThanSeconds} * 1000;
+  return quv::program::FinishStandardOutput(kProgram, tooOld         ? kExitTaskTooOld
+                                                      : allAnswered ? quv::program::kExitSuccess
+                                                                    : quv::program::kExitFailure);
 }
 
 // --serve: the refresh cycle without a window until the process is asked to stop.

@@ -41,6 +41,11 @@ TEST_F(OnceReportTest, TableInTheWindowsOrderWithSilentHostsOnStandardError) {
       "Não   9   10.0.0.9:5000  C     rel, \"mensal\"               500ms  Não      José\n"
       "Não                      B     Sem conexão com o servidor  —      Não      \n");
   EXPECT_EQ(FErrors.str(), "quvtasks: B (10.0.2.2): sem conexão: unreachable\n");
+  EXPECT_EQ(FReport.OldestTaskMs(), 125000);  // the silent host is no task
+  FServers.SetRows("10.0.2.1", {});
+  FServers.SetRows("10.0.2.3", {});
+  Print(false, TOnceFormat::Table);
+  EXPECT_EQ(FReport.OldestTaskMs(), -1);
 }
 
 TEST_F(OnceReportTest, CsvQuotesWhereNeededAndCarriesSecondsStateAndCause) {

@@ -71,7 +71,10 @@ TEST(ViewerOptions, PrintOnceOptions) {
   EXPECT_EQ(ParseViewerArguments({"--once", "--json", "--csv"}).Error,
             "--json and --csv exclude each other");
   EXPECT_EQ(ParseViewerArguments({"--json"}).Error,
-            "--sessions, --json, --csv, --count and --interval need --once");
+            "--sessions, --json, --csv, --count, --interval and --older-than need --once");
+  EXPECT_EQ(ParseViewerArguments({"--once", "--older-than", "30"}).OlderThanSeconds, 30);
+  EXPECT_EQ(ParseViewerArguments({"--once", "--sessions", "--older-than", "30"}).Error,
+            "--older-than looks at tasks, not at --sessions");
   EXPECT_TRUE(ParseViewerArguments({"--serve"}).Serve);
   EXPECT_EQ(ParseViewerArguments({"--serve", "--once"}).Error,
             "--serve and --once exclude each other");
@@ -238,6 +241,18 @@ TEST_F(ViewerProgram, AKilledRecorderLeavesASoundFile) {
                           "kill -9 $pid; wait $pid; sqlite3 " + record +
                           " 'PRAGMA integrity_check; SELECT count(*) > 0 FROM task_spans'");
   EXPECT_EQ(run.Out, "ok\n1\n") << run.Err;
+}
+
+// --older-than: status 3 only when a task has run that long; a server
+// without tasks passes any threshold.
+TEST_F(ViewerProgram, OlderThanTellsALongTaskByItsStatus) {
+  testing::TServerProcess server;
+  const std::string settings =
+      FFolder.WriteFile("old.ini", "[Hosts]\nA=" + server.Address() + "\n");
+  const testing::TProgramRun run = testing::RunProgram(
+      FFolder.Path(), "DISPLAY= " + std::string(QUV_TASKS_BINARY) +
+                          " --once --older-than 0 --settings " + settings);
+  EXPECT_EQ(run.Status, 0) << run.Err;
 }
 
 // --count repeats the whole print, titles included.
