@@ -77,15 +77,7 @@ void TFleetWatch::RefreshList(bool sessions) {
 }
 
 void TFleetWatch::Record(bool sessions) {
-  TRecordedRefresh refresh;
-  refresh.When = Clock().Now();
-  refresh.Sessions = sessions;
-  refresh.Hosts = FView.HostRows();
-  if (sessions)
-    refresh.SessionRows = FView.Sessions().Sessions;
-  else
-    refresh.Tasks = FView.Tasks();
-  FRecorder->Submit(std::move(refresh));
+  FRecorder->Submit(RefreshToRecord(FView, sessions, Clock().Now()));
   // A recorder that failed is named once; the watch goes on without it.
   const std::string failure = FRecorder->Failure();
   if (!failure.empty() && !FRecordingFailed) {

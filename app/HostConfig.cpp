@@ -54,6 +54,7 @@ THostConfig LoadHostConfig(const std::string& settingsFile, const std::string* f
   config.ConfirmCancel = ini.ReadString("MAIN", "CONFIRMCANCEL", "0") == "1";
   config.FoldNoConnection = ini.ReadString("MAIN", "FOLDNOCONNECTION", "1") != "0";
   config.ViewStateFile = UserConfigFolder() + "/quvtasks/vista.ini";
+  config.RecordFile = TextFileToUtf8(ini.ReadString("MAIN", "RECORDFILE", ""));
   for (const std::string& line : ini.ReadSectionValues("Hosts")) {
     const std::string problem = HostLineProblem(line, config.Hosts);
     if (!problem.empty())

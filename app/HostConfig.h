@@ -24,6 +24,8 @@ struct THostConfig {
   bool FoldNoConnection = true;
   // Where cancels are recorded; empty: TCancelAuditLog's default file.
   std::string AuditLogFile;
+  // "RECORDFILE": the flight recorder's file (empty: nothing is recorded).
+  std::string RecordFile;
   // Where the window keeps the look the operator gave it; empty: nowhere.
   // LoadHostConfig names "<user config folder>/quvtasks/vista.ini".
   std::string ViewStateFile;

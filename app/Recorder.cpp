@@ -84,6 +84,18 @@ std::string StateText(const THostStatus& status) { return std::string(HostStateT
 
 }  // namespace
 
+TRecordedRefresh RefreshToRecord(const TFleetView& view, bool sessions, double when) {
+  TRecordedRefresh refresh;
+  refresh.When = when;
+  refresh.Sessions = sessions;
+  refresh.Hosts = view.HostRows();
+  if (sessions)
+    refresh.SessionRows = view.Sessions().Sessions;
+  else
+    refresh.Tasks = view.Tasks();
+  return refresh;
+}
+
 TRecorder::TRecorder(const std::string& fileName, std::size_t maxQueued, double retentionDays)
     : FMaxQueued(maxQueued), FRetentionDays(retentionDays) {
   if (sqlite3_open_v2(fileName.c_str(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,

@@ -33,6 +33,9 @@ struct TRecordedRefresh {
   std::vector<TSessionRow> SessionRows;
 };
 
+// What `view` shows after a refresh of the task (or session) list, to record.
+TRecordedRefresh RefreshToRecord(const TFleetView& view, bool sessions, double when);
+
 // The flight recorder: what the viewer saw of the fleet, kept in an SQLite
 // file (write-ahead log) as spans rather than a row per refresh: each task
 // and session from first to last seen and how it ended ("gone", "server

@@ -113,8 +113,8 @@ TViewerOptions ParseViewerArguments(const QStringList& arguments) {
   options.Serve = parser.isSet("serve");
   if (options.Serve && options.Once) SetError(options, "--serve and --once exclude each other");
   options.RecordFile = parser.value("record").toStdString();
-  if (parser.isSet("record") && (options.RecordFile.empty() || !options.Serve))
-    SetError(options, "--record needs a file name and --serve");
+  if (parser.isSet("record") && (options.RecordFile.empty() || options.Once))
+    SetError(options, "--record needs a file name and goes without --once");
   if (parser.positionalArguments().size() > 1)
     SetError(options,
              program::StrayArgumentText(parser.positionalArguments().at(1).toStdString(), false));

@@ -24,7 +24,7 @@ struct TViewerOptions {
   int OlderThanSeconds = -1;
   // Headless mode: refresh both lists without a window until stopped.
   bool Serve = false;
-  std::string RecordFile;  // --record FILE with --serve: the flight recorder's file
+  std::string RecordFile;  // --record FILE (not with --once): the flight recorder's file
 };
 
 // Reads the arguments after the program name with Qt's command-line parser:

@@ -38,7 +38,7 @@ constexpr const char* kProgram = "quvtasks";
 constexpr int kExitTaskTooOld = 3;
 
 const char* const kUsage = R"(Usage:
-  quvtasks [--settings FILE] [server-address]
+  quvtasks [--record FILE] [--settings FILE] [server-address]
       show the requests running on application servers and their open
       sessions in a window
   quvtasks --once [--sessions] [--json|--csv] [--count N --interval S]
@@ -47,12 +47,13 @@ const char* const kUsage = R"(Usage:
       when a server did not answer (named on standard error)
   quvtasks --serve [--record FILE] [--settings FILE] [server-address]
       refresh both lists without a window, as the window does, and log each
-      server's change of state on standard error, until SIGTERM or SIGINT;
-      --record keeps tasks, sessions and server events in an SQLite file
+      server's change of state on standard error, until SIGTERM or SIGINT
   quvtasks --help | --version
 
 Options:
   --settings FILE  read FILE instead of the settings file beside the program
+  --record FILE    keep tasks, sessions, server events and cancels in an
+                   SQLite file (or [MAIN] RECORDFILE of the settings)
   --sessions       print the session view instead
   --json, --csv    print JSON (a list of objects on one line; with --count,
                    JSON Lines) or CSV instead of a table; both give each
@@ -111,7 +112,10 @@ std::optional<quv::THostConfig> ReadConfig(const quv::TViewerOptions& options) {
                                        ? quv::SettingsFileName(quv::ExecutablePath())
                                        : options.SettingsFile;
   try {
-    return quv::LoadHostConfig(settingsFile, options.Address ? &*options.Address : nullptr);
+    quv::THostConfig config =
+        quv::LoadHostConfig(settingsFile, options.Address ? &*options.Address : nullptr);
+    if (!options.RecordFile.empty()) config.RecordFile = options.RecordFile;
+    return config;
   } catch (const quv::EHostConfigError& e) {
     quv::program::ReportError(kProgram, e.what());
     return std::nullopt;
@@ -156,7 +160,7 @@ int Serve(const quv::TViewerOptions& options) {
   quv::TTcpProbe probe;
   std::unique_ptr<quv::TRecorder> recorder;
   try {
-    if (!options.RecordFile.empty()) recorder = std::make_unique<quv::TRecorder>(options.RecordFile);
+    if (!config->RecordFile.empty()) recorder = std::make_unique<quv::TRecorder>(config->RecordFile);
   } catch (const quv::ERecorderError& e) {
     quv::program::ReportError(kProgram, std::string("not recording: ") + e.what());
   }

@@ -22,6 +22,7 @@
 
 #include "app/ListLook.h"
 #include "app/RowLooks.h"
+#include "platform/Clock.h"
 #include "platform/Cp1252.h"
 #include "platform/DateTime.h"
 #include "platform/DebugOutput.h"
@@ -108,6 +109,17 @@ TFTasks::TFTasks(const THostConfig& config, IRemoteCalls& calls, IHostProbe& pro
     return box.clickedButton() == yes;
   };
   FormCreate(config);
+  OpenRecorder(config.RecordFile);
+}
+
+void TFTasks::OpenRecorder(const std::string& fileName) {
+  if (fileName.empty()) return;
+  try {
+    FRecorder = std::make_unique<TRecorder>(fileName);
+  } catch (const ERecorderError& e) {
+    ActionResult->setText(
+        QString::fromUtf8("Sem gravação: %1").arg(QString::fromStdString(e.what())));
+  }
 }
 
 TFTasks::~TFTasks() {
@@ -578,6 +590,7 @@ void TFTasks::CancelSelected(bool confirm) {
 void TFTasks::ShowCancelOutcome(const TCancelOutcome& outcome) {
   std::erase_if(FPending,
                 [&](const TCancelTarget& target) { return SameTarget(target, outcome.Target); });
+  if (FRecorder) FRecorder->SubmitCancel(Clock().Now(), outcome);
   QString text = ToQString(OutcomeText(outcome));
   if (!outcome.Logged)
     text += QString::fromUtf8(" (não foi possível gravar em %1)")
@@ -666,8 +679,10 @@ void TFTasks::RefreshDone(TRefreshT& worker, TFleetRead read) {
   StaticText1->setText(ToQString(worker.ErrorText()));
   bool shown = true;
   if (worker.ErrorText().empty()) {
-    shown = read.Sessions ? ShowSessions(std::move(read)) : ShowTasks(std::move(read));
+    const bool sessions = read.Sessions;
+    shown = sessions ? ShowSessions(std::move(read)) : ShowTasks(std::move(read));
     ShowHostRows();
+    Record(sessions);
   }
   // After an error while rows were built the timer stays off until a page
   // change, a click or a scroll arms it again.
@@ -686,6 +701,18 @@ void TFTasks::ReapFinishedRefreshes() {
 }
 
 void TFTasks::ShowHostRows() { vsHosts->SetRows(FView.HostRows()); }
+
+// Hands what the refresh showed to the recorder, if any; a recorder that
+// failed is named once in the strip and the window goes on without it.
+void TFTasks::Record(bool sessions) {
+  if (!FRecorder) return;
+  FRecorder->Submit(RefreshToRecord(FView, sessions, Clock().Now()));
+  const std::string failure = FRecorder->Failure();
+  if (failure.empty()) return;
+  ActionResult->setText(
+      QString::fromUtf8("Gravação parada: %1").arg(QString::fromStdString(failure)));
+  FRecorder.reset();
+}
 
 // A reply that could not be read ends its rows early; only the debug output
 // reports it (the timer stays off until the operator acts).

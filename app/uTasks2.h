@@ -16,6 +16,7 @@
 #include "app/HostConfig.h"
 #include "app/HostProbe.h"
 #include "app/HostStatus.h"
+#include "app/Recorder.h"
 #include "app/RefreshSchedule.h"
 #include "app/RefreshT.h"
 #include "app/RemoteCalls.h"
@@ -129,6 +130,8 @@ class TFTasks final : public QWidget {
   void RefreshDone(TRefreshT& worker, TFleetRead read);
   void ReapFinishedRefreshes();
   void ShowHostRows();
+  void OpenRecorder(const std::string& fileName);
+  void Record(bool sessions);
   void ReportReadError(const char* view) const;
   bool ShowTasks(TFleetRead read);
   bool ShowSessions(TFleetRead read);
@@ -163,6 +166,7 @@ class TFTasks final : public QWidget {
   TViewState FViewState;
   TCancelAuditLog FAuditLog;
   TCancelRunner FCancels{FCalls, FAuditLog};
+  std::unique_ptr<TRecorder> FRecorder;  // none: nothing is recorded
   std::vector<TCancelTarget> FPending;  // cancels whose outcome has not been shown
   QStringList FOutcomes;                // the last outcomes, newest first
   bool FConfirmCancel;

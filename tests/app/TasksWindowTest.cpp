@@ -10,6 +10,7 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QtTest>
+#include <sqlite3.h>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -578,6 +579,33 @@ class TasksWindowTest : public QObject {
                                "Não\t81\tA\tapp.run\t1s\tNão\tbia\n"
                                "Não\t82\tA\tapp.x\t500ms\tNão\tana\n"
                                "Não\t\t\t1 servidor sem conexão\t—\tNão\t\n"));
+  }
+
+  // A window with a record file records what it shows; one it cannot open
+  // says so and goes on.
+  void theWindowRecordsWhatItShows() {
+    FServers.SetRows("10.0.3.5", {Task("95", "app.run", "10")});
+    THostConfig config = Config({"A=10.0.3.5", "B=10.0.3.6"});
+    config.RecordFile = FAuditFolder.filePath("janela.db").toStdString();
+    {
+      TFTasks window(config, FServers, FServers);
+      Refresh(window);
+    }  // closing writes what waits
+    sqlite3* db = nullptr;
+    QCOMPARE(sqlite3_open(config.RecordFile.c_str(), &db), SQLITE_OK);
+    QStringList spans;
+    sqlite3_exec(
+        db, "SELECT request_id || ' ' || user FROM task_spans",
+        [](void* out, int, char** values, char**) {
+          *static_cast<QStringList*>(out) << QString::fromUtf8(values[0]);
+          return 0;
+        },
+        &spans, nullptr);
+    sqlite3_close(db);
+    QCOMPARE(spans, QStringList({"95 ana"}));
+    config.RecordFile = FAuditFolder.filePath("no/such/folder/x.db").toStdString();
+    TFTasks unrecorded(config, FServers, FServers);
+    QVERIFY(Parts(unrecorded).ActionResult->text().startsWith(QString::fromUtf8("Sem gravação: ")));
   }
 
   // Filter, sort, hidden panes and columns come back in the next window.

@@ -79,8 +79,9 @@ TEST(ViewerOptions, PrintOnceOptions) {
   EXPECT_EQ(ParseViewerArguments({"--serve", "--once"}).Error,
             "--serve and --once exclude each other");
   EXPECT_EQ(ParseViewerArguments({"--serve", "--record", "r.db"}).RecordFile, "r.db");
-  EXPECT_EQ(ParseViewerArguments({"--record", "r.db"}).Error,
-            "--record needs a file name and --serve");
+  EXPECT_EQ(ParseViewerArguments({"--record", "r.db"}).RecordFile, "r.db");
+  EXPECT_EQ(ParseViewerArguments({"--once", "--record", "r.db"}).Error,
+            "--record needs a file name and goes without --once");
 }
 
 // The viewer program itself; none of these runs opens a window.
