@@ -91,7 +91,6 @@ TFTasks::TFTasks(const THostConfig& config, IRemoteCalls& calls, IHostProbe& pro
     : QWidget(parent),
       FCalls(calls),
       FProbe(probe),
-      FHosts(config.Hosts),
       FHostTable(config.Hosts.size()),
       FViewState(QString::fromStdString(config.ViewStateFile)),
       FAuditLog(config.AuditLogFile.empty() ? TCancelAuditLog::DefaultFileName()
@@ -145,7 +144,7 @@ std::size_t TFTasks::RefreshesInFlight() const {
 void TFTasks::FormCreate(const THostConfig& config) {
   setWindowTitle(QString::fromUtf8("Visualizador de Tarefas ") +
                  QString::fromStdString(config.Title));
-  const int hostWidth = HostColumnWidth(FHosts);
+  const int hostWidth = HostColumnWidth(FView.Hosts());
   TTaskLookContext taskLook;
   taskLook.WarnSeconds = config.WarnSeconds;
   taskLook.AlertSeconds = config.AlertSeconds;
@@ -660,7 +659,7 @@ void TFTasks::StartRefresh() {
   auto worker = std::make_unique<TRefreshT>(FCalls, FProbe, FHostWorkers, FHostTable);
   worker->SetMethodName(
       std::string(PageControl1->currentIndex() == 0 ? TaskListMethod() : SessionListMethod()));
-  for (const std::string& host : FHosts) worker->AddIP(host);
+  for (const std::string& host : FView.Hosts()) worker->AddIP(host);
   // The handler runs on the worker thread, which reads the replies into
   // rows there; the window is reached through a queued call, which Qt drops
   // if the window is gone by then.
@@ -811,9 +810,9 @@ void TFTasks::UpdateStatusStrip() {
   const auto answering = std::count_if(
       FView.HostRows().begin(), FView.HostRows().end(),
       [](const THostRow& host) { return host.Status.State == THostState::Answering; });
-  const auto silent = FHosts.size() - static_cast<std::size_t>(answering);
+  const auto silent = FView.Hosts().size() - static_cast<std::size_t>(answering);
   QString text =
-      QStringLiteral("%1 de %2 servidores respondendo").arg(answering).arg(FHosts.size());
+      QStringLiteral("%1 de %2 servidores respondendo").arg(answering).arg(FView.Hosts().size());
   if (silent > 0) text += QStringLiteral("; %1 sem resposta").arg(silent);
   if (FSchedule.Paused())
     text += QStringLiteral(" · pausado");

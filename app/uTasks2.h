@@ -56,7 +56,7 @@ class TFTasks final : public QWidget {
   void SetErrorPresenter(std::function<void(const QString&)> presenter);
   void SetConfirmPresenter(std::function<bool(const QString&)> presenter);
 
-  const std::vector<std::string>& Hosts() const { return FHosts; }
+  const std::vector<std::string>& Hosts() const { return FView.Hosts(); }
   // Refreshes started and not yet shown.
   std::size_t RefreshesInFlight() const;
   bool Paused() const { return FSchedule.Paused(); }
@@ -157,7 +157,6 @@ class TFTasks final : public QWidget {
 
   IRemoteCalls& FCalls;
   IHostProbe& FProbe;
-  std::vector<std::string> FHosts;
   // Declared before FRefreshes, whose calls use them until they end: the
   // threads every refresh shares (none pays for starting threads), and which
   // host is being called.
