@@ -16,15 +16,22 @@ TFleetView::TFleetView(std::vector<std::string> hosts, bool foldNoConnection)
 }
 
 TFleetRead TFleetView::Read(TRefreshT& refresh) const {
+  std::vector<THostStatus> statuses;
+  for (std::size_t i = 0; i < FHosts.size(); ++i) statuses.push_back(refresh.HostStatus(i));
+  return ReadReplies(refresh.MethodName() == SessionListMethod(), std::move(statuses),
+                     [&refresh](std::size_t i) { return refresh.TakeResult(i); });
+}
+
+TFleetRead TFleetView::ReadReplies(bool sessions, std::vector<THostStatus> statuses,
+                                   const TTakeResult& take) const {
   TFleetRead read;
-  read.Sessions = refresh.MethodName() == SessionListMethod();
+  read.Sessions = sessions;
+  read.Statuses = std::move(statuses);
+  read.Statuses.resize(FHosts.size());
   std::vector<bool> answered;
-  for (std::size_t i = 0; i < FHosts.size(); ++i) {
-    read.Statuses.push_back(refresh.HostStatus(i));
-    answered.push_back(read.Statuses.back().State == THostState::Answering);
-  }
+  for (const THostStatus& status : read.Statuses)
+    answered.push_back(status.State == THostState::Answering);
   read.Counts.resize(FHosts.size());
-  const TTakeResult take = [&refresh](std::size_t i) { return refresh.TakeResult(i); };
   try {
     if (read.Sessions) {
       BuildSessionView(FHosts, take, read.SessionView);

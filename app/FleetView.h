@@ -47,6 +47,10 @@ class TFleetView final {
   // Reads a delivered refresh of the task (or session) list. A reply that
   // cannot be read keeps the rows read so far, unsorted.
   TFleetRead Read(TRefreshT& refresh) const;
+  // Reads the task (or session) list from each host's status and reply
+  // (`take` hands over host i's reply, null for none), as Read does.
+  TFleetRead ReadReplies(bool sessions, std::vector<THostStatus> statuses,
+                         const TTakeResult& take) const;
   // Shows what was read: the rows, each host's health, and the counts of
   // the hosts that answered (all counts stay when the read failed). False
   // when the read failed (ReadError says why).

@@ -34,48 +34,6 @@ CREATE INDEX IF NOT EXISTS session_spans_time ON session_spans(first_seen, last_
 CREATE INDEX IF NOT EXISTS server_events_time ON server_events(at);
 )sql";
 
-// One prepared statement, finalised when it goes.
-class TStatement final {
- public:
-  TStatement(sqlite3* db, const char* sql) : FDb(db) {
-    if (sqlite3_prepare_v2(db, sql, -1, &FStatement, nullptr) != SQLITE_OK)
-      throw ERecorderError(sqlite3_errmsg(db));
-  }
-  ~TStatement() { sqlite3_finalize(FStatement); }
-  TStatement(const TStatement&) = delete;
-  TStatement& operator=(const TStatement&) = delete;
-
-  TStatement& Bind(int index, double value) {
-    sqlite3_bind_double(FStatement, index, value);
-    return *this;
-  }
-  TStatement& Bind(int index, int64_t value) {
-    sqlite3_bind_int64(FStatement, index, value);
-    return *this;
-  }
-  // Windows-1252 text, stored as UTF-8.
-  TStatement& Bind(int index, const std::string& cp1252) {
-    sqlite3_bind_text(FStatement, index, Cp1252ToUtf8(cp1252).c_str(), -1, SQLITE_TRANSIENT);
-    return *this;
-  }
-  // Steps once; true while there is a row.
-  bool Step() {
-    const int result = sqlite3_step(FStatement);
-    if (result == SQLITE_ROW) return true;
-    if (result != SQLITE_DONE) throw ERecorderError(sqlite3_errmsg(FDb));
-    return false;
-  }
-  int64_t Integer(int column) const { return sqlite3_column_int64(FStatement, column); }
-  std::string Text(int column) const {
-    const unsigned char* text = sqlite3_column_text(FStatement, column);
-    return text ? reinterpret_cast<const char*>(text) : "";
-  }
-
- private:
-  sqlite3* FDb;
-  sqlite3_stmt* FStatement = nullptr;
-};
-
 // Named apart: clang 14 crashes on some code-page literals inside expressions.
 constexpr std::string_view kTaskKind = "tarefa";
 constexpr std::string_view kSessionKind = "sessão"_cp;
@@ -105,13 +63,13 @@ TRecorder::TRecorder(const std::string& fileName, std::size_t maxQueued, double 
     throw ERecorderError(fileName + ": " + reason);
   }
   try {
-    Execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
-    Execute(kSchema);
-    TStatement version(FDb, "SELECT value FROM meta WHERE key = 'schema_version'");
+    ExecuteSql(FDb, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+    ExecuteSql(FDb, kSchema);
+    TSqlStatement version(FDb, "SELECT value FROM meta WHERE key = 'schema_version'");
     if (version.Step() && std::stoi(version.Text(0)) > kSchemaVersion)
       throw ERecorderError("the file was written by a newer version (schema " + version.Text(0) +
                            ", this one reads up to " + std::to_string(kSchemaVersion) + ")");
-    Execute("INSERT OR IGNORE INTO meta VALUES('schema_version', '" +
+    ExecuteSql(FDb, "INSERT OR IGNORE INTO meta VALUES('schema_version', '" +
             std::to_string(kSchemaVersion) + "')");
   } catch (const std::exception& e) {
     sqlite3_close(FDb);
@@ -192,13 +150,13 @@ void TRecorder::Run() {
 }
 
 void TRecorder::Write(const TRecordedRefresh& refresh, const std::vector<TCancel>& cancels) {
-  Execute("BEGIN");
+  ExecuteSql(FDb, "BEGIN");
   try {
     RecordCancels(cancels);
     RecordStates(refresh);
     RecordSpans(refresh);
     Prune(refresh.When);
-    Execute("COMMIT");
+    ExecuteSql(FDb, "COMMIT");
   } catch (...) {
     sqlite3_exec(FDb, "ROLLBACK", nullptr, nullptr, nullptr);
     throw;
@@ -207,9 +165,9 @@ void TRecorder::Write(const TRecordedRefresh& refresh, const std::vector<TCancel
 
 int64_t TRecorder::ServerId(const std::string& hostLine) {
   if (const auto found = FServers.find(hostLine); found != FServers.end()) return found->second;
-  TStatement insert(FDb, "INSERT OR IGNORE INTO servers(label, address) VALUES(?, ?)");
+  TSqlStatement insert(FDb, "INSERT OR IGNORE INTO servers(label, address) VALUES(?, ?)");
   insert.Bind(1, HostLabel(hostLine)).Bind(2, HostAddress(hostLine)).Step();
-  TStatement select(FDb, "SELECT id FROM servers WHERE label = ? AND address = ?");
+  TSqlStatement select(FDb, "SELECT id FROM servers WHERE label = ? AND address = ?");
   select.Bind(1, HostLabel(hostLine)).Bind(2, HostAddress(hostLine)).Step();
   return FServers[hostLine] = select.Integer(0);
 }
@@ -220,7 +178,7 @@ void TRecorder::RecordStates(const TRecordedRefresh& refresh) {
     std::string& last = FLastState[host.Line];
     if (last == state) continue;
     last = state;
-    TStatement insert(FDb, "INSERT INTO server_events VALUES(?, ?, ?, ?)");
+    TSqlStatement insert(FDb, "INSERT INTO server_events VALUES(?, ?, ?, ?)");
     insert.Bind(1, ServerId(host.Line)).Bind(2, refresh.When).Bind(3, state);
     insert.Bind(4, host.Status.Cause).Step();
   }
@@ -234,7 +192,7 @@ void TRecorder::RecordSpans(const TRecordedRefresh& refresh) {
     const std::string key = list + std::to_string(ServerId(hostLine)) + "|" + id;
     const auto found = FOpenSpans.find(key);
     if (found != FOpenSpans.end()) {
-      TStatement update(FDb, refresh.Sessions
+      TSqlStatement update(FDb, refresh.Sessions
                                  ? "UPDATE session_spans SET last_seen = ? WHERE id = ?"
                                  : "UPDATE task_spans SET last_seen = ? WHERE id = ?");
       update.Bind(1, refresh.When).Bind(2, found->second.Row).Step();
@@ -247,7 +205,7 @@ void TRecorder::RecordSpans(const TRecordedRefresh& refresh) {
   if (refresh.Sessions) {
     for (const TSessionRow& row : refresh.SessionRows)
       touch(row.HostLine, row.SessionKey, [&] {
-        TStatement insert(FDb, "INSERT INTO session_spans(server, session_key, user, workstation, "
+        TSqlStatement insert(FDb, "INSERT INTO session_spans(server, session_key, user, workstation, "
                                "licence, first_seen, last_seen) VALUES(?, ?, ?, ?, ?, ?, ?)");
         insert.Bind(1, ServerId(row.HostLine)).Bind(2, row.SessionKey).Bind(3, row.UserName);
         insert.Bind(4, row.Source).Bind(5, row.Licence).Bind(6, refresh.When);
@@ -257,7 +215,7 @@ void TRecorder::RecordSpans(const TRecordedRefresh& refresh) {
     for (const TTaskRow& row : refresh.Tasks) {
       if (row.NoConnection) continue;
       touch(row.HostLine, std::to_string(row.RequestId), [&] {
-        TStatement insert(FDb, "INSERT INTO task_spans(server, request_id, user, method, "
+        TSqlStatement insert(FDb, "INSERT INTO task_spans(server, request_id, user, method, "
                                "workstation, first_seen, last_seen) VALUES(?, ?, ?, ?, ?, ?, ?)");
         insert.Bind(1, ServerId(row.HostLine)).Bind(2, int64_t{row.RequestId});
         insert.Bind(3, row.UserName).Bind(4, row.RequestDesc).Bind(5, row.ClientDesc);
@@ -280,7 +238,7 @@ void TRecorder::RecordSpans(const TRecordedRefresh& refresh) {
     const std::string ended = cancelled ? "cancelled"
                               : stateOf[server] == answering ? "gone"
                                                              : "server lost";
-    TStatement end(FDb, refresh.Sessions ? "UPDATE session_spans SET ended = ? WHERE id = ?"
+    TSqlStatement end(FDb, refresh.Sessions ? "UPDATE session_spans SET ended = ? WHERE id = ?"
                                          : "UPDATE task_spans SET ended = ? WHERE id = ?");
     end.Bind(1, ended).Bind(2, it->second.Row).Step();
     it = FOpenSpans.erase(it);
@@ -291,7 +249,7 @@ void TRecorder::RecordCancels(const std::vector<TCancel>& cancels) {
   for (const TCancel& cancel : cancels) {
     const TCancelTarget& target = cancel.Outcome.Target;
     const bool task = target.ParamName == "requestid";
-    TStatement insert(FDb, "INSERT INTO cancels VALUES(?, ?, ?, ?, ?)");
+    TSqlStatement insert(FDb, "INSERT INTO cancels VALUES(?, ?, ?, ?, ?)");
     insert.Bind(1, cancel.When).Bind(2, ServerId(target.HostLine));
     insert.Bind(3, std::string(task ? kTaskKind : kSessionKind)).Bind(4, target.ParamValue);
     insert.Bind(5, cancel.Outcome.Done() ? std::string("ok") : "falha: " + cancel.Outcome.Cause);
@@ -314,17 +272,8 @@ void TRecorder::Prune(double now) {
         "DELETE FROM server_events WHERE rowid IN (SELECT rowid FROM server_events WHERE at < ?1 "
         "LIMIT ?2)",
         "DELETE FROM cancels WHERE rowid IN (SELECT rowid FROM cancels WHERE at < ?1 LIMIT ?2)"}) {
-    TStatement prune(FDb, sql);
+    TSqlStatement prune(FDb, sql);
     prune.Bind(1, before).Bind(2, int64_t{kPruneBatch}).Step();
-  }
-}
-
-void TRecorder::Execute(const std::string& sql) {
-  char* error = nullptr;
-  if (sqlite3_exec(FDb, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-    const std::string reason = error ? error : "unknown error";
-    sqlite3_free(error);
-    throw ERecorderError(reason);
   }
 }
 

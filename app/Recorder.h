@@ -11,17 +11,11 @@
 
 #include "app/CancelTargets.h"
 #include "app/FleetView.h"
-#include "platform/Exception.h"
+#include "app/SqliteStatement.h"
 
 struct sqlite3;
 
 namespace quv {
-
-// A record file that cannot be opened or written, or one of a newer schema.
-class ERecorderError : public Exception {
- public:
-  using Exception::Exception;
-};
 
 // What one refresh hands to the recorder: when it was shown, which list it
 // read, each server's state, and the rows of that list (Windows-1252 texts).
@@ -88,7 +82,6 @@ class TRecorder final {
   void RecordSpans(const TRecordedRefresh& refresh);
   void RecordCancels(const std::vector<TCancel>& cancels);
   void Prune(double now);
-  void Execute(const std::string& sql);
 
   sqlite3* FDb = nullptr;
   std::map<std::string, int64_t> FServers;            // host line -> server id

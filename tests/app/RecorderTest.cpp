@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "app/RecordReader.h"
 #include "app/Recorder.h"
 #include "platform/Cp1252.h"
 #include "tests/kit/TempFolder.h"
@@ -126,6 +127,100 @@ TEST_F(RecorderTest, NewerSchemasAndDamagedFilesAreRefused) {
   std::ofstream(damaged) << std::string(4096, 'x');
   EXPECT_THROW(TRecorder{damaged}, ERecorderError);
   EXPECT_THROW(TRecorder{FFolder.Path() + "/no/such/folder/x.db"}, ERecorderError);
+}
+
+TSessionRow SessionOn(const std::string& line, const std::string& key, const std::string& licence) {
+  TSessionRow row;
+  row.HostLine = line;
+  row.SessionKey = key;
+  row.UserName = "ana";
+  row.Licence = licence;
+  return row;
+}
+
+// The reader gives back the lists as the view model read them at an instant:
+// each server's state then, its rows with their elapsed time then, a
+// silent server's row, and the licence counts.
+TEST_F(RecorderTest, TheFleetAtAnInstantReadsAsARefreshDid) {
+  const std::string a = "A=10.0.0.1", b = "B=10.0.0.2";
+  const double second = 1.0 / 86400;
+  {
+    TRecorder recorder(FFile);
+    const THostRow up = Host(a, THostState::Answering);
+    ASSERT_TRUE(recorder.Submit(Tasks(1, {up, Host(b, THostState::Answering)},
+                                      {TaskOn(a, 7), TaskOn(b, 8)})));
+    ASSERT_TRUE(recorder.Submit(Tasks(1 + 10 * second, {up, Host(b, THostState::Error, "boom")},
+                                      {TaskOn(a, 7)})));
+    TRecordedRefresh sessions = Tasks(1 + 10 * second, {up, Host(b, THostState::Error, "boom")}, {});
+    sessions.Sessions = true;
+    sessions.SessionRows = {SessionOn(a, "k1", "ERP"), SessionOn(a, "k2", "erp"),
+                            SessionOn(a, "k3", "BI")};
+    ASSERT_TRUE(recorder.Submit(sessions));
+  }
+  const TRecordReader reader(FFile);
+  EXPECT_EQ(reader.Hosts(), (std::vector<std::string>{a, b}));
+  EXPECT_EQ(reader.Hosts("10.0.0.2"), (std::vector<std::string>{b}));
+  TFleetView view(reader.Hosts(), false);
+  ASSERT_TRUE(view.Take(reader.ReadAt(1, false, view)));
+  ASSERT_EQ(view.Tasks().size(), 2u);
+  EXPECT_EQ(view.Tasks()[0].RequestId, 7);
+  EXPECT_EQ(view.Tasks()[0].ElapsedTime, 0);
+  EXPECT_EQ(view.Tasks()[0].Fields.Fields()[2], (std::pair<std::string, std::string>{"requestdesc", "app.run"}));
+  EXPECT_EQ(view.Tasks()[1].RequestId, 8);
+  ASSERT_TRUE(view.Take(reader.ReadAt(1 + 10 * second, false, view)));
+  ASSERT_EQ(view.Tasks().size(), 2u);
+  EXPECT_EQ(view.Tasks()[0].ElapsedTime, 10000);
+  EXPECT_TRUE(view.Tasks()[1].NoConnection);
+  EXPECT_EQ(view.HostRows()[1].Status.State, THostState::Error);
+  EXPECT_EQ(view.HostRows()[1].Status.Cause, "boom");
+  ASSERT_TRUE(view.Take(reader.ReadAt(1 + 10 * second, true, view)));
+  EXPECT_EQ(view.Sessions().Sessions.size(), 3u);
+  ASSERT_EQ(view.Sessions().Licences.size(), 2u);
+  EXPECT_EQ(view.Sessions().Licences[1].Count, 2);  // "ERP" and "erp" count as one licence
+  EXPECT_EQ(reader.Period(), (std::pair<double, double>{1, 1 + 10 * second}));
+}
+
+TEST_F(RecorderTest, TheLongestTasksAndTheEventsOfAPeriod) {
+  const std::string a = "A=10.0.0.1", b = "B=10.0.0.2";
+  {
+    TRecorder recorder(FFile);
+    const THostRow up = Host(a, THostState::Answering), bUp = Host(b, THostState::Answering);
+    ASSERT_TRUE(recorder.Submit(Tasks(1, {up, bUp}, {TaskOn(a, 7), TaskOn(b, 8)})));
+    TCancelOutcome cancelled;
+    cancelled.Target = TaskCancelTarget(TaskOn(b, 8));
+    recorder.SubmitCancel(2.5, cancelled);
+    ASSERT_TRUE(recorder.Submit(Tasks(3, {up, bUp}, {TaskOn(a, 7), TaskOn(b, 8), TaskOn(a, 9)})));
+    ASSERT_TRUE(recorder.Submit(Tasks(5, {up, Host(b, THostState::NoConnection, "refused")},
+                                      {TaskOn(a, 7), TaskOn(a, 9)})));
+  }
+  const TRecordReader reader(FFile);
+  const std::vector<TRecordedTask> longest = reader.Longest(1, 2, 4);
+  ASSERT_EQ(longest.size(), 1u);
+  EXPECT_EQ(longest[0].RequestId, 7);
+  EXPECT_EQ(longest[0].HostLine, a);
+  EXPECT_EQ(longest[0].Seconds(), 4 * 86400);
+  EXPECT_EQ(longest[0].Ended, "");
+  EXPECT_EQ(reader.Longest(5, 2, 4).size(), 3u);
+  EXPECT_EQ(reader.Longest(5, 3.5, 4).size(), 2u);  // 8 was last seen at 3
+  EXPECT_EQ(reader.Longest(5, 0, 10, "b").size(), 1u);
+  EXPECT_EQ(reader.Longest(5, 0, 10, "b")[0].Ended, "cancelled");
+  const std::vector<TRecordedEvent> events = reader.Events(2, 10);
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].What, "cancelamento");
+  EXPECT_EQ(events[0].Detail, "tarefa 8: ok");
+  EXPECT_EQ(events[1].HostLine, b);
+  EXPECT_EQ(events[1].What, Utf8ToCp1252("sem conexão"));
+  EXPECT_EQ(events[1].Detail, "refused");
+}
+
+TEST_F(RecorderTest, TheReaderRefusesWhatIsNoRecord) {
+  EXPECT_THROW(TRecordReader{FFolder.Path() + "/missing.db"}, ERecorderError);
+  const std::string other = FFolder.Path() + "/other.db";
+  Query(other, "CREATE TABLE t(x)");
+  EXPECT_THROW(TRecordReader{other}, ERecorderError);
+  { TRecorder recorder(FFile); }
+  Query(FFile, "UPDATE meta SET value = '99' WHERE key = 'schema_version'");
+  EXPECT_THROW(TRecordReader{FFile}, ERecorderError);
 }
 
 }  // namespace
