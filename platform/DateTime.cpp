@@ -28,6 +28,49 @@ double ComposeDateTime(double relativeDays, double msOfDay) {
   return relativeDays >= 0 ? relativeDays + fraction : relativeDays - fraction;
 }
 
+// Reads `digits` decimal digits at `at` of `text`; false when they are not there.
+bool ReadDigits(std::string_view text, std::size_t at, std::size_t digits, int& value) {
+  if (at + digits > text.size()) return false;
+  value = 0;
+  for (std::size_t i = at; i < at + digits; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    value = value * 10 + (text[i] - '0');
+  }
+  return true;
+}
+
+// "hh:nn" or "hh:nn:ss" as the whole of `text`.
+bool ReadTimeOfDay(std::string_view text, TDateTimeParts& parts) {
+  if ((text.size() != 5 && text.size() != 8) || text[2] != ':') return false;
+  if (!ReadDigits(text, 0, 2, parts.Hour) || !ReadDigits(text, 3, 2, parts.Minute)) return false;
+  if (text.size() == 8 && (text[5] != ':' || !ReadDigits(text, 6, 2, parts.Second))) return false;
+  return parts.Hour < 24 && parts.Minute < 60 && parts.Second < 60;
+}
+
+// "yyyy-mm-dd" at the start of `text`, a date that exists.
+bool ReadDate(std::string_view text, TDateTimeParts& parts) {
+  if (text.size() < 10 || text[4] != '-' || text[7] != '-' || !ReadDigits(text, 0, 4, parts.Year) ||
+      !ReadDigits(text, 5, 2, parts.Month) || !ReadDigits(text, 8, 2, parts.Day))
+    return false;
+  return parts.Year >= 1 &&
+         year_month_day{year{parts.Year}, month{static_cast<unsigned>(parts.Month)},
+                        day{static_cast<unsigned>(parts.Day)}}
+             .ok();
+}
+
+// "-<count><unit>" before now.
+bool ReadRelative(std::string_view text, double now, double& value) {
+  if (text.size() < 3 || text[0] != '-' || text.size() > 9) return false;
+  int count = 0;
+  if (!ReadDigits(text, 1, text.size() - 2, count)) return false;
+  constexpr std::string_view kUnits = "smhd";
+  constexpr double kUnitDays[] = {1.0 / 86400, 1.0 / 1440, 1.0 / 24, 1.0};
+  const std::size_t unit = kUnits.find(text.back());
+  if (unit == std::string_view::npos) return false;
+  value = now - count * kUnitDays[unit];
+  return true;
+}
+
 }  // namespace
 
 double EncodeDateTime(const TDateTimeParts& p) {
@@ -119,6 +162,30 @@ std::string DateTimeToIsoText(double value, char separator) {
   year.insert(0, 4 - std::min<std::size_t>(4, year.size()), '0');
   return year + "-" + TwoDigits(parts.Month) + "-" + TwoDigits(parts.Day) + separator +
          TwoDigits(parts.Hour) + ":" + TwoDigits(parts.Minute) + ":" + TwoDigits(parts.Second);
+}
+
+bool TryTextToDateTime(std::string_view text, double now, double& value) {
+  if (text == "now") {
+    value = now;
+    return true;
+  }
+  if (text.starts_with('-')) return ReadRelative(text, now, value);
+  TDateTimeParts parts;
+  if (ReadTimeOfDay(text, parts)) {
+    const TDateTimeParts today = DecodeDateTime(now);
+    parts.Year = today.Year;
+    parts.Month = today.Month;
+    parts.Day = today.Day;
+    value = EncodeDateTime(parts);
+    if (value > now) value -= 1;
+    return true;
+  }
+  if (!ReadDate(text, parts)) return false;
+  if (text.size() > 10 &&
+      ((text[10] != ' ' && text[10] != 'T') || !ReadTimeOfDay(text.substr(11), parts)))
+    return false;
+  value = EncodeDateTime(parts);
+  return true;
 }
 
 }  // namespace quv

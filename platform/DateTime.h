@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // Date-time values are days since 30 December 1899 (a double); the fraction
 // is the time of day.
@@ -41,6 +42,13 @@ double LocalNow();
 // "yyyy-mm-dd hh:nn:ss" (ISO 8601 with `separator` 'T'); empty for a value
 // that is no valid date-time.
 std::string DateTimeToIsoText(double value, char separator = ' ');
+
+// An instant as an operator types it, relative to `now` where it needs to
+// be: "now"; "-90s", "-30m", "-2h", "-3d" (that long before now);
+// "yyyy-mm-dd" (midnight); "yyyy-mm-dd hh:nn[:ss]" or with 'T' between;
+// "hh:nn[:ss]" (the latest such time of day not after now). False for any
+// other text, or a date or time that does not exist.
+bool TryTextToDateTime(std::string_view text, double now, double& value);
 
 // The date-time as the user's locale writes a short date followed by the
 // time with seconds (for the C locale: "12/08/26 19:49:11").

@@ -31,6 +31,27 @@ TEST(DateTime, TextUsesTheLocaleFormat) {
   EXPECT_EQ(DateTimeToStr(EncodeDateTime({2026, 12, 8, 19, 49, 11, 0})), "12/08/26 19:49:11");
 }
 
+// Instants as an operator types them; every other text is refused.
+TEST(DateTime, TextsOfInstants) {
+  const double now = EncodeDateTime({2026, 12, 10, 14, 30, 0, 0});
+  const auto parsed = [now](std::string_view text) {
+    double value = -1;
+    return TryTextToDateTime(text, now, value) ? DateTimeToIsoText(value) : "refused";
+  };
+  EXPECT_EQ(parsed("now"), "2026-12-10 14:30:00");
+  EXPECT_EQ(parsed("-90m"), "2026-12-10 13:00:00");
+  EXPECT_EQ(parsed("-2d"), "2026-12-08 14:30:00");
+  EXPECT_EQ(parsed("2026-12-09"), "2026-12-09 00:00:00");
+  EXPECT_EQ(parsed("2026-12-09 03:00"), "2026-12-09 03:00:00");
+  EXPECT_EQ(parsed("2024-02-29T23:59:59"), "2024-02-29 23:59:59");
+  EXPECT_EQ(parsed("03:00"), "2026-12-10 03:00:00");
+  EXPECT_EQ(parsed("15:00:05"), "2026-12-09 15:00:05");  // later today: yesterday's
+  for (const char* text : {"", "-", "-5", "-5w", "-h", "2026-02-29", "2026-13-01", "2026-1-01",
+                           "2026-12-10 24:00", "2026-12-10x03:00", "2026-12-10 03:0", "3:00",
+                           "12:60", "0000-01-01", "tomorrow", "2026-12-10 03:00:00.5"})
+    EXPECT_EQ(parsed(text), "refused") << text;
+}
+
 TEST(Clock, ManualClockMovesOnlyWhenTold) {
   TManualClock clock(0xFFFFFFF0u, 1.0);
   TClockOverride installed(clock);
