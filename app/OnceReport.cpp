@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "app/HostConfig.h"
+#include "app/ReportOutput.h"
 #include "app/TaskRows.h"
 #include "platform/Cp1252.h"
 #include "platform/Exception.h"
@@ -15,12 +16,6 @@
 namespace quv {
 
 namespace {
-
-// A table as Windows-1252 texts: the titles, then the rows' cells.
-struct TTextTable {
-  std::vector<std::string> Titles;
-  std::vector<std::vector<std::string>> Rows;
-};
 
 // The host states of one refresh, by host index.
 using THostStatuses = std::vector<THostStatus>;
@@ -66,34 +61,6 @@ TTextTable CsvTableOf(const std::vector<std::string>& titles, const std::vector<
   return table;
 }
 
-// One byte is one character in Windows-1252, so byte counts align columns.
-void WriteAligned(const TTextTable& table, std::ostream& out) {
-  std::vector<std::size_t> widths;
-  for (const std::string& title : table.Titles) widths.push_back(title.size());
-  for (const auto& cells : table.Rows)
-    for (std::size_t i = 0; i < cells.size(); ++i) widths[i] = std::max(widths[i], cells[i].size());
-  const auto line = [&](const std::vector<std::string>& cells) {
-    std::string text;
-    for (std::size_t i = 0; i < cells.size(); ++i) {
-      text += cells[i];
-      if (i + 1 < cells.size()) text += std::string(widths[i] - cells[i].size() + 2, ' ');
-    }
-    out << Cp1252ToUtf8(text) << '\n';
-  };
-  line(table.Titles);
-  for (const auto& cells : table.Rows) line(cells);
-}
-
-void WriteCsv(const TTextTable& table, std::ostream& out) {
-  const auto line = [&](const std::vector<std::string>& cells) {
-    for (std::size_t i = 0; i < cells.size(); ++i)
-      out << (i ? "," : "") << CsvField(Cp1252ToUtf8(cells[i]));
-    out << "\r\n";
-  };
-  line(table.Titles);
-  for (const auto& cells : table.Rows) line(cells);
-}
-
 // Named apart: clang 14 crashes on code-page literals inside braced lists.
 constexpr std::string_view kLicenceTitle = "Licença"_cp;
 
@@ -108,12 +75,6 @@ void WriteLicences(const TSessionView& view, std::ostream& out) {
   out << Cp1252ToUtf8(SessionLabelText(view.Total)) << '\n';
 }
 
-std::unique_ptr<TJSONbase> JsonText(const std::string& cp1252) {
-  return std::make_unique<TJSONbase>(Cp1252ToUtf16(cp1252));
-}
-
-std::unique_ptr<TJSONbase> Null() { return std::make_unique<TJSONbase>(); }
-
 // Where the row comes from and how that host did.
 std::unique_ptr<TJSONobject> HostObject(const std::string& hostLine, bool connected,
                                         const THostStatus& status) {
@@ -122,7 +83,7 @@ std::unique_ptr<TJSONobject> HostObject(const std::string& hostLine, bool connec
   object->Add("address", JsonText(HostAddress(hostLine)));
   object->Add("connected", std::make_unique<TJSONbase>(connected));
   object->Add("state", JsonText(std::string(HostStateText(status.State))));
-  object->Add("cause", status.Cause.empty() ? Null() : JsonText(status.Cause));
+  object->Add("cause", status.Cause.empty() ? JsonNull() : JsonText(status.Cause));
   return object;
 }
 
@@ -133,10 +94,10 @@ std::unique_ptr<TJSONbase> TaskObject(const TTaskRow& row, const THostStatuses& 
   object->Add("clientdesc", JsonText(row.ClientDesc));
   object->Add("requestdesc", JsonText(row.RequestDesc));
   const bool timed = !row.NoConnection;
-  object->Add("ellapsedtime", timed ? std::make_unique<TJSONbase>(row.ElapsedTime) : Null());
+  object->Add("ellapsedtime", timed ? std::make_unique<TJSONbase>(row.ElapsedTime) : JsonNull());
   object->Add("elapsedseconds",
-              timed ? std::make_unique<TJSONbase>(row.ElapsedTime / 1000.0) : Null());
-  object->Add("elapsed", timed ? JsonText(ElapsedText(row.ElapsedTime)) : Null());
+              timed ? std::make_unique<TJSONbase>(row.ElapsedTime / 1000.0) : JsonNull());
+  object->Add("elapsed", timed ? JsonText(ElapsedText(row.ElapsedTime)) : JsonNull());
   object->Add("systemcmd", std::make_unique<TJSONbase>(row.SystemCmd));
   object->Add("username", JsonText(row.UserName));
   return object;
@@ -148,7 +109,7 @@ std::unique_ptr<TJSONbase> SessionObject(const TSessionRow& row, const THostStat
   object->Add("username", JsonText(row.UserName));
   object->Add("source", JsonText(row.Source));
   object->Add("logon",
-              row.NoConnection ? Null() : JsonText(DateTimeToIsoText(row.LogonTime, 'T')));
+              row.NoConnection ? JsonNull() : JsonText(DateTimeToIsoText(row.LogonTime, 'T')));
   object->Add("active", std::make_unique<TJSONbase>(row.Active));
   object->Add("licenceinfo", JsonText(row.Licence));
   return object;
@@ -200,13 +161,6 @@ int32_t TOnceReport::OldestTaskMs() const {
   return oldest;
 }
 
-std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
-}
-
 TOnceReport::TOnceReport(std::vector<std::string> hosts, IRemoteCalls& calls, IHostProbe& probe)
     : FRefresh(std::move(hosts), calls, probe), FView(FRefresh.Hosts(), false) {}
 
@@ -221,19 +175,24 @@ bool TOnceReport::Print(bool sessions, TOnceFormat format, std::ostream& out,
     allAnswered = false;
     errors << "quvtasks: " << Cp1252ToUtf8(HostStateLine(host)) << '\n';
   }
+  WriteFleetView(FView, sessions, format, out);
+  return allAnswered;
+}
+
+void WriteFleetView(const TFleetView& fleet, bool sessions, TOnceFormat format,
+                    std::ostream& out) {
   THostStatuses statuses;
-  for (const THostRow& host : FView.HostRows()) statuses.push_back(host.Status);
+  for (const THostRow& host : fleet.HostRows()) statuses.push_back(host.Status);
   if (sessions) {
-    TSessionView view = FView.Sessions();
-    if (format != TOnceFormat::Table) AddSilentHosts(FRefresh.Hosts(), statuses, view.Sessions);
+    TSessionView view = fleet.Sessions();
+    if (format != TOnceFormat::Table) AddSilentHosts(fleet.Hosts(), statuses, view.Sessions);
     WriteRows(SessionColumnTitles(), view.Sessions, &SessionCellText, &SessionObject, statuses,
               format, out);
     if (format == TOnceFormat::Table) WriteLicences(view, out);
   } else {
-    WriteRows(TaskColumnTitles(), FView.Tasks(), &TaskCellText, &TaskObject, statuses, format,
+    WriteRows(TaskColumnTitles(), fleet.Tasks(), &TaskCellText, &TaskObject, statuses, format,
               out);
   }
-  return allAnswered;
 }
 
 }  // namespace quv

@@ -43,8 +43,8 @@ class TOnceReport final {
   TFleetView FView;  // hosts without reply are never folded here
 };
 
-// One field of a CSV line: quoted (with inner quotes doubled) when it holds
-// a comma, a quote or a line break.
-std::string CsvField(const std::string& text);
+// Writes the task (or session) rows `fleet` shows in `format`, as Print
+// does after its refresh.
+void WriteFleetView(const TFleetView& fleet, bool sessions, TOnceFormat format, std::ostream& out);
 
 }  // namespace quv

@@ -2,8 +2,11 @@
 
 #include <QCommandLineParser>
 
+#include "platform/Clock.h"
 #include "platform/Cp1252.h"
+#include "platform/DateTime.h"
 #include "platform/ProgramIo.h"
+#include "platform/UserFolders.h"
 #include "transport/quvAddress.h"
 
 namespace quv {
@@ -71,13 +74,63 @@ void ReadOnceOptions(const QCommandLineParser& parser, TViewerOptions& options) 
   const QCommandLineOption olderThan("older-than", "", "S");
   options.OlderThanSeconds = NumberOption(parser, olderThan, 0, -1, options);
   if (options.Json && options.Csv) SetError(options, "--json and --csv exclude each other");
-  const bool onceOnly = options.Sessions || options.Json || options.Csv || parser.isSet(count) ||
-                        parser.isSet(interval) || parser.isSet(olderThan);
-  if (onceOnly && !options.Once)
-    SetError(options,
-             "--sessions, --json, --csv, --count, --interval and --older-than need --once");
+  if ((parser.isSet(count) || parser.isSet(interval) || parser.isSet(olderThan)) && !options.Once)
+    SetError(options, "--count, --interval and --older-than need --once");
+  if ((options.Sessions || options.Json || options.Csv) && !options.Once &&
+      !parser.isSet("history"))
+    SetError(options, "--sessions, --json and --csv need --once or --history");
   if (parser.isSet(olderThan) && options.Sessions)
     SetError(options, "--older-than looks at tasks, not at --sessions");
+}
+
+// The instant of option `name` as TryTextToDateTime reads it.
+std::optional<double> InstantOption(const QCommandLineParser& parser, const char* name,
+                                    TViewerOptions& options) {
+  if (!parser.isSet(name)) return std::nullopt;
+  double value = 0;
+  const std::string text = parser.value(name).toStdString();
+  if (TryTextToDateTime(text, Clock().Now(), value)) return value;
+  SetError(options, "--" + std::string(name) + ": '" + text +
+                        "' is no instant (yyyy-mm-dd [hh:nn[:ss]], hh:nn[:ss], -30m, now)");
+  return std::nullopt;
+}
+
+void ReadHistoryOptions(const QCommandLineParser& parser, TViewerOptions& options) {
+  options.HistoryFile = parser.value("history").toStdString();
+  options.At = InstantOption(parser, "at", options);
+  options.From = InstantOption(parser, "from", options);
+  options.To = InstantOption(parser, "to", options);
+  options.Longest = NumberOption(parser, QCommandLineOption("longest", "", "N"), 1, 0, options);
+  options.Events = parser.isSet("events");
+  options.Host = parser.value("host").toStdString();
+  const bool history = parser.isSet("history");
+  if (history && options.HistoryFile.empty()) SetError(options, "--history needs a file name");
+  const int questions = parser.isSet("at") + parser.isSet("longest") + options.Events;
+  if (!history && (questions > 0 || parser.isSet("from") || parser.isSet("to") ||
+                   parser.isSet("host")))
+    SetError(options, "--at, --longest, --events, --from, --to and --host need --history");
+  if (history && questions != 1)
+    SetError(options, "--history needs one of --at TIME, --longest N and --events");
+  if ((parser.isSet("from") || parser.isSet("to")) && parser.isSet("at"))
+    SetError(options, "--from and --to go with --longest or --events, not with --at");
+  if (options.Sessions && history && !parser.isSet("at"))
+    SetError(options, "--sessions goes with --at");
+  if (options.From && options.To && *options.From > *options.To)
+    SetError(options, "--from is later than --to");
+  if (history && (options.Once || options.Serve || parser.isSet("record")))
+    SetError(options, "--history reads a record file; it goes without --once, --serve and --record");
+}
+
+// A bare --record (last, or followed by another option) names the default
+// file: written as --record= for the parser, which wants a value.
+QStringList WithBareRecordMarked(const QStringList& arguments) {
+  QStringList marked = arguments;
+  for (int i = 0; i < marked.size(); ++i) {
+    if (marked[i] == "--") break;
+    const bool bare = marked[i] == "--record" || marked[i] == "-record";
+    if (bare && (i + 1 == marked.size() || marked[i + 1].startsWith('-'))) marked[i] = "--record=";
+  }
+  return marked;
 }
 
 }  // namespace
@@ -93,12 +146,16 @@ TViewerOptions ParseViewerArguments(const QStringList& arguments) {
                      QCommandLineOption("csv"), QCommandLineOption("count", "", "N"),
                      QCommandLineOption("interval", "", "S"),
                      QCommandLineOption("older-than", "", "S"), QCommandLineOption("serve"),
-                     QCommandLineOption("record", "", "FILE")});
+                     QCommandLineOption("record", "", "FILE"),
+                     QCommandLineOption("history", "", "FILE"), QCommandLineOption("at", "", "TIME"),
+                     QCommandLineOption("from", "", "TIME"), QCommandLineOption("to", "", "TIME"),
+                     QCommandLineOption("longest", "", "N"), QCommandLineOption("events"),
+                     QCommandLineOption("host", "", "H")});
   parser.addOptions(QtOwnOptions());
   parser.addPositionalArgument("server-address", "");
   TViewerOptions options;
   // The parser takes the program's name first.
-  if (!parser.parse(QStringList{"quvtasks"} + arguments)) {
+  if (!parser.parse(QStringList{"quvtasks"} + WithBareRecordMarked(arguments))) {
     SetError(options,
              parser.unknownOptionNames().isEmpty()
                  ? WithoutFullStop(parser.errorText())
@@ -113,11 +170,14 @@ TViewerOptions ParseViewerArguments(const QStringList& arguments) {
   options.Serve = parser.isSet("serve");
   if (options.Serve && options.Once) SetError(options, "--serve and --once exclude each other");
   options.RecordFile = parser.value("record").toStdString();
-  if (parser.isSet("record") && (options.RecordFile.empty() || options.Once))
-    SetError(options, "--record needs a file name and goes without --once");
+  if (parser.isSet("record") && options.RecordFile.empty()) options.RecordFile = DefaultRecordFile();
+  if (parser.isSet("record") && options.Once) SetError(options, "--record goes without --once");
+  ReadHistoryOptions(parser, options);
   if (parser.positionalArguments().size() > 1)
     SetError(options,
              program::StrayArgumentText(parser.positionalArguments().at(1).toStdString(), false));
+  if (!parser.positionalArguments().isEmpty() && parser.isSet("history"))
+    SetError(options, "--history reads a record file, not a server: no server-address");
   if (!parser.positionalArguments().isEmpty()) {
     options.Address = parser.positionalArguments().front().toStdString();
     try {
@@ -130,5 +190,7 @@ TViewerOptions ParseViewerArguments(const QStringList& arguments) {
   }
   return options;
 }
+
+std::string DefaultRecordFile() { return UserDataFolder() + "/quvtasks/gravacao.db"; }
 
 }  // namespace quv

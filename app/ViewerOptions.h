@@ -24,13 +24,27 @@ struct TViewerOptions {
   int OlderThanSeconds = -1;
   // Headless mode: refresh both lists without a window until stopped.
   bool Serve = false;
-  std::string RecordFile;  // --record FILE (not with --once): the flight recorder's file
+  // --record [FILE] (not with --once): the flight recorder's file; a bare
+  // --record names DefaultRecordFile().
+  std::string RecordFile;
+  // --history FILE: answers from a record file instead of the servers, one
+  // of: the lists at --at TIME, the --longest N tasks, or the --events;
+  // those two of the period --from TIME --to TIME (default: all of it).
+  std::string HistoryFile;
+  std::optional<double> At, From, To;  // local date-times
+  int Longest = 0;
+  bool Events = false;
+  std::string Host;  // --host H: only the server with this label or address
 };
+
+// Where a bare --record keeps its record: "<user data folder>/quvtasks/gravacao.db".
+std::string DefaultRecordFile();
 
 // Reads the arguments after the program name with Qt's command-line parser:
 // --help (-h), --version, --settings FILE (or --settings=FILE), --once with
 // --sessions, --json or --csv, --count N (1 or more) and --interval S (0 or
-// more), --serve (not with --once), one server address, and Qt's own options (-platform offscreen,
+// more), --serve (not with --once), --record [FILE], the --history
+// questions (TIME as TryTextToDateTime reads it), one server address, and Qt's own options (-platform offscreen,
 // -style X, ...), which are left to Qt; "--" ends the options, and a word
 // after one dash is one option. An unknown option, a second address, a
 // --settings without a file, a count or interval that is not such a number,

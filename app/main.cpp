@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "app/FleetWatch.h"
+#include "app/HistoryReport.h"
 #include "app/HostConfig.h"
 #include "app/HostProbe.h"
 #include "app/OnceReport.h"
@@ -30,6 +31,7 @@
 #include "platform/ExePath.h"
 #include "platform/Process.h"
 #include "platform/ProgramIo.h"
+#include "platform/UserFolders.h"
 
 namespace {
 
@@ -38,23 +40,39 @@ constexpr const char* kProgram = "quvtasks";
 constexpr int kExitTaskTooOld = 3;
 
 const char* const kUsage = R"(Usage:
-  quvtasks [--record FILE] [--settings FILE] [server-address]
+  quvtasks [--record [FILE]] [--settings FILE] [server-address]
       show the requests running on application servers and their open
       sessions in a window
   quvtasks --once [--sessions] [--json|--csv] [--count N --interval S]
            [--settings FILE] [server-address]
       print the merged task view once, without a window, and end; status 1
       when a server did not answer (named on standard error)
-  quvtasks --serve [--record FILE] [--settings FILE] [server-address]
+  quvtasks --serve [--record [FILE]] [--settings FILE] [server-address]
       refresh both lists without a window, as the window does, and log each
       server's change of state on standard error, until SIGTERM or SIGINT
+  quvtasks --history FILE --at TIME [--sessions] [--host H] [--json|--csv]
+      print the task (or session) list as it was at TIME, from a record
+  quvtasks --history FILE --longest N [--from TIME] [--to TIME] [--host H]
+           [--json|--csv]
+      print the N tasks that ran longest in the period, with server and user
+  quvtasks --history FILE --events [--from TIME] [--to TIME] [--host H]
+           [--json|--csv]
+      print the servers' changes of state and the cancels of the period
   quvtasks --help | --version
 
 Options:
   --settings FILE  read FILE instead of the settings file beside the program
-  --record FILE    keep tasks, sessions, server events and cancels in an
-                   SQLite file (or [MAIN] RECORDFILE of the settings)
-  --sessions       print the session view instead
+  --record [FILE]  keep tasks, sessions, server events and cancels in an
+                   SQLite file (or [MAIN] RECORDFILE of the settings); a bare
+                   --record (last, or before another option) keeps them in
+                   ~/.local/share/quvtasks/gravacao.db
+  --history FILE   answer from a record file instead of the servers
+  --at TIME        the instant to show: yyyy-mm-dd hh:nn[:ss] (or with T),
+                   yyyy-mm-dd, hh:nn[:ss] (the latest such time), -30m, -2h,
+                   -1d (before now) or now; --from and --to take the same
+                   (default: the whole record)
+  --host H         only the server whose label or address is H
+  --sessions       print the session view instead (--once, --history --at)
   --json, --csv    print JSON (a list of objects on one line; with --count,
                    JSON Lines) or CSV instead of a table; both give each
                    server's state and cause, and the elapsed time in seconds
@@ -115,6 +133,9 @@ std::optional<quv::THostConfig> ReadConfig(const quv::TViewerOptions& options) {
     quv::THostConfig config =
         quv::LoadHostConfig(settingsFile, options.Address ? &*options.Address : nullptr);
     if (!options.RecordFile.empty()) config.RecordFile = options.RecordFile;
+    // The default record's folder is ours to make; a folder the user named must be there.
+    if (config.RecordFile == quv::DefaultRecordFile())
+      quv::ForceDirectories(quv::ExtractFileDir(config.RecordFile));
     return config;
   } catch (const quv::EHostConfigError& e) {
     quv::program::ReportError(kProgram, e.what());
@@ -150,6 +171,31 @@ int PrintOnce(const quv::TViewerOptions& options) {
   return quv::program::FinishStandardOutput(kProgram, tooOld         ? kExitTaskTooOld
                                                       : allAnswered ? quv::program::kExitSuccess
                                                                     : quv::program::kExitFailure);
+}
+
+// --history: one answer of a record file on standard output.
+int PrintHistory(const quv::TViewerOptions& options) {
+  const quv::TOnceFormat format = options.Json  ? quv::TOnceFormat::Json
+                                  : options.Csv ? quv::TOnceFormat::Csv
+                                                : quv::TOnceFormat::Table;
+  const std::string host = quv::Utf8ToCp1252(options.Host);
+  try {
+    const quv::TRecordReader reader(options.HistoryFile);
+    const auto [first, last] = reader.Period();
+    const double from = options.From.value_or(first), to = options.To.value_or(last);
+    if (!host.empty() && reader.Hosts(host).empty())
+      throw quv::ERecorderError("no server " + options.Host + " in " + options.HistoryFile);
+    if (options.At)
+      quv::PrintFleetAt(reader, *options.At, host, options.Sessions, format, std::cout);
+    else if (options.Longest > 0)
+      quv::PrintRecordedTasks(reader.Longest(options.Longest, from, to, host), format, std::cout);
+    else
+      quv::PrintRecordedEvents(reader.Events(from, to, host), format, std::cout);
+  } catch (const std::exception& e) {
+    quv::program::ReportError(kProgram, e.what());
+    return quv::program::kExitFailure;
+  }
+  return quv::program::FinishStandardOutput(kProgram, quv::program::kExitSuccess);
 }
 
 // --serve: the refresh cycle without a window until the process is asked to stop.
@@ -197,6 +243,7 @@ int main(int argc, char** argv) {
   if (!options.Error.empty()) return quv::program::ReportUsageError(kProgram, options.Error);
   if (options.Once) return PrintOnce(options);
   if (options.Serve) return Serve(options);
+  if (!options.HistoryFile.empty()) return PrintHistory(options);
   const std::optional<quv::THostConfig> config = ReadConfig(options);
   if (!config) return quv::program::kExitUsage;
   qInstallMessageHandler(ReportQtStart);

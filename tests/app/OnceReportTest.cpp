@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "app/OnceReport.h"
+#include "app/ReportOutput.h"
 #include "platform/Cp1252.h"
 #include "tests/app/FakeServers.h"
 

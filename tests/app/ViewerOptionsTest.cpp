@@ -3,12 +3,12 @@
 // cannot read, all before any window.
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <nlohmann/json.hpp>
 #include <set>
 
 #include "app/ViewerOptions.h"
+#include "platform/DateTime.h"
 #include "tests/kit/ProgramRun.h"
 #include "tests/kit/ServerProcess.h"
 #include "tests/kit/TempFolder.h"
@@ -71,7 +71,9 @@ TEST(ViewerOptions, PrintOnceOptions) {
   EXPECT_EQ(ParseViewerArguments({"--once", "--json", "--csv"}).Error,
             "--json and --csv exclude each other");
   EXPECT_EQ(ParseViewerArguments({"--json"}).Error,
-            "--sessions, --json, --csv, --count, --interval and --older-than need --once");
+            "--sessions, --json and --csv need --once or --history");
+  EXPECT_EQ(ParseViewerArguments({"--count", "2"}).Error,
+            "--count, --interval and --older-than need --once");
   EXPECT_EQ(ParseViewerArguments({"--once", "--older-than", "30"}).OlderThanSeconds, 30);
   EXPECT_EQ(ParseViewerArguments({"--once", "--sessions", "--older-than", "30"}).Error,
             "--older-than looks at tasks, not at --sessions");
@@ -81,7 +83,49 @@ TEST(ViewerOptions, PrintOnceOptions) {
   EXPECT_EQ(ParseViewerArguments({"--serve", "--record", "r.db"}).RecordFile, "r.db");
   EXPECT_EQ(ParseViewerArguments({"--record", "r.db"}).RecordFile, "r.db");
   EXPECT_EQ(ParseViewerArguments({"--once", "--record", "r.db"}).Error,
-            "--record needs a file name and goes without --once");
+            "--record goes without --once");
+  // A bare --record names the default file; an address after it would be its file.
+  EXPECT_EQ(ParseViewerArguments({"--record"}).RecordFile, DefaultRecordFile());
+  EXPECT_EQ(ParseViewerArguments({"--record", "--serve"}).RecordFile, DefaultRecordFile());
+  EXPECT_EQ(ParseViewerArguments({"10.0.0.5", "--record="}).RecordFile, DefaultRecordFile());
+}
+
+TEST(ViewerOptions, HistoryQuestions) {
+  const TViewerOptions at = ParseViewerArguments(
+      {"--history", "r.db", "--at", "2026-12-10 03:00", "--sessions", "--host", "B", "--json"});
+  EXPECT_EQ(at.Error, "");
+  EXPECT_EQ(at.HistoryFile, "r.db");
+  ASSERT_TRUE(at.At.has_value());
+  EXPECT_EQ(DateTimeToIsoText(*at.At), "2026-12-10 03:00:00");
+  EXPECT_TRUE(at.Sessions && at.Json);
+  EXPECT_EQ(at.Host, "B");
+  const TViewerOptions longest =
+      ParseViewerArguments({"--history", "r.db", "--longest", "20", "--from", "2026-12-09"});
+  EXPECT_EQ(longest.Error, "");
+  EXPECT_EQ(longest.Longest, 20);
+  EXPECT_TRUE(longest.From.has_value() && !longest.To.has_value());
+  EXPECT_TRUE(ParseViewerArguments({"--history", "r.db", "--events"}).Events);
+  const std::pair<std::vector<QString>, std::string> faults[] = {
+      {{"--history", "r.db"}, "--history needs one of --at TIME, --longest N and --events"},
+      {{"--history", "r.db", "--events", "--longest", "3"},
+       "--history needs one of --at TIME, --longest N and --events"},
+      {{"--events"}, "--at, --longest, --events, --from, --to and --host need --history"},
+      {{"--history", "r.db", "--at", "25:00"},
+       "--at: '25:00' is no instant (yyyy-mm-dd [hh:nn[:ss]], hh:nn[:ss], -30m, now)"},
+      {{"--history", "r.db", "--longest", "0"}, "--longest needs a whole number of at least 1"},
+      {{"--history", "r.db", "--at", "now", "--from", "-1h"},
+       "--from and --to go with --longest or --events, not with --at"},
+      {{"--history", "r.db", "--events", "--sessions"}, "--sessions goes with --at"},
+      {{"--history", "r.db", "--events", "--from", "now", "--to", "-1h"},
+       "--from is later than --to"},
+      {{"--history", "r.db", "--events", "--once"},
+       "--history reads a record file; it goes without --once, --serve and --record"},
+      {{"--history", "r.db", "--events", "10.0.0.5"},
+       "--history reads a record file, not a server: no server-address"},
+  };
+  for (const auto& [arguments, error] : faults)
+    EXPECT_EQ(ParseViewerArguments(QStringList(arguments.begin(), arguments.end())).Error, error)
+        << error;
 }
 
 // The viewer program itself; none of these runs opens a window.
@@ -211,19 +255,15 @@ TEST_F(ViewerProgram, ServeWatchesWithoutADisplayUntilSigterm) {
       << run.Out;
   EXPECT_NE(run.Out.find("quvtasks: B (127.0.0.1:1): sem conexão: "), std::string::npos) << run.Out;
   EXPECT_NE(run.Out.find("quvtasks: stopped after "), std::string::npos) << run.Out;
-  // Both servers' first states are in the record.
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(record.c_str(), &db), SQLITE_OK);
-  std::vector<std::string> states;
-  sqlite3_exec(
-      db, "SELECT label || ' ' || state FROM server_events JOIN servers ON id = server ORDER BY label",
-      [](void* out, int, char** values, char**) {
-        static_cast<std::vector<std::string>*>(out)->push_back(values[0]);
-        return 0;
-      },
-      &states, nullptr);
-  sqlite3_close(db);
-  EXPECT_EQ(states, (std::vector<std::string>{"A respondendo", "B sem conexão"}));
+  // Both servers' first states are in the record, as --history tells them.
+  const testing::TProgramRun events = testing::RunProgram(
+      FFolder.Path(), std::string(QUV_TASKS_BINARY) + " --history " + record + " --events --csv");
+  ASSERT_EQ(events.Status, 0) << events.Err;
+  EXPECT_EQ(events.Out.rfind("Quando,Host,Evento,Detalhe\r\n", 0), 0u) << events.Out;
+  EXPECT_NE(events.Out.find(",A=" + server.Address() + ",respondendo,\r\n"), std::string::npos)
+      << events.Out;
+  EXPECT_NE(events.Out.find(",B=127.0.0.1:1,sem conexão,"), std::string::npos) << events.Out;
+  EXPECT_EQ(testing::CountOf(events.Out, "\r\n"), 3u) << events.Out;
 }
 
 // A recording viewer killed outright loses at most the refresh in flight:
@@ -242,6 +282,14 @@ TEST_F(ViewerProgram, AKilledRecorderLeavesASoundFile) {
                           "kill -9 $pid; wait $pid; sqlite3 " + record +
                           " 'PRAGMA integrity_check; SELECT count(*) > 0 FROM task_spans'");
   EXPECT_EQ(run.Out, "ok\n1\n") << run.Err;
+  // What it recorded reads back: the longest tasks, as JSON.
+  const testing::TProgramRun longest = testing::RunProgram(
+      FFolder.Path(), std::string(QUV_TASKS_BINARY) + " --history " + record + " --longest 3 --json");
+  ASSERT_EQ(longest.Status, 0) << longest.Err;
+  const nlohmann::json tasks = nlohmann::json::parse(longest.Out);
+  ASSERT_TRUE(tasks.is_array() && !tasks.empty()) << longest.Out;
+  EXPECT_EQ(tasks[0].at("host"), "A");
+  EXPECT_GE(tasks[0].at("seconds").get<double>(), tasks.back().at("seconds").get<double>());
 }
 
 // --count repeats the whole print, titles included; --older-than checks.
