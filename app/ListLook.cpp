@@ -3,10 +3,12 @@
 #include <QDateTime>
 #include <QHeaderView>
 #include <QLocale>
+#include <QMenu>
 #include <QPainter>
 #include <QStyledItemDelegate>
 #include <QTreeView>
 
+#include "app/HostConfig.h"
 #include "platform/Cp1252.h"
 #include "platform/DateTime.h"
 
@@ -68,6 +70,18 @@ QString LocaleDateTimeText(double value) {
   return locale.toString(when, format);
 }
 
+int HostColumnWidth(const std::vector<std::string>& hosts) {
+  // Room beside the longest label.
+  constexpr int kHostColumnPadding = 16;
+  if (hosts.size() < 2) return 0;
+  const QFontMetrics metrics(WindowFont());
+  int width = metrics.horizontalAdvance(QStringLiteral("Host"));
+  for (const std::string& line : hosts)
+    width = std::max(width, metrics.horizontalAdvance(QString::fromStdString(
+                                Cp1252ToUtf8(HostLabel(line)))));
+  return width + kHostColumnPadding;
+}
+
 void SetUpTree(QTreeView* tree, QAbstractItemModel* model, const std::vector<TColumnDef>& columns) {
   tree->setModel(model);
   tree->setRootIsDecorated(false);
@@ -88,6 +102,37 @@ void SetUpTree(QTreeView* tree, QAbstractItemModel* model, const std::vector<TCo
   header->setFont(WindowFont());
   for (std::size_t i = 0; i < columns.size(); ++i)
     header->resizeSection(static_cast<int>(i), columns[i].Width);
+}
+
+void SetUpHeaderMenu(QTreeView* tree, int defaultColumn,
+                     const std::function<void(QHeaderView*, int column)>& clicked,
+                     const std::function<void()>& reset) {
+  QHeaderView* header = tree->header();
+  header->setSortIndicator(defaultColumn, Qt::AscendingOrder);
+  header->setSectionsClickable(true);
+  QObject::connect(header, &QHeaderView::sectionClicked, tree,
+                   [header, clicked](int column) { clicked(header, column); });
+  header->setContextMenuPolicy(Qt::CustomContextMenu);
+  QObject::connect(header, &QHeaderView::customContextMenuRequested, tree,
+                   [header, reset](const QPoint& at) {
+                     QMenu menu;
+                     menu.addAction(QString::fromUtf8("Ordem padrão"), reset);
+                     menu.addSeparator();
+                     // The column chooser: every column with a width of its own can be hidden.
+                     for (int column = 0; column < header->count(); ++column) {
+                       if (header->isSectionHidden(column) ? false
+                                                           : header->sectionSize(column) == 0)
+                         continue;
+                       QAction* action = menu.addAction(
+                           header->model()->headerData(column, Qt::Horizontal).toString());
+                       action->setCheckable(true);
+                       action->setChecked(!header->isSectionHidden(column));
+                       QObject::connect(action, &QAction::toggled, header, [header, column](bool shown) {
+                         header->setSectionHidden(column, !shown);
+                       });
+                     }
+                     menu.exec(header->mapToGlobal(at));
+                   });
 }
 
 }  // namespace quv

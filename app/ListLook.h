@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QFont>
+#include <QHeaderView>
 #include <QString>
+#include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -24,9 +27,39 @@ QFont WindowFont();
 // a value that is no valid date-time.
 QString LocaleDateTimeText(double value);
 
+// The Host columns' width: enough for the longest host label of `hosts`;
+// 0 (hidden) for a single host.
+int HostColumnWidth(const std::vector<std::string>& hosts);
+
 // Shows `model` in `tree` as a list of rows: whole-row extended selection,
 // grid lines, movable and resizable columns of the given widths, sort
 // indicators (the models sort; the header only asks them).
 void SetUpTree(QTreeView* tree, QAbstractItemModel* model, const std::vector<TColumnDef>& columns);
+
+// The header of `tree` sorts its list: a click on a column calls `clicked`;
+// the header's menu offers the default order (`reset`) and shows or hides
+// columns. The indicator starts on `defaultColumn`.
+void SetUpHeaderMenu(QTreeView* tree, int defaultColumn,
+                     const std::function<void(QHeaderView*, int column)>& clicked,
+                     const std::function<void()>& reset);
+
+// SetUpHeaderMenu for `model`: a click sorts by the column (again: the other
+// way), the change run through `keepFocus`.
+template <typename Row>
+void SetUpHeaderSorting(QTreeView* tree, TRowTableModel<Row>* model, int defaultColumn,
+                        const std::function<void(const std::function<void()>&)>& keepFocus,
+                        const std::function<void()>& reset) {
+  SetUpHeaderMenu(
+      tree, defaultColumn,
+      [model, keepFocus](QHeaderView* header, int column) {
+        const Qt::SortOrder order =
+            model->SortColumn() == column && model->SortOrder() == Qt::AscendingOrder
+                ? Qt::DescendingOrder
+                : Qt::AscendingOrder;
+        header->setSortIndicator(column, order);
+        keepFocus([&] { model->SetSort(column, order); });
+      },
+      reset);
+}
 
 }  // namespace quv

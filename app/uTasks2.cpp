@@ -37,8 +37,6 @@ constexpr int kCommandWidthReserve = 499;
 // Page margins that leave the trees 24 pixels narrower than the window.
 constexpr int kPageMargin = 10;
 constexpr int kHostPaneHeight = 110;
-// Room beside the longest host label in the Host columns.
-constexpr int kHostColumnPadding = 16;
 constexpr int kStripInterval = 1000;
 constexpr qsizetype kOutcomesShown = 20;
 
@@ -64,17 +62,6 @@ QIcon CancelGlyph() {
   icon.addPixmap(bitmap.copy(0, 0, 16, 16), QIcon::Normal);
   icon.addPixmap(bitmap.copy(16, 0, 16, 16), QIcon::Disabled);
   return icon;
-}
-
-// Wide enough for the longest host label, so that no label is cut.
-int HostColumnWidth(const std::vector<std::string>& hosts) {
-  if (hosts.size() < 2) return 0;
-  const QFontMetrics metrics(WindowFont());
-  int width = metrics.horizontalAdvance(QStringLiteral("Host"));
-  for (const std::string& line : hosts)
-    width = std::max(width, metrics.horizontalAdvance(QString::fromStdString(
-                                Cp1252ToUtf8(HostLabel(line)))));
-  return width + kHostColumnPadding;
 }
 
 // A model's sort as "column,order" (order 1: descending; column -1: the rows' own order).
@@ -354,33 +341,10 @@ void TFTasks::BuildShortcuts() {
 // menu (and ResetSort) brings back the rows' own order, shown on `defaultColumn`.
 template <typename Row>
 void TFTasks::SetUpSorting(QTreeView* tree, TRowTableModel<Row>* model, int defaultColumn) {
-  QHeaderView* header = tree->header();
-  header->setSortIndicator(defaultColumn, Qt::AscendingOrder);
-  header->setSectionsClickable(true);
-  connect(header, &QHeaderView::sectionClicked, this, [this, header, model](int column) {
-    const Qt::SortOrder order =
-        model->SortColumn() == column && model->SortOrder() == Qt::AscendingOrder
-            ? Qt::DescendingOrder
-            : Qt::AscendingOrder;
-    header->setSortIndicator(column, order);
-    KeepFocus([&] { model->SetSort(column, order); });
-  });
-  header->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(header, &QHeaderView::customContextMenuRequested, this, [this, header](const QPoint& at) {
-    QMenu menu;
-    menu.addAction(QString::fromUtf8("Ordem padrão"), this, &TFTasks::ResetSort);
-    menu.addSeparator();
-    // The column chooser: every column with a width of its own can be hidden.
-    for (int column = 0; column < header->count(); ++column) {
-      if (header->isSectionHidden(column) ? false : header->sectionSize(column) == 0) continue;
-      QAction* action = menu.addAction(header->model()->headerData(column, Qt::Horizontal).toString());
-      action->setCheckable(true);
-      action->setChecked(!header->isSectionHidden(column));
-      connect(action, &QAction::toggled, header,
-              [header, column](bool shown) { header->setSectionHidden(column, !shown); });
-    }
-    menu.exec(header->mapToGlobal(at));
-  });
+  SetUpHeaderSorting(
+      tree, model, defaultColumn,
+      [this](const std::function<void()>& change) { KeepFocus(change); },
+      [this] { ResetSort(); });
 }
 
 void TFTasks::ResetSort() {
