@@ -80,6 +80,17 @@ void ReadOnceOptions(const QCommandLineParser& parser, TViewerOptions& options) 
     SetError(options, "--older-than looks at tasks, not at --sessions");
 }
 
+void ReadMetricsOption(const QCommandLineParser& parser, TViewerOptions& options) {
+  if (!parser.isSet("metrics")) return;
+  if (!options.Serve) SetError(options, "--metrics needs --serve");
+  TMetricsEndpoint endpoint;
+  std::string problem;
+  if (ParseMetricsEndpoint(parser.value("metrics").toStdString(), endpoint, problem))
+    options.Metrics = endpoint;
+  else
+    SetError(options, "--metrics: " + problem);
+}
+
 }  // namespace
 
 TViewerOptions ParseViewerArguments(const QStringList& arguments) {
@@ -93,7 +104,8 @@ TViewerOptions ParseViewerArguments(const QStringList& arguments) {
                      QCommandLineOption("csv"), QCommandLineOption("count", "", "N"),
                      QCommandLineOption("interval", "", "S"),
                      QCommandLineOption("older-than", "", "S"), QCommandLineOption("serve"),
-                     QCommandLineOption("record", "", "FILE")});
+                     QCommandLineOption("record", "", "FILE"),
+                     QCommandLineOption("metrics", "", "ADDR:PORT")});
   parser.addOptions(QtOwnOptions());
   parser.addPositionalArgument("server-address", "");
   TViewerOptions options;
@@ -115,6 +127,7 @@ TViewerOptions ParseViewerArguments(const QStringList& arguments) {
   options.RecordFile = parser.value("record").toStdString();
   if (parser.isSet("record") && (options.RecordFile.empty() || options.Once))
     SetError(options, "--record needs a file name and goes without --once");
+  ReadMetricsOption(parser, options);
   if (parser.positionalArguments().size() > 1)
     SetError(options,
              program::StrayArgumentText(parser.positionalArguments().at(1).toStdString(), false));

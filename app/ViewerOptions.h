@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "app/MetricsServer.h"
+
 namespace quv {
 
 // What the viewer's command line asks for.
@@ -25,16 +27,19 @@ struct TViewerOptions {
   // Headless mode: refresh both lists without a window until stopped.
   bool Serve = false;
   std::string RecordFile;  // --record FILE (not with --once): the flight recorder's file
+  std::optional<TMetricsEndpoint> Metrics;  // --metrics ADDR:PORT (with --serve)
 };
 
 // Reads the arguments after the program name with Qt's command-line parser:
 // --help (-h), --version, --settings FILE (or --settings=FILE), --once with
 // --sessions, --json or --csv, --count N (1 or more) and --interval S (0 or
-// more), --serve (not with --once), one server address, and Qt's own options (-platform offscreen,
+// more), --serve (not with --once) and --metrics ADDR:PORT with it, one
+// server address, and Qt's own options (-platform offscreen,
 // -style X, ...), which are left to Qt; "--" ends the options, and a word
 // after one dash is one option. An unknown option, a second address, a
 // --settings without a file, a count or interval that is not such a number,
-// --json with --csv, a print-once option without --once, or an address with
+// --json with --csv, a print-once option without --once, --metrics without
+// --serve or with a value ParseMetricsEndpoint refuses, or an address with
 // a character outside Windows-1252 sets Error to the first such fault; Help
 // and Version are still seen.
 TViewerOptions ParseViewerArguments(const QStringList& arguments);

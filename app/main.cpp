@@ -18,6 +18,7 @@
 #include "app/FleetWatch.h"
 #include "app/HostConfig.h"
 #include "app/HostProbe.h"
+#include "app/MetricsServer.h"
 #include "app/OnceReport.h"
 #include "app/QtMainThread.h"
 #include "app/RemoteCalls.h"
@@ -45,7 +46,8 @@ const char* const kUsage = R"(Usage:
            [--settings FILE] [server-address]
       print the merged task view once, without a window, and end; status 1
       when a server did not answer (named on standard error)
-  quvtasks --serve [--record FILE] [--settings FILE] [server-address]
+  quvtasks --serve [--record FILE] [--metrics ADDR:PORT] [--settings FILE]
+           [server-address]
       refresh both lists without a window, as the window does, and log each
       server's change of state on standard error, until SIGTERM or SIGINT
   quvtasks --help | --version
@@ -54,6 +56,9 @@ Options:
   --settings FILE  read FILE instead of the settings file beside the program
   --record FILE    keep tasks, sessions, server events and cancels in an
                    SQLite file (or [MAIN] RECORDFILE of the settings)
+  --metrics ADDR:PORT  serve metrics for Prometheus at http://ADDR:PORT/metrics
+                   (ADDR 127.0.0.1 when only :PORT or PORT is given; port 0
+                   picks a free one; the address is logged)
   --sessions       print the session view instead
   --json, --csv    print JSON (a list of objects on one line; with --count,
                    JSON Lines) or CSV instead of a table; both give each
@@ -152,6 +157,16 @@ int PrintOnce(const quv::TViewerOptions& options) {
                                                                     : quv::program::kExitFailure);
 }
 
+// --metrics: serves `metrics` and logs where. Raises EMetricsServerError
+// when the endpoint cannot be listened on.
+std::unique_ptr<quv::TMetricsServer> StartMetricsServer(const quv::TMetricsEndpoint& endpoint,
+                                                        const quv::TFleetMetrics& metrics) {
+  auto server = std::make_unique<quv::TMetricsServer>(metrics, endpoint);
+  std::cerr << kProgram << ": metrics on http://" << quv::MetricsEndpointText(server->Endpoint())
+            << "/metrics\n";
+  return server;
+}
+
 // --serve: the refresh cycle without a window until the process is asked to stop.
 int Serve(const quv::TViewerOptions& options) {
   const std::optional<quv::THostConfig> config = ReadConfig(options);
@@ -164,8 +179,17 @@ int Serve(const quv::TViewerOptions& options) {
   } catch (const quv::ERecorderError& e) {
     quv::program::ReportError(kProgram, std::string("not recording: ") + e.what());
   }
+  quv::TFleetMetrics metrics;
+  std::unique_ptr<quv::TMetricsServer> metricsServer;
+  try {
+    if (options.Metrics) metricsServer = StartMetricsServer(*options.Metrics, metrics);
+  } catch (const quv::EMetricsServerError& e) {
+    quv::program::ReportError(kProgram, e.what());
+    return quv::program::kExitFailure;
+  }
   quv::TFleetWatch watch(*config, calls, probe, std::cerr);
   watch.SetRecorder(recorder.get());
+  watch.SetMetrics(&metrics);
   std::cerr << kProgram << ": watching " << config->Hosts.size()
             << " servers; SIGTERM or SIGINT stops\n";
   try {
