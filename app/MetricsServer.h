@@ -45,8 +45,8 @@ class EMetricsServerError : public Exception {
 // Rendering takes only a copy of the metrics under their lock; the refresh
 // never waits on a scraper. Listens from construction (raises
 // EMetricsServerError, naming the endpoint and the reason, when it cannot)
-// until Stop or destruction, which end the connections in hand and join.
-// `metrics` must outlive it.
+// until Stop or destruction, which stop accepting, let the connections in
+// hand finish (each within its time-outs) and join. `metrics` must outlive it.
 class TMetricsServer final {
  public:
   struct TLimits {

@@ -30,19 +30,6 @@ TFleetRead Read(bool sessions, std::vector<THostStatus> statuses,
   return read;
 }
 
-THostCounts Tasks(int32_t tasks, int32_t oldestMs) {
-  THostCounts counts;
-  counts.Tasks = tasks;
-  counts.OldestMs = oldestMs;
-  return counts;
-}
-
-THostCounts Sessions(int32_t sessions) {
-  THostCounts counts;
-  counts.Sessions = sessions;
-  return counts;
-}
-
 // A server that answers, one that never did, and one whose label (Windows-1252)
 // needs escaping; licences (one needing escaping too), refreshes of both
 // lists, and the recorder's counts.
@@ -53,11 +40,11 @@ TEST(FleetMetrics, ExpositionOfASmallFleet) {
   ASSERT_TRUE(view.Take(Read(false,
                              {Status(THostState::Answering, 12), silent,
                               Status(THostState::Answering, 1500)},
-                             {Tasks(2, 90500), THostCounts{}, Tasks(0, 0)})));
+                             {{.Tasks = 2, .OldestMs = 90500}, THostCounts{}, {.Tasks = 0, .OldestMs = 0}})));
   metrics.TakeRefresh(view, false, 30);
   TFleetRead sessions = Read(
       true, {Status(THostState::Answering, 8), silent, Status(THostState::Answering, 250)},
-      {Sessions(3), THostCounts{}, Sessions(1)});
+      {{.Sessions = 3}, THostCounts{}, {.Sessions = 1}});
   sessions.SessionView.Licences = {{"ERP01", 3}, {"F\xE1\"\n\\", 1}};
   ASSERT_TRUE(view.Take(std::move(sessions)));
   metrics.TakeRefresh(view, true, 2600);
@@ -135,7 +122,7 @@ TEST(FleetMetrics, NothingUnknownIsWritten) {
   EXPECT_EQ(before.find("recorder"), std::string::npos) << before;
 
   TFleetView view({"A=10.0.0.1"}, true);
-  ASSERT_TRUE(view.Take(Read(false, {Status(THostState::Answering, 5)}, {Tasks(4, 1000)})));
+  ASSERT_TRUE(view.Take(Read(false, {Status(THostState::Answering, 5)}, {{.Tasks = 4, .OldestMs = 1000}})));
   metrics.TakeRefresh(view, false, 0);
   EXPECT_NE(metrics.Render().find("quvtasks_server_tasks{server=\"A\",address=\"10.0.0.1\"} 4\n"),
             std::string::npos);
