@@ -66,12 +66,15 @@ void TFleetWatch::Run() {
 void TFleetWatch::RefreshList(bool sessions) {
   std::vector<THostState> before;
   for (const THostRow& host : FView.HostRows()) before.push_back(host.Status.State);
+  const uint32_t started = Clock().TickCount();
   TRefreshT& refresh = FRefresh.Run(sessions);
   if (!refresh.ErrorText().empty()) FLog << "quvtasks: " << Cp1252ToUtf8(refresh.ErrorText()) << '\n';
   if (!FView.TakeRefresh(refresh))
     FLog << "quvtasks: " << Cp1252ToUtf8(FView.ReadError()) << '\n';
+  const uint32_t durationMs = Clock().TickCount() - started;
   LogChanges(before);
   if (FRecorder) Record(sessions);
+  if (FMetrics) Measure(sessions, durationMs);
   FLog.flush();
   ++FRefreshCount;
 }
@@ -84,6 +87,11 @@ void TFleetWatch::Record(bool sessions) {
     FRecordingFailed = true;
     FLog << "quvtasks: recording stopped: " << failure << '\n';
   }
+}
+
+void TFleetWatch::Measure(bool sessions, uint32_t durationMs) {
+  FMetrics->TakeRefresh(FView, sessions, durationMs);
+  if (FRecorder) FMetrics->TakeRecorderCounts(FRecorder->Written(), FRecorder->Dropped());
 }
 
 void TFleetWatch::LogChanges(const std::vector<THostState>& before) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/BlockingRefresh.h"
+#include "app/FleetMetrics.h"
 #include "app/FleetView.h"
 #include "app/HostConfig.h"
 #include "app/Recorder.h"
@@ -34,6 +35,9 @@ class TFleetWatch final {
   // Each refresh is handed to `recorder` as well (none: nothing is
   // recorded); set before Start. The recorder must outlive the watch.
   void SetRecorder(TRecorder* recorder) { FRecorder = recorder; }
+  // Each refresh (and the recorder's counts) is handed to `metrics` as well;
+  // set before Start. The metrics must outlive the watch.
+  void SetMetrics(TFleetMetrics* metrics) { FMetrics = metrics; }
   void Start();
   void Stop();
   // Refreshes done so far, of both lists.
@@ -44,12 +48,14 @@ class TFleetWatch final {
   void RefreshList(bool sessions);
   void LogChanges(const std::vector<THostState>& before);
   void Record(bool sessions);
+  void Measure(bool sessions, uint32_t durationMs);
   bool Stopping();
 
   TBlockingRefresh FRefresh;
   TFleetView FView;
   std::ostream& FLog;
   TRecorder* FRecorder = nullptr;
+  TFleetMetrics* FMetrics = nullptr;
   bool FRecordingFailed = false;
   std::atomic<std::size_t> FRefreshCount{0};
   std::mutex FLock;  // guards FStopping

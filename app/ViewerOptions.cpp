@@ -133,6 +133,17 @@ QStringList WithBareRecordMarked(const QStringList& arguments) {
   return marked;
 }
 
+void ReadMetricsOption(const QCommandLineParser& parser, TViewerOptions& options) {
+  if (!parser.isSet("metrics")) return;
+  if (!options.Serve) SetError(options, "--metrics needs --serve");
+  TMetricsEndpoint endpoint;
+  std::string problem;
+  if (ParseMetricsEndpoint(parser.value("metrics").toStdString(), endpoint, problem))
+    options.Metrics = endpoint;
+  else
+    SetError(options, "--metrics: " + problem);
+}
+
 }  // namespace
 
 TViewerOptions ParseViewerArguments(const QStringList& arguments) {
@@ -150,7 +161,8 @@ TViewerOptions ParseViewerArguments(const QStringList& arguments) {
                      QCommandLineOption("history", "", "FILE"), QCommandLineOption("at", "", "TIME"),
                      QCommandLineOption("from", "", "TIME"), QCommandLineOption("to", "", "TIME"),
                      QCommandLineOption("longest", "", "N"), QCommandLineOption("events"),
-                     QCommandLineOption("host", "", "H")});
+                     QCommandLineOption("host", "", "H"),
+                     QCommandLineOption("metrics", "", "ADDR:PORT")});
   parser.addOptions(QtOwnOptions());
   parser.addPositionalArgument("server-address", "");
   TViewerOptions options;
@@ -173,6 +185,7 @@ TViewerOptions ParseViewerArguments(const QStringList& arguments) {
   if (parser.isSet("record") && options.RecordFile.empty()) options.RecordFile = DefaultRecordFile();
   if (parser.isSet("record") && options.Once) SetError(options, "--record goes without --once");
   ReadHistoryOptions(parser, options);
+  ReadMetricsOption(parser, options);
   if (parser.positionalArguments().size() > 1)
     SetError(options,
              program::StrayArgumentText(parser.positionalArguments().at(1).toStdString(), false));

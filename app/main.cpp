@@ -19,6 +19,7 @@
 #include "app/HistoryReport.h"
 #include "app/HostConfig.h"
 #include "app/HostProbe.h"
+#include "app/MetricsServer.h"
 #include "app/OnceReport.h"
 #include "app/QtMainThread.h"
 #include "app/RemoteCalls.h"
@@ -47,7 +48,8 @@ const char* const kUsage = R"(Usage:
            [--settings FILE] [server-address]
       print the merged task view once, without a window, and end; status 1
       when a server did not answer (named on standard error)
-  quvtasks --serve [--record [FILE]] [--settings FILE] [server-address]
+  quvtasks --serve [--record [FILE]] [--metrics ADDR:PORT] [--settings FILE]
+           [server-address]
       refresh both lists without a window, as the window does, and log each
       server's change of state on standard error, until SIGTERM or SIGINT
   quvtasks --history FILE --at TIME [--sessions] [--host H] [--json|--csv]
@@ -66,6 +68,9 @@ Options:
                    SQLite file (or [MAIN] RECORDFILE of the settings); a bare
                    --record (last, or before another option) keeps them in
                    ~/.local/share/quvtasks/gravacao.db
+  --metrics ADDR:PORT  serve metrics for Prometheus at http://ADDR:PORT/metrics
+                   (ADDR 127.0.0.1 when only :PORT or PORT is given; port 0
+                   picks a free one; the address is logged)
   --history FILE   answer from a record file instead of the servers
   --at TIME        the instant to show: yyyy-mm-dd hh:nn[:ss] (or with T),
                    yyyy-mm-dd, hh:nn[:ss] (the latest such time), -30m, -2h,
@@ -198,6 +203,16 @@ int PrintHistory(const quv::TViewerOptions& options) {
   return quv::program::FinishStandardOutput(kProgram, quv::program::kExitSuccess);
 }
 
+// --metrics: serves `metrics` and logs where. Raises EMetricsServerError
+// when the endpoint cannot be listened on.
+std::unique_ptr<quv::TMetricsServer> StartMetricsServer(const quv::TMetricsEndpoint& endpoint,
+                                                        const quv::TFleetMetrics& metrics) {
+  auto server = std::make_unique<quv::TMetricsServer>(metrics, endpoint);
+  std::cerr << kProgram << ": metrics on http://" << quv::MetricsEndpointText(server->Endpoint())
+            << "/metrics\n";
+  return server;
+}
+
 // --serve: the refresh cycle without a window until the process is asked to stop.
 int Serve(const quv::TViewerOptions& options) {
   const std::optional<quv::THostConfig> config = ReadConfig(options);
@@ -210,8 +225,17 @@ int Serve(const quv::TViewerOptions& options) {
   } catch (const quv::ERecorderError& e) {
     quv::program::ReportError(kProgram, std::string("not recording: ") + e.what());
   }
+  quv::TFleetMetrics metrics;
+  std::unique_ptr<quv::TMetricsServer> metricsServer;
+  try {
+    if (options.Metrics) metricsServer = StartMetricsServer(*options.Metrics, metrics);
+  } catch (const quv::EMetricsServerError& e) {
+    quv::program::ReportError(kProgram, e.what());
+    return quv::program::kExitFailure;
+  }
   quv::TFleetWatch watch(*config, calls, probe, std::cerr);
   watch.SetRecorder(recorder.get());
+  watch.SetMetrics(&metrics);
   std::cerr << kProgram << ": watching " << config->Hosts.size()
             << " servers; SIGTERM or SIGINT stops\n";
   try {
