@@ -20,6 +20,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include "app/HistoryWindow.h"
 #include "app/ListLook.h"
 #include "app/RowLooks.h"
 #include "platform/Clock.h"
@@ -95,6 +96,8 @@ TFTasks::TFTasks(const THostConfig& config, IRemoteCalls& calls, IHostProbe& pro
     return box.clickedButton() == yes;
   };
   FormCreate(config);
+  FHistoryConfig = config;
+  FHistoryConfig.Hosts.clear();
   OpenRecorder(config.RecordFile);
 }
 
@@ -102,6 +105,7 @@ void TFTasks::OpenRecorder(const std::string& fileName) {
   if (fileName.empty()) return;
   try {
     FRecorder = std::make_unique<TRecorder>(fileName);
+    HistoryButton->setVisible(true);
   } catch (const ERecorderError& e) {
     ActionResult->setText(
         QString::fromUtf8("Sem gravação: %1").arg(QString::fromStdString(e.what())));
@@ -305,6 +309,13 @@ QWidget* TFTasks::BuildStrip() {
   layout->addWidget(CancelTarget, 1);
   health->addWidget(StatusStrip, 3);
   health->addWidget(ActionResult, 2);
+  HistoryButton = new QToolButton(strip);
+  HistoryButton->setText(QString::fromUtf8("Histórico"));
+  HistoryButton->setToolTip(
+      QString::fromUtf8("Ver as listas como estavam num instante da gravação (Ctrl+H)"));
+  HistoryButton->setVisible(false);
+  connect(HistoryButton, &QToolButton::clicked, this, &TFTasks::ShowHistory);
+  health->addWidget(HistoryButton);
   health->addWidget(DetailsButton);
   health->addWidget(HostsButton);
   return strip;
@@ -316,6 +327,7 @@ void TFTasks::BuildShortcuts() {
   };
   add(QKeySequence(Qt::Key_Space), [this] { TogglePause(); });
   add(QKeySequence(Qt::Key_F5), [this] { RefreshNow(); });
+  add(QKeySequence(Qt::CTRL | Qt::Key_H), [this] { ShowHistory(); });
   // The key always asks first: it is easily pressed by mistake.
   add(QKeySequence(Qt::Key_Delete), [this] { CancelSelected(true); });
   for (const QKeySequence& keys : {QKeySequence(Qt::Key_Slash), QKeySequence(QKeySequence::Find)})
@@ -456,10 +468,23 @@ void TFTasks::ShowKeyHelp() {
       "Delete\tcancelar as linhas selecionadas (pede confirmação)\n"
       "Enter\tmostrar ou esconder os detalhes da linha em foco\n"
       "Ctrl+C\tcopiar as linhas selecionadas\n"
+      "Ctrl+H\thistórico: as listas num instante da gravação\n"
       "Clique no título\tordenar; menu do título: ordem padrão e colunas\n"
       "F1 ou ?\testa ajuda"), QMessageBox::Ok, this);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();
+}
+
+void TFTasks::ShowHistory() {
+  if (FHistoryConfig.RecordFile.empty()) return;
+  try {
+    auto* history = new THistoryWindow(FHistoryConfig.RecordFile, FHistoryConfig, this);
+    history->setAttribute(Qt::WA_DeleteOnClose);
+    history->show();
+  } catch (const ERecorderError& e) {
+    FShowError(QString::fromUtf8("Não foi possível abrir a gravação: %1")
+                   .arg(QString::fromStdString(e.what())));
+  }
 }
 
 // The look the operator left the window with the last time.

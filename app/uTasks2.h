@@ -82,6 +82,9 @@ class TFTasks final : public QWidget {
   QString SelectedRowsText() const;
   void CopySelectedRows() const;
   void ShowKeyHelp();
+  // Opens a window over the record file, at its latest instant; none
+  // without one (the button is hidden then).
+  void ShowHistory();
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -113,6 +116,7 @@ class TFTasks final : public QWidget {
   QSplitter* Splitter;
   TDetailsPane* Details;
   QToolButton* DetailsButton;
+  QToolButton* HistoryButton;
 
   // A refresh, and whether the window has shown it.
   struct TRefreshSlot {
@@ -166,6 +170,7 @@ class TFTasks final : public QWidget {
   TCancelAuditLog FAuditLog;
   TCancelRunner FCancels{FCalls, FAuditLog};
   std::unique_ptr<TRecorder> FRecorder;  // none: nothing is recorded
+  THostConfig FHistoryConfig;  // the settings history windows use (the hosts are the record's)
   std::vector<TCancelTarget> FPending;  // cancels whose outcome has not been shown
   QStringList FOutcomes;                // the last outcomes, newest first
   bool FConfirmCancel;

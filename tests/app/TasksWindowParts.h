@@ -30,7 +30,8 @@ class TTasksWindowParts final {
         ActionResult(window.ActionResult),
         Splitter(window.Splitter),
         Details(window.Details),
-        DetailsButton(window.DetailsButton) {}
+        DetailsButton(window.DetailsButton),
+        HistoryButton(window.HistoryButton) {}
 
   QTabWidget* const PageControl1;
   QTreeView* const vsTasks;
@@ -54,6 +55,7 @@ class TTasksWindowParts final {
   QSplitter* const Splitter;
   TDetailsPane* const Details;
   QToolButton* const DetailsButton;
+  QToolButton* const HistoryButton;
 };
 
 // The parts of `window`.

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "app/HistoryWindow.h"
 #include "app/uTasks2.h"
 #include "tests/app/TasksWindowParts.h"
 #include "platform/Cp1252.h"
@@ -66,11 +67,13 @@ int RowOfId(QTreeView* tree, const QString& id) {
   return -1;
 }
 
-QStringList Ids(QTreeView* tree) {
+QStringList Ids(const QAbstractItemModel& model) {
   QStringList ids;
-  for (int row = 0; row < tree->model()->rowCount(); ++row) ids << Cell(tree, row, 1);
+  for (int row = 0; row < model.rowCount(); ++row) ids << model.index(row, 1).data().toString();
   return ids;
 }
+
+QStringList Ids(QTreeView* tree) { return Ids(*tree->model()); }
 
 bool Near(QColor a, QColor b) {
   return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
@@ -581,31 +584,32 @@ class TasksWindowTest : public QObject {
                                "Não\t\t\t1 servidor sem conexão\t—\tNão\t\n"));
   }
 
-  // A window with a record file records what it shows; one it cannot open
-  // says so and goes on.
-  void theWindowRecordsWhatItShows() {
-    FServers.SetRows("10.0.3.5", {Task("95", "app.run", "10")});
+  // A window with a record file records what it shows, and its history
+  // window shows it back, read-only, filtered and sorted like the lists; a
+  // record file it cannot open is named and the window goes on.
+  void theWindowRecordsWhatItShowsAndShowsItBack() {
+    FServers.SetRows("10.0.3.5", {Task("95", "app.run", "10"), Task("96", "db.dump", "20")});
     THostConfig config = Config({"A=10.0.3.5", "B=10.0.3.6"});
     config.RecordFile = FAuditFolder.filePath("janela.db").toStdString();
     {
       TFTasks window(config, FServers, FServers);
+      QVERIFY(!Parts(window).HistoryButton->isHidden());
       Refresh(window);
     }  // closing writes what waits
-    sqlite3* db = nullptr;
-    QCOMPARE(sqlite3_open(config.RecordFile.c_str(), &db), SQLITE_OK);
-    QStringList spans;
-    sqlite3_exec(
-        db, "SELECT request_id || ' ' || user FROM task_spans",
-        [](void* out, int, char** values, char**) {
-          *static_cast<QStringList*>(out) << QString::fromUtf8(values[0]);
-          return 0;
-        },
-        &spans, nullptr);
-    sqlite3_close(db);
-    QCOMPARE(spans, QStringList({"95 ana"}));
+    THistoryWindow history(config.RecordFile, config);
+    QCOMPARE(history.Instant(), history.Period().second);
+    QCOMPARE(Ids(history.Tasks()), QStringList({"96", "95", ""}));
+    QCOMPARE(history.Servers().Rows().size(), std::size_t{2});
+    QVERIFY(history.Servers().Rows()[1].Status.State != THostState::Answering);
+    history.SetFilterText("dump");
+    QCOMPARE(Ids(history.Tasks()), QStringList({"96"}));
+    history.ShowInstant(history.Period().first - 1);  // before anything was recorded
+    QCOMPARE(history.Tasks().rowCount(), 0);
     config.RecordFile = FAuditFolder.filePath("no/such/folder/x.db").toStdString();
     TFTasks unrecorded(config, FServers, FServers);
     QVERIFY(Parts(unrecorded).ActionResult->text().startsWith(QString::fromUtf8("Sem gravação: ")));
+    QVERIFY(Parts(unrecorded).HistoryButton->isHidden());
+    QVERIFY_THROWS_EXCEPTION(ERecorderError, THistoryWindow(config.RecordFile, config));
   }
 
   // Filter, sort, hidden panes and columns come back in the next window.
