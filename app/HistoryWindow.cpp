@@ -25,7 +25,6 @@ namespace {
 constexpr double kSecondsPerDay = 86400;
 // The lists follow the slider once it has rested this long (milliseconds).
 constexpr int kSliderRest = 150;
-constexpr int kPageMargin = 10;
 
 QDateTime ToQDateTime(double value) {
   const TDateTimeParts parts = DecodeDateTime(value);
@@ -81,23 +80,11 @@ THistoryWindow::~THistoryWindow() = default;
 const TRowTableModel<THostRow>& THistoryWindow::Servers() const { return *FServerPane->Model(); }
 
 void THistoryWindow::BuildLayout(const THostConfig&) {
-  FPages = new QTabWidget(this);
-  auto* taskPage = new QWidget;
-  auto* sessionPage = new QWidget;
-  FTaskTree = new QTreeView(taskPage);
-  FSessionTree = new QTreeView(sessionPage);
-  FLicenceTree = new QTreeView(sessionPage);
-  auto* taskLayout = new QVBoxLayout(taskPage);
-  taskLayout->setContentsMargins(kPageMargin, kPageMargin, kPageMargin, kPageMargin);
-  taskLayout->addWidget(FTaskTree);
-  auto* sessionLayout = new QHBoxLayout(sessionPage);
-  sessionLayout->setContentsMargins(kPageMargin, kPageMargin, kPageMargin, kPageMargin);
-  sessionLayout->setSpacing(0);
-  sessionLayout->addWidget(FSessionTree, 1);
-  FLicenceTree->setFixedWidth(200);
-  sessionLayout->addWidget(FLicenceTree);
-  FPages->addTab(taskPage, QStringLiteral("Tarefas"));
-  FPages->addTab(sessionPage, QString::fromUtf8("Usuários"));
+  const TListPages lists = BuildListPages(this);
+  FPages = lists.Pages;
+  FTaskTree = lists.Tasks;
+  FSessionTree = lists.Sessions;
+  FLicenceTree = lists.Licences;
   SortableList(FTaskTree, FTaskModel, 0);
   SortableList(FSessionTree, FSessionModel, 1);
   SetUpTree(FLicenceTree, FLicenceModel, FLicenceModel->Columns());

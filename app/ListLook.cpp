@@ -1,11 +1,13 @@
 #include "app/ListLook.h"
 
+#include <QBoxLayout>
 #include <QDateTime>
 #include <QHeaderView>
 #include <QLocale>
 #include <QMenu>
 #include <QPainter>
 #include <QStyledItemDelegate>
+#include <QTabWidget>
 #include <QTreeView>
 
 #include "app/HostConfig.h"
@@ -80,6 +82,31 @@ int HostColumnWidth(const std::vector<std::string>& hosts) {
     width = std::max(width, metrics.horizontalAdvance(QString::fromStdString(
                                 Cp1252ToUtf8(HostLabel(line)))));
   return width + kHostColumnPadding;
+}
+
+TListPages BuildListPages(QWidget* parent) {
+  // Margins that leave the trees 24 pixels narrower than the window.
+  constexpr int kPageMargin = 10;
+  constexpr int kLicenceWidth = 200;
+  TListPages built;
+  built.Pages = new QTabWidget(parent);
+  auto* taskPage = new QWidget;
+  auto* sessionPage = new QWidget;
+  built.Tasks = new QTreeView(taskPage);
+  built.Sessions = new QTreeView(sessionPage);
+  built.Licences = new QTreeView(sessionPage);
+  auto* taskLayout = new QVBoxLayout(taskPage);
+  taskLayout->setContentsMargins(kPageMargin, kPageMargin, kPageMargin, kPageMargin);
+  taskLayout->addWidget(built.Tasks);
+  auto* sessionLayout = new QHBoxLayout(sessionPage);
+  sessionLayout->setContentsMargins(kPageMargin, kPageMargin, kPageMargin, kPageMargin);
+  sessionLayout->setSpacing(0);
+  sessionLayout->addWidget(built.Sessions, 1);
+  built.Licences->setFixedWidth(kLicenceWidth);
+  sessionLayout->addWidget(built.Licences);
+  built.Pages->addTab(taskPage, QStringLiteral("Tarefas"));
+  built.Pages->addTab(sessionPage, QString::fromUtf8("Usuários"));
+  return built;
 }
 
 void SetUpTree(QTreeView* tree, QAbstractItemModel* model, const std::vector<TColumnDef>& columns) {

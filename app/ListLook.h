@@ -11,6 +11,7 @@
 #include "app/RowTableModel.h"
 
 class QAbstractItemModel;
+class QTabWidget;
 class QTreeView;
 
 // How the window's lists look, whichever list: the font, readable selection
@@ -30,6 +31,16 @@ QString LocaleDateTimeText(double value);
 // The Host columns' width: enough for the longest host label of `hosts`;
 // 0 (hidden) for a single host.
 int HostColumnWidth(const std::vector<std::string>& hosts);
+
+// The two tabs of the lists: "Tarefas" with the task tree, "Usuários" with
+// the session tree and the licence tree beside it.
+struct TListPages {
+  QTabWidget* Pages;
+  QTreeView* Tasks;
+  QTreeView* Sessions;
+  QTreeView* Licences;
+};
+TListPages BuildListPages(QWidget* parent);
 
 // Shows `model` in `tree` as a list of rows: whole-row extended selection,
 // grid lines, movable and resizable columns of the given widths, sort

@@ -35,8 +35,6 @@ namespace {
 constexpr int kCommandColumn = 4;
 // Column "Commando" takes the task tree's width minus the other columns' share.
 constexpr int kCommandWidthReserve = 499;
-// Page margins that leave the trees 24 pixels narrower than the window.
-constexpr int kPageMargin = 10;
 constexpr int kHostPaneHeight = 110;
 constexpr int kStripInterval = 1000;
 constexpr qsizetype kOutcomesShown = 20;
@@ -189,23 +187,11 @@ void TFTasks::FormCreate(const THostConfig& config) {
 
 void TFTasks::BuildLayout(int hostWidth) {
   setFont(WindowFont());
-  PageControl1 = new QTabWidget(this);
-  auto* tabSheet1 = new QWidget;
-  auto* tabSheet2 = new QWidget;
-  vsTasks = new QTreeView(tabSheet1);
-  vsUsers = new QTreeView(tabSheet2);
-  vsLicences = new QTreeView(tabSheet2);
-  auto* taskLayout = new QVBoxLayout(tabSheet1);
-  taskLayout->setContentsMargins(kPageMargin, kPageMargin, kPageMargin, kPageMargin);
-  taskLayout->addWidget(vsTasks);
-  auto* sessionLayout = new QHBoxLayout(tabSheet2);
-  sessionLayout->setContentsMargins(kPageMargin, kPageMargin, kPageMargin, kPageMargin);
-  sessionLayout->setSpacing(0);
-  sessionLayout->addWidget(vsUsers, 1);
-  vsLicences->setFixedWidth(200);
-  sessionLayout->addWidget(vsLicences);
-  PageControl1->addTab(tabSheet1, QStringLiteral("Tarefas"));
-  PageControl1->addTab(tabSheet2, QString::fromUtf8("Usuários"));
+  const TListPages lists = BuildListPages(this);
+  PageControl1 = lists.Pages;
+  vsTasks = lists.Tasks;
+  vsUsers = lists.Sessions;
+  vsLicences = lists.Licences;
   vsHosts = new TServerPane(hostWidth, this);
   Splitter = new QSplitter(Qt::Vertical, this);
   Splitter->setChildrenCollapsible(false);
