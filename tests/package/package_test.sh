@@ -23,7 +23,9 @@ fail() {
 # The one .deb that `build` left.
 package_file() {
   local found=("$package_dir"/quv_*.deb)
-  [ ${#found[@]} -eq 1 ] && [ -f "${found[0]}" ] || fail "no package in $package_dir; run the build step"
+  if [ ${#found[@]} -ne 1 ] || [ ! -f "${found[0]}" ]; then
+    fail "no package in $package_dir; run the build step"
+  fi
   echo "${found[0]}"
 }
 
@@ -85,10 +87,10 @@ check_contents() {
 
   desktop-file-validate "$root/usr/share/applications/quvtasks.desktop" ||
     fail "the desktop entry is not valid"
-  local unit=$root/usr/lib/systemd/system/quvtasks.service exec
+  local unit=$root/usr/lib/systemd/system/quvtasks.service exec command
   exec=$(sed -n 's/^ExecStart=//p' "$unit")
-  set -- $exec
-  [ -x "$root$1" ] || fail "the unit starts $1, which the package does not hold"
+  command=${exec%% *}
+  [ -x "$root$command" ] || fail "the unit starts $command, which the package does not hold"
   local settings
   settings=$(sed -n 's/.*--settings \([^ ]*\).*/\1/p' <<<"$exec")
   [ -f "$root$settings" ] || fail "the unit reads $settings, which the package does not hold"
@@ -101,7 +103,7 @@ check_contents() {
 start_demo_server() {
   "$root/usr/bin/quvserver" --demo --seed 1 --demo-scale 1 --listen 127.0.0.1 --port 0 \
     --locator-port 0 >"$work/server.out" 2>"$work/server.err" &
-  pids+=($!)
+  pids+=("$!")
   local line=
   for _ in $(seq 100); do
     line=$(grep -m1 '^listening on ' "$work/server.out" || true)
@@ -140,7 +142,7 @@ check_programs() {
   "$root/usr/bin/quvtasks" --serve --settings "$root/etc/quvtasks/quvtasks.ini" \
     --record "$work/record.db" "$server" 2>"$work/serve.err" &
   local watch=$!
-  pids+=($watch)
+  pids+=("$watch")
   for _ in $(seq 100); do
     grep -q 'respondendo' "$work/serve.err" && break
     kill -0 "$watch" 2>/dev/null || break
