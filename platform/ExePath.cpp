@@ -1,5 +1,6 @@
 #include "platform/ExePath.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <vector>
@@ -16,6 +17,25 @@ std::string ExecutablePath() {
     if (static_cast<std::size_t>(n) < buffer.size()) return std::string(buffer.data(), n);
     buffer.resize(buffer.size() * 2);
   }
+}
+
+namespace {
+
+bool IsFolder(const std::string& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+}  // namespace
+
+std::string ProgramDataFolder() { return DataFolderOf(ExecutablePath()); }
+
+std::string DataFolderOf(const std::string& executablePath) {
+  const std::string programFolder = ExtractFileDir(executablePath);
+  if (ExtractFileName(programFolder) != "bin") return programFolder;
+  const std::string prefix = ExtractFileDir(programFolder);
+  const std::string shared = (prefix == "/" ? "" : prefix) + "/share/quv";
+  return IsFolder(shared) ? shared : programFolder;
 }
 
 std::string ExtractFileDir(const std::string& path) {

@@ -70,7 +70,7 @@ std::string_view TrimBlanks(std::string_view s) {
 }
 
 std::string DefaultDictionaryPath() {
-  return ExtractFileDir(ExecutablePath()) + "/" + std::string(TquvMacroCaption::kDefaultFileName);
+  return ProgramDataFolder() + "/" + std::string(TquvMacroCaption::kDefaultFileName);
 }
 
 // The process-wide dictionary and the lock that serialises every request to it.

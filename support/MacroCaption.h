@@ -20,8 +20,9 @@ class TquvMacroCaption final {
  public:
   static constexpr std::string_view kDefaultFileName = "quvMacroCaption.bin";
 
-  // A blank name means the default file beside the executable; a file that is missing or cannot
-  // be read (a folder, say, or one over 256 MiB) gives an empty dictionary.
+  // A blank name means the default file in the program's data folder (ProgramDataFolder); a
+  // file that is missing or cannot be read (a folder, say, or one over 256 MiB) gives an empty
+  // dictionary.
   explicit TquvMacroCaption(const std::string& fileName = "");
 
   std::string Caption(std::string_view text, int mode) const;

@@ -582,7 +582,7 @@ TquvInterfaces& GetRegistry() {
   std::lock_guard<std::mutex> guard(registry.Lock);
   if (!registry.Interfaces) {
     registry.Interfaces = std::make_unique<TquvInterfaces>(
-        TquvLibraryOptions{ExtractFileDir(ExecutablePath()), false, true});
+        TquvLibraryOptions{ProgramDataFolder(), false, true});
   }
   return *registry.Interfaces;
 }

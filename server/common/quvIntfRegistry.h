@@ -245,7 +245,7 @@ class TquvInterfaces final : public IquvDefinitionSource {
 // registry as the source of record references; ending it frees the registry
 // (its watcher thread is stopped and joined).
 std::unique_ptr<TScopePart> MakeInterfaceRegistry();
-// The process-wide registry (libraries beside the program), made on first use.
+// The process-wide registry (libraries in the program's data folder), made on first use.
 TquvInterfaces& GetRegistry();
 
 // Fills `defs` with a copy of the first (or second) definition set of the

@@ -38,7 +38,8 @@ Options:
                  the method's library
   --intf FILE    an interface file with the method's definitions (may be
                  given again); without it they come from LIBRARY.quv beside
-                 this program
+                 this program, or in PREFIX/share/quv when it is installed
+                 in PREFIX/bin
   --timeout MS   the call's time-out (default: the client settings')
 
 Each value is converted by its field's type before anything is sent, as
