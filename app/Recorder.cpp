@@ -16,14 +16,13 @@ constexpr std::string_view kSessionKind = "sessão"_cp;
 
 std::string StateText(const THostStatus& status) { return std::string(HostStateText(status.State)); }
 
-// The key of an open span: its server's id and its request id or session key.
-std::string SpanKey(int64_t server, const std::string& id) {
-  const auto server32 = static_cast<uint32_t>(server);
-  return std::string(reinterpret_cast<const char*>(&server32), sizeof server32) + id;
+uint64_t TaskKey(int64_t server, int32_t requestId) {
+  return uint64_t(static_cast<uint32_t>(server)) << 32 | static_cast<uint32_t>(requestId);
 }
 
-std::string SpanKey(int64_t server, int32_t requestId) {
-  return SpanKey(server, std::string(reinterpret_cast<const char*>(&requestId), sizeof requestId));
+std::string SessionKey(int64_t server, const std::string& key) {
+  const auto server32 = static_cast<uint32_t>(server);
+  return std::string(reinterpret_cast<const char*>(&server32), sizeof server32) + key;
 }
 
 }  // namespace
@@ -36,7 +35,7 @@ TRecordedRefresh RefreshToRecord(const TFleetView& view, bool sessions, double w
   if (sessions)
     refresh.SessionRows = view.Sessions().Sessions;
   else
-    refresh.Tasks = view.Tasks();
+    refresh.Tasks = view.SharedTasks();
   return refresh;
 }
 
@@ -139,7 +138,6 @@ void TRecorder::Write(const TRecordedRefresh& refresh, const std::vector<TCancel
       RecordSessions(refresh, now);
     else
       RecordTasks(refresh, now);
-    CloseUnseen(refresh, now);
     FWriter.SetLastRefresh(refresh.Sessions, now);
     FWriter.Prune(refresh.When - FRetentionDays, FMaxBytes);
     FWriter.Commit();
@@ -150,75 +148,93 @@ void TRecorder::Write(const TRecordedRefresh& refresh, const std::vector<TCancel
 }
 
 void TRecorder::RecordStates(const TRecordedRefresh& refresh) {
+  FHostServers.clear();
   for (const THostRow& host : refresh.Hosts) {
-    const std::string state = StateText(host.Status);
-    std::string& last = FLastState[host.Line];
-    if (last == state) continue;
-    last = state;
-    FWriter.AddServerEvent(FWriter.ServerId(host.Line), refresh.When, state, host.Status.Cause);
+    const int64_t server = FWriter.ServerId(host.Line);
+    FHostServers.push_back(server);
+    const auto [last, added] = FLastState.try_emplace(server, host.Status.State);
+    if (!added && last->second == host.Status.State) continue;
+    last->second = host.Status.State;
+    FWriter.AddServerEvent(server, refresh.When, StateText(host.Status), host.Status.Cause);
   }
 }
 
+// The server id of a row, from its host's index when it names that host.
+int64_t TRecorder::ServerOfRow(const TRecordedRefresh& refresh, std::size_t host,
+                               const std::string& line) {
+  if (host < refresh.Hosts.size() && refresh.Hosts[host].Line == line) return FHostServers[host];
+  return FWriter.ServerId(line);
+}
+
 void TRecorder::RecordTasks(const TRecordedRefresh& refresh, int64_t now) {
-  for (const TTaskRow& row : refresh.Tasks) {
-    if (row.NoConnection) continue;
-    const int64_t server = FWriter.ServerId(row.HostLine);
-    const auto [span, added] = FOpen[0].try_emplace(SpanKey(server, row.RequestId));
-    if (added) {
-      FWriter.AddTask(now, server, row);
-      span->second = {now, now, server, row.RequestId, {}, TaskFlags(row)};
-    } else {
-      span->second.LastSeen = now;
-      span->second.Flags |= TaskFlags(row);
+  if (refresh.Tasks) {
+    for (const TTaskRow& row : *refresh.Tasks) {
+      if (row.NoConnection) continue;
+      const int64_t server = ServerOfRow(refresh, row.Host, row.HostLine);
+      const auto [span, added] = FOpenTasks.try_emplace(TaskKey(server, row.RequestId));
+      if (added) {
+        FWriter.AddTask(now, server, row);
+        span->second = {{now, now, server, TaskFlags(row)}, row.RequestId};
+      } else {
+        span->second.LastSeen = now;
+        span->second.Flags |= TaskFlags(row);
+      }
     }
   }
+  CloseUnseen(refresh, now, FOpenTasks, FCancelledTasks, [this](const TOpenTask& span, const TSpanClose& close) {
+    FWriter.CloseTask(span.FirstSeen, span.Server, span.RequestId, span.Flags, close);
+  });
 }
 
 void TRecorder::RecordSessions(const TRecordedRefresh& refresh, int64_t now) {
   for (const TSessionRow& row : refresh.SessionRows) {
     if (row.NoConnection) continue;
-    const int64_t server = FWriter.ServerId(row.HostLine);
-    const auto [span, added] = FOpen[1].try_emplace(SpanKey(server, row.SessionKey));
+    const int64_t server = ServerOfRow(refresh, row.Host, row.HostLine);
+    const auto [span, added] = FOpenSessions.try_emplace(SessionKey(server, row.SessionKey));
     if (added) {
       FWriter.AddSession(now, server, row);
-      span->second = {now, now, server, 0, row.SessionKey, int64_t{row.Active}};
+      span->second = {{now, now, server, int64_t{row.Active}}, row.SessionKey};
     } else {
       span->second.LastSeen = now;
       span->second.Flags = row.Active;
     }
   }
+  CloseUnseen(refresh, now, FOpenSessions, FCancelledSessions,
+              [this](const TOpenSession& span, const TSpanClose& close) {
+                FWriter.CloseSession(span.FirstSeen, span.Server, span.Key, span.Flags != 0,
+                                     close);
+              });
 }
 
 // Spans of the refreshed list that it no longer listed have ended: cancelled
 // when a cancel of ours succeeded, gone when their server answered, else lost
-// with it.
-void TRecorder::CloseUnseen(const TRecordedRefresh& refresh, int64_t now) {
-  const bool sessions = refresh.Sessions;
+// with it. The oldest still open widens the span the queries allow for.
+template <typename TSpans, typename TClose>
+void TRecorder::CloseUnseen(const TRecordedRefresh& refresh, int64_t now, TSpans& open,
+                            std::unordered_set<typename TSpans::key_type>& cancelled,
+                            TClose close) {
   std::unordered_set<int64_t> answering;
-  for (const THostRow& host : refresh.Hosts)
-    if (host.Status.State == THostState::Answering) answering.insert(FWriter.ServerId(host.Line));
-  std::unordered_set<std::string>& cancelled = FCancelled[sessions ? 1 : 0];
-  TOpenSpans& open = FOpen[sessions ? 1 : 0];
+  for (std::size_t i = 0; i < refresh.Hosts.size(); ++i)
+    if (refresh.Hosts[i].Status.State == THostState::Answering) answering.insert(FHostServers[i]);
+  int64_t oldest = now;
   for (auto it = open.begin(); it != open.end();) {
     const TOpenSpan& span = it->second;
     if (span.LastSeen == now) {
-      FWriter.AllowSpan(sessions, now - span.FirstSeen);
+      oldest = std::min(oldest, span.FirstSeen);
       ++it;
       continue;
     }
-    TSpanClose close{span.LastSeen - span.FirstSeen, now - span.LastSeen, TSpanEnd::ServerLost};
+    TSpanClose ended{span.LastSeen - span.FirstSeen, now - span.LastSeen, TSpanEnd::ServerLost};
     if (cancelled.erase(it->first) > 0)
-      close.End = TSpanEnd::Cancelled;
+      ended.End = TSpanEnd::Cancelled;
     else if (answering.contains(span.Server))
-      close.End = TSpanEnd::Gone;
-    if (sessions)
-      FWriter.CloseSession(span.FirstSeen, span.Server, span.SessionKey, span.Flags != 0, close);
-    else
-      FWriter.CloseTask(span.FirstSeen, span.Server, span.RequestId, span.Flags, close);
+      ended.End = TSpanEnd::Gone;
+    close(it->second, ended);
     it = open.erase(it);
   }
+  FWriter.AllowSpan(refresh.Sessions, now - oldest);
   // A cancel whose span is no longer open ends nothing more.
-  std::erase_if(cancelled, [&open](const std::string& key) { return !open.contains(key); });
+  std::erase_if(cancelled, [&open](const auto& key) { return !open.contains(key); });
 }
 
 void TRecorder::RecordCancels(const std::vector<TCancel>& cancels) {
@@ -231,9 +247,9 @@ void TRecorder::RecordCancels(const std::vector<TCancel>& cancels) {
                       cancel.Outcome.Done() ? std::string("ok") : "falha: " + cancel.Outcome.Cause);
     if (!cancel.Outcome.Done()) continue;
     if (task)
-      FCancelled[0].insert(SpanKey(server, StrToIntDef(target.ParamValue, kNotANumber)));
+      FCancelledTasks.insert(TaskKey(server, StrToIntDef(target.ParamValue, kNotANumber)));
     else
-      FCancelled[1].insert(SpanKey(server, target.ParamValue));
+      FCancelledSessions.insert(SessionKey(server, target.ParamValue));
   }
 }
 

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -19,11 +20,12 @@ namespace quv {
 
 // What one refresh hands to the recorder: when it was shown, which list it
 // read, each server's state, and the rows of that list (Windows-1252 texts).
+// The task rows are shared with the view that shows them, not copied.
 struct TRecordedRefresh {
   double When = 0;  // local date-time
   bool Sessions = false;
   std::vector<THostRow> Hosts;
-  std::vector<TTaskRow> Tasks;
+  std::shared_ptr<const std::vector<TTaskRow>> Tasks;
   std::vector<TSessionRow> SessionRows;
 };
 
@@ -73,11 +75,17 @@ class TRecorder final {
     int64_t FirstSeen;
     int64_t LastSeen;
     int64_t Server;
-    int32_t RequestId;       // tasks
-    std::string SessionKey;  // sessions
-    int64_t Flags;           // a task's flags, a session's activity
+    int64_t Flags;  // a task's flags, a session's activity
   };
-  using TOpenSpans = std::unordered_map<std::string, TOpenSpan>;
+  struct TOpenTask : TOpenSpan {
+    int32_t RequestId;
+  };
+  struct TOpenSession : TOpenSpan {
+    std::string Key;
+  };
+  // Tasks by server id and request id, sessions by server id and key.
+  using TOpenTasks = std::unordered_map<uint64_t, TOpenTask>;
+  using TOpenSessions = std::unordered_map<std::string, TOpenSession>;
   struct TCancel {
     double When;
     TCancelOutcome Outcome;
@@ -86,16 +94,23 @@ class TRecorder final {
   void Run();
   void Write(const TRecordedRefresh& refresh, const std::vector<TCancel>& cancels);
   void RecordStates(const TRecordedRefresh& refresh);
+  int64_t ServerOfRow(const TRecordedRefresh& refresh, std::size_t host, const std::string& line);
   void RecordTasks(const TRecordedRefresh& refresh, int64_t now);
   void RecordSessions(const TRecordedRefresh& refresh, int64_t now);
-  void CloseUnseen(const TRecordedRefresh& refresh, int64_t now);
+  template <typename TSpans, typename TClose>
+  void CloseUnseen(const TRecordedRefresh& refresh, int64_t now, TSpans& open,
+                   std::unordered_set<typename TSpans::key_type>& cancelled, TClose close);
   void RecordCancels(const std::vector<TCancel>& cancels);
 
   TRecordFile FFile;
   TSpanWriter FWriter;
-  std::unordered_map<std::string, std::string> FLastState;  // host line -> state text
-  TOpenSpans FOpen[2];                                      // tasks, sessions
-  std::unordered_set<std::string> FCancelled[2];            // keys a cancel of ours ended
+  std::unordered_map<int64_t, THostState> FLastState;  // by server id
+  std::vector<int64_t> FHostServers;  // server id of each host of the refresh written
+  TOpenTasks FOpenTasks;
+  TOpenSessions FOpenSessions;
+  // The spans a cancel of ours ended.
+  std::unordered_set<uint64_t> FCancelledTasks;
+  std::unordered_set<std::string> FCancelledSessions;
   const std::size_t FMaxQueued;
   const double FRetentionDays;
   const int64_t FMaxBytes;

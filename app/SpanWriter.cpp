@@ -10,13 +10,14 @@ namespace {
 
 const char* LongestKey(bool sessions) { return sessions ? kLongestSessionKey : kLongestTaskKey; }
 
-// Deletes the oldest spans of `table` that ended before ?1 (any that ended
-// when ?1 is null), ?2 at most; `key` completes the table's primary key.
-std::string PruneSql(const std::string& table, const std::string& key) {
+// Deletes the oldest spans of `table` that ended (before ?1 when `aged`), ?2
+// at most; `key` completes the table's primary key.
+std::string PruneSql(const std::string& table, const std::string& key, bool aged) {
   return "DELETE FROM " + table + " WHERE (first_seen, server, " + key +
          ") IN (SELECT first_seen, server, " + key + " FROM " + table +
-         " WHERE ended IS NOT NULL AND (?1 IS NULL OR (first_seen < ?1 AND first_seen + seen + "
-         "coalesce(gap, 0) < ?1)) ORDER BY first_seen LIMIT ?2)";
+         " WHERE ended IS NOT NULL" +
+         (aged ? " AND first_seen < ?1 AND first_seen + seen + coalesce(gap, 0) < ?1" : "") +
+         " ORDER BY first_seen LIMIT ?2)";
 }
 
 }  // namespace
@@ -47,8 +48,10 @@ TSpanWriter::TSpanWriter(TRecordFile& file)
       FAddEvent(file.Db(), "INSERT INTO server_events VALUES(?, ?, ?, ?)"),
       FAddCancel(file.Db(), "INSERT INTO cancels VALUES(?, ?, ?, ?, ?)"),
       FSetMeta(file.Db(), "INSERT OR REPLACE INTO meta VALUES(?, ?)"),
-      FPruneTasks(file.Db(), PruneSql("tasks", "request_id").c_str()),
-      FPruneSessions(file.Db(), PruneSql("sessions", "session_key").c_str()),
+      FPruneTasks(file.Db(), PruneSql("tasks", "request_id", true).c_str()),
+      FPruneSessions(file.Db(), PruneSql("sessions", "session_key", true).c_str()),
+      FTrimTasks(file.Db(), PruneSql("tasks", "request_id", false).c_str()),
+      FTrimSessions(file.Db(), PruneSql("sessions", "session_key", false).c_str()),
       FPruneEvents(file.Db(),
                    "DELETE FROM server_events WHERE rowid IN (SELECT rowid FROM server_events "
                    "WHERE at < ?1 LIMIT ?2)"),
@@ -173,9 +176,9 @@ void TSpanWriter::Prune(double before, int64_t maxBytes) {
   }
   if (UsedBytes() <= maxBytes) return;
   // Over the size: the oldest that ended go, whatever their age.
-  for (TSqlStatement* prune : {&FPruneTasks, &FPruneSessions}) {
-    prune->Reset();
-    prune->Bind(2, kPruneBatch).Step();
+  for (TSqlStatement* trim : {&FTrimTasks, &FTrimSessions}) {
+    trim->Reset();
+    trim->Bind(2, kPruneBatch).Step();
   }
 }
 

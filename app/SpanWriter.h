@@ -76,7 +76,7 @@ class TSpanWriter final {
   TSqlStatement FAddTask, FCloseTask, FAddSession, FCloseSession;
   TSqlStatement FAddEvent, FAddCancel, FSetMeta;
   TSqlStatement FPruneTasks, FPruneSessions, FPruneEvents, FPruneCancels;
-  TSqlStatement FUsedBytes;
+  TSqlStatement FTrimTasks, FTrimSessions, FUsedBytes;
 };
 
 // The flags column of a task: 1 its system command mark, 2 its cancelled mark.
