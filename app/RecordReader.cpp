@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <map>
+#include <unordered_map>
 
 #include "app/HostConfig.h"
 #include "platform/Cp1252.h"
@@ -23,6 +24,8 @@ class TRecordedReply final : public IReplyRows {
   bool Eof() const override { return FRow >= FRows.size(); }
   void Next() override { ++FRow; }
   std::string FieldText(const std::string& name) const override {
+    for (std::size_t i = 0; i < FNames.size(); ++i)
+      if (FNames[i] == name) return FRows[FRow][i];
     for (std::size_t i = 0; i < FNames.size(); ++i)
       if (AnsiCompareText(FNames[i], name) == 0) return FRows[FRow][i];
     return "";
@@ -113,16 +116,16 @@ std::vector<THostStatus> TRecordReader::StatesAt(double when,
                                                  const std::vector<std::string>& hosts) const {
   std::vector<THostStatus> statuses(hosts.size());
   TSqlStatement select(FFile.Db(),
-                       "SELECT label, address, state, cause FROM servers JOIN server_events e "
-                       "ON e.server = servers.id WHERE e.at = (SELECT max(at) FROM server_events "
-                       "WHERE server = servers.id AND at <= ?1)");
-  select.Bind(1, when);
-  while (select.Step()) {
-    const auto at = std::find(hosts.begin(), hosts.end(), HostLineOf(select.Text(0), select.Text(1)));
+                       "SELECT state, cause FROM server_events WHERE server = ?1 AND at <= ?2 "
+                       "ORDER BY at DESC LIMIT 1");
+  for (const TServer& server : Servers("")) {
+    const auto at = std::find(hosts.begin(), hosts.end(), server.Line);
     if (at == hosts.end()) continue;
+    select.Reset();
+    if (!select.Bind(1, server.Id).Bind(2, when).Step()) continue;
     THostStatus& status = statuses[at - hosts.begin()];
-    status.State = StateOfText(select.Text(2));
-    status.Cause = select.Text(3);
+    status.State = StateOfText(select.Text(0));
+    status.Cause = select.Text(1);
   }
   return statuses;
 }
@@ -135,11 +138,13 @@ TFleetRead TRecordReader::ReadAt(double when, bool sessions, const TFleetView& v
   for (std::size_t i = 0; i < hosts.size(); ++i)
     if (statuses[i].State == THostState::Answering)
       replies[i] = std::make_unique<TRecordedReply>(names);
-  std::map<int64_t, TRecordedReply*> replyOf;
+  std::unordered_map<std::string, std::size_t> hostIndex;
+  for (std::size_t i = 0; i < hosts.size(); ++i) hostIndex.emplace(hosts[i], i);
+  std::unordered_map<int64_t, TRecordedReply*> replyOf;
   for (const TServer& server : Servers("")) {
-    const auto at = std::find(hosts.begin(), hosts.end(), server.Line);
-    if (at != hosts.end() && replies[at - hosts.begin()])
-      replyOf[server.Id] = replies[at - hosts.begin()].get();
+    const auto at = hostIndex.find(server.Line);
+    if (at != hostIndex.end() && replies[at->second])
+      replyOf[server.Id] = replies[at->second].get();
   }
   if (FFile.LoadEpoch()) {
     // A span was listed by the last refresh at or before the instant when it
@@ -195,14 +200,15 @@ std::vector<TRecordedTask> TRecordReader::Longest(std::size_t count, double from
   if (lines.empty() || !FFile.LoadEpoch()) return tasks;
   // Open tasks run through the last refresh of the list; those seen in the
   // period began within the longest span before it, which bounds the scan.
+  // The texts are looked up for the tasks kept only.
   const std::string sql =
       "SELECT server, request_id, u.text, m.text, w.text, first_seen - elapsed, last, ended FROM "
       "(SELECT *, first_seen + coalesce(seen, ?4 - first_seen) AS last FROM tasks WHERE "
-      "first_seen BETWEEN ?1 - ?3 AND ?2" +
+      "first_seen BETWEEN ?1 - ?3 AND ?2 AND first_seen + coalesce(seen, ?4 - first_seen) >= ?1" +
       (host.empty() ? std::string() : " AND server IN " + IdList(ids)) +
-      ") t LEFT JOIN texts u ON u.id = t.user LEFT JOIN texts m ON m.id = t.method "
-      "LEFT JOIN texts w ON w.id = t.workstation WHERE last >= ?1 "
-      "ORDER BY last - first_seen + elapsed DESC LIMIT ?5";
+      " ORDER BY last - first_seen + elapsed DESC LIMIT ?5) t LEFT JOIN texts u ON u.id = t.user "
+      "LEFT JOIN texts m ON m.id = t.method LEFT JOIN texts w ON w.id = t.workstation "
+      "ORDER BY last - first_seen + elapsed DESC";
   TSqlStatement select(FFile.Db(), sql.c_str());
   select.Bind(1, FFile.ToMs(from)).Bind(2, FFile.ToMs(to));
   select.Bind(3, FFile.MetaInteger(kLongestTaskKey, 0));

@@ -116,6 +116,7 @@ void TRecorder::Run() {
     } catch (const std::exception& e) {
       failure = e.what();
     }
+    refresh = {};  // its rows are freed before the lock is taken again
     lock.lock();
     if (failure.empty()) {
       ++FWritten;
