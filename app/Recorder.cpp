@@ -67,8 +67,10 @@ TRecorder::~TRecorder() {
 }
 
 bool TRecorder::Submit(TRecordedRefresh refresh) {
+  std::vector<TRecordedRefresh> written;  // freed here, after the lock
   {
     std::lock_guard<std::mutex> guard(FLock);
+    written.swap(FWrittenRefreshes);
     if (FQueue.size() >= FMaxQueued || !FFailure.empty()) {
       ++FDropped;
       return false;
@@ -116,8 +118,8 @@ void TRecorder::Run() {
     } catch (const std::exception& e) {
       failure = e.what();
     }
-    refresh = {};  // its rows are freed before the lock is taken again
     lock.lock();
+    FWrittenRefreshes.push_back(std::move(refresh));
     if (failure.empty()) {
       ++FWritten;
     } else {

@@ -117,6 +117,9 @@ class TRecorder final {
   mutable std::mutex FLock;  // guards what follows
   std::condition_variable FQueued;
   std::deque<TRecordedRefresh> FQueue;
+  // Refreshes written, whose rows the next Submit frees on the refresh's
+  // thread: freeing them where they were allocated costs less.
+  std::vector<TRecordedRefresh> FWrittenRefreshes;
   std::vector<TCancel> FCancels;
   bool FStopping = false;
   std::size_t FWritten = 0;
