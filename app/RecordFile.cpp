@@ -195,17 +195,25 @@ void TRecordFile::Open(const std::string& fileName, int flags) {
 }
 
 void TRecordFile::Prepare(bool write) {
-  if (write) ExecuteSql(FDb, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
   const int version = SchemaVersion(FDb);
   if (version > kSchemaVersion)
     throw ERecorderError("the file was written by a newer version (schema " +
                          std::to_string(version) + ", this one reads up to " +
                          std::to_string(kSchemaVersion) + ")");
+  if (version == 0) {
+    // A database of something else is no place for a record.
+    TSqlStatement tables(FDb, "SELECT name FROM sqlite_master WHERE type = 'table'");
+    if (tables.Step())
+      throw ERecorderError("not a record file (it has tables of its own, such as " +
+                           tables.Text(0) + ")");
+    if (!write) throw ERecorderError("not a record file (no schema version)");
+  }
   if (!write) {
-    if (version == 0) throw ERecorderError("not a record file (no schema version)");
     if (version == 1) ReadMigratedCopy();
     return;
   }
+  ExecuteSql(FDb, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+  if (version == 1) return MigrateFromV1(FDb);
   if (version == 0) {
     InTransaction(FDb, [this] {
       ExecuteSql(FDb, kCommonTables);
@@ -213,8 +221,6 @@ void TRecordFile::Prepare(bool write) {
       ExecuteSql(FDb, "INSERT INTO meta VALUES('schema_version', '" +
                           std::to_string(kSchemaVersion) + "')");
     });
-  } else if (version == 1) {
-    MigrateFromV1(FDb);
   }
 }
 

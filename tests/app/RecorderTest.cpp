@@ -438,11 +438,14 @@ TEST_F(RecorderTest, AFirstVersionFileIsReadAndMigrated) {
   EXPECT_EQ(reader.Longest(5, 46000, 46001).size(), 2u);
 }
 
-TEST_F(RecorderTest, TheReaderRefusesWhatIsNoRecord) {
+TEST_F(RecorderTest, WhatIsNoRecordIsNeitherReadNorWritten) {
   EXPECT_THROW(TRecordReader{FFolder.Path() + "/missing.db"}, ERecorderError);
   const std::string other = FFolder.Path() + "/other.db";
   Query(other, "CREATE TABLE t(x)");
   EXPECT_THROW(TRecordReader{other}, ERecorderError);
+  EXPECT_THROW(TRecorder{other}, ERecorderError);  // nor is it written into
+  EXPECT_EQ(Query(other, "SELECT count(*) FROM sqlite_master"), (std::vector<std::string>{"1"}));
+  EXPECT_EQ(Query(other, "PRAGMA journal_mode"), (std::vector<std::string>{"delete"}));
   { TRecorder recorder(FFile); }
   Query(FFile, "UPDATE meta SET value = '99' WHERE key = 'schema_version'");
   EXPECT_THROW(TRecordReader{FFile}, ERecorderError);
