@@ -82,20 +82,23 @@ INSERT OR IGNORE INTO texts(text)
   UNION SELECT workstation FROM v1_session_spans WHERE workstation IS NOT NULL
   UNION SELECT licence FROM v1_session_spans WHERE licence IS NOT NULL;
 INSERT OR IGNORE INTO tasks SELECT
-  CAST(round((first_seen - (SELECT epoch FROM clock)) * 86400000) AS INTEGER), server, request_id, 0,
+  CAST(round((first_seen - (SELECT epoch FROM clock)) * 86400000) AS INTEGER), server,
+  request_id, 0,
   (SELECT id FROM texts WHERE text = user), (SELECT id FROM texts WHERE text = method),
   (SELECT id FROM texts WHERE text = workstation), 0,
   CAST(round((last_seen - first_seen) * 86400000) AS INTEGER), NULL,
   CASE ended WHEN 'gone' THEN 1 WHEN 'cancelled' THEN 2 WHEN 'server lost' THEN 3 ELSE 4 END
   FROM v1_task_spans;
 INSERT OR IGNORE INTO sessions SELECT
-  CAST(round((first_seen - (SELECT epoch FROM clock)) * 86400000) AS INTEGER), server, session_key, NULL,
+  CAST(round((first_seen - (SELECT epoch FROM clock)) * 86400000) AS INTEGER), server,
+  session_key, NULL,
   (SELECT id FROM texts WHERE text = user), (SELECT id FROM texts WHERE text = workstation),
   (SELECT id FROM texts WHERE text = licence), 0,
   CAST(round((last_seen - first_seen) * 86400000) AS INTEGER), NULL,
   CASE ended WHEN 'gone' THEN 1 WHEN 'cancelled' THEN 2 WHEN 'server lost' THEN 3 ELSE 4 END
   FROM v1_session_spans;
-INSERT OR REPLACE INTO meta SELECT 'task_refresh_ms', coalesce(max(first_seen + seen), 0) FROM tasks;
+INSERT OR REPLACE INTO meta SELECT 'task_refresh_ms', coalesce(max(first_seen + seen), 0)
+  FROM tasks;
 INSERT OR REPLACE INTO meta SELECT 'session_refresh_ms', coalesce(max(first_seen + seen), 0)
   FROM sessions;
 INSERT OR REPLACE INTO meta SELECT 'task_span_ms', coalesce(max(seen), 0) FROM tasks;
@@ -129,20 +132,23 @@ void MigrateFromV1(sqlite3* db) {
   InTransaction(db, [db] {
     std::optional<double> epoch;
     {
-      TSqlStatement first(db, "SELECT min(f) FROM (SELECT min(first_seen) AS f FROM task_spans "
-                              "UNION ALL SELECT min(first_seen) FROM session_spans)");
+      TSqlStatement first(db,
+                          "SELECT min(f) FROM (SELECT min(first_seen) AS f FROM task_spans "
+                          "UNION ALL SELECT min(first_seen) FROM session_spans)");
       if (first.Step() && !first.IsNull(0)) epoch = std::floor(first.Real(0));
     }
-    ExecuteSql(db, "DROP INDEX IF EXISTS task_spans_time; DROP INDEX IF EXISTS session_spans_time;"
-                   "ALTER TABLE task_spans RENAME TO v1_task_spans;"
-                   "ALTER TABLE session_spans RENAME TO v1_session_spans;");
+    ExecuteSql(db,
+               "DROP INDEX IF EXISTS task_spans_time; DROP INDEX IF EXISTS session_spans_time;"
+               "ALTER TABLE task_spans RENAME TO v1_task_spans;"
+               "ALTER TABLE session_spans RENAME TO v1_session_spans;");
     ExecuteSql(db, kSpanTables);
     if (epoch) {
       ExecuteSql(db, "INSERT INTO meta VALUES('epoch', '" + NumberText(*epoch) + "')");
       ExecuteSql(db, kMigrateFromV1);
     }
-    ExecuteSql(db, "DROP TABLE v1_task_spans; DROP TABLE v1_session_spans;"
-                   "UPDATE meta SET value = '2' WHERE key = 'schema_version'");
+    ExecuteSql(db,
+               "DROP TABLE v1_task_spans; DROP TABLE v1_session_spans;"
+               "UPDATE meta SET value = '2' WHERE key = 'schema_version'");
   });
 }
 
@@ -163,11 +169,16 @@ int SchemaVersion(sqlite3* db) {
 
 std::string SpanEndText(TSpanEnd end) {
   switch (end) {
-    case TSpanEnd::Open: return "";
-    case TSpanEnd::Gone: return "gone";
-    case TSpanEnd::Cancelled: return "cancelled";
-    case TSpanEnd::ServerLost: return "server lost";
-    case TSpanEnd::Stopped: return "recording stopped";
+    case TSpanEnd::Open:
+      return "";
+    case TSpanEnd::Gone:
+      return "gone";
+    case TSpanEnd::Cancelled:
+      return "cancelled";
+    case TSpanEnd::ServerLost:
+      return "server lost";
+    case TSpanEnd::Stopped:
+      return "recording stopped";
   }
   return "";
 }

@@ -42,9 +42,8 @@ class TRecordedReply final : public IReplyRows {
   std::size_t FRow = 0;
 };
 
-const std::vector<std::string> kTaskFields = {"requestid", "clientdesc",  "requestdesc",
-                                              "ellapsedtime", "systemcmd", "username",
-                                              "cancelled"};
+const std::vector<std::string> kTaskFields = {
+    "requestid", "clientdesc", "requestdesc", "ellapsedtime", "systemcmd", "username", "cancelled"};
 const std::vector<std::string> kSessionFields = {"sessionkey", "username", "creation_time",
                                                  "active",     "source",   "licenceinfo"};
 
@@ -165,7 +164,8 @@ TFleetRead TRecordReader::ReadAt(double when, bool sessions, const TFleetView& v
                    "WHERE t.first_seen BETWEEN ?1 - ?2 AND ?1 AND CASE WHEN t.seen IS NULL "
                    "THEN ?1 <= ?3 ELSE ?1 < t.first_seen + t.seen + coalesce(t.gap, 1) END");
     const int64_t at = FFile.ToMs(when);
-    select.Bind(1, at).Bind(2, FFile.MetaInteger(sessions ? kLongestSessionKey : kLongestTaskKey, 0));
+    select.Bind(1, at).Bind(2,
+                            FFile.MetaInteger(sessions ? kLongestSessionKey : kLongestTaskKey, 0));
     select.Bind(3, FFile.MetaInteger(sessions ? kLastSessionRefreshKey : kLastTaskRefreshKey, 0));
     while (select.Step()) {
       const auto reply = replyOf.find(select.Integer(0));

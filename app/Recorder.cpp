@@ -14,7 +14,9 @@ namespace {
 constexpr std::string_view kTaskKind = "tarefa";
 constexpr std::string_view kSessionKind = "sessão"_cp;
 
-std::string StateText(const THostStatus& status) { return std::string(HostStateText(status.State)); }
+std::string StateText(const THostStatus& status) {
+  return std::string(HostStateText(status.State));
+}
 
 uint64_t TaskKey(int64_t server, int32_t requestId) {
   return uint64_t(static_cast<uint32_t>(server)) << 32 | static_cast<uint32_t>(requestId);
@@ -184,9 +186,10 @@ void TRecorder::RecordTasks(const TRecordedRefresh& refresh, int64_t now) {
       }
     }
   }
-  CloseUnseen(refresh, now, FOpenTasks, FCancelledTasks, [this](const TOpenTask& span, const TSpanClose& close) {
-    FWriter.CloseTask(span.FirstSeen, span.Server, span.RequestId, span.Flags, close);
-  });
+  CloseUnseen(refresh, now, FOpenTasks, FCancelledTasks,
+              [this](const TOpenTask& span, const TSpanClose& close) {
+                FWriter.CloseTask(span.FirstSeen, span.Server, span.RequestId, span.Flags, close);
+              });
 }
 
 void TRecorder::RecordSessions(const TRecordedRefresh& refresh, int64_t now) {
@@ -204,8 +207,7 @@ void TRecorder::RecordSessions(const TRecordedRefresh& refresh, int64_t now) {
   }
   CloseUnseen(refresh, now, FOpenSessions, FCancelledSessions,
               [this](const TOpenSession& span, const TSpanClose& close) {
-                FWriter.CloseSession(span.FirstSeen, span.Server, span.Key, span.Flags != 0,
-                                     close);
+                FWriter.CloseSession(span.FirstSeen, span.Server, span.Key, span.Flags != 0, close);
               });
 }
 

@@ -14,8 +14,7 @@ const char* LongestKey(bool sessions) { return sessions ? kLongestSessionKey : k
 // at most; `key` completes the table's primary key.
 std::string PruneSql(const std::string& table, const std::string& key, bool aged) {
   return "DELETE FROM " + table + " WHERE (first_seen, server, " + key +
-         ") IN (SELECT first_seen, server, " + key + " FROM " + table +
-         " WHERE ended IS NOT NULL" +
+         ") IN (SELECT first_seen, server, " + key + " FROM " + table + " WHERE ended IS NOT NULL" +
          (aged ? " AND first_seen < ?1 AND first_seen + seen + coalesce(gap, 0) < ?1" : "") +
          " ORDER BY first_seen LIMIT ?2)";
 }

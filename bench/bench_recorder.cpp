@@ -102,7 +102,8 @@ class TSimulatedFleet final {
  private:
   int64_t Lifetime() {
     // log-uniform from 10 s to an hour
-    return int64_t(10000 * std::exp(std::uniform_real_distribution<double>(0, std::log(360.0))(FRandom)));
+    return int64_t(10000 *
+                   std::exp(std::uniform_real_distribution<double>(0, std::log(360.0))(FRandom)));
   }
   TSimTask Next(std::size_t slot, int64_t start) {
     TSimTask task;
@@ -218,7 +219,12 @@ void BM_Refresh(benchmark::State& state) {
   state.counters["refreshes_per_second"] =
       benchmark::Counter(1, benchmark::Counter::kIsIterationInvariantRate);
 }
-BENCHMARK(BM_Refresh)->Arg(0)->Arg(1)->Iterations(1)->Repetitions(3)->UseManualTime()
+BENCHMARK(BM_Refresh)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
 // A day recorded through the recorder, a refresh every 5 s; the file's size
@@ -355,10 +361,10 @@ int main(int argc, char** argv) {
   return quv::RunAndPrintRatios(
       argc, argv, "queries_per_second", [](const quv::TRatioReporter& reporter) {
         std::ostream& out = reporter.Notes();
-        const double bare = reporter.Counter(quv::ManualTimeMedianOf("BM_Refresh/0/iterations:1", 3),
-                                             "refreshes_per_second");
-        const double recorded = reporter.Counter(quv::ManualTimeMedianOf("BM_Refresh/1/iterations:1", 3),
-                                                 "refreshes_per_second");
+        const double bare = reporter.Counter(
+            quv::ManualTimeMedianOf("BM_Refresh/0/iterations:1", 3), "refreshes_per_second");
+        const double recorded = reporter.Counter(
+            quv::ManualTimeMedianOf("BM_Refresh/1/iterations:1", 3), "refreshes_per_second");
         if (bare > 0 && recorded > 0)
           out << "refresh of " << kServers * kSlots << " tasks: " << 1000 / bare
               << " ms CPU, recorded " << 1000 / recorded << " ms; cpu_ratio = " << bare / recorded
@@ -373,8 +379,8 @@ int main(int argc, char** argv) {
               std::pair{"BM_LongestOfADay/real_time", kLongestTargetMs}}) {
           const double rate = reporter.Rate(name);
           if (rate > 0)
-            out << name << " over " << kDays << " days of " << kServers << " servers: "
-                << 1000 / rate << " ms; target_ratio = " << 1000 / rate / target
+            out << name << " over " << kDays << " days of " << kServers
+                << " servers: " << 1000 / rate << " ms; target_ratio = " << 1000 / rate / target
                 << " (target at most " << target << " ms)\n";
         }
       });

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <sqlite3.h>
 
 #include <fstream>
@@ -46,7 +45,8 @@ std::vector<std::string> Query(const std::string& file, const std::string& sql) 
       db, sql.c_str(),
       [](void* out, int count, char** values, char**) {
         std::string row;
-        for (int i = 0; i < count; ++i) row += std::string(i ? "|" : "") + (values[i] ? values[i] : "");
+        for (int i = 0; i < count; ++i)
+          row += std::string(i ? "|" : "") + (values[i] ? values[i] : "");
         static_cast<std::vector<std::string>*>(out)->push_back(row);
         return 0;
       },
@@ -74,15 +74,17 @@ TEST_F(RecorderTest, TasksAreSpansAndServerChangesAreEvents) {
     cancelled.Target = TaskCancelTarget(TaskOn(a, 9));
     recorder.SubmitCancel(1.5, cancelled);
     ASSERT_TRUE(recorder.Submit(Tasks(2, {Host(a, THostState::Answering), bDown}, {TaskOn(a, 7)})));
-    ASSERT_TRUE(recorder.Submit(
-        Tasks(3, {Host(a, THostState::NoConnection, "refused"), bDown}, {})));
+    ASSERT_TRUE(
+        recorder.Submit(Tasks(3, {Host(a, THostState::NoConnection, "refused"), bDown}, {})));
   }  // what waits is written
-  EXPECT_EQ(Query(FFile, "SELECT request_id, first_seen, last_seen, ended FROM task_spans "
-                         "ORDER BY request_id"),
-            (std::vector<std::string>{"7|1.0|2.0|server lost", "8|1.0|1.0|gone",
-                                      "9|1.0|1.0|cancelled"}));
-  EXPECT_EQ(Query(FFile, "SELECT label, at, state, cause FROM server_events JOIN servers "
-                         "ON servers.id = server ORDER BY at, label"),
+  EXPECT_EQ(
+      Query(FFile,
+            "SELECT request_id, first_seen, last_seen, ended FROM task_spans "
+            "ORDER BY request_id"),
+      (std::vector<std::string>{"7|1.0|2.0|server lost", "8|1.0|1.0|gone", "9|1.0|1.0|cancelled"}));
+  EXPECT_EQ(Query(FFile,
+                  "SELECT label, at, state, cause FROM server_events JOIN servers "
+                  "ON servers.id = server ORDER BY at, label"),
             (std::vector<std::string>{"A|1.0|respondendo|", "B|1.0|sem conexão|refused",
                                       "A|3.0|sem conexão|refused"}));
   EXPECT_EQ(Query(FFile, "SELECT at, kind, target, result FROM cancels"),
@@ -147,11 +149,12 @@ TEST_F(RecorderTest, TheFleetAtAnInstantReadsAsARefreshDid) {
   {
     TRecorder recorder(FFile);
     const THostRow up = Host(a, THostState::Answering);
-    ASSERT_TRUE(recorder.Submit(Tasks(1, {up, Host(b, THostState::Answering)},
-                                      {TaskOn(a, 7), TaskOn(b, 8)})));
-    ASSERT_TRUE(recorder.Submit(Tasks(1 + 10 * second, {up, Host(b, THostState::Error, "boom")},
-                                      {TaskOn(a, 7)})));
-    TRecordedRefresh sessions = Tasks(1 + 10 * second, {up, Host(b, THostState::Error, "boom")}, {});
+    ASSERT_TRUE(recorder.Submit(
+        Tasks(1, {up, Host(b, THostState::Answering)}, {TaskOn(a, 7), TaskOn(b, 8)})));
+    ASSERT_TRUE(recorder.Submit(
+        Tasks(1 + 10 * second, {up, Host(b, THostState::Error, "boom")}, {TaskOn(a, 7)})));
+    TRecordedRefresh sessions =
+        Tasks(1 + 10 * second, {up, Host(b, THostState::Error, "boom")}, {});
     sessions.Sessions = true;
     sessions.SessionRows = {SessionOn(a, "k1", "ERP"), SessionOn(a, "k2", "erp"),
                             SessionOn(a, "k3", "BI")};
@@ -165,7 +168,8 @@ TEST_F(RecorderTest, TheFleetAtAnInstantReadsAsARefreshDid) {
   ASSERT_EQ(view.Tasks().size(), 2u);
   EXPECT_EQ(view.Tasks()[0].RequestId, 7);
   EXPECT_EQ(view.Tasks()[0].ElapsedTime, 0);
-  EXPECT_EQ(view.Tasks()[0].Fields.Fields()[2], (std::pair<std::string, std::string>{"requestdesc", "app.run"}));
+  EXPECT_EQ(view.Tasks()[0].Fields.Fields()[2],
+            (std::pair<std::string, std::string>{"requestdesc", "app.run"}));
   EXPECT_EQ(view.Tasks()[1].RequestId, 8);
   ASSERT_TRUE(view.Take(reader.ReadAt(1 + 10 * second, false, view)));
   ASSERT_EQ(view.Tasks().size(), 2u);
@@ -215,8 +219,9 @@ TEST_F(RecorderTest, TheLongestTasksAndTheEventsOfAPeriod) {
 
 // The bytes of the file's pages in use.
 int64_t UsedBytes(const std::string& file) {
-  return std::stoll(Query(file, "SELECT (page_count - freelist_count) * page_size FROM "
-                                "pragma_page_count, pragma_freelist_count, pragma_page_size")[0]);
+  return std::stoll(Query(file,
+                          "SELECT (page_count - freelist_count) * page_size FROM "
+                          "pragma_page_count, pragma_freelist_count, pragma_page_size")[0]);
 }
 
 TTaskRow Task(const std::string& line, int32_t id, int32_t elapsedMs) {
@@ -305,8 +310,9 @@ TEST_F(RecorderTest, TextsWithAccentsAndTheOtherReplyFieldsComeBack) {
   }
   EXPECT_EQ(Query(FFile, "SELECT count(*) FROM texts WHERE text = 'João'"),
             (std::vector<std::string>{"1"}));
-  EXPECT_EQ(Query(FFile, "SELECT user, method, workstation, systemcmd, cancelled FROM task_spans "
-                         "ORDER BY request_id"),
+  EXPECT_EQ(Query(FFile,
+                  "SELECT user, method, workstation, systemcmd, cancelled FROM task_spans "
+                  "ORDER BY request_id"),
             (std::vector<std::string>{"João|relatório.mês|estação-7|1|0",
                                       "João|relatório.mês|estação-7|0|1"}));
   const TRecordReader reader(FFile);
@@ -427,8 +433,9 @@ TEST_F(RecorderTest, AFirstVersionFileIsReadAndMigrated) {
   { TRecorder recorder(FFile); }
   EXPECT_EQ(Query(FFile, "SELECT value FROM meta WHERE key = 'schema_version'"),
             (std::vector<std::string>{"2"}));
-  EXPECT_EQ(Query(FFile, "SELECT request_id, user, round((last_seen - first_seen) * 24), ended "
-                         "FROM task_spans ORDER BY request_id"),
+  EXPECT_EQ(Query(FFile,
+                  "SELECT request_id, user, round((last_seen - first_seen) * 24), ended "
+                  "FROM task_spans ORDER BY request_id"),
             (std::vector<std::string>{"7|João|6.0|gone", "8|ana|0.0|recording stopped"}));
   EXPECT_EQ(Query(FFile, "SELECT session_key, licence, ended FROM session_spans"),
             (std::vector<std::string>{"k1|ERP|gone"}));
