@@ -25,8 +25,10 @@ CREATE INDEX IF NOT EXISTS server_events_time ON server_events(at);
 )sql";
 
 // Version 2: spans keyed by the instant they were first seen (which orders
-// them on disk, so no other index is needed), repeated texts interned, and
-// views that show them as version 1 did, with date-times and texts.
+// them on disk, so no other index is needed), the keys of the long ones
+// apart (see kShortSpanMs; they go with their span) with the instant their
+// span was found ended (null while open), repeated texts interned, and views
+// that show the spans as version 1 did, with date-times and texts.
 const char* const kSpanTables = R"sql(
 CREATE TABLE texts(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE);
 CREATE INDEX server_events_server ON server_events(server, at);
@@ -40,6 +42,20 @@ CREATE TABLE sessions(
   logon INTEGER, user INTEGER, workstation INTEGER, licence INTEGER, active INTEGER NOT NULL,
   seen INTEGER, gap INTEGER, ended INTEGER,
   PRIMARY KEY(first_seen, server, session_key)) WITHOUT ROWID;
+CREATE TABLE long_tasks(
+  first_seen INTEGER NOT NULL, server INTEGER NOT NULL, request_id INTEGER NOT NULL,
+  until INTEGER, PRIMARY KEY(first_seen, server, request_id)) WITHOUT ROWID;
+CREATE TABLE long_sessions(
+  first_seen INTEGER NOT NULL, server INTEGER NOT NULL, session_key TEXT NOT NULL,
+  until INTEGER, PRIMARY KEY(first_seen, server, session_key)) WITHOUT ROWID;
+CREATE TRIGGER tasks_gone AFTER DELETE ON tasks BEGIN
+  DELETE FROM long_tasks WHERE first_seen = old.first_seen AND server = old.server
+    AND request_id = old.request_id;
+END;
+CREATE TRIGGER sessions_gone AFTER DELETE ON sessions BEGIN
+  DELETE FROM long_sessions WHERE first_seen = old.first_seen AND server = old.server
+    AND session_key = old.session_key;
+END;
 CREATE VIEW clock AS SELECT
   (SELECT CAST(value AS REAL) FROM meta WHERE key = 'epoch') AS epoch,
   (SELECT CAST(value AS INTEGER) FROM meta WHERE key = 'task_refresh_ms') AS task_refresh,
@@ -101,8 +117,7 @@ INSERT OR REPLACE INTO meta SELECT 'task_refresh_ms', coalesce(max(first_seen + 
   FROM tasks;
 INSERT OR REPLACE INTO meta SELECT 'session_refresh_ms', coalesce(max(first_seen + seen), 0)
   FROM sessions;
-INSERT OR REPLACE INTO meta SELECT 'task_span_ms', coalesce(max(seen), 0) FROM tasks;
-INSERT OR REPLACE INTO meta SELECT 'session_span_ms', coalesce(max(seen), 0) FROM sessions;
+
 )sql";
 
 std::string NumberText(double value) {
@@ -145,6 +160,14 @@ void MigrateFromV1(sqlite3* db) {
     if (epoch) {
       ExecuteSql(db, "INSERT INTO meta VALUES('epoch', '" + NumberText(*epoch) + "')");
       ExecuteSql(db, kMigrateFromV1);
+      for (const char* sql :
+           {"INSERT INTO long_tasks SELECT first_seen, server, request_id, first_seen + seen "
+            "FROM tasks WHERE seen > ?",
+            "INSERT INTO long_sessions SELECT first_seen, server, session_key, first_seen + seen "
+            "FROM sessions WHERE seen > ?"}) {
+        TSqlStatement mark(db, sql);
+        mark.Bind(1, kShortSpanMs).Step();
+      }
     }
     ExecuteSql(db,
                "DROP TABLE v1_task_spans; DROP TABLE v1_session_spans;"

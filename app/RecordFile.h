@@ -60,7 +60,12 @@ class TRecordFile final {
 // The meta keys of the span tables' bookkeeping.
 inline constexpr const char* kLastTaskRefreshKey = "task_refresh_ms";
 inline constexpr const char* kLastSessionRefreshKey = "session_refresh_ms";
-inline constexpr const char* kLongestTaskKey = "task_span_ms";
-inline constexpr const char* kLongestSessionKey = "session_span_ms";
+
+// A span is short when it ran at most this long (from its first sight to the
+// refresh that missed it, or to the last refresh while open); the keys of
+// the others are also kept in long_tasks and long_sessions, so that the
+// spans that cover an instant are the short ones first seen within this
+// time before it and the long ones.
+inline constexpr int64_t kShortSpanMs = 3600000;
 
 }  // namespace quv

@@ -66,6 +66,19 @@ std::string IdList(const std::vector<int64_t>& ids) {
   return list + ")";
 }
 
+// The spans of `table` (whose primary key ends with `key`) first seen up to
+// ?2 that meet `condition` on t, which must leave out what ended before ?1:
+// the short ones first seen from a short span (?3) before ?1, and the long
+// ones first seen earlier that had not ended before ?1, looked up from
+// their keys (CROSS JOIN keeps that order).
+std::string SpansAround(const std::string& table, const std::string& key,
+                        const std::string& condition) {
+  return "SELECT t.* FROM " + table + " t WHERE t.first_seen BETWEEN ?1 - ?3 AND ?2" + condition +
+         " UNION ALL SELECT t.* FROM long_" + table + " l CROSS JOIN " + table +
+         " t ON t.first_seen = l.first_seen AND t.server = l.server AND t." + key + " = l." + key +
+         " WHERE l.first_seen < ?1 - ?3 AND (l.until IS NULL OR l.until >= ?1)" + condition;
+}
+
 THostState StateOfText(const std::string& text) {
   for (THostState state : {THostState::Answering, THostState::NoConnection, THostState::Error})
     if (HostStateText(state) == text) return state;
@@ -149,24 +162,25 @@ TFleetRead TRecordReader::ReadAt(double when, bool sessions, const TFleetView& v
     // A span was listed by the last refresh at or before the instant when it
     // was first seen by then and not yet found ended (through the last
     // refresh of its list while open, through its last sight when the
-    // refresh that missed it is unknown). It began within the longest span
-    // before the instant, which bounds the scan.
-    TSqlStatement select(
-        FFile.Db(),
+    // refresh that missed it is unknown).
+    const std::string listed =
+        " AND CASE WHEN t.seen IS NULL THEN ?1 <= ?4 ELSE ?1 < t.first_seen + t.seen + "
+        "coalesce(t.gap, 1) END";
+    const std::string sql =
         sessions ? "SELECT t.server, t.session_key, u.text, t.logon, t.active, w.text, l.text "
-                   "FROM sessions t LEFT JOIN texts u ON u.id = t.user LEFT JOIN texts w ON "
-                   "w.id = t.workstation LEFT JOIN texts l ON l.id = t.licence "
-                   "WHERE t.first_seen BETWEEN ?1 - ?2 AND ?1 AND CASE WHEN t.seen IS NULL "
-                   "THEN ?1 <= ?3 ELSE ?1 < t.first_seen + t.seen + coalesce(t.gap, 1) END"
+                   "FROM (" +
+                       SpansAround("sessions", "session_key", listed) +
+                       ") t LEFT JOIN texts u ON u.id = t.user LEFT JOIN texts w ON "
+                       "w.id = t.workstation LEFT JOIN texts l ON l.id = t.licence"
                  : "SELECT t.server, t.request_id, u.text, t.first_seen, t.elapsed, w.text, "
-                   "m.text, t.flags FROM tasks t LEFT JOIN texts u ON u.id = t.user LEFT JOIN "
-                   "texts w ON w.id = t.workstation LEFT JOIN texts m ON m.id = t.method "
-                   "WHERE t.first_seen BETWEEN ?1 - ?2 AND ?1 AND CASE WHEN t.seen IS NULL "
-                   "THEN ?1 <= ?3 ELSE ?1 < t.first_seen + t.seen + coalesce(t.gap, 1) END");
+                   "m.text, t.flags FROM (" +
+                       SpansAround("tasks", "request_id", listed) +
+                       ") t LEFT JOIN texts u ON u.id = t.user LEFT JOIN texts w ON w.id = "
+                       "t.workstation LEFT JOIN texts m ON m.id = t.method";
+    TSqlStatement select(FFile.Db(), sql.c_str());
     const int64_t at = FFile.ToMs(when);
-    select.Bind(1, at).Bind(2,
-                            FFile.MetaInteger(sessions ? kLongestSessionKey : kLongestTaskKey, 0));
-    select.Bind(3, FFile.MetaInteger(sessions ? kLastSessionRefreshKey : kLastTaskRefreshKey, 0));
+    select.Bind(1, at).Bind(2, at).Bind(3, kShortSpanMs);
+    select.Bind(4, FFile.MetaInteger(sessions ? kLastSessionRefreshKey : kLastTaskRefreshKey, 0));
     while (select.Step()) {
       const auto reply = replyOf.find(select.Integer(0));
       if (reply == replyOf.end()) continue;
@@ -198,20 +212,19 @@ std::vector<TRecordedTask> TRecordReader::Longest(std::size_t count, double from
   }
   std::vector<TRecordedTask> tasks;
   if (lines.empty() || !FFile.LoadEpoch()) return tasks;
-  // Open tasks run through the last refresh of the list; those seen in the
-  // period began within the longest span before it, which bounds the scan.
-  // The texts are looked up for the tasks kept only.
+  // Open tasks run through the last refresh of the list. The texts are
+  // looked up for the tasks kept only.
+  const std::string seen = " AND t.first_seen + coalesce(t.seen, ?4 - t.first_seen) >= ?1" +
+                           (host.empty() ? std::string() : " AND t.server IN " + IdList(ids));
   const std::string sql =
       "SELECT server, request_id, u.text, m.text, w.text, first_seen - elapsed, last, ended FROM "
-      "(SELECT *, first_seen + coalesce(seen, ?4 - first_seen) AS last FROM tasks WHERE "
-      "first_seen BETWEEN ?1 - ?3 AND ?2 AND first_seen + coalesce(seen, ?4 - first_seen) >= ?1" +
-      (host.empty() ? std::string() : " AND server IN " + IdList(ids)) +
-      " ORDER BY last - first_seen + elapsed DESC LIMIT ?5) t LEFT JOIN texts u ON u.id = t.user "
+      "(SELECT *, first_seen + coalesce(seen, ?4 - first_seen) AS last FROM (" +
+      SpansAround("tasks", "request_id", seen) +
+      ") ORDER BY last - first_seen + elapsed DESC LIMIT ?5) t LEFT JOIN texts u ON u.id = t.user "
       "LEFT JOIN texts m ON m.id = t.method LEFT JOIN texts w ON w.id = t.workstation "
       "ORDER BY last - first_seen + elapsed DESC";
   TSqlStatement select(FFile.Db(), sql.c_str());
-  select.Bind(1, FFile.ToMs(from)).Bind(2, FFile.ToMs(to));
-  select.Bind(3, FFile.MetaInteger(kLongestTaskKey, 0));
+  select.Bind(1, FFile.ToMs(from)).Bind(2, FFile.ToMs(to)).Bind(3, kShortSpanMs);
   select.Bind(4, FFile.MetaInteger(kLastTaskRefreshKey, 0));
   select.Bind(5, static_cast<int64_t>(count));
   while (select.Step()) {

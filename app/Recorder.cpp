@@ -179,17 +179,21 @@ void TRecorder::RecordTasks(const TRecordedRefresh& refresh, int64_t now) {
       const auto [span, added] = FOpenTasks.try_emplace(TaskKey(server, row.RequestId));
       if (added) {
         FWriter.AddTask(now, server, row);
-        span->second = {{now, now, server, TaskFlags(row)}, row.RequestId};
+        span->second = {{now, now, server, TaskFlags(row), false}, row.RequestId};
       } else {
         span->second.LastSeen = now;
         span->second.Flags |= TaskFlags(row);
       }
     }
   }
-  CloseUnseen(refresh, now, FOpenTasks, FCancelledTasks,
-              [this](const TOpenTask& span, const TSpanClose& close) {
-                FWriter.CloseTask(span.FirstSeen, span.Server, span.RequestId, span.Flags, close);
-              });
+  CloseUnseen(
+      refresh, now, FOpenTasks, FCancelledTasks,
+      [this](const TOpenTask& span) {
+        FWriter.MarkLongTask(span.FirstSeen, span.Server, span.RequestId);
+      },
+      [this](const TOpenTask& span, const TSpanClose& close) {
+        FWriter.CloseTask(span.FirstSeen, span.Server, span.RequestId, span.Flags, close);
+      });
 }
 
 void TRecorder::RecordSessions(const TRecordedRefresh& refresh, int64_t now) {
@@ -199,33 +203,40 @@ void TRecorder::RecordSessions(const TRecordedRefresh& refresh, int64_t now) {
     const auto [span, added] = FOpenSessions.try_emplace(SessionKey(server, row.SessionKey));
     if (added) {
       FWriter.AddSession(now, server, row);
-      span->second = {{now, now, server, int64_t{row.Active}}, row.SessionKey};
+      span->second = {{now, now, server, int64_t{row.Active}, false}, row.SessionKey};
     } else {
       span->second.LastSeen = now;
       span->second.Flags = row.Active;
     }
   }
-  CloseUnseen(refresh, now, FOpenSessions, FCancelledSessions,
-              [this](const TOpenSession& span, const TSpanClose& close) {
-                FWriter.CloseSession(span.FirstSeen, span.Server, span.Key, span.Flags != 0, close);
-              });
+  CloseUnseen(
+      refresh, now, FOpenSessions, FCancelledSessions,
+      [this](const TOpenSession& span) {
+        FWriter.MarkLongSession(span.FirstSeen, span.Server, span.Key);
+      },
+      [this](const TOpenSession& span, const TSpanClose& close) {
+        FWriter.CloseSession(span.FirstSeen, span.Server, span.Key, span.Flags != 0, close);
+      });
 }
 
 // Spans of the refreshed list that it no longer listed have ended: cancelled
 // when a cancel of ours succeeded, gone when their server answered, else lost
-// with it. The oldest still open widens the span the queries allow for.
-template <typename TSpans, typename TClose>
+// with it. Those it listed are marked long once they have run longer than a
+// short span.
+template <typename TSpans, typename TMarkLong, typename TClose>
 void TRecorder::CloseUnseen(const TRecordedRefresh& refresh, int64_t now, TSpans& open,
                             std::unordered_set<typename TSpans::key_type>& cancelled,
-                            TClose close) {
+                            TMarkLong markLong, TClose close) {
   std::unordered_set<int64_t> answering;
   for (std::size_t i = 0; i < refresh.Hosts.size(); ++i)
     if (refresh.Hosts[i].Status.State == THostState::Answering) answering.insert(FHostServers[i]);
-  int64_t oldest = now;
   for (auto it = open.begin(); it != open.end();) {
-    const TOpenSpan& span = it->second;
+    auto& span = it->second;
     if (span.LastSeen == now) {
-      oldest = std::min(oldest, span.FirstSeen);
+      if (!span.Long && now - span.FirstSeen > kShortSpanMs) {
+        markLong(span);
+        span.Long = true;
+      }
       ++it;
       continue;
     }
@@ -234,10 +245,9 @@ void TRecorder::CloseUnseen(const TRecordedRefresh& refresh, int64_t now, TSpans
       ended.End = TSpanEnd::Cancelled;
     else if (answering.contains(span.Server))
       ended.End = TSpanEnd::Gone;
-    close(it->second, ended);
+    close(span, ended);
     it = open.erase(it);
   }
-  FWriter.AllowSpan(refresh.Sessions, now - oldest);
   // A cancel whose span is no longer open ends nothing more.
   std::erase_if(cancelled, [&open](const auto& key) { return !open.contains(key); });
 }

@@ -76,6 +76,7 @@ class TRecorder final {
     int64_t LastSeen;
     int64_t Server;
     int64_t Flags;  // a task's flags, a session's activity
+    bool Long;      // marked long in the file
   };
   struct TOpenTask : TOpenSpan {
     int32_t RequestId;
@@ -97,9 +98,10 @@ class TRecorder final {
   int64_t ServerOfRow(const TRecordedRefresh& refresh, std::size_t host, const std::string& line);
   void RecordTasks(const TRecordedRefresh& refresh, int64_t now);
   void RecordSessions(const TRecordedRefresh& refresh, int64_t now);
-  template <typename TSpans, typename TClose>
+  template <typename TSpans, typename TMarkLong, typename TClose>
   void CloseUnseen(const TRecordedRefresh& refresh, int64_t now, TSpans& open,
-                   std::unordered_set<typename TSpans::key_type>& cancelled, TClose close);
+                   std::unordered_set<typename TSpans::key_type>& cancelled, TMarkLong markLong,
+                   TClose close);
   void RecordCancels(const std::vector<TCancel>& cancels);
 
   TRecordFile FFile;

@@ -2,13 +2,13 @@
 
 #include <sqlite3.h>
 
+#include <optional>
+
 #include "app/HostConfig.h"
 
 namespace quv {
 
 namespace {
-
-const char* LongestKey(bool sessions) { return sessions ? kLongestSessionKey : kLongestTaskKey; }
 
 // Deletes the oldest spans of `table` that ended (before ?1 when `aged`), ?2
 // at most; `key` completes the table's primary key.
@@ -25,7 +25,6 @@ int64_t TaskFlags(const TTaskRow& row) { return (row.SystemCmd ? 1 : 0) | (row.C
 
 TSpanWriter::TSpanWriter(TRecordFile& file)
     : FFile(file),
-      FLongest{file.MetaInteger(kLongestTaskKey, 0), file.MetaInteger(kLongestSessionKey, 0)},
       FBegin(file.Db(), "BEGIN"),
       FCommit(file.Db(), "COMMIT"),
       FAddServer(file.Db(), "INSERT OR IGNORE INTO servers(label, address) VALUES(?, ?)"),
@@ -44,6 +43,8 @@ TSpanWriter::TSpanWriter(TRecordFile& file)
       FCloseSession(file.Db(),
                     "UPDATE sessions SET active = ?4, seen = ?5, gap = ?6, ended = ?7 WHERE "
                     "first_seen = ?1 AND server = ?2 AND session_key = ?3"),
+      FMarkLongTask(file.Db(), "INSERT OR REPLACE INTO long_tasks VALUES(?, ?, ?, ?)"),
+      FMarkLongSession(file.Db(), "INSERT OR REPLACE INTO long_sessions VALUES(?, ?, ?, ?)"),
       FAddEvent(file.Db(), "INSERT INTO server_events VALUES(?, ?, ?, ?)"),
       FAddCancel(file.Db(), "INSERT INTO cancels VALUES(?, ?, ?, ?, ?)"),
       FSetMeta(file.Db(), "INSERT OR REPLACE INTO meta VALUES(?, ?)"),
@@ -106,7 +107,16 @@ void TSpanWriter::CloseTask(int64_t firstSeen, int64_t server, int32_t requestId
   FCloseTask.Bind(1, firstSeen).Bind(2, server).Bind(3, int64_t{requestId}).Bind(4, flags);
   FCloseTask.Bind(5, close.Seen).Bind(6, close.Gap).Bind(7, static_cast<int64_t>(close.End));
   FCloseTask.Step();
-  AllowSpan(false, close.Seen + close.Gap);
+  if (close.Seen + close.Gap > kShortSpanMs)
+    MarkLongTask(firstSeen, server, requestId, firstSeen + close.Seen + close.Gap);
+}
+
+void TSpanWriter::MarkLongTask(int64_t firstSeen, int64_t server, int32_t requestId,
+                               std::optional<int64_t> until) {
+  FMarkLongTask.Reset();
+  FMarkLongTask.Bind(1, firstSeen).Bind(2, server).Bind(3, int64_t{requestId});
+  if (until) FMarkLongTask.Bind(4, *until);
+  FMarkLongTask.Step();
 }
 
 void TSpanWriter::AddSession(int64_t firstSeen, int64_t server, const TSessionRow& row) {
@@ -123,19 +133,36 @@ void TSpanWriter::CloseSession(int64_t firstSeen, int64_t server, const std::str
   FCloseSession.Bind(1, firstSeen).Bind(2, server).Bind(3, key).Bind(4, int64_t{active});
   FCloseSession.Bind(5, close.Seen).Bind(6, close.Gap).Bind(7, static_cast<int64_t>(close.End));
   FCloseSession.Step();
-  AllowSpan(true, close.Seen + close.Gap);
+  if (close.Seen + close.Gap > kShortSpanMs)
+    MarkLongSession(firstSeen, server, key, firstSeen + close.Seen + close.Gap);
+}
+
+void TSpanWriter::MarkLongSession(int64_t firstSeen, int64_t server, const std::string& key,
+                                  std::optional<int64_t> until) {
+  FMarkLongSession.Reset();
+  FMarkLongSession.Bind(1, firstSeen).Bind(2, server).Bind(3, key);
+  if (until) FMarkLongSession.Bind(4, *until);
+  FMarkLongSession.Step();
 }
 
 void TSpanWriter::CloseLeftOpen() {
-  // Open spans began within the longest span allowed before the last refresh.
+  // Open spans began within the short span before the last refresh, or are long.
+  for (const char* sql :
+       {"UPDATE tasks SET seen = max(0, (SELECT task_refresh FROM clock) - first_seen), ended = 4 "
+        "WHERE ended IS NULL AND (first_seen >= (SELECT task_refresh FROM clock) - ?1 OR "
+        "(first_seen, server, request_id) IN (SELECT first_seen, server, request_id FROM "
+        "long_tasks))",
+        "UPDATE sessions SET seen = max(0, (SELECT session_refresh FROM clock) - first_seen), "
+        "ended = 4 WHERE ended IS NULL AND (first_seen >= (SELECT session_refresh FROM clock) - "
+        "?1 OR (first_seen, server, session_key) IN (SELECT first_seen, server, session_key "
+        "FROM long_sessions))"}) {
+    TSqlStatement close(FFile.Db(), sql);
+    close.Bind(1, kShortSpanMs).Step();
+  }
   ExecuteSql(FFile.Db(),
-             "UPDATE tasks SET seen = max(0, (SELECT task_refresh FROM clock) - first_seen), "
-             "ended = 4 WHERE first_seen >= (SELECT task_refresh FROM clock) - (SELECT "
-             "CAST(value AS INTEGER) FROM meta WHERE key = 'task_span_ms') AND ended IS NULL;"
-             "UPDATE sessions SET seen = max(0, (SELECT session_refresh FROM clock) - "
-             "first_seen), ended = 4 WHERE first_seen >= (SELECT session_refresh FROM clock) - "
-             "(SELECT CAST(value AS INTEGER) FROM meta WHERE key = 'session_span_ms') AND ended "
-             "IS NULL;");
+             "UPDATE long_tasks SET until = (SELECT task_refresh FROM clock) WHERE until IS NULL;"
+             "UPDATE long_sessions SET until = (SELECT session_refresh FROM clock) WHERE until IS "
+             "NULL;");
 }
 
 void TSpanWriter::AddServerEvent(int64_t server, double when, const std::string& state,
@@ -154,14 +181,6 @@ void TSpanWriter::SetLastRefresh(bool sessions, int64_t ms) {
   FSetMeta.Reset();
   FSetMeta.Bind(1, std::string(sessions ? kLastSessionRefreshKey : kLastTaskRefreshKey));
   FSetMeta.Bind(2, std::to_string(ms)).Step();
-}
-
-void TSpanWriter::AllowSpan(bool sessions, int64_t ms) {
-  int64_t& longest = FLongest[sessions ? 1 : 0];
-  if (ms <= longest) return;
-  longest = ms;
-  FSetMeta.Reset();
-  FSetMeta.Bind(1, std::string(LongestKey(sessions))).Bind(2, std::to_string(ms)).Step();
 }
 
 void TSpanWriter::Prune(double before, int64_t maxBytes) {

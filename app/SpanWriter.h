@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -39,11 +40,18 @@ class TSpanWriter final {
   // The id of `text` in the dictionary, added when new.
   int64_t TextId(const std::string& text);
 
-  // A task first seen at `firstSeen`; `flags` as TaskFlags gives.
+  // A task first seen at `firstSeen`. Closing a span that ran longer than
+  // kShortSpanMs marks it long; an open one is marked by the caller once it
+  // has run that long.
   void AddTask(int64_t firstSeen, int64_t server, const TTaskRow& row);
+  // `until`: when the refresh that missed the span came; none while open.
+  void MarkLongTask(int64_t firstSeen, int64_t server, int32_t requestId,
+                    std::optional<int64_t> until = std::nullopt);
   void CloseTask(int64_t firstSeen, int64_t server, int32_t requestId, int64_t flags,
                  const TSpanClose& close);
   void AddSession(int64_t firstSeen, int64_t server, const TSessionRow& row);
+  void MarkLongSession(int64_t firstSeen, int64_t server, const std::string& key,
+                       std::optional<int64_t> until = std::nullopt);
   void CloseSession(int64_t firstSeen, int64_t server, const std::string& key, bool active,
                     const TSpanClose& close);
   // Closes what a recorder that stopped left open, as seen through the last
@@ -57,8 +65,6 @@ class TSpanWriter final {
 
   // The last refresh of the task (or session) list, through which open spans run.
   void SetLastRefresh(bool sessions, int64_t ms);
-  // Widens the longest span of the list that the instant queries allow for.
-  void AllowSpan(bool sessions, int64_t ms);
 
   // Removes a batch of what ended before `before` (a date-time), and while
   // the file's used pages pass `maxBytes` a batch of the oldest ended spans.
@@ -70,10 +76,10 @@ class TSpanWriter final {
   TRecordFile& FFile;
   std::unordered_map<std::string, int64_t> FServers;
   std::unordered_map<std::string, int64_t> FTexts;
-  int64_t FLongest[2];
   TSqlStatement FBegin, FCommit;
   TSqlStatement FAddServer, FFindServer, FAddText, FFindText;
   TSqlStatement FAddTask, FCloseTask, FAddSession, FCloseSession;
+  TSqlStatement FMarkLongTask, FMarkLongSession;
   TSqlStatement FAddEvent, FAddCancel, FSetMeta;
   TSqlStatement FPruneTasks, FPruneSessions, FPruneEvents, FPruneCancels;
   TSqlStatement FTrimTasks, FTrimSessions, FUsedBytes;

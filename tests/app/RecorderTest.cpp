@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "app/RecordReader.h"
@@ -278,6 +279,44 @@ TEST_F(RecorderTest, BetweenRefreshesTheEarlierOneIsShownWithRunningTimes) {
   EXPECT_NEAR(longest[1].Seconds(), 70, 0.01);
   EXPECT_EQ(longest[1].Ended, "");
   EXPECT_EQ(reader.Longest(1, kDay + 20 * kSecond, kDay + 1)[0].RequestId, 8);
+}
+
+// Tasks that run for hours are found at any instant of their lives, whether
+// they ended, are open, or were left open by a recorder that stopped; their
+// marks as long go when they are pruned.
+TEST_F(RecorderTest, TasksThatRunForHoursAreFoundAtAnyInstant) {
+  const std::string a = "A=10.0.0.1";
+  const THostRow up = Host(a, THostState::Answering);
+  const double hour = 1.0 / 24;
+  const auto listedAt = [this](double when) {
+    const TRecordReader reader(FFile);
+    TFleetView view(reader.Hosts(), false);
+    EXPECT_TRUE(view.Take(reader.ReadAt(when, false, view)));
+    std::vector<int32_t> ids;
+    for (const TTaskRow& row : view.Tasks()) ids.push_back(row.RequestId);
+    std::sort(ids.begin(), ids.end());
+    return ids;
+  };
+  {
+    TRecorder recorder(FFile);
+    ASSERT_TRUE(recorder.Submit(Tasks(kDay, {up}, {Task(a, 7, 0), Task(a, 9, 0)})));
+    ASSERT_TRUE(recorder.Submit(Tasks(kDay + 1.5 * hour, {up}, {Task(a, 7, 0), Task(a, 9, 0)})));
+    ASSERT_TRUE(recorder.Submit(Tasks(kDay + 2 * hour, {up}, {Task(a, 9, 0)})));
+  }
+  EXPECT_EQ(listedAt(kDay + 1.75 * hour), (std::vector<int32_t>{7, 9}));
+  EXPECT_EQ(listedAt(kDay + 2 * hour), (std::vector<int32_t>{9}));
+  EXPECT_EQ(Query(FFile, "SELECT count(*) FROM long_tasks"), (std::vector<std::string>{"2"}));
+  { TRecorder again(FFile); }  // closes 9 as seen through the last refresh
+  EXPECT_EQ(listedAt(kDay + 2 * hour), (std::vector<int32_t>{9}));
+  EXPECT_EQ(listedAt(kDay + 2.1 * hour), (std::vector<int32_t>{}));
+  EXPECT_EQ(Query(FFile, "SELECT request_id, ended FROM task_spans ORDER BY request_id"),
+            (std::vector<std::string>{"7|gone", "9|recording stopped"}));
+  {
+    TRecorder pruning(FFile, 8, hour);
+    ASSERT_TRUE(pruning.Submit(Tasks(kDay + 4 * hour, {up}, {})));
+  }
+  EXPECT_EQ(Query(FFile, "SELECT count(*) FROM tasks"), (std::vector<std::string>{"0"}));
+  EXPECT_EQ(Query(FFile, "SELECT count(*) FROM long_tasks"), (std::vector<std::string>{"0"}));
 }
 
 // Texts keep their accents through the dictionary, each stored once, and
