@@ -120,11 +120,6 @@ INSERT OR REPLACE INTO meta SELECT 'session_refresh_ms', coalesce(max(first_seen
 
 )sql";
 
-std::string NumberText(double value) {
-  char buffer[32];
-  return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
-}
-
 bool HasTable(sqlite3* db, const char* name) {
   TSqlStatement select(db, "SELECT 1 FROM sqlite_master WHERE name = ?");
   return select.Bind(1, std::string(name)).Step();
@@ -189,6 +184,11 @@ int SchemaVersion(sqlite3* db) {
 }
 
 }  // namespace
+
+std::string NumberText(double value) {
+  char buffer[32];
+  return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
+}
 
 std::string SpanEndText(TSpanEnd end) {
   switch (end) {

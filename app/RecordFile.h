@@ -15,6 +15,9 @@ enum class TSpanEnd : int64_t { Open = 0, Gone = 1, Cancelled = 2, ServerLost = 
 // "gone", "cancelled", "server lost", "recording stopped"; empty while open.
 std::string SpanEndText(TSpanEnd end);
 
+// The shortest text that reads back as `value`.
+std::string NumberText(double value);
+
 // A flight-recorder file (see TRecorder) opened for writing or for reading:
 // its schema, brought to the current version, and its clock. Instants in the
 // span tables are whole milliseconds since the file's epoch (a date-time kept

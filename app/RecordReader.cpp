@@ -1,7 +1,6 @@
 #include "app/RecordReader.h"
 
 #include <algorithm>
-#include <charconv>
 #include <map>
 #include <unordered_map>
 
@@ -46,12 +45,6 @@ const std::vector<std::string> kTaskFields = {
     "requestid", "clientdesc", "requestdesc", "ellapsedtime", "systemcmd", "username", "cancelled"};
 const std::vector<std::string> kSessionFields = {"sessionkey", "username", "creation_time",
                                                  "active",     "source",   "licenceinfo"};
-
-std::string NumberText(double value) {
-  char buffer[32];
-  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-  return std::string(buffer, end);
-}
 
 std::string HostLineOf(const std::string& label, const std::string& address) {
   return label.empty() ? address : label + "=" + address;

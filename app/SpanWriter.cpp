@@ -50,14 +50,14 @@ TSpanWriter::TSpanWriter(TRecordFile& file)
       FSetMeta(file.Db(), "INSERT OR REPLACE INTO meta VALUES(?, ?)"),
       FPruneTasks(file.Db(), PruneSql("tasks", "request_id", true).c_str()),
       FPruneSessions(file.Db(), PruneSql("sessions", "session_key", true).c_str()),
-      FTrimTasks(file.Db(), PruneSql("tasks", "request_id", false).c_str()),
-      FTrimSessions(file.Db(), PruneSql("sessions", "session_key", false).c_str()),
       FPruneEvents(file.Db(),
                    "DELETE FROM server_events WHERE rowid IN (SELECT rowid FROM server_events "
                    "WHERE at < ?1 LIMIT ?2)"),
       FPruneCancels(file.Db(),
                     "DELETE FROM cancels WHERE rowid IN (SELECT rowid FROM cancels WHERE at < "
                     "?1 LIMIT ?2)"),
+      FTrimTasks(file.Db(), PruneSql("tasks", "request_id", false).c_str()),
+      FTrimSessions(file.Db(), PruneSql("sessions", "session_key", false).c_str()),
       FUsedBytes(file.Db(),
                  "SELECT ((SELECT page_count FROM pragma_page_count()) - (SELECT freelist_count "
                  "FROM pragma_freelist_count())) * (SELECT page_size FROM pragma_page_size())") {}
