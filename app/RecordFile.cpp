@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -315,7 +316,11 @@ void TRecordFile::EnsureEpoch(double when) {
 }
 
 int64_t TRecordFile::ToMs(double when) const {
-  return std::llround((when - FEpoch.value_or(0)) * kMsPerDay);
+  // Far-off instants stay within what the queries can add to; one that is
+  // no number is long before anything recorded.
+  constexpr double kFarMs = 1e15;
+  const double ms = (when - FEpoch.value_or(0)) * kMsPerDay;
+  return std::llround(std::isnan(ms) ? -kFarMs : std::clamp(ms, -kFarMs, kFarMs));
 }
 
 double TRecordFile::ToDateTime(int64_t ms) const { return FEpoch.value_or(0) + ms / kMsPerDay; }

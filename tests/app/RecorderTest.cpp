@@ -2,6 +2,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 
 #include "app/RecordReader.h"
@@ -279,6 +280,8 @@ TEST_F(RecorderTest, BetweenRefreshesTheEarlierOneIsShownWithRunningTimes) {
   EXPECT_NEAR(longest[1].Seconds(), 70, 0.01);
   EXPECT_EQ(longest[1].Ended, "");
   EXPECT_EQ(reader.Longest(1, kDay + 20 * kSecond, kDay + 1)[0].RequestId, 8);
+  EXPECT_EQ(reader.Longest(5, -1e300, 1e300).size(), 2u);  // all time, however it is written
+  EXPECT_TRUE(reader.Longest(5, NAN, NAN).empty());
 }
 
 // Tasks that run for hours are found at any instant of their lives, whether
