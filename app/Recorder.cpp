@@ -164,11 +164,11 @@ void TRecorder::RecordStates(const TRecordedRefresh& refresh) {
   }
 }
 
-// The server id of a row, from its host's index when it names that host.
+// The server id of a row, from its host's index (the rows' host line when
+// that is out of range).
 int64_t TRecorder::ServerOfRow(const TRecordedRefresh& refresh, std::size_t host,
                                const std::string& line) {
-  if (host < refresh.Hosts.size() && refresh.Hosts[host].Line == line) return FHostServers[host];
-  return FWriter.ServerId(line);
+  return host < refresh.Hosts.size() ? FHostServers[host] : FWriter.ServerId(line);
 }
 
 void TRecorder::RecordTasks(const TRecordedRefresh& refresh, int64_t now) {

@@ -19,7 +19,8 @@
 namespace quv {
 
 // What one refresh hands to the recorder: when it was shown, which list it
-// read, each server's state, and the rows of that list (Windows-1252 texts).
+// read, each server's state, and the rows of that list (Windows-1252 texts),
+// each row's Host the index of its host in Hosts, as the view's rows are.
 // The task rows are shared with the view that shows them, not copied.
 struct TRecordedRefresh {
   double When = 0;  // local date-time

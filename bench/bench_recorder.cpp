@@ -362,9 +362,9 @@ int main(int argc, char** argv) {
       argc, argv, "queries_per_second", [](const quv::TRatioReporter& reporter) {
         std::ostream& out = reporter.Notes();
         const double bare = reporter.Counter(
-            quv::ManualTimeMedianOf("BM_Refresh/0/iterations:1", 3), "refreshes_per_second");
+            quv::ManualTimeMedianOf("BM_Refresh/0/iterations:1", 5), "refreshes_per_second");
         const double recorded = reporter.Counter(
-            quv::ManualTimeMedianOf("BM_Refresh/1/iterations:1", 3), "refreshes_per_second");
+            quv::ManualTimeMedianOf("BM_Refresh/1/iterations:1", 5), "refreshes_per_second");
         if (bare > 0 && recorded > 0)
           out << "refresh of " << kServers * kSlots << " tasks: " << 1000 / bare
               << " ms CPU, recorded " << 1000 / recorded << " ms; cpu_ratio = " << bare / recorded

@@ -30,7 +30,17 @@ TTaskRow TaskOn(const std::string& line, int32_t id) {
   return row;
 }
 
+// Each row's host index, as the view sets it.
+template <typename TRow>
+void IndexHosts(const std::vector<THostRow>& hosts, std::vector<TRow>& rows) {
+  for (TRow& row : rows)
+    row.Host = std::find_if(hosts.begin(), hosts.end(),
+                            [&row](const THostRow& host) { return host.Line == row.HostLine; }) -
+               hosts.begin();
+}
+
 TRecordedRefresh Tasks(double when, std::vector<THostRow> hosts, std::vector<TTaskRow> tasks) {
+  IndexHosts(hosts, tasks);
   TRecordedRefresh refresh;
   refresh.When = when;
   refresh.Hosts = std::move(hosts);
@@ -160,6 +170,7 @@ TEST_F(RecorderTest, TheFleetAtAnInstantReadsAsARefreshDid) {
     sessions.Sessions = true;
     sessions.SessionRows = {SessionOn(a, "k1", "ERP"), SessionOn(a, "k2", "erp"),
                             SessionOn(a, "k3", "BI")};
+    IndexHosts(sessions.Hosts, sessions.SessionRows);
     ASSERT_TRUE(recorder.Submit(sessions));
   }
   const TRecordReader reader(FFile);
@@ -348,6 +359,7 @@ TEST_F(RecorderTest, TextsWithAccentsAndTheOtherReplyFieldsComeBack) {
     TRecordedRefresh sessions = Tasks(kDay, {up}, {});
     sessions.Sessions = true;
     sessions.SessionRows = {session};
+    IndexHosts(sessions.Hosts, sessions.SessionRows);
     ASSERT_TRUE(recorder.Submit(sessions));
   }
   EXPECT_EQ(Query(FFile, "SELECT count(*) FROM texts WHERE text = 'João'"),
