@@ -223,7 +223,7 @@ BENCHMARK(BM_Refresh)
     ->Arg(0)
     ->Arg(1)
     ->Iterations(1)
-    ->Repetitions(3)
+    ->Repetitions(5)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
