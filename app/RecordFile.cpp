@@ -33,6 +33,7 @@ CREATE INDEX IF NOT EXISTS server_events_time ON server_events(at);
 const char* const kSpanTables = R"sql(
 CREATE TABLE texts(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE);
 CREATE INDEX server_events_server ON server_events(server, at);
+CREATE INDEX cancels_time ON cancels(at);
 CREATE TABLE tasks(
   first_seen INTEGER NOT NULL, server INTEGER NOT NULL, request_id INTEGER NOT NULL,
   elapsed INTEGER NOT NULL, user INTEGER, method INTEGER, workstation INTEGER,
