@@ -1,11 +1,8 @@
 #include "app/RecordReader.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
-#include <charconv>
-#include <cmath>
 #include <map>
+#include <unordered_map>
 
 #include "app/HostConfig.h"
 #include "platform/Cp1252.h"
@@ -14,7 +11,6 @@ namespace quv {
 
 namespace {
 
-constexpr double kMsPerDay = 86400000;
 constexpr std::string_view kCancelText = "cancelamento";
 
 // The rows one host listed at an instant, made anew from the record, read
@@ -27,6 +23,8 @@ class TRecordedReply final : public IReplyRows {
   bool Eof() const override { return FRow >= FRows.size(); }
   void Next() override { ++FRow; }
   std::string FieldText(const std::string& name) const override {
+    for (std::size_t i = 0; i < FNames.size(); ++i)
+      if (FNames[i] == name) return FRows[FRow][i];
     for (std::size_t i = 0; i < FNames.size(); ++i)
       if (AnsiCompareText(FNames[i], name) == 0) return FRows[FRow][i];
     return "";
@@ -43,20 +41,35 @@ class TRecordedReply final : public IReplyRows {
   std::size_t FRow = 0;
 };
 
-const std::vector<std::string> kTaskFields = {"requestid", "clientdesc",  "requestdesc",
-                                              "ellapsedtime", "systemcmd", "username",
-                                              "cancelled"};
+const std::vector<std::string> kTaskFields = {
+    "requestid", "clientdesc", "requestdesc", "ellapsedtime", "systemcmd", "username", "cancelled"};
 const std::vector<std::string> kSessionFields = {"sessionkey", "username", "creation_time",
                                                  "active",     "source",   "licenceinfo"};
 
-std::string NumberText(double value) {
-  char buffer[32];
-  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-  return std::string(buffer, end);
-}
-
 std::string HostLineOf(const std::string& label, const std::string& address) {
   return label.empty() ? address : label + "=" + address;
+}
+
+const char* TrueText(bool value) { return value ? "true" : "false"; }
+
+// Server ids as an SQL list, "(1,4)".
+std::string IdList(const std::vector<int64_t>& ids) {
+  std::string list = "(";
+  for (const int64_t id : ids) list += (list.size() > 1 ? "," : "") + std::to_string(id);
+  return list + ")";
+}
+
+// The spans of `table` (whose primary key ends with `key`) first seen up to
+// ?2 that meet `condition` on t, which must leave out what ended before ?1:
+// the short ones first seen from a short span (?3) before ?1, and the long
+// ones first seen earlier that had not ended before ?1, looked up from
+// their keys (CROSS JOIN keeps that order).
+std::string SpansAround(const std::string& table, const std::string& key,
+                        const std::string& condition) {
+  return "SELECT t.* FROM " + table + " t WHERE t.first_seen BETWEEN ?1 - ?3 AND ?2" + condition +
+         " UNION ALL SELECT t.* FROM long_" + table + " l CROSS JOIN " + table +
+         " t ON t.first_seen = l.first_seen AND t.server = l.server AND t." + key + " = l." + key +
+         " WHERE l.first_seen < ?1 - ?3 AND (l.until IS NULL OR l.until >= ?1)" + condition;
 }
 
 THostState StateOfText(const std::string& text) {
@@ -67,39 +80,29 @@ THostState StateOfText(const std::string& text) {
 
 }  // namespace
 
-TRecordReader::TRecordReader(const std::string& fileName) : FFileName(fileName) {
-  if (sqlite3_open_v2(fileName.c_str(), &FDb, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-    const std::string reason = FDb ? sqlite3_errmsg(FDb) : "out of memory";
-    sqlite3_close(FDb);
-    throw ERecorderError(fileName + ": " + reason);
-  }
-  try {
-    TSqlStatement version(FDb, "SELECT value FROM meta WHERE key = 'schema_version'");
-    if (!version.Step()) throw ERecorderError("not a record file (no schema version)");
-    if (std::stoi(version.Text(0)) > 1)
-      throw ERecorderError("the file was written by a newer version (schema " + version.Text(0) +
-                           ")");
-  } catch (const std::exception& e) {
-    sqlite3_close(FDb);
-    throw ERecorderError(fileName + ": " + e.what());
-  }
-}
-
-TRecordReader::~TRecordReader() { sqlite3_close(FDb); }
+TRecordReader::TRecordReader(const std::string& fileName) : FFile(fileName, false) {}
 
 std::pair<double, double> TRecordReader::Period() const {
-  TSqlStatement period(FDb,
-                       "SELECT min(at), max(at) FROM (SELECT at FROM server_events UNION ALL "
-                       "SELECT first_seen FROM task_spans UNION ALL SELECT last_seen FROM "
-                       "task_spans UNION ALL SELECT first_seen FROM session_spans UNION ALL "
-                       "SELECT last_seen FROM session_spans)");
-  period.Step();
-  return {period.Real(0), period.Real(1)};
+  TSqlStatement events(FFile.Db(), "SELECT min(at), max(at) FROM server_events");
+  events.Step();
+  double first = events.IsNull(0) ? 0 : events.Real(0), last = events.Real(1);
+  if (!FFile.LoadEpoch()) return {first, last};
+  TSqlStatement spans(FFile.Db(),
+                      "SELECT min(f) FROM (SELECT min(first_seen) AS f FROM tasks UNION ALL "
+                      "SELECT min(first_seen) FROM sessions)");
+  spans.Step();
+  if (!spans.IsNull(0)) {
+    const double firstSeen = FFile.ToDateTime(spans.Integer(0));
+    first = first == 0 ? firstSeen : std::min(first, firstSeen);
+    for (const char* key : {kLastTaskRefreshKey, kLastSessionRefreshKey})
+      if (FFile.Meta(key)) last = std::max(last, FFile.ToDateTime(FFile.MetaInteger(key, 0)));
+  }
+  return {first, last};
 }
 
 std::vector<TRecordReader::TServer> TRecordReader::Servers(const std::string& host) const {
   std::vector<TServer> servers;
-  TSqlStatement select(FDb, "SELECT id, label, address FROM servers ORDER BY id");
+  TSqlStatement select(FFile.Db(), "SELECT id, label, address FROM servers ORDER BY id");
   while (select.Step()) {
     const std::string label = select.Text(1), address = select.Text(2);
     if (host.empty() || AnsiCompareText(label, host) == 0 || AnsiCompareText(address, host) == 0)
@@ -117,17 +120,17 @@ std::vector<std::string> TRecordReader::Hosts(const std::string& host) const {
 std::vector<THostStatus> TRecordReader::StatesAt(double when,
                                                  const std::vector<std::string>& hosts) const {
   std::vector<THostStatus> statuses(hosts.size());
-  TSqlStatement select(FDb,
-                       "SELECT label, address, state, cause FROM servers JOIN server_events e "
-                       "ON e.server = servers.id WHERE e.at = (SELECT max(at) FROM server_events "
-                       "WHERE server = servers.id AND at <= ?1)");
-  select.Bind(1, when);
-  while (select.Step()) {
-    const auto at = std::find(hosts.begin(), hosts.end(), HostLineOf(select.Text(0), select.Text(1)));
+  TSqlStatement select(FFile.Db(),
+                       "SELECT state, cause FROM server_events WHERE server = ?1 AND at <= ?2 "
+                       "ORDER BY at DESC LIMIT 1");
+  for (const TServer& server : Servers("")) {
+    const auto at = std::find(hosts.begin(), hosts.end(), server.Line);
     if (at == hosts.end()) continue;
+    select.Reset();
+    if (!select.Bind(1, server.Id).Bind(2, when).Step()) continue;
     THostStatus& status = statuses[at - hosts.begin()];
-    status.State = StateOfText(select.Text(2));
-    status.Cause = select.Text(3);
+    status.State = StateOfText(select.Text(0));
+    status.Cause = select.Text(1);
   }
   return statuses;
 }
@@ -140,24 +143,52 @@ TFleetRead TRecordReader::ReadAt(double when, bool sessions, const TFleetView& v
   for (std::size_t i = 0; i < hosts.size(); ++i)
     if (statuses[i].State == THostState::Answering)
       replies[i] = std::make_unique<TRecordedReply>(names);
-  TSqlStatement select(
-      FDb, sessions ? "SELECT label, address, session_key, user, first_seen, workstation, licence "
-                      "FROM session_spans JOIN servers ON servers.id = server "
-                      "WHERE first_seen <= ?1 AND last_seen >= ?1 ORDER BY session_spans.id"
-                    : "SELECT label, address, request_id, user, first_seen, workstation, method "
-                      "FROM task_spans JOIN servers ON servers.id = server "
-                      "WHERE first_seen <= ?1 AND last_seen >= ?1 ORDER BY task_spans.id");
-  select.Bind(1, when);
-  while (select.Step()) {
-    const auto at = std::find(hosts.begin(), hosts.end(), HostLineOf(select.Text(0), select.Text(1)));
-    if (at == hosts.end() || !replies[at - hosts.begin()]) continue;
-    TRecordedReply& reply = *replies[at - hosts.begin()];
-    if (sessions) {
-      reply.Add({select.Text(2), select.Text(3), "", "", select.Text(5), select.Text(6)});
-    } else {
-      const double elapsed = std::round((when - select.Real(4)) * kMsPerDay);
-      reply.Add({select.Text(2), select.Text(5), select.Text(6), NumberText(elapsed), "false",
-                 select.Text(3), "false"});
+  std::unordered_map<std::string, std::size_t> hostIndex;
+  for (std::size_t i = 0; i < hosts.size(); ++i) hostIndex.emplace(hosts[i], i);
+  std::unordered_map<int64_t, TRecordedReply*> replyOf;
+  for (const TServer& server : Servers("")) {
+    const auto at = hostIndex.find(server.Line);
+    if (at != hostIndex.end() && replies[at->second])
+      replyOf[server.Id] = replies[at->second].get();
+  }
+  if (FFile.LoadEpoch()) {
+    // A span was listed by the last refresh at or before the instant when it
+    // was first seen by then and not yet found ended (through the last
+    // refresh of its list while open, through its last sight when the
+    // refresh that missed it is unknown).
+    const std::string listed =
+        " AND CASE WHEN t.seen IS NULL THEN ?1 <= ?4 ELSE ?1 < t.first_seen + t.seen + "
+        "coalesce(t.gap, 1) END";
+    const std::string sql =
+        sessions ? "SELECT t.server, t.session_key, u.text, t.logon, t.active, w.text, l.text "
+                   "FROM (" +
+                       SpansAround("sessions", "session_key", listed) +
+                       ") t LEFT JOIN texts u ON u.id = t.user LEFT JOIN texts w ON "
+                       "w.id = t.workstation LEFT JOIN texts l ON l.id = t.licence"
+                 : "SELECT t.server, t.request_id, u.text, t.first_seen, t.elapsed, w.text, "
+                   "m.text, t.flags FROM (" +
+                       SpansAround("tasks", "request_id", listed) +
+                       ") t LEFT JOIN texts u ON u.id = t.user LEFT JOIN texts w ON w.id = "
+                       "t.workstation LEFT JOIN texts m ON m.id = t.method";
+    TSqlStatement select(FFile.Db(), sql.c_str());
+    const int64_t at = FFile.ToMs(when);
+    select.Bind(1, at).Bind(2, at).Bind(3, kShortSpanMs);
+    select.Bind(4, FFile.MetaInteger(sessions ? kLastSessionRefreshKey : kLastTaskRefreshKey, 0));
+    while (select.Step()) {
+      const auto reply = replyOf.find(select.Integer(0));
+      if (reply == replyOf.end()) continue;
+      if (sessions) {
+        const std::string logon =
+            select.IsNull(3) ? "" : NumberText(FFile.ToDateTime(select.Integer(3)));
+        reply->second->Add({select.Text(1), select.Text(2), logon, TrueText(select.Integer(4)),
+                            select.Text(5), select.Text(6)});
+      } else {
+        const int64_t elapsed = select.Integer(4) + at - select.Integer(3);
+        const int64_t flags = select.Integer(7);
+        reply->second->Add({std::to_string(select.Integer(1)), select.Text(5), select.Text(6),
+                            std::to_string(elapsed), TrueText(flags & 1), select.Text(2),
+                            TrueText(flags & 2)});
+      }
     }
   }
   return view.ReadReplies(sessions, statuses,
@@ -167,19 +198,35 @@ TFleetRead TRecordReader::ReadAt(double when, bool sessions, const TFleetView& v
 std::vector<TRecordedTask> TRecordReader::Longest(std::size_t count, double from, double to,
                                                   const std::string& host) const {
   std::map<int64_t, std::string> lines;
-  for (const TServer& server : Servers(host)) lines[server.Id] = server.Line;
-  TSqlStatement select(FDb,
-                       "SELECT server, request_id, user, method, workstation, first_seen, "
-                       "last_seen, ended FROM task_spans WHERE first_seen <= ?2 AND "
-                       "last_seen >= ?1 ORDER BY last_seen - first_seen DESC");
-  select.Bind(1, from).Bind(2, to);
+  std::vector<int64_t> ids;
+  for (const TServer& server : Servers(host)) {
+    lines[server.Id] = server.Line;
+    ids.push_back(server.Id);
+  }
   std::vector<TRecordedTask> tasks;
-  while (tasks.size() < count && select.Step()) {
+  if (lines.empty() || !FFile.LoadEpoch()) return tasks;
+  // Open tasks run through the last refresh of the list. The texts are
+  // looked up for the tasks kept only.
+  const std::string seen = " AND t.first_seen + coalesce(t.seen, ?4 - t.first_seen) >= ?1" +
+                           (host.empty() ? std::string() : " AND t.server IN " + IdList(ids));
+  const std::string sql =
+      "SELECT server, request_id, u.text, m.text, w.text, first_seen - elapsed, last, ended FROM "
+      "(SELECT *, first_seen + coalesce(seen, ?4 - first_seen) AS last FROM (" +
+      SpansAround("tasks", "request_id", seen) +
+      ") ORDER BY last - first_seen + elapsed DESC LIMIT ?5) t LEFT JOIN texts u ON u.id = t.user "
+      "LEFT JOIN texts m ON m.id = t.method LEFT JOIN texts w ON w.id = t.workstation "
+      "ORDER BY last - first_seen + elapsed DESC";
+  TSqlStatement select(FFile.Db(), sql.c_str());
+  select.Bind(1, FFile.ToMs(from)).Bind(2, FFile.ToMs(to)).Bind(3, kShortSpanMs);
+  select.Bind(4, FFile.MetaInteger(kLastTaskRefreshKey, 0));
+  select.Bind(5, static_cast<int64_t>(count));
+  while (select.Step()) {
     const auto line = lines.find(select.Integer(0));
     if (line == lines.end()) continue;
     tasks.push_back({line->second, static_cast<int32_t>(select.Integer(1)), select.Text(2),
-                     select.Text(3), select.Text(4), select.Real(5), select.Real(6),
-                     select.Text(7)});
+                     select.Text(3), select.Text(4), FFile.ToDateTime(select.Integer(5)),
+                     FFile.ToDateTime(select.Integer(6)),
+                     SpanEndText(static_cast<TSpanEnd>(select.Integer(7)))});
   }
   return tasks;
 }
@@ -188,7 +235,7 @@ std::vector<TRecordedEvent> TRecordReader::Events(double from, double to,
                                                   const std::string& host) const {
   std::map<int64_t, std::string> lines;
   for (const TServer& server : Servers(host)) lines[server.Id] = server.Line;
-  TSqlStatement select(FDb,
+  TSqlStatement select(FFile.Db(),
                        "SELECT at, server, state, cause FROM server_events WHERE at BETWEEN ?1 "
                        "AND ?2 UNION ALL SELECT at, server, '', kind || ' ' || target || ': ' "
                        "|| result FROM cancels WHERE at BETWEEN ?1 AND ?2 ORDER BY 1");

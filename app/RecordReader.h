@@ -6,9 +6,7 @@
 #include <vector>
 
 #include "app/FleetView.h"
-#include "app/SqliteStatement.h"
-
-struct sqlite3;
+#include "app/RecordFile.h"
 
 namespace quv {
 
@@ -21,7 +19,8 @@ struct TRecordedTask {
   std::string ClientDesc;
   double Started = 0;   // date-time the task began, as the server's elapsed time told
   double LastSeen = 0;  // date-time of the last refresh that listed it
-  std::string Ended;    // "gone", "cancelled", "server lost"; empty while it runs
+  // "gone", "cancelled", "server lost", "recording stopped"; empty while it runs
+  std::string Ended;
   // How long it ran as far as the record knows, in seconds.
   double Seconds() const { return (LastSeen - Started) * 86400; }
 };
@@ -36,12 +35,12 @@ struct TRecordedEvent {
 
 // Reads a flight-recorder file (see TRecorder) without changing it: the
 // fleet as it was at an instant, the longest tasks of a period and the
-// events of a period. Texts are Windows-1252. Errors (a missing, damaged or
-// newer file) raise ERecorderError naming the file.
+// events of a period. Texts are Windows-1252. A file a recorder still
+// writes is read as it stands at each question. Errors (a missing, damaged
+// or newer file) raise ERecorderError naming the file.
 class TRecordReader final {
  public:
   explicit TRecordReader(const std::string& fileName);
-  ~TRecordReader();
   TRecordReader(const TRecordReader&) = delete;
   TRecordReader& operator=(const TRecordReader&) = delete;
 
@@ -51,13 +50,14 @@ class TRecordReader final {
   // recorded; only those whose label or address is `host` (any case) when
   // it is not empty.
   std::vector<std::string> Hosts(const std::string& host = "") const;
-  // The task (or session) list as `view` would have read it from a refresh
-  // at `when`: each of its hosts' state then, and the rows it listed then
-  // (a task's elapsed time as it was at that instant).
+  // The task (or session) list as `view` read it from the last refresh of
+  // that list at or before `when`: each of its hosts' state then, and the
+  // rows it listed (a task's elapsed time as it was at `when`).
   TFleetRead ReadAt(double when, bool sessions, const TFleetView& view) const;
-  // The `count` tasks that ran longest among those running at some time
-  // from `from` to `to`, longest first; on the servers whose label or
-  // address is `host` when it is not empty.
+  // The `count` tasks that ran longest (from their start, as their elapsed
+  // time told, to their last sight) among those seen at some time from
+  // `from` to `to`, longest first; on the servers whose label or address is
+  // `host` when it is not empty.
   std::vector<TRecordedTask> Longest(std::size_t count, double from, double to,
                                      const std::string& host = "") const;
   // Changes of servers' states and cancels from `from` to `to`, in time order.
@@ -71,8 +71,7 @@ class TRecordReader final {
   std::vector<TServer> Servers(const std::string& host) const;
   std::vector<THostStatus> StatesAt(double when, const std::vector<std::string>& hosts) const;
 
-  std::string FFileName;
-  sqlite3* FDb = nullptr;
+  mutable TRecordFile FFile;
 };
 
 }  // namespace quv

@@ -1,44 +1,31 @@
 #include "app/Recorder.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 
 #include "app/HostConfig.h"
 #include "platform/Cp1252.h"
+#include "platform/StrUtils.h"
 
 namespace quv {
 
 namespace {
 
-const char* const kSchema = R"sql(
-CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
-CREATE TABLE IF NOT EXISTS servers(
-  id INTEGER PRIMARY KEY, label TEXT NOT NULL, address TEXT NOT NULL, UNIQUE(label, address));
-CREATE TABLE IF NOT EXISTS server_events(
-  server INTEGER NOT NULL REFERENCES servers(id), at REAL NOT NULL, state TEXT NOT NULL,
-  cause TEXT);
-CREATE TABLE IF NOT EXISTS task_spans(
-  id INTEGER PRIMARY KEY, server INTEGER NOT NULL REFERENCES servers(id),
-  request_id INTEGER NOT NULL, user TEXT, method TEXT, workstation TEXT,
-  first_seen REAL NOT NULL, last_seen REAL NOT NULL, ended TEXT);
-CREATE TABLE IF NOT EXISTS session_spans(
-  id INTEGER PRIMARY KEY, server INTEGER NOT NULL REFERENCES servers(id),
-  session_key TEXT NOT NULL, user TEXT, workstation TEXT, licence TEXT,
-  first_seen REAL NOT NULL, last_seen REAL NOT NULL, ended TEXT);
-CREATE TABLE IF NOT EXISTS cancels(
-  at REAL NOT NULL, server INTEGER NOT NULL REFERENCES servers(id), kind TEXT NOT NULL,
-  target TEXT NOT NULL, result TEXT NOT NULL);
-CREATE INDEX IF NOT EXISTS task_spans_time ON task_spans(first_seen, last_seen);
-CREATE INDEX IF NOT EXISTS session_spans_time ON session_spans(first_seen, last_seen);
-CREATE INDEX IF NOT EXISTS server_events_time ON server_events(at);
-)sql";
-
 // Named apart: clang 14 crashes on some code-page literals inside expressions.
 constexpr std::string_view kTaskKind = "tarefa";
 constexpr std::string_view kSessionKind = "sessão"_cp;
 
-std::string StateText(const THostStatus& status) { return std::string(HostStateText(status.State)); }
+std::string StateText(const THostStatus& status) {
+  return std::string(HostStateText(status.State));
+}
+
+uint64_t TaskKey(int64_t server, int32_t requestId) {
+  return uint64_t(static_cast<uint32_t>(server)) << 32 | static_cast<uint32_t>(requestId);
+}
+
+std::string SessionKey(int64_t server, const std::string& key) {
+  const auto server32 = static_cast<uint32_t>(server);
+  return std::string(reinterpret_cast<const char*>(&server32), sizeof server32) + key;
+}
 
 }  // namespace
 
@@ -50,32 +37,26 @@ TRecordedRefresh RefreshToRecord(const TFleetView& view, bool sessions, double w
   if (sessions)
     refresh.SessionRows = view.Sessions().Sessions;
   else
-    refresh.Tasks = view.Tasks();
+    refresh.Tasks = view.SharedTasks();
   return refresh;
 }
 
-TRecorder::TRecorder(const std::string& fileName, std::size_t maxQueued, double retentionDays)
-    : FMaxQueued(maxQueued), FRetentionDays(retentionDays) {
-  if (sqlite3_open_v2(fileName.c_str(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                      nullptr) != SQLITE_OK) {
-    const std::string reason = FDb ? sqlite3_errmsg(FDb) : "out of memory";
-    sqlite3_close(FDb);
-    throw ERecorderError(fileName + ": " + reason);
-  }
+TRecorder::TRecorder(const std::string& fileName, std::size_t maxQueued, double retentionDays,
+                     int64_t maxBytes)
+    : FFile(fileName, true),
+      FWriter(FFile),
+      FMaxQueued(maxQueued),
+      FRetentionDays(retentionDays),
+      FMaxBytes(maxBytes) {
   try {
-    ExecuteSql(FDb, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
-    ExecuteSql(FDb, kSchema);
-    TSqlStatement version(FDb, "SELECT value FROM meta WHERE key = 'schema_version'");
-    if (version.Step() && std::stoi(version.Text(0)) > kSchemaVersion)
-      throw ERecorderError("the file was written by a newer version (schema " + version.Text(0) +
-                           ", this one reads up to " + std::to_string(kSchemaVersion) + ")");
-    ExecuteSql(FDb, "INSERT OR IGNORE INTO meta VALUES('schema_version', '" +
-            std::to_string(kSchemaVersion) + "')");
+    FWriter.Begin();
+    FWriter.CloseLeftOpen();
+    FWriter.Commit();
   } catch (const std::exception& e) {
-    sqlite3_close(FDb);
+    FWriter.Rollback();
     throw ERecorderError(fileName + ": " + e.what());
   }
-  FWriter = std::thread([this] { Run(); });
+  FThread = std::thread([this] { Run(); });
 }
 
 TRecorder::~TRecorder() {
@@ -84,13 +65,14 @@ TRecorder::~TRecorder() {
     FStopping = true;
   }
   FQueued.notify_all();
-  FWriter.join();
-  sqlite3_close(FDb);
+  FThread.join();
 }
 
 bool TRecorder::Submit(TRecordedRefresh refresh) {
+  std::vector<TRecordedRefresh> written;  // freed here, after the lock
   {
     std::lock_guard<std::mutex> guard(FLock);
+    written.swap(FWrittenRefreshes);
     if (FQueue.size() >= FMaxQueued || !FFailure.empty()) {
       ++FDropped;
       return false;
@@ -139,6 +121,7 @@ void TRecorder::Run() {
       failure = e.what();
     }
     lock.lock();
+    FWrittenRefreshes.push_back(std::move(refresh));
     if (failure.empty()) {
       ++FWritten;
     } else {
@@ -150,130 +133,138 @@ void TRecorder::Run() {
 }
 
 void TRecorder::Write(const TRecordedRefresh& refresh, const std::vector<TCancel>& cancels) {
-  ExecuteSql(FDb, "BEGIN");
+  FWriter.Begin();
   try {
+    FFile.EnsureEpoch(refresh.When);
+    const int64_t now = FFile.ToMs(refresh.When);
     RecordCancels(cancels);
     RecordStates(refresh);
-    RecordSpans(refresh);
-    Prune(refresh.When);
-    ExecuteSql(FDb, "COMMIT");
+    if (refresh.Sessions)
+      RecordSessions(refresh, now);
+    else
+      RecordTasks(refresh, now);
+    FWriter.SetLastRefresh(refresh.Sessions, now);
+    FWriter.Prune(refresh.When - FRetentionDays, FMaxBytes);
+    FWriter.Commit();
   } catch (...) {
-    sqlite3_exec(FDb, "ROLLBACK", nullptr, nullptr, nullptr);
+    FWriter.Rollback();
     throw;
   }
 }
 
-int64_t TRecorder::ServerId(const std::string& hostLine) {
-  if (const auto found = FServers.find(hostLine); found != FServers.end()) return found->second;
-  TSqlStatement insert(FDb, "INSERT OR IGNORE INTO servers(label, address) VALUES(?, ?)");
-  insert.Bind(1, HostLabel(hostLine)).Bind(2, HostAddress(hostLine)).Step();
-  TSqlStatement select(FDb, "SELECT id FROM servers WHERE label = ? AND address = ?");
-  select.Bind(1, HostLabel(hostLine)).Bind(2, HostAddress(hostLine)).Step();
-  return FServers[hostLine] = select.Integer(0);
-}
-
 void TRecorder::RecordStates(const TRecordedRefresh& refresh) {
+  FHostServers.clear();
   for (const THostRow& host : refresh.Hosts) {
-    const std::string state = StateText(host.Status);
-    std::string& last = FLastState[host.Line];
-    if (last == state) continue;
-    last = state;
-    TSqlStatement insert(FDb, "INSERT INTO server_events VALUES(?, ?, ?, ?)");
-    insert.Bind(1, ServerId(host.Line)).Bind(2, refresh.When).Bind(3, state);
-    insert.Bind(4, host.Status.Cause).Step();
+    const int64_t server = FWriter.ServerId(host.Line);
+    FHostServers.push_back(server);
+    const auto [last, added] = FLastState.try_emplace(server, host.Status.State);
+    if (!added && last->second == host.Status.State) continue;
+    last->second = host.Status.State;
+    FWriter.AddServerEvent(server, refresh.When, StateText(host.Status), host.Status.Cause);
   }
 }
 
-void TRecorder::RecordSpans(const TRecordedRefresh& refresh) {
-  const std::string list = refresh.Sessions ? "s|" : "t|";
-  for (auto& [key, span] : FOpenSpans)
-    if (key.starts_with(list)) span.Seen = false;
-  const auto touch = [&](const std::string& hostLine, const std::string& id, auto insert) {
-    const std::string key = list + std::to_string(ServerId(hostLine)) + "|" + id;
-    const auto found = FOpenSpans.find(key);
-    if (found != FOpenSpans.end()) {
-      TSqlStatement update(FDb, refresh.Sessions
-                                 ? "UPDATE session_spans SET last_seen = ? WHERE id = ?"
-                                 : "UPDATE task_spans SET last_seen = ? WHERE id = ?");
-      update.Bind(1, refresh.When).Bind(2, found->second.Row).Step();
-      found->second.Seen = true;
-      return;
-    }
-    insert();
-    FOpenSpans[key] = {sqlite3_last_insert_rowid(FDb), true};
-  };
-  if (refresh.Sessions) {
-    for (const TSessionRow& row : refresh.SessionRows)
-      touch(row.HostLine, row.SessionKey, [&] {
-        TSqlStatement insert(FDb, "INSERT INTO session_spans(server, session_key, user, workstation, "
-                               "licence, first_seen, last_seen) VALUES(?, ?, ?, ?, ?, ?, ?)");
-        insert.Bind(1, ServerId(row.HostLine)).Bind(2, row.SessionKey).Bind(3, row.UserName);
-        insert.Bind(4, row.Source).Bind(5, row.Licence).Bind(6, refresh.When);
-        insert.Bind(7, refresh.When).Step();
-      });
-  } else {
-    for (const TTaskRow& row : refresh.Tasks) {
+// The server id of a row, from its host's index (the rows' host line when
+// that is out of range).
+int64_t TRecorder::ServerOfRow(const TRecordedRefresh& refresh, std::size_t host,
+                               const std::string& line) {
+  return host < refresh.Hosts.size() ? FHostServers[host] : FWriter.ServerId(line);
+}
+
+void TRecorder::RecordTasks(const TRecordedRefresh& refresh, int64_t now) {
+  if (refresh.Tasks) {
+    for (const TTaskRow& row : *refresh.Tasks) {
       if (row.NoConnection) continue;
-      touch(row.HostLine, std::to_string(row.RequestId), [&] {
-        TSqlStatement insert(FDb, "INSERT INTO task_spans(server, request_id, user, method, "
-                               "workstation, first_seen, last_seen) VALUES(?, ?, ?, ?, ?, ?, ?)");
-        insert.Bind(1, ServerId(row.HostLine)).Bind(2, int64_t{row.RequestId});
-        insert.Bind(3, row.UserName).Bind(4, row.RequestDesc).Bind(5, row.ClientDesc);
-        insert.Bind(6, refresh.When).Bind(7, refresh.When).Step();
-      });
+      const int64_t server = ServerOfRow(refresh, row.Host, row.HostLine);
+      const auto [span, added] = FOpenTasks.try_emplace(TaskKey(server, row.RequestId));
+      if (added) {
+        FWriter.AddTask(now, server, row);
+        span->second = {{now, now, server, TaskFlags(row), false}, row.RequestId};
+      } else {
+        span->second.LastSeen = now;
+        span->second.Flags |= TaskFlags(row);
+      }
     }
   }
-  // Spans not seen in this refresh of their list have ended.
-  std::map<std::string, std::string> stateOf;
-  for (const THostRow& host : refresh.Hosts)
-    stateOf[std::to_string(ServerId(host.Line))] = StateText(host.Status);
-  const std::string answering(HostStateText(THostState::Answering));
-  for (auto it = FOpenSpans.begin(); it != FOpenSpans.end();) {
-    if (!it->first.starts_with(list) || it->second.Seen) {
+  CloseUnseen(
+      refresh, now, FOpenTasks, FCancelledTasks,
+      [this](const TOpenTask& span) {
+        FWriter.MarkLongTask(span.FirstSeen, span.Server, span.RequestId);
+      },
+      [this](const TOpenTask& span, const TSpanClose& close) {
+        FWriter.CloseTask(span.FirstSeen, span.Server, span.RequestId, span.Flags, close);
+      });
+}
+
+void TRecorder::RecordSessions(const TRecordedRefresh& refresh, int64_t now) {
+  for (const TSessionRow& row : refresh.SessionRows) {
+    if (row.NoConnection) continue;
+    const int64_t server = ServerOfRow(refresh, row.Host, row.HostLine);
+    const auto [span, added] = FOpenSessions.try_emplace(SessionKey(server, row.SessionKey));
+    if (added) {
+      FWriter.AddSession(now, server, row);
+      span->second = {{now, now, server, int64_t{row.Active}, false}, row.SessionKey};
+    } else {
+      span->second.LastSeen = now;
+      span->second.Flags = row.Active;
+    }
+  }
+  CloseUnseen(
+      refresh, now, FOpenSessions, FCancelledSessions,
+      [this](const TOpenSession& span) {
+        FWriter.MarkLongSession(span.FirstSeen, span.Server, span.Key);
+      },
+      [this](const TOpenSession& span, const TSpanClose& close) {
+        FWriter.CloseSession(span.FirstSeen, span.Server, span.Key, span.Flags != 0, close);
+      });
+}
+
+// Spans of the refreshed list that it no longer listed have ended: cancelled
+// when a cancel of ours succeeded, gone when their server answered, else lost
+// with it. Those it listed are marked long once they have run longer than a
+// short span.
+template <typename TSpans, typename TMarkLong, typename TClose>
+void TRecorder::CloseUnseen(const TRecordedRefresh& refresh, int64_t now, TSpans& open,
+                            std::unordered_set<typename TSpans::key_type>& cancelled,
+                            TMarkLong markLong, TClose close) {
+  std::unordered_set<int64_t> answering;
+  for (std::size_t i = 0; i < refresh.Hosts.size(); ++i)
+    if (refresh.Hosts[i].Status.State == THostState::Answering) answering.insert(FHostServers[i]);
+  for (auto it = open.begin(); it != open.end();) {
+    auto& span = it->second;
+    if (span.LastSeen == now) {
+      if (!span.Long && now - span.FirstSeen > kShortSpanMs) {
+        markLong(span);
+        span.Long = true;
+      }
       ++it;
       continue;
     }
-    const std::string server = it->first.substr(2, it->first.find('|', 2) - 2);
-    const bool cancelled = std::erase(FCancelledKeys, it->first) > 0;
-    const std::string ended = cancelled ? "cancelled"
-                              : stateOf[server] == answering ? "gone"
-                                                             : "server lost";
-    TSqlStatement end(FDb, refresh.Sessions ? "UPDATE session_spans SET ended = ? WHERE id = ?"
-                                         : "UPDATE task_spans SET ended = ? WHERE id = ?");
-    end.Bind(1, ended).Bind(2, it->second.Row).Step();
-    it = FOpenSpans.erase(it);
+    TSpanClose ended{span.LastSeen - span.FirstSeen, now - span.LastSeen, TSpanEnd::ServerLost};
+    if (cancelled.erase(it->first) > 0)
+      ended.End = TSpanEnd::Cancelled;
+    else if (answering.contains(span.Server))
+      ended.End = TSpanEnd::Gone;
+    close(span, ended);
+    it = open.erase(it);
   }
+  // A cancel whose span is no longer open ends nothing more.
+  std::erase_if(cancelled, [&open](const auto& key) { return !open.contains(key); });
 }
 
 void TRecorder::RecordCancels(const std::vector<TCancel>& cancels) {
   for (const TCancel& cancel : cancels) {
     const TCancelTarget& target = cancel.Outcome.Target;
     const bool task = target.ParamName == "requestid";
-    TSqlStatement insert(FDb, "INSERT INTO cancels VALUES(?, ?, ?, ?, ?)");
-    insert.Bind(1, cancel.When).Bind(2, ServerId(target.HostLine));
-    insert.Bind(3, std::string(task ? kTaskKind : kSessionKind)).Bind(4, target.ParamValue);
-    insert.Bind(5, cancel.Outcome.Done() ? std::string("ok") : "falha: " + cancel.Outcome.Cause);
-    insert.Step();
-    if (cancel.Outcome.Done())
-      FCancelledKeys.push_back(std::string(task ? "t|" : "s|") +
-                               std::to_string(ServerId(target.HostLine)) + "|" + target.ParamValue);
-  }
-}
-
-// Spans that ended, events and cancels older than the retention go, a batch
-// of each with every refresh; open spans stay whatever their age.
-void TRecorder::Prune(double now) {
-  const double before = now - FRetentionDays;
-  for (const char* sql :
-       {"DELETE FROM task_spans WHERE id IN (SELECT id FROM task_spans WHERE ended IS NOT NULL "
-        "AND last_seen < ?1 LIMIT ?2)",
-        "DELETE FROM session_spans WHERE id IN (SELECT id FROM session_spans WHERE ended IS NOT "
-        "NULL AND last_seen < ?1 LIMIT ?2)",
-        "DELETE FROM server_events WHERE rowid IN (SELECT rowid FROM server_events WHERE at < ?1 "
-        "LIMIT ?2)",
-        "DELETE FROM cancels WHERE rowid IN (SELECT rowid FROM cancels WHERE at < ?1 LIMIT ?2)"}) {
-    TSqlStatement prune(FDb, sql);
-    prune.Bind(1, before).Bind(2, int64_t{kPruneBatch}).Step();
+    const int64_t server = FWriter.ServerId(target.HostLine);
+    FWriter.AddCancel(server, cancel.When, std::string(task ? kTaskKind : kSessionKind),
+                      target.ParamValue,
+                      cancel.Outcome.Done() ? std::string("ok") : "falha: " + cancel.Outcome.Cause);
+    if (!cancel.Outcome.Done()) continue;
+    if (task)
+      FCancelledTasks.insert(TaskKey(server, StrToIntDef(target.ParamValue, kNotANumber)));
+    else
+      FCancelledSessions.insert(SessionKey(server, target.ParamValue));
   }
 }
 

@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
-
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <cmath>
 #include <fstream>
 
 #include "app/RecordReader.h"
@@ -29,11 +30,21 @@ TTaskRow TaskOn(const std::string& line, int32_t id) {
   return row;
 }
 
+// Each row's host index, as the view sets it.
+template <typename TRow>
+void IndexHosts(const std::vector<THostRow>& hosts, std::vector<TRow>& rows) {
+  for (TRow& row : rows)
+    row.Host = std::find_if(hosts.begin(), hosts.end(),
+                            [&row](const THostRow& host) { return host.Line == row.HostLine; }) -
+               hosts.begin();
+}
+
 TRecordedRefresh Tasks(double when, std::vector<THostRow> hosts, std::vector<TTaskRow> tasks) {
+  IndexHosts(hosts, tasks);
   TRecordedRefresh refresh;
   refresh.When = when;
   refresh.Hosts = std::move(hosts);
-  refresh.Tasks = std::move(tasks);
+  refresh.Tasks = std::make_shared<const std::vector<TTaskRow>>(std::move(tasks));
   return refresh;
 }
 
@@ -46,7 +57,8 @@ std::vector<std::string> Query(const std::string& file, const std::string& sql) 
       db, sql.c_str(),
       [](void* out, int count, char** values, char**) {
         std::string row;
-        for (int i = 0; i < count; ++i) row += std::string(i ? "|" : "") + (values[i] ? values[i] : "");
+        for (int i = 0; i < count; ++i)
+          row += std::string(i ? "|" : "") + (values[i] ? values[i] : "");
         static_cast<std::vector<std::string>*>(out)->push_back(row);
         return 0;
       },
@@ -74,15 +86,17 @@ TEST_F(RecorderTest, TasksAreSpansAndServerChangesAreEvents) {
     cancelled.Target = TaskCancelTarget(TaskOn(a, 9));
     recorder.SubmitCancel(1.5, cancelled);
     ASSERT_TRUE(recorder.Submit(Tasks(2, {Host(a, THostState::Answering), bDown}, {TaskOn(a, 7)})));
-    ASSERT_TRUE(recorder.Submit(
-        Tasks(3, {Host(a, THostState::NoConnection, "refused"), bDown}, {})));
+    ASSERT_TRUE(
+        recorder.Submit(Tasks(3, {Host(a, THostState::NoConnection, "refused"), bDown}, {})));
   }  // what waits is written
-  EXPECT_EQ(Query(FFile, "SELECT request_id, first_seen, last_seen, ended FROM task_spans "
-                         "ORDER BY request_id"),
-            (std::vector<std::string>{"7|1.0|2.0|server lost", "8|1.0|1.0|gone",
-                                      "9|1.0|1.0|cancelled"}));
-  EXPECT_EQ(Query(FFile, "SELECT label, at, state, cause FROM server_events JOIN servers "
-                         "ON servers.id = server ORDER BY at, label"),
+  EXPECT_EQ(
+      Query(FFile,
+            "SELECT request_id, first_seen, last_seen, ended FROM task_spans "
+            "ORDER BY request_id"),
+      (std::vector<std::string>{"7|1.0|2.0|server lost", "8|1.0|1.0|gone", "9|1.0|1.0|cancelled"}));
+  EXPECT_EQ(Query(FFile,
+                  "SELECT label, at, state, cause FROM server_events JOIN servers "
+                  "ON servers.id = server ORDER BY at, label"),
             (std::vector<std::string>{"A|1.0|respondendo|", "B|1.0|sem conexão|refused",
                                       "A|3.0|sem conexão|refused"}));
   EXPECT_EQ(Query(FFile, "SELECT at, kind, target, result FROM cancels"),
@@ -147,14 +161,16 @@ TEST_F(RecorderTest, TheFleetAtAnInstantReadsAsARefreshDid) {
   {
     TRecorder recorder(FFile);
     const THostRow up = Host(a, THostState::Answering);
-    ASSERT_TRUE(recorder.Submit(Tasks(1, {up, Host(b, THostState::Answering)},
-                                      {TaskOn(a, 7), TaskOn(b, 8)})));
-    ASSERT_TRUE(recorder.Submit(Tasks(1 + 10 * second, {up, Host(b, THostState::Error, "boom")},
-                                      {TaskOn(a, 7)})));
-    TRecordedRefresh sessions = Tasks(1 + 10 * second, {up, Host(b, THostState::Error, "boom")}, {});
+    ASSERT_TRUE(recorder.Submit(
+        Tasks(1, {up, Host(b, THostState::Answering)}, {TaskOn(a, 7), TaskOn(b, 8)})));
+    ASSERT_TRUE(recorder.Submit(
+        Tasks(1 + 10 * second, {up, Host(b, THostState::Error, "boom")}, {TaskOn(a, 7)})));
+    TRecordedRefresh sessions =
+        Tasks(1 + 10 * second, {up, Host(b, THostState::Error, "boom")}, {});
     sessions.Sessions = true;
     sessions.SessionRows = {SessionOn(a, "k1", "ERP"), SessionOn(a, "k2", "erp"),
                             SessionOn(a, "k3", "BI")};
+    IndexHosts(sessions.Hosts, sessions.SessionRows);
     ASSERT_TRUE(recorder.Submit(sessions));
   }
   const TRecordReader reader(FFile);
@@ -165,7 +181,8 @@ TEST_F(RecorderTest, TheFleetAtAnInstantReadsAsARefreshDid) {
   ASSERT_EQ(view.Tasks().size(), 2u);
   EXPECT_EQ(view.Tasks()[0].RequestId, 7);
   EXPECT_EQ(view.Tasks()[0].ElapsedTime, 0);
-  EXPECT_EQ(view.Tasks()[0].Fields.Fields()[2], (std::pair<std::string, std::string>{"requestdesc", "app.run"}));
+  EXPECT_EQ(view.Tasks()[0].Fields.Fields()[2],
+            (std::pair<std::string, std::string>{"requestdesc", "app.run"}));
   EXPECT_EQ(view.Tasks()[1].RequestId, 8);
   ASSERT_TRUE(view.Take(reader.ReadAt(1 + 10 * second, false, view)));
   ASSERT_EQ(view.Tasks().size(), 2u);
@@ -213,14 +230,289 @@ TEST_F(RecorderTest, TheLongestTasksAndTheEventsOfAPeriod) {
   EXPECT_EQ(events[1].Detail, "refused");
 }
 
-TEST_F(RecorderTest, TheReaderRefusesWhatIsNoRecord) {
+// The bytes of the file's pages in use.
+int64_t UsedBytes(const std::string& file) {
+  return std::stoll(Query(file,
+                          "SELECT (page_count - freelist_count) * page_size FROM "
+                          "pragma_page_count, pragma_freelist_count, pragma_page_size")[0]);
+}
+
+TTaskRow Task(const std::string& line, int32_t id, int32_t elapsedMs) {
+  TTaskRow row = TaskOn(line, id);
+  row.ElapsedTime = elapsedMs;
+  return row;
+}
+
+constexpr double kSecond = 1.0 / 86400;
+// Named apart: clang 14 crashes on some code-page literals inside expressions.
+constexpr std::string_view kUser = "João"_cp;
+constexpr std::string_view kMethod = "relatório.mês"_cp;
+constexpr std::string_view kStation = "estação-7"_cp;
+constexpr std::string_view kSessionKey = "chave-é"_cp;
+constexpr double kDay = 46000;  // a date-time at midnight
+
+// Between two refreshes the reader shows what the earlier one listed, with
+// elapsed times that go on from what the server told at first sight; the
+// longest tasks count from their start, not from their first sight.
+TEST_F(RecorderTest, BetweenRefreshesTheEarlierOneIsShownWithRunningTimes) {
+  const std::string a = "A=10.0.0.1";
+  const THostRow up = Host(a, THostState::Answering);
+  {
+    TRecorder recorder(FFile);
+    // 7 had run an hour when first seen, 8 had just begun and runs longer.
+    ASSERT_TRUE(recorder.Submit(Tasks(kDay, {up}, {Task(a, 7, 3600000), Task(a, 8, 0)})));
+    ASSERT_TRUE(recorder.Submit(Tasks(kDay + 10 * kSecond, {up}, {Task(a, 8, 10000)})));
+    ASSERT_TRUE(recorder.Submit(Tasks(kDay + 70 * kSecond, {up}, {Task(a, 8, 70000)})));
+  }
+  const TRecordReader reader(FFile);
+  TFleetView view(reader.Hosts(), false);
+  ASSERT_TRUE(view.Take(reader.ReadAt(kDay + 4 * kSecond, false, view)));
+  ASSERT_EQ(view.Tasks().size(), 2u);  // 7 was gone only at the second refresh
+  EXPECT_EQ(view.Tasks()[0].RequestId, 7);
+  EXPECT_EQ(view.Tasks()[0].ElapsedTime, 3604000);
+  EXPECT_EQ(view.Tasks()[1].ElapsedTime, 4000);
+  ASSERT_TRUE(view.Take(reader.ReadAt(kDay + 10 * kSecond, false, view)));
+  ASSERT_EQ(view.Tasks().size(), 1u);
+  EXPECT_EQ(view.Tasks()[0].RequestId, 8);
+  ASSERT_TRUE(view.Take(reader.ReadAt(kDay + 40 * kSecond, false, view)));
+  ASSERT_EQ(view.Tasks().size(), 1u);
+  EXPECT_EQ(view.Tasks()[0].ElapsedTime, 40000);
+  ASSERT_TRUE(view.Take(reader.ReadAt(kDay + 71 * kSecond, false, view)));
+  EXPECT_TRUE(view.Tasks().empty());  // after the last refresh nothing is known
+  ASSERT_TRUE(view.Take(reader.ReadAt(kDay - kSecond, false, view)));
+  ASSERT_EQ(view.Tasks().size(), 1u);  // before the first refresh no server answered yet
+  EXPECT_TRUE(view.Tasks()[0].NoConnection);
+
+  const std::vector<TRecordedTask> longest = reader.Longest(5, kDay, kDay + 1);
+  ASSERT_EQ(longest.size(), 2u);
+  EXPECT_EQ(longest[0].RequestId, 7);
+  EXPECT_NEAR(longest[0].Seconds(), 3600, 0.01);
+  EXPECT_EQ(longest[0].Ended, "gone");
+  EXPECT_NEAR(longest[1].Seconds(), 70, 0.01);
+  EXPECT_EQ(longest[1].Ended, "");
+  EXPECT_EQ(reader.Longest(1, kDay + 20 * kSecond, kDay + 1)[0].RequestId, 8);
+  EXPECT_EQ(reader.Longest(5, -1e300, 1e300).size(), 2u);  // all time, however it is written
+  EXPECT_TRUE(reader.Longest(5, NAN, NAN).empty());
+}
+
+// Tasks that run for hours are found at any instant of their lives, whether
+// they ended, are open, or were left open by a recorder that stopped; their
+// marks as long go when they are pruned.
+TEST_F(RecorderTest, TasksThatRunForHoursAreFoundAtAnyInstant) {
+  const std::string a = "A=10.0.0.1";
+  const THostRow up = Host(a, THostState::Answering);
+  const double hour = 1.0 / 24;
+  const auto listedAt = [this](double when) {
+    const TRecordReader reader(FFile);
+    TFleetView view(reader.Hosts(), false);
+    EXPECT_TRUE(view.Take(reader.ReadAt(when, false, view)));
+    std::vector<int32_t> ids;
+    for (const TTaskRow& row : view.Tasks()) ids.push_back(row.RequestId);
+    std::sort(ids.begin(), ids.end());
+    return ids;
+  };
+  {
+    TRecorder recorder(FFile);
+    ASSERT_TRUE(recorder.Submit(Tasks(kDay, {up}, {Task(a, 7, 0), Task(a, 9, 0)})));
+    ASSERT_TRUE(recorder.Submit(Tasks(kDay + 1.5 * hour, {up}, {Task(a, 7, 0), Task(a, 9, 0)})));
+    ASSERT_TRUE(recorder.Submit(Tasks(kDay + 2 * hour, {up}, {Task(a, 9, 0)})));
+  }
+  EXPECT_EQ(listedAt(kDay + 1.75 * hour), (std::vector<int32_t>{7, 9}));
+  EXPECT_EQ(listedAt(kDay + 2 * hour), (std::vector<int32_t>{9}));
+  EXPECT_EQ(Query(FFile, "SELECT count(*) FROM long_tasks"), (std::vector<std::string>{"2"}));
+  { TRecorder again(FFile); }  // closes 9 as seen through the last refresh
+  EXPECT_EQ(listedAt(kDay + 2 * hour), (std::vector<int32_t>{9}));
+  EXPECT_EQ(listedAt(kDay + 2.1 * hour), (std::vector<int32_t>{}));
+  EXPECT_EQ(Query(FFile, "SELECT request_id, ended FROM task_spans ORDER BY request_id"),
+            (std::vector<std::string>{"7|gone", "9|recording stopped"}));
+  {
+    TRecorder pruning(FFile, 8, hour);
+    ASSERT_TRUE(pruning.Submit(Tasks(kDay + 4 * hour, {up}, {})));
+  }
+  EXPECT_EQ(Query(FFile, "SELECT count(*) FROM tasks"), (std::vector<std::string>{"0"}));
+  EXPECT_EQ(Query(FFile, "SELECT count(*) FROM long_tasks"), (std::vector<std::string>{"0"}));
+}
+
+// Texts keep their accents through the dictionary, each stored once, and
+// read back in UTF-8 from the views; a task's marks and a session's logon
+// and activity come back too.
+TEST_F(RecorderTest, TextsWithAccentsAndTheOtherReplyFieldsComeBack) {
+  const std::string a = "A=10.0.0.1";
+  const THostRow up = Host(a, THostState::Answering);
+  TTaskRow task = Task(a, 7, 500);
+  task.UserName = kUser;
+  task.RequestDesc = kMethod;
+  task.ClientDesc = kStation;
+  task.SystemCmd = true;
+  TTaskRow other = task;
+  other.RequestId = 8;
+  other.SystemCmd = false;
+  other.Cancelled = true;
+  TSessionRow session = SessionOn(a, std::string(kSessionKey), "ERP");
+  session.UserName = kUser;
+  session.Source = kStation;
+  session.LogonTime = kDay - 0.25;
+  session.Active = true;
+  {
+    TRecorder recorder(FFile);
+    ASSERT_TRUE(recorder.Submit(Tasks(kDay, {up}, {task, other})));
+    TRecordedRefresh sessions = Tasks(kDay, {up}, {});
+    sessions.Sessions = true;
+    sessions.SessionRows = {session};
+    IndexHosts(sessions.Hosts, sessions.SessionRows);
+    ASSERT_TRUE(recorder.Submit(sessions));
+  }
+  EXPECT_EQ(Query(FFile, "SELECT count(*) FROM texts WHERE text = 'João'"),
+            (std::vector<std::string>{"1"}));
+  EXPECT_EQ(Query(FFile,
+                  "SELECT user, method, workstation, systemcmd, cancelled FROM task_spans "
+                  "ORDER BY request_id"),
+            (std::vector<std::string>{"João|relatório.mês|estação-7|1|0",
+                                      "João|relatório.mês|estação-7|0|1"}));
+  const TRecordReader reader(FFile);
+  TFleetView view(reader.Hosts(), false);
+  ASSERT_TRUE(view.Take(reader.ReadAt(kDay, false, view)));
+  ASSERT_EQ(view.Tasks().size(), 2u);
+  const TTaskRow& first = view.Tasks()[0].RequestId == 7 ? view.Tasks()[0] : view.Tasks()[1];
+  const TTaskRow& second = view.Tasks()[0].RequestId == 7 ? view.Tasks()[1] : view.Tasks()[0];
+  EXPECT_EQ(first.UserName, kUser);
+  EXPECT_EQ(first.RequestDesc, kMethod);
+  EXPECT_EQ(first.ClientDesc, kStation);
+  EXPECT_TRUE(first.SystemCmd);
+  EXPECT_FALSE(first.Cancelled);
+  EXPECT_FALSE(second.SystemCmd);
+  EXPECT_TRUE(second.Cancelled);
+  EXPECT_EQ(reader.Longest(1, kDay, kDay + 1)[0].UserName, kUser);
+  ASSERT_TRUE(view.Take(reader.ReadAt(kDay, true, view)));
+  ASSERT_EQ(view.Sessions().Sessions.size(), 1u);
+  const TSessionRow& back = view.Sessions().Sessions[0];
+  EXPECT_EQ(back.SessionKey, kSessionKey);
+  EXPECT_EQ(back.UserName, kUser);
+  EXPECT_EQ(back.Source, kStation);
+  EXPECT_NEAR(back.LogonTime, kDay - 0.25, kSecond / 1000);
+  EXPECT_TRUE(back.Active);
+}
+
+// Past the size limit the oldest spans that ended go, a batch with each
+// refresh, so that the pages in use stay near the limit; open spans stay.
+TEST_F(RecorderTest, PastTheSizeLimitTheOldestEndedSpansGo) {
+  constexpr int64_t kLimit = 256 * 1024;
+  const std::string a = "A=10.0.0.1";
+  const THostRow up = Host(a, THostState::Answering);
+  {
+    TRecorder recorder(FFile, 1000, TRecorder::kDefaultRetentionDays, kLimit);
+    std::vector<TTaskRow> rows;
+    for (int32_t refresh = 0; refresh < 60; ++refresh) {
+      // 300 tasks each refresh, gone by the next; task 1 runs throughout.
+      rows = {Task(a, 1, 0)};
+      for (int32_t i = 0; i < 300; ++i) rows.push_back(Task(a, 1000 + refresh * 300 + i, 0));
+      ASSERT_TRUE(recorder.Submit(Tasks(kDay + refresh * kSecond, {up}, rows)));
+    }
+  }
+  EXPECT_LE(UsedBytes(FFile), kLimit * 11 / 10);
+  EXPECT_EQ(Query(FFile, "SELECT count(*) FROM task_spans WHERE request_id < 1300"),
+            (std::vector<std::string>{"1"}));  // only the open one of the first refresh
+  EXPECT_EQ(Query(FFile, "SELECT count(*) FROM task_spans WHERE request_id >= 1000 + 59 * 300"),
+            (std::vector<std::string>{"300"}));
+}
+
+// A recorder that stopped without ending its spans (a viewer killed) leaves
+// them open; the next one closes them as seen through the last refresh.
+TEST_F(RecorderTest, SpansLeftOpenAreClosedWhenTheFileIsOpenedAgain) {
+  const std::string a = "A=10.0.0.1";
+  const THostRow up = Host(a, THostState::Answering);
+  {
+    TRecorder recorder(FFile);
+    ASSERT_TRUE(recorder.Submit(Tasks(kDay, {up}, {Task(a, 7, 0)})));
+    ASSERT_TRUE(recorder.Submit(Tasks(kDay + kSecond, {up}, {Task(a, 7, 1000)})));
+  }
+  EXPECT_EQ(Query(FFile, "SELECT ended FROM task_spans"), (std::vector<std::string>{""}));
+  { TRecorder again(FFile); }
+  EXPECT_EQ(Query(FFile, "SELECT ended, round((last_seen - first_seen) * 86400) FROM task_spans"),
+            (std::vector<std::string>{"recording stopped|1.0"}));
+}
+
+// The first version's tables, as its files have them.
+const char* const kVersion1 = R"sql(
+CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
+CREATE TABLE servers(
+  id INTEGER PRIMARY KEY, label TEXT NOT NULL, address TEXT NOT NULL, UNIQUE(label, address));
+CREATE TABLE server_events(
+  server INTEGER NOT NULL REFERENCES servers(id), at REAL NOT NULL, state TEXT NOT NULL,
+  cause TEXT);
+CREATE TABLE task_spans(
+  id INTEGER PRIMARY KEY, server INTEGER NOT NULL REFERENCES servers(id),
+  request_id INTEGER NOT NULL, user TEXT, method TEXT, workstation TEXT,
+  first_seen REAL NOT NULL, last_seen REAL NOT NULL, ended TEXT);
+CREATE TABLE session_spans(
+  id INTEGER PRIMARY KEY, server INTEGER NOT NULL REFERENCES servers(id),
+  session_key TEXT NOT NULL, user TEXT, workstation TEXT, licence TEXT,
+  first_seen REAL NOT NULL, last_seen REAL NOT NULL, ended TEXT);
+CREATE TABLE cancels(
+  at REAL NOT NULL, server INTEGER NOT NULL REFERENCES servers(id), kind TEXT NOT NULL,
+  target TEXT NOT NULL, result TEXT NOT NULL);
+CREATE INDEX task_spans_time ON task_spans(first_seen, last_seen);
+CREATE INDEX session_spans_time ON session_spans(first_seen, last_seen);
+CREATE INDEX server_events_time ON server_events(at);
+INSERT INTO meta VALUES('schema_version', '1');
+INSERT INTO servers VALUES(1, 'A', '10.0.0.1');
+INSERT INTO server_events VALUES(1, 46000.5, 'respondendo', '');
+INSERT INTO task_spans VALUES(1, 1, 7, 'João', 'app.run', 'pc1', 46000.5, 46000.75, 'gone');
+INSERT INTO task_spans VALUES(2, 1, 8, 'ana', 'app.run', 'pc2', 46000.5, 46000.5, NULL);
+INSERT INTO session_spans VALUES(1, 1, 'k1', 'ana', 'pc2', 'ERP', 46000.5, 46000.6, 'gone');
+INSERT INTO cancels VALUES(46000.6, 1, 'tarefa', '7', 'ok');
+)sql";
+
+// A first-version file is read as it stands, without a change, and is
+// brought to the current version in one go by a recorder that opens it.
+TEST_F(RecorderTest, AFirstVersionFileIsReadAndMigrated) {
+  Query(FFile, kVersion1);
+  {
+    const TRecordReader reader(FFile);
+    EXPECT_EQ(reader.Hosts(), (std::vector<std::string>{"A=10.0.0.1"}));
+    TFleetView view(reader.Hosts(), false);
+    ASSERT_TRUE(view.Take(reader.ReadAt(46000.6, false, view)));
+    ASSERT_EQ(view.Tasks().size(), 1u);
+    EXPECT_EQ(view.Tasks()[0].UserName, kUser);
+    const std::vector<TRecordedTask> longest = reader.Longest(5, 46000, 46001);
+    ASSERT_EQ(longest.size(), 2u);
+    EXPECT_NEAR(longest[0].Seconds(), 6 * 3600, 0.01);
+    EXPECT_EQ(longest[1].Ended, "recording stopped");
+    ASSERT_TRUE(view.Take(reader.ReadAt(46000.55, true, view)));
+    EXPECT_EQ(view.Sessions().Sessions.size(), 1u);
+    EXPECT_EQ(reader.Events(46000, 46001).size(), 2u);
+  }
+  EXPECT_EQ(Query(FFile, "SELECT value FROM meta WHERE key = 'schema_version'"),
+            (std::vector<std::string>{"1"}));
+  { TRecorder recorder(FFile); }
+  EXPECT_EQ(Query(FFile, "SELECT value FROM meta WHERE key = 'schema_version'"),
+            (std::vector<std::string>{"2"}));
+  EXPECT_EQ(Query(FFile,
+                  "SELECT request_id, user, round((last_seen - first_seen) * 24), ended "
+                  "FROM task_spans ORDER BY request_id"),
+            (std::vector<std::string>{"7|João|6.0|gone", "8|ana|0.0|recording stopped"}));
+  EXPECT_EQ(Query(FFile, "SELECT session_key, licence, ended FROM session_spans"),
+            (std::vector<std::string>{"k1|ERP|gone"}));
+  EXPECT_EQ(Query(FFile, "SELECT count(*) FROM sqlite_master WHERE name LIKE 'v1_%'"),
+            (std::vector<std::string>{"0"}));
+  const TRecordReader reader(FFile);
+  EXPECT_EQ(reader.Longest(5, 46000, 46001).size(), 2u);
+}
+
+TEST_F(RecorderTest, WhatIsNoRecordIsNeitherReadNorWritten) {
   EXPECT_THROW(TRecordReader{FFolder.Path() + "/missing.db"}, ERecorderError);
   const std::string other = FFolder.Path() + "/other.db";
   Query(other, "CREATE TABLE t(x)");
   EXPECT_THROW(TRecordReader{other}, ERecorderError);
+  EXPECT_THROW(TRecorder{other}, ERecorderError);  // nor is it written into
+  EXPECT_EQ(Query(other, "SELECT count(*) FROM sqlite_master"), (std::vector<std::string>{"1"}));
+  EXPECT_EQ(Query(other, "PRAGMA journal_mode"), (std::vector<std::string>{"delete"}));
   { TRecorder recorder(FFile); }
   Query(FFile, "UPDATE meta SET value = '99' WHERE key = 'schema_version'");
   EXPECT_THROW(TRecordReader{FFile}, ERecorderError);
+  Query(FFile, "UPDATE meta SET value = 'x' WHERE key = 'schema_version'");
+  EXPECT_THROW(TRecordReader{FFile}, ERecorderError);
+  EXPECT_THROW(TRecorder{FFile}, ERecorderError);
 }
 
 }  // namespace
