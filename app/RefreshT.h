@@ -24,7 +24,8 @@ namespace quv {
 //
 // The refresh is delivered (the handler runs, on the worker thread) when
 // every host is done or when its deadline passes, whichever comes first:
-// twice the call time-out plus the probe time-out, on the process clock. A
+// twice the call time-out plus the probe time-out, on the process clock, once
+// for every wave of hosts the workers' threads take at once. A
 // host still in flight then has no reply and reads as still waiting; its call
 // goes on in the background and only updates "table". A host whose previous
 // call (of another refresh) still runs is not called again. The worker's run
