@@ -135,8 +135,13 @@ void TRefreshT::FinishHost(std::size_t i, std::unique_ptr<IReplyRows> reply,
 }
 
 void TRefreshT::AwaitHostsOrDeadline() {
-  const uint32_t deadline = 2 * static_cast<uint32_t>(FCalls.RefreshCallTimeoutMs()) +
-                            static_cast<uint32_t>(FProbe.TimeoutMs());
+  // Hosts beyond the workers' threads wait for one to be free, so each wave
+  // of hosts gets the whole time of one host.
+  const std::size_t waves =
+      std::max<std::size_t>(1, (FHosts.size() + FWorkers.Capacity() - 1) / FWorkers.Capacity());
+  const uint32_t deadline = static_cast<uint32_t>(waves) *
+                            (2 * static_cast<uint32_t>(FCalls.RefreshCallTimeoutMs()) +
+                             static_cast<uint32_t>(FProbe.TimeoutMs()));
   std::unique_lock<std::mutex> guard(FLock);
   WaitOnClock(guard, FHostDone, deadline,
               [this] { return FHostsDone == FHosts.size() || Terminated(); });

@@ -30,6 +30,7 @@
 #include "platform/DebugOutput.h"
 #include "platform/Exception.h"
 #include "platform/ExePath.h"
+#include "platform/OpenFileLimit.h"
 #include "platform/Process.h"
 #include "platform/ProgramIo.h"
 #include "platform/UserFolders.h"
@@ -253,6 +254,9 @@ int Serve(const quv::TViewerOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A fleet of thousands of servers needs more descriptors than the usual
+  // 1,024; raised before the pool is made, which sizes its idle cap from it.
+  quv::RaiseOpenFileLimit();
   const quv::TClientScope scope;
   // The whole command line is checked before Qt, so that help, version and
   // a wrong option need no display.

@@ -11,6 +11,7 @@
 #include "appserver/quvsystem.h"
 #include "appserver/quvtest.h"
 #include "client/quvClientScope.h"
+#include "platform/OpenFileLimit.h"
 #include "platform/Process.h"
 #include "platform/ProgramIo.h"
 
@@ -33,6 +34,8 @@ std::string DemoAddress(const std::string& listenAddress, uint16_t port) {
 int main(int argc, char* argv[]) {
   using namespace quv;
   constexpr const char* kProgram = "quvserver";
+  // Before the pool is made, which sizes its idle cap from this limit.
+  RaiseOpenFileLimit();
   // The framework's process-wide objects, the interface registry with the
   // method definitions (quvtest.quv and quvsystem.quv among the program's
   // resources) among them; they end after the server has stopped its

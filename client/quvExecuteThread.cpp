@@ -137,6 +137,7 @@ void TquvExecuteThread::Execute() {
 }
 
 void TquvExecuteThread::WorkOffQueue() {
+  const TBusySender busy;
   while (!Terminated()) {
     const TState state = Dequeue();
     if (state == TState::Empty) return;

@@ -16,8 +16,18 @@ constexpr int kJobEndSpinRounds = 4000;
 constexpr int kJobArrivalSpinRounds = 4000;
 
 std::atomic<IquvMainThread*> GInstalled{nullptr};
+std::atomic<int> GBusySenders{0};
+
+// Whether a hand-over may spin: only while no more than one sender is busy.
+bool SpinningPays() { return GBusySenders.load(std::memory_order_relaxed) <= 1; }
 
 }  // namespace
+
+TBusySender::TBusySender() { GBusySenders.fetch_add(1, std::memory_order_relaxed); }
+
+TBusySender::~TBusySender() { GBusySenders.fetch_sub(1, std::memory_order_relaxed); }
+
+int TBusySender::Count() { return GBusySenders.load(); }
 
 void SetMainThread(IquvMainThread* mainThread) { GInstalled.store(mainThread); }
 
@@ -63,9 +73,10 @@ bool TquvPlainMainThread::Send(const std::function<void()>& job) {
     first = FJobs.size() == 1;
     FArrived.notify_all();
   }
-  // Behind other jobs the wait is long: spinning would only take the
-  // processor from the main thread.
-  if (!first || !SpinUntil([&sent] { return Over(sent); }, kJobEndSpinRounds)) {
+  // Behind other jobs, or beside other busy senders, the wait is long:
+  // spinning would only take the processor from the main thread.
+  if (!first || !SpinningPays() ||
+      !SpinUntil([&sent] { return Over(sent); }, kJobEndSpinRounds)) {
     std::unique_lock<std::mutex> guard(FLock);
     sent.Ended.wait(guard, [&sent] { return Over(sent); });
   }
@@ -88,7 +99,8 @@ bool TquvPlainMainThread::HandleOneMessage(uint32_t waitMs) {
     return !FClosed;
   }
   TJob* job = nullptr;
-  if (waitMs > 0) SpinUntil([this] { return FJobCount.load() != 0; }, kJobArrivalSpinRounds);
+  if (waitMs > 0 && SpinningPays())
+    SpinUntil([this] { return FJobCount.load() != 0; }, kJobArrivalSpinRounds);
   {
     std::unique_lock<std::mutex> guard(FLock);
     FArrived.wait_for(guard, std::chrono::milliseconds(waitMs),

@@ -34,6 +34,21 @@ class IquvMainThread {
 void SetMainThread(IquvMainThread* mainThread);
 IquvMainThread& MainThread();
 
+// Marks, while it lives, a thread that hands one job after another to the
+// main thread (an execute thread working off its queue). The plain main
+// thread and such a sender spin on a hand-over only while at most one is
+// marked: with several, the jobs keep the main thread busy anyway, and the
+// spinning would take the processors from the threads it waits for.
+class TBusySender final {
+ public:
+  TBusySender();
+  ~TBusySender();
+  TBusySender(const TBusySender&) = delete;
+  TBusySender& operator=(const TBusySender&) = delete;
+  // The senders marked now.
+  static int Count();
+};
+
 // Waits up to `timeoutMs` (platform clock) for `event`; on the main thread it
 // keeps handling messages meanwhile, in slices of 100 ms, so that a thread
 // sending to the main thread is not left waiting. True when signalled.

@@ -27,6 +27,8 @@ class TWorkerPool final {
   // Rethrows the first exception a task raised, once all have ended.
   void Run(std::size_t count, const std::function<void(std::size_t)>& task);
   std::size_t ThreadCount() const;
+  // The most tasks of one batch that run at once: the pool's threads and the caller.
+  std::size_t Capacity() const { return FMaxThreads + 1; }
 
  private:
   struct TBatch {

@@ -8,6 +8,7 @@
 #include "platform/DebugOutput.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/FailureGuard.h"
+#include "platform/OpenFileLimit.h"
 #include "transport/logfiles.h"
 
 namespace quv {
@@ -167,7 +168,8 @@ bool TConnectionPool::TAddressLess::operator()(const std::string& a, const std::
   });
 }
 
-TConnectionPool::TConnectionPool(int32_t idleLimit) : FIdleLimit(idleLimit) {
+TConnectionPool::TConnectionPool(int32_t idleLimit, int32_t idleCap)
+    : FIdleLimit(idleLimit), FIdleCap(idleCap) {
   TPoolList& list = PoolList();
   std::lock_guard<TCriticalSection> guard(list.Lock);
   list.Pools.push_back(this);
@@ -180,6 +182,8 @@ TConnectionPool::~TConnectionPool() {
     list.Pools.erase(std::find(list.Pools.begin(), list.Pools.end(), this));
   }
   std::lock_guard<TCriticalSection> guard(FLock);
+  FIdle.clear();
+  FIdleByAddress.clear();
   FItems.clear();
   FAddressItems.clear();
 }
@@ -204,82 +208,92 @@ TConnectionItem* TConnectionPool::Acquire(const std::string& address, bool exclu
 }
 
 TConnectionItem* TConnectionPool::TakeIdle(const std::string& address) {
-  for (const std::unique_ptr<TConnectionItem>& item : FItems) {
-    if (item->FExclusive || item->FUseCount != 0 || item->FAddress != address) continue;
-    item->FUseCount = 1;
-    item->FOwner = std::this_thread::get_id();
-    return item.get();
-  }
-  return nullptr;
+  const auto found = FIdleByAddress.find(address);
+  if (found == FIdleByAddress.end()) return nullptr;
+  TConnectionItem* item = found->second;
+  LeaveIdle(item);
+  item->FUseCount = 1;
+  item->FOwner = std::this_thread::get_id();
+  return item;
 }
 
 TConnectionItem* TConnectionPool::AddNew(const std::string& address, bool exclusive) {
   auto item = std::make_unique<TConnectionItem>(address, exclusive);
-  item->FLastRelease = Clock().TickCount();
-  item->FOwner = std::this_thread::get_id();
+  TConnectionItem* added = item.get();
+  added->FLastRelease = Clock().TickCount();
+  added->FOwner = std::this_thread::get_id();
+  added->FIdlePosition = FIdle.end();
   ++FAddressItems[address].Count;
-  FItems.push_back(std::move(item));
-  return FItems.back().get();
+  FItems.emplace(added, std::move(item));
+  return added;
 }
 
 void TConnectionPool::OpenOrRemove(TConnectionItem* item) {
   const TFailureGuard remove([this, item] {
     std::lock_guard<TCriticalSection> guard(FLock);
-    Remove(Find(item));
+    Remove(item);
   });
   item->Open();
 }
 
 void TConnectionPool::Release(TConnectionItem* item) {
   std::lock_guard<TCriticalSection> guard(FLock);
-  const auto position = Find(item);
-  if (position == FItems.end() || --item->FUseCount >= 1) return;
+  if (!FItems.contains(item) || --item->FUseCount >= 1) return;
   if (!item->FExclusive && !item->FSocket.Socket().Interrupted() &&
       FAddressItems[item->FAddress].Count <= FIdleLimit) {
-    item->FLastRelease = Clock().TickCount();
-    item->FOwner = std::thread::id();
+    MakeIdle(item);
+    EvictBeyondCap();
   } else {
-    Remove(position);
+    Remove(item);
   }
+}
+
+void TConnectionPool::MakeIdle(TConnectionItem* item) {
+  item->FLastRelease = Clock().TickCount();
+  item->FOwner = std::thread::id();
+  item->FIdlePosition = FIdle.insert(FIdle.end(), item);
+  FIdleByAddress.emplace(item->FAddress, item);
+}
+
+void TConnectionPool::LeaveIdle(TConnectionItem* item) {
+  FIdle.erase(item->FIdlePosition);
+  item->FIdlePosition = FIdle.end();
+  auto [position, end] = FIdleByAddress.equal_range(item->FAddress);
+  while (position->second != item) ++position;
+  FIdleByAddress.erase(position);
+}
+
+void TConnectionPool::EvictBeyondCap() {
+  while (static_cast<int64_t>(FIdle.size()) > FIdleCap) Remove(FIdle.front());
 }
 
 void TConnectionPool::InterruptInUse() {
   std::lock_guard<TCriticalSection> guard(FLock);
-  for (const auto& item : FItems)
+  for (const auto& [key, item] : FItems)
     if (item->FUseCount > 0) item->FSocket.Socket().Interrupt();
 }
 
 void TConnectionPool::InterruptUsedBy(std::thread::id owner) {
   std::lock_guard<TCriticalSection> guard(FLock);
-  for (const auto& item : FItems)
+  for (const auto& [key, item] : FItems)
     if (item->FUseCount > 0 && item->FOwner == owner) item->FSocket.Socket().Interrupt();
 }
 
-TConnectionPool::TItems::iterator TConnectionPool::Find(const TConnectionItem* item) {
-  return std::find_if(
-      FItems.begin(), FItems.end(),
-      [item](const std::unique_ptr<TConnectionItem>& each) { return each.get() == item; });
-}
-
-void TConnectionPool::Remove(TItems::iterator position) {
-  const auto entry = FAddressItems.find((*position)->FAddress);
+void TConnectionPool::Remove(TConnectionItem* item) {
+  if (item->FIdlePosition != FIdle.end()) LeaveIdle(item);
+  const auto entry = FAddressItems.find(item->FAddress);
   if (--entry->second.Count <= 0) FAddressItems.erase(entry);
-  FItems.erase(position);
+  FItems.erase(item);
 }
 
 void TConnectionPool::RemoveIdleItems(uint32_t passStart) {
   std::lock_guard<TCriticalSection> guard(FLock);
-  for (auto position = FItems.begin(); position != FItems.end();) {
-    const TConnectionItem& item = **position;
+  for (auto position = FIdle.begin(); position != FIdle.end();) {
+    TConnectionItem* item = *position++;
     // Signed: an item released after the pass started is not old.
-    const auto idleFor = static_cast<int32_t>(passStart - item.FLastRelease);
-    if (item.FUseCount != 0 || idleFor <= static_cast<int32_t>(kIdleCloseMs)) {
-      ++position;
-      continue;
-    }
-    const auto next = position - FItems.begin();
-    Remove(position);
-    position = FItems.begin() + next;
+    const auto idleFor = static_cast<int32_t>(passStart - item->FLastRelease);
+    if (idleFor <= static_cast<int32_t>(kIdleCloseMs)) continue;
+    Remove(item);
     OutputDebugString("Deleteing connpool item, remaining:" + std::to_string(FItems.size()));
   }
 }
@@ -287,6 +301,17 @@ void TConnectionPool::RemoveIdleItems(uint32_t passStart) {
 void TConnectionPool::SetIdleLimit(int32_t idleLimit) {
   std::lock_guard<TCriticalSection> guard(FLock);
   FIdleLimit = idleLimit;
+}
+
+void TConnectionPool::SetIdleCap(int32_t idleCap) {
+  std::lock_guard<TCriticalSection> guard(FLock);
+  FIdleCap = idleCap;
+  EvictBeyondCap();
+}
+
+int32_t TConnectionPool::IdleCap() {
+  std::lock_guard<TCriticalSection> guard(FLock);
+  return FIdleCap;
 }
 
 void TConnectionPool::SetClosed(bool closed) {
@@ -297,6 +322,11 @@ void TConnectionPool::SetClosed(bool closed) {
 int32_t TConnectionPool::ItemCount() {
   std::lock_guard<TCriticalSection> guard(FLock);
   return static_cast<int32_t>(FItems.size());
+}
+
+int32_t TConnectionPool::IdleCount() {
+  std::lock_guard<TCriticalSection> guard(FLock);
+  return static_cast<int32_t>(FIdle.size());
 }
 
 int32_t TConnectionPool::AddressCount(const std::string& address) {
@@ -327,7 +357,14 @@ void TChecker::Execute() {
 
 std::unique_ptr<TScopePart> MakePoolList() { return gPoolList.Make(); }
 
-std::unique_ptr<TScopePart> MakeDefaultPool() { return gDefaultPool.Make(kDefaultIdleLimit); }
+int32_t IdleCapForOpenFiles(uint64_t openFiles) {
+  return static_cast<int32_t>(
+      std::clamp<uint64_t>(openFiles / kOpenFilesPerIdleItem, 1, static_cast<uint64_t>(kNoIdleCap)));
+}
+
+std::unique_ptr<TScopePart> MakeDefaultPool() {
+  return gDefaultPool.Make(kDefaultIdleLimit, IdleCapForOpenFiles(OpenFileSoftLimit()));
+}
 
 TConnectionPool& DefaultPool() { return *gDefaultPool; }
 

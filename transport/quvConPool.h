@@ -2,10 +2,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <list>
 #include <map>
 #include <memory>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/ProcessSlot.h"
@@ -20,6 +22,11 @@ namespace quv {
 inline constexpr int32_t kItemConnectWaitMs = 60000;
 // The idle limit per address of the default pool.
 inline constexpr int32_t kDefaultIdleLimit = 4;
+// The idle items a pool keeps in all, when no cap is given: no bound.
+inline constexpr int32_t kNoIdleCap = INT32_MAX;
+// The default pool keeps at most one idle item per this many open files the
+// process may have, leaving the rest to the calls in flight and to files.
+inline constexpr int32_t kOpenFilesPerIdleItem = 4;
 // The checker's wake-up, sweep period and the idle time after which it closes an item, in ms.
 inline constexpr uint32_t kCheckerWakeUpMs = 200;
 inline constexpr uint32_t kCheckerPeriodMs = 7000;
@@ -57,6 +64,7 @@ class TConnectionItem final {
   int32_t FUseCount = 1;      // 0: idle
   std::thread::id FOwner;     // none when idle
   uint32_t FLastRelease = 0;  // tick count
+  std::list<TConnectionItem*>::iterator FIdlePosition;  // in the pool's idle list, or its end
 };
 
 // The number of pool items for one address.
@@ -65,12 +73,14 @@ struct TAddressItems {
 };
 
 // Keeps open connections per server address and reuses idle ones: up to the
-// idle limit per address stay open after release. Exclusive items are never
-// shared and are closed on release. Thread-safe; registers itself in the
-// process-wide pool list for the checker while it lives.
+// idle limit per address stay open after release, and no more than the idle
+// cap in all, the least recently released idle item being closed to make
+// room. Exclusive items are never shared and are closed on release.
+// Thread-safe; registers itself in the process-wide pool list for the
+// checker while it lives.
 class TConnectionPool final {
  public:
-  explicit TConnectionPool(int32_t idleLimit = kDefaultIdleLimit);
+  explicit TConnectionPool(int32_t idleLimit = kDefaultIdleLimit, int32_t idleCap = kNoIdleCap);
   ~TConnectionPool();
   TConnectionPool(const TConnectionPool&) = delete;
   TConnectionPool& operator=(const TConnectionPool&) = delete;
@@ -88,8 +98,12 @@ class TConnectionPool final {
   void InterruptUsedBy(std::thread::id owner);
 
   void SetIdleLimit(int32_t idleLimit);
+  // Sets the cap on idle items in all; items idle beyond it are closed at once.
+  void SetIdleCap(int32_t idleCap);
+  int32_t IdleCap();
   void SetClosed(bool closed);
   int32_t ItemCount();
+  int32_t IdleCount();
   // The number of items for `address` (compared without regard to case).
   int32_t AddressCount(const std::string& address);
   // Removes every idle item released more than kIdleCloseMs before `passStart`.
@@ -100,19 +114,28 @@ class TConnectionPool final {
   struct TAddressLess {
     bool operator()(const std::string& a, const std::string& b) const;
   };
-  using TItems = std::vector<std::unique_ptr<TConnectionItem>>;
+  using TItems = std::unordered_map<const TConnectionItem*, std::unique_ptr<TConnectionItem>>;
 
   TConnectionItem* TakeIdle(const std::string& address);
   TConnectionItem* AddNew(const std::string& address, bool exclusive);
-  TItems::iterator Find(const TConnectionItem* item);
-  void Remove(TItems::iterator position);
+  void MakeIdle(TConnectionItem* item);
+  // Takes `item` out of the idle list and the idle index.
+  void LeaveIdle(TConnectionItem* item);
+  // Closes the least recently released idle items beyond the idle cap.
+  void EvictBeyondCap();
+  // Closes and frees `item`, idle or not.
+  void Remove(TConnectionItem* item);
   // Opens `item`; a failure removes it and passes on.
   void OpenOrRemove(TConnectionItem* item);
 
   TCriticalSection FLock;  // guards everything below
   bool FClosed = false;
   TItems FItems;
+  // The idle items, least recently released first, and by exact address.
+  std::list<TConnectionItem*> FIdle;
+  std::unordered_multimap<std::string, TConnectionItem*> FIdleByAddress;
   int32_t FIdleLimit;
+  int32_t FIdleCap;
   std::map<std::string, TAddressItems, TAddressLess> FAddressItems;
 };
 
@@ -139,7 +162,10 @@ class TChecker final : public TThread {
 // Makes the process's list of pools with the checker that sweeps them; the
 // checker starts with the first item of any pool and stops when the list ends.
 std::unique_ptr<TScopePart> MakePoolList();
-// Makes the process-wide pool (idle limit 4); needs the pool list.
+// The idle cap for a process that may open `openFiles` files.
+int32_t IdleCapForOpenFiles(uint64_t openFiles);
+// Makes the process-wide pool (idle limit 4, idle cap from the open-file
+// limit in force); needs the pool list.
 std::unique_ptr<TScopePart> MakeDefaultPool();
 // The process-wide pool.
 TConnectionPool& DefaultPool();

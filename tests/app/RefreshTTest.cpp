@@ -189,6 +189,42 @@ TEST(RefreshT, DeliversAtTheDeadlineWhileAHostHangs) {
   after->WaitFor();
 }
 
+// With one thread for three hosts, each host waits for the one before: the
+// deadline is that of three hosts one after the other.
+TEST(RefreshT, HostsBeyondTheThreadsExtendTheDeadlineByAWaveEach) {
+  TManualClock& clock = testing::TestManualClock();
+  testing::TFakeServers servers;
+  for (const char* address : {"10.0.0.1", "10.0.0.2", "10.0.0.3"})
+    servers.SetRows(address, {Task("1", "m", "1")});
+  servers.HoldCalls("10.0.0.1");
+  struct TReleaseOnExit {
+    testing::TFakeServers& Servers;
+    ~TReleaseOnExit() { Servers.ReleaseCalls(); }
+  } releaseOnExit{servers};
+  TWorkerPool callerOnly(0);
+  THostCallTable table(3);
+  auto worker = std::make_unique<TRefreshT>(servers, servers, callerOnly, table);
+  worker->SetMethodName("quvsystem.tasks.list");
+  for (const char* host : {"A=10.0.0.1", "B=10.0.0.2", "C=10.0.0.3"}) worker->AddIP(host);
+  const auto done = std::make_shared<TEvent>();
+  worker->SetOnDone([done](TRefreshT&) { done->SetEvent(); });
+  worker->Start();
+  while (servers.Probes().empty()) std::this_thread::yield();
+
+  // One wave's time at a go, until delivered: a slow start of the wait can
+  // only add waves.
+  int waves = 0;
+  do {
+    clock.Advance(2 * 500 + 500);
+    ++waves;
+  } while (!done->WaitFor(50));
+  EXPECT_GE(waves, 3);
+  EXPECT_EQ(worker->HostStatus(0).State, THostState::StillWaiting);
+  EXPECT_EQ(worker->HostStatus(2).State, THostState::StillWaiting);
+  servers.ReleaseCalls();
+  worker->WaitFor();
+}
+
 TEST(HostCallTable, AFailureKeepsTheTimeOfTheLastReply) {
   THostCallTable table(1);
   EXPECT_EQ(table.Status(0).State, THostState::StillWaiting);

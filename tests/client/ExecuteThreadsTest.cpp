@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@
 #include "platform/Thread.h"
 #include "platform/ThreadReaper.h"
 #include "tests/kit/ByteBuilder.h"
+#include "tests/kit/LoopbackServer.h"
 #include "tests/kit/ServerProcess.h"
 #include "tests/kit/TestScope.h"
 #include "transport/quvClientConn.h"
@@ -195,6 +197,26 @@ TEST_F(ExecuteThreads, ASecondCallCancelsTheFirstWhetherWaitingOrRunning) {
   EXPECT_EQ(calls->ErrorText(), "");
   EXPECT_EQ(calls->GetFieldValue("ms").ToInteger(), 3);
   EXPECT_EQ(calls->PendingCalls(), 0);
+}
+
+// Each channel with a call counts as a busy sender until its queue is worked
+// off; a count left behind would keep hand-overs from spinning for good.
+TEST_F(ExecuteThreads, AChannelCountsAsBusyWhileItWorksOffItsQueue) {
+  auto first = Sleeper("ocupado1");
+  auto second = Sleeper("ocupado2");
+  Sleep(*first, 600000);
+  WaitUntilRunning(first->Header().RequestNumber);
+  EXPECT_EQ(TBusySender::Count(), 1);
+  Sleep(*second, 600000);
+  WaitUntilRunning(second->Header().RequestNumber);
+  EXPECT_EQ(TBusySender::Count(), 2);
+  CancelOnServer(first->Header().RequestNumber);
+  CancelOnServer(second->Header().RequestNumber);
+  ApplyReplies({first.get(), second.get()});
+  const auto patience = std::chrono::steady_clock::now() + testing::kLoopbackPatience;
+  while (TBusySender::Count() != 0 && std::chrono::steady_clock::now() < patience)
+    std::this_thread::yield();
+  EXPECT_EQ(TBusySender::Count(), 0);
 }
 
 TEST_F(ExecuteThreads, AWaitingCallCancelledByItsNumberFailsAndStopsExecuting) {

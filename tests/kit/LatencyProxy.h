@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -79,16 +78,6 @@ class TLatencyProxy final {
     FListeners.push_back(std::make_unique<TListener>(TListener{{EKind::Listener}, fd, serverPort}));
     Watch(fd, EPOLLIN, FListeners.back().get());
     return ntohs(address.sin_port);
-  }
-  // CPU time of the proxy's thread in ms, so that a benchmark can tell it
-  // from the time of the code it measures.
-  double CpuMs() const {
-    clockid_t clock;
-    timespec spent{};
-    if (::pthread_getcpuclockid(FLoop.native_handle(), &clock) != 0 ||
-        ::clock_gettime(clock, &spent) != 0)
-      return 0;
-    return static_cast<double>(spent.tv_sec) * 1e3 + static_cast<double>(spent.tv_nsec) / 1e6;
   }
   // Chunks received and not yet delivered, end-of-stream marks included.
   std::size_t PendingChunks() const { return FPending.load(); }

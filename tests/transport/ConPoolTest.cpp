@@ -184,6 +184,65 @@ TEST_F(ConnectionPool, AnItemIsHeldByOneThreadAtATime) {
   EXPECT_LE(FPool.ItemCount(), 4);
 }
 
+// Three servers, one pooled connection each, under a cap of two idle items.
+TEST(ConnectionPoolCap, BeyondTheIdleCapTheLeastRecentlyReleasedItemIsClosed) {
+  TLoopbackServer a, b, c;
+  TConnectionPool pool(kDefaultIdleLimit, 2);
+  TConnectionItem* fromA = pool.Acquire(a.Address(), false);
+  TConnectionItem* fromB = pool.Acquire(b.Address(), false);
+  TConnectionItem* fromC = pool.Acquire(c.Address(), false);
+  pool.Release(fromA);
+  pool.Release(fromB);
+  EXPECT_EQ(pool.IdleCount(), 2);
+  pool.Release(fromC);  // the third idle item closes the first released
+  EXPECT_EQ(pool.IdleCount(), 2);
+  EXPECT_EQ(pool.ItemCount(), 2);
+  EXPECT_EQ(a.WaitForReceived(0, 4), "QUVC");
+  EXPECT_TRUE(a.WaitForClientClose(0));
+  EXPECT_EQ(pool.AddressCount(a.Address()), 0);
+
+  // Reusing B makes it the most recent: the next item to go is C's.
+  EXPECT_EQ(pool.Acquire(b.Address(), false), fromB);
+  pool.Release(fromB);
+  pool.Release(pool.Acquire(a.Address(), false));
+  EXPECT_EQ(c.WaitForReceived(0, 4), "QUVC");
+  EXPECT_TRUE(c.WaitForClientClose(0));
+  EXPECT_EQ(pool.Acquire(b.Address(), false), fromB);
+  EXPECT_EQ(pool.AddressCount(c.Address()), 0);
+  EXPECT_EQ(pool.ItemCount(), 2);
+  pool.Release(fromB);
+}
+
+TEST(ConnectionPoolCap, ItemsInUseAreNeverClosedAndALowerCapClosesIdleOnesAtOnce) {
+  TLoopbackServer server;
+  TConnectionPool pool(kDefaultIdleLimit, 1);
+  TConnectionItem* first = pool.Acquire(server.Address(), false);
+  TConnectionItem* second = pool.Acquire(server.Address(), false);
+  TConnectionItem* third = pool.Acquire(server.Address(), false);
+  ASSERT_TRUE(server.WaitForConnections(3));
+  pool.Release(first);
+  pool.Release(second);  // the cap of one closes the first
+  EXPECT_EQ(pool.ItemCount(), 2);
+  EXPECT_EQ(pool.IdleCount(), 1);
+  EXPECT_EQ(server.WaitForReceived(0, 4), "QUVC");
+  EXPECT_TRUE(third->Socket().Socket().Connected());
+
+  pool.SetIdleCap(0);
+  EXPECT_EQ(pool.IdleCount(), 0);
+  EXPECT_EQ(pool.ItemCount(), 1);
+  EXPECT_EQ(server.WaitForReceived(1, 4), "QUVC");
+  EXPECT_EQ(third->Socket().Socket().SendBuf("a", 1), 1);
+  pool.Release(third);
+  EXPECT_EQ(pool.ItemCount(), 0);
+}
+
+TEST(ConnectionPoolCap, TheCapIsAQuarterOfTheOpenFileLimit) {
+  EXPECT_EQ(IdleCapForOpenFiles(1024), 256);
+  EXPECT_EQ(IdleCapForOpenFiles(20000), 5000);
+  EXPECT_EQ(IdleCapForOpenFiles(2), 1);
+  EXPECT_EQ(IdleCapForOpenFiles(UINT64_MAX), kNoIdleCap);
+}
+
 // Moves the manual clock and waits until the checker has swept at the new tick.
 class CheckerClock {
  public:
