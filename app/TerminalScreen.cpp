@@ -1,6 +1,7 @@
 #include "app/TerminalScreen.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "app/HostConfig.h"
 #include "app/QtText.h"
@@ -116,11 +117,19 @@ struct TTerminalScreen::TListState {
   int Find(const Row& wanted) const {
     return Model.FindRow([&wanted](const Row& row) { return SameRow(row, wanted); });
   }
+  std::vector<Row> ShownMarks() const {
+    std::vector<Row> shown;
+    std::copy_if(Marks.begin(), Marks.end(), std::back_inserter(shown),
+                 [this](const Row& mark) { return Find(mark) >= 0; });
+    return shown;
+  }
   bool IsMarked(const Row& row) const {
     return std::any_of(Marks.begin(), Marks.end(),
                        [&row](const Row& mark) { return SameRow(mark, row); });
   }
-  // After the rows, the filter or the sort changed.
+  // After the rows, the filter or the sort changed. A mark stays while its
+  // row is there, filtered out or not (a filter being typed hides rows for
+  // a moment); only the marks of shown rows count (ShownMarks).
   void Refind() {
     if (Cursor) {
       const int at = Find(*Cursor);
@@ -129,7 +138,10 @@ struct TTerminalScreen::TListState {
       else
         Cursor.reset();
     }
-    std::erase_if(Marks, [this](const Row& mark) { return Find(mark) < 0; });
+    std::erase_if(Marks, [this](const Row& mark) {
+      return std::none_of(Model.Rows().begin(), Model.Rows().end(),
+                          [&mark](const Row& row) { return SameRow(row, mark); });
+    });
     if (At >= Count()) At = Count() > 0 ? Count() - 1 : 0;
   }
 
@@ -441,7 +453,7 @@ void TTerminalScreen::Sort(TListState<Row>& list, int step) {
 
 template <typename Row>
 std::vector<TCancelTarget> TTerminalScreen::ChosenTargets(const TListState<Row>& list) const {
-  std::vector<Row> rows = list.Marks;
+  std::vector<Row> rows = list.ShownMarks();
   if (rows.empty() && list.Cursor) rows.push_back(list.RowAt(list.At));
   std::vector<TCancelTarget> targets;
   for (const Row& row : rows)
@@ -474,7 +486,7 @@ std::vector<TCancelTarget> TTerminalScreen::TakeConfirmedTargets() {
   std::vector<TCancelTarget> targets = std::move(FConfirming);
   FConfirming.clear();
   // The rows may have ended while the question was open: those are not sent.
-  const auto gone = std::partition(targets.begin(), targets.end(), [this](const TCancelTarget& t) {
+  const auto gone = std::stable_partition(targets.begin(), targets.end(), [this](const TCancelTarget& t) {
     return t.ParamName == "requestid" ? StillShown(*FTasks, t) : StillShown(*FSessions, t);
   });
   if (gone != targets.end())

@@ -62,9 +62,10 @@ struct TScreenLine {
 // a status line, and what the operator does to them: moving, marking rows,
 // filtering (the window's filter language), sorting, details, help, the
 // confirmation of a cancel and the instant of the history. Rows keep their
-// cursor and marks by identity across refreshes; a row that is gone or
-// filtered out loses them, so nothing is ever acted on that the operator
-// did not choose. Server texts are escaped on their way to a line. One
+// cursor and marks by identity across refreshes; a row that is gone loses
+// them, and a cancel acts only on the marked rows the filter shows (or the
+// cursor's row), so nothing is ever acted on that the operator did not
+// choose or cannot see. Server texts are escaped on their way to a line. One
 // thread.
 class TTerminalScreen final {
  public:
