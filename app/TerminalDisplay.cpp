@@ -87,7 +87,10 @@ std::optional<int> CharacterKey(wint_t c) {
 
 TTerminalDisplay::TTerminalDisplay() { Start(nullptr, stdout, stdin); }
 
-TTerminalDisplay::TTerminalDisplay(const char* type, FILE* out, FILE* in) { Start(type, out, in); }
+TTerminalDisplay::TTerminalDisplay(const char* type, FILE* out, FILE* in, int width, int height) {
+  Start(type, out, in);
+  resize_term(height, width);
+}
 
 void TTerminalDisplay::Start(const char* type, FILE* out, FILE* in) {
   std::setlocale(LC_CTYPE, "");

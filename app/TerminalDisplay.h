@@ -28,9 +28,10 @@ class TTerminalDisplay final {
  public:
   // The terminal of standard input and output, of type $TERM.
   TTerminalDisplay();
-  // A terminal of type `type` writing to `out` and reading `in` (both must
-  // outlive the display), for drawing without a person.
-  TTerminalDisplay(const char* type, FILE* out, FILE* in);
+  // A terminal of type `type` and of `width` x `height` cells writing to
+  // `out` and reading `in` (both must outlive the display), for drawing
+  // without a person.
+  TTerminalDisplay(const char* type, FILE* out, FILE* in, int width, int height);
   ~TTerminalDisplay();
   TTerminalDisplay(const TTerminalDisplay&) = delete;
   TTerminalDisplay& operator=(const TTerminalDisplay&) = delete;
