@@ -181,7 +181,7 @@ TTerminalScreen::TTerminalScreen(const std::vector<std::string>& hosts, int32_t 
       },
       nullptr, [](const TTaskRow& row) { return row.NoConnection; }};
   FTasks = std::make_unique<TListState<TTaskRow>>(
-      TaskColumnTitles(), std::vector<int>{10, 10, 18, hostWidth, kFlexible, 7, 7, 14},
+      TaskColumnTitles(), std::vector<int>{5, 10, 16, hostWidth, kFlexible, 7, 7, 14},
       std::move(taskLook));
   TRowLook<TSessionRow> sessionLook{
       [](const TSessionRow& row, int column) {
@@ -651,7 +651,7 @@ void TTerminalScreen::RenderList(TListState<Row>& list, const TLayout& layout,
 void TTerminalScreen::RenderHosts(const TLayout& layout, std::vector<TScreenLine>& lines) const {
   std::vector<std::string> labels;
   for (const THostRow& host : FHosts) labels.push_back(host.Line);
-  const std::vector<int> columns = {std::max(HostWidth(labels), 4), 21, 12, kFlexible, 8, 19, 7, 11,
+  const std::vector<int> columns = {std::max(HostWidth(labels), 4), 16, 11, kFlexible, 8, 19, 7, 11,
                                     7, 8};
   const std::vector<std::size_t> widths = CellWidths(columns, layout.Width);
   const auto top = static_cast<std::size_t>(layout.PaneTop);
