@@ -181,7 +181,7 @@ TTerminalScreen::TTerminalScreen(const std::vector<std::string>& hosts, int32_t 
       },
       nullptr, [](const TTaskRow& row) { return row.NoConnection; }};
   FTasks = std::make_unique<TListState<TTaskRow>>(
-      TaskColumnTitles(), std::vector<int>{5, 10, 16, hostWidth, kFlexible, 7, 7, 14},
+      TaskColumnTitles(), std::vector<int>{10, 10, 16, hostWidth, kFlexible, 7, 7, 14},
       std::move(taskLook));
   TRowLook<TSessionRow> sessionLook{
       [](const TSessionRow& row, int column) {
