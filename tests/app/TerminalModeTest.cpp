@@ -237,5 +237,22 @@ TEST_F(TerminalMode, ServerTextsAreShownEscapedNeverObeyed) {
   }
 }
 
+TEST_F(TerminalMode, WithoutATerminalOrWithAnotherModeOneLineSaysWhy) {
+  const testing::TProgramRun unknown = testing::RunProgram(
+      FFolder.Path(), "TERM=no-such-terminal " + std::string(QUV_TASKS_BINARY) +
+                          " --tui 127.0.0.1:1 </dev/null");
+  EXPECT_EQ(unknown.Status, 1);
+  EXPECT_EQ(unknown.Err, "quvtasks: cannot drive the terminal (TERM=no-such-terminal)\n");
+  for (const char* other : {"--once", "--serve", "--history r.db --events"}) {
+    const testing::TProgramRun run = testing::RunProgram(
+        FFolder.Path(), std::string(QUV_TASKS_BINARY) + " --tui " + other + " </dev/null");
+    EXPECT_EQ(run.Status, 2) << other;
+    EXPECT_NE(run.Err.find("--tui shows the servers on the terminal; it goes without --once, "
+                           "--serve and --history"),
+              std::string::npos)
+        << other << ": " << run.Err;
+  }
+}
+
 }  // namespace
 }  // namespace quv
