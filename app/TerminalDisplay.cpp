@@ -1,13 +1,12 @@
 #include "app/TerminalDisplay.h"
 
 #include <curses.h>
-#include <langinfo.h>
 
-#include <clocale>
-#include <cstring>
+#include <cstdlib>
 
 #include "app/TerminalText.h"
 #include "platform/Cp1252.h"
+#include "platform/SystemInfo.h"
 
 namespace quv {
 
@@ -16,8 +15,16 @@ namespace {
 constexpr int kEscapeDelayMs = 25;
 
 // Colour pairs, one per line style that has a colour.
-enum : short { kWarnPair = 1, kAlertPair, kSilentPair, kCancellingPair, kDonePair, kFailedPair,
-               kNoticePair, kTitlePair };
+enum : short {
+  kWarnPair = 1,
+  kAlertPair,
+  kSilentPair,
+  kCancellingPair,
+  kDonePair,
+  kFailedPair,
+  kNoticePair,
+  kTitlePair
+};
 
 void InitColours() {
   start_color();
@@ -36,50 +43,57 @@ void InitColours() {
 // A character typed as its Windows-1252 byte; none outside the code page.
 std::optional<int> Cp1252Key(wint_t c) {
   if (c < 0x80) return static_cast<int>(c);
-  std::string utf8;
-  if (c < 0x800) {
-    utf8 = {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
-  } else if (c < 0x10000) {
-    utf8 = {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
-            static_cast<char>(0x80 | (c & 0x3F))};
-  } else {
-    return std::nullopt;
-  }
-  try {
-    const std::string byte = Utf8ToCp1252Exact(utf8);
-    if (byte.size() == 1) return static_cast<unsigned char>(byte[0]);
-  } catch (const ECodePageError&) {
-  }
-  return std::nullopt;
+  if (c > 0xFFFF) return std::nullopt;
+  const std::string byte = Utf16ToCp1252(std::u16string(1, static_cast<char16_t>(c)));
+  if (byte.size() != 1 || byte[0] == '?') return std::nullopt;
+  return static_cast<unsigned char>(byte[0]);
 }
 
 std::optional<int> FunctionKey(wint_t key) {
   switch (key) {
-    case KEY_UP: return kKeyUp;
-    case KEY_DOWN: return kKeyDown;
-    case KEY_PPAGE: return kKeyPageUp;
-    case KEY_NPAGE: return kKeyPageDown;
-    case KEY_HOME: return kKeyHome;
-    case KEY_END: return kKeyEnd;
-    case KEY_ENTER: return kKeyEnter;
-    case KEY_BACKSPACE: return kKeyBackspace;
-    case KEY_DC: return kKeyDelete;
-    case KEY_IC: return kKeyInsert;
-    case KEY_F(1): return kKeyF1;
-    case KEY_F(5): return kKeyF5;
-    default: return std::nullopt;
+    case KEY_UP:
+      return kKeyUp;
+    case KEY_DOWN:
+      return kKeyDown;
+    case KEY_PPAGE:
+      return kKeyPageUp;
+    case KEY_NPAGE:
+      return kKeyPageDown;
+    case KEY_HOME:
+      return kKeyHome;
+    case KEY_END:
+      return kKeyEnd;
+    case KEY_ENTER:
+      return kKeyEnter;
+    case KEY_BACKSPACE:
+      return kKeyBackspace;
+    case KEY_DC:
+      return kKeyDelete;
+    case KEY_IC:
+      return kKeyInsert;
+    case KEY_F(1):
+      return kKeyF1;
+    case KEY_F(5):
+      return kKeyF5;
+    default:
+      return std::nullopt;
   }
 }
 
 std::optional<int> CharacterKey(wint_t c) {
   switch (c) {
-    case '\t': return kKeyTab;
+    case '\t':
+      return kKeyTab;
     case '\n':
-    case '\r': return kKeyEnter;
-    case 27: return kKeyEscape;
+    case '\r':
+      return kKeyEnter;
+    case 27:
+      return kKeyEscape;
     case 8:
-    case 127: return kKeyBackspace;
-    default: return c < 0x20 ? std::nullopt : Cp1252Key(c);
+    case 127:
+      return kKeyBackspace;
+    default:
+      return c < 0x20 ? std::nullopt : Cp1252Key(c);
   }
 }
 
@@ -93,12 +107,13 @@ TTerminalDisplay::TTerminalDisplay(const char* type, FILE* out, FILE* in, int wi
 }
 
 void TTerminalDisplay::Start(const char* type, FILE* out, FILE* in) {
-  std::setlocale(LC_CTYPE, "");
-  FUtf8 = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+  FUtf8 = UserLocaleIsUtf8();
   FScreen = newterm(type, out, in);
   if (FScreen == nullptr)
     throw ETerminalError("cannot drive the terminal (TERM=" +
-                         std::string(type ? type : std::getenv("TERM") ? std::getenv("TERM") : "") +
+                         std::string(type                  ? type
+                                     : std::getenv("TERM") ? std::getenv("TERM")
+                                                           : "") +
                          ")");
   set_escdelay(kEscapeDelayMs);
   cbreak();  // Ctrl+C still stops the program, through its signal
@@ -126,16 +141,35 @@ int TTerminalDisplay::Attributes(const TScreenLine& line) const {
     return FColours ? static_cast<int>(COLOR_PAIR(colours)) : plain;
   };
   switch (line.Style) {
-    case TLineStyle::Title: attributes = pair(kTitlePair, A_REVERSE) | A_BOLD; break;
-    case TLineStyle::Header: attributes = A_BOLD; break;
-    case TLineStyle::Warn: attributes = pair(kWarnPair, A_BOLD); break;
-    case TLineStyle::Alert: attributes = pair(kAlertPair, A_BOLD | A_UNDERLINE); break;
-    case TLineStyle::Silent: attributes = pair(kSilentPair, A_DIM); break;
-    case TLineStyle::Cancelling: attributes = pair(kCancellingPair, A_DIM); break;
-    case TLineStyle::Done: attributes = pair(kDonePair, A_BOLD); break;
-    case TLineStyle::Failed: attributes = pair(kFailedPair, A_BOLD) | A_BOLD; break;
-    case TLineStyle::Notice: attributes = pair(kNoticePair, A_REVERSE); break;
-    case TLineStyle::Plain: break;
+    case TLineStyle::Title:
+      attributes = pair(kTitlePair, A_REVERSE) | A_BOLD;
+      break;
+    case TLineStyle::Header:
+      attributes = A_BOLD;
+      break;
+    case TLineStyle::Warn:
+      attributes = pair(kWarnPair, A_BOLD);
+      break;
+    case TLineStyle::Alert:
+      attributes = pair(kAlertPair, A_BOLD | A_UNDERLINE);
+      break;
+    case TLineStyle::Silent:
+      attributes = pair(kSilentPair, A_DIM);
+      break;
+    case TLineStyle::Cancelling:
+      attributes = pair(kCancellingPair, A_DIM);
+      break;
+    case TLineStyle::Done:
+      attributes = pair(kDonePair, A_BOLD);
+      break;
+    case TLineStyle::Failed:
+      attributes = pair(kFailedPair, A_BOLD) | A_BOLD;
+      break;
+    case TLineStyle::Notice:
+      attributes = pair(kNoticePair, A_REVERSE);
+      break;
+    case TLineStyle::Plain:
+      break;
   }
   if (line.Marked) attributes |= A_BOLD;
   if (line.Cursor) attributes |= A_REVERSE;

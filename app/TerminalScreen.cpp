@@ -17,7 +17,8 @@ constexpr std::string_view kSessionsTab = "Usuários"_cp;
 constexpr std::string_view kDefaultOrder = "padrão"_cp;
 constexpr std::string_view kInvalidFilter = "expressão inválida"_cp;
 constexpr std::string_view kAlreadyEnded = "Já terminou: "_cp;
-constexpr std::string_view kReadOnly = "Histórico: somente leitura (Esc volta às listas ao vivo)"_cp;
+constexpr std::string_view kReadOnly =
+    "Histórico: somente leitura (Esc volta às listas ao vivo)"_cp;
 constexpr std::string_view kNoRecord = "Sem gravação: use --record FILE ou [MAIN] RECORDFILE"_cp;
 constexpr std::string_view kNoTaskRow = "Servidor sem conexão: não há tarefa a marcar"_cp;
 constexpr std::string_view kConfirmKeys = "s: sim · n ou Esc: não"_cp;
@@ -25,7 +26,8 @@ constexpr std::string_view kInstantPrompt = "Instante (aaaa-mm-dd hh:nn[:ss], hh
 constexpr std::string_view kTooSmall = "Terminal pequeno demais: "_cp;
 constexpr std::string_view kMinimum = " (mínimo "_cp;
 constexpr std::string_view kLicences = "Licenças: "_cp;
-constexpr std::string_view kNoFields = "(sem detalhes: não há resposta de servidor para esta linha)"_cp;
+constexpr std::string_view kNoFields =
+    "(sem detalhes: não há resposta de servidor para esta linha)"_cp;
 constexpr std::string_view kHelp =
     "Teclas\n"
     "\n"
@@ -113,7 +115,9 @@ struct TTerminalScreen::TListState {
         Widths(std::move(widths)) {}
 
   std::size_t Count() const { return static_cast<std::size_t>(Model.rowCount()); }
-  const Row& RowAt(std::size_t i) const { return *Model.RowAt(Model.index(static_cast<int>(i), 0)); }
+  const Row& RowAt(std::size_t i) const {
+    return *Model.RowAt(Model.index(static_cast<int>(i), 0));
+  }
   int Find(const Row& wanted) const {
     return Model.FindRow([&wanted](const Row& row) { return SameRow(row, wanted); });
   }
@@ -478,28 +482,32 @@ void TTerminalScreen::AskCancel() {
 template <typename Row>
 bool TTerminalScreen::StillShown(const TListState<Row>& list, const TCancelTarget& target) const {
   return list.Model.FindRow([&target](const Row& row) {
-           return CanTarget(row) && SameTarget(TargetOf(row), target);
-         }) >= 0;
+    return CanTarget(row) && SameTarget(TargetOf(row), target);
+  }) >= 0;
 }
 
 std::vector<TCancelTarget> TTerminalScreen::TakeConfirmedTargets() {
   std::vector<TCancelTarget> targets = std::move(FConfirming);
   FConfirming.clear();
   // The rows may have ended while the question was open: those are not sent.
-  const auto gone = std::stable_partition(targets.begin(), targets.end(), [this](const TCancelTarget& t) {
-    return t.ParamName == "requestid" ? StillShown(*FTasks, t) : StillShown(*FSessions, t);
-  });
+  const auto gone =
+      std::stable_partition(targets.begin(), targets.end(), [this](const TCancelTarget& t) {
+        return t.ParamName == "requestid" ? StillShown(*FTasks, t) : StillShown(*FSessions, t);
+      });
   if (gone != targets.end())
     ShowMessage(std::string(kAlreadyEnded) + gone->Description, TLineStyle::Notice);
   targets.erase(gone, targets.end());
   FPending.insert(FPending.end(), targets.begin(), targets.end());
-  FTasks->Marks.clear();
-  FSessions->Marks.clear();
+  if (FList == TList::Tasks)
+    FTasks->Marks.clear();
+  else
+    FSessions->Marks.clear();
   return targets;
 }
 
 void TTerminalScreen::CancelEnded(const TCancelTarget& target) {
-  std::erase_if(FPending, [&](const TCancelTarget& pending) { return SameTarget(pending, target); });
+  std::erase_if(FPending,
+                [&](const TCancelTarget& pending) { return SameTarget(pending, target); });
 }
 
 bool TTerminalScreen::BeingCancelled(const TCancelTarget& target) const {
@@ -513,7 +521,8 @@ void TTerminalScreen::OpenDetails() {
     const auto& row = list.RowAt(list.At);
     FOverlayTitle = "Detalhes: " + describe(row);
     FOverlay.clear();
-    if (!row.Fields) FOverlay.emplace_back(kNoFields);
+    if (!row.Fields)
+      FOverlay.emplace_back(kNoFields);
     else
       for (const auto& [name, value] : row.Fields.Fields()) FOverlay.push_back(name + ": " + value);
     FMode = TMode::Details;
@@ -541,10 +550,11 @@ std::vector<TScreenLine> TTerminalScreen::Render(int width, int height) {
   for (TScreenLine& line : lines) line.Text = std::string(cells, ' ');
   if (lines.empty()) return lines;
   if (width < kMinWidth || height < kMinHeight) {
-    lines[0].Text = FittedText(std::string(kTooSmall) + std::to_string(width) + "x" +
-                                   std::to_string(height) + std::string(kMinimum) +
-                                   std::to_string(kMinWidth) + "x" + std::to_string(kMinHeight) + ")",
-                               cells);
+    lines[0].Text =
+        FittedText(std::string(kTooSmall) + std::to_string(width) + "x" + std::to_string(height) +
+                       std::string(kMinimum) + std::to_string(kMinWidth) + "x" +
+                       std::to_string(kMinHeight) + ")",
+                   cells);
     lines[0].Style = TLineStyle::Notice;
     return lines;
   }
@@ -552,8 +562,8 @@ std::vector<TScreenLine> TTerminalScreen::Render(int width, int height) {
   layout.Width = width;
   layout.StatusLine = height - 1;
   layout.MessageLine = height - 2;
-  layout.PaneRows = std::min({FHosts.size(), kMaxPaneRows,
-                              static_cast<std::size_t>(std::max((height - 10) / 3, 1))});
+  layout.PaneRows = std::min(
+      {FHosts.size(), kMaxPaneRows, static_cast<std::size_t>(std::max((height - 10) / 3, 1))});
   layout.PaneTop = layout.MessageLine - 1 - static_cast<int>(layout.PaneRows);
   const bool sessions = FList == TList::Sessions;
   if (sessions) layout.LicenceLine = layout.PaneTop - 1;
@@ -582,9 +592,9 @@ std::vector<TScreenLine> TTerminalScreen::Render(int width, int height) {
     message = {FittedText(EscapedText(FMessage), cells), FMessageStyle};
   const std::string help = "  ? ajuda  q sair ";
   lines[static_cast<std::size_t>(layout.StatusLine)] = {
-      FittedText(FittedText(EscapedText(FStatus), cells > help.size() ? cells - help.size() : 0) +
-                     help,
-                 cells),
+      FittedText(
+          FittedText(EscapedText(FStatus), cells > help.size() ? cells - help.size() : 0) + help,
+          cells),
       FStatusNotice ? TLineStyle::Notice : TLineStyle::Header};
   return lines;
 }
@@ -651,8 +661,8 @@ void TTerminalScreen::RenderList(TListState<Row>& list, const TLayout& layout,
 void TTerminalScreen::RenderHosts(const TLayout& layout, std::vector<TScreenLine>& lines) const {
   std::vector<std::string> labels;
   for (const THostRow& host : FHosts) labels.push_back(host.Line);
-  const std::vector<int> columns = {std::max(HostWidth(labels), 4), 16, 11, kFlexible, 8, 19, 7, 11,
-                                    7, 8};
+  const std::vector<int> columns = {
+      std::max(HostWidth(labels), 4), 16, 11, kFlexible, 8, 19, 7, 11, 7, 8};
   const std::vector<std::size_t> widths = CellWidths(columns, layout.Width);
   const auto top = static_cast<std::size_t>(layout.PaneTop);
   lines[top] = {RowText(HostColumnTitles(), widths, false, layout.Width), TLineStyle::Header};
@@ -671,10 +681,10 @@ void TTerminalScreen::RenderHosts(const TLayout& layout, std::vector<TScreenLine
                           silent ? TLineStyle::Silent : TLineStyle::Plain};
   }
   if (order.size() > layout.PaneRows)
-    lines[top].Text = FittedText(
-        lines[top].Text.substr(0, static_cast<std::size_t>(layout.Width) - 8) + " (+" +
-            std::to_string(order.size() - layout.PaneRows) + ")",
-        static_cast<std::size_t>(layout.Width));
+    lines[top].Text =
+        FittedText(lines[top].Text.substr(0, static_cast<std::size_t>(layout.Width) - 8) + " (+" +
+                       std::to_string(order.size() - layout.PaneRows) + ")",
+                   static_cast<std::size_t>(layout.Width));
 }
 
 // Help, details or the confirmation in place of the list; the header line

@@ -46,7 +46,18 @@ enum class TScreenCommand {
 };
 
 // How a line is drawn.
-enum class TLineStyle { Plain, Title, Header, Warn, Alert, Silent, Cancelling, Done, Failed, Notice };
+enum class TLineStyle {
+  Plain,
+  Title,
+  Header,
+  Warn,
+  Alert,
+  Silent,
+  Cancelling,
+  Done,
+  Failed,
+  Notice
+};
 
 // One line of the screen: escaped Windows-1252 text, one cell per byte,
 // exactly as wide as the screen.
@@ -76,8 +87,8 @@ class TTerminalScreen final {
 
   // `hosts`: the host lines (a single host hides the Host columns);
   // `historyFile`: whether a record file can be shown at an instant.
-  TTerminalScreen(const std::vector<std::string>& hosts, int32_t warnSeconds,
-                  int32_t alertSeconds, bool historyFile);
+  TTerminalScreen(const std::vector<std::string>& hosts, int32_t warnSeconds, int32_t alertSeconds,
+                  bool historyFile);
   ~TTerminalScreen();
   TTerminalScreen(const TTerminalScreen&) = delete;
   TTerminalScreen& operator=(const TTerminalScreen&) = delete;

@@ -1,7 +1,5 @@
 #include "app/TerminalViewer.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "app/RecordReader.h"
@@ -19,7 +17,8 @@ constexpr std::string_view kPaused = " · pausado: a lista não muda (Espaço co
 constexpr std::string_view kNextRefresh = " · próxima atualização em "_cp;
 constexpr std::string_view kRefreshing = " · atualizando"_cp;
 constexpr std::string_view kNotLogged = " (não foi possível gravar em "_cp;
-constexpr std::string_view kNoInstant = "' não é um instante (aaaa-mm-dd hh:nn[:ss], hh:nn[:ss], -30m)"_cp;
+constexpr std::string_view kNoInstant =
+    "' não é um instante (aaaa-mm-dd hh:nn[:ss], hh:nn[:ss], -30m)"_cp;
 constexpr std::string_view kHistoryAt = "Histórico em "_cp;
 constexpr std::string_view kHistoryKeys = " (somente leitura; Esc volta)"_cp;
 constexpr std::string_view kNoRecording = "Sem gravação: "_cp;
@@ -30,8 +29,7 @@ bool HasCome(uint32_t now, uint32_t due) { return static_cast<int32_t>(now - due
 
 }  // namespace
 
-TTerminalViewer::TTerminalViewer(const THostConfig& config, IRemoteCalls& calls,
-                                 IHostProbe& probe)
+TTerminalViewer::TTerminalViewer(const THostConfig& config, IRemoteCalls& calls, IHostProbe& probe)
     : FCalls(calls),
       FProbe(probe),
       FHostTable(config.Hosts.size()),
@@ -41,7 +39,7 @@ TTerminalViewer::TTerminalViewer(const THostConfig& config, IRemoteCalls& calls,
       FFoldNoConnection(config.FoldNoConnection),
       FView(config.Hosts, config.FoldNoConnection),
       FScreen(config.Hosts, config.WarnSeconds, config.AlertSeconds, !config.RecordFile.empty()),
-      FWait(STDIN_FILENO) {
+      FWait(TInputWait::kStandardInput) {
   if (FRecordFile.empty()) return;
   try {
     FRecorder = std::make_unique<TRecorder>(FRecordFile);
@@ -203,9 +201,9 @@ void TTerminalViewer::Record(bool sessions) {
 void TTerminalViewer::SubmitCancels() {
   std::vector<TCancelTarget> targets = FScreen.TakeConfirmedTargets();
   if (targets.empty()) return;
-  FScreen.ShowMessage(targets.size() == 1 ? "Cancelando " + targets.front().Description
-                                          : "Cancelando " + std::to_string(targets.size()) +
-                                                " itens",
+  FScreen.ShowMessage(targets.size() == 1
+                          ? "Cancelando " + targets.front().Description
+                          : "Cancelando " + std::to_string(targets.size()) + " itens",
                       TLineStyle::Notice);
   FCancels.Submit(std::move(targets), [this](const TCancelOutcome& outcome) {
     {
@@ -261,9 +259,11 @@ void TTerminalViewer::UpdateStatus() {
   if (FSchedule.Paused())
     text += kPaused;
   else if (FTimerActive)
-    text += std::string(kNextRefresh) +
-            std::to_string((std::max<int32_t>(static_cast<int32_t>(FDue - Clock().TickCount()), 0) +
-                            999) / 1000) + " s";
+    text +=
+        std::string(kNextRefresh) +
+        std::to_string(
+            (std::max<int32_t>(static_cast<int32_t>(FDue - Clock().TickCount()), 0) + 999) / 1000) +
+        " s";
   else if (RefreshesInFlight() > 0)
     text += kRefreshing;
   FScreen.SetStatus(text, FSchedule.Paused());

@@ -12,6 +12,8 @@ namespace quv {
 // from any thread; the rest from the owner's thread.
 class TInputWait final {
  public:
+  static constexpr int kStandardInput = 0;
+
   // Raises EOSError when the wake-up pipe cannot be made.
   explicit TInputWait(int fd);
   ~TInputWait();

@@ -38,8 +38,9 @@ class TerminalMode : public ::testing::Test {
   }
   // The viewer in a terminal of `width` x `height`, with the cancel log in
   // the test's folder; after it ends, "FIM-<status>" and the terminal's modes.
-  std::unique_ptr<TTmuxSession> Start(const std::string& settings, const std::string& locale = "C.UTF-8",
-                                      int width = 120, int height = 40) {
+  std::unique_ptr<TTmuxSession> Start(const std::string& settings,
+                                      const std::string& locale = "C.UTF-8", int width = 120,
+                                      int height = 40) {
     const std::string script =
         "export LC_ALL=" + locale + " XDG_DATA_HOME=" + FFolder.Path() + "/data\n" +
         "sh -c 'echo $$ > " + PidFile() + "; exec " + QUV_TASKS_BINARY + " --tui --settings " +
@@ -104,7 +105,8 @@ TEST_F(TerminalMode, ListsFilterSortPauseAndQuitGiveTheTerminalBack) {
   tui->Type("/host:B cmd:sleep");
   tui->Keys({"Enter"});
   screen = tui->WaitUntil([](const std::string& s) {
-    return s.find("filtro: host:B cmd:sleep (3 de ") != std::string::npos && SleepRows(s).size() == 3;
+    return s.find("filtro: host:B cmd:sleep (3 de ") != std::string::npos &&
+           SleepRows(s).size() == 3;
   });
   EXPECT_EQ(SleepRows(screen).size(), 3u) << screen;
   EXPECT_EQ(screen.find("quvsystem.sessions.watch"), std::string::npos) << screen;
@@ -238,9 +240,9 @@ TEST_F(TerminalMode, ServerTextsAreShownEscapedNeverObeyed) {
 }
 
 TEST_F(TerminalMode, WithoutATerminalOrWithAnotherModeOneLineSaysWhy) {
-  const testing::TProgramRun unknown = testing::RunProgram(
-      FFolder.Path(), "TERM=no-such-terminal " + std::string(QUV_TASKS_BINARY) +
-                          " --tui 127.0.0.1:1 </dev/null");
+  const testing::TProgramRun unknown =
+      testing::RunProgram(FFolder.Path(), "TERM=no-such-terminal " + std::string(QUV_TASKS_BINARY) +
+                                              " --tui 127.0.0.1:1 </dev/null");
   EXPECT_EQ(unknown.Status, 1);
   EXPECT_EQ(unknown.Err, "quvtasks: cannot drive the terminal (TERM=no-such-terminal)\n");
   for (const char* other : {"--once", "--serve", "--history r.db --events"}) {

@@ -55,7 +55,8 @@ std::vector<std::string> Confirm(TTerminalScreen& screen) {
   if (screen.Mode() != TTerminalScreen::TMode::Confirm) return {};
   EXPECT_EQ(screen.OnKey('s'), TScreenCommand::Cancel);
   std::vector<std::string> ids;
-  for (const TCancelTarget& target : screen.TakeConfirmedTargets()) ids.push_back(target.ParamValue);
+  for (const TCancelTarget& target : screen.TakeConfirmedTargets())
+    ids.push_back(target.ParamValue);
   return ids;
 }
 
@@ -147,7 +148,7 @@ TEST(TerminalScreen, AServerWithoutReplyIsNoTarget) {
 TEST(TerminalScreen, SortChoosesShownColumnsAndKeepsTheCursorOnItsRow) {
   TTerminalScreen single({"10.0.0.1"}, 60, 300, false);
   single.SetTasks(Rows({Task(2, "bia"), Task(1, "caio"), Task(3, "ana")}));
-  Press(single, {kKeyDown});  // on request 2
+  Press(single, {kKeyDown});            // on request 2
   Press(single, {'s', 's', 's', 's'});  // Canc, Id, IP Addr, then Commando: Host is hidden
   std::string text = Text(single.Render(120, 40));
   EXPECT_NE(text.find("Commando ^"), std::string::npos) << text;
@@ -166,7 +167,10 @@ TEST(TerminalScreen, SortChoosesShownColumnsAndKeepsTheCursorOnItsRow) {
 
 TEST(TerminalScreen, LinesFitTheScreenAndServerTextsAreEscaped) {
   TTerminalScreen screen(kHosts, 60, 300, false);
-  TTaskRow hostile = Task(7, "\x1b]2;x\x07\x1b[2J\x9b" "31m", 0, 400000);
+  TTaskRow hostile = Task(7,
+                          "\x1b]2;x\x07\x1b[2J\x9b"
+                          "31m",
+                          0, 400000);
   hostile.RequestDesc = std::string("ab\x7f\x81\\", 5);
   screen.SetTasks(Rows({hostile, Task(8, "bia", 1, 90000)}));
   const std::vector<TScreenLine> lines = screen.Render(150, 30);

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <functional>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -87,8 +87,8 @@ class TTmuxSession final {
     return ++number;
   }
   void Run(const std::string& arguments) const {
-    [[maybe_unused]] const int status =
-        std::system(("LC_ALL=C.UTF-8 tmux -L " + FSocket + " " + arguments + " >/dev/null 2>&1").c_str());
+    [[maybe_unused]] const int status = std::system(
+        ("LC_ALL=C.UTF-8 tmux -L " + FSocket + " " + arguments + " >/dev/null 2>&1").c_str());
   }
   std::string Output(const std::string& arguments) const {
     int status = 0;

@@ -3,12 +3,12 @@
 // the wait) and a hang-up all end it. A wait that missed them would run
 // for ten minutes, past the test's time-out.
 
-#include "platform/InputWait.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <thread>
+
+#include "platform/InputWait.h"
 
 namespace quv {
 namespace {
