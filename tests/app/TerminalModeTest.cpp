@@ -36,19 +36,19 @@ class TerminalMode : public ::testing::Test {
     for (const auto& [label, address] : hosts) text += label + "=" + address + "\n";
     return FFolder.WriteFile("quvtasks.ini", text);
   }
-  // The viewer in a terminal of `width` x `height`, with the cancel log in
-  // the test's folder; after it ends, "FIM-<status>" and the terminal's modes.
+  // The viewer in a terminal of 120 x 40 with `environment` (the locale, the
+  // terminal type) and the cancel log in the test's folder; after it ends,
+  // "FIM-<status>" and the terminal's modes.
   std::unique_ptr<TTmuxSession> Start(const std::string& settings,
-                                      const std::string& locale = "C.UTF-8", int width = 120,
-                                      int height = 40) {
+                                      const std::string& environment = "LC_ALL=C.UTF-8") {
     const std::string script =
-        "export LC_ALL=" + locale + " XDG_DATA_HOME=" + FFolder.Path() + "/data\n" +
+        "export " + environment + " XDG_DATA_HOME=" + FFolder.Path() + "/data\n" +
         "sh -c 'echo $$ > " + PidFile() + "; exec " + QUV_TASKS_BINARY + " --tui --settings " +
         settings + "'\n" +
         "echo \"FIM-$?\"\n"
         "stty -a | tr ' ;' '\\n\\n' | grep -E '^-?(icanon|echo)$' | tr '\\n' ' '; echo\n"
         "sleep 600\n";
-    return std::make_unique<TTmuxSession>(FFolder.Path(), script, width, height);
+    return std::make_unique<TTmuxSession>(FFolder.Path(), script);
   }
   std::string PidFile() const { return FFolder.Path() + "/viewer.pid"; }
   pid_t ViewerPid() const { return static_cast<pid_t>(std::stoi(testing::FileBytes(PidFile()))); }
@@ -222,17 +222,19 @@ TEST_F(TerminalMode, ServerTextsAreShownEscapedNeverObeyed) {
                         " quvsystem.sessions.open 'username=" + hostile + "' licenceinfo=AB",
                     status);
   ASSERT_EQ(status, 0);
-  for (const char* locale : {"C.UTF-8", "C"}) {
-    const auto tui = Start(Settings({{"A", server.Address()}}), locale);
+  // UTF-8 with colours, and ASCII on a terminal without colours.
+  for (const char* environment : {"LC_ALL=C.UTF-8", "LC_ALL=C TERM=vt100"}) {
+    const bool ascii = std::string(environment) != "LC_ALL=C.UTF-8";
+    const auto tui = Start(Settings({{"A", server.Address()}}), environment);
     tui->WaitFor({"1 de 1 servidores respondendo"});
     // The whole name is in the session's details.
     tui->Keys({"Tab"});
     tui->WaitFor({"\\x1b]2;pwn"});
     tui->Keys({"Down", "d"});
-    const std::string shown = std::string("username: \\x1b]2;pwn\\x07\\x1b[31mmal") +
-                              (std::string(locale) == "C" ? "?" : "é");
+    const std::string shown =
+        std::string("username: \\x1b]2;pwn\\x07\\x1b[31mmal") + (ascii ? "?" : "é");
     const std::string screen = tui->WaitFor({shown});
-    EXPECT_NE(screen.find(shown), std::string::npos) << locale << "\n" << screen;
+    EXPECT_NE(screen.find(shown), std::string::npos) << environment << "\n" << screen;
     EXPECT_EQ(tui->Format("#{pane_title}").find("pwn"), std::string::npos);
     tui->Keys({"q"});
     tui->WaitFor({"FIM-0"});
