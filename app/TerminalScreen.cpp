@@ -246,6 +246,8 @@ void TTerminalScreen::ShowMessage(std::string text, TLineStyle style) {
 }
 
 TScreenCommand TTerminalScreen::OnKey(int key) {
+  // What the operator cannot see is not acted on: a confirmation, above all.
+  if (FTooSmall) return key == 'q' ? TScreenCommand::Quit : TScreenCommand::None;
   switch (FMode) {
     case TMode::Filter:
     case TMode::Instant:
@@ -549,7 +551,8 @@ std::vector<TScreenLine> TTerminalScreen::Render(int width, int height) {
   const std::size_t cells = static_cast<std::size_t>(std::max(width, 0));
   for (TScreenLine& line : lines) line.Text = std::string(cells, ' ');
   if (lines.empty()) return lines;
-  if (width < kMinWidth || height < kMinHeight) {
+  FTooSmall = width < kMinWidth || height < kMinHeight;
+  if (FTooSmall) {
     lines[0].Text =
         FittedText(std::string(kTooSmall) + std::to_string(width) + "x" + std::to_string(height) +
                        std::string(kMinimum) + std::to_string(kMinWidth) + "x" +

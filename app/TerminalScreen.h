@@ -103,7 +103,8 @@ class TTerminalScreen final {
 
   TScreenCommand OnKey(int key);
   // The screen as `width` x `height` cells; too small a terminal gets one
-  // line that says so.
+  // line that says so, and until a larger one is drawn keys but `q` are
+  // ignored.
   std::vector<TScreenLine> Render(int width, int height);
 
   TList List() const { return FList; }
@@ -178,7 +179,8 @@ class TTerminalScreen final {
   std::string FMessage;
   TLineStyle FMessageStyle = TLineStyle::Plain;
   std::string FHistoryBanner;
-  int FListLines = 1;  // rows the last render showed, for paging
+  int FListLines = 1;      // rows the last render showed, for paging
+  bool FTooSmall = false;  // the last render had no room
 };
 
 }  // namespace quv

@@ -187,6 +187,13 @@ TEST(TerminalScreen, LinesFitTheScreenAndServerTextsAreEscaped) {
   const std::vector<TScreenLine> small = screen.Render(59, 30);
   EXPECT_EQ(small[0].Text.find(kTooSmall), 0u);
   EXPECT_EQ(Text(small).find("app.run"), std::string::npos);
+  // Unseen, no key acts: no question could be read before its answer.
+  Press(screen, {kKeyDown, 'k', 's'});
+  EXPECT_EQ(screen.Mode(), TTerminalScreen::TMode::Lists);
+  EXPECT_EQ(screen.OnKey('q'), TScreenCommand::Quit);
+  screen.Render(150, 30);
+  Press(screen, {kKeyDown, 'k'});
+  EXPECT_EQ(screen.Mode(), TTerminalScreen::TMode::Confirm);
 }
 
 TEST(TerminalScreen, HistoryIsReadOnlyAndEscapeGoesBackLive) {
