@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <regex>
 #include <sstream>
 
 #include "tests/kit/ChildProcess.h"
@@ -77,6 +78,14 @@ std::vector<std::string> SleepRows(const std::string& screen) {
         line.find("quvtest.test.sleep") != std::string::npos)
       rows.push_back(line.substr(2));
   return rows;
+}
+
+// The date and time of the last reply in the server pane's first line.
+std::smatch LastReply(const std::string& screen) {
+  static const std::regex kLastReply(R"(respondendo +\d+ ms +(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d))");
+  std::smatch match;
+  std::regex_search(screen, match, kLastReply);
+  return match;
 }
 
 // The request ids of the rows, in screen order (the second column).
@@ -239,6 +248,46 @@ TEST_F(TerminalMode, ServerTextsAreShownEscapedNeverObeyed) {
     tui->Keys({"q"});
     tui->WaitFor({"FIM-0"});
   }
+}
+
+TEST_F(TerminalMode, HistoryShowsTheRecordAtAnInstantReadOnly) {
+  const TServerProcess server;
+  const auto call = Sleep(server);
+  const std::string settings =
+      FFolder.WriteFile("quvtasks.ini", "[MAIN]\nRECORDFILE=" + FFolder.Path() +
+                                            "/gravacao.db\n[Hosts]\nA=" + server.Address() + "\n");
+  const auto tui = Start(settings);
+  std::string screen =
+      tui->WaitUntil([](const std::string& s) { return SleepRows(s).size() == 1; });
+  const std::vector<long long> live = Ids(SleepRows(screen));
+  ASSERT_EQ(live.size(), 1u) << screen;
+  // The instant of the server's last reply, as the server pane shows it, is
+  // one the record holds once that refresh is written (on its own thread)
+  // and the server's state before it: asked again, with the instant of a
+  // later reply, until the history lists the task.
+  std::string instant;
+  testing::WaitUntilTrue([&] {
+    tui->Keys({"Escape"});
+    const std::smatch lastReply =
+        LastReply(tui->WaitUntil([](const std::string& s) { return !LastReply(s).empty(); }));
+    instant = lastReply.empty() ? "" : lastReply[1].str();
+    tui->Keys({"h"});
+    tui->Type(instant);
+    tui->Keys({"Enter"});
+    screen = tui->WaitFor({"Histórico em"});
+    return !SleepRows(screen).empty();
+  });
+  EXPECT_NE(screen.find("Histórico em " + instant), std::string::npos) << screen;
+  EXPECT_EQ(Ids(SleepRows(screen)), live) << screen;
+  tui->Keys({"Down", "m", "k"});
+  screen = tui->WaitFor({"Histórico: somente leitura"});
+  EXPECT_EQ(screen.find("Cancelar "), std::string::npos) << screen;
+  tui->Keys({"Escape"});
+  screen = tui->WaitUntil(
+      [](const std::string& s) { return s.find("Histórico em") == std::string::npos; });
+  EXPECT_EQ(Ids(SleepRows(screen)), live) << screen;
+  tui->Keys({"q"});
+  tui->WaitFor({"FIM-0"});
 }
 
 TEST_F(TerminalMode, WithoutATerminalOrWithAnotherModeOneLineSaysWhy) {
