@@ -80,12 +80,12 @@ std::vector<std::string> SleepRows(const std::string& screen) {
   return rows;
 }
 
-// The date and time of the last reply in the server pane's first line.
-std::smatch LastReply(const std::string& screen) {
-  static const std::regex kLastReply(R"(respondendo +\d+ ms +(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d))");
+// The date and time of the last reply in the server pane's first line;
+// empty without one.
+std::string LastReply(const std::string& screen) {
+  const std::regex lastReply(R"(respondendo +\d+ ms +(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d))");
   std::smatch match;
-  std::regex_search(screen, match, kLastReply);
-  return match;
+  return std::regex_search(screen, match, lastReply) ? match[1].str() : std::string();
 }
 
 // The request ids of the rows, in screen order (the second column).
@@ -268,9 +268,7 @@ TEST_F(TerminalMode, HistoryShowsTheRecordAtAnInstantReadOnly) {
   std::string instant;
   testing::WaitUntilTrue([&] {
     tui->Keys({"Escape"});
-    const std::smatch lastReply =
-        LastReply(tui->WaitUntil([](const std::string& s) { return !LastReply(s).empty(); }));
-    instant = lastReply.empty() ? "" : lastReply[1].str();
+    instant = LastReply(tui->WaitUntil([](const std::string& s) { return !LastReply(s).empty(); }));
     tui->Keys({"h"});
     tui->Type(instant);
     tui->Keys({"Enter"});
