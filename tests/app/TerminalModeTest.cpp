@@ -44,8 +44,9 @@ class TerminalMode : public ::testing::Test {
                                       const std::string& environment = "LC_ALL=C.UTF-8") {
     const std::string script =
         "export " + environment + " XDG_DATA_HOME=" + FFolder.Path() + "/data\n" +
-        "sh -c 'echo $$ > " + PidFile() + "; exec " + QUV_TASKS_BINARY + " --tui --settings " +
-        settings + "'\n" +
+        // Ctrl+C reaches the viewer; the script goes on to say how it ended.
+        "trap true INT\n" + "sh -c 'echo $$ > " + PidFile() + "; exec " + QUV_TASKS_BINARY +
+        " --tui --settings " + settings + "'\n" +
         "echo \"FIM-$?\"\n"
         "stty -a | tr ' ;' '\\n\\n' | grep -E '^-?(icanon|echo)$' | tr '\\n' ' '; echo\n"
         "sleep 600\n";
@@ -219,8 +220,11 @@ TEST_F(TerminalMode, AResizeRedrawsAtOnceAndTooSmallATerminalSaysSo) {
   std::string title;
   std::getline(lines, title);
   EXPECT_LE(title.size(), 90u + 8u) << title;  // one row of 90 cells (accents take 2 bytes)
-  tui->Keys({"q"});
-  tui->WaitFor({"FIM-0"});
+  // Ctrl+C stops it as SIGINT does, and the terminal is given back.
+  tui->Keys({"C-c"});
+  screen = tui->WaitFor({"FIM-0", kRestored});
+  EXPECT_NE(screen.find(kRestored), std::string::npos) << screen;
+  EXPECT_EQ(tui->Format("#{alternate_on} #{cursor_flag}"), "0 1\n");
 }
 
 TEST_F(TerminalMode, ServerTextsAreShownEscapedNeverObeyed) {
