@@ -1,6 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <string>
+#include <vector>
+
+#include "app/QtText.h"
 
 namespace quv {
 
@@ -9,5 +13,14 @@ struct TColumnDef {
   QString Title;
   int Width;
 };
+
+// Columns of these Windows-1252 titles and widths.
+inline std::vector<TColumnDef> ColumnsOf(const std::vector<std::string>& titles,
+                                         const std::vector<int>& widths) {
+  std::vector<TColumnDef> columns;
+  for (std::size_t i = 0; i < titles.size() && i < widths.size(); ++i)
+    columns.push_back({ToQString(titles[i]), widths[i]});
+  return columns;
+}
 
 }  // namespace quv

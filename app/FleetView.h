@@ -21,6 +21,17 @@ struct THostRow {
 // when there is none.
 std::string HostStateLine(const THostRow& host);
 
+// Column titles and cell texts of the server pane: label, address, state,
+// cause, round trip, last good reply (yyyy-mm-dd hh:nn:ss here), running
+// tasks, oldest task, sessions, licences; empty where nothing is known yet.
+std::vector<std::string> HostColumnTitles();
+std::string HostCellText(const THostRow& host, std::size_t column);
+inline constexpr std::size_t kLastGoodColumn = 5;
+
+// "2 de 3 servidores respondendo; 1 sem resposta" (the part after ";" only
+// when some server does not answer).
+std::string AnsweringText(const std::vector<THostRow>& hosts);
+
 // The rows of one delivered refresh, read from its replies. Reading may run
 // on the refresh's own thread, so that the rows are ready when the owner's
 // thread takes them.

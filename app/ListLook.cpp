@@ -50,8 +50,6 @@ void SetSelectionColours(QWidget* tree) {
 
 }  // namespace
 
-QString ToQString(std::string_view cp1252) { return QString::fromStdString(Cp1252ToUtf8(cp1252)); }
-
 QFont WindowFont() {
   QFont font;
   font.setFamilies(

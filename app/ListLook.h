@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/QtText.h"
 #include "app/RowTableModel.h"
 
 class QAbstractItemModel;
@@ -17,9 +18,6 @@ class QTreeView;
 // How the window's lists look, whichever list: the font, readable selection
 // colours, grid lines, and texts converted for display.
 namespace quv {
-
-// Windows-1252 bytes as text.
-QString ToQString(std::string_view cp1252);
 
 // Tahoma 8 pt, or the nearest sans-serif face the machine has.
 QFont WindowFont();

@@ -17,14 +17,6 @@ namespace {
 const QColor kWarnColour(255, 214, 110);
 const QColor kAlertColour(255, 150, 150);
 
-std::vector<TColumnDef> ColumnsOf(const std::vector<std::string>& titles,
-                                  const std::vector<int>& widths) {
-  std::vector<TColumnDef> columns;
-  for (std::size_t i = 0; i < titles.size(); ++i)
-    columns.push_back({ToQString(titles[i]), widths[i]});
-  return columns;
-}
-
 QString TaskText(const TTaskLookContext& context, const TTaskRow& row, int column) {
   if (column == 0 && CanCancel(row) && context.BeingCancelled(row))
     return QStringLiteral("cancelando");
@@ -72,8 +64,8 @@ TRowLook<TTaskRow> TaskLook(TTaskLookContext context) {
   const auto shared = std::make_shared<const TTaskLookContext>(std::move(context));
   return {[shared](const TTaskRow& row, int column) { return TaskText(*shared, row, column); },
           [shared](const TTaskRow& row, int column) -> QVariant {
-            if (column == 1) return qlonglong{row.RequestId};
-            if (column == 5) return qlonglong{row.ElapsedTime};
+            if (const auto key = TaskNumberKey(row, static_cast<std::size_t>(column)))
+              return qlonglong{*key};
             return TaskText(*shared, row, column);
           },
           [shared](const TTaskRow& row, int role) { return TaskRole(*shared, row, role); },
@@ -83,8 +75,8 @@ TRowLook<TTaskRow> TaskLook(TTaskLookContext context) {
 TRowLook<TSessionRow> SessionLook() {
   return {SessionText,
           [](const TSessionRow& row, int column) -> QVariant {
-            if (column == static_cast<int>(kLogonColumn))
-              return static_cast<qlonglong>(row.LogonTime * kMSecsPerDay);
+            if (const auto key = SessionNumberKey(row, static_cast<std::size_t>(column)))
+              return qlonglong{*key};
             return SessionText(row, column);
           },
           nullptr, nullptr};

@@ -11,19 +11,8 @@ namespace {
 const QColor kSilentColour(160, 0, 0);
 
 std::vector<TColumnDef> HostColumns(int hostWidth) {
-  return {{"Host", std::max(hostWidth, 60)},
-          {QString::fromUtf8("Endereço"), 130},
-          {"Estado", 90},
-          {"Causa", 300},
-          {"Resposta", 70},
-          {QString::fromUtf8("Última resposta"), 130},
-          {"Tarefas", 60},
-          {"Mais antiga", 80},
-          {QString::fromUtf8("Sessões"), 60},
-          {QString::fromUtf8("Licenças"), 60}};
+  return ColumnsOf(HostColumnTitles(), {std::max(hostWidth, 60), 130, 90, 300, 70, 130, 60, 80, 60, 60});
 }
-
-QString CountText(int32_t count) { return count < 0 ? QString() : QString::number(count); }
 
 }  // namespace
 
@@ -38,31 +27,9 @@ TServerPane::TServerPane(int hostWidth, QWidget* parent) : QTreeView(parent) {
 }
 
 QString TServerPane::Text(const THostRow& row, int column) const {
-  switch (column) {
-    case 0:
-      return ToQString(HostLabel(row.Line));
-    case 1:
-      return ToQString(HostAddress(row.Line));
-    case 2:
-      return ToQString(HostStateText(row.Status.State));
-    case 3:
-      return ToQString(row.Status.Cause);
-    case 4:
-      return row.Status.RoundTripMs < 0 ? QString()
-                                        : QStringLiteral("%1 ms").arg(row.Status.RoundTripMs);
-    case 5:
-      return row.Status.LastGood == 0 ? QString() : LocaleDateTimeText(row.Status.LastGood);
-    case 6:
-      return CountText(row.Counts.Tasks);
-    case 7:
-      return row.Counts.OldestMs <= 0 ? QString() : ToQString(ElapsedText(row.Counts.OldestMs));
-    case 8:
-      return CountText(row.Counts.Sessions);
-    case 9:
-      return CountText(row.Counts.Licences);
-    default:
-      return QString();
-  }
+  if (column == static_cast<int>(kLastGoodColumn))
+    return row.Status.LastGood == 0 ? QString() : LocaleDateTimeText(row.Status.LastGood);
+  return ToQString(HostCellText(row, static_cast<std::size_t>(column)));
 }
 
 // Numbers sort as numbers; a host still unknown sorts below every number.

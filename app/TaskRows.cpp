@@ -155,6 +155,17 @@ std::string TaskCellText(const TTaskRow& row, std::size_t column) {
   }
 }
 
+std::optional<int64_t> TaskNumberKey(const TTaskRow& row, std::size_t column) {
+  if (column == 1) return row.RequestId;
+  if (column == 5) return row.ElapsedTime;
+  return std::nullopt;
+}
+
+std::optional<int64_t> SessionNumberKey(const TSessionRow& row, std::size_t column) {
+  if (column == kLogonColumn) return static_cast<int64_t>(row.LogonTime * kMSecsPerDay);
+  return std::nullopt;
+}
+
 std::string SessionCellText(const TSessionRow& row, std::size_t column) {
   switch (column) {
     case 0:

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -100,6 +101,10 @@ std::vector<std::string> SessionColumnTitles();
 std::string TaskCellText(const TTaskRow& row, std::size_t column);
 std::string SessionCellText(const TSessionRow& row, std::size_t column);
 inline constexpr std::size_t kHostColumn = 3;
+// The columns that sort as numbers (request id, elapsed time, logon time in
+// milliseconds) rather than as their texts; none for the others.
+std::optional<int64_t> TaskNumberKey(const TTaskRow& row, std::size_t column);
+std::optional<int64_t> SessionNumberKey(const TSessionRow& row, std::size_t column);
 inline constexpr std::size_t kLogonColumn = 4;
 
 // Row orders: live tasks by larger elapsed time first, then the rows of hosts

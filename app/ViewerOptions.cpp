@@ -162,7 +162,7 @@ TViewerOptions ParseViewerArguments(const QStringList& arguments) {
                      QCommandLineOption("from", "", "TIME"), QCommandLineOption("to", "", "TIME"),
                      QCommandLineOption("longest", "", "N"), QCommandLineOption("events"),
                      QCommandLineOption("host", "", "H"),
-                     QCommandLineOption("metrics", "", "ADDR:PORT")});
+                     QCommandLineOption("metrics", "", "ADDR:PORT"), QCommandLineOption("tui")});
   parser.addOptions(QtOwnOptions());
   parser.addPositionalArgument("server-address", "");
   TViewerOptions options;
@@ -186,6 +186,10 @@ TViewerOptions ParseViewerArguments(const QStringList& arguments) {
   if (parser.isSet("record") && options.Once) SetError(options, "--record goes without --once");
   ReadHistoryOptions(parser, options);
   ReadMetricsOption(parser, options);
+  options.Tui = parser.isSet("tui");
+  if (options.Tui && (options.Once || options.Serve || parser.isSet("history")))
+    SetError(options, "--tui shows the servers on the terminal; it goes without --once, --serve "
+                      "and --history");
   if (parser.positionalArguments().size() > 1)
     SetError(options,
              program::StrayArgumentText(parser.positionalArguments().at(1).toStdString(), false));

@@ -38,6 +38,8 @@ struct TViewerOptions {
   bool Events = false;
   std::string Host;  // --host H: only the server with this label or address
   std::optional<TMetricsEndpoint> Metrics;  // --metrics ADDR:PORT (with --serve)
+  // Terminal mode: the window's lists and keys drawn on the terminal.
+  bool Tui = false;
 };
 
 // Where a bare --record keeps its record: "<user data folder>/quvtasks/gravacao.db".
@@ -46,12 +48,13 @@ std::string DefaultRecordFile();
 // Reads the arguments after the program name with Qt's command-line parser:
 // --help (-h), --version, --settings FILE (or --settings=FILE), --once with
 // --sessions, --json or --csv, --count N (1 or more) and --interval S (0 or
-// more), --serve (not with --once) and --metrics ADDR:PORT with it,
+// more), --serve (not with --once) and --metrics ADDR:PORT with it, --tui,
 // --record [FILE], the --history questions (TIME as TryTextToDateTime
 // reads it), one server address, and Qt's own options (-platform offscreen,
 // -style X, ...), which are left to Qt; "--" ends the options, and a word
 // after one dash is one option. An unknown option, a second address, a
 // --settings without a file, a count or interval that is not such a number,
+// --tui with --once, --serve or --history,
 // --json with --csv, a print-once option without --once, --metrics without
 // --serve or with a value ParseMetricsEndpoint refuses, or an address with
 // a character outside Windows-1252 sets Error to the first such fault; Help

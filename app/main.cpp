@@ -23,6 +23,7 @@
 #include "app/OnceReport.h"
 #include "app/QtMainThread.h"
 #include "app/RemoteCalls.h"
+#include "app/TerminalViewer.h"
 #include "app/ViewerOptions.h"
 #include "app/uTasks2.h"
 #include "client/quvClientScope.h"
@@ -61,6 +62,9 @@ const char* const kUsage = R"(Usage:
   quvtasks --history FILE --events [--from TIME] [--to TIME] [--host H]
            [--json|--csv]
       print the servers' changes of state and the cancels of the period
+  quvtasks --tui [--record [FILE]] [--settings FILE] [server-address]
+      the same lists, server pane and keys on the terminal (? shows the
+      keys), for servers and jump hosts without a display
   quvtasks --help | --version
 
 Options:
@@ -251,6 +255,22 @@ int Serve(const quv::TViewerOptions& options) {
   return quv::program::kExitSuccess;
 }
 
+// --tui: the viewer on the terminal, without Qt's window system.
+int RunTerminal(const quv::TViewerOptions& options) {
+  const std::optional<quv::THostConfig> config = ReadConfig(options);
+  if (!config) return quv::program::kExitUsage;
+  quv::TClientRemoteCalls calls;
+  quv::TTcpProbe probe;
+  try {
+    quv::TTerminalViewer viewer(*config, calls, probe);
+    viewer.Run();
+  } catch (const std::exception& e) {
+    quv::program::ReportError(kProgram, e.what());
+    return quv::program::kExitFailure;
+  }
+  return quv::program::kExitSuccess;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -272,6 +292,7 @@ int main(int argc, char** argv) {
   if (options.Once) return PrintOnce(options);
   if (options.Serve) return Serve(options);
   if (!options.HistoryFile.empty()) return PrintHistory(options);
+  if (options.Tui) return RunTerminal(options);
   const std::optional<quv::THostConfig> config = ReadConfig(options);
   if (!config) return quv::program::kExitUsage;
   qInstallMessageHandler(ReportQtStart);

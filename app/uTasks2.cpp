@@ -782,13 +782,7 @@ void TFTasks::UpdateFilterCount() {
 }
 
 void TFTasks::UpdateStatusStrip() {
-  const auto answering = std::count_if(
-      FView.HostRows().begin(), FView.HostRows().end(),
-      [](const THostRow& host) { return host.Status.State == THostState::Answering; });
-  const auto silent = FView.Hosts().size() - static_cast<std::size_t>(answering);
-  QString text =
-      QStringLiteral("%1 de %2 servidores respondendo").arg(answering).arg(FView.Hosts().size());
-  if (silent > 0) text += QStringLiteral("; %1 sem resposta").arg(silent);
+  QString text = ToQString(AnsweringText(FView.HostRows()));
   if (FSchedule.Paused())
     text += QStringLiteral(" · pausado");
   else if (Timer1->isActive())

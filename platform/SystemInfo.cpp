@@ -3,13 +3,16 @@
 #include <arpa/inet.h>
 #include <dlfcn.h>
 #include <ifaddrs.h>
+#include <langinfo.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <climits>
+#include <cstring>
 #include <limits>
 
 namespace quv {
@@ -59,6 +62,11 @@ std::vector<std::string> HostNamesAndAddresses() {
   }
   freeifaddrs(interfaces);
   return names;
+}
+
+bool UserLocaleIsUtf8() {
+  std::setlocale(LC_CTYPE, "");
+  return std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
 }
 
 }  // namespace quv

@@ -26,6 +26,11 @@ uintptr_t ModuleInstanceHandle();
 // The kernel's name ("Linux"); empty when the system does not tell.
 std::string SystemName();
 
+// Takes the character type of the user's locale (LC_ALL, LC_CTYPE, LANG)
+// for this process, and tells whether its characters are UTF-8: what a
+// terminal program writes there.
+bool UserLocaleIsUtf8();
+
 // This machine's host name and IPv4 addresses (dotted text); a query that
 // fails adds nothing.
 std::vector<std::string> HostNamesAndAddresses();
