@@ -372,11 +372,13 @@ def check_resources(samples, warmup_end, report):
     return ok
 
 
-def check_metrics(samples, report):
+def check_metrics(folder, samples, report):
     failed = [s for s in samples if not s[4]]
     slowest = max(s[5] for s in samples)
-    report.append("metrics: %d scrapes, %d failed, slowest %.0f ms" % (
-        len(samples), len(failed), slowest))
+    slow = open(os.path.join(folder, "slow-scrape.log")).read().splitlines()
+    report.append("metrics: %d scrapes, %d failed, slowest %.0f ms, beside a byte-at-a-time "
+                  "scraper (%s)" % (len(samples), len(failed), slowest,
+                                    slow[-1] if slow else "no round ended"))
     return not failed
 
 
@@ -429,7 +431,7 @@ def check(folder):
     report.append("integrity_check: " + integrity)
     results = [integrity == "ok",
                check_resources(samples, watch[0] + warmup * 60 / DAY, report),
-               check_metrics(samples, report),
+               check_metrics(folder, samples, report),
                check_tasks(folder, db, schedule, servers, watch, report),
                check_outages(folder, schedule, servers, watch, report)]
     draw(folder, samples)
