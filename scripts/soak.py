@@ -6,9 +6,11 @@
                                             then "ready"
     soak.py slow-scrape URL                 reads URL a byte at a time, again
                                             and again, until SIGTERM
-    soak.py sample PID URL OUT SECONDS      every SECONDS appends the viewer's
-                                            memory, descriptors, threads and
-                                            one quick scrape to OUT
+    soak.py sample PID URL RECORD OUT SECONDS
+                                            every SECONDS appends the viewer's
+                                            memory, descriptors, threads, the
+                                            size of RECORD's write-ahead log
+                                            and one quick scrape to OUT
     soak.py check FOLDER                    checks a finished run, writes its
                                             report and picture, exits 1 when a
                                             check failed
@@ -154,9 +156,9 @@ def metric_values(body):
     return values
 
 
-def sample(pid, url, out, seconds):
+def sample(pid, url, record, out, seconds):
     """Every `seconds` one line: time, RSS kB, descriptors, threads, scrape ok,
-    scrape ms, tasks refresh sum and count, servers up."""
+    scrape ms, tasks refresh sum and count, servers up, write-ahead log kB."""
     stopping = []
     signal.signal(signal.SIGTERM, lambda *_: stopping.append(1))
     with open(out, "a") as f:
@@ -180,8 +182,12 @@ def sample(pid, url, out, seconds):
             except OSError:
                 pass
             scrape_ms = (time.monotonic() - started) * 1000
-            f.write("%.9f %d %d %d %d %.1f %.6f %d %d\n" % (now_days(), rss, fds, threads, ok,
-                                                           scrape_ms, refresh_sum, refresh_count, up))
+            try:
+                wal = os.path.getsize(record + "-wal") // 1024
+            except OSError:
+                wal = 0
+            f.write("%.9f %d %d %d %d %.1f %.6f %d %d %d\n" % (
+                now_days(), rss, fds, threads, ok, scrape_ms, refresh_sum, refresh_count, up, wal))
             f.flush()
             time.sleep(max(0.0, seconds - (time.monotonic() - started)))
 
@@ -203,6 +209,8 @@ REQUIRED_OUTAGE = 4.0
 # After the warm-up, resident memory stays in this band and grows by no
 # more than GROWTH_* over the second half (slope times its length).
 RSS_BAND_KB, RSS_GROWTH_KB = 16384, 4096
+# SQLite copies the log back every 1000 pages (4 MB) and then reuses it.
+WAL_BAND_KB, WAL_GROWTH_KB = 8192, 2048
 FD_BAND, FD_GROWTH = 24, 4
 THREAD_BAND, THREAD_GROWTH = 24, 4
 
@@ -358,7 +366,8 @@ def check_resources(samples, warmup_end, report):
     for name, column, band_limit, growth_limit, unit in (
             ("resident memory", 1, RSS_BAND_KB, RSS_GROWTH_KB, "kB"),
             ("descriptors", 2, FD_BAND, FD_GROWTH, ""),
-            ("threads", 3, THREAD_BAND, THREAD_GROWTH, "")):
+            ("threads", 3, THREAD_BAND, THREAD_GROWTH, ""),
+            ("record's write-ahead log", 9, WAL_BAND_KB, WAL_GROWTH_KB, "kB")):
         values = [s[column] for s in steady]
         band = max(values) - min(values)
         slope = slope_per_second([(s[0] * DAY, s[column]) for s in half])
@@ -450,7 +459,7 @@ def main(argv):
     elif command == "slow-scrape":
         slow_scrape(argv[2])
     elif command == "sample":
-        sample(int(argv[2]), argv[3], argv[4], float(argv[5]))
+        sample(int(argv[2]), argv[3], argv[4], argv[5], float(argv[6]))
     elif command == "check":
         return check(argv[2])
     else:
