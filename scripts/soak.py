@@ -240,6 +240,18 @@ def windows(schedule, server, begin_action, end_action, run_end):
     return found
 
 
+def joined(periods):
+    """Periods with the gaps shorter than a refresh cycle closed: a server up
+    for a moment between two outages is one outage to a watch."""
+    merged = []
+    for begin, end in periods:
+        if merged and (begin - merged[-1][1]) * DAY < 2.5:
+            merged[-1] = (merged[-1][0], end)
+        else:
+            merged.append((begin, end))
+    return merged
+
+
 def overlap(a, b, periods):
     return sum(max(0.0, min(b, e) - max(a, s)) for s, e in periods)
 
@@ -314,7 +326,7 @@ def check_outages(folder, schedule, servers, watch, report):
     for server in range(1, servers + 1):
         label = "S%02d" % server
         mine = by_label.get(label, [])
-        for begin, end in windows(schedule, server, "kill", "start", watch[1]):
+        for begin, end in joined(windows(schedule, server, "kill", "start", watch[1])):
             if begin < watch[0] or end >= watch[1] or (end - begin) * DAY < REQUIRED_OUTAGE:
                 continue
             checked += 1
