@@ -19,6 +19,17 @@ std::string PruneSql(const std::string& table, const std::string& key, bool aged
          " ORDER BY first_seen LIMIT ?2)";
 }
 
+// The first column of a query's one row. The query is reset at once: one
+// left on its row keeps a read of the file open past the commit, and while
+// it does no checkpoint copies the write-ahead log back, which then grows
+// for as long as the recorder runs.
+int64_t FirstInteger(TSqlStatement& query) {
+  query.Step();
+  const int64_t value = query.Integer(0);
+  query.Reset();
+  return value;
+}
+
 }  // namespace
 
 int64_t TaskFlags(const TTaskRow& row) { return (row.SystemCmd ? 1 : 0) | (row.Cancelled ? 2 : 0); }
@@ -80,8 +91,8 @@ int64_t TSpanWriter::ServerId(const std::string& hostLine) {
   FAddServer.Reset();
   FAddServer.Bind(1, label).Bind(2, address).Step();
   FFindServer.Reset();
-  FFindServer.Bind(1, label).Bind(2, address).Step();
-  return FServers[hostLine] = FFindServer.Integer(0);
+  FFindServer.Bind(1, label).Bind(2, address);
+  return FServers[hostLine] = FirstInteger(FFindServer);
 }
 
 int64_t TSpanWriter::TextId(const std::string& text) {
@@ -89,8 +100,8 @@ int64_t TSpanWriter::TextId(const std::string& text) {
   FAddText.Reset();
   FAddText.Bind(1, text).Step();
   FFindText.Reset();
-  FFindText.Bind(1, text).Step();
-  return FTexts[text] = FFindText.Integer(0);
+  FFindText.Bind(1, text);
+  return FTexts[text] = FirstInteger(FFindText);
 }
 
 void TSpanWriter::AddTask(int64_t firstSeen, int64_t server, const TTaskRow& row) {
@@ -202,8 +213,7 @@ void TSpanWriter::Prune(double before, int64_t maxBytes) {
 
 int64_t TSpanWriter::UsedBytes() {
   FUsedBytes.Reset();
-  FUsedBytes.Step();
-  return FUsedBytes.Integer(0);
+  return FirstInteger(FUsedBytes);
 }
 
 }  // namespace quv

@@ -51,7 +51,9 @@ int main(int argc, char* argv[]) {
       return program::FinishStandardOutput(kProgram, program::kExitSuccess);
     }
     const uint32_t seed = options.Seed ? *options.Seed : std::random_device()();
-    TServerState state(seed);
+    std::unique_ptr<TTaskLog> taskLog;
+    if (!options.TaskLogFile.empty()) taskLog = std::make_unique<TTaskLog>(options.TaskLogFile);
+    TServerState state(seed, taskLog.get());
     TMethodRegistry methods;
     RegisterQuvTest(methods);
     RegisterQuvSystem(methods, state);

@@ -79,6 +79,7 @@ TServerOptions ParseServerOptions(int argc, const char* const argv[]) {
       ->type_name("ADDRESS");
   AddNumber(app, "--locator-validity", options.LocatorValidityMs, 0, kMaxLocatorValidityMs, "MS");
   app.add_flag("--verbose", options.Verbose);
+  app.add_option("--task-log", options.TaskLogFile)->type_name("FILE");
   app.add_flag("--demo", options.Demo);
   AddNumber(app, "--seed", numbers.Seed, 0, UINT32_MAX);
   AddNumber(app, "--demo-scale", options.DemoScalePercent, 1, 100, "PERCENT");
@@ -127,6 +128,9 @@ std::string ServerHelpText() {
          "                            its subfolders); without it every request is refused\n"
          "  --verbose                 one line per call on standard error: client, method,\n"
          "                            request number, milliseconds, result kind\n"
+         "  --task-log FILE           append a line to FILE when a request starts and when\n"
+         "                            it ends: local date-time (days since 1899-12-30),\n"
+         "                            start or end, entry number, request number, method\n"
          "  --demo                    simulated clients keep sessions open and long calls\n"
          "                            running on this server, for the task viewer\n"
          "  --seed N                  the demo's choices and the session keys follow N\n"

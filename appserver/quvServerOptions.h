@@ -16,6 +16,7 @@ struct TServerOptions {
   int64_t MaxRequestBytes = 64 * 1024 * 1024;  // parameters recordset of one request
   std::string FilesDirectory;                  // canonical folder of the files served; empty: none
   bool Verbose = false;                        // one line per call on standard error
+  std::string TaskLogFile;                     // a line per request started and ended; empty: none
   uint16_t LocatorPort = 6015;                 // UDP locator port; 0: a free port
   std::string LocatorListen;                   // UDP locator address; empty: ListenAddress
   std::string LocatorAnswer;                   // address in locator answers; empty: ours

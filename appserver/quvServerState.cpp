@@ -32,7 +32,8 @@ std::string SessionKeyOfContext(std::string_view context) {
   return QuotedText(context.substr(0, end));
 }
 
-TServerState::TServerState(uint64_t keySeed) : FKeys(keySeed) {}
+TServerState::TServerState(uint64_t keySeed, TTaskLog* taskLog)
+    : FTaskLog(taskLog), FKeys(keySeed) {}
 
 uint64_t TServerState::AddRequest(const TquvCommandHeader& header, std::string client,
                                   std::string& sessionKey, TCallControl& control) {
@@ -42,12 +43,16 @@ uint64_t TServerState::AddRequest(const TquvCommandHeader& header, std::string c
   FRequests.emplace(handle,
                     TRequestEntry{header.RequestNumber, std::move(client), header.MethodName,
                                   Clock().TickCount(), sessionKey, false, &control});
+  if (FTaskLog) FTaskLog->Started(handle, header.RequestNumber, header.MethodName);
   return handle;
 }
 
 void TServerState::RemoveRequest(uint64_t handle) {
   std::lock_guard<std::mutex> guard(FLock);
-  FRequests.erase(handle);
+  const auto entry = FRequests.find(handle);
+  if (entry == FRequests.end()) return;
+  if (FTaskLog) FTaskLog->Ended(handle, entry->second.RequestNumber, entry->second.Method);
+  FRequests.erase(entry);
 }
 
 std::vector<TRequestInfo> TServerState::Requests() const {

@@ -10,6 +10,7 @@
 
 #include "platform/Cp1252.h"
 #include "appserver/quvMethods.h"
+#include "appserver/quvTaskLog.h"
 #include "transport/quvpack.h"
 
 namespace quv {
@@ -53,8 +54,9 @@ std::string SessionKeyOfContext(std::string_view context);
 // Thread-safe. Lock order: this table, then a request's TCallControl.
 class TServerState final {
  public:
-  // `keySeed` drives the session keys.
-  explicit TServerState(uint64_t keySeed);
+  // `keySeed` drives the session keys; each request's start and end go to
+  // "*taskLog" when given, which must outlive the state.
+  explicit TServerState(uint64_t keySeed, TTaskLog* taskLog = nullptr);
 
   // Registers a request of the session `sessionKey` (none when empty);
   // "*control" must stay valid until RemoveRequest. Clears `sessionKey` when
@@ -96,6 +98,7 @@ class TServerState final {
   void CancelEntry(TRequestEntry& entry);
   std::string NewSessionKey();
 
+  TTaskLog* const FTaskLog;
   mutable std::mutex FLock;
   uint64_t FNextHandle = 1;  // also orders the sessions by logon
   std::map<uint64_t, TRequestEntry> FRequests;

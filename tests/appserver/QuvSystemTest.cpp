@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <cmath>
 #include <map>
 #include <optional>
@@ -15,6 +17,7 @@
 #include "platform/StrUtils.h"
 #include "tests/appserver/ServerCalls.h"
 #include "tests/kit/ServerProcess.h"
+#include "tests/kit/TempFolder.h"
 #include "transport/quvClientConn.h"
 
 namespace quv {
@@ -26,6 +29,7 @@ using testing::Parameters;
 using testing::Recordset;
 using testing::Request;
 using testing::TReply;
+using testing::OutputOf;
 using testing::TServerProcess;
 
 using TRow = std::map<std::string, std::string>;
@@ -298,6 +302,83 @@ TEST(QuvSystemDemo, TheDemoKeepsSessionsAndRequestsOfItsUsersInFlight) {
   }
   EXPECT_TRUE(server.Running());
   EXPECT_EQ(server.Stop(), 0);  // the demo's clients are stopped and joined
+}
+
+}  // namespace
+}  // namespace quv
+
+namespace quv {
+namespace {
+
+// One line of a task log.
+struct TTaskLogLine {
+  double When = 0;
+  std::string What;
+  uint64_t Entry = 0;
+  int32_t RequestNumber = 0;
+  std::string Method;
+};
+
+std::vector<TTaskLogLine> ReadTaskLog(const std::string& fileName) {
+  std::ifstream in(fileName);
+  std::vector<TTaskLogLine> lines;
+  std::string text;
+  while (std::getline(in, text)) {
+    std::istringstream fields(text);
+    TTaskLogLine& line = lines.emplace_back();
+    fields >> line.When >> line.What >> line.Entry >> line.RequestNumber >> line.Method;
+  }
+  return lines;
+}
+
+std::vector<TTaskLogLine> LinesOf(const std::vector<TTaskLogLine>& lines, int32_t requestNumber) {
+  std::vector<TTaskLogLine> found;
+  for (const TTaskLogLine& line : lines)
+    if (line.RequestNumber == requestNumber) found.push_back(line);
+  return found;
+}
+
+TEST(QuvSystemTaskLog, EachRequestHasAStartAndAnEndLineEvenWhenCancelled) {
+  TTempFolder folder;
+  const std::string logFile = folder.Path() + "/tasks.log";
+  TServerProcess server({"--task-log", logFile});
+  TSystemClient viewer(server.Address());
+  const double before = LocalNow();
+  {
+    TSleepingCall sleeping(server.Address(), 5151);
+    ASSERT_TRUE(Eventually([&] { return Find(viewer.Tasks(), "requestid", "5151"); }));
+    EXPECT_EQ(viewer.Send("quvsystem.tasks.cancel", {TVariant("5151")}).Header.ResultKind, 3);
+    EXPECT_EQ(sleeping.Reply().Header.ResultKind, 2);
+  }
+  // A request's end line follows its reply; once stopped, the server has written them all.
+  EXPECT_EQ(server.Stop(), 0);
+  const double after = LocalNow();
+  const std::vector<TTaskLogLine> sleep = LinesOf(ReadTaskLog(logFile), 5151);
+  ASSERT_EQ(sleep.size(), 2u);
+  EXPECT_EQ(sleep[0].What, "start");
+  EXPECT_EQ(sleep[1].What, "end");
+  EXPECT_EQ(sleep[0].Entry, sleep[1].Entry);
+  EXPECT_EQ(sleep[0].Method, "quvtest.test.sleep");
+  EXPECT_EQ(sleep[1].Method, "quvtest.test.sleep");
+  EXPECT_GE(sleep[0].When, before - 1.0 / 86400);
+  EXPECT_LE(sleep[0].When, sleep[1].When);
+  EXPECT_LE(sleep[1].When, after + 1.0 / 86400);
+  // The viewer's own lists are requests too, each ended before the next.
+  const std::vector<TTaskLogLine> list = LinesOf(ReadTaskLog(logFile), viewer.LastRequestNumber());
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].Method, "quvsystem.tasks.cancel");
+  EXPECT_NE(list[0].Entry, sleep[0].Entry);
+}
+
+TEST(QuvSystemTaskLog, ALogThatCannotBeOpenedStopsTheServerBeforeItListens) {
+  int status = 0;
+  const std::string output =
+      OutputOf(std::string(QUV_SERVER_BINARY) +
+                   " --port 0 --locator-port 0 --task-log /nonexistent/folder/tasks.log 2>&1",
+               status);
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_NE(output.find("/nonexistent/folder/tasks.log"), std::string::npos) << output;
+  EXPECT_EQ(output.find("listening on"), std::string::npos) << output;
 }
 
 }  // namespace
