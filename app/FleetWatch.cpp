@@ -8,13 +8,6 @@
 
 namespace quv {
 
-namespace {
-
-// Whether the tick count `due` has come (tick counts wrap around).
-bool HasCome(uint32_t now, uint32_t due) { return static_cast<int32_t>(now - due) >= 0; }
-
-}  // namespace
-
 TFleetWatch::TFleetWatch(const THostConfig& config, IRemoteCalls& calls, IHostProbe& probe,
                          std::ostream& log)
     : FRefresh(config.Hosts, calls, probe), FView(config.Hosts, config.FoldNoConnection),
@@ -45,17 +38,17 @@ void TFleetWatch::Run() {
   uint32_t tasksDue = clock.TickCount();
   uint32_t sessionsDue = tasksDue;
   while (!Stopping()) {
-    if (HasCome(clock.TickCount(), tasksDue)) {
+    if (TickHasCome(clock.TickCount(), tasksDue)) {
       RefreshList(false);
       tasksDue = clock.TickCount() + TRefreshSchedule::kTaskInterval;
     }
-    if (!Stopping() && HasCome(clock.TickCount(), sessionsDue)) {
+    if (!Stopping() && TickHasCome(clock.TickCount(), sessionsDue)) {
       RefreshList(true);
       sessionsDue = clock.TickCount() + TRefreshSchedule::kSessionInterval;
     }
     const uint32_t now = clock.TickCount();
     const auto untilDue = [now](uint32_t due) {
-      return HasCome(now, due) ? 0u : due - now;
+      return TickHasCome(now, due) ? 0u : due - now;
     };
     std::unique_lock<std::mutex> lock(FLock);
     WaitOnClock(lock, FStopRequested, std::min(untilDue(tasksDue), untilDue(sessionsDue)),

@@ -24,9 +24,6 @@ constexpr std::string_view kHistoryKeys = " (somente leitura; Esc volta)"_cp;
 constexpr std::string_view kNoRecording = "Sem gravação: "_cp;
 constexpr std::string_view kRecordingStopped = "Gravação parada: "_cp;
 
-// Whether the tick count `due` has come (tick counts wrap around).
-bool HasCome(uint32_t now, uint32_t due) { return static_cast<int32_t>(now - due) >= 0; }
-
 }  // namespace
 
 TTerminalViewer::TTerminalViewer(const THostConfig& config, IRemoteCalls& calls, IHostProbe& probe)
@@ -60,7 +57,7 @@ void TTerminalViewer::Run() {
   for (;;) {
     TakeDeliveries();
     TakeOutcomes();
-    if (FTimerActive && HasCome(Clock().TickCount(), FDue)) {
+    if (FTimerActive && TickHasCome(Clock().TickCount(), FDue)) {
       FTimerActive = false;
       FSchedule.CountdownEnded();
       StartRefresh();
@@ -123,7 +120,7 @@ void TTerminalViewer::FollowSchedule(bool restart) {
 uint32_t TTerminalViewer::WaitMs() const {
   if (!FTimerActive) return kStatusTickMs;
   const uint32_t now = Clock().TickCount();
-  return HasCome(now, FDue) ? 0 : std::min(FDue - now, kStatusTickMs);
+  return TickHasCome(now, FDue) ? 0 : std::min(FDue - now, kStatusTickMs);
 }
 
 void TTerminalViewer::StartRefresh() {

@@ -25,6 +25,9 @@ class TClock {
                       uint32_t ms) = 0;
 };
 
+// Whether the tick count `due` has come at tick count `now` (tick counts wrap around).
+inline bool TickHasCome(uint32_t now, uint32_t due) { return static_cast<int32_t>(now - due) >= 0; }
+
 // The real clock: steady_clock for ticks and counter, the local wall clock for Now.
 class TSystemClock final : public TClock {
  public:
