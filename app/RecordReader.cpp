@@ -135,7 +135,14 @@ std::vector<THostStatus> TRecordReader::StatesAt(double when,
   return statuses;
 }
 
-TFleetRead TRecordReader::ReadAt(double when, bool sessions, const TFleetView& view) const {
+double TRecordReader::AnsweredInstant(double when, bool sessions) const {
+  const char* key = sessions ? kLastSessionRefreshKey : kLastTaskRefreshKey;
+  if (!FFile.LoadEpoch() || !FFile.Meta(key)) return when;
+  return std::min(when, FFile.ToDateTime(FFile.MetaInteger(key, 0)));
+}
+
+TFleetRead TRecordReader::ReadAt(double asked, bool sessions, const TFleetView& view) const {
+  const double when = AnsweredInstant(asked, sessions);
   const std::vector<std::string>& hosts = view.Hosts();
   const std::vector<THostStatus> statuses = StatesAt(when, hosts);
   const std::vector<std::string>& names = sessions ? kSessionFields : kTaskFields;

@@ -50,9 +50,13 @@ class TRecordReader final {
   // recorded; only those whose label or address is `host` (any case) when
   // it is not empty.
   std::vector<std::string> Hosts(const std::string& host = "") const;
+  // The instant a question about the task (or session) list at `when` is
+  // answered for: `when`, or the list's last recorded refresh when `when`
+  // comes after it ("now" while a recorder runs), since nothing later is known.
+  double AnsweredInstant(double when, bool sessions) const;
   // The task (or session) list as `view` read it from the last refresh of
-  // that list at or before `when`: each of its hosts' state then, and the
-  // rows it listed (a task's elapsed time as it was at `when`).
+  // that list at or before AnsweredInstant(`when`): each of its hosts' state
+  // then, and the rows it listed (a task's elapsed time as it was then).
   TFleetRead ReadAt(double when, bool sessions, const TFleetView& view) const;
   // The `count` tasks that ran longest (from their start, as their elapsed
   // time told, to their last sight) among those seen at some time from

@@ -241,7 +241,8 @@ void TTerminalViewer::ShowHistory(const std::string& instant) {
     if (!history.Take(reader.ReadAt(when, false, history)) ||
         !history.Take(reader.ReadAt(when, true, history)))
       throw ERecorderError(history.ReadError());
-    FScreen.EnterHistory(std::string(kHistoryAt) + DateTimeToIsoText(when) +
+    FScreen.EnterHistory(std::string(kHistoryAt) +
+                         DateTimeToIsoText(reader.AnsweredInstant(when, false)) +
                          std::string(kHistoryKeys));
     FScreen.SetTasks(history.SharedTasks());
     FScreen.SetSessions(history.Sessions());

@@ -28,6 +28,7 @@
 #include "app/uTasks2.h"
 #include "client/quvClientScope.h"
 #include "platform/Cp1252.h"
+#include "platform/DateTime.h"
 #include "platform/DebugOutput.h"
 #include "platform/Exception.h"
 #include "platform/ExePath.h"
@@ -80,7 +81,8 @@ Options:
   --at TIME        the instant to show: yyyy-mm-dd hh:nn[:ss] (or with T),
                    yyyy-mm-dd, hh:nn[:ss] (the latest such time), -30m, -2h,
                    -1d (before now) or now; --from and --to take the same
-                   (default: the whole record)
+                   (default: the whole record); after the record's last
+                   refresh, that refresh is shown
   --host H         only the server whose label or address is H
   --sessions       print the session view instead (--once, --history --at)
   --json, --csv    print JSON (a list of objects on one line; with --count,
@@ -178,7 +180,7 @@ int PrintOnce(const quv::TViewerOptions& options) {
   }
   const bool tooOld = options.OlderThanSeconds >= 0 &&
                       int64_t{oldestMs} >= int64_t{options.OlderThanSeconds} * 1000;
-  return quv::program::FinishStandardOutput(kProgram, tooOld         ? kExitTaskTooOld
+  return quv::program::FinishStandardOutput(kProgram, tooOld        ? kExitTaskTooOld
                                                       : allAnswered ? quv::program::kExitSuccess
                                                                     : quv::program::kExitFailure);
 }
@@ -195,9 +197,13 @@ int PrintHistory(const quv::TViewerOptions& options) {
     const double from = options.From.value_or(first), to = options.To.value_or(last);
     if (!host.empty() && reader.Hosts(host).empty())
       throw quv::ERecorderError("no server " + options.Host + " in " + options.HistoryFile);
-    if (options.At)
-      quv::PrintFleetAt(reader, *options.At, host, options.Sessions, format, std::cout);
-    else if (options.Longest > 0)
+    if (options.At) {
+      const double when = reader.AnsweredInstant(*options.At, options.Sessions);
+      if (when < *options.At)
+        std::cerr << kProgram << ": the record ends at " << quv::DateTimeToIsoText(when)
+                  << "; the fleet as its last refresh saw it\n";
+      quv::PrintFleetAt(reader, when, host, options.Sessions, format, std::cout);
+    } else if (options.Longest > 0)
       quv::PrintRecordedTasks(reader.Longest(options.Longest, from, to, host), format, std::cout);
     else
       quv::PrintRecordedEvents(reader.Events(from, to, host), format, std::cout);
@@ -226,7 +232,8 @@ int Serve(const quv::TViewerOptions& options) {
   quv::TTcpProbe probe;
   std::unique_ptr<quv::TRecorder> recorder;
   try {
-    if (!config->RecordFile.empty()) recorder = std::make_unique<quv::TRecorder>(config->RecordFile);
+    if (!config->RecordFile.empty())
+      recorder = std::make_unique<quv::TRecorder>(config->RecordFile);
   } catch (const quv::ERecorderError& e) {
     quv::program::ReportError(kProgram, std::string("not recording: ") + e.what());
   }
