@@ -13,6 +13,14 @@ namespace {
 
 constexpr std::string_view kCancelText = "cancelamento";
 
+// A task's elapsed ms at `at`, from what it had run when first seen; a file
+// may hold any number, so the sum is taken in floating point and bounded.
+int64_t ElapsedAt(int64_t elapsedAtFirstSight, int64_t at, int64_t firstSeen) {
+  constexpr double kBound = 9e18;
+  const double elapsed = double(elapsedAtFirstSight) + (double(at) - double(firstSeen));
+  return static_cast<int64_t>(std::clamp(elapsed, -kBound, kBound));
+}
+
 // The rows one host listed at an instant, made anew from the record, read
 // as the viewer reads a server's reply.
 class TRecordedReply final : public IReplyRows {
@@ -190,7 +198,7 @@ TFleetRead TRecordReader::ReadAt(double asked, bool sessions, const TFleetView& 
         reply->second->Add({select.Text(1), select.Text(2), logon, TrueText(select.Integer(4)),
                             select.Text(5), select.Text(6)});
       } else {
-        const int64_t elapsed = select.Integer(4) + at - select.Integer(3);
+        const int64_t elapsed = ElapsedAt(select.Integer(4), at, select.Integer(3));
         const int64_t flags = select.Integer(7);
         reply->second->Add({std::to_string(select.Integer(1)), select.Text(5), select.Text(6),
                             std::to_string(elapsed), TrueText(flags & 1), select.Text(2),

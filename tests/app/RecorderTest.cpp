@@ -530,6 +530,71 @@ TEST_F(RecorderTest, AFirstVersionFileIsReadAndMigrated) {
   EXPECT_EQ(reader.Longest(5, 46000, 46001).size(), 2u);
 }
 
+// A record file is input like any other: values another program wrote into
+// its tables (extreme numbers, texts where numbers go, dangling text ids,
+// bytes that are no UTF-8, an epoch that is no number) give answers or the
+// recorder's error, never a crash or an overflow, to readers and writers.
+TEST_F(RecorderTest, HostileValuesInARecordGiveAnswersOrTheError) {
+  const std::string a = "A=10.0.0.1";
+  const THostRow up = Host(a, THostState::Answering);
+  const auto record = [&] {
+    std::filesystem::remove(FFile);
+    TRecorder recorder(FFile);
+    ASSERT_TRUE(recorder.Submit(Tasks(kDay, {up}, {TaskOn(a, 7), TaskOn(a, 8)})));
+    TRecordedRefresh sessions = Tasks(kDay, {up}, {});
+    sessions.Sessions = true;
+    sessions.SessionRows = {SessionOn(a, "k1", "ERP")};
+    IndexHosts(sessions.Hosts, sessions.SessionRows);
+    ASSERT_TRUE(recorder.Submit(sessions));
+    ASSERT_TRUE(recorder.Submit(Tasks(kDay + kSecond, {Host(a, THostState::Error, "x")}, {})));
+  };
+  const auto readEverything = [this] {
+    const TRecordReader reader(FFile);
+    const auto [first, last] = reader.Period();
+    TFleetView view(reader.Hosts(), false);
+    for (const double when : {first, last, kDay, kDay + kSecond / 2, 1e300, -1e300, double(NAN)})
+      for (const bool sessions : {false, true}) {
+        (void)view.Take(reader.ReadAt(when, sessions, view));
+        (void)reader.AnsweredInstant(when, sessions);
+      }
+    for (const TRecordedTask& task : reader.Longest(10, -1e300, 1e300)) (void)task.Seconds();
+    (void)reader.Events(-1e300, 1e300);
+  };
+  const std::string kMax = "9223372036854775807", kMin = "(-9223372036854775807 - 1)";
+  for (const std::string& edit : std::vector<std::string>{
+           "UPDATE tasks SET elapsed = " + kMax,
+           "UPDATE tasks SET elapsed = " + kMax + ", first_seen = " + kMin,
+           "UPDATE tasks SET elapsed = " + kMin + ", seen = " + kMax + ", gap = " + kMax,
+           "UPDATE tasks SET first_seen = " + kMax + ", ended = " + kMin,
+           "UPDATE tasks SET user = 99999, method = 'x', workstation = -1, flags = " + kMax,
+           "UPDATE sessions SET logon = 1e308, active = 'sim', licence = 99999",
+           "UPDATE sessions SET logon = " + kMin + ", first_seen = " + kMin,
+           "UPDATE texts SET text = CAST(X'FF00FE' AS TEXT)",
+           "UPDATE meta SET value = 'nan' WHERE key = 'epoch'",
+           "UPDATE meta SET value = '1e308' WHERE key = 'epoch'",
+           "UPDATE meta SET value = 'x' WHERE key = 'epoch'",
+           "UPDATE meta SET value = 'x' WHERE key = 'task_refresh_ms'",
+           "UPDATE meta SET value = '" + kMax + "' WHERE key = 'session_refresh_ms'",
+           "UPDATE server_events SET at = 'x', state = 'nenhum'",
+           "UPDATE server_events SET at = 1e308, server = 99999",
+           "UPDATE servers SET label = '', address = ''",
+           "INSERT INTO long_tasks VALUES (" + kMin + ", 1, 7, " + kMax + ")",
+       }) {
+    SCOPED_TRACE(edit);
+    record();
+    Query(FFile, edit);
+    try {
+      readEverything();
+    } catch (const ERecorderError&) {
+    }
+    try {  // and a recorder goes on writing into it
+      TRecorder again(FFile);
+      EXPECT_TRUE(again.Submit(Tasks(kDay + 2 * kSecond, {up}, {TaskOn(a, 7)})));
+    } catch (const ERecorderError&) {
+    }
+  }
+}
+
 TEST_F(RecorderTest, WhatIsNoRecordIsNeitherReadNorWritten) {
   EXPECT_THROW(TRecordReader{FFolder.Path() + "/missing.db"}, ERecorderError);
   const std::string other = FFolder.Path() + "/other.db";
